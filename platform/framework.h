@@ -1,0 +1,69 @@
+#pragma once
+// The screen framework's services that need no widgets: string helpers, the abandoned action
+// behind MensErro, the result check of server calls, and the sinks through which the core tells a
+// person something (the screen installs message boxes; the command line prints to stderr).
+#include "platform_export.h"
+#include "result.h"
+
+#include <QString>
+#include <QByteArray>
+#include <exception>
+#include <functional>
+
+// Thrown by MensErro: the current action is abandoned. Caught at the event-handler boundary and at
+// the package's exported entry points; never crosses Qt's event loop or an extern "C" function.
+class IMP_PLATFORM_EXPORT AbandonedAction : public std::exception {
+public:
+    AbandonedAction(QString text, QString key = {});
+    const char *what() const noexcept override;
+    const QString &text() const { return m_text; }
+    const QString &key() const { return m_key; }
+
+private:
+    QString m_text;
+    QString m_key;
+    QByteArray m_utf8;
+};
+
+// Where MensErro's text goes before the action is abandoned. The default writes to stderr.
+class IMP_PLATFORM_EXPORT MessageSink {
+public:
+    virtual ~MessageSink();
+    virtual void showError(const QString &text) = 0;
+    virtual void showInfo(const QString &text) = 0;
+};
+IMP_PLATFORM_EXPORT MessageSink *messageSink();
+// Installs a sink (not owned); nullptr puts back the default. Returns the previous one.
+IMP_PLATFORM_EXPORT MessageSink *setMessageSink(MessageSink *sink);
+
+// Busy indicator (ActiveShowAvi/DeactiveShowAvi). The core calls these; the screen installs an
+// implementation that shows an animation over the main window. Default: nothing.
+class IMP_PLATFORM_EXPORT BusyIndicator {
+public:
+    virtual ~BusyIndicator();
+    virtual void show(int kind) = 0;
+    virtual void hide() = 0;
+};
+IMP_PLATFORM_EXPORT BusyIndicator *setBusyIndicator(BusyIndicator *indicator);
+IMP_PLATFORM_EXPORT void ActiveShowAvi(int kind);
+IMP_PLATFORM_EXPORT void DeactiveShowAvi();
+
+// Shows the text as an error and abandons the action. `showError` false: abandons without showing.
+[[noreturn]] IMP_PLATFORM_EXPORT void MensErro(const QString &text, bool showError = true,
+                                               const QString &key = {});
+// Looks the key up in the catalogue and calls MensErro with its text.
+[[noreturn]] IMP_PLATFORM_EXPORT void MensErroKey(const QString &key);
+
+// The payload of a server result, or the failure's message shown and the action abandoned.
+IMP_PLATFORM_EXPORT QByteArray CheckResultServ(const Result<QByteArray> &result, bool showError = true,
+                                               int helpContext = 0);
+
+// True when the text is empty or every character is at most 0x20.
+IMP_PLATFORM_EXPORT bool EmptyString(QStringView s);
+// The text without outer characters up to 0x20.
+IMP_PLATFORM_EXPORT QString AllTrim(QStringView s);
+// Blanks trimmed; when what is left is all digits and shorter than n, left-padded with "0".
+// Anything else stays as trimmed.
+IMP_PLATFORM_EXPORT QString Ajusta(QStringView s, int n);
+// The last n characters (the whole text when shorter).
+IMP_PLATFORM_EXPORT QString Right(QStringView s, int n);

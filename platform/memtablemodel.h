@@ -1,0 +1,54 @@
+#pragma once
+// A Qt item model over an in-memory table, for the grids. Columns are the table's fields (or a
+// chosen subset); the display role gives the field's display text, the edit role its value.
+// Delegates ask the roles below instead of casting the model.
+#include "memtable.h"
+
+#include <QAbstractTableModel>
+
+class IMP_PLATFORM_EXPORT MemTableModel : public QAbstractTableModel, private MemTableObserver {
+    Q_OBJECT
+public:
+    enum Role {
+        FieldNameRole = Qt::UserRole + 1, // QString: name of the column's field
+        RawValueRole,                     // QVariant: the stored value (invalid for null)
+        IsCurrentRowRole,                 // bool: the row is the table's current row
+        EditMaskRole,                     // QString: the field's edit mask
+    };
+
+    explicit MemTableModel(MemTable *table, QObject *parent = nullptr);
+    ~MemTableModel() override;
+
+    // Shows only these fields, in this order (names matched without regard to case).
+    void setVisibleFields(const QStringList &names);
+    int fieldOfColumn(int column) const;   // table column index; -1
+    int columnOfField(QStringView name) const; // -1
+    MemTable *table() const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Moves the table to the row, starts an edit when needed and sets the value; the row stays in
+    // edit until the view posts it (Enter, leaving the row).
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+
+signals:
+    void currentRowChanged(int row);
+    void tableStateChanged();
+
+private:
+    void aboutToReset(MemTable &) override;
+    void reset(MemTable &) override;
+    void aboutToInsertRow(MemTable &, int row) override;
+    void rowInserted(MemTable &, int row) override;
+    void aboutToRemoveRow(MemTable &, int row) override;
+    void rowRemoved(MemTable &, int row) override;
+    void rowChanged(MemTable &, int row) override;
+    void currentRowChanged(MemTable &, int row) override;
+    void stateChanged(MemTable &) override;
+
+    MemTable *m_table;
+    QList<int> m_columns; // table column per model column; empty: all
+};

@@ -1,0 +1,38 @@
+#pragma once
+// A read-only query (`qry` components): SQL text with named parameters :P_..., prepared once and
+// re-executed, read row by row. Failures throw DatabaseError with the database's message.
+#include "database.h"
+#include "memtable.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+#include <memory>
+
+class IMP_PLATFORM_EXPORT ReadOnlyQuery {
+public:
+    explicit ReadOnlyQuery(const QString &sql, const QString &connectionName = {});
+    ~ReadOnlyQuery();
+
+    void setConnectionName(const QString &name); // empty: the shared connection
+    QString sql() const;
+
+    void setParam(const QString &name, const QVariant &value); // name with or without ':'
+    QVariant param(const QString &name) const;
+
+    void open();           // executes with the current parameters; positions on the first row
+    void close();
+    bool isOpen() const;
+    bool eof() const;      // no current row
+    void next();
+    QVariant value(int col) const;
+    QVariant value(const QString &column) const; // column name without regard to case
+    QString text(const QString &column) const;
+    QStringList columnNames() const;
+
+    // Reads the remaining rows into a table (columns as text), for lookup lists.
+    void fillTable(MemTable &table, const QList<FieldDef> &fields);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
