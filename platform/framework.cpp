@@ -1,0 +1,128 @@
+#include "framework.h"
+#include "messages.h"
+
+#include <cstdio>
+
+AbandonedAction::AbandonedAction(QString text, QString key)
+    : m_text(std::move(text)), m_key(std::move(key)), m_utf8(m_text.toUtf8())
+{
+}
+
+const char *AbandonedAction::what() const noexcept
+{
+    return m_utf8.constData();
+}
+
+MessageSink::~MessageSink() = default;
+BusyIndicator::~BusyIndicator() = default;
+
+namespace {
+
+class StderrSink final : public MessageSink {
+public:
+    void showError(const QString &text) override
+    {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    }
+    void showInfo(const QString &text) override
+    {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    }
+};
+
+StderrSink g_stderrSink;
+MessageSink *g_sink = &g_stderrSink;
+BusyIndicator *g_busy = nullptr;
+
+} // namespace
+
+MessageSink *messageSink()
+{
+    return g_sink;
+}
+
+MessageSink *setMessageSink(MessageSink *sink)
+{
+    MessageSink *previous = g_sink;
+    g_sink = sink ? sink : &g_stderrSink;
+    return previous;
+}
+
+BusyIndicator *setBusyIndicator(BusyIndicator *indicator)
+{
+    BusyIndicator *previous = g_busy;
+    g_busy = indicator;
+    return previous;
+}
+
+void ActiveShowAvi(int kind)
+{
+    if (g_busy)
+        g_busy->show(kind);
+}
+
+void DeactiveShowAvi()
+{
+    if (g_busy)
+        g_busy->hide();
+}
+
+void MensErro(const QString &text, bool showError, const QString &key)
+{
+    if (showError)
+        g_sink->showError(text);
+    throw AbandonedAction(text, key);
+}
+
+void MensErroKey(const QString &key)
+{
+    MensErro(TMessages::instance().Msg(key), true, key);
+}
+
+QByteArray CheckResultServ(const Result<QByteArray> &result, bool showError, int /*helpContext*/)
+{
+    if (result.ok())
+        return result.value();
+    MensErro(result.failure().message, showError, result.failure().key);
+}
+
+bool EmptyString(QStringView s)
+{
+    for (QChar c : s) {
+        if (c.unicode() > 0x20)
+            return false;
+    }
+    return true;
+}
+
+QString AllTrim(QStringView s)
+{
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && s[b].unicode() <= 0x20)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 0x20)
+        --e;
+    return s.mid(b, e - b).toString();
+}
+
+QString Ajusta(QStringView s, int n)
+{
+    QString t = AllTrim(s);
+    if (t.isEmpty() || t.size() >= n)
+        return t;
+    for (QChar c : t) {
+        if (c < u'0' || c > u'9')
+            return t;
+    }
+    return QString(n - t.size(), u'0') + t;
+}
+
+QString Right(QStringView s, int n)
+{
+    if (n <= 0)
+        return {};
+    if (s.size() <= n)
+        return s.toString();
+    return s.right(n).toString();
+}

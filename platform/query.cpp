@@ -1,0 +1,175 @@
+#include "query.h"
+
+#include <QSqlError>
+#include <QSqlRecord>
+
+struct ReadOnlyQuery::Impl {
+    QString sql;
+    QString connectionName;
+    QList<QPair<QString, QVariant>> params; // name with ':'
+    std::unique_ptr<QSqlQuery> query;
+    QString preparedOn;                     // connection the statement was prepared on
+    QSqlRecord record;
+    bool open = false;
+    bool onRow = false;
+
+    QSqlDatabase database() const
+    {
+        if (connectionName.isEmpty())
+            return Database::shared();
+        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+        if (!db.isOpen())
+            throw DatabaseError(QStringLiteral("Conexão com o banco de dados não está aberta: %1").arg(connectionName));
+        return db;
+    }
+};
+
+static QString withColon(const QString &name)
+{
+    return name.startsWith(QLatin1Char(':')) ? name : QLatin1Char(':') + name;
+}
+
+ReadOnlyQuery::ReadOnlyQuery(const QString &sql, const QString &connectionName) : d(std::make_unique<Impl>())
+{
+    d->sql = sql;
+    d->connectionName = connectionName;
+}
+
+ReadOnlyQuery::~ReadOnlyQuery() = default;
+
+void ReadOnlyQuery::setConnectionName(const QString &name)
+{
+    close();
+    d->connectionName = name;
+    d->query.reset();
+    d->preparedOn.clear();
+}
+
+QString ReadOnlyQuery::sql() const
+{
+    return d->sql;
+}
+
+void ReadOnlyQuery::setParam(const QString &name, const QVariant &value)
+{
+    const QString key = withColon(name);
+    for (auto &p : d->params) {
+        if (p.first == key) {
+            p.second = value;
+            return;
+        }
+    }
+    d->params.append({key, value});
+}
+
+QVariant ReadOnlyQuery::param(const QString &name) const
+{
+    const QString key = withColon(name);
+    for (const auto &p : d->params) {
+        if (p.first == key)
+            return p.second;
+    }
+    return {};
+}
+
+void ReadOnlyQuery::open()
+{
+    close();
+    QSqlDatabase db = d->database();
+    const QString name = db.connectionName();
+    if (!d->query || d->preparedOn != name) {
+        d->query = std::make_unique<QSqlQuery>(db);
+        d->query->setForwardOnly(true);
+        if (!d->query->prepare(d->sql)) {
+            const QString msg = d->query->lastError().text();
+            d->query.reset();
+            throw DatabaseError(QStringLiteral("Erro ao preparar consulta: %1").arg(msg));
+        }
+        d->preparedOn = name;
+    }
+    for (const auto &p : std::as_const(d->params))
+        d->query->bindValue(p.first, p.second);
+    if (!d->query->exec()) {
+        const QString msg = d->query->lastError().text();
+        d->query->finish();
+        throw DatabaseError(QStringLiteral("Erro ao executar consulta: %1").arg(msg));
+    }
+    d->record = d->query->record();
+    d->open = true;
+    d->onRow = d->query->next();
+}
+
+void ReadOnlyQuery::close()
+{
+    if (d->query && d->open)
+        d->query->finish();
+    d->open = false;
+    d->onRow = false;
+}
+
+bool ReadOnlyQuery::isOpen() const
+{
+    return d->open;
+}
+
+bool ReadOnlyQuery::eof() const
+{
+    return !d->onRow;
+}
+
+void ReadOnlyQuery::next()
+{
+    if (d->open && d->onRow)
+        d->onRow = d->query->next();
+}
+
+QVariant ReadOnlyQuery::value(int col) const
+{
+    if (!d->onRow)
+        return {};
+    return d->query->value(col);
+}
+
+QVariant ReadOnlyQuery::value(const QString &column) const
+{
+    if (!d->onRow)
+        return {};
+    const int i = d->record.indexOf(column);
+    if (i < 0)
+        throw DatabaseError(QStringLiteral("Coluna inexistente na consulta: %1").arg(column));
+    return d->query->value(i);
+}
+
+QString ReadOnlyQuery::text(const QString &column) const
+{
+    return value(column).toString();
+}
+
+QStringList ReadOnlyQuery::columnNames() const
+{
+    QStringList names;
+    for (int i = 0; i < d->record.count(); ++i)
+        names << d->record.fieldName(i);
+    return names;
+}
+
+void ReadOnlyQuery::fillTable(MemTable &table, const QList<FieldDef> &fields)
+{
+    table.close();
+    table.setFields(fields);
+    table.createDataSet();
+    QList<int> sourceCols;
+    for (const FieldDef &f : fields)
+        sourceCols << d->record.indexOf(f.name);
+    table.beginBulkLoad();
+    while (d->open && d->onRow) {
+        QVariantList values;
+        values.reserve(fields.size());
+        for (int c : std::as_const(sourceCols))
+            values << (c >= 0 ? d->query->value(c) : QVariant());
+        table.bulkAppendRow(values);
+        d->onRow = d->query->next();
+    }
+    table.endBulkLoad();
+    table.first();
+}
