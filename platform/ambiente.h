@@ -37,6 +37,8 @@ public:
     void resetPictCache();
 
     // Client cache of table contents (rows as packets) refreshed from the database by this call.
+    // Only tables of the destination catalogue (Catalogue::tables) are read; other names are
+    // skipped. A database failure throws DatabaseError.
     void AtualizaLocalCache(const QStringList &tables);
     QByteArray localCache(const QString &table) const; // data packet, empty when not cached
     int localCacheRefreshCount(const QString &table) const;

@@ -2,6 +2,7 @@
 // The client side of the application server "IMP40500.rdmImpoPrato": an abstract transport (HTTP
 // or in-process), the connection `TNetConnection` and typed calls of the twelve methods.
 // Calls block; a failure is a value (the connection never throws: ThrowException is off).
+#include "memtable.h"
 #include "platform_export.h"
 #include "result.h"
 
@@ -9,6 +10,7 @@
 #include <QCborArray>
 #include <QCborMap>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -56,11 +58,17 @@ public:
     HttpTransport(QString host, int port, QString token, int timeoutSeconds = 300);
     Result<QByteArray> call(const QString &method, const QCborArray &args) override;
 
+    // A reply longer than this is refused (default kMaxReplyBytes).
+    void setMaxReplyBytes(qint64 bytes);
+    void setConnectTimeout(int seconds); // default 10
+
 private:
     QString m_host;
     int m_port;
     QString m_token;
     int m_timeout;
+    qint64 m_maxReply = kMaxReplyBytes;
+    int m_connectTimeout = 10;
 };
 
 // Whoever links the server code registers how to make the embedded module (used when WebURL is
@@ -88,6 +96,7 @@ public:
     QString lastError() const;
 
     // Tests put their own transport in; it is used instead of opening one.
+    // A call on a closed connection opens it first.
     void setTransport(std::unique_ptr<ServerTransport> transport);
 
     Result<QByteArray> call(const QString &method, const QCborArray &args);
@@ -95,6 +104,7 @@ public:
 private:
     std::unique_ptr<ServerTransport> m_transport;
     bool m_injected = false;
+    bool m_open = false;
     QString m_lastError;
 };
 
@@ -107,6 +117,32 @@ struct IMP_PLATFORM_EXPORT ImportSummary {
     static Result<ImportSummary> decode(const QByteArray &payload);
     QString toText() const;                 // two or more lines for a person
 };
+
+// The destination tables that the module reads and writes, in one catalogue: the server creates its
+// schema from it and shapes its empty packets by it, and the client cache only refreshes tables
+// named here. Columns are in table order; every key column is NOT NULL.
+namespace Catalogue {
+struct IMP_PLATFORM_EXPORT TableDef {
+    QString name;
+    QList<FieldDef> columns;
+    QStringList key;               // primary key
+    QList<QStringList> indexes;    // secondary indexes
+    int indexOf(QStringView column) const; // without regard to case; -1 when absent
+};
+IMP_PLATFORM_EXPORT const QList<TableDef> &tables();
+// Exact upper-case name; nullptr for a table the catalogue does not hold.
+IMP_PLATFORM_EXPORT const TableDef *table(QStringView name);
+// Columns of the empty packet of a Get* method: the table's columns, and for PRATO the screen's
+// IDERRO (text 10) and MNPRATOLOCAL (text 40), which take no part in updates.
+IMP_PLATFORM_EXPORT QList<FieldDef> packetFields(const TableDef &table);
+// Date-times are stored as timestamps without time zone; SQLite keeps them as this text.
+inline constexpr const char *kDateTimeFormat = "yyyy-MM-dd HH:mm:ss";
+// A value read from either database as the in-memory table holds it (dates: UTC-spec wall clock).
+IMP_PLATFORM_EXPORT QVariant fromSql(const QVariant &v, FieldKind kind);
+// A table value as bound to a statement of either database (dates as text in kDateTimeFormat).
+// Null stays null; a value the kind cannot take gives an invalid QVariant and *ok false.
+IMP_PLATFORM_EXPORT QVariant toSql(const QVariant &v, FieldKind kind, bool *ok = nullptr);
+} // namespace Catalogue
 
 // Typed calls, argument orders as the server defines them.
 namespace Rdm {

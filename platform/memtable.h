@@ -164,6 +164,10 @@ public:
     double numberAt(int row, int col) const;
     qint64 integerAt(int row, int col) const;
     QDateTime dateTimeAt(int row, int col) const;
+    bool booleanAt(int row, int col) const;
+    // Characters of a text cell without a copy; valid until the table next changes. Empty for null
+    // and for other kinds.
+    QStringView textViewAt(int row, int col) const;
     QVariantList rowValues(int row) const;
 
     // Display.
@@ -182,6 +186,14 @@ public:
     // Bulk load for packets: rows appended as saved state, no events, no change log.
     void beginBulkLoad(int expectedRows = 0);
     void bulkAppendRow(const QVariantList &values);
+    // The packet reader's path: an all-null row at the end, then its cells in the column's own kind
+    // (bulkSetInteger also takes a date-time column's msecs). Throws std::logic_error outside a
+    // bulk load, std::invalid_argument for a cell of another kind.
+    int bulkNewRow();
+    void bulkSetText(int row, int col, QStringView s);
+    void bulkSetNumber(int row, int col, double v);
+    void bulkSetInteger(int row, int col, qint64 v);
+    void bulkSetBoolean(int row, int col, bool v);
     void endBulkLoad();
 
     Events events;

@@ -49,6 +49,10 @@ private:
     void currentRowChanged(MemTable &, int row) override;
     void stateChanged(MemTable &) override;
 
+    void resolveColumns();
+
     MemTable *m_table;
     QList<int> m_columns; // table column per model column; empty: all
+    QStringList m_visibleNames; // as asked; resolved again whenever the table's columns change
+    int m_current = -1;   // current row as last announced, for the IsCurrentRowRole changes
 };

@@ -1,0 +1,200 @@
+// imp40500 check FILE --branch CODE [--db URL] [--operator CODE] [--locale NAME] [--server HOST:PORT] [--json]
+// imp40500 import FILE --branch CODE ...
+// The file and branch checks and the load pass, exactly as the screen runs them when the operator
+// leaves the parameter panel; `import` then sends the tables as the import button does.
+#include "commands.h"
+#include "checkreport.h"
+
+#include "ambiente.h"
+#include "appserver.h"
+#include "database.h"
+#include "embedded.h"
+#include "framework.h"
+#include "importsession.h"
+#include "messages.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+class StderrSink final : public MessageSink {
+public:
+    void showError(const QString &text) override { std::fprintf(stderr, "imp40500: %s\n", qPrintable(text)); }
+    void showInfo(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+};
+
+// A progress bar on stderr, drawn only on a terminal and only when the pass lets events through
+// (a few times a second); per line it just keeps the position.
+class CliObserver final : public LoadObserver {
+public:
+    explicit CliObserver(bool draw) : m_draw(draw) {}
+    ~CliObserver() override { finish(); }
+    void setProgressRange(int maximum) override { m_max = maximum; }
+    void setProgress(int position) override { m_pos = position; }
+    void setStatusText(const QString &text) override
+    {
+        m_status = text;
+        if (text.isEmpty())
+            finish();
+    }
+    void serveEvents() override
+    {
+        if (!m_draw || m_status.isEmpty() || m_max <= 0)
+            return;
+        const int width = 30;
+        const int filled = int(qint64(qBound(0, m_pos, m_max)) * width / m_max);
+        std::fprintf(stderr, "\r%s [%s%s] %d/%d", qPrintable(m_status), QByteArray(filled, '#').constData(),
+                     QByteArray(width - filled, '.').constData(), m_pos, m_max);
+        std::fflush(stderr);
+        m_drawn = true;
+    }
+
+private:
+    void finish()
+    {
+        if (m_drawn) {
+            std::fputs("\n", stderr);
+            m_drawn = false;
+        }
+    }
+    bool m_draw;
+    bool m_drawn = false;
+    int m_max = 0;
+    int m_pos = 0;
+    QString m_status;
+};
+
+int fail(bool json, const QString &key, const QString &text)
+{
+    if (json)
+        CheckReport::writeJsonError(key, text, stdout);
+    return key.isEmpty() ? 1 : 2;
+}
+
+} // namespace
+
+int runCheck(const QStringList &args, bool import)
+{
+    const char *const name = import ? "import" : "check";
+    QCommandLineParser cli;
+    cli.setApplicationDescription(import ? QStringLiteral("Verifica e importa um arquivo de exportação de pratos.")
+                                         : QStringLiteral("Verifica um arquivo de exportação de pratos contra o destino."));
+    cli.addHelpOption();
+    cli.addPositionalArgument(QStringLiteral("ARQUIVO"), QStringLiteral("O arquivo de exportação."));
+    cli.addOption({QStringLiteral("branch"), QStringLiteral("Filial destino."), QStringLiteral("CODIGO")});
+    cli.addOption({QStringLiteral("db"),
+                   QStringLiteral("Banco de destino: sqlite:CAMINHO ou postgresql://... (padrão: IMP_DB, senão "
+                                  "sqlite:imp40500-demo.db)."),
+                   QStringLiteral("URL")});
+    cli.addOption({QStringLiteral("operator"), QStringLiteral("Operador (padrão: ADMIN)."), QStringLiteral("CODIGO")});
+    cli.addOption({QStringLiteral("locale"),
+                   QStringLiteral("Formato regional de números e datas do arquivo (padrão: o do sistema)."),
+                   QStringLiteral("NOME")});
+    cli.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação (padrão: embutido)."),
+                   QStringLiteral("HOST:PORTA")});
+    cli.addOption({QStringLiteral("json"), QStringLiteral("Resultado em JSON.")});
+    if (!cli.parse(args)) {
+        std::fprintf(stderr, "imp40500 %s: %s\n", name, qPrintable(cli.errorText()));
+        return 1;
+    }
+    if (cli.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(cli.helpText()), stdout);
+        return 0;
+    }
+    const bool json = cli.isSet(QStringLiteral("json"));
+    const QStringList positional = cli.positionalArguments();
+    if (positional.size() != 1 || !cli.isSet(QStringLiteral("branch"))) {
+        std::fprintf(stderr, "imp40500 %s: informe o ARQUIVO e --branch CODIGO (--help para as opções).\n", name);
+        return 1;
+    }
+
+    Ambiente &amb = Ambiente::instance();
+    if (cli.isSet(QStringLiteral("db")))
+        amb.databaseUrl = cli.value(QStringLiteral("db"));
+    else if (qEnvironmentVariableIsSet("IMP_DB"))
+        amb.databaseUrl = qEnvironmentVariable("IMP_DB");
+    else
+        amb.databaseUrl = QStringLiteral("sqlite:imp40500-demo.db");
+    amb.Operador = cli.isSet(QStringLiteral("operator")) ? cli.value(QStringLiteral("operator")) : QStringLiteral("ADMIN");
+    if (cli.isSet(QStringLiteral("locale"))) {
+        const QString loc = cli.value(QStringLiteral("locale"));
+        const QLocale l(loc);
+        if (l == QLocale::c() && loc != u"C" && loc != u"POSIX") {
+            std::fprintf(stderr, "imp40500 %s: formato regional desconhecido: %s\n", name, qPrintable(loc));
+            return 1;
+        }
+        amb.locale = l;
+    }
+    if (cli.isSet(QStringLiteral("server")) && !amb.setServer(cli.value(QStringLiteral("server")))) {
+        std::fprintf(stderr, "imp40500 %s: servidor inválido (use HOST:PORTA): %s\n", name,
+                     qPrintable(cli.value(QStringLiteral("server"))));
+        return 1;
+    }
+    if (!hasEmbeddedServerFactory())
+        registerEmbeddedServer();
+
+    StderrSink sink;
+    MessageSink *previousSink = setMessageSink(&sink);
+    struct RestoreSink {
+        MessageSink *p;
+        ~RestoreSink() { setMessageSink(p); }
+    } restoreSink{previousSink};
+
+    NetConnection net;
+    net.BeforeConnect = [](NetConnection &c) {
+        c.Host = Ambiente::instance().WebURL;
+        c.Port = Ambiente::instance().WebPort;
+    };
+
+    CliObserver observer(!json && isatty(fileno(stderr)));
+    ImportSession session(net);
+    session.setObserver(&observer);
+    session.NmArquivo = positional.first();
+    session.CdFilial = cli.value(QStringLiteral("branch"));
+
+    try {
+        // As the screen: the remembered directory on its first activation, then leaving the panel.
+        session.loadDiretorios();
+        session.Vd_Arquivo(true);
+        const QString branchName = session.Vd_CdFilial(true, amb.Operador);
+        session.Grava_Tabelas();
+
+        if (import) {
+            ActiveShowAvi(6);
+            const QByteArray payload = CheckResultServ(session.callImportacao(), true, 0);
+            amb.AtualizaLocalCache({QStringLiteral("PRATO")});
+            DeactiveShowAvi();
+            const auto summary = ImportSummary::decode(payload);
+            if (json) {
+                CheckReport::writeJson(session, stdout);
+                std::fprintf(stderr, "%s\n", qPrintable(summary ? summary->toText() : QString()));
+            } else {
+                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+                std::printf("\n%s\n", qPrintable(summary ? summary->toText() : QString()));
+                std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
+            }
+        } else if (json) {
+            CheckReport::writeJson(session, stdout);
+        } else {
+            CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+        }
+        std::fflush(stdout);
+        return 0;
+    } catch (const AbandonedAction &a) {
+        DeactiveShowAvi();
+        return fail(json, a.key(), a.text());
+    } catch (const DatabaseError &e) {
+        DeactiveShowAvi();
+        sink.showError(e.message());
+        return fail(json, {}, e.message());
+    } catch (const std::exception &e) {
+        DeactiveShowAvi();
+        const QString text = QString::fromUtf8(e.what());
+        sink.showError(text);
+        return fail(json, {}, text);
+    }
+}

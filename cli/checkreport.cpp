@@ -1,0 +1,238 @@
+#include "checkreport.h"
+
+#include "ambiente.h"
+#include "importsession.h"
+#include "messages.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace CheckReport {
+
+namespace {
+
+// Output collected in a block and written when it fills: one fwrite per 64 KiB, not per value.
+class Out {
+public:
+    explicit Out(std::FILE *f) : m_f(f) { m_buf.reserve(kBlock + 4096); }
+    ~Out() { flush(); }
+    Out &operator<<(const char *s)
+    {
+        m_buf.append(s);
+        check();
+        return *this;
+    }
+    Out &operator<<(const QByteArray &s)
+    {
+        m_buf.append(s);
+        check();
+        return *this;
+    }
+    Out &operator<<(QStringView s)
+    {
+        m_buf.append(s.toUtf8());
+        check();
+        return *this;
+    }
+    Out &operator<<(const QString &s) { return *this << QStringView(s); }
+    void flush()
+    {
+        if (!m_buf.isEmpty())
+            std::fwrite(m_buf.constData(), 1, size_t(m_buf.size()), m_f);
+        m_buf.resize(0);
+        std::fflush(m_f);
+    }
+
+private:
+    static constexpr qsizetype kBlock = 1 << 16;
+    void check()
+    {
+        if (m_buf.size() >= kBlock) {
+            std::fwrite(m_buf.constData(), 1, size_t(m_buf.size()), m_f);
+            m_buf.resize(0);
+        }
+    }
+    std::FILE *m_f;
+    QByteArray m_buf;
+};
+
+void appendJsonString(QByteArray &out, QStringView s)
+{
+    out.append('"');
+    const QByteArray utf8 = s.toUtf8();
+    for (char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out.append("\\\""); break;
+        case '\\': out.append("\\\\"); break;
+        case '\b': out.append("\\b"); break;
+        case '\f': out.append("\\f"); break;
+        case '\n': out.append("\\n"); break;
+        case '\r': out.append("\\r"); break;
+        case '\t': out.append("\\t"); break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out.append(buf);
+            } else {
+                out.append(ch);
+            }
+        }
+    }
+    out.append('"');
+}
+
+QByteArray jsonNumber(double d)
+{
+    // Shortest text that reads back as the same double; integers without a fraction.
+    return QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+}
+
+void appendCell(QByteArray &out, const MemTable &t, int row, int col)
+{
+    if (t.isNullAt(row, col)) {
+        out.append("null");
+        return;
+    }
+    switch (t.field(col).kind) {
+    case FieldKind::Text: appendJsonString(out, t.textViewAt(row, col)); break;
+    case FieldKind::Number: out.append(jsonNumber(t.numberAt(row, col))); break;
+    case FieldKind::Integer: out.append(QByteArray::number(t.integerAt(row, col))); break;
+    case FieldKind::Boolean: out.append(t.booleanAt(row, col) ? "true" : "false"); break;
+    case FieldKind::DateTime:
+        out.append('"');
+        out.append(t.dateTimeAt(row, col).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1());
+        out.append('"');
+        break;
+    }
+}
+
+void writeRows(Out &o, const MemTable &t)
+{
+    o << "[";
+    if (t.isActive()) {
+        QList<QByteArray> keys;
+        for (const FieldDef &f : t.fields())
+            keys << jsonString(f.name) + ": ";
+        QByteArray row;
+        for (int r = 0; r < t.rowCount(); ++r) {
+            row.resize(0);
+            row.append(r ? ", {" : "{");
+            for (int c = 0; c < t.fieldCount(); ++c) {
+                if (c)
+                    row.append(", ");
+                row.append(keys[c]);
+                appendCell(row, t, r, c);
+            }
+            row.append('}');
+            o << row;
+        }
+    }
+    o << "]";
+}
+
+const char *boolText(bool b)
+{
+    return b ? "true" : "false";
+}
+
+} // namespace
+
+QByteArray jsonString(QStringView s)
+{
+    QByteArray out;
+    appendJsonString(out, s);
+    return out;
+}
+
+void writeJson(ImportSession &s, std::FILE *f)
+{
+    Out o(f);
+    o << "{\"flags\": {\"TemRecePadr\": " << boolText(s.TemRecePadr) << ", \"TemReceFili\": "
+      << boolText(s.TemReceFili) << ", \"TemReceServ\": " << boolText(s.TemReceServ) << "},\n";
+    o << " \"tables\": {";
+    bool firstTable = true;
+    for (const auto &[name, table] : s.dataTables()) {
+        o << (firstTable ? "\n  " : ",\n  ") << jsonString(name) << ": ";
+        writeRows(o, *table);
+        firstTable = false;
+    }
+    o << "},\n \"servico\": ";
+    writeRows(o, s.cdsServico);
+    o << ",\n \"servdestino\": ";
+    writeRows(o, s.cdsServDestino);
+    o << "}\n";
+}
+
+void writeJsonError(const QString &key, const QString &text, std::FILE *f)
+{
+    Out o(f);
+    o << "{\"error\": {\"key\": " << jsonString(key) << ", \"text\": " << jsonString(text) << "}}\n";
+}
+
+void writeText(ImportSession &s, const QString &branchName, const QString &dishPicture, std::FILE *f)
+{
+    Out o(f);
+    o << "Arquivo: " << s.NmArquivo << "\n";
+    o << "Filial destino: " << s.CdFilial << (branchName.isEmpty() ? QString() : QStringLiteral(" - ") + branchName)
+      << "\n\n";
+
+    const MemTable &p = s.cdsPrato;
+    const int cCode = p.fieldIndex(u"CDPRATO");
+    const int cName = p.fieldIndex(u"NMPRATO");
+    const int cTree = p.fieldIndex(u"CDFILAUXPRAT");
+    const int cErr = p.fieldIndex(u"IDERRO");
+    const int cLocal = p.fieldIndex(u"MNPRATOLOCAL");
+    int withErrors = 0;
+    const int dishes = p.isActive() ? p.rowCount() : 0;
+    o << "Pratos: " << QByteArray::number(dishes) << "\n";
+    const QString padrao = Msg(QStringLiteral("PADRAO"));
+    const QString local = Msg(QStringLiteral("LOCAL"));
+    for (int r = 0; r < dishes; ++r) {
+        const QString code = cCode >= 0 ? p.textAt(r, cCode) : QString();
+        const QString tree = cTree >= 0 ? p.textAt(r, cTree) : QString();
+        const QString err = cErr >= 0 ? p.textAt(r, cErr) : QString();
+        const bool bad = err.contains(u'1');
+        withErrors += bad ? 1 : 0;
+        QString line = QStringLiteral("  %1 %2  %3  %4\n")
+                           .arg(bad ? QStringLiteral("ERRO") : QStringLiteral("OK  "),
+                                formatThroughPicture(code, dishPicture).leftJustified(12),
+                                (cName >= 0 ? p.textAt(r, cName) : QString()).leftJustified(40),
+                                tree == u"P" ? padrao : (tree.trimmed().isEmpty() ? QString() : local));
+        o << line;
+        if (bad)
+            for (const QString &e : errorTexts(err, cLocal >= 0 ? p.textAt(r, cLocal) : QString()))
+                o << "         - " << e << "\n";
+    }
+
+    o << "\nServiços (" << Msg(QStringLiteral("Serv_Exp")) << "):\n";
+    const MemTable &m = s.cdsServico;
+    int paired = 0, unpaired = 0;
+    if (m.isActive()) {
+        for (int r = 0; r < m.rowCount(); ++r) {
+            const QString dest = m.textAt(r, ServiceMap::ColDest);
+            const bool isPaired = !dest.trimmed().isEmpty();
+            (isPaired ? paired : unpaired)++;
+            o << "  " << m.textAt(r, ServiceMap::ColOrig).leftJustified(5) << " "
+              << m.textAt(r, ServiceMap::ColNmOrig).leftJustified(40) << " -> "
+              << (isPaired ? dest + QLatin1Char(' ') + m.textAt(r, ServiceMap::ColNmDest)
+                           : QStringLiteral("(sem serviço destino)"))
+              << "\n";
+        }
+    }
+    if (paired + unpaired == 0)
+        o << "  nenhum\n";
+
+    o << "\nTotais: " << QByteArray::number(dishes) << " pratos, " << QByteArray::number(withErrors)
+      << " com erros; serviços " << QByteArray::number(paired) << " pareados, " << QByteArray::number(unpaired)
+      << " sem destino.\nLinhas carregadas:";
+    bool first = true;
+    for (const auto &[name, table] : s.dataTables()) {
+        o << (first ? " " : ", ") << name << " " << QByteArray::number(table->isActive() ? table->rowCount() : 0);
+        first = false;
+    }
+    o << ".\n";
+}
+
+} // namespace CheckReport

@@ -1,0 +1,24 @@
+#pragma once
+// What `imp40500 check` and `imp40500 import` print: the loaded result as JSON for other tools, or
+// as a report for a person. Both stream, so a file of a hundred thousand dishes needs no second
+// copy of its tables in memory.
+#include <QString>
+
+#include <cstdio>
+
+class ImportSession;
+
+namespace CheckReport {
+
+// {"flags": {...}, "tables": {...}, "servico": [...], "servdestino": [...]}
+void writeJson(ImportSession &session, std::FILE *out);
+// {"error": {"key": ..., "text": ...}}
+void writeJsonError(const QString &key, const QString &text, std::FILE *out);
+// Per dish its code (through the destination's dish-code mask), name, tree and errors; the
+// service map; counts.
+void writeText(ImportSession &session, const QString &branchName, const QString &dishPicture, std::FILE *out);
+
+// A JSON string literal of the text, quotes included.
+QByteArray jsonString(QStringView s);
+
+} // namespace CheckReport

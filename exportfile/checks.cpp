@@ -1,0 +1,172 @@
+#include "checks.h"
+
+#include "appserver.h"
+#include "datapacket.h"
+#include "exportreader.h"
+#include "framework.h"
+#include "valuedecoder.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace ImportChecks {
+
+namespace {
+
+// A table closed on every way out of the scope.
+struct CloseOnExit {
+    MemTable &t;
+    ~CloseOnExit() { t.close(); }
+};
+
+} // namespace
+
+QString directoryToRemember(const QString &fileName)
+{
+    QString dir = QFileInfo(QDir::current(), fileName).absolutePath();
+    if (!dir.endsWith(u'/'))
+        dir += u'/';
+    return dir;
+}
+
+std::optional<FileCheck> Vd_Arquivo(const QString &nmArquivo, bool required, NetConnection &net,
+                                    MemTable &cdsParamGeral)
+{
+    if (EmptyString(nmArquivo)) {
+        if (required)
+            MensErroKey(QStringLiteral("Arquivo_Deve"));
+        return std::nullopt;
+    }
+
+    // The directory is checked, not made current: the screen lives inside the host's process, and
+    // a relative name is resolved once, against the directory the process already has.
+    const QDir cwd = QDir::current();
+    const QString dirPart = QFileInfo(AllTrim(nmArquivo)).path();
+    if (!QFileInfo(cwd.absoluteFilePath(dirPart)).isDir())
+        MensErroKey(QStringLiteral("Diretorio_N_Exist"));
+
+    // The name as typed, blanks and all.
+    const QString path = QFileInfo(cwd, nmArquivo).absoluteFilePath();
+    if (!QFileInfo(path).isFile())
+        MensErroKey(QStringLiteral("Arquivo_N_Exist"));
+
+    ExportReader reader;
+    if (!reader.open(path))
+        MensErro(reader.errorString());
+    QByteArrayView line;
+    reader.readRawLine(line);
+    if (reader.failed())
+        MensErro(reader.errorString());
+    if (ExportText::firstField(line) != QByteArrayView("PRATO"))
+        MensErroKey(QStringLiteral("Arquivo_Invalido"));
+
+    CloseOnExit closeParam{cdsParamGeral};
+    {
+        const QByteArray payload = CheckResultServ(Rdm::GetParamGeral(net), true, 0);
+        const Status st = DataPacket::load(cdsParamGeral, payload);
+        if (!st)
+            MensErro(st.error());
+    }
+
+    if (!reader.readRawLine(line))
+        line = {};
+    if (reader.failed())
+        MensErro(reader.errorString());
+    const QString mask = ExportText::decode(ExportText::firstField(ExportText::dropFirstField(line)));
+    QString destMask;
+    const int col = cdsParamGeral.fieldIndex(u"CDPICTPRAT");
+    if (col >= 0 && cdsParamGeral.rowCount() > 0)
+        destMask = cdsParamGeral.text(col);
+    if (mask != destMask)
+        MensErroKey(QStringLiteral("Mascara_Dif"));
+
+    return FileCheck{path, directoryToRemember(nmArquivo)};
+}
+
+void rememberDirectory(MemTable &cdsDiretorios, const QString &directory)
+{
+    if (!cdsDiretorios.isActive()) {
+        if (cdsDiretorios.fieldCount() == 0)
+            cdsDiretorios.setFields({FieldDef::text(QStringLiteral("CDPROGRAMA"), 8),
+                                     FieldDef::text(QStringLiteral("DSDIRETORIO"), 100)});
+        cdsDiretorios.createDataSet();
+    }
+    if (cdsDiretorios.rowCount() == 0)
+        cdsDiretorios.insert();
+    else
+        cdsDiretorios.edit();
+    cdsDiretorios.setText(cdsDiretorios.fieldIndexOrThrow(u"DSDIRETORIO"), directory);
+    cdsDiretorios.post();
+}
+
+void installDiretoriosEvents(MemTable &cdsDiretorios, NetConnection &net)
+{
+    cdsDiretorios.events.beforePost = [](MemTable &t) {
+        t.setText(t.fieldIndexOrThrow(u"CDPROGRAMA"), QString::fromLatin1(kProgramCode));
+    };
+    cdsDiretorios.events.afterPost = [&net](MemTable &t) {
+        if (t.changeCount() == 0)
+            return;
+        ActiveShowAvi(1);
+        try {
+            CheckResultServ(Rdm::SetDiretorios(net, DataPacket::saveDelta(t)), true, 0);
+        } catch (...) {
+            // The row goes back to what the server last gave, and the post fails with the call.
+            DeactiveShowAvi();
+            t.cancelUpdates();
+            throw;
+        }
+        DeactiveShowAvi();
+        if (t.logChanges())
+            t.mergeChangeLog();
+    };
+}
+
+QString qryFilialSql()
+{
+    return QStringLiteral(
+        "SELECT F.CDFILIAL, F.NMFILIAL, F.IDCNTRRESC "
+        "FROM FILIAL F, FILIOPER FO "
+        "WHERE (F.CDFILIAL = :P_CDFILIAL OR :P_TCDFILIAL = 'T') AND "
+        "(F.CDFILIAL = FO.CDFILIAL) AND (FO.CDOPERADOR = :P_CDOPERADOR) "
+        "ORDER BY F.CDFILIAL");
+}
+
+BranchCheck Vd_CdFilial(const QString &cdFilial, bool required, const QString &operador,
+                        ReadOnlyQuery &qryFilial, QString *adjusted)
+{
+    const bool empty = EmptyString(cdFilial);
+    BranchCheck b;
+    b.code = Ajusta(cdFilial, 4);
+    if (adjusted)
+        *adjusted = b.code;
+    if (empty) {
+        if (required)
+            MensErroKey(QStringLiteral("Filial_Deve"));
+        return b;
+    }
+    bool found = false;
+    QString resc;
+    try {
+        qryFilial.close();
+        qryFilial.setParam(QStringLiteral("P_CDFILIAL"), b.code);
+        qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral(""));
+        qryFilial.setParam(QStringLiteral("P_CDOPERADOR"), operador.isNull() ? QStringLiteral("") : operador);
+        qryFilial.open();
+        found = !qryFilial.eof();
+        if (found) {
+            resc = qryFilial.text(QStringLiteral("IDCNTRRESC"));
+            b.name = qryFilial.text(QStringLiteral("NMFILIAL"));
+        }
+    } catch (const DatabaseError &e) {
+        MensErro(e.message());
+    }
+    if (!found)
+        MensErroKey(QStringLiteral("Filial_N_Cad"));
+    if (resc == u"S")
+        MensErroKey(QStringLiteral("Filial_Resc"));
+    b.checked = true;
+    return b;
+}
+
+} // namespace ImportChecks

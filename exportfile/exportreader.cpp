@@ -1,0 +1,167 @@
+#include "exportreader.h"
+
+#include <QFile>
+
+#include <cstring>
+
+ExportReader::ExportReader() = default;
+ExportReader::~ExportReader() = default;
+
+bool ExportReader::open(const QString &path)
+{
+    close();
+    auto file = std::make_unique<QFile>(path);
+    // Unbuffered: the reader does its own buffering in big blocks, and a second copy would double
+    // the bytes touched per line.
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        m_failed = true;
+        m_error = QStringLiteral("%1: %2").arg(path, file->errorString());
+        return false;
+    }
+    m_file = std::move(file);
+    m_open = true;
+    return true;
+}
+
+void ExportReader::openBytes(QByteArrayView bytes)
+{
+    close();
+    m_memory = bytes;
+    m_inMemory = true;
+    m_open = true;
+}
+
+void ExportReader::close()
+{
+    m_file.reset();
+    if (m_inMemory)
+        m_buf = QByteArray(); // it only pointed at the caller's bytes
+    m_memory = {};
+    m_inMemory = false;
+    m_open = false;
+    m_eof = false;
+    m_failed = false;
+    m_error.clear();
+    m_pos = m_end = 0;
+    // The buffer is kept for the next file: the second pass reuses the first pass's block.
+}
+
+bool ExportReader::isOpen() const
+{
+    return m_open;
+}
+
+bool ExportReader::failed() const
+{
+    return m_failed;
+}
+
+QString ExportReader::errorString() const
+{
+    return m_error;
+}
+
+void ExportReader::setBlockSize(qint64 bytes)
+{
+    m_block = qMax<qint64>(1, bytes);
+}
+
+bool ExportReader::fill()
+{
+    if (!m_open || m_eof)
+        return false;
+    if (m_inMemory) {
+        // The whole buffer is the file: hand it out once, as if read in one block.
+        if (m_pos == 0 && m_end == 0 && !m_memory.isEmpty()) {
+            m_buf = QByteArray::fromRawData(m_memory.data(), m_memory.size());
+            m_end = m_memory.size();
+            return true;
+        }
+        m_eof = true;
+        return false;
+    }
+    // Keep the unread tail at the front, then read a block behind it.
+    if (m_pos > 0) {
+        const qint64 tail = m_end - m_pos;
+        if (tail > 0)
+            std::memmove(m_buf.data(), m_buf.constData() + m_pos, size_t(tail));
+        m_end = tail;
+        m_pos = 0;
+    }
+    if (m_buf.size() < m_end + m_block)
+        m_buf.resize(qMax<qint64>(m_end + m_block, m_buf.size() * 2));
+    const qint64 got = m_file->read(m_buf.data() + m_end, m_buf.size() - m_end);
+    if (got < 0) {
+        m_failed = true;
+        m_error = m_file->errorString();
+        m_eof = true;
+        return false;
+    }
+    if (got == 0) {
+        m_eof = true;
+        return false;
+    }
+    m_end += got;
+    return true;
+}
+
+bool ExportReader::atEnd()
+{
+    for (;;) {
+        const unsigned char *b = reinterpret_cast<const unsigned char *>(m_buf.constData());
+        while (m_pos < m_end && b[m_pos] <= 32)
+            ++m_pos;
+        if (m_pos < m_end)
+            return false;
+        if (!fill())
+            return true;
+    }
+}
+
+bool ExportReader::takeLine(QByteArrayView &line)
+{
+    qint64 scanFrom = m_pos;
+    for (;;) {
+        const char *b = m_buf.constData();
+        const void *lf = m_end > scanFrom ? std::memchr(b + scanFrom, '\n', size_t(m_end - scanFrom)) : nullptr;
+        if (lf) {
+            const qint64 at = static_cast<const char *>(lf) - b;
+            qint64 len = at - m_pos;
+            if (len > 0 && b[at - 1] == '\r')
+                --len;
+            line = QByteArrayView(b + m_pos, len);
+            m_pos = at + 1;
+            return true;
+        }
+        const qint64 seen = m_end - m_pos;
+        if (!fill()) {
+            if (m_end > m_pos) {
+                // The last line, without a line end.
+                line = QByteArrayView(m_buf.constData() + m_pos, m_end - m_pos);
+                m_pos = m_end;
+                return true;
+            }
+            line = {};
+            return false;
+        }
+        scanFrom = m_pos + seen;
+    }
+}
+
+bool ExportReader::readLine(QByteArrayView &line)
+{
+    if (atEnd()) {
+        line = {};
+        return false;
+    }
+    return takeLine(line);
+}
+
+bool ExportReader::readRawLine(QByteArrayView &line)
+{
+    if (m_pos >= m_end && !fill()) {
+        line = {};
+        return false;
+    }
+    return takeLine(line);
+}

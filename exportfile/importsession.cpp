@@ -1,0 +1,740 @@
+#include "importsession.h"
+
+#include "ambiente.h"
+#include "appserver.h"
+#include "datapacket.h"
+#include "exportreader.h"
+#include "framework.h"
+#include "messages.h"
+#include "valuedecoder.h"
+
+#include <QElapsedTimer>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+using namespace ExportText;
+
+LoadObserver::~LoadObserver() = default;
+
+namespace {
+
+const QString kNoErrors = QStringLiteral("0000000000");
+
+// Structure indexes of the tables whose data lines are decoded; index 8 (SERVICO) never is.
+enum : int { kIdxPrato = 3, kIdxRecePadr = 4, kIdxPratPadr = 5, kIdxReceFili = 6, kIdxPratFili = 7,
+             kIdxReceServ = 9, kIdxPratServ = 10, kStructureSlots = 11 };
+
+// The most lines the structure section may have, the data marker included.
+constexpr int kMaxStructureLines = 31;
+// Index of the data marker in a well-formed file: the structure lines before it are fixed.
+constexpr int kMarkerIndex = 12;
+
+enum class Special : std::uint8_t { None, CdFilAuxPrato, SgUnidade, CdProduto, CdServFili, CdFilial };
+
+Special specialOf(QStringView columnName)
+{
+    // Exact, case-sensitive: these rules follow the names as the exporting system writes them.
+    if (columnName == u"CDFILAUXPRAT")
+        return Special::CdFilAuxPrato;
+    if (columnName == u"SGUNIDADE")
+        return Special::SgUnidade;
+    if (columnName == u"CDPRODUTO")
+        return Special::CdProduto;
+    if (columnName == u"CDSERVFILI")
+        return Special::CdServFili;
+    if (columnName == u"CDFILIAL")
+        return Special::CdFilial;
+    return Special::None;
+}
+
+struct ColPlan {
+    int col = -1;                 // column of the target table; -1: the value drops out
+    FieldKind kind = FieldKind::Text;
+    Special special = Special::None;
+};
+
+// How one structure line decodes into one table, worked out once per pass instead of per line.
+struct Plan {
+    QString source;               // the structure line (shared with lsbEstrutura)
+    MemTable *table = nullptr;
+    QString tableName;            // its first field: NomeTabela
+    bool isPrato = false;
+    bool isReceServ = false;
+    std::vector<ColPlan> cols;    // one per column name
+    std::vector<QString> rest;    // LinhaEstrutura after k names were used (k = 0..cols.size())
+    int iderroCol = -1;
+    int mnPratoLocalCol = -1;
+};
+
+class NullObserver final : public LoadObserver {};
+
+// A row that cannot be inserted or posted ends the pass with the table's own message.
+template <typename F>
+void rowOperation(F f)
+{
+    try {
+        f();
+    } catch (const AbandonedAction &) {
+        throw;
+    } catch (const std::exception &e) {
+        MensErro(QString::fromUtf8(e.what()));
+    }
+}
+
+// Runs the clean-up of the pass on every way out.
+template <typename F>
+struct Finally {
+    F f;
+    ~Finally() { f(); }
+};
+template <typename F>
+Finally(F) -> Finally<F>;
+
+QString mergeFlags(const QString &current, const QString &line)
+{
+    // A position raised on the dish stays raised: a recipe line only adds its own flags.
+    QString merged = current.size() == 10 ? current : kNoErrors;
+    for (int i = 0; i < 10 && i < line.size(); ++i)
+        if (line[i] == u'1')
+            merged[i] = u'1';
+    return merged;
+}
+
+} // namespace
+
+struct ImportSession::Impl {
+    explicit Impl(NetConnection &n) : net(n) {}
+
+    NetConnection &net;
+    NullObserver nullObserver;
+    LoadObserver *observer = &nullObserver;
+
+    ExportReader reader;
+    ValueDecoder decoder;
+    int lastDishRow = -1;
+    int markerIndex = -1;       // index of the data marker in lsbEstrutura; -1 when not met
+    Stats stats;
+
+    std::array<Plan, kStructureSlots> plans;
+    std::array<bool, kStructureSlots> planReady{};
+    Plan *currentPlan = nullptr; // set by Grava_Prato for GetValues
+
+    // Answers of the lookups, valid for one pass: the destination does not change under a load.
+    QHash<QString, QString> units;
+    QHash<QString, QString> products;
+    QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
+
+    QElapsedTimer sinceServe;
+};
+
+ImportSession::ImportSession(NetConnection &net)
+    : cdsServico(serviceMap.cdsServico),
+      cdsServDestino(serviceMap.cdsServDestino),
+      qryPesqUnidMed(QStringLiteral("SELECT SGUNIDADE, DSUNIDADE FROM UNIDMEDIDA WHERE SGUNIDADE = :P_SGUNIDADE")),
+      qryPesqProduto(QStringLiteral("SELECT CDPRODUTO, NMPRODUTO FROM PRODUTO WHERE CDPRODUTO = :P_CDPRODUTO")),
+      qryFilial(ImportChecks::qryFilialSql()),
+      d(std::make_unique<Impl>(net))
+{
+    serviceMap.setLoadingFlag(&Carregando);
+    serviceMap.CdFilialDestino = [this] { return CdFilial; };
+    ErrosLinha = kNoErrors;
+
+    // A new dish starts without errors.
+    cdsPrato.events.afterInsert = [](MemTable &t) {
+        const int c = t.fieldIndex(u"IDERRO");
+        if (c >= 0)
+            t.setText(c, kNoErrors);
+    };
+    ImportChecks::installDiretoriosEvents(cdsDiretorios, net);
+}
+
+ImportSession::~ImportSession() = default;
+
+void ImportSession::setObserver(LoadObserver *observer)
+{
+    d->observer = observer ? observer : &d->nullObserver;
+}
+
+LoadObserver &ImportSession::observer()
+{
+    return *d->observer;
+}
+
+NetConnection &ImportSession::net()
+{
+    return d->net;
+}
+
+int ImportSession::lastDishRow() const
+{
+    return d->lastDishRow;
+}
+
+const ImportSession::Stats &ImportSession::stats() const
+{
+    return d->stats;
+}
+
+QList<QPair<QString, MemTable *>> ImportSession::dataTables()
+{
+    return {{QStringLiteral("PRATO"), &cdsPrato},         {QStringLiteral("RECEPADR"), &cdsRecePadr},
+            {QStringLiteral("PRATPADR"), &cdsPratPadr},   {QStringLiteral("RECEFILI"), &cdsReceFili},
+            {QStringLiteral("PRATFILI"), &cdsPratFili},   {QStringLiteral("RECESERV"), &cdsReceServ},
+            {QStringLiteral("PRATSERV"), &cdsPratServ}};
+}
+
+int ImportSession::inPosicao(QStringView s)
+{
+    return ExportText::inPosicao(s);
+}
+
+// ---- The checks of the parameter panel ---------------------------------------------------------
+
+void ImportSession::Vd_Arquivo(bool required)
+{
+    try {
+        const auto checked = ImportChecks::Vd_Arquivo(NmArquivo, required, d->net, cdsParamGeral);
+        if (checked)
+            ImportChecks::rememberDirectory(cdsDiretorios, checked->directory);
+    } catch (...) {
+        d->observer->focusArquivo();
+        throw;
+    }
+}
+
+QString ImportSession::Vd_CdFilial(bool required, const QString &operador)
+{
+    try {
+        const auto b = ImportChecks::Vd_CdFilial(CdFilial, required, operador, qryFilial, &CdFilial);
+        return b.name;
+    } catch (...) {
+        d->observer->focusFilial();
+        throw;
+    }
+}
+
+QString ImportSession::loadDiretorios()
+{
+    const QByteArray payload = CheckResultServ(Rdm::GetDiretorios(d->net), true, 0);
+    const Status st = DataPacket::load(cdsDiretorios, payload);
+    if (!st)
+        MensErro(st.error());
+    return rememberedDirectory();
+}
+
+QString ImportSession::rememberedDirectory() const
+{
+    if (!cdsDiretorios.isActive() || cdsDiretorios.rowCount() == 0)
+        return {};
+    const int c = cdsDiretorios.fieldIndex(u"DSDIRETORIO");
+    return c < 0 ? QString() : cdsDiretorios.text(c);
+}
+
+void ImportSession::closeLoadedTables()
+{
+    for (const auto &t : dataTables())
+        t.second->close();
+    serviceMap.clear();
+}
+
+// ---- Lookups -----------------------------------------------------------------------------------
+
+namespace {
+
+QString lookupOnce(ReadOnlyQuery &q, const QString &param, const QString &value, QHash<QString, QString> &cache,
+                   int &executions)
+{
+    const auto it = cache.constFind(value);
+    if (it != cache.constEnd())
+        return *it;
+    QString found;
+    q.close();
+    q.setParam(param, value);
+    q.open(); // prepared once, executed again with the new value
+    ++executions;
+    if (!q.eof())
+        found = q.value(0).toString();
+    q.close();
+    cache.insert(value, found);
+    return found;
+}
+
+} // namespace
+
+QString ImportSession::PesqUnidMedida(const QString &sgUnidade)
+{
+    return lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), sgUnidade, d->units, d->stats.unitQueries);
+}
+
+QString ImportSession::PesqProduto(const QString &cdProduto)
+{
+    return lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), cdProduto, d->products, d->stats.productQueries);
+}
+
+// ---- The load pass -----------------------------------------------------------------------------
+
+namespace {
+
+struct TableEntry {
+    const char16_t *name;
+    int index;
+    MemTable ImportSession::*table;
+};
+
+const TableEntry kTables[] = {
+    {u"PRATO", kIdxPrato, &ImportSession::cdsPrato},
+    {u"RECEPADR", kIdxRecePadr, &ImportSession::cdsRecePadr},
+    {u"PRATPADR", kIdxPratPadr, &ImportSession::cdsPratPadr},
+    {u"RECEFILI", kIdxReceFili, &ImportSession::cdsReceFili},
+    {u"PRATFILI", kIdxPratFili, &ImportSession::cdsPratFili},
+    {u"RECESERV", kIdxReceServ, &ImportSession::cdsReceServ},
+    {u"PRATSERV", kIdxPratServ, &ImportSession::cdsPratServ},
+};
+
+void loadPacket(MemTable &table, const Result<QByteArray> &result)
+{
+    const QByteArray payload = CheckResultServ(result, true, 0);
+    const Status st = DataPacket::load(table, payload);
+    if (!st)
+        MensErro(st.error());
+}
+
+// IDERRO and MNPRATOLOCAL belong to the screen; a dish packet without them gets them here.
+void ensureDishColumns(MemTable &prato)
+{
+    QList<FieldDef> fields = prato.fields();
+    bool changed = false;
+    if (prato.fieldIndex(u"IDERRO") < 0) {
+        FieldDef f = FieldDef::text(QStringLiteral("IDERRO"), 10);
+        f.providerFlags = 0;
+        fields << f;
+        changed = true;
+    }
+    if (prato.fieldIndex(u"MNPRATOLOCAL") < 0) {
+        FieldDef f = FieldDef::text(QStringLiteral("MNPRATOLOCAL"), 40);
+        f.providerFlags = 0;
+        fields << f;
+        changed = true;
+    }
+    if (!changed)
+        return;
+    prato.close();
+    prato.setFields(fields);
+    prato.createDataSet();
+}
+
+} // namespace
+
+void ImportSession::Grava_Tabelas()
+{
+    LoadObserver &obs = *d->observer;
+    Carregando = true;
+    d->lastDishRow = -1;
+    d->markerIndex = -1;
+    d->stats = {};
+    d->planReady.fill(false);
+    d->currentPlan = nullptr;
+    d->units.clear();
+    d->products.clear();
+    d->pesqPrato.clear();
+    d->decoder = ValueDecoder(Ambiente::instance().locale);
+
+    Finally cleanup{[&] {
+        // Runs to its end whatever failed; the failure itself goes on to the caller.
+        Carregando = false;
+        d->reader.close();
+        d->currentPlan = nullptr;
+        try {
+            obs.setProgress(0);
+            obs.setStatusText(QString());
+            obs.serveEvents();
+            obs.setPanelsEnabled(true);
+        } catch (...) {
+        }
+    }};
+
+    // 2. The destination branch's services, for the pairing.
+    serviceMap.prepareDestinationServices();
+
+    // 3-4. First pass: the service lines and the line count.
+    if (!d->reader.open(NmArquivo))
+        MensErro(d->reader.errorString());
+    QByteArrayView line;
+    d->reader.readRawLine(line);
+    decodeInto(line, LinhaAtual);
+    lsbServico.clear();
+    TotalLinhas = 0;
+    static constexpr char kServico[] = "SERVICO\xF8";
+    while (d->reader.readLine(line)) {
+        if (line.size() >= 8 && std::memcmp(line.data(), kServico, 8) == 0)
+            lsbServico << decode(line);
+        ++TotalLinhas;
+    }
+    if (d->reader.failed())
+        MensErro(d->reader.errorString());
+    TotalLinhas -= 12;
+    d->reader.close();
+
+    // 5. The service map.
+    if (serviceMap.build(lsbServico) > 0)
+        obs.showServiceTab();
+
+    // 6. The empty tables, their columns from the server.
+    ActiveShowAvi(6);
+    try {
+        loadPacket(cdsPrato, Rdm::GetPrato(d->net));
+        ensureDishColumns(cdsPrato);
+        loadPacket(cdsRecePadr, Rdm::GetRecePadr(d->net));
+        loadPacket(cdsReceServ, Rdm::GetReceServ(d->net));
+        loadPacket(cdsReceFili, Rdm::GetReceFili(d->net));
+        loadPacket(cdsPratPadr, Rdm::GetPratPadr(d->net));
+        loadPacket(cdsPratFili, Rdm::GetPratFili(d->net));
+        loadPacket(cdsPratServ, Rdm::GetPratServ(d->net));
+    } catch (...) {
+        DeactiveShowAvi();
+        throw;
+    }
+    DeactiveShowAvi();
+
+    // 7-8. Second pass.
+    if (!d->reader.open(NmArquivo))
+        MensErro(d->reader.errorString());
+    obs.setProgressRange(TotalLinhas);
+    obs.setProgress(0);
+    obs.setStatusText(Msg(QStringLiteral("VERIFICANDO_PRATOS")));
+    obs.serveEvents();
+
+    // 9. The structure section, up to and including the data marker.
+    lsbEstrutura.clear();
+    int counter = 0;
+    bool markerSeen = false;
+    while (!markerSeen && d->reader.readLine(line)) {
+        decodeInto(line, LinhaAtual);
+        lsbEstrutura << LinhaAtual;
+        if (counter > kMaxStructureLines - 1) {
+            obs.setPanelsEnabled(true);
+            obs.focusArquivo();
+            MensErroKey(QStringLiteral("Arquivo_Invalido"));
+        }
+        ++counter;
+        markerSeen = isDataMarker(line);
+    }
+    if (d->reader.failed())
+        MensErro(d->reader.errorString());
+    if (markerSeen) {
+        d->markerIndex = int(lsbEstrutura.size()) - 1;
+        // The structure lines sit at fixed places ahead of the marker; an earlier marker would make
+        // data lines take the marker, or lines after it, for their structure.
+        if (d->markerIndex < kMarkerIndex) {
+            obs.setPanelsEnabled(true);
+            obs.focusArquivo();
+            MensErroKey(QStringLiteral("Arquivo_Invalido"));
+        }
+    }
+
+    // 10. The data lines.
+    int position = 0;
+    d->sinceServe.start();
+    while (d->reader.readLine(line)) {
+        ErrosLinha = kNoErrors;
+        NomePratoDestino.clear();
+        decodeInto(line, LinhaAtual);
+        Grava_Prato(firstField(QStringView(LinhaAtual)));
+        ++d->stats.dataLines;
+        obs.setProgress(++position);
+        // Window messages are let through several times a second, not per line: a repaint per
+        // line would cost more than the line itself.
+        if ((position & 63) == 0 && d->sinceServe.elapsed() >= 50) {
+            obs.serveEvents();
+            d->sinceServe.restart();
+        }
+    }
+    if (d->reader.failed())
+        MensErro(d->reader.errorString());
+}
+
+void ImportSession::Grava_Prato(QStringView tabela)
+{
+    const TableEntry *entry = nullptr;
+    for (const TableEntry &e : kTables) {
+        if (tabela == QStringView(e.name)) {
+            entry = &e;
+            break;
+        }
+    }
+    // The name and its terminator leave the front of the line (`tabela` may point into it).
+    const qsizetype drop = qMin<qsizetype>(tabela.size() + 1, LinhaAtual.size());
+    LinhaAtual.remove(0, drop);
+    LinhaEstrutura.resize(0);
+    if (!entry)
+        return; // SERVICO, an unknown or an empty name: the line only advances the progress
+
+    const int idx = entry->index;
+    if (idx >= lsbEstrutura.size() || (d->markerIndex >= 0 && idx >= d->markerIndex)) {
+        d->observer->setPanelsEnabled(true);
+        d->observer->focusArquivo();
+        MensErroKey(QStringLiteral("Arquivo_Invalido"));
+    }
+    MemTable &table = this->*(entry->table);
+
+    Plan &plan = d->plans[size_t(idx)];
+    if (!d->planReady[size_t(idx)] || plan.table != &table) {
+        plan = Plan{};
+        plan.source = lsbEstrutura.at(idx);
+        plan.table = &table;
+        d->planReady[size_t(idx)] = true;
+        // Built below by GetValues from LinhaEstrutura; marked so GetValues keeps it.
+    }
+    LinhaEstrutura = plan.source;
+    d->currentPlan = &plan;
+    GetValues(table);
+    d->currentPlan = nullptr;
+
+    if (&table == &cdsPrato) {
+        d->lastDishRow = cdsPrato.currentRow();
+        if (plan.iderroCol >= 0 && cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol).contains(u'1'))
+            d->observer->enableErrors();
+    } else if (&table == &cdsRecePadr) {
+        TemRecePadr = true;
+    } else if (&table == &cdsReceFili) {
+        TemReceFili = true;
+    } else if (&table == &cdsReceServ) {
+        TemReceServ = true;
+    }
+}
+
+namespace {
+
+void buildPlan(Plan &plan, MemTable &table, const QString &structure)
+{
+    plan.source = structure;
+    plan.table = &table;
+    plan.cols.clear();
+    plan.rest.clear();
+    QStringView s(structure);
+    plan.tableName = firstField(s).toString();
+    s = dropFirstField(s);
+    plan.isPrato = plan.tableName == u"PRATO";
+    plan.isReceServ = plan.tableName == u"RECESERV";
+    plan.rest.push_back(s.toString());
+    for (;;) {
+        const int p = ExportText::inPosicao(s);
+        if (p < 0)
+            break;
+        const QStringView name = s.first(p);
+        ColPlan c;
+        c.col = table.fieldIndex(name);
+        if (c.col >= 0)
+            c.kind = table.field(c.col).kind;
+        c.special = specialOf(name);
+        plan.cols.push_back(c);
+        s = s.sliced(p + 1);
+        plan.rest.push_back(s.toString());
+    }
+    plan.iderroCol = table.fieldIndex(u"IDERRO");
+    plan.mnPratoLocalCol = table.fieldIndex(u"MNPRATOLOCAL");
+    // The server applies the rows by what the packets carry, not by its own column flags.
+    for (int i = 0; i < table.fieldCount(); ++i) {
+        table.field(i).providerFlags = 0;
+        table.field(i).readOnly = false;
+    }
+}
+
+} // namespace
+
+void ImportSession::GetValues(MemTable &table)
+{
+    // The plan of this structure line: Grava_Prato's, made once per pass, or one made now.
+    Plan local;
+    Plan *plan = d->currentPlan;
+    if (!plan || plan->table != &table || plan->source.constData() != LinhaEstrutura.constData()
+        || plan->source.size() != LinhaEstrutura.size()) {
+        plan = &local;
+        buildPlan(local, table, LinhaEstrutura);
+    } else if (plan->cols.empty() && plan->rest.empty()) {
+        buildPlan(*plan, table, LinhaEstrutura);
+    }
+
+    rowOperation([&] { table.append(); });
+    NomeTabela = plan->tableName;
+
+    const QString branch = CdFilial;
+    QStringView line(LinhaAtual);
+    qsizetype pos = 0;
+    size_t k = 0;
+    for (;;) {
+        const qsizetype end = line.indexOf(QChar(kTerminator), pos);
+        if (end < 0)
+            break;
+        const QStringView raw = line.sliced(pos, end - pos);
+        const ColPlan *c = k < plan->cols.size() ? &plan->cols[k] : nullptr;
+        if (c) {
+            try {
+                QStringView v = raw;
+                QString replaced;
+                bool recordFlags = false;
+                switch (c->special) {
+                case Special::CdFilAuxPrato:
+                    if (plan->isPrato && v != u"P") {
+                        // Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO.
+                        QStringView w = line.sliced(end + 1);
+                        const QStringView cdPrato = firstField(w);
+                        w = dropFirstField(dropFirstField(w));
+                        const QStringView nmPrato = firstField(w);
+                        const QString code = cdPrato.toString();
+                        auto it = d->pesqPrato.constFind(code);
+                        QByteArray packet;
+                        if (it != d->pesqPrato.constEnd()) {
+                            packet = *it;
+                        } else {
+                            ++d->stats.serverPesqPrato;
+                            packet = CheckResultServ(Rdm::GetPesqPrato(d->net, code, branch), true, 0);
+                            d->pesqPrato.insert(code, packet);
+                        }
+                        const Status st = DataPacket::load(cdsPesqPrato, packet);
+                        if (!st)
+                            throw std::runtime_error(st.error().toStdString());
+                        if (cdsPesqPrato.rowCount() > 0) {
+                            const int nm = cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
+                            if (cdsPesqPrato.textViewAt(0, nm) != nmPrato) {
+                                ErrosLinha[3] = u'1';
+                                NomePratoDestino = cdsPesqPrato.textAt(0, nm);
+                                if (plan->mnPratoLocalCol >= 0)
+                                    table.setText(plan->mnPratoLocalCol, NomePratoDestino);
+                                if (plan->iderroCol >= 0)
+                                    table.setText(plan->iderroCol, ErrosLinha);
+                                if (c->col >= 0)
+                                    table.setText(c->col, branch);
+                            }
+                        }
+                    }
+                    break;
+                case Special::SgUnidade:
+                    if (!EmptyString(v) && PesqUnidMedida(v.toString()).isEmpty()) {
+                        ErrosLinha[0] = u'1';
+                        recordFlags = true;
+                    }
+                    break;
+                case Special::CdProduto:
+                    if (!EmptyString(v) && PesqProduto(v.toString()).isEmpty()) {
+                        ErrosLinha[1] = u'1';
+                        recordFlags = true;
+                    }
+                    break;
+                case Special::CdServFili:
+                    if (!EmptyString(v)) {
+                        replaced = PesqServico(v);
+                        if (replaced.isEmpty()) {
+                            ErrosLinha[2] = u'1';
+                            recordFlags = true;
+                        } else if (plan->isReceServ) {
+                            v = replaced; // the destination's service; other tables keep the origin's
+                        }
+                    }
+                    break;
+                case Special::CdFilial:
+                case Special::None:
+                    break;
+                }
+
+                if (recordFlags) {
+                    if (plan->isPrato) {
+                        if (plan->iderroCol >= 0)
+                            table.setText(plan->iderroCol, ErrosLinha);
+                    } else if (&table == &cdsPrato) {
+                        // A dish line decoded by another table's structure: the row being built is
+                        // the dish the flags belong to.
+                        if (plan->iderroCol >= 0)
+                            table.setText(plan->iderroCol, mergeFlags(table.text(plan->iderroCol), ErrosLinha));
+                    } else if (d->lastDishRow >= 0 && d->lastDishRow < cdsPrato.rowCount()) {
+                        const int col = cdsPrato.fieldIndex(u"IDERRO");
+                        if (col >= 0) {
+                            const QString merged = mergeFlags(cdsPrato.textAt(d->lastDishRow, col), ErrosLinha);
+                            if (merged != cdsPrato.textViewAt(d->lastDishRow, col)) {
+                                if (cdsPrato.currentRow() != d->lastDishRow)
+                                    cdsPrato.moveTo(d->lastDishRow);
+                                cdsPrato.edit();
+                                cdsPrato.setText(col, merged);
+                                cdsPrato.post();
+                            }
+                        }
+                    }
+                    // A recipe line ahead of every dish line has no dish to carry its flags.
+                }
+
+                if (c->special == Special::CdFilAuxPrato && v != u"P")
+                    v = branch;
+                else if (c->special == Special::CdFilial && !EmptyString(v))
+                    v = branch;
+
+                if (!EmptyString(v) && c->col >= 0) {
+                    switch (c->kind) {
+                    case FieldKind::Text:
+                        table.setText(c->col, v);
+                        break;
+                    case FieldKind::Number:
+                        if (const auto n = d->decoder.toNumber(v))
+                            table.setNumber(c->col, *n);
+                        break;
+                    case FieldKind::Integer:
+                        if (const auto n = d->decoder.toInteger(v))
+                            table.setInteger(c->col, *n);
+                        break;
+                    case FieldKind::DateTime:
+                        if (const auto dt = d->decoder.toDateTime(v))
+                            table.setDateTime(c->col, *dt);
+                        break;
+                    case FieldKind::Boolean:
+                        if (const auto b = d->decoder.toBoolean(v))
+                            table.setBoolean(c->col, *b);
+                        break;
+                    }
+                }
+            } catch (const AbandonedAction &) {
+                // Already shown where it was raised (a failed server call); the column is skipped.
+            } catch (const std::exception &) {
+                // A value the column cannot take, a failed lookup: the column stays as it was.
+            }
+        }
+        pos = end + 1;
+        ++k;
+    }
+
+    rowOperation([&] { table.post(); });
+
+    // What is left: after the line's last terminator, and the names no value used.
+    LinhaAtual.remove(0, pos);
+    const size_t used = qMin(k, plan->rest.size() - 1);
+    if (plan == &local)
+        LinhaEstrutura = local.rest[used];
+    else
+        LinhaEstrutura = plan->rest[used];
+}
+
+// ---- Import ------------------------------------------------------------------------------------
+
+Result<QByteArray> ImportSession::callImportacao()
+{
+    auto packet = [](MemTable &t) { return t.isActive() ? DataPacket::save(t) : QByteArray(); };
+    return Rdm::Importacao(d->net, packet(cdsPrato), packet(cdsRecePadr), packet(cdsReceFili),
+                           packet(cdsServDestino), packet(cdsReceServ), packet(cdsPratPadr),
+                           packet(cdsPratFili), packet(cdsServico), TemRecePadr, TemReceFili,
+                           TemReceServ, CdFilial);
+}
+
+QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal)
+{
+    QStringList out;
+    static const char *const keys[] = {"Erro_UnidMedida", "Erro_Produto", "Erro_Servico", "Erro_Prato"};
+    for (int i = 0; i < 4 && i < idErro.size(); ++i) {
+        if (idErro[i] != u'1')
+            continue;
+        QString text = Msg(QString::fromLatin1(keys[i]));
+        if (i == 3)
+            text.replace(QStringLiteral("%s"), mnPratoLocal);
+        out << text;
+    }
+    return out;
+}

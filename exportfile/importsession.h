@@ -1,0 +1,150 @@
+#pragma once
+// One import: the source file and destination branch, the tables the load pass fills, the service
+// map, the flags and the state of the pass. The screen owns one session and binds its grids to the
+// session's tables (MemTableModel); the command line drives the same session without a screen.
+#include "checks.h"
+#include "memtable.h"
+#include "query.h"
+#include "servicemap.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class NetConnection;
+
+// What the load pass does to whatever shows it. Every call has an empty default.
+class LoadObserver {
+public:
+    virtual ~LoadObserver();
+    // Progress bar: maximum (TotalLinhas, negative for a file of fewer than 13 lines) and position.
+    virtual void setProgressRange(int maximum) { (void)maximum; }
+    // Called after every data line with the new position; must be cheap (store it, no painting).
+    virtual void setProgress(int position) { (void)position; }
+    // Status text of the progress panel; empty clears it.
+    virtual void setStatusText(const QString &text) { (void)text; }
+    // Repaint and let pending window messages through. The pass calls it after the status text,
+    // at the end, and during the data loop often enough to stay responsive (several times a
+    // second), not after every line: the pass must not slow down with the screen that shows it.
+    virtual void serveEvents() {}
+    // Enables (true) or disables the controls of panFiltro and of the side panel.
+    virtual void setPanelsEnabled(bool enabled) { (void)enabled; }
+    // The file was refused: the focus goes to medNmArquivo.
+    virtual void focusArquivo() {}
+    // The branch was refused: the focus goes to medCdFilial.
+    virtual void focusFilial() {}
+    // A dish row was stored with an error flag: enable sbtErros.
+    virtual void enableErrors() {}
+    // The service map has rows: show the tab "Serviço" (the active tab does not change).
+    virtual void showServiceTab() {}
+};
+
+class ImportSession {
+public:
+    explicit ImportSession(NetConnection &net);
+    ~ImportSession();
+    ImportSession(const ImportSession &) = delete;
+    ImportSession &operator=(const ImportSession &) = delete;
+
+    // Inputs, set by the owner from medNmArquivo and medCdFilial before the checks and the pass.
+    QString NmArquivo;
+    QString CdFilial;
+
+    void setObserver(LoadObserver *observer); // not owned; nullptr: nothing is shown
+    LoadObserver &observer();
+    NetConnection &net();
+
+    // The dish and recipe tables, their columns from the server's packets.
+    MemTable cdsPrato{QStringLiteral("PRATO")};
+    MemTable cdsRecePadr{QStringLiteral("RECEPADR")};
+    MemTable cdsPratPadr{QStringLiteral("PRATPADR")};
+    MemTable cdsReceFili{QStringLiteral("RECEFILI")};
+    MemTable cdsPratFili{QStringLiteral("PRATFILI")};
+    MemTable cdsReceServ{QStringLiteral("RECESERV")};
+    MemTable cdsPratServ{QStringLiteral("PRATSERV")};
+    MemTable cdsPesqPrato{QStringLiteral("PESQPRATO")};
+    MemTable cdsDiretorios{QStringLiteral("DIRETORIOS")};
+    MemTable cdsParamGeral{QStringLiteral("PARAMGERAL")};
+
+    // The service map and the destination services in use (references into serviceMap).
+    ServiceMap serviceMap;
+    MemTable &cdsServico;
+    MemTable &cdsServDestino;
+
+    // Unit and product lookups (P_SGUNIDADE, P_CDPRODUTO); prepared once.
+    ReadOnlyQuery qryPesqUnidMed;
+    ReadOnlyQuery qryPesqProduto;
+    // The branches the operator may use (P_CDFILIAL, P_TCDFILIAL, P_CDOPERADOR).
+    ReadOnlyQuery qryFilial;
+
+    // Flags.
+    bool Carregando = false;
+    bool TemRecePadr = false; // never cleared by a later pass
+    bool TemReceFili = false;
+    bool TemReceServ = false;
+
+    // State of the pass.
+    QString LinhaAtual;
+    QString LinhaEstrutura;
+    QString NomeTabela;
+    QString ErrosLinha;
+    QString NomePratoDestino;
+    int TotalLinhas = 0;
+    QStringList lsbServico;
+    QStringList lsbEstrutura;
+
+    // The checks of the parameter panel, with the focus handed to the observer on failure.
+    // Vd_Arquivo also remembers the directory (cdsDiretorios, SetDiretorios) on success.
+    // Vd_CdFilial sets CdFilial to the adjusted code in every case and returns the branch's name.
+    void Vd_Arquivo(bool required);
+    QString Vd_CdFilial(bool required, const QString &operador);
+    // The remembered directory from the server (first activation); empty when there is none.
+    QString loadDiretorios();
+    QString rememberedDirectory() const;
+
+    // The load pass over NmArquivo for CdFilial. Fails through MensErro / AbandonedAction
+    // ("Arquivo_Invalido", a server failure, the file system's message); the clean-up runs first.
+    void Grava_Tabelas();
+    // One data line in LinhaAtual, whose first field is `tabela` (it may be a view into LinhaAtual).
+    void Grava_Prato(QStringView tabela);
+    // Decodes LinhaAtual against LinhaEstrutura into one new row of `table` and posts it.
+    void GetValues(MemTable &table);
+    static int inPosicao(QStringView s);
+
+    QString PesqUnidMedida(const QString &sgUnidade);
+    QString PesqProduto(const QString &cdProduto);
+    QString PesqServico(QStringView cdServFiliOrig) { return serviceMap.PesqServico(cdServFiliOrig); }
+    void Vd_CdServDestino(bool posting) { serviceMap.Vd_CdServDestino(posting); }
+
+    // Entering the parameter panel: the seven tables closed, the map and its destinations emptied.
+    void closeLoadedTables();
+
+    // The eight packets, the three flags and the branch, sent to Importacao in the server's order
+    // (PRATO, RECEPADR, RECEFILI, SERVDESTINO, RECESERV, PRATPADR, PRATFILI, SERVICO).
+    Result<QByteArray> callImportacao();
+
+    // The seven tables with their file names (PRATO, RECEPADR, PRATPADR, RECEFILI, PRATFILI,
+    // RECESERV, PRATSERV), in that order.
+    QList<QPair<QString, MemTable *>> dataTables();
+
+    // The dish row that recipe lines give their flags to; -1 before the first dish line of a pass.
+    int lastDishRow() const;
+
+    // Counters of the last pass, for reports and tests.
+    struct Stats {
+        int dataLines = 0;
+        int serverPesqPrato = 0;   // GetPesqPrato calls made
+        int unitQueries = 0;       // qryPesqUnidMed executions
+        int productQueries = 0;    // qryPesqProduto executions
+    };
+    const Stats &stats() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// The error review's lines for a dish: one per raised position 1 to 4 of IDERRO, in that order,
+// with the catalogue's texts ("Erro_Prato" with %s replaced by MNPRATOLOCAL).
+QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal);

@@ -1,0 +1,76 @@
+#pragma once
+// Turning the export file's bytes into values: code page 1252 to Unicode, fields at the 0xF8
+// terminator, and the conversions of a value to a number or a date-time in the operator's locale.
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace ExportText {
+
+inline constexpr char kTerminatorByte = char(0xF8);
+inline constexpr char16_t kTerminator = u'\u00F8'; // the byte 0xF8 decoded
+
+// The data marker: exactly "BASE DE DADOS" and the terminator, nothing after them.
+bool isDataMarker(QByteArrayView line);
+bool isDataMarker(QStringView line);
+
+// Code page 1252 to Unicode, byte by byte (0x80 to 0x9F by the Windows table; the five holes map to
+// the C1 controls of the same number, as Windows does). decodeInto reuses the target's buffer.
+QString decode(QByteArrayView bytes);
+void decodeInto(QByteArrayView bytes, QString &out);
+char16_t decodeByte(unsigned char b);
+// Unicode to code page 1252; a character the code page lacks becomes '?'.
+QByteArray encode(QStringView text);
+
+// Field scanning. inPosicao: the index of the first terminator (the first field's length), -1.
+int inPosicao(QStringView s);
+int inPosicao(QByteArrayView s);
+// The first field: the text before the first terminator; empty when there is none.
+QStringView firstField(QStringView s);
+QByteArrayView firstField(QByteArrayView s);
+// Everything after the first terminator; the text unchanged when there is none.
+QStringView dropFirstField(QStringView s);
+QByteArrayView dropFirstField(QByteArrayView s);
+
+} // namespace ExportText
+
+// Conversions from text by the rules of one locale: a number with the locale's decimal separator
+// and no group separators; a date in the order of the locale's short date format (day and month of
+// one or two digits), optionally followed by blanks and a time h:mm or h:mm:ss. Outer blanks are
+// ignored. Anything else is no value.
+class ValueDecoder {
+public:
+    explicit ValueDecoder(const QLocale &locale = QLocale::system());
+
+    const QLocale &locale() const { return m_locale; }
+
+    std::optional<double> toNumber(QStringView s) const;
+    std::optional<qint64> toInteger(QStringView s) const;
+    std::optional<QDateTime> toDateTime(QStringView s) const; // Qt::UTC wall clock
+    std::optional<bool> toBoolean(QStringView s) const;
+
+    // A value as the export file writes it in this locale (the generator and the tests use these).
+    QString fromNumber(double d) const;
+    QString fromDateTime(const QDateTime &dt) const;
+
+private:
+    enum Part : char { Day = 'd', Month = 'M', Year = 'y' };
+    QLocale m_locale;
+    char16_t m_decimal = u'.';
+    char16_t m_group = u',';
+    char16_t m_minus = u'-';
+    char16_t m_plus = u'+';
+    // Short date in parts; numeric: the format has only d, M, y and single separators.
+    bool m_numericDate = false;
+    Part m_order[3] = {Day, Month, Year};
+    char16_t m_dateSep[2] = {u'/', u'/'};
+    bool m_twoDigitYear = false;
+    char16_t m_timeSep = u':';
+    bool m_ampm = false;
+    QString m_amText, m_pmText;
+    QString m_shortDate, m_shortTime, m_longTime;
+};

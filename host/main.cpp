@@ -1,0 +1,52 @@
+// imp40500-host: the business system's shell for the dish import screen. Signs the operator in,
+// runs the application server in-process when no server address is given, and opens the screen
+// from its runtime package.
+#include "embedded.h"
+#include "mainwindow.h"
+#include "signin.h"
+
+#include "ambiente.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("imp40500-host"));
+    QApplication::setOrganizationName(QStringLiteral("IMP40500"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Host of the dish import screen (IMP40500)."));
+    parser.addHelpOption();
+    SignInValues::addCommandLineOptions(parser);
+    parser.addOption({QStringLiteral("no-sign-in"),
+                      QStringLiteral("Skip the sign-in dialog when the values given are complete.")});
+    parser.addOption({QStringLiteral("open"), QStringLiteral("Open \"Importação de Prato\" at start.")});
+    parser.process(app);
+
+    SignInValues values = SignInValues::fromSettings();
+    values.applyEnvironment();
+    values.applyCommandLine(parser);
+
+    if (!parser.isSet(QStringLiteral("no-sign-in")) || !values.problem().isEmpty()) {
+        SignInDialog dialog(values);
+        if (dialog.exec() != QDialog::Accepted)
+            return 1;
+        values = dialog.values();
+    }
+    values.saveToSettings();
+    values.applyToAmbiente();
+    Ambiente::instance().completeFromDatabase();
+
+    // An empty server address runs the application server inside this process.
+    registerEmbeddedServer();
+
+    MainWindow window;
+    window.show();
+    if (parser.isSet(QStringLiteral("open")))
+        QTimer::singleShot(0, &window, &MainWindow::openImportacaoPrato);
+    return app.exec();
+}

@@ -1,0 +1,111 @@
+#include "mainwindow.h"
+
+#include "ambiente.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this))
+{
+    setWindowTitle(QStringLiteral("Sistema de Gestão - Alimentação"));
+    m_mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_mdiArea);
+
+    QMenu *arquivo = menuBar()->addMenu(QStringLiteral("&Arquivo"));
+    arquivo->addAction(QStringLiteral("&Sair"), QKeySequence::Quit, this, &QWidget::close);
+
+    QMenu *importacao = menuBar()->addMenu(QStringLiteral("&Importação"));
+    QAction *prato = importacao->addAction(QStringLiteral("Importação de &Prato"), this,
+                                           &MainWindow::openImportacaoPrato);
+    prato->setObjectName(QStringLiteral("actImportacaoPrato"));
+
+    QMenu *janela = menuBar()->addMenu(QStringLiteral("&Janela"));
+    janela->addAction(QStringLiteral("&Nova anotação"), this, &MainWindow::newNotes);
+    janela->addSeparator();
+    janela->addAction(QStringLiteral("&Cascata"), m_mdiArea, &QMdiArea::cascadeSubWindows);
+    janela->addAction(QStringLiteral("&Lado a lado"), m_mdiArea, &QMdiArea::tileSubWindows);
+
+    QMenu *ajuda = menuBar()->addMenu(QStringLiteral("A&juda"));
+    ajuda->addAction(QStringLiteral("&Pacotes carregados"), this, &MainWindow::showPackageInfo);
+
+    const Ambiente &amb = Ambiente::instance();
+    const QString where = amb.WebURL.isEmpty() ? QStringLiteral("servidor embutido")
+                                               : QStringLiteral("%1:%2").arg(amb.WebURL).arg(amb.WebPort);
+    statusBar()->addPermanentWidget(new QLabel(
+        QStringLiteral("Operador %1 · Filial %2 %3 · %4").arg(amb.Operador, amb.FiliProc, amb.NomeFiliProc, where)));
+    resize(1024, 680);
+}
+
+MainWindow::~MainWindow() = default;
+
+ImpPackageHost MainWindow::packageHost()
+{
+    ImpPackageHost host{};
+    host.structSize = sizeof(ImpPackageHost);
+    host.application = qobject_cast<QApplication *>(QCoreApplication::instance());
+    host.mainWindow = this;
+    host.mdiArea = m_mdiArea;
+    host.ambiente = &Ambiente::instance();
+    return host;
+}
+
+void MainWindow::openImportacaoPrato()
+{
+    if (!m_package.iniProc(packageHost()))
+        QMessageBox::critical(this, windowTitle(), m_package.error());
+}
+
+void MainWindow::newNotes()
+{
+    auto *notes = new QPlainTextEdit;
+    notes->setAttribute(Qt::WA_DeleteOnClose);
+    notes->setWindowTitle(QStringLiteral("Anotações %1").arg(++m_notes));
+    QMdiSubWindow *sub = m_mdiArea->addSubWindow(notes);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->resize(320, 220);
+    sub->show();
+}
+
+void MainWindow::showPackageInfo()
+{
+    const ImpPackageInfo *info = m_package.info();
+    if (!info) {
+        QMessageBox::information(this, windowTitle(), QStringLiteral("Nenhum pacote carregado."));
+        return;
+    }
+    QString text = QStringLiteral("%1 %2 (%3.%4.%5.%6), idioma 0x%7, página de código %8\n")
+                       .arg(QString::fromLatin1(info->packageName), QString::fromLatin1(info->fileVersion))
+                       .arg(info->versionNumbers[0]).arg(info->versionNumbers[1])
+                       .arg(info->versionNumbers[2]).arg(info->versionNumbers[3])
+                       .arg(info->language, 4, 16, QLatin1Char('0')).arg(info->codePage);
+    text += QStringLiteral("\nUnidades:\n");
+    for (int i = 0; i < info->unitCount; ++i)
+        text += QStringLiteral("  %1\n").arg(QString::fromLatin1(info->units[i].name));
+    text += QStringLiteral("\nPacotes requeridos:\n");
+    for (int i = 0; i < info->requiresCount; ++i)
+        text += QStringLiteral("  %1 — %2\n").arg(QString::fromLatin1(info->requires[i].name),
+                                                 QString::fromUtf8(info->requires[i].providedBy));
+    text += QStringLiteral("\n%1").arg(m_package.fileName());
+    QMessageBox::information(this, windowTitle(), text);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Every screen has its say (a screen loading a file refuses); the host stays while one does.
+    m_mdiArea->closeAllSubWindows();
+    if (!m_mdiArea->subWindowList().isEmpty()) {
+        event->ignore();
+        return;
+    }
+    m_package.finalize();
+    event->accept();
+}

@@ -1,0 +1,62 @@
+#include "packageloader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+PackageLoader::PackageLoader(QString baseName)
+{
+    m_library.setFileName(QDir(QCoreApplication::applicationDirPath()).filePath(baseName));
+}
+
+PackageLoader::~PackageLoader() = default;
+
+bool PackageLoader::ensureLoaded(const ImpPackageHost &host)
+{
+    if (m_initialized)
+        return true;
+    if (!m_library.load()) {
+        m_error = QStringLiteral("Não foi possível carregar o pacote %1: %2")
+                      .arg(m_library.fileName(), m_library.errorString());
+        return false;
+    }
+    auto initialize = reinterpret_cast<ImpInitializeFn>(m_library.resolve("Initialize"));
+    m_finalize = reinterpret_cast<ImpFinalizeFn>(m_library.resolve("Finalize"));
+    m_info = reinterpret_cast<ImpGetPackageInfoTableFn>(m_library.resolve("GetPackageInfoTable"));
+    m_iniProc = reinterpret_cast<ImpIniProcFn>(m_library.resolve("IniProc"));
+    if (!initialize || !m_finalize || !m_info || !m_iniProc) {
+        m_error = QStringLiteral("O pacote %1 não tem os pontos de entrada esperados.").arg(m_library.fileName());
+        return false;
+    }
+    const ImpPackageInfo *info = m_info();
+    if (!info || info->structSize < sizeof(ImpPackageInfo) || !(info->flags & IMP_PACKAGE_RUN_ONLY)) {
+        m_error = QStringLiteral("O pacote %1 não é um pacote de execução.").arg(m_library.fileName());
+        return false;
+    }
+    if (initialize(&host) != 0) {
+        m_error = QStringLiteral("O pacote %1 recusou a inicialização.").arg(m_library.fileName());
+        return false;
+    }
+    m_initialized = true;
+    return true;
+}
+
+bool PackageLoader::iniProc(const ImpPackageHost &host)
+{
+    if (!ensureLoaded(host))
+        return false;
+    m_iniProc();
+    return true;
+}
+
+void PackageLoader::finalize()
+{
+    if (m_initialized && m_finalize)
+        m_finalize();
+    m_initialized = false;
+    // Not unloaded: Qt may still hold metadata of the package's classes until the process ends.
+}
+
+const ImpPackageInfo *PackageLoader::info() const
+{
+    return m_info ? m_info() : nullptr;
+}

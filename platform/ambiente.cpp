@@ -1,0 +1,194 @@
+#include "ambiente.h"
+#include "appserver.h"
+#include "database.h"
+#include "datapacket.h"
+#include "memtable.h"
+
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+Ambiente &Ambiente::instance()
+{
+    static Ambiente env;
+    return env;
+}
+
+void Ambiente::loadFromEnvironment()
+{
+    const auto get = [](const char *name, QString &into) {
+        if (qEnvironmentVariableIsSet(name))
+            into = qEnvironmentVariable(name).trimmed();
+    };
+    get("IMP_BRANCH", FiliProc);
+    get("IMP_BRANCH_NAME", NomeFiliProc);
+    get("IMP_OPERATOR", Operador);
+    get("IMP_DB", databaseUrl);
+    get("IMP_TOKEN", token);
+    if (qEnvironmentVariableIsSet("IMP_MODUFILI")) {
+        const QString v = qEnvironmentVariable("IMP_MODUFILI").trimmed().toUpper();
+        ModuFili = v == QLatin1String("1") || v == QLatin1String("S") || v == QLatin1String("SIM")
+            || v == QLatin1String("TRUE") || v == QLatin1String("YES");
+    }
+    if (qEnvironmentVariableIsSet("IMP_SERVER")) {
+        const QString v = qEnvironmentVariable("IMP_SERVER").trimmed();
+        if (v.isEmpty()) {
+            WebURL.clear();
+            WebPort = 0;
+        } else {
+            setServer(v);
+        }
+    }
+    if (qEnvironmentVariableIsSet("IMP_LOCALE"))
+        locale = QLocale(qEnvironmentVariable("IMP_LOCALE").trimmed());
+}
+
+void Ambiente::completeFromDatabase()
+{
+    if (!NomeFiliProc.isEmpty() || FiliProc.isEmpty())
+        return;
+    try {
+        QSqlQuery q(Database::shared());
+        q.prepare(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
+        q.addBindValue(FiliProc);
+        if (q.exec() && q.next())
+            NomeFiliProc = q.value(0).toString().trimmed();
+    } catch (const DatabaseError &) {
+        // The name is only shown; without a database the screen reports the real problem later.
+    }
+}
+
+bool Ambiente::setServer(const QString &hostPort)
+{
+    const QString v = hostPort.trimmed();
+    const int colon = v.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0 || colon == v.size() - 1)
+        return false;
+    QString host = v.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const int port = v.mid(colon + 1).toInt(&ok);
+    if (!ok || port <= 0 || port > 65535 || host.isEmpty() || host.contains(QLatin1Char('/')))
+        return false;
+    WebURL = host;
+    WebPort = port;
+    return true;
+}
+
+QString Ambiente::DBPict(int kind)
+{
+    if (!m_pictLoaded) {
+        try {
+            QSqlQuery q(Database::shared());
+            q.setForwardOnly(true);
+            // The first general-parameter row is the current one, as the server hands it out.
+            if (!q.exec(QStringLiteral("SELECT CDPICTPRAT FROM PARAMGERAL ORDER BY CDFILIAL")))
+                return {};
+            m_pict.clear();
+            if (q.next())
+                m_pict.insert(1, q.value(0).toString().trimmed());
+            m_pictLoaded = true;
+        } catch (const DatabaseError &) {
+            return {}; // not kept: the next call tries again
+        }
+    }
+    return m_pict.value(kind);
+}
+
+void Ambiente::resetPictCache()
+{
+    m_pict.clear();
+    m_pictLoaded = false;
+}
+
+void Ambiente::AtualizaLocalCache(const QStringList &tables)
+{
+    for (const QString &requested : tables) {
+        // The statement names the catalogue's table, never the caller's text.
+        const Catalogue::TableDef *def = Catalogue::table(requested.trimmed().toUpper());
+        if (!def) {
+            qWarning("AtualizaLocalCache: tabela desconhecida ignorada: %s", qPrintable(requested));
+            continue;
+        }
+        QSqlQuery q(Database::shared());
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT * FROM ") + def->name))
+            throw DatabaseError(QStringLiteral("Falha ao atualizar o cache local de %1: %2")
+                                    .arg(def->name, q.lastError().text()));
+        const QSqlRecord rec = q.record();
+        QList<FieldDef> fields;
+        for (int i = 0; i < rec.count(); ++i) {
+            const int col = def->indexOf(rec.fieldName(i));
+            fields << (col >= 0 ? def->columns.at(col) : FieldDef::text(rec.fieldName(i).toUpper(), 0));
+        }
+        MemTable table(def->name);
+        table.setFields(fields);
+        table.createDataSet();
+        table.beginBulkLoad();
+        QVariantList row;
+        while (q.next()) {
+            row.clear();
+            for (int i = 0; i < fields.size(); ++i)
+                row << Catalogue::fromSql(q.value(i), fields.at(i).kind);
+            table.bulkAppendRow(row);
+        }
+        table.endBulkLoad();
+        m_cache.insert(def->name, DataPacket::save(table));
+        m_cacheRefreshes[def->name] += 1;
+    }
+}
+
+QByteArray Ambiente::localCache(const QString &table) const
+{
+    return m_cache.value(table.trimmed().toUpper());
+}
+
+int Ambiente::localCacheRefreshCount(const QString &table) const
+{
+    return m_cacheRefreshes.value(table.trimmed().toUpper());
+}
+
+// Picture characters: 9 a digit, A a letter, X any character; everything else is shown as is.
+QString pictureToInputMask(const QString &picture)
+{
+    static const QString qtMeta = QStringLiteral("AaNnXx90Dd#HhBb><!;[]{}\\");
+    QString mask;
+    for (QChar c : picture) {
+        if (c == QLatin1Char('9') || c == QLatin1Char('A') || c == QLatin1Char('X'))
+            mask += c;
+        else if (qtMeta.contains(c))
+            mask += QLatin1Char('\\') + QString(c);
+        else
+            mask += c;
+    }
+    return mask;
+}
+
+QString formatThroughPicture(const QString &code, const QString &picture)
+{
+    if (picture.isEmpty())
+        return code;
+    int places = 0;
+    for (QChar c : picture) {
+        if (c == QLatin1Char('9') || c == QLatin1Char('A') || c == QLatin1Char('X'))
+            ++places;
+    }
+    if (code.size() != places)
+        return code;
+    QString out;
+    int k = 0;
+    for (QChar c : picture) {
+        if (c == QLatin1Char('9') || c == QLatin1Char('A') || c == QLatin1Char('X')) {
+            const QChar v = code.at(k++);
+            if ((c == QLatin1Char('9') && !v.isDigit()) || (c == QLatin1Char('A') && !v.isLetter()))
+                return code;
+            out += v;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}

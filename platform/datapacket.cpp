@@ -1,0 +1,794 @@
+#include "datapacket.h"
+
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+// A packet is one CBOR map, written and read as a stream so that a million-row table never
+// becomes a tree of values in memory:
+//   {"table": name, "fields": [{"name", "kind", "width", "flags", "ro", "req", "label"[, "mask"]}...],
+//    "rows": [[value...]...]}
+// and a delta packet
+//   {"table", "fields", "delta": true, "rows": [[change kind, [values], [original]]...]}.
+// Values are text, double, integer, bool, date-time as integer msecs of the wall clock, or null.
+// "fields" comes ahead of "rows": the rows are read in the columns' kinds.
+
+namespace DataPacket {
+namespace {
+
+constexpr int kMaxNesting = 32;
+
+// Where a value sits, for the message; only formatted when something is wrong with it.
+QString label(const QString &s) { return s; }
+template <typename F>
+QString label(const F &f) { return f(); }
+
+void writeFields(QCborStreamWriter &w, const QList<FieldDef> &fields)
+{
+    w.startArray(quint64(fields.size()));
+    for (const FieldDef &f : fields) {
+        w.startMap(f.editMask.isEmpty() ? 7 : 8);
+        w.append(QLatin1String("name"));
+        w.append(f.name);
+        w.append(QLatin1String("kind"));
+        w.append(quint64(f.kind));
+        w.append(QLatin1String("width"));
+        w.append(qint64(f.width));
+        w.append(QLatin1String("flags"));
+        w.append(quint64(f.providerFlags));
+        w.append(QLatin1String("ro"));
+        w.append(f.readOnly);
+        w.append(QLatin1String("req"));
+        w.append(f.required);
+        w.append(QLatin1String("label"));
+        w.append(f.label);
+        if (!f.editMask.isEmpty()) {
+            w.append(QLatin1String("mask"));
+            w.append(f.editMask);
+        }
+        w.endMap();
+    }
+    w.endArray();
+}
+
+void writeCell(QCborStreamWriter &w, const MemTable &t, int row, int col, FieldKind kind)
+{
+    if (t.isNullAt(row, col)) {
+        w.appendNull();
+        return;
+    }
+    switch (kind) {
+    case FieldKind::Text: w.append(t.textViewAt(row, col)); return;
+    case FieldKind::Number: w.append(t.numberAt(row, col)); return;
+    case FieldKind::Integer:
+    case FieldKind::DateTime: w.append(t.integerAt(row, col)); return;
+    case FieldKind::Boolean: w.append(t.booleanAt(row, col)); return;
+    }
+}
+
+void writeVariant(QCborStreamWriter &w, const QVariant &v, FieldKind kind)
+{
+    if (!v.isValid() || v.isNull()) {
+        w.appendNull();
+        return;
+    }
+    switch (kind) {
+    case FieldKind::Text: w.append(v.toString()); return;
+    case FieldKind::Number: w.append(v.toDouble()); return;
+    case FieldKind::Integer: w.append(v.toLongLong()); return;
+    case FieldKind::DateTime: {
+        const QDateTime dt = v.toDateTime();
+        w.append(QDateTime(dt.date(), dt.time(), Qt::UTC).toMSecsSinceEpoch());
+        return;
+    }
+    case FieldKind::Boolean: w.append(v.toBool()); return;
+    }
+}
+
+void writeValues(QCborStreamWriter &w, const QVariantList &values, const QList<FieldDef> &fields)
+{
+    w.startArray(quint64(values.size()));
+    for (int c = 0; c < values.size(); ++c)
+        writeVariant(w, values[c], c < fields.size() ? fields[c].kind : FieldKind::Text);
+    w.endArray();
+}
+
+QString kindLabel(FieldKind k)
+{
+    switch (k) {
+    case FieldKind::Text: return QStringLiteral("texto");
+    case FieldKind::Number: return QStringLiteral("número");
+    case FieldKind::DateTime: return QStringLiteral("data/hora (inteiro)");
+    case FieldKind::Integer: return QStringLiteral("inteiro");
+    case FieldKind::Boolean: return QStringLiteral("lógico");
+    }
+    return {};
+}
+
+// Reads one packet. Every count the packet declares is checked against the bytes that are really
+// left before anything is sized by it, and every failure keeps the first message.
+class Reader {
+public:
+    Reader(const QByteArray &data, const Limits &limits) : m_data(data), m_r(data), m_limits(limits) {}
+
+    QString error() const { return m_error; }
+    bool failed() const { return !m_error.isEmpty(); }
+
+    bool fail(const QString &what)
+    {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("Pacote de dados inválido: %1").arg(what);
+        return false;
+    }
+    bool checkStream()
+    {
+        if (failed())
+            return false;
+        const QCborError e = m_r.lastError();
+        if (e.c == QCborError::NoError)
+            return true;
+        const qint64 at = m_r.currentOffset();
+        switch (e.c) {
+        case QCborError::EndOfFile: return fail(QStringLiteral("dados truncados (byte %1).").arg(at));
+        case QCborError::NestingTooDeep: return fail(QStringLiteral("aninhamento excessivo (byte %1).").arg(at));
+        case QCborError::DataTooLarge: return fail(QStringLiteral("dado grande demais (byte %1).").arg(at));
+        case QCborError::InvalidUtf8String: return fail(QStringLiteral("texto UTF-8 inválido (byte %1).").arg(at));
+        default: break;
+        }
+        return fail(QStringLiteral("%1 (byte %2).").arg(e.toString()).arg(m_r.currentOffset()));
+    }
+    qint64 remaining() const { return qint64(m_data.size()) - m_r.currentOffset(); }
+    qint64 offset() const { return m_r.currentOffset(); }
+
+    QString typeName() const
+    {
+        switch (m_r.type()) {
+        case QCborStreamReader::UnsignedInteger:
+        case QCborStreamReader::NegativeInteger: return QStringLiteral("inteiro");
+        case QCborStreamReader::ByteArray: return QStringLiteral("bytes");
+        case QCborStreamReader::String: return QStringLiteral("texto");
+        case QCborStreamReader::Array: return QStringLiteral("lista");
+        case QCborStreamReader::Map: return QStringLiteral("mapa");
+        case QCborStreamReader::Tag: return QStringLiteral("etiqueta");
+        case QCborStreamReader::SimpleType: return QStringLiteral("valor simples");
+        case QCborStreamReader::Float16:
+        case QCborStreamReader::Float:
+        case QCborStreamReader::Double: return QStringLiteral("número");
+        case QCborStreamReader::Invalid: return QStringLiteral("fim dos dados");
+        }
+        return QStringLiteral("desconhecido");
+    }
+
+    bool atTop() const { return m_r.containerDepth() == 0; }
+
+    // Opens an array or map; `declared` is its length, or -1 when it is not given ahead.
+    bool enter(bool wantMap, const QString &what, qint64 &declared)
+    {
+        if (!checkStream())
+            return false;
+        if (wantMap ? !m_r.isMap() : !m_r.isArray())
+            return fail(QStringLiteral("%1: esperado %2, encontrado %3.")
+                            .arg(what, wantMap ? QStringLiteral("mapa") : QStringLiteral("lista"), typeName()));
+        declared = -1;
+        if (m_r.isLengthKnown()) {
+            const quint64 n = m_r.length();
+            // Each element takes at least one byte (a map entry two).
+            const quint64 minBytes = wantMap ? 2 : 1;
+            if (n > quint64(std::numeric_limits<qint64>::max() / 2) || n * minBytes > quint64(remaining()))
+                return fail(QStringLiteral("%1 declara %2 elementos, mais do que os dados contêm.").arg(what).arg(n));
+            declared = qint64(n);
+        }
+        if (m_r.containerDepth() >= kMaxNesting)
+            return fail(QStringLiteral("aninhamento excessivo."));
+        if (!m_r.enterContainer())
+            return checkStream() && fail(QStringLiteral("%1 ilegível.").arg(what));
+        return checkStream();
+    }
+    bool hasNext() { return !failed() && m_r.hasNext() && m_r.lastError().c == QCborError::NoError; }
+    bool leave()
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.leaveContainer())
+            return checkStream() && fail(QStringLiteral("fim de lista ou mapa ilegível."));
+        return checkStream();
+    }
+    bool skip()
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.next(kMaxNesting - m_r.containerDepth()))
+            return checkStream() && fail(QStringLiteral("aninhamento excessivo."));
+        return checkStream();
+    }
+
+    template <typename W>
+    bool readText(QString &out, qsizetype maxChars, const W &w)
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.isString())
+            return fail(QStringLiteral("%1: esperado texto, encontrado %2.").arg(label(w), typeName()));
+        out.clear();
+        for (;;) {
+            const qsizetype chunk = m_r.currentStringChunkSize();
+            if (chunk > remaining())
+                return fail(QStringLiteral("%1: texto de %2 bytes além do fim dos dados.").arg(label(w)).arg(chunk));
+            // UTF-8 takes at least one byte per UTF-16 unit, and at most three.
+            if (chunk > 0 && (chunk / 3) > maxChars)
+                return fail(QStringLiteral("%1: texto longo demais (%2 bytes).").arg(label(w)).arg(chunk));
+            auto res = m_r.readString();
+            if (res.status == QCborStreamReader::Error)
+                return checkStream() && fail(QStringLiteral("%1: texto ilegível.").arg(label(w)));
+            if (res.status == QCborStreamReader::EndOfString)
+                break;
+            out += res.data;
+            if (out.size() > maxChars)
+                return fail(QStringLiteral("%1: texto com mais de %2 caracteres.").arg(label(w)).arg(maxChars));
+        }
+        return checkStream();
+    }
+
+    template <typename W>
+    bool readInt(qint64 &out, const W &w)
+    {
+        if (!checkStream())
+            return false;
+        if (m_r.isUnsignedInteger()) {
+            const quint64 v = m_r.toUnsignedInteger();
+            if (v > quint64(std::numeric_limits<qint64>::max()))
+                return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(label(w)));
+            out = qint64(v);
+        } else if (m_r.isNegativeInteger()) {
+            // QCborNegativeInteger holds the magnitude; 0 stands for 2^64, which wrapped.
+            const quint64 n = quint64(m_r.toNegativeInteger());
+            if (n == 0 || n - 1 >= quint64(std::numeric_limits<qint64>::max()))
+                return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(label(w)));
+            out = -qint64(n - 1) - 1;
+        } else {
+            return fail(QStringLiteral("%1: esperado inteiro, encontrado %2.").arg(label(w), typeName()));
+        }
+        m_r.next();
+        return checkStream();
+    }
+    bool readBool(bool &out, const QString &what)
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.isBool())
+            return fail(QStringLiteral("%1: esperado lógico, encontrado %2.").arg(what, typeName()));
+        out = m_r.toBool();
+        m_r.next();
+        return checkStream();
+    }
+    bool isNull() const { return m_r.isNull(); }
+    bool isString() const { return m_r.isString(); }
+    bool isInteger() const { return m_r.isInteger(); }
+    bool isFloat() const { return m_r.isDouble() || m_r.isFloat() || m_r.isFloat16(); }
+    bool isBool() const { return m_r.isBool(); }
+    double readFloat()
+    {
+        double d = m_r.isDouble() ? m_r.toDouble() : m_r.isFloat() ? double(m_r.toFloat()) : double(m_r.toFloat16());
+        m_r.next();
+        return d;
+    }
+    void skipScalar() { m_r.next(); }
+
+    bool readFields(QList<FieldDef> &fields)
+    {
+        qint64 declared;
+        if (!enter(false, QStringLiteral("campos"), declared))
+            return false;
+        if (declared > m_limits.maxFields)
+            return fail(QStringLiteral("%1 campos; o máximo é %2.").arg(declared).arg(m_limits.maxFields));
+        while (hasNext()) {
+            if (fields.size() >= m_limits.maxFields)
+                return fail(QStringLiteral("mais de %1 campos.").arg(m_limits.maxFields));
+            FieldDef f;
+            if (!readField(f, int(fields.size())))
+                return false;
+            for (const FieldDef &g : fields)
+                if (g.name.compare(f.name, Qt::CaseInsensitive) == 0)
+                    return fail(QStringLiteral("campo %1 repetido.").arg(f.name));
+            fields.append(f);
+        }
+        if (!leave())
+            return false;
+        if (fields.isEmpty())
+            return fail(QStringLiteral("pacote sem campos."));
+        return true;
+    }
+
+    bool readField(FieldDef &f, int index)
+    {
+        const QString what = QStringLiteral("campo %1").arg(index + 1);
+        qint64 declared;
+        if (!enter(true, what, declared))
+            return false;
+        bool hasName = false, hasKind = false;
+        QStringList seen;
+        while (hasNext()) {
+            QString key;
+            if (!readText(key, 64, what))
+                return false;
+            if (seen.contains(key))
+                return fail(QStringLiteral("%1: chave %2 repetida.").arg(what, key));
+            seen.append(key);
+            const QString item = what + QLatin1Char('.') + key;
+            qint64 n = 0;
+            bool b = false;
+            if (key == u"name") {
+                if (!readText(f.name, 128, item))
+                    return false;
+                hasName = true;
+            } else if (key == u"label") {
+                if (!readText(f.label, 1024, item))
+                    return false;
+            } else if (key == u"mask") {
+                if (!readText(f.editMask, 1024, item))
+                    return false;
+            } else if (key == u"kind") {
+                if (!readInt(n, item))
+                    return false;
+                if (n < 0 || n > qint64(FieldKind::Boolean))
+                    return fail(QStringLiteral("%1: tipo %2 desconhecido.").arg(item).arg(n));
+                f.kind = FieldKind(n);
+                hasKind = true;
+            } else if (key == u"width") {
+                if (!readInt(n, item))
+                    return false;
+                if (n < 0 || n > m_limits.maxTextLength)
+                    return fail(QStringLiteral("%1: largura %2 fora da faixa.").arg(item).arg(n));
+                f.width = int(n);
+            } else if (key == u"flags") {
+                if (!readInt(n, item))
+                    return false;
+                if (n < 0 || n > 255)
+                    return fail(QStringLiteral("%1: marcas %2 fora da faixa.").arg(item).arg(n));
+                f.providerFlags = std::uint8_t(n);
+            } else if (key == u"ro") {
+                if (!readBool(b, item))
+                    return false;
+                f.readOnly = b;
+            } else if (key == u"req") {
+                if (!readBool(b, item))
+                    return false;
+                f.required = b;
+            } else if (!skip()) { // a key of a later version
+                return false;
+            }
+        }
+        if (!leave())
+            return false;
+        if (!hasName || f.name.trimmed().isEmpty())
+            return fail(QStringLiteral("%1 sem nome.").arg(what));
+        if (!hasKind)
+            return fail(QStringLiteral("campo %1 sem tipo.").arg(f.name));
+        return true;
+    }
+
+    // One value in the column's kind, as a QVariant (delta rows).
+    bool readVariant(const FieldDef &f, QVariant &out, const QString &where)
+    {
+        if (!checkStream())
+            return false;
+        if (m_r.isNull()) {
+            out = QVariant();
+            m_r.next();
+            return checkStream();
+        }
+        switch (f.kind) {
+        case FieldKind::Text: {
+            QString s;
+            if (!readText(s, m_limits.maxTextLength, where))
+                return false;
+            out = s;
+            return true;
+        }
+        case FieldKind::Number:
+            if (isFloat()) {
+                out = readFloat();
+                return checkStream();
+            }
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, where))
+                    return false;
+                out = double(i);
+                return true;
+            }
+            break;
+        case FieldKind::Integer:
+        case FieldKind::DateTime:
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, where))
+                    return false;
+                if (i == std::numeric_limits<qint64>::min())
+                    return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(where));
+                out = f.kind == FieldKind::Integer ? QVariant(i) : QVariant(QDateTime::fromMSecsSinceEpoch(i, Qt::UTC));
+                return true;
+            }
+            break;
+        case FieldKind::Boolean:
+            if (isBool()) {
+                bool b;
+                if (!readBool(b, where))
+                    return false;
+                out = b;
+                return true;
+            }
+            break;
+        }
+        return fail(QStringLiteral("%1: esperado %2, encontrado %3.").arg(where, kindLabel(f.kind), typeName()));
+    }
+
+    // One value straight into a bulk-loaded row.
+    bool readCell(MemTable &t, int row, int col, const FieldDef &f, QString &scratch)
+    {
+        const auto at = [&] { return where(row, f); };
+        if (m_r.isNull()) {
+            m_r.next();
+            return checkStream();
+        }
+        switch (f.kind) {
+        case FieldKind::Text:
+            if (m_r.isString()) {
+                if (!readText(scratch, m_limits.maxTextLength, at))
+                    return false;
+                t.bulkSetText(row, col, scratch);
+                return true;
+            }
+            break;
+        case FieldKind::Number:
+            if (isFloat()) {
+                t.bulkSetNumber(row, col, readFloat());
+                return checkStream();
+            }
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, at))
+                    return false;
+                t.bulkSetNumber(row, col, double(i));
+                return true;
+            }
+            break;
+        case FieldKind::Integer:
+        case FieldKind::DateTime:
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, at))
+                    return false;
+                if (i == std::numeric_limits<qint64>::min())
+                    return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(at()));
+                t.bulkSetInteger(row, col, i);
+                return true;
+            }
+            break;
+        case FieldKind::Boolean:
+            if (isBool()) {
+                t.bulkSetBoolean(row, col, m_r.toBool());
+                m_r.next();
+                return checkStream();
+            }
+            break;
+        }
+        if (!checkStream())
+            return false;
+        return fail(QStringLiteral("%1: esperado %2, encontrado %3.").arg(at(), kindLabel(f.kind), typeName()));
+    }
+
+    static QString where(qint64 row, const FieldDef &f)
+    {
+        return QStringLiteral("linha %1, campo %2").arg(row + 1).arg(f.name);
+    }
+
+    bool readRows(MemTable &t, const QList<FieldDef> &fields)
+    {
+        qint64 declared;
+        if (!enter(false, QStringLiteral("linhas"), declared))
+            return false;
+        if (declared > m_limits.maxRows)
+            return fail(QStringLiteral("%1 linhas; o máximo é %2.").arg(declared).arg(m_limits.maxRows));
+        const int fc = int(fields.size());
+        // A row takes one byte for its list and at least one per value: never reserve more rows
+        // than the bytes left could hold, whatever the packet declares.
+        qint64 expected = declared < 0 ? 0 : std::min<qint64>(declared, remaining() / (1 + fc));
+        expected = std::min<qint64>(expected, std::numeric_limits<int>::max() / 2);
+        t.beginBulkLoad(int(expected));
+        QString scratch;
+        qint64 row = 0;
+        while (hasNext()) {
+            if (row >= m_limits.maxRows)
+                return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
+            qint64 n;
+            if (!enter(false, QStringLiteral("linha %1").arg(row + 1), n))
+                return false;
+            if (n >= 0 && n != fc)
+                return fail(QStringLiteral("linha %1 tem %2 valores; esperados %3.").arg(row + 1).arg(n).arg(fc));
+            const int r = t.bulkNewRow();
+            int col = 0;
+            while (hasNext()) {
+                if (col >= fc)
+                    return fail(QStringLiteral("linha %1 tem mais de %2 valores.").arg(row + 1).arg(fc));
+                if (!readCell(t, r, col, fields[col], scratch))
+                    return false;
+                ++col;
+            }
+            if (!leave())
+                return false;
+            if (col != fc)
+                return fail(QStringLiteral("linha %1 tem %2 valores; esperados %3.").arg(row + 1).arg(col).arg(fc));
+            ++row;
+        }
+        return leave();
+    }
+
+    bool readValueList(const QList<FieldDef> &fields, QVariantList &out, const QString &what)
+    {
+        qint64 n;
+        if (!enter(false, what, n))
+            return false;
+        const int fc = int(fields.size());
+        if (n > 0 && n != fc)
+            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(what).arg(n).arg(fc));
+        while (hasNext()) {
+            if (out.size() >= fc)
+                return fail(QStringLiteral("%1 tem mais de %2 valores.").arg(what).arg(fc));
+            QVariant v;
+            if (!readVariant(fields[out.size()], v, QStringLiteral("%1, campo %2").arg(what, fields[out.size()].name)))
+                return false;
+            out.append(v);
+        }
+        if (!leave())
+            return false;
+        if (!out.isEmpty() && out.size() != fc)
+            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(what).arg(out.size()).arg(fc));
+        return true;
+    }
+
+    bool readDeltaRows(const QList<FieldDef> &fields, std::vector<DeltaRow> &rows)
+    {
+        qint64 declared;
+        if (!enter(false, QStringLiteral("linhas"), declared))
+            return false;
+        if (declared > m_limits.maxRows)
+            return fail(QStringLiteral("%1 linhas; o máximo é %2.").arg(declared).arg(m_limits.maxRows));
+        if (declared > 0)
+            rows.reserve(size_t(std::min<qint64>(declared, remaining() / 4)));
+        while (hasNext()) {
+            if (qint64(rows.size()) >= m_limits.maxRows)
+                return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
+            const QString what = QStringLiteral("alteração %1").arg(rows.size() + 1);
+            qint64 n;
+            if (!enter(false, what, n))
+                return false;
+            if (n >= 0 && n != 3)
+                return fail(QStringLiteral("%1: esperados 3 elementos, encontrados %2.").arg(what).arg(n));
+            DeltaRow d;
+            qint64 kind = 0;
+            if (!hasNext())
+                return checkStream() && fail(QStringLiteral("%1 vazia.").arg(what));
+            if (!readInt(kind, what))
+                return false;
+            if (kind < 1 || kind > 3)
+                return fail(QStringLiteral("%1: tipo de alteração %2 desconhecido.").arg(what).arg(kind));
+            d.change = RowChange(kind);
+            if (!hasNext() || !readValueList(fields, d.values, what + QStringLiteral(" (valores)")))
+                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(what));
+            if (!hasNext() || !readValueList(fields, d.original, what + QStringLiteral(" (originais)")))
+                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(what));
+            if (hasNext())
+                return fail(QStringLiteral("%1: elementos a mais.").arg(what));
+            if (!leave())
+                return false;
+            const bool needValues = d.change != RowChange::Deleted;
+            const bool needOriginal = d.change != RowChange::Inserted;
+            if (needValues != !d.values.isEmpty() || needOriginal != !d.original.isEmpty())
+                return fail(QStringLiteral("%1: valores incompatíveis com o tipo de alteração.").arg(what));
+            rows.push_back(std::move(d));
+        }
+        return leave();
+    }
+
+    // The top map, calling `onRows` when "rows" comes (after "fields").
+    template <typename OnRows>
+    bool readPacket(QString &table, QList<FieldDef> &fields, bool &delta, bool &hasRows, bool stopAfterFields,
+                    OnRows onRows)
+    {
+        if (m_data.isEmpty())
+            return fail(QStringLiteral("pacote vazio."));
+        qint64 declared;
+        if (!enter(true, QStringLiteral("pacote"), declared))
+            return false;
+        bool hasFields = false, hasTable = false, hasDelta = false;
+        delta = false;
+        hasRows = false;
+        while (hasNext()) {
+            QString key;
+            if (!readText(key, 64, QStringLiteral("chave do pacote")))
+                return false;
+            if (key == u"table") {
+                if (hasTable)
+                    return fail(QStringLiteral("chave table repetida."));
+                if (!readText(table, 256, QStringLiteral("table")))
+                    return false;
+                hasTable = true;
+            } else if (key == u"fields") {
+                if (hasFields)
+                    return fail(QStringLiteral("chave fields repetida."));
+                if (!readFields(fields))
+                    return false;
+                hasFields = true;
+                if (stopAfterFields)
+                    return true;
+            } else if (key == u"delta") {
+                if (hasDelta)
+                    return fail(QStringLiteral("chave delta repetida."));
+                if (!readBool(delta, QStringLiteral("delta")))
+                    return false;
+                hasDelta = true;
+            } else if (key == u"rows") {
+                if (hasRows)
+                    return fail(QStringLiteral("chave rows repetida."));
+                if (stopAfterFields) {
+                    if (!skip())
+                        return false;
+                } else {
+                    if (!hasFields)
+                        return fail(QStringLiteral("linhas antes dos campos."));
+                    if (!onRows(delta))
+                        return false;
+                }
+                hasRows = true;
+            } else if (!skip()) {
+                return false;
+            }
+        }
+        if (!leave())
+            return false;
+        if (!hasFields)
+            return fail(QStringLiteral("pacote sem campos."));
+        if (!atTop() || remaining() > 0)
+            return fail(QStringLiteral("dados após o fim do pacote (byte %1).").arg(offset()));
+        return true;
+    }
+
+private:
+    const QByteArray &m_data;
+    QCborStreamReader m_r;
+    Limits m_limits;
+    QString m_error;
+};
+
+} // namespace
+
+QByteArray save(const MemTable &table)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    const QList<FieldDef> &fields = table.fields();
+    const int rows = table.rowCount();
+    const int fc = int(fields.size());
+    w.startMap(3);
+    w.append(QLatin1String("table"));
+    w.append(table.name());
+    w.append(QLatin1String("fields"));
+    writeFields(w, fields);
+    w.append(QLatin1String("rows"));
+    w.startArray(quint64(rows));
+    for (int r = 0; r < rows; ++r) {
+        w.startArray(quint64(fc));
+        for (int c = 0; c < fc; ++c)
+            writeCell(w, table, r, c, fields[c].kind);
+        w.endArray();
+    }
+    w.endArray();
+    w.endMap();
+    return out;
+}
+
+QByteArray saveDelta(const MemTable &table)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    const QList<FieldDef> &fields = table.fields();
+    const std::vector<DeltaRow> rows = table.delta();
+    w.startMap(4);
+    w.append(QLatin1String("table"));
+    w.append(table.name());
+    w.append(QLatin1String("fields"));
+    writeFields(w, fields);
+    w.append(QLatin1String("delta"));
+    w.append(true);
+    w.append(QLatin1String("rows"));
+    w.startArray(quint64(rows.size()));
+    for (const DeltaRow &d : rows) {
+        w.startArray(3);
+        w.append(quint64(d.change));
+        writeValues(w, d.values, fields);
+        writeValues(w, d.original, fields);
+        w.endArray();
+    }
+    w.endArray();
+    w.endMap();
+    return out;
+}
+
+Status load(MemTable &table, const QByteArray &packet, const Limits &limits)
+{
+    table.close(); // its events run; an abandonment there leaves the table as it was
+    const QList<FieldDef> before = table.fields();
+    Reader reader(packet, limits);
+    QString name;
+    QList<FieldDef> fields;
+    bool delta = false, hasRows = false, bulk = false;
+    bool ok = false;
+    try {
+        ok = reader.readPacket(name, fields, delta, hasRows, false, [&](bool isDelta) {
+            if (isDelta)
+                return reader.fail(QStringLiteral("pacote de alterações onde se espera a tabela inteira."));
+            table.setFields(fields);
+            bulk = true;
+            return reader.readRows(table, fields);
+        });
+        if (ok && delta)
+            ok = reader.fail(QStringLiteral("pacote de alterações onde se espera a tabela inteira."));
+    } catch (const std::exception &e) {
+        ok = reader.fail(QString::fromUtf8(e.what()));
+    }
+    if (!ok) {
+        if (bulk)
+            table.endBulkLoad();
+        table.close();
+        if (table.fields() != before)
+            table.setFields(before);
+        return Status::fail(reader.error());
+    }
+    if (!hasRows)
+        table.setFields(fields);
+    if (bulk)
+        table.endBulkLoad();
+    if (table.name().isEmpty())
+        table.setName(name);
+    table.open(); // afterOpen runs here
+    return okStatus();
+}
+
+Result<Delta> loadDelta(const QByteArray &packet, const Limits &limits)
+{
+    Reader reader(packet, limits);
+    Delta d;
+    bool delta = false, hasRows = false;
+    bool ok = false;
+    try {
+        ok = reader.readPacket(d.tableName, d.fields, delta, hasRows, false, [&](bool isDelta) {
+            if (!isDelta)
+                return reader.fail(QStringLiteral("esperado um pacote de alterações."));
+            return reader.readDeltaRows(d.fields, d.rows);
+        });
+        if (ok && !delta)
+            ok = reader.fail(QStringLiteral("esperado um pacote de alterações."));
+    } catch (const std::exception &e) {
+        ok = reader.fail(QString::fromUtf8(e.what()));
+    }
+    if (!ok)
+        return Result<Delta>::fail(reader.error());
+    return d;
+}
+
+Result<QList<FieldDef>> peekFields(const QByteArray &packet)
+{
+    Reader reader(packet, Limits{});
+    QString name;
+    QList<FieldDef> fields;
+    bool delta = false, hasRows = false;
+    if (!reader.readPacket(name, fields, delta, hasRows, true, [](bool) { return true; }))
+        return Result<QList<FieldDef>>::fail(reader.error());
+    return fields;
+}
+
+} // namespace DataPacket

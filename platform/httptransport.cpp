@@ -1,0 +1,134 @@
+// The HTTP transport of the application server: one POST per call to
+// http://host:port/IMP40500.rdmImpoPrato/<Method>, the token in the header X-IMP-Token.
+#include "appserver.h"
+
+#include <httplib.h>
+
+#include <QCborValue>
+#include <QElapsedTimer>
+
+HttpTransport::HttpTransport(QString host, int port, QString token, int timeoutSeconds)
+    : m_host(std::move(host)), m_port(port), m_token(std::move(token)), m_timeout(qMax(1, timeoutSeconds))
+{
+}
+
+void HttpTransport::setMaxReplyBytes(qint64 bytes)
+{
+    m_maxReply = qBound<qint64>(0, bytes, kMaxReplyBytes);
+}
+
+void HttpTransport::setConnectTimeout(int seconds)
+{
+    m_connectTimeout = qMax(1, seconds);
+}
+
+Result<QByteArray> HttpTransport::call(const QString &method, const QCborArray &args)
+{
+    const QString where = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    const auto fail = [](const QString &text) { return Result<QByteArray>::fail(text); };
+
+    httplib::Client client(m_host.toStdString(), m_port);
+    client.set_keep_alive(false);
+    client.set_connection_timeout(m_connectTimeout, 0);
+    client.set_read_timeout(m_timeout, 0);
+    client.set_write_timeout(m_timeout, 0);
+
+    httplib::Request req;
+    req.method = "POST";
+    req.path = "/" + std::string(kServerName) + "/" + method.toStdString();
+    req.headers.emplace("Content-Type", "application/cbor");
+    if (!m_token.isEmpty())
+        req.headers.emplace("X-IMP-Token", m_token.toStdString());
+    const QByteArray body = Wire::encodeRequest(args);
+    req.body.assign(body.constData(), size_t(body.size()));
+
+    // The read timeout bounds each read; a server that trickles its reply would still hold the
+    // caller forever, so the whole reply also has a deadline. The size cap is checked against the
+    // announced length first and again against what actually arrives.
+    enum class Stop { None, TooLarge, Deadline } stop = Stop::None;
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 deadlineMs = qint64(m_timeout) * 1000 + qint64(m_connectTimeout) * 1000;
+    std::string reply;
+    req.response_handler = [&](const httplib::Response &res) {
+        if (res.has_header("Content-Length")) {
+            const std::string len = res.get_header_value("Content-Length");
+            bool ok = false;
+            const qint64 n = QByteArray::fromStdString(len).toLongLong(&ok);
+            if (!ok || n < 0 || n > m_maxReply) {
+                stop = Stop::TooLarge;
+                return false;
+            }
+            reply.reserve(size_t(qMin<qint64>(n, 64 * 1024 * 1024)));
+        }
+        return true;
+    };
+    req.content_receiver = [&](const char *data, size_t n, uint64_t, uint64_t) {
+        if (qint64(reply.size()) + qint64(n) > m_maxReply) {
+            stop = Stop::TooLarge;
+            return false;
+        }
+        if (clock.elapsed() > deadlineMs) {
+            stop = Stop::Deadline;
+            return false;
+        }
+        reply.append(data, n);
+        return true;
+    };
+
+    httplib::Response res;
+    httplib::Error error = httplib::Error::Success;
+    const bool sent = client.send(req, res, error);
+
+    if (stop == Stop::TooLarge)
+        return fail(QStringLiteral("A resposta do servidor de aplicação em %1 excede o limite de %2 bytes.")
+                        .arg(where)
+                        .arg(m_maxReply));
+    if (stop == Stop::Deadline)
+        return fail(QStringLiteral("O servidor de aplicação em %1 não concluiu a resposta em %2 segundos.")
+                        .arg(where)
+                        .arg(deadlineMs / 1000));
+    if (!sent || error != httplib::Error::Success) {
+        switch (error) {
+        case httplib::Error::Connection:
+        case httplib::Error::BindIPAddress:
+            return fail(QStringLiteral("Não foi possível conectar ao servidor de aplicação em %1: "
+                                       "o servidor está fora do ar ou o endereço está errado.")
+                            .arg(where));
+        case httplib::Error::ConnectionTimeout:
+            return fail(QStringLiteral("Tempo esgotado ao conectar ao servidor de aplicação em %1.").arg(where));
+        case httplib::Error::Read:
+            return fail(QStringLiteral("O servidor de aplicação em %1 não respondeu em %2 segundos ou "
+                                       "encerrou a conexão.")
+                            .arg(where)
+                            .arg(m_timeout));
+        case httplib::Error::Write:
+            return fail(QStringLiteral("Falha ao enviar a chamada %1 ao servidor de aplicação em %2.")
+                            .arg(method, where));
+        default:
+            return fail(QStringLiteral("Falha na comunicação com o servidor de aplicação em %1 (%2).")
+                            .arg(where, QString::fromStdString(httplib::to_string(error))));
+        }
+    }
+
+    const QByteArray bytes = QByteArray::fromStdString(reply);
+    if (res.status == 200)
+        return Wire::decodeResponse(bytes);
+
+    if (res.status == 401 || res.status == 403) {
+        return fail(QStringLiteral("Acesso recusado pelo servidor de aplicação em %1: token ausente ou inválido.")
+                        .arg(where));
+    }
+    // The server answers other refusals in the wire format too; use its words when it gave them.
+    const QCborValue refusal = QCborValue::fromCbor(bytes);
+    if (refusal.isMap() && refusal.toMap().value(QStringLiteral("ok")).isFalse()
+        && refusal.toMap().value(QStringLiteral("error")).isString())
+        return fail(refusal.toMap().value(QStringLiteral("error")).toString());
+    if (res.status == 413)
+        return fail(QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação em %2.")
+                        .arg(method, where));
+    return fail(QStringLiteral("O servidor de aplicação em %1 respondeu com o status HTTP %2 à chamada %3.")
+                    .arg(where)
+                    .arg(res.status)
+                    .arg(method));
+}

@@ -1,0 +1,560 @@
+#include "cli_imp40500.h"
+#include "actionguard.h"
+#include "ambiente.h"
+#include "consiste.h"
+#include "datapacket.h"
+#include "dialogs.h"
+#include "framework.h"
+#include "glyphs.h"
+#include "memtablemodel.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiSubWindow>
+#include <QProgressBar>
+#include <QRegularExpressionValidator>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TfrmImpoPrato *frmImpoPrato = nullptr;
+bool boIdCriado = false;
+
+namespace {
+
+const QString kCaption = QStringLiteral("Importação de Prato");
+
+QLabel *boldLabel(QWidget *parent, const QString &objectName, const QString &caption)
+{
+    auto *l = new QLabel(caption, parent);
+    l->setObjectName(objectName);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+// The info-background colour of the fields the operator fills in (the desktop's tooltip colour).
+void infoBackground(QWidget *w)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
+    w->setPalette(pal);
+}
+
+void gridLook(QTableView *grid)
+{
+    infoBackground(grid);
+    grid->setFrameShape(QFrame::NoFrame);
+    grid->verticalHeader()->hide();          // no row indicator column
+    grid->setShowGrid(true);
+    grid->horizontalHeader()->setSectionsMovable(false);
+    grid->horizontalHeader()->setHighlightSections(false);
+    // Title font: the business system's 8-point dialog face.
+    QFont title(QStringLiteral("MS Sans Serif"));
+    title.setPointSize(8);
+    title.setStyleHint(QFont::SansSerif);
+    grid->horizontalHeader()->setFont(title);
+    grid->verticalHeader()->setDefaultSectionSize(18);
+}
+
+// A lowered panel holding a borderless scroll box that holds the grid, all filling their parent.
+QFrame *gridNest(QWidget *tab, const QString &panelName, QScrollArea *&box, const QString &boxName,
+                 QTableView *grid)
+{
+    auto *pan = new QFrame(tab);
+    pan->setObjectName(panelName);
+    pan->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pan->setLineWidth(1);
+    auto *panLayout = new QVBoxLayout(pan);
+    panLayout->setContentsMargins(3, 3, 3, 3);
+    box = new QScrollArea(pan);
+    box->setObjectName(boxName);
+    box->setFrameShape(QFrame::NoFrame);
+    box->setWidgetResizable(true);
+    box->setWidget(grid);
+    panLayout->addWidget(box);
+    auto *tabLayout = new QVBoxLayout(tab);
+    tabLayout->setContentsMargins(0, 0, 0, 0);
+    tabLayout->addWidget(pan);
+    return pan;
+}
+
+QLabel *hiddenPicture(QWidget *parent, const QString &objectName, const QPixmap &picture)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(objectName);
+    l->setPixmap(picture);
+    l->resize(picture.size());
+    l->hide();
+    return l;
+}
+
+// The directory part of a typed name, without its final separator ("\" or "/").
+QString directoryPart(const QString &name)
+{
+    const qsizetype sep = qMax(name.lastIndexOf(u'\\'), name.lastIndexOf(u'/'));
+    if (sep < 0)
+        return QString();
+    return sep == 0 ? name.left(1) : name.left(sep);
+}
+
+// "description|pattern|…" of the business system into Qt's "description (pattern);;…".
+QString qtFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString &desc = parts[i];
+        out << (desc.contains(u'(') ? desc : desc + QStringLiteral(" (") + parts[i + 1] + u')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+} // namespace
+
+bool TOpenDialog::Execute()
+{
+    const QString chosen = dialogs()->getOpenFileName(Title, InitialDir, qtFilter(Filter));
+    if (chosen.isEmpty())
+        return false;
+    FileName = chosen;
+    return true;
+}
+
+TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
+    : TfrmPadrImportExport(parent),
+      m_session(netImpoPrato),
+      cdsPrato(m_session.cdsPrato),
+      cdsRecePadr(m_session.cdsRecePadr),
+      cdsPratPadr(m_session.cdsPratPadr),
+      cdsReceFili(m_session.cdsReceFili),
+      cdsPratFili(m_session.cdsPratFili),
+      cdsReceServ(m_session.cdsReceServ),
+      cdsPratServ(m_session.cdsPratServ),
+      cdsPesqPrato(m_session.cdsPesqPrato),
+      cdsDiretorios(m_session.cdsDiretorios),
+      cdsParamGeral(m_session.cdsParamGeral),
+      cdsServico(m_session.cdsServico),
+      cdsServDestino(m_session.cdsServDestino),
+      lsbServico(m_session.lsbServico),
+      lsbEstrutura(m_session.lsbEstrutura),
+      qryFilial(m_session.qryFilial),
+      qryPesqServico(m_session.serviceMap.qryPesqServico),
+      dtsDiretorios(&m_session.cdsDiretorios),
+      dtsFilial(&m_session.qryFilial,
+                {FieldDef::text(QStringLiteral("CDFILIAL"), 4, QStringLiteral("Código")),
+                 FieldDef::text(QStringLiteral("NMFILIAL"), 30, QStringLiteral("Nome")),
+                 FieldDef::text(QStringLiteral("IDCNTRRESC"), 1)}),
+      dtsPesqServico(&m_session.serviceMap.qryPesqServico,
+                     {FieldDef::text(QStringLiteral("CDSERVFILI"), 5, QStringLiteral("Código")),
+                      FieldDef::text(QStringLiteral("NMSERVICO"), 40, QStringLiteral("Nome"))}),
+      Carregando(m_session.Carregando),
+      TemRecePadr(m_session.TemRecePadr),
+      TemReceFili(m_session.TemReceFili),
+      TemReceServ(m_session.TemReceServ)
+{
+    setObjectName(QStringLiteral("frmImpoPrato"));
+    setWindowTitle(kCaption);
+    Left = 278;
+    Top = 106;
+    ClientSize = QSize(552, 337);
+    HelpFile = QStringLiteral("AdmHelp.hlp");
+    HelpContext = 13908000;
+    lblCodTela->setText(QStringLiteral("IMP40500"));
+
+    dtsFilial.displayFields = {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")};
+    dtsPesqServico.displayFields = {QStringLiteral("CDSERVFILI"), QStringLiteral("NMSERVICO")};
+
+    buildSide();
+    buildFiltro();
+    buildTabs();
+    buildErro();
+
+    netImpoPrato.ThrowException = false;
+    netImpoPrato.BeforeConnect = [this](NetConnection &) { netImpoPratoBeforeConnect(this); };
+    m_session.setObserver(this);
+    m_session.serviceMap.CdFilialDestino = [this] { return medCdFilial->text(); };
+
+    resize(ClientSize);
+    FormCreate(this);
+}
+
+TfrmImpoPrato::~TfrmImpoPrato()
+{
+    m_session.setObserver(nullptr);
+    // A screen freed without an accepted close (the host tearing its main window down) must not
+    // leave the next IniProc holding a dead instance.
+    if (frmImpoPrato == this)
+        boIdCriado = false;
+}
+
+void TfrmImpoPrato::buildSide()
+{
+    sbtImportExport->setToolTip(QStringLiteral("Importar"));
+
+    sbtErros = new QToolButton(panBotoes);
+    sbtErros->setObjectName(QStringLiteral("sbtErros"));
+    sbtErros->setToolTip(QStringLiteral("Verificar Erros"));
+    sbtErros->setAutoRaise(true);
+    sbtErros->setFocusPolicy(Qt::NoFocus);
+    sbtErros->setIcon(QIcon(Glyphs::transparent(Glyphs::erros())));
+    sbtErros->setIconSize(QSize(16, 16));
+    sbtErros->setGeometry(4, 26, 41, 22);
+    sbtErros->setEnabled(false);
+
+    imgCheck = hiddenPicture(panMenu, QStringLiteral("imgCheck"), Glyphs::check());
+    imgUncheck = hiddenPicture(panMenu, QStringLiteral("imgUncheck"), Glyphs::uncheck());
+    imgCerto = hiddenPicture(panMenu, QStringLiteral("imgCerto"), Glyphs::certo());
+    imgErro = hiddenPicture(panMenu, QStringLiteral("imgErro"), Glyphs::erro());
+}
+
+void TfrmImpoPrato::buildFiltro()
+{
+    panFiltro = new QFrame(grbDadosRel);
+    panFiltro->setObjectName(QStringLiteral("panFiltro"));
+    panFiltro->setFrameShape(QFrame::NoFrame);
+    panFiltro->setFixedHeight(52);
+
+    lblArquivo = boldLabel(panFiltro, QStringLiteral("lblArquivo"), QStringLiteral("Arquivo Origem"));
+    lblArquivo->setGeometry(6, 6, 200, 15);
+    medNmArquivo = new QLineEdit(panFiltro);
+    medNmArquivo->setObjectName(QStringLiteral("medNmArquivo"));
+    medNmArquivo->setGeometry(6, 23, 270, 21);
+    infoBackground(medNmArquivo);
+    sbtArquivo = new TBtnPesquisa(panFiltro);
+    sbtArquivo->setObjectName(QStringLiteral("sbtArquivo"));
+    sbtArquivo->setGeometry(278, 23, 22, 21);
+    sbtArquivo->Associate = medNmArquivo;
+    sbtArquivo->DataSource = &dtsDiretorios;
+    sbtArquivo->OnClick = [this](QObject *sender) { sbtArquivoClick(sender); };
+
+    lblFilial = boldLabel(panFiltro, QStringLiteral("lblFilial"), QStringLiteral("Filial Destino"));
+    lblFilial->setGeometry(308, 6, 120, 15);
+    medCdFilial = new QLineEdit(panFiltro);
+    medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
+    medCdFilial->setGeometry(308, 23, 40, 21);
+    // Up to four digits; only the digits are kept.
+    medCdFilial->setMaxLength(4);
+    medCdFilial->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), medCdFilial));
+    infoBackground(medCdFilial);
+    sbtFilial = new TBtnPesquisa(panFiltro);
+    sbtFilial->setObjectName(QStringLiteral("sbtFilial"));
+    sbtFilial->setGeometry(350, 23, 22, 21);
+    sbtFilial->Associate = medCdFilial;
+    sbtFilial->DataSource = &dtsFilial;
+    sbtFilial->Title = QStringLiteral("Filial");
+    sbtFilial->EmptyError = QStringLiteral("Não há filial cadastrada");
+    sbtFilial->OnBeforePesq = [this](QObject *sender, bool &proceed) { sbtFilialBeforePesq(sender, proceed); };
+    sbtFilial->OnAfterPesq = [this](QObject *sender) { sbtFilialAfterPesq(sender); };
+
+    edtNmFilial = new QLineEdit(panFiltro);
+    edtNmFilial->setObjectName(QStringLiteral("edtNmFilial"));
+    edtNmFilial->setGeometry(374, 23, 108, 21);
+    edtNmFilial->setEnabled(false);
+    {
+        QPalette pal = edtNmFilial->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            pal.setColor(group, QPalette::Base, pal.color(QPalette::Active, QPalette::Button));
+        edtNmFilial->setPalette(pal);
+    }
+    // The name only shows the branch; re-enabling the panel after a load must not make it editable.
+    setTag(edtNmFilial, kTagFixo);
+
+    connect(medCdFilial, &QLineEdit::textChanged, this, [this] {
+        runAction([this] { medCdFilialChange(medCdFilial); });
+    });
+
+    setTabOrder(medNmArquivo, medCdFilial);
+}
+
+void TfrmImpoPrato::buildTabs()
+{
+    pgcPadrao = new QTabWidget(grbDadosRel);
+    pgcPadrao->setObjectName(QStringLiteral("pgcPadrao"));
+
+    tshPrato = new QWidget;
+    tshPrato->setObjectName(QStringLiteral("tshPrato"));
+    dbgPrato = new QTableView;
+    dbgPrato->setObjectName(QStringLiteral("dbgPrato"));
+    gridLook(dbgPrato);
+    dbgPrato->setSelectionBehavior(QAbstractItemView::SelectRows);
+    dbgPrato->setSelectionMode(QAbstractItemView::SingleSelection);
+    dbgPrato->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    dbgPrato->setTabKeyNavigation(true);
+    Panel1 = gridNest(tshPrato, QStringLiteral("Panel1"), ScrollBox1, QStringLiteral("ScrollBox1"), dbgPrato);
+    pgcPadrao->addTab(tshPrato, QStringLiteral("Prato"));
+
+    tshPadrao = new QWidget;
+    tshPadrao->setObjectName(QStringLiteral("tshPadrao"));
+    dbgPadrao = new QTableView;
+    dbgPadrao->setObjectName(QStringLiteral("dbgPadrao"));
+    gridLook(dbgPadrao);
+    dbgPadrao->setSelectionBehavior(QAbstractItemView::SelectItems);
+    dbgPadrao->setSelectionMode(QAbstractItemView::SingleSelection);
+    dbgPadrao->setTabKeyNavigation(true);
+    panGrid = gridNest(tshPadrao, QStringLiteral("panGrid"), sclGrid, QStringLiteral("sclGrid"), dbgPadrao);
+    pgcPadrao->addTab(tshPadrao, QStringLiteral("Serviço"));
+
+    dtsPrato = new MemTableModel(&cdsPrato, this);
+    dtsPrato->setObjectName(QStringLiteral("dtsPrato"));
+    dbgPrato->setModel(dtsPrato);
+    dtsServico = new MemTableModel(&cdsServico, this);
+    dtsServico->setObjectName(QStringLiteral("dtsServico"));
+    dbgPadrao->setModel(dtsServico);
+
+    auto *layout = new QVBoxLayout(grbDadosRel);
+    layout->setContentsMargins(4, 2, 4, 4);
+    layout->setSpacing(0);
+    layout->addWidget(panFiltro);
+    layout->addWidget(pgcPadrao, 1);
+}
+
+void TfrmImpoPrato::buildErro()
+{
+    panErro = new QFrame(grbDadosRel);
+    panErro->setObjectName(QStringLiteral("panErro"));
+    panErro->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panErro->setLineWidth(2);
+    panErro->setGeometry(59, 114, 395, 126);
+    panErro->setAutoFillBackground(true);
+
+    Panel3 = new QLabel(QStringLiteral("  Verificar Erros"), panErro);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Panel3->setAutoFillBackground(true);
+    {
+        QPalette pal = Panel3->palette();
+        pal.setColor(QPalette::Window, pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::WindowText, pal.color(QPalette::Active, QPalette::HighlightedText));
+        Panel3->setPalette(pal);
+        QFont f(QStringLiteral("MS Sans Serif"));
+        f.setPointSize(8);
+        f.setBold(true);
+        f.setStyleHint(QFont::SansSerif);
+        Panel3->setFont(f);
+    }
+    Panel3->setGeometry(4, 4, 395 - 8, 18);
+
+    ButtonFlat1 = new QToolButton(panErro);
+    ButtonFlat1->setObjectName(QStringLiteral("ButtonFlat1"));
+    ButtonFlat1->setToolTip(QStringLiteral("Fechar"));
+    ButtonFlat1->setAutoRaise(true);
+    ButtonFlat1->setIcon(QIcon(Glyphs::transparent(Glyphs::fechar())));
+    ButtonFlat1->setGeometry(373, 5, 17, 17);
+
+    Panel2 = new QFrame(panErro);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel2->setGeometry(4, 22, 395 - 8, 126 - 26);
+    auto *l = new QVBoxLayout(Panel2);
+    l->setContentsMargins(1, 1, 1, 1);
+    lsbErro = new QListWidget(Panel2);
+    lsbErro->setObjectName(QStringLiteral("lsbErro"));
+    lsbErro->setFrameShape(QFrame::NoFrame);
+    l->addWidget(lsbErro);
+
+    panErro->hide();
+    panErro->raise();
+}
+
+void TfrmImpoPrato::FormCreate(QObject *sender)
+{
+    TfrmPadrImportExport::FormCreate(sender);
+    PrimeiraAtivacao = true;
+    sbtImportExport->setIcon(QIcon(Glyphs::transparent(importPicture())));
+    TemRecePadr = false;
+    TemReceFili = false;
+    TemReceServ = false;
+    // The service tab shows once a load pass has built the service map.
+    pgcPadrao->setTabVisible(pgcPadrao->indexOf(tshPadrao), false);
+}
+
+void TfrmImpoPrato::FormActivate(QObject *)
+{
+    repaint();
+    netImpoPrato.setConnected(true);
+    if (!PrimeiraAtivacao)
+        return;
+
+    ActiveShowAvi(6);
+    try {
+        const QByteArray packet = CheckResultServ(Rdm::GetDiretorios(netImpoPrato), true, 0);
+        const Status loaded = DataPacket::load(cdsDiretorios, packet);
+        if (!loaded.ok())
+            MensErro(loaded.error());
+    } catch (...) {
+        DeactiveShowAvi();
+        throw;
+    }
+    DeactiveShowAvi();
+
+    medNmArquivo->setText(cdsDiretorios.isEmpty() ? QString()
+                                                   : cdsDiretorios.text(QStringView(u"DSDIRETORIO")));
+    const Ambiente &amb = Ambiente::instance();
+    medCdFilial->setText(amb.FiliProc);
+    // After the code: changing the code clears the name.
+    edtNmFilial->setText(amb.NomeFiliProc);
+    // A module that works per branch imports into the operator's own branch only.
+    for (QWidget *w : {static_cast<QWidget *>(lblFilial), static_cast<QWidget *>(medCdFilial),
+                       static_cast<QWidget *>(sbtFilial)}) {
+        w->setEnabled(!amb.ModuFili);
+        setTag(w, amb.ModuFili ? kTagFixo : 0);
+    }
+    PrimeiraAtivacao = false;
+}
+
+void TfrmImpoPrato::netImpoPratoBeforeConnect(QObject *)
+{
+    const Ambiente &amb = Ambiente::instance();
+    netImpoPrato.Port = amb.WebPort;
+    netImpoPrato.Host = amb.WebURL;
+}
+
+void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)
+{
+    netImpoPrato.setConnected(true);
+    // The load pass lets the event loop run after each line; the screen must outlive it.
+    if (Carregando) {
+        action = CloseAction::None;
+        return;
+    }
+    boIdCriado = false;
+    TfrmPadrImportExport::FormClose(sender, action);
+}
+
+void TfrmImpoPrato::FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift)
+{
+    // No file loaded yet, or the service grid in front (it has key handlers of its own): the
+    // screen-wide keys are off.
+    if (sbtImportExport->isEnabled() && pgcPadrao->currentWidget() != tshPadrao)
+        TfrmPadrImportExport::FormKeyDown(sender, key, shift);
+}
+
+void TfrmImpoPrato::sbtArquivoClick(QObject *)
+{
+    medNmArquivo->setFocus();
+    // With the remembered directory still in the field (it ends in the separator) this is that
+    // directory itself.
+    odgEfetivos.InitialDir = directoryPart(medNmArquivo->text());
+    if (odgEfetivos.Execute())
+        medNmArquivo->setText(odgEfetivos.FileName);
+}
+
+void TfrmImpoPrato::sbtFilialBeforePesq(QObject *, bool &)
+{
+    qryFilial.close();
+    qryFilial.setParam(QStringLiteral("P_CDFILIAL"), QString());
+    qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral("T"));
+    qryFilial.setParam(QStringLiteral("P_CDOPERADOR"), Ambiente::instance().Operador);
+    qryFilial.open();
+}
+
+void TfrmImpoPrato::sbtFilialAfterPesq(QObject *)
+{
+    MemTable *picked = dtsFilial.table();
+    medCdFilial->setText(picked->text(QStringView(u"CDFILIAL")));
+    edtNmFilial->setText(picked->text(QStringView(u"NMFILIAL")));
+}
+
+void TfrmImpoPrato::medCdFilialChange(QObject *)
+{
+    edtNmFilial->clear();
+}
+
+// What the load pass shows.
+
+void TfrmImpoPrato::setProgressRange(int maximum)
+{
+    // A file too short to hold data lines gives a negative total; the bar then just stays empty
+    // rather than turning into a "busy" bar (a zero range).
+    m_progress = 0;
+    pgbProgresso->setRange(0, qMax(1, maximum));
+    pgbProgresso->setValue(0);
+}
+
+void TfrmImpoPrato::setProgress(int position)
+{
+    m_progress = position;
+}
+
+void TfrmImpoPrato::setStatusText(const QString &text)
+{
+    TfrmPadrImportExport::setStatusText(text);
+}
+
+void TfrmImpoPrato::serveEvents()
+{
+    pgbProgresso->setValue(qBound(pgbProgresso->minimum(), m_progress, pgbProgresso->maximum()));
+    ProcessaMensagens();
+}
+
+void TfrmImpoPrato::setPanelsEnabled(bool enabled)
+{
+    SetChildEnabled(panFiltro, enabled);
+    SetChildEnabled(panBotoes, enabled);
+}
+
+void TfrmImpoPrato::focusArquivo()
+{
+    medNmArquivo->setFocus();
+}
+
+void TfrmImpoPrato::focusFilial()
+{
+    // With a per-branch module the branch field is locked; the file field takes the focus then.
+    if (medCdFilial->isEnabled())
+        medCdFilial->setFocus();
+    else
+        medNmArquivo->setFocus();
+}
+
+void TfrmImpoPrato::enableErrors()
+{
+    sbtErros->setEnabled(true);
+}
+
+void TfrmImpoPrato::showServiceTab()
+{
+    pgcPadrao->setTabVisible(pgcPadrao->indexOf(tshPadrao), true);
+}
+
+// The package's entry points.
+
+void Cli_IMP40500::criaImpoPrat()
+{
+    if (!boIdCriado) {
+        // Set first, as the business system does; a creation that fails puts it back so that the
+        // next IniProc tries again instead of reaching for a screen that does not exist.
+        boIdCriado = true;
+        TfrmImpoPrato *screen = nullptr;
+        try {
+            screen = new TfrmImpoPrato;
+            screen->showInHost();
+        } catch (...) {
+            delete screen;
+            boIdCriado = false;
+            throw;
+        }
+        frmImpoPrato = screen;
+        frmImpoPrato->medNmArquivo->setFocus();
+    }
+    frmImpoPrato->restoreAndShow();
+}
+
+void CriaImpoPrat()
+{
+    runAction([] { Cli_IMP40500::criaImpoPrat(); });
+}
+
+void IniProc()
+{
+    runAction([] { Cli_IMP40500::criaImpoPrat(); });
+}

@@ -1,0 +1,157 @@
+#pragma once
+// The dish import screen "Importação de Prato" (IMP40500), unit Cli_IMP40500: one instance at a
+// time, a child window of the host's MDI area, opened and restored through IniProc. It owns the
+// server connection and one import session, whose tables, flags and load pass it shows.
+#include "btnpesquisa.h"
+#include "datasource.h"
+#include "frmpadrimport.h"
+#include "importsession.h"
+
+#include "appserver.h"
+
+class QLineEdit;
+class QListWidget;
+class QScrollArea;
+class QTabWidget;
+class QTableView;
+class MemTableModel;
+
+// The open-file dialog's settings (odgEfetivos); Execute runs it through the dialogs interface.
+struct TOpenDialog {
+    QString Title;
+    QString Filter;       // in the business system's form: "description|pattern"
+    QString DefaultExt;
+    QString InitialDir;
+    QString FileName;
+    bool Execute();
+};
+
+class TfrmImpoPrato : public TfrmPadrImportExport, private LoadObserver {
+    Q_OBJECT
+public:
+    explicit TfrmImpoPrato(QWidget *parent = nullptr);
+    ~TfrmImpoPrato() override;
+
+    // The server connection and the import session (tables, service map, flags, load pass).
+    NetConnection netImpoPrato;
+    ImportSession &session() { return m_session; }
+
+private:
+    ImportSession m_session;
+
+public:
+    // The parameter panel.
+    QFrame *panFiltro;
+    QLabel *lblArquivo;
+    QLineEdit *medNmArquivo;
+    TBtnPesquisa *sbtArquivo;
+    QLabel *lblFilial;
+    QLineEdit *medCdFilial;
+    TBtnPesquisa *sbtFilial;
+    QLineEdit *edtNmFilial;
+
+    // The tabs: dishes and services.
+    QTabWidget *pgcPadrao;
+    QWidget *tshPrato;
+    QFrame *Panel1;
+    QScrollArea *ScrollBox1;
+    QTableView *dbgPrato;
+    QWidget *tshPadrao;
+    QFrame *panGrid;
+    QScrollArea *sclGrid;
+    QTableView *dbgPadrao;
+
+    // The floating error panel.
+    QFrame *panErro;
+    QLabel *Panel3;
+    QToolButton *ButtonFlat1;
+    QFrame *Panel2;
+    QListWidget *lsbErro;
+
+    // Side panel.
+    QToolButton *sbtErros;
+    QLabel *imgCheck;
+    QLabel *imgUncheck;
+    QLabel *imgCerto;
+    QLabel *imgErro;
+
+    TOpenDialog odgEfetivos;
+
+    // The session's tables, lists and queries under the screen's names.
+    MemTable &cdsPrato;
+    MemTable &cdsRecePadr;
+    MemTable &cdsPratPadr;
+    MemTable &cdsReceFili;
+    MemTable &cdsPratFili;
+    MemTable &cdsReceServ;
+    MemTable &cdsPratServ;
+    MemTable &cdsPesqPrato;
+    MemTable &cdsDiretorios;
+    MemTable &cdsParamGeral;
+    MemTable &cdsServico;
+    MemTable &cdsServDestino;
+    QStringList &lsbServico;
+    QStringList &lsbEstrutura;
+    ReadOnlyQuery &qryFilial;
+    ReadOnlyQuery &qryPesqServico;
+
+    // Data sources of the lookups and models of the grids.
+    TDataSource dtsDiretorios;
+    TDataSource dtsFilial;
+    TDataSource dtsPesqServico;
+    MemTableModel *dtsPrato;
+    MemTableModel *dtsServico;
+
+    // Flags (Carregando and the three Tem… live in the session, which the load pass runs in).
+    bool PrimeiraAtivacao = false;
+    bool &Carregando;
+    bool &TemRecePadr;
+    bool &TemReceFili;
+    bool &TemReceServ;
+
+    // Handlers.
+    void FormCreate(QObject *sender) override;
+    void FormActivate(QObject *sender) override;
+    void FormClose(QObject *sender, CloseAction &action) override;
+    void FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift) override;
+    void netImpoPratoBeforeConnect(QObject *sender);
+
+    void sbtArquivoClick(QObject *sender);
+    void sbtFilialBeforePesq(QObject *sender, bool &proceed);
+    void sbtFilialAfterPesq(QObject *sender);
+    void medCdFilialChange(QObject *sender);
+
+    // LoadObserver: what the load pass shows on this screen.
+    void setProgressRange(int maximum) override;
+    void setProgress(int position) override;
+    void setStatusText(const QString &text) override;
+    void serveEvents() override;
+    void setPanelsEnabled(bool enabled) override;
+    void focusArquivo() override;
+    void focusFilial() override;
+    void enableErrors() override;
+    void showServiceTab() override;
+
+private:
+    void buildFiltro();
+    void buildTabs();
+    void buildErro();
+    void buildSide();
+
+    int m_progress = 0;
+};
+
+// Exports of the package, with C linkage. frmImpoPrato is written only by the creation in
+// CriaImpoPrat; after an accepted close it points at a freed screen and boIdCriado is false.
+#define IMP_PACKAGE_EXPORT extern "C" __attribute__((visibility("default")))
+IMP_PACKAGE_EXPORT TfrmImpoPrato *frmImpoPrato;
+IMP_PACKAGE_EXPORT bool boIdCriado;
+// Opens the screen, or restores and fronts the one that exists. Never throws: a failure was shown
+// to the operator when it happened.
+IMP_PACKAGE_EXPORT void IniProc();
+IMP_PACKAGE_EXPORT void CriaImpoPrat();
+
+namespace Cli_IMP40500 {
+// CriaImpoPrat's work; a failure passes on (boIdCriado is false again when creation failed).
+void criaImpoPrat();
+} // namespace Cli_IMP40500

@@ -1,0 +1,38 @@
+#pragma once
+// Every modal dialog of the screens goes through this interface: message boxes, the lookup list,
+// the open-file dialog and the help. The default shows Qt dialogs; tests and unattended runs
+// install ScriptedDialogs, which answers without a modal loop.
+#include "framework.h"
+
+#include <QString>
+#include <QStringList>
+
+class QAbstractItemModel;
+class QWidget;
+
+class Dialogs {
+public:
+    virtual ~Dialogs();
+    virtual void showError(const QString &text) = 0;
+    virtual void showInfo(const QString &text) = 0;
+    // A modal list of the model's rows under the title. Returns the chosen row, -1 when the
+    // person cancelled.
+    virtual int pesquisar(QAbstractItemModel *rows, const QString &title) = 0;
+    // The chosen file's full name; empty when cancelled. `filter` in Qt's form ("Text (*.txt)").
+    virtual QString getOpenFileName(const QString &title, const QString &directory,
+                                    const QString &filter) = 0;
+    virtual void showHelp(const QString &helpFile, int helpContext) = 0;
+};
+
+// The dialogs in use (never null). setDialogs does not take ownership; nullptr puts the Qt
+// dialogs back. Returns the previous one.
+Dialogs *dialogs();
+Dialogs *setDialogs(Dialogs *d);
+
+// The window that modal dialogs are parented to: the active window, else the host's main window.
+QWidget *dialogParent();
+
+// MensErro's message boxes: a MessageSink that hands the text to dialogs(). installMessageBoxes()
+// makes it the process's sink (the package does this on load; the command line keeps stderr).
+void installMessageBoxes();
+void uninstallMessageBoxes();

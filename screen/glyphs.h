@@ -1,0 +1,23 @@
+#pragma once
+// The framework's stock pictures, drawn in code: 16 colours on an olive background (RGB 128, 128,
+// 0), which the drawing code treats as transparent, as the business system's bitmaps do.
+#include <QColor>
+#include <QPixmap>
+
+namespace Glyphs {
+inline const QColor kOlive(128, 128, 0);
+
+QPixmap importar();   // an arrow going down into a tray (the import picture)
+QPixmap exportar();   // an arrow coming up out of a tray
+QPixmap cancelar();   // an open door
+QPixmap ajuda();      // a question mark
+QPixmap erros();      // a magnifier over a list
+QPixmap fechar();     // a small cross (the error panel's close button)
+QPixmap certo();      // 20 x 20 check mark
+QPixmap erro();       // 13 x 17 white page with a red cross
+QPixmap check();      // 16 x 16 ticked box
+QPixmap uncheck();    // 16 x 16 empty box
+
+// The picture with its olive pixels made transparent, for buttons.
+QPixmap transparent(const QPixmap &withOlive);
+} // namespace Glyphs

@@ -1,0 +1,57 @@
+#include "scripteddialogs.h"
+
+#include <QAbstractItemModel>
+
+ScriptedDialogs::ScriptedDialogs() : m_previous(setDialogs(this))
+{
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    setDialogs(m_previous == this ? nullptr : m_previous);
+}
+
+void ScriptedDialogs::showError(const QString &text)
+{
+    errors << text;
+}
+
+void ScriptedDialogs::showInfo(const QString &text)
+{
+    infos << text;
+}
+
+int ScriptedDialogs::pesquisar(QAbstractItemModel *rows, const QString &title)
+{
+    Lookup l;
+    l.title = title;
+    for (int r = 0; r < rows->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < rows->columnCount(); ++c)
+            cells << rows->index(r, c).data().toString();
+        l.rows << cells.join(QStringLiteral(" | "));
+    }
+    lookups << l;
+    const int answer = lookupAnswers.isEmpty() ? -1 : lookupAnswers.takeFirst();
+    return answer < rows->rowCount() ? answer : -1;
+}
+
+QString ScriptedDialogs::getOpenFileName(const QString &, const QString &directory, const QString &)
+{
+    openDialogDirectories << directory;
+    return openFileAnswers.isEmpty() ? QString() : openFileAnswers.takeFirst();
+}
+
+void ScriptedDialogs::showHelp(const QString &helpFile, int helpContext)
+{
+    helps << Help{helpFile, helpContext};
+}
+
+void ScriptedDialogs::clear()
+{
+    errors.clear();
+    infos.clear();
+    lookups.clear();
+    helps.clear();
+    openDialogDirectories.clear();
+}

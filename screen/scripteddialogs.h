@@ -1,0 +1,43 @@
+#pragma once
+// Dialogs answered from a script: every call is recorded, lookups and open-file dialogs take their
+// answers from queues (cancel when a queue is empty). For widget tests on the offscreen platform.
+#include "dialogs.h"
+
+#include <QList>
+#include <QStringList>
+
+class ScriptedDialogs : public Dialogs {
+public:
+    struct Lookup {
+        QString title;
+        QStringList rows;   // each row's cells joined with " | "
+    };
+    struct Help {
+        QString file;
+        int context = 0;
+    };
+
+    ScriptedDialogs();       // installs itself
+    ~ScriptedDialogs() override; // puts back what was installed before
+
+    void showError(const QString &text) override;
+    void showInfo(const QString &text) override;
+    int pesquisar(QAbstractItemModel *rows, const QString &title) override;
+    QString getOpenFileName(const QString &title, const QString &directory,
+                            const QString &filter) override;
+    void showHelp(const QString &helpFile, int helpContext) override;
+
+    void clear();
+
+    QStringList errors;
+    QStringList infos;
+    QList<Lookup> lookups;
+    QList<Help> helps;
+    QStringList openDialogDirectories;
+
+    QList<int> lookupAnswers;       // row to choose per lookup; -1 cancels
+    QStringList openFileAnswers;    // file name per open dialog; empty cancels
+
+private:
+    Dialogs *m_previous;
+};

@@ -1,0 +1,359 @@
+#include "rdmimpoprato.h"
+#include "database.h"
+#include "datapacket.h"
+#include "memtable.h"
+#include "transactionguard.h"
+
+#include <QCborValue>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+
+// ---------------------------------------------------------------------------------------------
+// The module's thread
+
+struct RdmImpoPrato::Worker {
+    QString url;
+    QString connectionName;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::packaged_task<QByteArray()>> queue;
+    bool stopping = false;
+    QSqlDatabase db; // touched only on `thread`
+
+    void loop(std::promise<QString> opened)
+    {
+        auto r = Database::open(url, connectionName);
+        if (!r) {
+            opened.set_value(r.error());
+            return;
+        }
+        db = r.value();
+        opened.set_value(QString());
+        for (;;) {
+            std::packaged_task<QByteArray()> task;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [&] { return stopping || !queue.empty(); });
+                if (queue.empty())
+                    break;
+                task = std::move(queue.front());
+                queue.pop_front();
+            }
+            task();
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName);
+    }
+};
+
+RdmImpoPrato::RdmImpoPrato() : m_worker(std::make_unique<Worker>()) {}
+
+std::shared_ptr<RdmImpoPrato> RdmImpoPrato::open(const QString &databaseUrl, QString *error)
+{
+    static std::atomic<int> counter{0};
+    std::shared_ptr<RdmImpoPrato> module(new RdmImpoPrato);
+    Worker &w = *module->m_worker;
+    w.url = databaseUrl;
+    w.connectionName = QStringLiteral("imp40500_rdm_%1").arg(++counter);
+    std::promise<QString> opened;
+    std::future<QString> result = opened.get_future();
+    w.thread = std::thread([&w, p = std::move(opened)]() mutable { w.loop(std::move(p)); });
+    const QString failure = result.get();
+    if (!failure.isEmpty()) {
+        w.thread.join();
+        if (error)
+            *error = failure;
+        return nullptr;
+    }
+    return module;
+}
+
+RdmImpoPrato::~RdmImpoPrato()
+{
+    if (m_worker->thread.joinable()) {
+        {
+            std::lock_guard lock(m_worker->mutex);
+            m_worker->stopping = true;
+        }
+        m_worker->wake.notify_all();
+        m_worker->thread.join();
+    }
+}
+
+QByteArray RdmImpoPrato::handle(const QString &method, const QByteArray &requestBody)
+{
+    Worker &w = *m_worker;
+    std::packaged_task<QByteArray()> task([&w, &method, &requestBody]() -> QByteArray {
+        try {
+            auto args = Wire::decodeRequest(requestBody);
+            if (!args)
+                return Wire::encodeFailure(args.error());
+            auto r = RdmMethods::run(w.db, method, args.value());
+            return r ? Wire::encodeSuccess(r.value()) : Wire::encodeFailure(r.error());
+        } catch (const std::bad_alloc &) {
+            return Wire::encodeFailure(QStringLiteral("Memória insuficiente para %1.").arg(method));
+        } catch (const std::exception &e) {
+            return Wire::encodeFailure(QStringLiteral("Falha em %1: %2").arg(method, QString::fromUtf8(e.what())));
+        } catch (...) {
+            return Wire::encodeFailure(QStringLiteral("Falha desconhecida em %1.").arg(method));
+        }
+    });
+    std::future<QByteArray> reply = task.get_future();
+    {
+        std::lock_guard lock(w.mutex);
+        if (w.stopping)
+            return Wire::encodeFailure(QStringLiteral("O servidor de aplicação está sendo encerrado."));
+        w.queue.push_back(std::move(task));
+    }
+    w.wake.notify_one();
+    return reply.get();
+}
+
+QStringList RdmImpoPrato::methodNames()
+{
+    return {QStringLiteral("GetDiretorios"), QStringLiteral("SetDiretorios"), QStringLiteral("GetParamGeral"),
+            QStringLiteral("GetPrato"),      QStringLiteral("GetRecePadr"),   QStringLiteral("GetReceServ"),
+            QStringLiteral("GetReceFili"),   QStringLiteral("GetPratPadr"),   QStringLiteral("GetPratFili"),
+            QStringLiteral("GetPratServ"),   QStringLiteral("GetPesqPrato"),  QStringLiteral("Importacao")};
+}
+
+// ---------------------------------------------------------------------------------------------
+// The methods
+
+namespace RdmMethods {
+
+namespace {
+
+constexpr const char *kProgram = "IMP40500";
+
+using Payload = Result<QByteArray>;
+
+Payload fail(const QString &text) { return Payload::fail(text); }
+
+Status argCount(const QString &method, const QCborArray &args, int n)
+{
+    if (args.size() != n)
+        return Status::fail(QStringLiteral("%1 espera %2 argumento(s); recebeu %3.").arg(method).arg(n).arg(args.size()));
+    return okStatus();
+}
+
+const Catalogue::TableDef &def(const char *name)
+{
+    return *Catalogue::table(QString::fromLatin1(name));
+}
+
+QByteArray emptyPacket(const Catalogue::TableDef &t)
+{
+    MemTable table(t.name);
+    table.setFields(Catalogue::packetFields(t));
+    table.createDataSet();
+    return DataPacket::save(table);
+}
+
+// Rows of a query as a packet whose columns are `fields`, in the order the query selects them.
+Payload rowsPacket(QSqlDatabase &db, const QString &name, const QList<FieldDef> &fields, const QString &sql,
+                   const QVariantList &params)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        return fail(QStringLiteral("Falha ao ler %1: %2").arg(name, q.lastError().text()));
+    for (int i = 0; i < params.size(); ++i)
+        q.bindValue(i, params.at(i));
+    if (!q.exec())
+        return fail(QStringLiteral("Falha ao ler %1: %2").arg(name, q.lastError().text()));
+    MemTable table(name);
+    table.setFields(fields);
+    table.createDataSet();
+    table.beginBulkLoad();
+    QVariantList row;
+    while (q.next()) {
+        row.clear();
+        for (int i = 0; i < fields.size(); ++i)
+            row << Catalogue::fromSql(q.value(i), fields.at(i).kind);
+        table.bulkAppendRow(row);
+    }
+    table.endBulkLoad();
+    return DataPacket::save(table);
+}
+
+QString columnList(const QList<FieldDef> &fields)
+{
+    QStringList names;
+    for (const FieldDef &f : fields)
+        names << f.name;
+    return names.join(QStringLiteral(", "));
+}
+
+Payload getDiretorios(QSqlDatabase &db)
+{
+    const auto &t = def("DIRETORIOS");
+    return rowsPacket(db, t.name, t.columns,
+                      QStringLiteral("SELECT %1 FROM DIRETORIOS WHERE CDPROGRAMA = ? ORDER BY CDPROGRAMA")
+                          .arg(columnList(t.columns)),
+                      {QString::fromLatin1(kProgram)});
+}
+
+Payload getParamGeral(QSqlDatabase &db)
+{
+    // The first row is the current one; ordering by branch keeps "first" the same on every call.
+    const auto &t = def("PARAMGERAL");
+    return rowsPacket(db, t.name, t.columns,
+                      QStringLiteral("SELECT %1 FROM PARAMGERAL ORDER BY CDFILIAL").arg(columnList(t.columns)), {});
+}
+
+Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args)
+{
+    if (!args.at(0).isString() || !args.at(1).isString())
+        return fail(QStringLiteral("GetPesqPrato espera o código do prato e o código da filial como textos."));
+    const auto &t = def("PRATO");
+    const QList<FieldDef> fields{t.columns.at(t.indexOf(u"CDFILAUXPRAT")), t.columns.at(t.indexOf(u"CDPRATO")),
+                                 t.columns.at(t.indexOf(u"NMPRATO"))};
+    return rowsPacket(db, QStringLiteral("PESQPRATO"), fields,
+                      QStringLiteral("SELECT CDFILAUXPRAT, CDPRATO, NMPRATO FROM PRATO "
+                                     "WHERE CDPRATO = ? AND CDFILAUXPRAT = ? ORDER BY CDFILAUXPRAT, CDPRATO"),
+                      {args.at(0).toString(), args.at(1).toString()});
+}
+
+// Applies the change packet of the remembered directories. The module keeps only its own
+// program's directory; a row of another program is refused rather than written.
+Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
+{
+    if (!args.at(0).isByteArray())
+        return fail(QStringLiteral("SetDiretorios espera o pacote de alterações de DIRETORIOS."));
+    auto delta = DataPacket::loadDelta(args.at(0).toByteArray());
+    if (!delta)
+        return fail(QStringLiteral("Pacote de alterações de DIRETORIOS inválido: %1").arg(delta.error()));
+    const auto &t = def("DIRETORIOS");
+    QList<int> target; // catalogue column of each delta column
+    int keyCol = -1;
+    for (int i = 0; i < delta->fields.size(); ++i) {
+        const int c = t.indexOf(delta->fields.at(i).name);
+        if (c < 0)
+            return fail(QStringLiteral("O pacote de DIRETORIOS tem a coluna %1, que a tabela não tem.")
+                            .arg(delta->fields.at(i).name));
+        if (target.contains(c))
+            return fail(QStringLiteral("O pacote de DIRETORIOS repete a coluna %1.").arg(delta->fields.at(i).name));
+        target << c;
+        if (t.columns.at(c).name == QLatin1String("CDPROGRAMA"))
+            keyCol = i;
+    }
+    if (keyCol < 0 && !delta->rows.empty())
+        return fail(QStringLiteral("O pacote de DIRETORIOS não tem a coluna CDPROGRAMA."));
+
+    const auto program = [&](const QVariantList &values) {
+        return keyCol < values.size() ? values.at(keyCol).toString().trimmed() : QString();
+    };
+    const auto bindRow = [&](QSqlQuery &q, const QVariantList &values, int &pos) -> Status {
+        for (int i = 0; i < target.size(); ++i) {
+            const FieldDef &f = t.columns.at(target.at(i));
+            bool ok = true;
+            const QVariant v = Catalogue::toSql(i < values.size() ? values.at(i) : QVariant(), f.kind, &ok);
+            if (!ok)
+                return Status::fail(QStringLiteral("Valor inválido na coluna %1 de DIRETORIOS.").arg(f.name));
+            if (f.kind == FieldKind::Text && f.width > 0 && v.toString().size() > f.width)
+                return Status::fail(QStringLiteral("O valor da coluna %1 de DIRETORIOS passa de %2 caracteres.")
+                                        .arg(f.name)
+                                        .arg(f.width));
+            q.bindValue(pos++, v);
+        }
+        return okStatus();
+    };
+    QStringList cols, marks, sets;
+    for (int c : target) {
+        cols << t.columns.at(c).name;
+        marks << QStringLiteral("?");
+        sets << t.columns.at(c).name + QStringLiteral(" = ?");
+    }
+
+    TransactionGuard tx(db);
+    if (!tx.begun())
+        return fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
+    for (const DeltaRow &row : delta->rows) {
+        const QVariantList &keyValues = row.change == RowChange::Inserted ? row.values : row.original;
+        if (program(keyValues) != QLatin1String(kProgram)
+            || (row.change != RowChange::Deleted && program(row.values) != QLatin1String(kProgram)))
+            return fail(QStringLiteral("SetDiretorios só grava o diretório do programa %1.").arg(QLatin1String(kProgram)));
+        QSqlQuery q(db);
+        int pos = 0;
+        switch (row.change) {
+        case RowChange::Inserted:
+            q.prepare(QStringLiteral("INSERT INTO DIRETORIOS (%1) VALUES (%2)")
+                          .arg(cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+            if (Status s = bindRow(q, row.values, pos); !s)
+                return fail(s.error());
+            break;
+        case RowChange::Modified:
+            q.prepare(QStringLiteral("UPDATE DIRETORIOS SET %1 WHERE CDPROGRAMA = ?").arg(sets.join(QStringLiteral(", "))));
+            if (Status s = bindRow(q, row.values, pos); !s)
+                return fail(s.error());
+            q.bindValue(pos, program(row.original));
+            break;
+        case RowChange::Deleted:
+            q.prepare(QStringLiteral("DELETE FROM DIRETORIOS WHERE CDPROGRAMA = ?"));
+            q.bindValue(0, program(row.original));
+            break;
+        case RowChange::None:
+            continue;
+        }
+        if (!q.exec())
+            return fail(QStringLiteral("Falha ao gravar DIRETORIOS: %1").arg(q.lastError().text()));
+        if (row.change != RowChange::Inserted && q.numRowsAffected() == 0)
+            return fail(QStringLiteral("O diretório do programa %1 foi alterado ou excluído por outro usuário.")
+                            .arg(QLatin1String(kProgram)));
+    }
+    if (Status s = tx.commit(); !s)
+        return fail(s.error());
+    return QByteArray();
+}
+
+} // namespace
+
+Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args)
+{
+    if (!db.isOpen())
+        return fail(QStringLiteral("O banco de dados do servidor de aplicação não está aberto."));
+    static const QHash<QString, const char *> shapes{
+        {QStringLiteral("GetPrato"), "PRATO"},       {QStringLiteral("GetRecePadr"), "RECEPADR"},
+        {QStringLiteral("GetReceServ"), "RECESERV"}, {QStringLiteral("GetReceFili"), "RECEFILI"},
+        {QStringLiteral("GetPratPadr"), "PRATPADR"}, {QStringLiteral("GetPratFili"), "PRATFILI"},
+        {QStringLiteral("GetPratServ"), "PRATSERV"}};
+    if (auto it = shapes.constFind(method); it != shapes.constEnd()) {
+        if (Status s = argCount(method, args, 0); !s)
+            return fail(s.error());
+        return emptyPacket(def(it.value()));
+    }
+    if (method == QLatin1String("GetDiretorios") || method == QLatin1String("GetParamGeral")) {
+        if (Status s = argCount(method, args, 0); !s)
+            return fail(s.error());
+        return method == QLatin1String("GetDiretorios") ? getDiretorios(db) : getParamGeral(db);
+    }
+    if (method == QLatin1String("SetDiretorios")) {
+        if (Status s = argCount(method, args, 1); !s)
+            return fail(s.error());
+        return setDiretorios(db, args);
+    }
+    if (method == QLatin1String("GetPesqPrato")) {
+        if (Status s = argCount(method, args, 2); !s)
+            return fail(s.error());
+        return getPesqPrato(db, args);
+    }
+    if (method == QLatin1String("Importacao")) {
+        if (Status s = argCount(method, args, 12); !s)
+            return fail(s.error());
+        return importacao(db, args);
+    }
+    return fail(QStringLiteral("O servidor de aplicação %1 não tem o método \"%2\".")
+                    .arg(QLatin1String(kServerName), method.left(64)));
+}
+
+} // namespace RdmMethods

@@ -1,0 +1,34 @@
+#pragma once
+// The remote data module "IMP40500.rdmImpoPrato": the twelve methods the dish-import screen calls,
+// run against one destination database. Requests may come from any thread (the HTTP server's
+// pool, the screen's thread); they are run one at a time on the module's own thread, which owns
+// the module's database connection, as a QSqlDatabase may only be used by the thread that opened it.
+#include "appserver.h"
+
+#include <QCborArray>
+#include <QSqlDatabase>
+#include <memory>
+
+class RdmImpoPrato final : public RemoteDataModule {
+public:
+    // Opens the module on a database URL (sqlite:PATH or postgresql://...). The schema must exist
+    // (`imp40500 initdb`). nullptr, with the reason in *error, when the database cannot be opened.
+    static std::shared_ptr<RdmImpoPrato> open(const QString &databaseUrl, QString *error);
+    ~RdmImpoPrato() override;
+
+    QByteArray handle(const QString &method, const QByteArray &requestBody) override;
+
+    static QStringList methodNames();
+
+private:
+    RdmImpoPrato();
+    struct Worker;
+    std::unique_ptr<Worker> m_worker;
+};
+
+// The methods themselves, on a connection of the calling thread. Each takes the decoded
+// arguments and gives the payload or a failure; a failure leaves the database as it was.
+namespace RdmMethods {
+Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args);
+Result<QByteArray> importacao(QSqlDatabase &db, const QCborArray &args);
+} // namespace RdmMethods

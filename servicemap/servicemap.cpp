@@ -1,0 +1,301 @@
+#include "servicemap.h"
+
+#include "framework.h"
+
+#include <vector>
+
+namespace {
+
+constexpr char16_t kTerminator = u'\u00F8'; // the field terminator byte 0xF8, decoded
+
+QStringView firstField(QStringView s)
+{
+    const qsizetype p = s.indexOf(QChar(kTerminator));
+    return p < 0 ? QStringView() : s.first(p);
+}
+
+QStringView dropFirstField(QStringView s)
+{
+    const qsizetype p = s.indexOf(QChar(kTerminator));
+    return p < 0 ? s : s.sliced(p + 1);
+}
+
+// A failure of the database is shown and abandons the action like a catalogue message.
+template <typename F>
+void abandonOnDatabaseError(F f)
+{
+    try {
+        f();
+    } catch (const DatabaseError &e) {
+        MensErro(e.message());
+    }
+}
+
+} // namespace
+
+ServiceMap::ServiceMap()
+    : cdsServico(QStringLiteral("SERVICO")),
+      cdsServDestino(QStringLiteral("SERVDESTINO")),
+      qryPesqServico(QStringLiteral("SELECT CDSERVFILI, NMSERVICO FROM SERVICO "
+                                    "WHERE CDFILIAL = :P_CDFILIAL ORDER BY CDSERVFILI")),
+      qryPesqServicoAux(QStringLiteral("SELECT CDSERVFILI, NMSERVICO FROM SERVICO "
+                                       "WHERE CDFILIAL = :P_CDFILIAL AND CDSERVFILI = :P_CDSERVFILI"))
+{
+    cdsServico.setFields(servicoFields());
+    cdsServDestino.setFields(servDestinoFields());
+
+    auto &e = cdsServico.events;
+    e.onNewRecord = [this](MemTable &t) { cdsServicoNewRecord(t); };
+    e.beforeEdit = [this](MemTable &t) { cdsServicoBeforeEdit(t); };
+    e.beforePost = [this](MemTable &t) { cdsServicoBeforePost(t); };
+    e.afterPost = [this](MemTable &t) { cdsServicoAfterPost(t); };
+    e.beforeDelete = [this](MemTable &t) { cdsServicoBeforeDelete(t); };
+    e.afterDelete = [this](MemTable &t) { cdsServicoAfterDelete(t); };
+    e.beforeCancel = [this](MemTable &t) { cdsServicoBeforeCancel(t); };
+    e.afterCancel = [this](MemTable &t) { cdsServicoAfterCancel(t); };
+}
+
+ServiceMap::~ServiceMap() = default;
+
+QList<FieldDef> ServiceMap::servicoFields()
+{
+    return {FieldDef::text(QStringLiteral("CDSERVFILIORIG"), 5, QStringLiteral("Serviço Origem")),
+            FieldDef::text(QStringLiteral("CDSERVFILIDEST"), 5, QStringLiteral("Serviço Destino")),
+            FieldDef::text(QStringLiteral("NMSERVICOORIG"), 40, QStringLiteral("Serviço Origem")),
+            FieldDef::text(QStringLiteral("NMSERVICODEST"), 40, QStringLiteral("Serviço Destino"))};
+}
+
+QList<FieldDef> ServiceMap::servDestinoFields()
+{
+    return {FieldDef::text(QStringLiteral("CDSERVFILI"), 5, QStringLiteral("Código")),
+            FieldDef::text(QStringLiteral("NMSERVICO"), 40, QStringLiteral("Nome"))};
+}
+
+QString ServiceMap::upperAscii(QStringView s)
+{
+    QString out(s.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        out[i] = QChar(c >= u'a' && c <= u'z' ? char16_t(c - 32) : c);
+    }
+    return out;
+}
+
+void ServiceMap::setLoadingFlag(const bool *carregando)
+{
+    m_carregando = carregando;
+}
+
+bool ServiceMap::carregando() const
+{
+    return m_building || (m_carregando && *m_carregando);
+}
+
+void ServiceMap::prepareDestinationServices()
+{
+    abandonOnDatabaseError([&] {
+        qryPesqServico.close();
+        qryPesqServico.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
+        qryPesqServico.open();
+    });
+}
+
+int ServiceMap::build(const QStringList &lsbServico)
+{
+    if (lsbServico.size() < 2)
+        return 0;
+
+    // The destination's services, walked in code order for every line; read once.
+    struct Dest {
+        QString code, name, upperName;
+    };
+    std::vector<Dest> dests;
+    abandonOnDatabaseError([&] {
+        if (!qryPesqServico.isOpen())
+            prepareDestinationServices();
+        for (; !qryPesqServico.eof(); qryPesqServico.next()) {
+            Dest d{qryPesqServico.value(0).toString(), qryPesqServico.value(1).toString(), {}};
+            d.upperName = upperAscii(d.name);
+            dests.push_back(std::move(d));
+        }
+    });
+
+    // The build's own inserts and posts skip the new-row cancel and the validation even when the
+    // owner is not in a load pass (a test, a rebuild).
+    m_building = true;
+    struct Reset {
+        bool &b;
+        ~Reset() { b = false; }
+    } reset{m_building};
+
+    int built = 0;
+    for (qsizetype i = 1; i < lsbServico.size(); ++i) {
+        QStringView line = dropFirstField(lsbServico.at(i));
+        const QStringView code = firstField(line);
+        line = dropFirstField(line);
+        const QStringView name = firstField(line);
+
+        if (!cdsServico.isActive())
+            cdsServico.createDataSet();
+        cdsServico.insert();
+        cdsServico.setText(ColOrig, code);
+        cdsServico.setText(ColNmOrig, name);
+        // Pairing by name only; the whole list is walked, so the highest code among equal names wins.
+        const QString upper = upperAscii(name);
+        for (const Dest &d : dests) {
+            if (d.upperName == upper) {
+                cdsServico.setText(ColDest, d.code);
+                cdsServico.setText(ColNmDest, d.name);
+            }
+        }
+        cdsServico.post();
+        ++built;
+    }
+    return built;
+}
+
+QString ServiceMap::PesqServico(QStringView cdServFiliOrig)
+{
+    if (!cdsServico.isActive())
+        return {};
+    const int n = cdsServico.rowCount();
+    for (int r = 0; r < n; ++r) {
+        if (!cdsServico.isNullAt(r, ColOrig) && cdsServico.textViewAt(r, ColOrig) == cdServFiliOrig) {
+            if (cdsServico.currentRow() != r)
+                cdsServico.moveTo(r);
+            return cdsServico.textAt(r, ColDest);
+        }
+    }
+    return {};
+}
+
+void ServiceMap::Vd_CdServDestino(bool posting)
+{
+    (void)posting; // the same checks whether posting or leaving the column
+    try {
+        if (EmptyString(cdsServico.text(ColDest)))
+            return; // an unpaired row is accepted as it is
+        if (cdsServico.state() == TableState::Browse)
+            return;
+        const QString code = Ajusta(cdsServico.text(ColDest), 5);
+        cdsServico.setText(ColDest, code);
+
+        // The rows in use first, then the destination database.
+        if (cdsServDestino.isActive() && cdsServDestino.find(ColDestCodigo, code) >= 0)
+            MensErroKey(QStringLiteral("Serv_Ja_Cad"));
+
+        QString foundCode, foundName;
+        bool found = false;
+        abandonOnDatabaseError([&] {
+            qryPesqServicoAux.close();
+            qryPesqServicoAux.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
+            qryPesqServicoAux.setParam(QStringLiteral("P_CDSERVFILI"), code);
+            qryPesqServicoAux.open();
+            found = !qryPesqServicoAux.eof();
+            if (found) {
+                foundCode = qryPesqServicoAux.value(0).toString();
+                foundName = qryPesqServicoAux.value(1).toString();
+            }
+        });
+        if (!found)
+            MensErroKey(QStringLiteral("Serv_Dest_Cad"));
+        cdsServico.setText(ColDest, foundCode);
+        cdsServico.setText(ColNmDest, foundName);
+    } catch (...) {
+        if (focusDestino)
+            focusDestino();
+        throw;
+    }
+}
+
+void ServiceMap::clear()
+{
+    if (cdsServico.isActive())
+        cdsServico.emptyTable();
+    if (cdsServDestino.isActive())
+        cdsServDestino.emptyTable();
+    m_released = false;
+    CdServDestExcluido.clear();
+}
+
+void ServiceMap::addDestino(const QString &code, const QString &name)
+{
+    if (!cdsServDestino.isActive())
+        cdsServDestino.createDataSet();
+    cdsServDestino.insert();
+    cdsServDestino.setText(ColDestCodigo, code);
+    cdsServDestino.setText(ColDestNome, name);
+    cdsServDestino.post();
+}
+
+bool ServiceMap::removeDestino(const QString &code)
+{
+    if (!cdsServDestino.isActive())
+        return false;
+    const int r = cdsServDestino.find(ColDestCodigo, code);
+    if (r < 0)
+        return false;
+    cdsServDestino.moveTo(r);
+    cdsServDestino.deleteRow();
+    return true;
+}
+
+void ServiceMap::cdsServicoNewRecord(MemTable &t)
+{
+    // Only the build creates rows; the grid's own new row (arrow down on the last row) goes away.
+    if (!carregando())
+        t.cancel();
+}
+
+void ServiceMap::cdsServicoBeforeEdit(MemTable &t)
+{
+    // The row's destination is released while it is edited, so the row may take it again.
+    m_released = false;
+    const QString dest = t.text(ColDest);
+    const QString name = t.text(ColNmDest);
+    if (removeDestino(dest)) {
+        m_released = true;
+        m_releasedCode = dest;
+        m_releasedName = name;
+    }
+}
+
+void ServiceMap::cdsServicoBeforePost(MemTable &)
+{
+    if (!carregando())
+        Vd_CdServDestino(true);
+}
+
+void ServiceMap::cdsServicoAfterPost(MemTable &t)
+{
+    m_released = false;
+    const QString dest = t.text(ColDest);
+    if (EmptyString(dest))
+        return;
+    addDestino(dest, t.text(ColNmDest));
+}
+
+void ServiceMap::cdsServicoBeforeDelete(MemTable &t)
+{
+    CdServDestExcluido = t.text(ColDest);
+}
+
+void ServiceMap::cdsServicoAfterDelete(MemTable &)
+{
+    m_released = false;
+    removeDestino(CdServDestExcluido);
+}
+
+void ServiceMap::cdsServicoBeforeCancel(MemTable &t)
+{
+    m_stateBeforeCancel = t.state();
+}
+
+void ServiceMap::cdsServicoAfterCancel(MemTable &)
+{
+    // A cancelled edit keeps the row's destination, so the entry its before-edit released is
+    // entered again; otherwise the destination would be free for a second row to take.
+    if (m_stateBeforeCancel == TableState::Edit && m_released)
+        addDestino(m_releasedCode, m_releasedName);
+    m_released = false;
+}

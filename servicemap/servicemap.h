@@ -1,0 +1,95 @@
+#pragma once
+// The service map: pairs every service named in an export file (origin) with a service of the
+// destination branch, and keeps the list of destination services that the map's rows hold.
+// No widgets here; the grid of the tab "Serviço" is a view over `cdsServico`.
+#include "memtable.h"
+#include "query.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class ServiceMap {
+public:
+    ServiceMap();
+    ~ServiceMap();
+    ServiceMap(const ServiceMap &) = delete;
+    ServiceMap &operator=(const ServiceMap &) = delete;
+
+    // The map: CDSERVFILIORIG, CDSERVFILIDEST (5), NMSERVICOORIG, NMSERVICODEST (40), in this order.
+    // Inactive until the build creates it for its first row. Its row events are installed by the
+    // constructor (new record, before/after edit, before/after post, before/after cancel,
+    // before/after delete); `events.stateChange` and `events.afterScroll` are left to the screen.
+    MemTable cdsServico;
+    // Destination services in use: CDSERVFILI (5), NMSERVICO (40). Inactive until its first entry.
+    MemTable cdsServDestino;
+
+    // SERVICO rows of the destination branch by code; P_CDFILIAL. Also the list behind the lookup.
+    ReadOnlyQuery qryPesqServico;
+    // One SERVICO row of the destination branch; P_CDFILIAL, P_CDSERVFILI.
+    ReadOnlyQuery qryPesqServicoAux;
+
+    // Destination code of the row being deleted, kept from before-delete to after-delete.
+    QString CdServDestExcluido;
+
+    // The destination branch code (the text of medCdFilial), asked whenever a query needs it.
+    std::function<QString()> CdFilialDestino;
+    // Called when Vd_CdServDestino fails, before the failure goes on: the grid puts its cursor on
+    // the destination cell of the current row.
+    std::function<void()> focusDestino;
+
+    // The owner's load-in-progress flag (`Carregando`); while it is true the new-row cancel and the
+    // before-post validation are off. Not owned; nullptr reads as false.
+    void setLoadingFlag(const bool *carregando);
+    bool carregando() const;
+
+    // Step 1 of the build: reopens qryPesqServico for the destination branch.
+    void prepareDestinationServices();
+    // Step 2: builds the map from the service lines the first pass collected (whole lines, as in
+    // the file). Position 0 is the structure line of SERVICO and is skipped. Returns the number of
+    // rows built; the caller shows the tab "Serviço" when it is above 0.
+    int build(const QStringList &lsbServico);
+
+    // The destination code paired with an origin code (exact, case-sensitive); empty when the map
+    // has no such row, is empty, or the row is unpaired. A match becomes the map's current row.
+    QString PesqServico(QStringView cdServFiliOrig);
+
+    // Validates and completes the destination of the current row; posting: true from before-post,
+    // false from leaving the destination column. Fails through MensErro ("Serv_Ja_Cad",
+    // "Serv_Dest_Cad") after calling focusDestino.
+    void Vd_CdServDestino(bool posting);
+
+    // Entering the parameter panel: both tables emptied (when they exist), without row events.
+    void clear();
+
+    // Row events, public so the screen or a test can call them as the table does.
+    void cdsServicoNewRecord(MemTable &t);
+    void cdsServicoBeforeEdit(MemTable &t);
+    void cdsServicoBeforePost(MemTable &t);
+    void cdsServicoAfterPost(MemTable &t);
+    void cdsServicoBeforeDelete(MemTable &t);
+    void cdsServicoAfterDelete(MemTable &t);
+    void cdsServicoBeforeCancel(MemTable &t);
+    void cdsServicoAfterCancel(MemTable &t);
+
+    // Column indexes of cdsServico and cdsServDestino.
+    enum ServicoCol { ColOrig = 0, ColDest = 1, ColNmOrig = 2, ColNmDest = 3 };
+    enum DestinoCol { ColDestCodigo = 0, ColDestNome = 1 };
+
+    static QList<FieldDef> servicoFields();
+    static QList<FieldDef> servDestinoFields();
+
+    // Upper-cases the letters a to z only; accented letters stay as they are.
+    static QString upperAscii(QStringView s);
+
+private:
+    void addDestino(const QString &code, const QString &name);
+    bool removeDestino(const QString &code);
+
+    const bool *m_carregando = nullptr;
+    bool m_building = false;
+    // What before-edit released, so that a cancelled edit can give it back.
+    bool m_released = false;
+    QString m_releasedCode, m_releasedName;
+    TableState m_stateBeforeCancel = TableState::Browse;
+};

@@ -1,0 +1,298 @@
+// Data packets: what goes out comes back, and what comes in malformed is refused with a message,
+// leaving the table closed and empty.
+#include "datapacket.h"
+
+#include <QCborStreamWriter>
+#include <QTest>
+
+namespace {
+
+QList<FieldDef> allKinds()
+{
+    FieldDef code = FieldDef::text("CDPRATO", 10, QStringLiteral("Código"));
+    code.readOnly = true;
+    code.required = true;
+    code.providerFlags = pfInKey | pfInWhere;
+    code.editMask = QStringLiteral("999.999");
+    return {code, FieldDef::text("NMPRATO", 40), FieldDef::number("VRARREDTRANS"), FieldDef::dateTime("DTULTATUPRAT"),
+            FieldDef::integer("QTD"), FieldDef::boolean("ATIVO")};
+}
+
+void fill(MemTable &t)
+{
+    t.setFields(allKinds());
+    t.createDataSet();
+    const QDateTime when(QDate(2021, 3, 4), QTime(5, 6, 7, 890), Qt::UTC);
+    t.append();
+    t.setText(0, u"000001");
+    t.setText(1, u"Feijoada à moda, pão e açúcar ☕ \U0001F600");
+    t.setNumber(2, -0.125);
+    t.setDateTime(3, when);
+    t.setInteger(4, std::numeric_limits<qint64>::max());
+    t.setBoolean(5, true);
+    t.append();
+    t.setText(0, u"000002"); // everything else null
+    t.append();
+    t.setText(0, u"000003");
+    t.setText(1, u"");
+    t.setNumber(2, 1e300);
+    t.setInteger(4, std::numeric_limits<qint64>::min() + 1);
+    t.setBoolean(5, false);
+    t.post();
+}
+
+// A packet with one text field "A" and the given raw CBOR for "rows", written by hand.
+QByteArray packetWithRows(const std::function<void(QCborStreamWriter &)> &rows, int fieldKind = 0)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    w.startMap(2);
+    w.append(QLatin1String("fields"));
+    w.startArray(1);
+    w.startMap(2);
+    w.append(QLatin1String("name"));
+    w.append(QLatin1String("A"));
+    w.append(QLatin1String("kind"));
+    w.append(qint64(fieldKind));
+    w.endMap();
+    w.endArray();
+    w.append(QLatin1String("rows"));
+    rows(w);
+    w.endMap();
+    return out;
+}
+
+QByteArray hex(const char *h) { return QByteArray::fromHex(h); }
+
+} // namespace
+
+class TestDataPacket : public QObject {
+    Q_OBJECT
+private slots:
+    void roundTrip();
+    void roundTripEmptyAndClosed();
+    void deltaRoundTrip();
+    void malformed_data();
+    void malformed();
+    void truncatedAtEveryLength();
+    void loadEvents();
+};
+
+void TestDataPacket::roundTrip()
+{
+    MemTable src(QStringLiteral("PRATO"));
+    fill(src);
+    const QByteArray packet = DataPacket::save(src);
+
+    MemTable dst;
+    const Status st = DataPacket::load(dst, packet);
+    QVERIFY2(st.ok(), qPrintable(st.error()));
+    QCOMPARE(dst.name(), QStringLiteral("PRATO"));
+    QCOMPARE(dst.fields(), src.fields());
+    QCOMPARE(dst.state(), TableState::Browse);
+    QCOMPARE(dst.currentRow(), 0);
+    QCOMPARE(dst.changeCount(), 0);
+    QCOMPARE(dst.rowCount(), 3);
+    for (int r = 0; r < 3; ++r) {
+        QCOMPARE(dst.rowValues(r), src.rowValues(r));
+        for (int c = 0; c < src.fieldCount(); ++c)
+            QCOMPARE(dst.isNullAt(r, c), src.isNullAt(r, c));
+    }
+    QCOMPARE(dst.dateTimeAt(0, 3).time().msec(), 890);
+    QVERIFY(!dst.isNullAt(2, 1)); // empty text is not null
+
+    const auto peek = DataPacket::peekFields(packet);
+    QVERIFY(peek.ok());
+    QCOMPARE(peek.value(), src.fields());
+}
+
+void TestDataPacket::roundTripEmptyAndClosed()
+{
+    MemTable src(QStringLiteral("DIRETORIOS"));
+    src.setFields({FieldDef::text("CDPROGRAMA", 8), FieldDef::text("DSDIRETORIO", 100)});
+    for (bool open : {false, true}) {
+        if (open)
+            src.createDataSet();
+        MemTable dst(QStringLiteral("cdsDiretorios"));
+        QVERIFY(DataPacket::load(dst, DataPacket::save(src)).ok());
+        QCOMPARE(dst.name(), QStringLiteral("cdsDiretorios")); // a named table keeps its name
+        QCOMPARE(dst.fields(), src.fields());
+        QCOMPARE(dst.rowCount(), 0);
+        QCOMPARE(dst.currentRow(), -1);
+        QVERIFY(dst.isActive());
+    }
+}
+
+void TestDataPacket::deltaRoundTrip()
+{
+    MemTable t(QStringLiteral("PRATO"));
+    fill(t);
+    t.mergeChangeLog();
+    t.first();
+    t.edit();
+    t.setText(1, u"Novo nome é");
+    t.post();
+    t.next();
+    t.deleteRow();
+    t.append();
+    t.setText(0, u"000009");
+    t.setDateTime(3, QDateTime(QDate(1999, 1, 1), QTime(0, 0), Qt::UTC));
+    t.post();
+
+    const auto d = DataPacket::loadDelta(DataPacket::saveDelta(t));
+    QVERIFY2(d.ok(), qPrintable(d.error()));
+    QCOMPARE(d->tableName, QStringLiteral("PRATO"));
+    QCOMPARE(d->fields, t.fields());
+    const std::vector<DeltaRow> want = t.delta();
+    QCOMPARE(d->rows.size(), size_t(3));
+    for (size_t i = 0; i < want.size(); ++i) {
+        QCOMPARE(d->rows[i].change, want[i].change);
+        QCOMPARE(d->rows[i].values, want[i].values);
+        QCOMPARE(d->rows[i].original, want[i].original);
+    }
+
+    // Neither kind of packet passes for the other.
+    MemTable other;
+    const Status st = DataPacket::load(other, DataPacket::saveDelta(t));
+    QVERIFY(!st.ok());
+    QVERIFY(!DataPacket::loadDelta(DataPacket::save(t)).ok());
+}
+
+void TestDataPacket::malformed_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QString>("expected"); // part of the message
+
+    auto rows = [](std::function<void(QCborStreamWriter &)> f, int kind = 0) { return packetWithRows(f, kind); };
+    QTest::newRow("empty") << QByteArray() << "vazio";
+    QTest::newRow("not a map") << hex("83010203") << "esperado mapa";
+    QTest::newRow("garbage") << QByteArray("hello world") << "inválido";
+    QTest::newRow("map without fields") << hex("a0") << "sem campos";
+    QTest::newRow("fields not a list") << hex("a1666669656c647301") << "esperado lista";
+    QTest::newRow("field without name") << hex("a166666965 6c647381a1646b696e6400") << "sem nome";
+    QTest::newRow("field kind unknown") << hex("a166666965 6c647381a2646e616d6561416 46b696e6409") << "tipo 9";
+    QTest::newRow("field kind negative") << hex("a166666965 6c647381a2646e616d6561416 46b696e6420") << "tipo -1";
+    QTest::newRow("duplicate field names")
+        << hex("a166666965 6c647382a2646e616d6561416 46b696e6400a2646e616d6561616 46b696e6400") << "repetido";
+    QTest::newRow("no fields at all") << hex("a166666965 6c647380") << "sem campos";
+    QTest::newRow("duplicate top key") << hex("a2657461626c65615865746162 6c656159") << "repetida";
+    QTest::newRow("rows before fields") << hex("a164726f777380") << "antes dos campos";
+    QTest::newRow("absurd row count") << [&] {
+        QByteArray p = rows([](QCborStreamWriter &w) { w.startArray(0); w.endArray(); });
+        p.chop(1); // the empty list of rows, declared instead as a trillion rows
+        return p + hex("9b000000ffffffffff");
+    }() << "mais do que os dados";
+    QTest::newRow("absurd field count") << hex("a166666965 6c64739b00000000ffffffff") << "mais do que os dados";
+    QTest::newRow("absurd string length") << hex("a17b00000000ffffffff41") << "além do fim";
+    QTest::newRow("row too short") << rows([](QCborStreamWriter &w) { w.startArray(1); w.startArray(0); w.endArray(); w.endArray(); })
+                                   << "0 valores; esperados 1";
+    QTest::newRow("row too long (indefinite)") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(); w.append(QLatin1String("x")); w.append(QLatin1String("y")); w.endArray(); w.endArray();
+    }) << "mais de 1 valores";
+    QTest::newRow("row not a list") << rows([](QCborStreamWriter &w) { w.startArray(1); w.append(5); w.endArray(); })
+                                    << "esperado lista";
+    QTest::newRow("integer in text column") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.append(5); w.endArray(); w.endArray();
+    }) << "esperado texto";
+    QTest::newRow("text in integer column") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.append(QLatin1String("5")); w.endArray(); w.endArray();
+    }, int(FieldKind::Integer)) << "esperado inteiro";
+    QTest::newRow("integer beyond qint64") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.append(std::numeric_limits<quint64>::max()); w.endArray(); w.endArray();
+    }, int(FieldKind::Integer)) << "fora da faixa";
+    QTest::newRow("negative beyond qint64") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.append(QCborNegativeInteger(0)); w.endArray(); w.endArray();
+    }, int(FieldKind::DateTime)) << "fora da faixa";
+    QTest::newRow("bytes in text column") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.appendByteString("ab", 2); w.endArray(); w.endArray();
+    }) << "encontrado bytes";
+    QTest::newRow("tagged value") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.append(QCborKnownTags::DateTimeString); w.append(QLatin1String("x")); w.endArray(); w.endArray();
+    }) << "etiqueta";
+    QTest::newRow("nested row") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.startArray(0); w.endArray(); w.endArray(); w.endArray();
+    }) << "encontrado lista";
+    QTest::newRow("deep nesting under an unknown key") << [] {
+        QByteArray p = hex("a2646a756e6b");
+        p += QByteArray(5000, char(0x81));
+        p += char(0x00);
+        return p;
+    }() << "aninhamento";
+    QTest::newRow("invalid UTF-8") << rows([](QCborStreamWriter &w) {
+        w.startArray(1); w.startArray(1); w.appendTextString("\xff\xfe", 2); w.endArray(); w.endArray();
+    }) << "inválido";
+    QTest::newRow("trailing bytes") << packetWithRows([](QCborStreamWriter &w) { w.startArray(0); w.endArray(); }) + hex("00")
+                                    << "após o fim";
+    QTest::newRow("delta flag not a bool") << hex("a16564656c746101") << "esperado lógico";
+}
+
+void TestDataPacket::malformed()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(QString, expected);
+    MemTable t(QStringLiteral("T"));
+    fill(t); // a loaded table, to see it emptied
+    const QList<FieldDef> before = t.fields();
+    const Status st = DataPacket::load(t, packet);
+    QVERIFY(!st.ok());
+    QVERIFY2(st.error().startsWith(QStringLiteral("Pacote de dados inválido: ")), qPrintable(st.error()));
+    QVERIFY2(st.error().contains(expected), qPrintable(st.error()));
+    QVERIFY(!t.isActive());
+    QCOMPARE(t.rowCount(), 0);
+    QCOMPARE(t.fields(), before);
+    QVERIFY(!DataPacket::loadDelta(packet).ok());
+}
+
+// Every prefix of a valid packet is refused, whichever reader gets it, with no crash.
+void TestDataPacket::truncatedAtEveryLength()
+{
+    MemTable src(QStringLiteral("PRATO"));
+    fill(src);
+    const QByteArray whole = DataPacket::save(src);
+    src.mergeChangeLog();
+    src.first();
+    src.edit();
+    src.setText(1, u"ção");
+    src.post();
+    src.last();
+    src.deleteRow();
+    const QByteArray delta = DataPacket::saveDelta(src);
+    QVERIFY(DataPacket::loadDelta(delta).ok());
+    for (qsizetype n = 0; n < whole.size(); ++n) {
+        MemTable t;
+        const Status st = DataPacket::load(t, whole.left(n));
+        QVERIFY2(!st.ok(), qPrintable(QString::number(n)));
+        QVERIFY(!t.isActive());
+        QCOMPARE(t.rowCount(), 0);
+    }
+    for (qsizetype n = 0; n < delta.size(); ++n)
+        QVERIFY2(!DataPacket::loadDelta(delta.left(n)).ok(), qPrintable(QString::number(n)));
+}
+
+void TestDataPacket::loadEvents()
+{
+    MemTable src;
+    fill(src);
+    MemTable t;
+    fill(t);
+    QStringList log;
+    t.events.beforeClose = [&](MemTable &) { log << QStringLiteral("beforeClose"); };
+    t.events.afterClose = [&](MemTable &) { log << QStringLiteral("afterClose"); };
+    t.events.afterOpen = [&](MemTable &m) { log << QStringLiteral("afterOpen %1").arg(m.rowCount()); };
+    QVERIFY(DataPacket::load(t, DataPacket::save(src)).ok());
+    QCOMPARE(log, (QStringList{"beforeClose", "afterClose", "afterOpen 3"}));
+
+    // A small limit refuses what the default takes.
+    DataPacket::Limits tight;
+    tight.maxRows = 2;
+    QVERIFY(DataPacket::load(t, DataPacket::save(src), tight).error().contains(QStringLiteral("linhas")));
+    tight = {};
+    tight.maxFields = 3;
+    QVERIFY(DataPacket::load(t, DataPacket::save(src), tight).error().contains(QStringLiteral("campos")));
+    tight = {};
+    tight.maxTextLength = 20; // below NMPRATO's width
+    QVERIFY(!DataPacket::load(t, DataPacket::save(src), tight).ok());
+}
+
+QTEST_GUILESS_MAIN(TestDataPacket)
+#include "tst_datapacket.moc"

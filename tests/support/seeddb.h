@@ -1,0 +1,38 @@
+#pragma once
+// A fresh destination database for one test: SQLite in a temporary directory, or a PostgreSQL
+// database of its own created next to IMP_TEST_PG_URL and dropped afterwards, so tests running in
+// parallel never share tables. Either is created with the schema and, on request, the demo data.
+#include <QSqlDatabase>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+class SeededDb {
+public:
+    enum class Kind { SQLite, PostgreSQL };
+
+    // nullptr with *why set: PostgreSQL without IMP_TEST_PG_URL (the caller skips), or any failure.
+    static std::unique_ptr<SeededDb> create(Kind kind, bool demo, QString *why);
+    // "sqlite" or "postgresql".
+    static std::unique_ptr<SeededDb> create(const QString &kind, bool demo, QString *why);
+    ~SeededDb();
+
+    QString url() const { return m_url; }
+    Kind kind() const { return m_kind; }
+    // A connection of the calling thread (the test's), opened on first use.
+    QSqlDatabase db();
+
+    // Every row of every catalogue table as sorted text, to prove a failed write left nothing.
+    QString snapshot();
+    // Rows of one table matching a WHERE clause written by the test (its own constant text).
+    int count(const QString &table, const QString &where = {});
+
+private:
+    SeededDb() = default;
+    Kind m_kind = Kind::SQLite;
+    QString m_url;
+    QString m_connection;
+    QString m_adminUrl;   // PostgreSQL: the database the test database was created from
+    QString m_pgName;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
