@@ -88,8 +88,11 @@ bool ExportReader::fill()
         m_end = tail;
         m_pos = 0;
     }
-    if (m_buf.size() < m_end + m_block)
-        m_buf.resize(qMax<qint64>(m_end + m_block, m_buf.size() * 2));
+    // One block of room; the buffer grows only for a line longer than what it holds.
+    if (m_buf.size() < m_block)
+        m_buf.resize(m_block);
+    else if (m_end == m_buf.size())
+        m_buf.resize(m_buf.size() * 2);
     const qint64 got = m_file->read(m_buf.data() + m_end, m_buf.size() - m_end);
     if (got < 0) {
         m_failed = true;

@@ -70,6 +70,84 @@ struct Plan {
 
 class NullObserver final : public LoadObserver {};
 
+// Answers of a lookup by code, found without copying the code: open addressing over an FNV-1a hash
+// of the UTF-16 units. A load asks a few dozen distinct units and products a million times.
+class ViewCache {
+public:
+    const QString *find(QStringView key) const
+    {
+        if (m_slots.empty())
+            return nullptr;
+        const size_t h = hash(key);
+        for (size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+            const Slot &s = m_slots[i];
+            if (!s.used)
+                return nullptr;
+            if (s.hash == h && QStringView(s.key) == key)
+                return &s.value;
+        }
+    }
+    void insert(QStringView key, const QString &value)
+    {
+        if ((m_count + 1) * 2 > m_slots.size())
+            grow();
+        place(Slot{key.toString(), value, hash(key), true});
+        ++m_count;
+    }
+    void clear()
+    {
+        m_slots.clear();
+        m_mask = 0;
+        m_count = 0;
+    }
+
+private:
+    struct Slot {
+        QString key, value;
+        size_t hash = 0;
+        bool used = false;
+    };
+    static size_t hash(QStringView s)
+    {
+        quint64 h = 1469598103934665603ull;
+        for (QChar c : s) {
+            h ^= c.unicode();
+            h *= 1099511628211ull;
+        }
+        return size_t(h);
+    }
+    void place(Slot s)
+    {
+        for (size_t i = s.hash & m_mask;; i = (i + 1) & m_mask) {
+            if (!m_slots[i].used) {
+                m_slots[i] = std::move(s);
+                return;
+            }
+        }
+    }
+    void grow()
+    {
+        std::vector<Slot> old;
+        old.swap(m_slots);
+        m_slots.resize(old.empty() ? 64 : old.size() * 2);
+        m_mask = m_slots.size() - 1;
+        for (Slot &s : old)
+            if (s.used)
+                place(std::move(s));
+    }
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    size_t m_count = 0;
+};
+
+// Shares the source's characters unless the target already does: no reference count traffic for
+// the state fields that most lines set to the same text.
+inline void assignShared(QString &target, const QString &source)
+{
+    if (target.constData() != source.constData() || target.size() != source.size())
+        target = source;
+}
+
 // A row that cannot be inserted or posted ends the pass with the table's own message.
 template <typename F>
 void rowOperation(F f)
@@ -122,8 +200,8 @@ struct ImportSession::Impl {
     Plan *currentPlan = nullptr; // set by Grava_Prato for GetValues
 
     // Answers of the lookups, valid for one pass: the destination does not change under a load.
-    QHash<QString, QString> units;
-    QHash<QString, QString> products;
+    ViewCache units;
+    ViewCache products;
     QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
 
     QElapsedTimer sinceServe;
@@ -243,22 +321,21 @@ void ImportSession::closeLoadedTables()
 
 namespace {
 
-QString lookupOnce(ReadOnlyQuery &q, const QString &param, const QString &value, QHash<QString, QString> &cache,
-                   int &executions)
+const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView value, ViewCache &cache,
+                          int &executions)
 {
-    const auto it = cache.constFind(value);
-    if (it != cache.constEnd())
-        return *it;
+    if (const QString *hit = cache.find(value))
+        return *hit;
     QString found;
     q.close();
-    q.setParam(param, value);
+    q.setParam(param, value.toString());
     q.open(); // prepared once, executed again with the new value
     ++executions;
     if (!q.eof())
         found = q.value(0).toString();
     q.close();
     cache.insert(value, found);
-    return found;
+    return *cache.find(value);
 }
 
 } // namespace
@@ -278,7 +355,7 @@ QString ImportSession::PesqProduto(const QString &cdProduto)
 namespace {
 
 struct TableEntry {
-    const char16_t *name;
+    QStringView name;
     int index;
     MemTable ImportSession::*table;
 };
@@ -438,8 +515,9 @@ void ImportSession::Grava_Tabelas()
     int position = 0;
     d->sinceServe.start();
     while (d->reader.readLine(line)) {
-        ErrosLinha = kNoErrors;
-        NomePratoDestino.clear();
+        assignShared(ErrosLinha, kNoErrors);
+        if (!NomePratoDestino.isNull())
+            NomePratoDestino.clear();
         decodeInto(line, LinhaAtual);
         Grava_Prato(firstField(QStringView(LinhaAtual)));
         ++d->stats.dataLines;
@@ -459,7 +537,7 @@ void ImportSession::Grava_Prato(QStringView tabela)
 {
     const TableEntry *entry = nullptr;
     for (const TableEntry &e : kTables) {
-        if (tabela == QStringView(e.name)) {
+        if (tabela == e.name) {
             entry = &e;
             break;
         }
@@ -467,9 +545,10 @@ void ImportSession::Grava_Prato(QStringView tabela)
     // The name and its terminator leave the front of the line (`tabela` may point into it).
     const qsizetype drop = qMin<qsizetype>(tabela.size() + 1, LinhaAtual.size());
     LinhaAtual.remove(0, drop);
-    LinhaEstrutura.resize(0);
-    if (!entry)
+    if (!entry) {
+        LinhaEstrutura = QString();
         return; // SERVICO, an unknown or an empty name: the line only advances the progress
+    }
 
     const int idx = entry->index;
     if (idx >= lsbEstrutura.size() || (d->markerIndex >= 0 && idx >= d->markerIndex)) {
@@ -487,7 +566,7 @@ void ImportSession::Grava_Prato(QStringView tabela)
         d->planReady[size_t(idx)] = true;
         // Built below by GetValues from LinhaEstrutura; marked so GetValues keeps it.
     }
-    LinhaEstrutura = plan.source;
+    assignShared(LinhaEstrutura, plan.source);
     d->currentPlan = &plan;
     GetValues(table);
     d->currentPlan = nullptr;
@@ -612,13 +691,13 @@ void ImportSession::GetValues(MemTable &table)
                     }
                     break;
                 case Special::SgUnidade:
-                    if (!EmptyString(v) && PesqUnidMedida(v.toString()).isEmpty()) {
+                    if (!EmptyString(v) && lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, d->units, d->stats.unitQueries).isEmpty()) {
                         ErrosLinha[0] = u'1';
                         recordFlags = true;
                     }
                     break;
                 case Special::CdProduto:
-                    if (!EmptyString(v) && PesqProduto(v.toString()).isEmpty()) {
+                    if (!EmptyString(v) && lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, d->products, d->stats.productQueries).isEmpty()) {
                         ErrosLinha[1] = u'1';
                         recordFlags = true;
                     }
@@ -707,10 +786,7 @@ void ImportSession::GetValues(MemTable &table)
     // What is left: after the line's last terminator, and the names no value used.
     LinhaAtual.remove(0, pos);
     const size_t used = qMin(k, plan->rest.size() - 1);
-    if (plan == &local)
-        LinhaEstrutura = local.rest[used];
-    else
-        LinhaEstrutura = plan->rest[used];
+    assignShared(LinhaEstrutura, plan->rest[used]);
 }
 
 // ---- Import ------------------------------------------------------------------------------------

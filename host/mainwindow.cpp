@@ -92,8 +92,8 @@ void MainWindow::showPackageInfo()
         text += QStringLiteral("  %1\n").arg(QString::fromLatin1(info->units[i].name));
     text += QStringLiteral("\nPacotes requeridos:\n");
     for (int i = 0; i < info->requiresCount; ++i)
-        text += QStringLiteral("  %1 — %2\n").arg(QString::fromLatin1(info->requires[i].name),
-                                                 QString::fromUtf8(info->requires[i].providedBy));
+        text += QStringLiteral("  %1 — %2\n").arg(QString::fromLatin1(info->requiredPackages[i].name),
+                                                 QString::fromUtf8(info->requiredPackages[i].providedBy));
     text += QStringLiteral("\n%1").arg(m_package.fileName());
     QMessageBox::information(this, windowTitle(), text);
 }

@@ -68,7 +68,7 @@ typedef struct ImpPackageInfo {
     int unitCount;
     const ImpPackageUnit *units;
     int requiresCount;              // in load order
-    const ImpRequiredPackage *requires;
+    const ImpRequiredPackage *requiredPackages;
     const char *fileVersion;        // "4.05.146"
     const char *productVersion;     // "4.05.146"
     unsigned short versionNumbers[4]; // 4, 5, 146, 0

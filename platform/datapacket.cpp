@@ -165,26 +165,27 @@ public:
     bool atTop() const { return m_r.containerDepth() == 0; }
 
     // Opens an array or map; `declared` is its length, or -1 when it is not given ahead.
-    bool enter(bool wantMap, const QString &what, qint64 &declared)
+    template <typename W>
+    bool enter(bool wantMap, const W &w, qint64 &declared)
     {
         if (!checkStream())
             return false;
         if (wantMap ? !m_r.isMap() : !m_r.isArray())
             return fail(QStringLiteral("%1: esperado %2, encontrado %3.")
-                            .arg(what, wantMap ? QStringLiteral("mapa") : QStringLiteral("lista"), typeName()));
+                            .arg(label(w), wantMap ? QStringLiteral("mapa") : QStringLiteral("lista"), typeName()));
         declared = -1;
         if (m_r.isLengthKnown()) {
             const quint64 n = m_r.length();
             // Each element takes at least one byte (a map entry two).
             const quint64 minBytes = wantMap ? 2 : 1;
             if (n > quint64(std::numeric_limits<qint64>::max() / 2) || n * minBytes > quint64(remaining()))
-                return fail(QStringLiteral("%1 declara %2 elementos, mais do que os dados contêm.").arg(what).arg(n));
+                return fail(QStringLiteral("%1 declara %2 elementos, mais do que os dados contêm.").arg(label(w)).arg(n));
             declared = qint64(n);
         }
         if (m_r.containerDepth() >= kMaxNesting)
             return fail(QStringLiteral("aninhamento excessivo."));
         if (!m_r.enterContainer())
-            return checkStream() && fail(QStringLiteral("%1 ilegível.").arg(what));
+            return checkStream() && fail(QStringLiteral("%1 ilegível.").arg(label(w)));
         return checkStream();
     }
     bool hasNext() { return !failed() && m_r.hasNext() && m_r.lastError().c == QCborError::NoError; }
@@ -279,7 +280,7 @@ public:
 
     bool readFields(QList<FieldDef> &fields)
     {
-        qint64 declared;
+        qint64 declared = -1;
         if (!enter(false, QStringLiteral("campos"), declared))
             return false;
         if (declared > m_limits.maxFields)
@@ -305,7 +306,7 @@ public:
     bool readField(FieldDef &f, int index)
     {
         const QString what = QStringLiteral("campo %1").arg(index + 1);
-        qint64 declared;
+        qint64 declared = -1;
         if (!enter(true, what, declared))
             return false;
         bool hasName = false, hasKind = false;
@@ -488,7 +489,7 @@ public:
 
     bool readRows(MemTable &t, const QList<FieldDef> &fields)
     {
-        qint64 declared;
+        qint64 declared = -1;
         if (!enter(false, QStringLiteral("linhas"), declared))
             return false;
         if (declared > m_limits.maxRows)
@@ -504,8 +505,8 @@ public:
         while (hasNext()) {
             if (row >= m_limits.maxRows)
                 return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
-            qint64 n;
-            if (!enter(false, QStringLiteral("linha %1").arg(row + 1), n))
+            qint64 n = -1;
+            if (!enter(false, [row] { return QStringLiteral("linha %1").arg(row + 1); }, n))
                 return false;
             if (n >= 0 && n != fc)
                 return fail(QStringLiteral("linha %1 tem %2 valores; esperados %3.").arg(row + 1).arg(n).arg(fc));
@@ -529,7 +530,7 @@ public:
 
     bool readValueList(const QList<FieldDef> &fields, QVariantList &out, const QString &what)
     {
-        qint64 n;
+        qint64 n = -1;
         if (!enter(false, what, n))
             return false;
         const int fc = int(fields.size());
@@ -552,7 +553,7 @@ public:
 
     bool readDeltaRows(const QList<FieldDef> &fields, std::vector<DeltaRow> &rows)
     {
-        qint64 declared;
+        qint64 declared = -1;
         if (!enter(false, QStringLiteral("linhas"), declared))
             return false;
         if (declared > m_limits.maxRows)
@@ -563,7 +564,7 @@ public:
             if (qint64(rows.size()) >= m_limits.maxRows)
                 return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
             const QString what = QStringLiteral("alteração %1").arg(rows.size() + 1);
-            qint64 n;
+            qint64 n = -1;
             if (!enter(false, what, n))
                 return false;
             if (n >= 0 && n != 3)
@@ -601,7 +602,7 @@ public:
     {
         if (m_data.isEmpty())
             return fail(QStringLiteral("pacote vazio."));
-        qint64 declared;
+        qint64 declared = -1;
         if (!enter(true, QStringLiteral("pacote"), declared))
             return false;
         bool hasFields = false, hasTable = false, hasDelta = false;

@@ -119,14 +119,14 @@ Result<QByteArray> HttpTransport::call(const QString &method, const QCborArray &
         return fail(QStringLiteral("Acesso recusado pelo servidor de aplicação em %1: token ausente ou inválido.")
                         .arg(where));
     }
+    if (res.status == 413)
+        return fail(QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação em %2.")
+                        .arg(method, where));
     // The server answers other refusals in the wire format too; use its words when it gave them.
     const QCborValue refusal = QCborValue::fromCbor(bytes);
     if (refusal.isMap() && refusal.toMap().value(QStringLiteral("ok")).isFalse()
         && refusal.toMap().value(QStringLiteral("error")).isString())
         return fail(refusal.toMap().value(QStringLiteral("error")).toString());
-    if (res.status == 413)
-        return fail(QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação em %2.")
-                        .arg(method, where));
     return fail(QStringLiteral("O servidor de aplicação em %1 respondeu com o status HTTP %2 à chamada %3.")
                     .arg(where)
                     .arg(res.status)

@@ -14,8 +14,10 @@ BusyOverlay::BusyOverlay(QWidget *over) : QWidget(over)
 BusyOverlay::~BusyOverlay()
 {
     // A main window that goes away takes its indicator along; the framework must not call a
-    // dead one.
-    setBusyIndicator(nullptr);
+    // dead one. Another indicator installed since stays.
+    BusyIndicator *current = setBusyIndicator(nullptr);
+    if (current != this)
+        setBusyIndicator(current);
 }
 
 QString BusyOverlay::captionOf(int kind)

@@ -23,10 +23,11 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] \
    && { [ -z "$platform" ] || [ "$platform" = xcb ] || [ "${platform#wayland}" != "$platform" ]; }; then
   cat >&2 <<MSG
 run-host: no display here (DISPLAY and WAYLAND_DISPLAY are unset), so the host cannot open its window.
-The demo database is ready at $DB. Without a screen, use the command line on it:
-  $BIN/imp40500 check  --db sqlite:$DB --branch 0001 --file samples/pratos-exemplo.txt
-  $BIN/imp40500 import --db sqlite:$DB --branch 0001 --file samples/pratos-exemplo.txt
-($BIN/imp40500 --help lists the options.) On a machine with a display, run this script again.
+The demo database is ready at $DB. Without a screen, use the command line on it, e.g. with the
+sample file samples/pratos-exemplo.txt into branch 0001 (options: $BIN/imp40500 check --help):
+  IMP_DB=sqlite:$DB IMP_OPERATOR=ADMIN $BIN/imp40500 check ...
+  IMP_DB=sqlite:$DB IMP_OPERATOR=ADMIN $BIN/imp40500 import ...
+On a machine with a display, run this script again.
 MSG
   exit 2
 fi

@@ -73,7 +73,7 @@ HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, 
             return;
         QString text;
         if (res.status == 413)
-            text = QStringLiteral("Requisição maior do que o servidor de aplicação aceita.");
+            text = QStringLiteral("A requisição excede o tamanho que o servidor de aplicação aceita.");
         else if (res.status == 404)
             text = QStringLiteral("Endereço desconhecido no servidor de aplicação: %1")
                        .arg(QString::fromStdString(req.path).left(120));

@@ -99,8 +99,8 @@ QString dishKey(const QString &aux, const QString &prato)
 // batch statement prepared once and re-executed, the last partial batch prepared on its own.
 class BatchWriter {
 public:
-    BatchWriter(QSqlDatabase &db, const Catalogue::TableDef &def, QList<int> columns, bool upsert)
-        : m_db(db), m_def(def), m_columns(std::move(columns)), m_upsert(upsert)
+    BatchWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def, QList<int> columns, bool upsert)
+        : m_db(db), m_tx(tx), m_def(def), m_columns(std::move(columns)), m_upsert(upsert)
     {
         const bool pg = Database::kindOf(db) == DbKind::PostgreSQL;
         // SQLite builds of old allow 999 parameters per statement; PostgreSQL takes far more, and
@@ -177,10 +177,13 @@ private:
 
     Status failed(const QSqlQuery &q) const
     {
-        return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_def.name, q.lastError().text()));
+        const QString text = q.lastError().text();
+        m_tx.rollback();
+        return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_def.name, text));
     }
 
     QSqlDatabase &m_db;
+    TransactionGuard &m_tx;
     const Catalogue::TableDef &m_def;
     QList<int> m_columns;
     bool m_upsert;
@@ -196,8 +199,8 @@ private:
 // is kept per branch, many dishes per statement.
 class BatchDeleter {
 public:
-    BatchDeleter(QSqlDatabase &db, const QString &table, const QString &branch)
-        : m_db(db), m_table(table), m_branch(branch)
+    BatchDeleter(QSqlDatabase &db, TransactionGuard &tx, const QString &table, const QString &branch)
+        : m_db(db), m_tx(tx), m_table(table), m_branch(branch)
     {
         m_batchRows = Database::kindOf(db) == DbKind::PostgreSQL ? 2000 : 400;
     }
@@ -254,10 +257,13 @@ private:
 
     Status failed(const QSqlQuery &q) const
     {
-        return Status::fail(QStringLiteral("Falha ao substituir as linhas de %1: %2").arg(m_table, q.lastError().text()));
+        const QString text = q.lastError().text();
+        m_tx.rollback();
+        return Status::fail(QStringLiteral("Falha ao substituir as linhas de %1: %2").arg(m_table, text));
     }
 
     QSqlDatabase &m_db;
+    TransactionGuard &m_tx;
     QString m_table;
     QString m_branch;
     int m_batchRows;
@@ -286,6 +292,7 @@ private:
     bool belongsToWrittenDish(const Packet &p, int row, int auxCol, int pratoCol) const;
 
     QSqlDatabase &m_db;
+    TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
     Packet m_prato, m_recePadr, m_receFili, m_servDestino, m_receServ, m_pratPadr, m_pratFili, m_servico;
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
     QString m_branch;
@@ -486,7 +493,7 @@ bool Import::belongsToWrittenDish(const Packet &p, int row, int auxCol, int prat
 Status Import::writeDishes()
 {
     const QList<int> cols = writtenColumns(m_prato, false);
-    BatchWriter writer(m_db, *m_prato.def, cols, true);
+    BatchWriter writer(m_db, *m_tx, *m_prato.def, cols, true);
     QVariantList values;
     for (int r : std::as_const(m_dishRows)) {
         if (Status s = rowValues(m_prato, r, cols, false, values); !s)
@@ -504,7 +511,7 @@ Status Import::writeDishes()
 Status Import::replaceRecipe(Packet &p, bool perBranch)
 {
     // The dish's recipe at the destination gives way to the file's, even where the file's is empty.
-    BatchDeleter deleter(m_db, p.def->name, perBranch ? m_branch : QString());
+    BatchDeleter deleter(m_db, *m_tx, p.def->name, perBranch ? m_branch : QString());
     const int dAux = m_prato.col(u"CDFILAUXPRAT");
     const int dPrato = m_prato.col(u"CDPRATO");
     for (int r : std::as_const(m_dishRows)) {
@@ -515,7 +522,7 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
         return s;
 
     const QList<int> cols = writtenColumns(p, perBranch);
-    BatchWriter writer(m_db, *p.def, cols, false);
+    BatchWriter writer(m_db, *m_tx, *p.def, cols, false);
     const int aux = p.col(u"CDFILAUXPRAT");
     const int prato = p.col(u"CDPRATO");
     QVariantList values;
@@ -549,7 +556,7 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
         last.insert(key, r);
     }
     const QList<int> cols = writtenColumns(p, perBranch);
-    BatchWriter writer(m_db, *p.def, cols, true);
+    BatchWriter writer(m_db, *m_tx, *p.def, cols, true);
     QVariantList values;
     for (const QString &key : std::as_const(order)) {
         if (Status s = rowValues(p, last.value(key), cols, perBranch, values); !s)
@@ -575,6 +582,7 @@ Payload Import::run(const QCborArray &args)
     TransactionGuard tx(m_db);
     if (!tx.begun())
         return Payload::fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
+    m_tx = &tx;
     Status s = writeDishes();
     if (s && m_temRecePadr)
         s = replaceRecipe(m_recePadr, false);

@@ -30,12 +30,14 @@ struct RdmImpoPrato::Worker {
 
     void loop(std::promise<QString> opened)
     {
-        auto r = Database::open(url, connectionName);
-        if (!r) {
-            opened.set_value(r.error());
-            return;
+        {
+            auto r = Database::open(url, connectionName);
+            if (!r) {
+                opened.set_value(r.error());
+                return;
+            }
+            db = r.value();
         }
-        db = r.value();
         opened.set_value(QString());
         for (;;) {
             std::packaged_task<QByteArray()> task;

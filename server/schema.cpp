@@ -80,6 +80,8 @@ Status create(QSqlDatabase db)
     TransactionGuard tx(db);
     if (!tx.begun())
         return Status::fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
+    if (Database::kindOf(db) == DbKind::PostgreSQL)
+        exec(db, QStringLiteral("SET LOCAL client_min_messages TO WARNING")); // "already exists" notices
     for (const QString &sql : statements(db)) {
         if (Status s = exec(db, sql); !s)
             return Status::fail(QStringLiteral("Falha ao criar o esquema: %1").arg(s.error()));

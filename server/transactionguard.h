@@ -25,6 +25,15 @@ public:
     bool begun() const { return m_active; }
     QString error() const { return m_error; }
 
+    // Ends the transaction now. A failed statement on PostgreSQL aborts the transaction, and its
+    // prepared statements can only be released once the transaction is over.
+    void rollback()
+    {
+        if (m_active)
+            m_db.rollback();
+        m_active = false;
+    }
+
     Status commit()
     {
         if (!m_active)

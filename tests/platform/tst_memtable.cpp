@@ -122,6 +122,7 @@ private slots:
     void changeLog();
     void logOffKeepsNothing();
     void bulkRowsAreSavedState();
+    void manyMergesKeepTheRows();
     void conversions_data();
     void conversions();
     void lookup_data();
@@ -400,6 +401,32 @@ void TestMemTable::bulkRowsAreSavedState()
     QCOMPARE(t.numberAt(1, 2), 2.5);
     QVERIFY(t.isNullAt(2, 0));
     QVERIFY_THROWS_EXCEPTION(std::logic_error, t.bulkNewRow());
+}
+
+// A table edited and merged over and over sheds its superseded rows and texts now and then; the
+// rows, their order and the current row must come through that untouched.
+void TestMemTable::manyMergesKeepTheRows()
+{
+    MemTable t;
+    makeTable(t, {"a", "b", "c"});
+    t.moveTo(1);
+    const std::size_t start = t.memoryUsage();
+    for (int i = 0; i < 20000; ++i) {
+        t.edit();
+        t.setText(1, QStringLiteral("n%1").arg(i));
+        t.post();
+        t.mergeChangeLog();
+    }
+    QCOMPARE(codes(t), QStringLiteral("a,b,c"));
+    QCOMPARE(t.currentRow(), 1);
+    QCOMPARE(t.text(1), QStringLiteral("n19999"));
+    QVERIFY(t.isNullAt(0, 1));
+    QVERIFY2(t.memoryUsage() < start + 256 * 1024, qPrintable(QString::number(t.memoryUsage())));
+    t.edit();
+    t.setText(0, u"B");
+    t.post();
+    t.cancelUpdates();
+    QCOMPARE(codes(t), QStringLiteral("a,b,c"));
 }
 
 void TestMemTable::conversions_data()

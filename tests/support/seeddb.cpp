@@ -59,8 +59,7 @@ std::unique_ptr<SeededDb> SeededDb::create(Kind kind, bool demo, QString *why)
         }
         s->m_adminUrl = base;
         s->m_pgName = QStringLiteral("imp_t_%1_%2").arg(QCoreApplication::applicationPid()).arg(g_serial.load());
-        if (!adminExec(base, QStringLiteral("DROP DATABASE IF EXISTS %1").arg(s->m_pgName), why)
-            || !adminExec(base, QStringLiteral("CREATE DATABASE %1").arg(s->m_pgName), why))
+        if (!adminExec(base, QStringLiteral("CREATE DATABASE %1").arg(s->m_pgName), why))
             return nullptr;
         QUrl u(base);
         u.setPath(QLatin1Char('/') + s->m_pgName);

@@ -1,0 +1,176 @@
+// bench_load: the load pass (`imp40500 check`, no JSON) against `sqlite3 .import` of the same lines
+// as CSV into a fresh database, measured in the same run; prints the ratio and the check's peak
+// memory against the file's size.
+//   bench_load [--dishes N] [--runs R] [--dir DIR] [--imp PATH] [--sqlite3 PATH]
+// Exit 0 when the ratio is within 1.5 and the peak memory under three times the file; 1 otherwise.
+#include "loadgen.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+struct Run {
+    double seconds = 0;
+    long maxRssKb = 0;
+    int status = -1;
+};
+
+// Runs a program with stdin from a file (or /dev/null) and stdout/stderr to /dev/null; wall time
+// and the child's own peak resident size.
+Run spawn(const QStringList &argv, const QString &stdinPath = {})
+{
+    std::vector<QByteArray> store;
+    std::vector<char *> args;
+    for (const QString &a : argv)
+        store.push_back(a.toLocal8Bit());
+    for (QByteArray &b : store)
+        args.push_back(b.data());
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const QByteArray in = stdinPath.isEmpty() ? QByteArray("/dev/null") : stdinPath.toLocal8Bit();
+    posix_spawn_file_actions_addopen(&fa, 0, in.constData(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+
+    Run r;
+    QElapsedTimer t;
+    t.start();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&fa);
+        return r;
+    }
+    int status = 0;
+    struct rusage ru {};
+    wait4(pid, &status, 0, &ru);
+    r.seconds = double(t.nsecsElapsed()) / 1e9;
+    r.maxRssKb = ru.ru_maxrss;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return r;
+}
+
+void warm(const QString &path)
+{
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        while (!f.read(1 << 20).isEmpty()) {
+        }
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser cli;
+    cli.addHelpOption();
+    cli.addOption({QStringLiteral("dishes"), QStringLiteral("Dishes in the file."), QStringLiteral("N"), QStringLiteral("100000")});
+    cli.addOption({QStringLiteral("runs"), QStringLiteral("Runs of each side."), QStringLiteral("R"), QStringLiteral("3")});
+    cli.addOption({QStringLiteral("dir"), QStringLiteral("Working directory (default: a temporary one)."), QStringLiteral("DIR")});
+    cli.addOption({QStringLiteral("imp"), QStringLiteral("The imp40500 program."), QStringLiteral("PATH")});
+    cli.addOption({QStringLiteral("sqlite3"), QStringLiteral("The sqlite3 shell."), QStringLiteral("PATH")});
+    cli.process(app);
+
+    const QString imp = cli.isSet(QStringLiteral("imp")) ? cli.value(QStringLiteral("imp"))
+                                                         : QCoreApplication::applicationDirPath() + QStringLiteral("/imp40500");
+    const QString sqlite = cli.isSet(QStringLiteral("sqlite3")) ? cli.value(QStringLiteral("sqlite3"))
+                                                                : QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (!QFileInfo(imp).isExecutable() || sqlite.isEmpty()) {
+        std::fprintf(stderr, "bench_load: needs %s and sqlite3\n", qPrintable(imp));
+        return 2;
+    }
+    QTemporaryDir tmp;
+    const QString dir = cli.isSet(QStringLiteral("dir")) ? cli.value(QStringLiteral("dir")) : tmp.path();
+    QDir().mkpath(dir);
+    const QString file = dir + QStringLiteral("/export.txt");
+    const QString csv = dir + QStringLiteral("/export.csv");
+    const QString dest = dir + QStringLiteral("/dest.db");
+    const QString fresh = dir + QStringLiteral("/fresh.db");
+    const QString script = dir + QStringLiteral("/import.sql");
+
+    LoadGen::Options o;
+    o.dishes = cli.value(QStringLiteral("dishes")).toInt();
+    QFile::remove(dest);
+    if (Status s = LoadGen::createDestination(QStringLiteral("sqlite:") + dest, o); !s) {
+        std::fprintf(stderr, "bench_load: %s\n", qPrintable(s.error()));
+        return 2;
+    }
+    const auto written = LoadGen::writeExportFile(file, o, csv);
+    if (!written) {
+        std::fprintf(stderr, "bench_load: %s\n", qPrintable(written.error()));
+        return 2;
+    }
+    {
+        QFile f(script);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QStringList cols;
+        for (int i = 1; i <= LoadGen::csvColumns(); ++i)
+            cols << QStringLiteral("c%1").arg(i);
+        f.write(QStringLiteral("CREATE TABLE t(%1);\n.import --csv %2 t\n").arg(cols.join(u','), csv).toUtf8());
+    }
+    warm(file);
+    warm(csv);
+
+    const int runs = qMax(1, cli.value(QStringLiteral("runs")).toInt());
+    std::vector<double> sqliteTimes, checkTimes;
+    long peakKb = 0;
+    for (int i = 0; i < runs; ++i) {
+        QFile::remove(fresh);
+        const Run s = spawn({sqlite, fresh}, script);
+        if (s.status != 0) {
+            std::fprintf(stderr, "bench_load: sqlite3 .import failed (%d)\n", s.status);
+            return 2;
+        }
+        sqliteTimes.push_back(s.seconds);
+        const Run c = spawn({imp, QStringLiteral("check"), file, QStringLiteral("--branch"), o.destinationBranch,
+                             QStringLiteral("--db"), QStringLiteral("sqlite:") + dest, QStringLiteral("--locale"),
+                             QStringLiteral("pt_BR")});
+        if (c.status != 0) {
+            std::fprintf(stderr, "bench_load: imp40500 check failed (%d)\n", c.status);
+            return 2;
+        }
+        checkTimes.push_back(c.seconds);
+        peakKb = std::max(peakKb, c.maxRssKb);
+    }
+
+    const double ts = median(sqliteTimes), tc = median(checkTimes);
+    const double ratio = tc / ts;
+    const double rssRatio = double(peakKb) * 1024.0 / double(written->bytes);
+    std::printf("dishes                 %d\n", o.dishes);
+    std::printf("data lines             %lld\n", written->dataLines);
+    std::printf("file size              %.1f MiB\n", double(written->bytes) / 1048576.0);
+    std::printf("sqlite3 .import        %.3f s (median of %d)\n", ts, runs);
+    std::printf("imp40500 check         %.3f s (median of %d)\n", tc, runs);
+    std::printf("ratio check/import     %.2f (target <= 1.5)\n", ratio);
+    std::printf("check peak RSS         %.1f MiB = %.2f x file size (target < 3)\n", double(peakKb) / 1024.0, rssRatio);
+    const bool ok = ratio <= 1.5 && rssRatio < 3.0;
+    std::printf("%s\n", ok ? "PASS" : "FAIL");
+    return ok ? 0 : 1;
+}

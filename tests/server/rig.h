@@ -1,0 +1,129 @@
+#pragma once
+// A destination database with the module on it, reached through one transport: in-process, or HTTP
+// on 127.0.0.1 with an ephemeral port. Packet helpers build the tables the screen would send.
+#include "appserver.h"
+#include "datapacket.h"
+#include "httpserver.h"
+#include "memtable.h"
+#include "rdmimpoprato.h"
+#include "seeddb.h"
+
+#include <QCborArray>
+#include <QDateTime>
+
+struct Rig {
+    std::unique_ptr<SeededDb> db;
+    std::shared_ptr<RdmImpoPrato> module;
+    std::unique_ptr<HttpServer> http;
+    NetConnection net;
+
+    // nullptr with *why: PostgreSQL without IMP_TEST_PG_URL (skip) or a failure (fail).
+    static std::unique_ptr<Rig> make(const QString &backend, const QString &transport, QString *why,
+                                     const QString &token = {})
+    {
+        auto rig = std::make_unique<Rig>();
+        rig->db = SeededDb::create(backend, true, why);
+        if (!rig->db)
+            return nullptr;
+        rig->module = RdmImpoPrato::open(rig->db->url(), why);
+        if (!rig->module)
+            return nullptr;
+        if (transport == QLatin1String("http")) {
+            rig->http = std::make_unique<HttpServer>(rig->module, token);
+            auto port = rig->http->start(QStringLiteral("127.0.0.1"), 0);
+            if (!port) {
+                *why = port.error();
+                return nullptr;
+            }
+            rig->net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), token, 60));
+        } else {
+            rig->net.setTransport(std::make_unique<InProcessTransport>(rig->module));
+        }
+        return rig;
+    }
+};
+
+inline bool pgMissing(const QString &why) { return why.contains(QLatin1String("IMP_TEST_PG_URL")); }
+
+#define MAKE_RIG(rig, backend, transport, ...)                                                       \
+    QString why_;                                                                                    \
+    auto rig = Rig::make(backend, transport, &why_, ##__VA_ARGS__);                                  \
+    if (!rig && pgMissing(why_))                                                                     \
+        QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");                                        \
+    QVERIFY2(rig, qPrintable(why_));
+
+inline QList<FieldDef> fieldsOf(const char *table)
+{
+    return Catalogue::packetFields(*Catalogue::table(QString::fromLatin1(table)));
+}
+
+inline QList<FieldDef> serviceMapFields()
+{
+    return {FieldDef::text(QStringLiteral("CDSERVFILIORIG"), 5), FieldDef::text(QStringLiteral("CDSERVFILIDEST"), 5),
+            FieldDef::text(QStringLiteral("NMSERVICOORIG"), 40), FieldDef::text(QStringLiteral("NMSERVICODEST"), 40)};
+}
+
+inline QList<FieldDef> servDestinoFields()
+{
+    return {FieldDef::text(QStringLiteral("CDSERVFILI"), 5), FieldDef::text(QStringLiteral("NMSERVICO"), 40)};
+}
+
+inline QByteArray packet(const QString &name, const QList<FieldDef> &fields, const QList<QVariantList> &rows)
+{
+    MemTable t(name);
+    t.setFields(fields);
+    t.createDataSet();
+    t.beginBulkLoad(int(rows.size()));
+    for (QVariantList row : rows) {
+        while (row.size() < fields.size())
+            row << QVariant();
+        t.bulkAppendRow(row);
+    }
+    t.endBulkLoad();
+    return DataPacket::save(t);
+}
+
+inline QByteArray packet(const char *table, const QList<QVariantList> &rows)
+{
+    return packet(QString::fromLatin1(table), fieldsOf(table), rows);
+}
+
+// A dish row in the column order of the PRATO packet, IDERRO and MNPRATOLOCAL last.
+inline QVariantList dish(const QString &aux, const QString &code, const QString &name,
+                         const QString &erro = QStringLiteral("0000000000"), const QString &local = {})
+{
+    return {aux, code, QStringLiteral("0001"), name, QStringLiteral("1"), QStringLiteral("KG"), 0.05,
+            QDateTime(QDate(2024, 3, 1), QTime(12, 30), Qt::UTC), QVariant(), QVariant(),
+            QDateTime(QDate(2024, 3, 2), QTime(0, 0), Qt::UTC), erro, local};
+}
+
+// The tables an import carries, as rows; `args()` makes the twelve arguments.
+struct ImportCall {
+    QList<QVariantList> prato, recePadr, receFili, servDestino, receServ, pratPadr, pratFili, servico;
+    bool temRecePadr = true, temReceFili = true, temReceServ = true;
+    QString branch = QStringLiteral("0001");
+
+    QCborArray args() const
+    {
+        return QCborArray{packet("PRATO", prato),
+                          packet("RECEPADR", recePadr),
+                          packet("RECEFILI", receFili),
+                          packet(QStringLiteral("SERVDESTINO"), servDestinoFields(), servDestino),
+                          packet("RECESERV", receServ),
+                          packet("PRATPADR", pratPadr),
+                          packet("PRATFILI", pratFili),
+                          packet(QStringLiteral("SERVICO"), serviceMapFields(), servico),
+                          qint64(temRecePadr ? -1 : 0),
+                          qint64(temReceFili ? -1 : 0),
+                          qint64(temReceServ ? -1 : 0),
+                          branch};
+    }
+    Result<QByteArray> run(NetConnection &net) const { return net.call(QStringLiteral("Importacao"), args()); }
+};
+
+inline Status loadInto(MemTable &t, const Result<QByteArray> &r)
+{
+    if (!r)
+        return Status::fail(r.error());
+    return DataPacket::load(t, r.value());
+}

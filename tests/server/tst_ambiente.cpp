@@ -1,0 +1,101 @@
+// The operator environment's services that read the destination: the dish-code picture, the
+// local cache (refreshed only for catalogue tables), and the picture helpers.
+#include "ambiente.h"
+#include "appserver.h"
+#include "database.h"
+#include "datapacket.h"
+#include "memtable.h"
+#include "seeddb.h"
+
+#include <QtTest>
+
+class TestAmbiente : public QObject {
+    Q_OBJECT
+
+private slots:
+    void pictureHelpers_data()
+    {
+        QTest::addColumn<QString>("picture");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("dish code") << "999.999" << "123456" << "999.999" << "123.456";
+        QTest::newRow("code too short") << "999.999" << "12345" << "999.999" << "12345";
+        QTest::newRow("letters where digits go") << "999.999" << "12A456" << "999.999" << "12A456";
+        QTest::newRow("already formatted") << "999.999" << "123.456" << "999.999" << "123.456";
+        QTest::newRow("no picture") << "" << "123456" << "" << "123456";
+        QTest::newRow("letters and any") << "AA-X9" << "BR#7" << "AA-X9" << "BR-#7";
+        QTest::newRow("mask characters as literals") << "9>9" << "12" << "9\\>9" << "1>2";
+    }
+
+    void pictureHelpers()
+    {
+        QFETCH(QString, picture);
+        QFETCH(QString, code);
+        QFETCH(QString, mask);
+        QFETCH(QString, shown);
+        QCOMPARE(pictureToInputMask(picture), mask);
+        QCOMPARE(formatThroughPicture(code, picture), shown);
+    }
+
+    void readsTheDestination()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        Ambiente &env = Ambiente::instance();
+        env.databaseUrl = db->url();
+        Database::closeShared();
+        env.resetPictCache();
+
+        QCOMPARE(env.DBPict(1), QStringLiteral("999.999"));
+        QCOMPARE(env.DBPict(2), QString());
+
+        env.FiliProc = QStringLiteral("0001");
+        env.NomeFiliProc.clear();
+        env.completeFromDatabase();
+        QCOMPARE(env.NomeFiliProc, QStringLiteral("RESTAURANTE MATRIZ"));
+
+        // A name from outside the catalogue is never read; the named table is.
+        env.AtualizaLocalCache({QStringLiteral("PRATO"), QStringLiteral("PRATO; DROP TABLE FILIAL")});
+        QCOMPARE(env.localCacheRefreshCount(QStringLiteral("PRATO")), 1);
+        QCOMPARE(db->count(QStringLiteral("FILIAL")), 5);
+        MemTable cached;
+        QVERIFY(DataPacket::load(cached, env.localCache(QStringLiteral("PRATO"))));
+        QCOMPARE(cached.rowCount(), 3);
+        const int dt = cached.fieldIndex(u"DTULTATUPRAT");
+        QCOMPARE(cached.field(dt).kind, FieldKind::DateTime);
+        QCOMPARE(cached.dateTimeAt(0, dt).date(), QDate(2024, 1, 10));
+        Database::closeShared();
+    }
+
+    void serverAddress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("host and port") << "srv01:8211" << true << "srv01" << 8211;
+        QTest::newRow("ipv6") << "[::1]:8211" << true << "::1" << 8211;
+        QTest::newRow("no port") << "srv01" << false << "" << 0;
+        QTest::newRow("port out of range") << "srv01:70000" << false << "" << 0;
+        QTest::newRow("url, not an address") << "http://srv01:80" << false << "" << 0;
+    }
+
+    void serverAddress()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        Ambiente &env = Ambiente::instance();
+        env.WebURL.clear();
+        env.WebPort = 0;
+        QCOMPARE(env.setServer(text), ok);
+        QCOMPARE(env.WebURL, host);
+        QCOMPARE(env.WebPort, port);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAmbiente)
+#include "tst_ambiente.moc"

@@ -1,0 +1,198 @@
+// The HTTP transport and server: the token, and every way a server can fail the client (down, too
+// slow, malformed or oversized replies, oversized requests) ending in a clear message, not a hang.
+#include "rig.h"
+
+#include <httplib.h>
+
+#include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QtTest>
+#include <thread>
+
+namespace {
+
+// A stand-in server whose one route answers as the test says.
+class FakeServer {
+public:
+    explicit FakeServer(httplib::Server::Handler handler)
+    {
+        m_server.Post(R"(/IMP40500\.rdmImpoPrato/(\w+))", std::move(handler));
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    }
+    ~FakeServer()
+    {
+        m_server.stop();
+        m_thread.join();
+    }
+    int port() const { return m_port; }
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
+
+// A port nobody listens on: bound for a moment by the test, then released.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+class TestTransport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void token_data()
+    {
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("right token") << QStringLiteral("s3gr3d0") << true;
+        QTest::newRow("no token") << QString() << false;
+        QTest::newRow("wrong token") << QStringLiteral("s3gr3d1") << false;
+        QTest::newRow("token prefix") << QStringLiteral("s3gr3") << false;
+    }
+
+    void token()
+    {
+        QFETCH(QString, sent);
+        QFETCH(bool, accepted);
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        auto module = RdmImpoPrato::open(db->url(), &why);
+        QVERIFY2(module, qPrintable(why));
+        HttpServer server(module, QStringLiteral("s3gr3d0"));
+        auto port = server.start(QStringLiteral("127.0.0.1"), 0);
+        QVERIFY2(port, qPrintable(port.error()));
+        NetConnection net;
+        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), sent, 10));
+        auto r = Rdm::GetParamGeral(net);
+        QCOMPARE(r.ok(), accepted);
+        if (!accepted)
+            QVERIFY2(r.error().contains(QLatin1String("token")), qPrintable(r.error()));
+        // A refused request reaches no method, even one that would write.
+        auto w = Rdm::SetDiretorios(net, QByteArray("x"));
+        QVERIFY(!w);
+        QCOMPARE(w.error().contains(QLatin1String("token")), !accepted);
+    }
+
+    void failingServer_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("down") << "down" << "fora do ar";
+        QTest::newRow("no answer in time") << "slow" << "não respondeu";
+        QTest::newRow("garbage reply") << "garbage" << "Resposta inválida";
+        QTest::newRow("empty reply") << "empty" << "resposta vazia";
+        QTest::newRow("reply not a map") << "array" << "formato desconhecido";
+        QTest::newRow("reply without ok") << "nook" << "sem indicação";
+        QTest::newRow("reply too large") << "large" << "excede o limite";
+        QTest::newRow("reply too large, no length") << "largechunked" << "excede o limite";
+        QTest::newRow("server error status") << "status500" << "status HTTP 500";
+    }
+
+    void failingServer()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        const std::string k = kind.toStdString();
+        std::unique_ptr<FakeServer> fake;
+        int port = 0;
+        if (kind == QLatin1String("down")) {
+            port = freePort();
+        } else {
+            fake = std::make_unique<FakeServer>([k](const httplib::Request &, httplib::Response &res) {
+                if (k == "slow") {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                    res.set_content(Wire::encodeSuccess("late").toStdString(), "application/cbor");
+                } else if (k == "garbage") {
+                    res.set_content("<html>proxy error</html>", "text/html");
+                } else if (k == "empty") {
+                    res.set_content("", "application/cbor");
+                } else if (k == "array") {
+                    res.set_content(QCborValue(QCborArray{1, 2}).toCbor().toStdString(), "application/cbor");
+                } else if (k == "nook") {
+                    QCborMap m;
+                    m.insert(QStringLiteral("payload"), QByteArray("x"));
+                    res.set_content(QCborValue(m).toCbor().toStdString(), "application/cbor");
+                } else if (k == "large") {
+                    res.set_content(std::string(300 * 1024, 'x'), "application/cbor");
+                } else if (k == "largechunked") {
+                    res.set_chunked_content_provider("application/cbor", [](size_t offset, httplib::DataSink &sink) {
+                        static const std::string block(64 * 1024, 'y');
+                        if (offset >= 8u * 1024 * 1024) {
+                            sink.done();
+                            return true;
+                        }
+                        return sink.write(block.data(), block.size());
+                    });
+                } else if (k == "status500") {
+                    res.status = 500;
+                    res.set_content("oops", "text/plain");
+                }
+            });
+            port = fake->port();
+        }
+        auto transport = std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port, QString(), 1);
+        transport->setMaxReplyBytes(100 * 1024);
+        transport->setConnectTimeout(2);
+        NetConnection net;
+        net.setTransport(std::move(transport));
+        QElapsedTimer clock;
+        clock.start();
+        auto r = Rdm::GetPrato(net);
+        QVERIFY(!r);
+        QVERIFY2(r.error().contains(message), qPrintable(r.error()));
+        QVERIFY2(clock.elapsed() < 5000, "the failure took too long");
+    }
+
+    void requestTooLarge()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        auto module = RdmImpoPrato::open(db->url(), &why);
+        QVERIFY2(module, qPrintable(why));
+        HttpServer server(module, QString(), 64 * 1024);
+        auto port = server.start(QStringLiteral("127.0.0.1"), 0);
+        QVERIFY2(port, qPrintable(port.error()));
+        NetConnection net;
+        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), QString(), 10));
+        auto r = Rdm::SetDiretorios(net, QByteArray(256 * 1024, 'z'));
+        QVERIFY(!r);
+        QVERIFY2(r.error().contains(QLatin1String("excede o tamanho")), qPrintable(r.error()));
+        // The server is still there for reasonable requests.
+        QVERIFY(Rdm::GetParamGeral(net));
+    }
+
+    void connectionWithoutServer()
+    {
+        NetConnection net;
+        net.Host = QStringLiteral("127.0.0.1");
+        net.Port = 0;
+        net.setConnected(true);
+        QVERIFY(!net.connected());
+        QVERIFY2(net.lastError().contains(QLatin1String("Porta")), qPrintable(net.lastError()));
+        auto r = Rdm::GetPrato(net);
+        QVERIFY(!r);
+        QVERIFY2(r.error().contains(QStringLiteral("Sem conexão")), qPrintable(r.error()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransport)
+#include "tst_transport.moc"
