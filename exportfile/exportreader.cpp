@@ -34,9 +34,8 @@ void ExportReader::openBytes(QByteArrayView bytes)
 void ExportReader::close()
 {
     m_file.reset();
-    if (m_inMemory)
-        m_buf = QByteArray(); // it only pointed at the caller's bytes
     m_memory = {};
+    m_memoryPos = 0;
     m_inMemory = false;
     m_open = false;
     m_eof = false;
@@ -70,16 +69,6 @@ bool ExportReader::fill()
 {
     if (!m_open || m_eof)
         return false;
-    if (m_inMemory) {
-        // The whole buffer is the file: hand it out once, as if read in one block.
-        if (m_pos == 0 && m_end == 0 && !m_memory.isEmpty()) {
-            m_buf = QByteArray::fromRawData(m_memory.data(), m_memory.size());
-            m_end = m_memory.size();
-            return true;
-        }
-        m_eof = true;
-        return false;
-    }
     // Keep the unread tail at the front, then read a block behind it.
     if (m_pos > 0) {
         const qint64 tail = m_end - m_pos;
@@ -91,9 +80,19 @@ bool ExportReader::fill()
     // One block of room; the buffer grows only for a line longer than what it holds.
     if (m_buf.size() < m_block)
         m_buf.resize(m_block);
-    else if (m_end == m_buf.size())
-        m_buf.resize(m_buf.size() * 2);
-    const qint64 got = m_file->read(m_buf.data() + m_end, m_buf.size() - m_end);
+    else if (m_buf.size() - m_end < qMax<qint64>(1, m_block / 4))
+        m_buf.resize(qMax<qint64>(m_buf.size() * 2, m_end + m_block));
+    const qint64 room = qMin<qint64>(m_buf.size() - m_end, m_block);
+    qint64 got = 0;
+    if (m_inMemory) {
+        // Bytes in memory go through the same blocks as a file, so both take the same paths.
+        got = qMin<qint64>(room, m_memory.size() - m_memoryPos);
+        if (got > 0)
+            std::memcpy(m_buf.data() + m_end, m_memory.data() + m_memoryPos, size_t(got));
+        m_memoryPos += got;
+    } else {
+        got = m_file->read(m_buf.data() + m_end, room);
+    }
     if (got < 0) {
         m_failed = true;
         m_error = m_file->errorString();

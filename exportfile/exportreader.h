@@ -21,7 +21,7 @@ public:
 
     // Opens a file; false with the system's message in errorString().
     bool open(const QString &path);
-    // Reads from bytes in memory (not copied; they must outlive the reader).
+    // Reads from bytes in memory (they must outlive the reader).
     void openBytes(QByteArrayView bytes);
     void close();
     bool isOpen() const;
@@ -45,6 +45,7 @@ private:
 
     std::unique_ptr<QIODevice> m_file;
     QByteArrayView m_memory;
+    qint64 m_memoryPos = 0;
     bool m_inMemory = false;
     bool m_open = false;
     bool m_eof = false;

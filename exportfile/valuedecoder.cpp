@@ -437,17 +437,8 @@ std::optional<QDateTime> ValueDecoder::toDateTime(QStringView s) const
 
 QString ValueDecoder::fromNumber(double d) const
 {
-    QString s = QString::number(d, 'g', 17);
-    // Shortest text that reads back the same.
-    for (int prec = 1; prec <= 17; ++prec) {
-        const QString t = QString::number(d, 'g', prec);
-        if (t.toDouble() == d) {
-            s = t;
-            break;
-        }
-    }
-    if (s.contains(u'e'))
-        s = QString::number(d, 'f', 10);
+    // Shortest text that reads back as the same double; an exponent where one is needed.
+    QString s = QString::number(d, 'g', QLocale::FloatingPointShortest);
     s.replace(u'.', QChar(m_decimal));
     if (s.startsWith(u'-'))
         s[0] = QChar(m_minus);
@@ -457,15 +448,15 @@ QString ValueDecoder::fromNumber(double d) const
 QString ValueDecoder::fromDateTime(const QDateTime &dt) const
 {
     if (!m_numericDate)
-        return m_locale.toString(dt, m_shortDate + u' ' + m_longTime);
+        return m_locale.toString(dt, m_shortDate + u' ' + m_shortTime);
     QString out;
     for (int k = 0; k < 3; ++k) {
         switch (m_order[k]) {
         case Day: out += QString::number(dt.date().day()); break;
         case Month: out += QString::number(dt.date().month()); break;
         case Year:
-            out += m_twoDigitYear ? QString::number(dt.date().year() % 100).rightJustified(2, u'0')
-                                  : QString::number(dt.date().year()).rightJustified(4, u'0');
+            // Four digits even where the locale writes two: they read back without the window.
+            out += QString::number(dt.date().year()).rightJustified(4, u'0');
             break;
         }
         if (k < 2)

@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -25,6 +27,10 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("no-sign-in"),
                       QStringLiteral("Skip the sign-in dialog when the values given are complete.")});
     parser.addOption({QStringLiteral("open"), QStringLiteral("Open \"Importação de Prato\" at start.")});
+    parser.addOption({QStringLiteral("grab"),
+                      QStringLiteral("Save a picture of the main window once it has settled, then quit "
+                                     "(documentation; works on the offscreen platform)."),
+                      QStringLiteral("file.png")});
     parser.process(app);
 
     SignInValues values = SignInValues::fromSettings();
@@ -48,5 +54,17 @@ int main(int argc, char *argv[])
     window.show();
     if (parser.isSet(QStringLiteral("open")))
         QTimer::singleShot(0, &window, &MainWindow::openImportacaoPrato);
+    if (parser.isSet(QStringLiteral("grab"))) {
+        const QString file = parser.value(QStringLiteral("grab"));
+        QTimer::singleShot(800, &window, [&window, file] {
+            int rc = window.grab().save(file) ? 0 : 1;
+            // A message box left open means something went wrong on the way: say what.
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                std::fprintf(stderr, "%s\n", qPrintable(box->text()));
+                rc = 3;
+            }
+            QCoreApplication::exit(rc);
+        });
+    }
     return app.exec();
 }

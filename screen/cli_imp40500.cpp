@@ -226,20 +226,20 @@ void TfrmImpoPrato::buildFiltro()
     lblArquivo->setGeometry(6, 6, 200, 15);
     medNmArquivo = new QLineEdit(panFiltro);
     medNmArquivo->setObjectName(QStringLiteral("medNmArquivo"));
-    medNmArquivo->setGeometry(6, 23, 270, 21);
+    medNmArquivo->setGeometry(6, 23, 232, 21);
     infoBackground(medNmArquivo);
     sbtArquivo = new TBtnPesquisa(panFiltro);
     sbtArquivo->setObjectName(QStringLiteral("sbtArquivo"));
-    sbtArquivo->setGeometry(278, 23, 22, 21);
+    sbtArquivo->setGeometry(240, 23, 22, 21);
     sbtArquivo->Associate = medNmArquivo;
     sbtArquivo->DataSource = &dtsDiretorios;
     sbtArquivo->OnClick = [this](QObject *sender) { sbtArquivoClick(sender); };
 
     lblFilial = boldLabel(panFiltro, QStringLiteral("lblFilial"), QStringLiteral("Filial Destino"));
-    lblFilial->setGeometry(308, 6, 120, 15);
+    lblFilial->setGeometry(268, 6, 120, 15);
     medCdFilial = new QLineEdit(panFiltro);
     medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
-    medCdFilial->setGeometry(308, 23, 40, 21);
+    medCdFilial->setGeometry(268, 23, 40, 21);
     // Up to four digits; only the digits are kept.
     medCdFilial->setMaxLength(4);
     medCdFilial->setValidator(
@@ -247,7 +247,7 @@ void TfrmImpoPrato::buildFiltro()
     infoBackground(medCdFilial);
     sbtFilial = new TBtnPesquisa(panFiltro);
     sbtFilial->setObjectName(QStringLiteral("sbtFilial"));
-    sbtFilial->setGeometry(350, 23, 22, 21);
+    sbtFilial->setGeometry(310, 23, 22, 21);
     sbtFilial->Associate = medCdFilial;
     sbtFilial->DataSource = &dtsFilial;
     sbtFilial->Title = QStringLiteral("Filial");
@@ -257,7 +257,7 @@ void TfrmImpoPrato::buildFiltro()
 
     edtNmFilial = new QLineEdit(panFiltro);
     edtNmFilial->setObjectName(QStringLiteral("edtNmFilial"));
-    edtNmFilial->setGeometry(374, 23, 108, 21);
+    edtNmFilial->setGeometry(334, 23, 149, 21);
     edtNmFilial->setEnabled(false);
     {
         QPalette pal = edtNmFilial->palette();
@@ -267,6 +267,8 @@ void TfrmImpoPrato::buildFiltro()
     }
     // The name only shows the branch; re-enabling the panel after a load must not make it editable.
     setTag(edtNmFilial, kTagFixo);
+    // Shown from its start: a long name would otherwise show only its end.
+    connect(edtNmFilial, &QLineEdit::textChanged, edtNmFilial, [this] { edtNmFilial->setCursorPosition(0); });
 
     connect(medCdFilial, &QLineEdit::textChanged, this, [this] {
         runAction([this] { medCdFilialChange(medCdFilial); });
@@ -499,7 +501,10 @@ void TfrmImpoPrato::serveEvents()
 void TfrmImpoPrato::setPanelsEnabled(bool enabled)
 {
     SetChildEnabled(panFiltro, enabled);
-    SetChildEnabled(panBotoes, enabled);
+    // The side panel is locked as a whole (its button panel and the help), not button by button:
+    // each button keeps its own state underneath, so the error button still shows, once the panel
+    // is unlocked, what the load pass and the dish rows made of it.
+    SetChildEnabled(panMenu, enabled);
 }
 
 void TfrmImpoPrato::focusArquivo()

@@ -77,9 +77,12 @@ TfrmPadrImportExport::TfrmPadrImportExport(QWidget *parent)
     panProgresso = panel(this, QStringLiteral("panProgresso"));
     lblCodTela = new QLabel(panProgresso);
     lblCodTela->setObjectName(QStringLiteral("lblCodTela"));
-    QFont bold = lblCodTela->font();
-    bold.setBold(true);
-    lblCodTela->setFont(bold);
+    // The code has to fit the label's 50 pixels whatever face the desktop substitutes.
+    QFont code = lblCodTela->font();
+    code.setBold(true);
+    code.setPixelSize(11);
+    code.setStretch(QFont::Condensed);
+    lblCodTela->setFont(code);
     pgbProgresso = new QProgressBar(panProgresso);
     pgbProgresso->setObjectName(QStringLiteral("pgbProgresso"));
     pgbProgresso->setRange(0, 100);
@@ -155,12 +158,14 @@ void TfrmPadrImportExport::restoreAndShow()
         activateWindow();
         return;
     }
-    if (sub->isMinimized() || sub->isMaximized())
-        sub->showNormal();
     sub->show();
-    sub->raise();
     if (QMdiArea *area = sub->mdiArea())
         area->setActiveSubWindow(sub);
+    // After the activation: an MDI area maximises a child that takes over from a maximised one,
+    // and the screen is to come back in its normal state whatever the others are.
+    if (sub->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
+        sub->showNormal();
+    sub->raise();
 }
 
 bool TfrmPadrImportExport::closeScreen()

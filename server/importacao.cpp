@@ -22,11 +22,16 @@
 #include "transactionguard.h"
 
 #include <QCborValue>
+#include <cstdio>
 #include <QHash>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+
+#include <future>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 
 namespace RdmMethods {
 
@@ -95,182 +100,349 @@ QString dishKey(const QString &aux, const QString &prato)
     return aux + QChar(0x1F) + prato;
 }
 
-// Multi-row parameterised INSERT (or INSERT ... ON CONFLICT DO UPDATE) of one table, the full
-// batch statement prepared once and re-executed, the last partial batch prepared on its own.
-class BatchWriter {
-public:
-    BatchWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def, QList<int> columns, bool upsert)
-        : m_db(db), m_tx(tx), m_def(def), m_columns(std::move(columns)), m_upsert(upsert)
-    {
-        const bool pg = Database::kindOf(db) == DbKind::PostgreSQL;
-        // SQLite builds of old allow 999 parameters per statement; PostgreSQL takes far more, and
-        // bigger batches pay for its round trips.
-        const int maxParams = pg ? 30000 : 999;
-        m_batchRows = qBound(1, maxParams / qMax(1, int(m_columns.size())), pg ? 2000 : 500);
-        m_buffer.reserve(m_batchRows * m_columns.size());
-    }
+// One value of a row as written: null, text or number (date-times travel as text).
+struct Cell {
+    enum Kind : std::uint8_t { Null, Text, Number };
+    Kind kind = Null;
+    QString text;
+    double number = 0;
+};
+using Cells = std::vector<Cell>;
 
+// How the rows of one table reach the database. Both databases are fed through their own client
+// interfaces on the connection Qt opened, inside the transaction Qt began: QSqlQuery's per-value
+// conversions would cost several times what the database spends on the rows.
+// - SQLite: one prepared single-row statement, bound and stepped per row, as its bulk loader does.
+// - PostgreSQL: COPY FROM STDIN, straight into the table for plain inserts, or into a temporary
+//   table that one INSERT ... ON CONFLICT then merges for rows inserted or updated by key.
+// No value is ever part of a statement's text.
+class RowWriter {
+public:
+    virtual ~RowWriter() = default;
+    virtual Status add(const Cells &row) = 0;
+    virtual Status finish() = 0;
     int written() const { return m_written; }
 
-    // `values` holds one value per column, already converted for binding.
-    Status add(const QVariantList &values)
+protected:
+    int m_written = 0;
+};
+
+QString joinNames(const Catalogue::TableDef &def, const QList<int> &columns)
+{
+    QStringList cols;
+    for (int c : columns)
+        cols << def.columns.at(c).name;
+    return cols.join(QLatin1Char(','));
+}
+
+QString upsertClause(const Catalogue::TableDef &def, const QList<int> &columns)
+{
+    QStringList sets;
+    for (int c : columns) {
+        const QString &n = def.columns.at(c).name;
+        if (!def.key.contains(n))
+            sets << QStringLiteral("%1 = excluded.%1").arg(n);
+    }
+    return QStringLiteral(" ON CONFLICT (%1) ").arg(def.key.join(QLatin1Char(',')))
+        + (sets.isEmpty() ? QStringLiteral("DO NOTHING") : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
+}
+
+sqlite3 *sqliteHandle(const QSqlDatabase &db)
+{
+    const QVariant h = db.driver()->handle();
+    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(h.constData());
+    return nullptr;
+}
+
+PGconn *pgHandle(const QSqlDatabase &db)
+{
+    const QVariant h = db.driver()->handle();
+    if (h.isValid() && (qstrcmp(h.typeName(), "PGconn*") == 0 || qstrcmp(h.typeName(), "pg_conn*") == 0))
+        return *static_cast<PGconn *const *>(h.constData());
+    return nullptr;
+}
+
+// One prepared statement of the SQLite interface, stepped and reset per row.
+class SqliteStatement {
+public:
+    SqliteStatement(const QSqlDatabase &db, const QString &sql) : m_db(sqliteHandle(db))
     {
-        m_buffer.append(values);
-        if (++m_pending == m_batchRows)
-            return flush();
-        return okStatus();
+        if (m_db) {
+            const QByteArray text = sql.toUtf8();
+            if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK)
+                m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        } else {
+            m_error = QStringLiteral("conexão SQLite indisponível");
+        }
+    }
+    ~SqliteStatement() { sqlite3_finalize(m_stmt); }
+    SqliteStatement(const SqliteStatement &) = delete;
+    SqliteStatement &operator=(const SqliteStatement &) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    QString error() const { return m_error; }
+
+    // The text must stay alive until step(): SQLite reads it in place.
+    void bind(int pos, const QString &text)
+    {
+        sqlite3_bind_text16(m_stmt, pos, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
+    }
+    void bind(int pos, const Cell &c)
+    {
+        switch (c.kind) {
+        case Cell::Null:
+            sqlite3_bind_null(m_stmt, pos);
+            break;
+        case Cell::Number:
+            sqlite3_bind_double(m_stmt, pos, c.number);
+            break;
+        case Cell::Text:
+            bind(pos, c.text);
+            break;
+        }
     }
 
-    Status finish() { return m_pending ? flush() : okStatus(); }
+    bool step()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+            m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        sqlite3_reset(m_stmt);
+        return rc == SQLITE_DONE || rc == SQLITE_ROW;
+    }
 
 private:
-    QString sql(int rows) const
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_stmt = nullptr;
+    QString m_error;
+};
+
+class SqliteWriter final : public RowWriter {
+public:
+    SqliteWriter(QSqlDatabase &db, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
+        : m_table(def.name),
+          m_stmt(db, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)%4")
+                         .arg(def.name, joinNames(def, columns), QStringLiteral("?,").repeated(columns.size()).chopped(1),
+                              upsert ? upsertClause(def, columns) : QString()))
     {
-        QStringList cols;
-        for (int c : m_columns)
-            cols << m_def.columns.at(c).name;
-        const QString one = QLatin1Char('(') + QStringLiteral("?,").repeated(m_columns.size()).chopped(1) + QLatin1Char(')');
-        QString s = QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(m_def.name, cols.join(QLatin1Char(',')));
-        s.reserve(s.size() + rows * (one.size() + 1) + 256);
-        for (int i = 0; i < rows; ++i) {
-            if (i)
-                s += QLatin1Char(',');
-            s += one;
-        }
-        if (m_upsert) {
-            QStringList sets;
-            for (int c : m_columns) {
-                const QString &n = m_def.columns.at(c).name;
-                if (!m_def.key.contains(n))
-                    sets << QStringLiteral("%1 = excluded.%1").arg(n);
-            }
-            s += QStringLiteral(" ON CONFLICT (%1) ").arg(m_def.key.join(QLatin1Char(',')));
-            s += sets.isEmpty() ? QStringLiteral("DO NOTHING") : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(','));
-        }
-        return s;
     }
 
-    Status flush()
+    Status add(const Cells &row) override
     {
-        const bool full = m_pending == m_batchRows;
-        QSqlQuery partial(m_db);
-        QSqlQuery *q = &m_full;
-        if (full && !m_fullPrepared) {
-            m_full = QSqlQuery(m_db);
-            if (!m_full.prepare(sql(m_batchRows)))
-                return failed(m_full);
-            m_fullPrepared = true;
-        } else if (!full) {
-            q = &partial;
-            if (!partial.prepare(sql(m_pending)))
-                return failed(partial);
+        if (!m_stmt.ok())
+            return failed();
+        for (size_t i = 0; i < row.size(); ++i)
+            m_stmt.bind(int(i) + 1, row[i]);
+        if (!m_stmt.step())
+            return failed();
+        ++m_written;
+        return okStatus();
+    }
+    Status finish() override { return m_stmt.ok() ? okStatus() : failed(); }
+
+private:
+    Status failed() const { return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_table, m_stmt.error())); }
+    QString m_table;
+    SqliteStatement m_stmt;
+};
+
+// COPY FROM STDIN in the text format: tab between values, \N for null, backslash escapes.
+class PgCopy {
+public:
+    PgCopy(PGconn *conn, const QString &statement) : m_conn(conn), m_statement(statement.toUtf8()) {}
+    ~PgCopy()
+    {
+        // A copy left open (a refused value on this side) must be ended before anything else can
+        // run on the connection, even the rollback.
+        if (m_open) {
+            PQputCopyEnd(m_conn, "importação interrompida");
+            drain();
         }
-        for (int i = 0; i < m_buffer.size(); ++i)
-            q->bindValue(i, m_buffer.at(i));
-        if (!q->exec())
-            return failed(*q);
-        m_written += m_pending;
-        m_pending = 0;
+    }
+    PgCopy(const PgCopy &) = delete;
+    PgCopy &operator=(const PgCopy &) = delete;
+
+    QString error() const { return m_error; }
+
+    bool begin()
+    {
+        if (!m_conn) {
+            m_error = QStringLiteral("conexão PostgreSQL indisponível");
+            return false;
+        }
+        PGresult *res = PQexec(m_conn, m_statement.constData());
+        const bool ok = PQresultStatus(res) == PGRES_COPY_IN;
+        if (!ok)
+            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+        PQclear(res);
+        if (!ok)
+            drain();
+        m_open = ok;
+        m_buffer.reserve(kChunk + 4096);
+        return ok;
+    }
+
+    bool add(const Cells &row)
+    {
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (i)
+                m_buffer += '\t';
+            const Cell &c = row[i];
+            if (c.kind == Cell::Null) {
+                m_buffer += "\\N";
+            } else if (c.kind == Cell::Number) {
+                m_buffer += QByteArray::number(c.number, 'g', 15);
+            } else {
+                appendText(c.text);
+            }
+        }
+        m_buffer += '\n';
+        return m_buffer.size() < kChunk || flush();
+    }
+
+    bool end()
+    {
+        if (!flush())
+            return false;
+        m_open = false;
+        if (PQputCopyEnd(m_conn, nullptr) != 1) {
+            m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+            drain();
+            return false;
+        }
+        PGresult *res = PQgetResult(m_conn);
+        const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+        if (!ok)
+            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+        PQclear(res);
+        drain();
+        return ok;
+    }
+
+private:
+    static constexpr qsizetype kChunk = 1 << 20;
+
+    void appendText(const QString &text)
+    {
+        const QByteArray u = text.toUtf8();
+        for (char ch : u) {
+            switch (ch) {
+            case '\\': m_buffer += "\\\\"; break;
+            case '\t': m_buffer += "\\t"; break;
+            case '\n': m_buffer += "\\n"; break;
+            case '\r': m_buffer += "\\r"; break;
+            default: m_buffer += ch;
+            }
+        }
+    }
+
+    bool flush()
+    {
+        if (m_buffer.isEmpty())
+            return true;
+        if (PQputCopyData(m_conn, m_buffer.constData(), int(m_buffer.size())) != 1) {
+            m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+            return false;
+        }
         m_buffer.clear();
+        return true;
+    }
+
+    void drain()
+    {
+        while (PGresult *r = PQgetResult(m_conn))
+            PQclear(r);
+    }
+
+    PGconn *m_conn;
+    QByteArray m_statement;
+    QByteArray m_buffer;
+    QString m_error;
+    bool m_open = false;
+};
+
+// Runs a statement without parameters on the PostgreSQL connection.
+Status pgExec(PGconn *conn, const QString &sql)
+{
+    PGresult *res = PQexec(conn, sql.toUtf8().constData());
+    const ExecStatusType st = PQresultStatus(res);
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    PQclear(res);
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+        return Status::fail(error);
+    return okStatus();
+}
+
+class PgWriter final : public RowWriter {
+public:
+    PgWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
+        : m_conn(pgHandle(db)), m_tx(tx), m_def(def), m_columns(columns), m_upsert(upsert),
+          m_stage(QStringLiteral("IMP_STAGE_") + def.name),
+          m_copy(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(upsert ? m_stage : def.name, joinNames(def, columns)))
+    {
+    }
+
+    Status add(const Cells &row) override
+    {
+        if (!m_started) {
+            m_started = true;
+            if (m_upsert && m_conn) {
+                // Dropped with the transaction, whichever way it ends.
+                if (Status s = pgExec(m_conn, QStringLiteral("CREATE TEMPORARY TABLE %1 (LIKE %2) ON COMMIT DROP")
+                                                  .arg(m_stage, m_def.name));
+                    !s)
+                    return failed(s.error());
+            }
+            if (!m_copy.begin())
+                return failed(m_copy.error());
+        }
+        if (!m_copy.add(row))
+            return failed(m_copy.error());
+        ++m_written;
         return okStatus();
     }
 
-    Status failed(const QSqlQuery &q) const
+    Status finish() override
     {
-        const QString text = q.lastError().text();
-        m_tx.rollback();
-        return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_def.name, text));
+        if (!m_started)
+            return okStatus();
+        if (!m_copy.end())
+            return failed(m_copy.error());
+        if (m_upsert) {
+            const QString cols = joinNames(m_def, m_columns);
+            if (Status s = pgExec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3%4")
+                                              .arg(m_def.name, cols, m_stage, upsertClause(m_def, m_columns)));
+                !s)
+                return failed(s.error());
+        }
+        return okStatus();
     }
 
-    QSqlDatabase &m_db;
+private:
+    Status failed(const QString &why)
+    {
+        m_tx.rollback();
+        return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_def.name, why));
+    }
+
+    PGconn *m_conn;
     TransactionGuard &m_tx;
     const Catalogue::TableDef &m_def;
     QList<int> m_columns;
     bool m_upsert;
-    int m_batchRows = 1;
-    int m_pending = 0;
-    int m_written = 0;
-    QVariantList m_buffer;
-    QSqlQuery m_full;
-    bool m_fullPrepared = false;
+    QString m_stage;
+    PgCopy m_copy;
+    bool m_started = false;
 };
 
-// Deletes the rows of a recipe table that belong to a list of dishes, at one branch when the table
-// is kept per branch, many dishes per statement.
-class BatchDeleter {
-public:
-    BatchDeleter(QSqlDatabase &db, TransactionGuard &tx, const QString &table, const QString &branch)
-        : m_db(db), m_tx(tx), m_table(table), m_branch(branch)
-    {
-        m_batchRows = Database::kindOf(db) == DbKind::PostgreSQL ? 2000 : 400;
-    }
-
-    Status add(const QString &aux, const QString &prato)
-    {
-        m_keys << aux << prato;
-        if (m_keys.size() / 2 == m_batchRows)
-            return flush();
-        return okStatus();
-    }
-
-    Status finish() { return m_keys.isEmpty() ? okStatus() : flush(); }
-
-private:
-    QString sql(int rows) const
-    {
-        QString s = QStringLiteral("DELETE FROM %1 WHERE ").arg(m_table);
-        if (!m_branch.isEmpty())
-            s += QStringLiteral("CDFILIAL = ? AND ");
-        s += QStringLiteral("(CDFILAUXPRAT, CDPRATO) IN (VALUES ");
-        for (int i = 0; i < rows; ++i)
-            s += i ? QStringLiteral(",(?,?)") : QStringLiteral("(?,?)");
-        return s + QLatin1Char(')');
-    }
-
-    Status flush()
-    {
-        const int rows = int(m_keys.size() / 2);
-        QSqlQuery partial(m_db);
-        QSqlQuery *q = &m_full;
-        if (rows == m_batchRows) {
-            if (!m_fullPrepared) {
-                m_full = QSqlQuery(m_db);
-                if (!m_full.prepare(sql(rows)))
-                    return failed(m_full);
-                m_fullPrepared = true;
-            }
-        } else {
-            q = &partial;
-            if (!partial.prepare(sql(rows)))
-                return failed(partial);
-        }
-        int pos = 0;
-        if (!m_branch.isEmpty())
-            q->bindValue(pos++, m_branch);
-        for (const QString &k : std::as_const(m_keys))
-            q->bindValue(pos++, k);
-        if (!q->exec())
-            return failed(*q);
-        m_keys.clear();
-        return okStatus();
-    }
-
-    Status failed(const QSqlQuery &q) const
-    {
-        const QString text = q.lastError().text();
-        m_tx.rollback();
-        return Status::fail(QStringLiteral("Falha ao substituir as linhas de %1: %2").arg(m_table, text));
-    }
-
-    QSqlDatabase &m_db;
-    TransactionGuard &m_tx;
-    QString m_table;
-    QString m_branch;
-    int m_batchRows;
-    QStringList m_keys;
-    QSqlQuery m_full;
-    bool m_fullPrepared = false;
-};
+std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def,
+                                      const QList<int> &columns, bool upsert)
+{
+    if (Database::kindOf(db) == DbKind::PostgreSQL)
+        return std::make_unique<PgWriter>(db, tx, def, columns, upsert);
+    return std::make_unique<SqliteWriter>(db, def, columns, upsert);
+}
 
 class Import {
 public:
@@ -288,8 +460,19 @@ private:
     // Columns written for a packet: the catalogue's columns it carries, and CDFILIAL always on a
     // per-branch table.
     QList<int> writtenColumns(const Packet &p, bool perBranch) const;
-    Status rowValues(const Packet &p, int row, const QList<int> &columns, bool perBranch, QVariantList &out) const;
-    bool belongsToWrittenDish(const Packet &p, int row, int auxCol, int pratoCol) const;
+    struct Column {
+        QString name;
+        int src = -1;          // column in the packet
+        FieldKind kind = FieldKind::Text;
+        int width = 0;
+        bool key = false;
+        bool branch = false;   // written as the destination branch
+        bool sameKind = false; // the packet holds it in the catalogue's kind
+    };
+    QList<Column> plan(const Packet &p, const QList<int> &columns, bool perBranch) const;
+    Status rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const;
+    // Removes the recipe rows of every dish written, at the destination branch when `perBranch`.
+    Status deleteRecipes(const QString &table, bool perBranch);
 
     QSqlDatabase &m_db;
     TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
@@ -298,6 +481,7 @@ private:
     QString m_branch;
     QSet<QString> m_written;       // keys of the dishes written
     QList<int> m_dishRows;         // packet rows of the dishes written, in packet order
+    bool m_pgKeysLoaded = false;   // PostgreSQL: the written dishes' keys are in IMP_KEYS
     ImportSummary m_summary;
 };
 
@@ -322,6 +506,9 @@ Status Import::checkArguments(const QCborArray &args)
                                   QStringLiteral("NMSERVICOORIG"), QStringLiteral("NMSERVICODEST")};
     Packet *order[] = {&m_prato, &m_recePadr, &m_receFili, &m_servDestino,
                        &m_receServ, &m_pratPadr, &m_pratFili, &m_servico};
+    // Decoding the packets is a good part of a large import; each goes into its own table, so
+    // they are decoded side by side. The first failure in argument order is the one reported.
+    std::vector<std::future<Status>> loads;
     for (int i = 0; i < 8; ++i) {
         Packet &p = *order[i];
         QStringList allowed;
@@ -329,9 +516,24 @@ Status Import::checkArguments(const QCborArray &args)
             allowed = names(Catalogue::packetFields(*p.def));
         else
             allowed = &p == &m_servDestino ? servDestinoCols : servicoCols;
-        if (Status s = loadPacket(args.at(i), p, allowed); !s)
-            return s;
+        const QCborValue arg = args.at(i);
+        loads.push_back(std::async(std::launch::async, [arg, &p, allowed] {
+            try {
+                return loadPacket(arg, p, allowed);
+            } catch (const std::exception &e) {
+                return Status::fail(QStringLiteral("Importacao: o pacote de %1 é inválido: %2")
+                                        .arg(p.label, QString::fromUtf8(e.what())));
+            }
+        }));
     }
+    Status first = okStatus();
+    for (auto &f : loads) {
+        Status s = f.get();
+        if (first && !s)
+            first = s;
+    }
+    if (!first)
+        return first;
 
     auto f1 = flagArg(args.at(8), "TemRecePadr");
     auto f2 = flagArg(args.at(9), "TemReceFili");
@@ -447,126 +649,244 @@ QList<int> Import::writtenColumns(const Packet &p, bool perBranch) const
     return cols;
 }
 
-Status Import::rowValues(const Packet &p, int row, const QList<int> &columns, bool perBranch,
-                         QVariantList &out) const
+QList<Import::Column> Import::plan(const Packet &p, const QList<int> &columns, bool perBranch) const
 {
-    out.clear();
+    QList<Column> out;
     for (int c : columns) {
         const FieldDef &f = p.def->columns.at(c);
-        if (perBranch && f.name == QLatin1String("CDFILIAL")) {
-            out << m_branch;
-            continue;
-        }
-        const int src = p.source.at(c);
-        bool ok = true;
-        QVariant v = Catalogue::toSql(p.table.valueAt(row, src), f.kind, &ok);
-        if (!ok)
-            return Status::fail(QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
-                                    .arg(f.name, p.label)
-                                    .arg(row + 1));
-        if (f.kind == FieldKind::Text && !v.isNull()) {
-            QString s = v.toString();
-            // Codes are compared trimmed everywhere; keep them so in the database.
-            if (p.def->key.contains(f.name))
-                s = s.trimmed();
-            if (f.width > 0 && s.size() > f.width)
-                return Status::fail(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
-                                                   "(linha %5 do pacote).")
-                                        .arg(s.left(60), f.name, p.label)
-                                        .arg(f.width)
-                                        .arg(row + 1));
-            if (s.isEmpty())
-                v = QVariant(QMetaType::fromType<QString>());
-            else
-                v = s;
-        }
-        out << v;
+        Column col;
+        col.name = f.name;
+        col.src = p.source.at(c);
+        col.kind = f.kind;
+        col.width = f.width;
+        col.key = p.def->key.contains(f.name);
+        col.branch = perBranch && f.name == QLatin1String("CDFILIAL");
+        col.sameKind = col.src >= 0 && p.table.field(col.src).kind == f.kind;
+        out << col;
     }
-    return okStatus();
+    return out;
 }
 
-bool Import::belongsToWrittenDish(const Packet &p, int row, int auxCol, int pratoCol) const
+// "yyyy-MM-dd HH:mm:ss" without going through QDateTime::toString's format parser, which would
+// cost more than the rest of the row together.
+static QString stamp(const QDateTime &d)
 {
-    return m_written.contains(dishKey(p.text(row, auxCol), p.text(row, pratoCol)));
+    const QDate day = d.date();
+    const QTime t = d.time();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", day.year(), day.month(), day.day(), t.hour(),
+                  t.minute(), t.second());
+    return QString::fromLatin1(buf, 19);
+}
+
+Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const
+{
+    out.resize(size_t(plan.size()));
+    for (qsizetype i = 0; i < plan.size(); ++i) {
+        const Column &c = plan.at(i);
+        Cell &cell = out[size_t(i)];
+        cell.kind = Cell::Null;
+        if (c.branch) {
+            cell.kind = Cell::Text;
+            cell.text = m_branch;
+            continue;
+        }
+        if (c.src < 0 || p.table.isNullAt(row, c.src))
+            continue;
+        if (c.sameKind && c.kind == FieldKind::Number) {
+            cell.kind = Cell::Number;
+            cell.number = p.table.numberAt(row, c.src);
+            continue;
+        }
+        if (c.sameKind && c.kind == FieldKind::DateTime) {
+            const QDateTime d = p.table.dateTimeAt(row, c.src);
+            if (d.isValid()) {
+                cell.kind = Cell::Text;
+                cell.text = stamp(d);
+            }
+            continue;
+        }
+        if (c.sameKind && c.kind == FieldKind::Text) {
+            cell.text = p.table.textAt(row, c.src);
+        } else {
+            bool ok = true;
+            const QVariant v = Catalogue::toSql(p.table.valueAt(row, c.src), c.kind, &ok);
+            if (!ok)
+                return Status::fail(QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
+                                        .arg(c.name, p.label)
+                                        .arg(row + 1));
+            if (v.isNull())
+                continue;
+            if (c.kind == FieldKind::Number || c.kind == FieldKind::Integer || c.kind == FieldKind::Boolean) {
+                cell.kind = Cell::Number;
+                cell.number = v.toDouble();
+                continue;
+            }
+            cell.text = v.toString();
+        }
+        // Text. Codes are compared trimmed everywhere; keep them so in the database.
+        if (c.key)
+            cell.text = cell.text.trimmed();
+        if (c.width > 0 && cell.text.size() > c.width)
+            return Status::fail(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
+                                               "(linha %5 do pacote).")
+                                    .arg(cell.text.left(60), c.name, p.label)
+                                    .arg(c.width)
+                                    .arg(row + 1));
+        cell.kind = cell.text.isEmpty() ? Cell::Null : Cell::Text;
+    }
+    return okStatus();
 }
 
 Status Import::writeDishes()
 {
     const QList<int> cols = writtenColumns(m_prato, false);
-    BatchWriter writer(m_db, *m_tx, *m_prato.def, cols, true);
-    QVariantList values;
+    const QList<Column> columns = plan(m_prato, cols, false);
+    auto writer = makeWriter(m_db, *m_tx, *m_prato.def, cols, true);
+    Cells values;
     for (int r : std::as_const(m_dishRows)) {
-        if (Status s = rowValues(m_prato, r, cols, false, values); !s)
+        if (Status s = rowValues(m_prato, r, columns, values); !s)
             return s;
-        if (Status s = writer.add(values); !s)
+        if (Status s = writer->add(values); !s)
             return s;
     }
-    if (Status s = writer.finish(); !s)
+    if (Status s = writer->finish(); !s)
         return s;
-    m_summary.dishesWritten = writer.written();
-    m_summary.rowsPerTable.append({m_prato.label, writer.written()});
+    m_summary.dishesWritten = writer->written();
+    m_summary.rowsPerTable.append({m_prato.label, writer->written()});
     return okStatus();
+}
+
+Status Import::deleteRecipes(const QString &table, bool perBranch)
+{
+    const int dAux = m_prato.col(u"CDFILAUXPRAT");
+    const int dPrato = m_prato.col(u"CDPRATO");
+    const auto failed = [&](const QString &why) {
+        m_tx->rollback();
+        return Status::fail(QStringLiteral("Falha ao substituir as linhas de %1: %2").arg(table, why));
+    };
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
+        SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2CDFILAUXPRAT = ? AND CDPRATO = ?")
+                                      .arg(table, perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString()));
+        if (!del.ok())
+            return failed(del.error());
+        for (int r : std::as_const(m_dishRows)) {
+            const QString aux = m_prato.text(r, dAux);
+            const QString prato = m_prato.text(r, dPrato);
+            int pos = 1;
+            if (perBranch)
+                del.bind(pos++, m_branch);
+            del.bind(pos++, aux);
+            del.bind(pos, prato);
+            if (!del.step())
+                return failed(del.error());
+        }
+        return okStatus();
+    }
+
+    // PostgreSQL: the keys of the dishes written go once into a temporary table, and each recipe
+    // table loses its rows in one statement joined to it.
+    PGconn *conn = pgHandle(m_db);
+    if (!conn)
+        return failed(QStringLiteral("conexão PostgreSQL indisponível"));
+    if (!m_pgKeysLoaded) {
+        if (Status s = pgExec(conn, QStringLiteral("CREATE TEMPORARY TABLE IMP_KEYS (CDFILAUXPRAT VARCHAR(4), "
+                                                   "CDPRATO VARCHAR(10)) ON COMMIT DROP"));
+            !s)
+            return failed(s.error());
+        PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO) FROM STDIN"));
+        if (!copy.begin())
+            return failed(copy.error());
+        Cells key(2);
+        key[0].kind = key[1].kind = Cell::Text;
+        for (int r : std::as_const(m_dishRows)) {
+            key[0].text = m_prato.text(r, dAux);
+            key[1].text = m_prato.text(r, dPrato);
+            if (!copy.add(key))
+                return failed(copy.error());
+        }
+        if (!copy.end())
+            return failed(copy.error());
+        if (Status s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS")); !s)
+            return failed(s.error());
+        m_pgKeysLoaded = true;
+    }
+    const QByteArray sql = QStringLiteral("DELETE FROM %1 USING IMP_KEYS K WHERE %1.CDFILAUXPRAT = K.CDFILAUXPRAT "
+                                          "AND %1.CDPRATO = K.CDPRATO%2")
+                               .arg(table, perBranch ? QStringLiteral(" AND %1.CDFILIAL = $1").arg(table) : QString())
+                               .toUtf8();
+    const QByteArray branch = m_branch.toUtf8();
+    const char *params[1] = {branch.constData()};
+    PGresult *res = PQexecParams(conn, sql.constData(), perBranch ? 1 : 0, nullptr, perBranch ? params : nullptr,
+                                 nullptr, nullptr, 0);
+    const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    PQclear(res);
+    return ok ? okStatus() : failed(error);
 }
 
 Status Import::replaceRecipe(Packet &p, bool perBranch)
 {
     // The dish's recipe at the destination gives way to the file's, even where the file's is empty.
-    BatchDeleter deleter(m_db, *m_tx, p.def->name, perBranch ? m_branch : QString());
-    const int dAux = m_prato.col(u"CDFILAUXPRAT");
-    const int dPrato = m_prato.col(u"CDPRATO");
-    for (int r : std::as_const(m_dishRows)) {
-        if (Status s = deleter.add(m_prato.text(r, dAux), m_prato.text(r, dPrato)); !s)
-            return s;
-    }
-    if (Status s = deleter.finish(); !s)
+    if (Status s = deleteRecipes(p.def->name, perBranch); !s)
         return s;
-
     const QList<int> cols = writtenColumns(p, perBranch);
-    BatchWriter writer(m_db, *m_tx, *p.def, cols, false);
-    const int aux = p.col(u"CDFILAUXPRAT");
-    const int prato = p.col(u"CDPRATO");
-    QVariantList values;
+    const QList<Column> columns = plan(p, cols, perBranch);
+    const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
+    const int pratoAt = int(cols.indexOf(p.def->indexOf(u"CDPRATO")));
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
+    Cells values;
+    QString key;
     for (int r = 0; r < p.rows(); ++r) {
-        if (!belongsToWrittenDish(p, r, aux, prato))
-            continue;
-        if (Status s = rowValues(p, r, cols, perBranch, values); !s)
+        if (Status s = rowValues(p, r, columns, values); !s) {
+            // A row of a dish that is not written is not looked at any further.
+            const QString aux = p.text(r, p.col(u"CDFILAUXPRAT"));
+            if (!m_written.contains(dishKey(aux, p.text(r, p.col(u"CDPRATO")))))
+                continue;
             return s;
-        if (Status s = writer.add(values); !s)
+        }
+        key = values[size_t(auxAt)].text;
+        key += QChar(0x1F);
+        key += values[size_t(pratoAt)].text;
+        if (!m_written.contains(key))
+            continue;
+        if (Status s = writer->add(values); !s)
             return s;
     }
-    if (Status s = writer.finish(); !s)
+    if (Status s = writer->finish(); !s)
         return s;
-    m_summary.rowsPerTable.append({p.label, writer.written()});
+    m_summary.rowsPerTable.append({p.label, writer->written()});
     return okStatus();
 }
 
 Status Import::upsertPerDish(Packet &p, bool perBranch)
 {
-    // One statement may not touch a key twice on PostgreSQL; a repeated row counts as its last.
+    // A key may be written once per statement; a repeated row counts as its last.
     const int aux = p.col(u"CDFILAUXPRAT");
     const int prato = p.col(u"CDPRATO");
     QHash<QString, int> last;
     QList<QString> order;
     for (int r = 0; r < p.rows(); ++r) {
-        if (!belongsToWrittenDish(p, r, aux, prato))
-            continue;
         const QString key = dishKey(p.text(r, aux), p.text(r, prato));
+        if (!m_written.contains(key))
+            continue;
         if (!last.contains(key))
             order << key;
         last.insert(key, r);
     }
     const QList<int> cols = writtenColumns(p, perBranch);
-    BatchWriter writer(m_db, *m_tx, *p.def, cols, true);
-    QVariantList values;
+    const QList<Column> columns = plan(p, cols, perBranch);
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true);
+    Cells values;
     for (const QString &key : std::as_const(order)) {
-        if (Status s = rowValues(p, last.value(key), cols, perBranch, values); !s)
+        if (Status s = rowValues(p, last.value(key), columns, values); !s)
             return s;
-        if (Status s = writer.add(values); !s)
+        if (Status s = writer->add(values); !s)
             return s;
     }
-    if (Status s = writer.finish(); !s)
+    if (Status s = writer->finish(); !s)
         return s;
-    m_summary.rowsPerTable.append({p.label, writer.written()});
+    m_summary.rowsPerTable.append({p.label, writer->written()});
     return okStatus();
 }
 

@@ -1,0 +1,300 @@
+// bench_importacao [DISHES [RUNS]]: Importacao of DISHES dishes (default 100,000) with eight recipe
+// rows each, into SQLite and PostgreSQL, beside the bulk loaders of the same rows: sqlite3's .import
+// of CSV files into a fresh database and psql's \copy into a fresh PostgreSQL database. Each is
+// run RUNS times (default 3) on a fresh database and the best time kept, as the machine is shared.
+// PostgreSQL is measured when IMP_TEST_PG_URL (or IMP_BENCH_PG_URL) names a server.
+#include "appserver.h"
+#include "database.h"
+#include "datapacket.h"
+#include "memtable.h"
+#include "rdmimpoprato.h"
+#include "schema.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+struct Table {
+    const char *name;
+    QList<QVariantList> rows;
+};
+
+// The rows of the import: per dish 3 RECEPADR, 2 RECEFILI, 1 RECESERV, 1 PRATPADR, 1 PRATFILI.
+QList<Table> makeRows(int dishes)
+{
+    QList<Table> t{{"PRATO", {}}, {"RECEPADR", {}}, {"RECEFILI", {}}, {"RECESERV", {}}, {"PRATPADR", {}}, {"PRATFILI", {}}};
+    const QString P = QStringLiteral("P"), B = QStringLiteral("0001"), KG = QStringLiteral("KG");
+    const QDateTime when(QDate(2024, 3, 1), QTime(12, 30), Qt::UTC);
+    for (auto &x : t)
+        x.rows.reserve(dishes * (QByteArray(x.name) == "RECEPADR" ? 3 : 2));
+    for (int i = 0; i < dishes; ++i) {
+        const QString code = QString::number(1000000 + i);
+        t[0].rows << QVariantList{P, code, B, QStringLiteral("PRATO DE TESTE %1").arg(i), QStringLiteral("1"), KG, 0.05,
+                                  when, QStringLiteral("01"), QStringLiteral("EXP") + code, when};
+        for (int k = 1; k <= 3; ++k)
+            t[1].rows << QVariantList{P, code, QStringLiteral("00010%1").arg(k), KG, 0.1 * k};
+        for (int k = 4; k <= 5; ++k)
+            t[2].rows << QVariantList{B, P, code, QStringLiteral("00010%1").arg(k), KG, 0.1 * k};
+        t[3].rows << QVariantList{B, QStringLiteral("001"), P, code, QStringLiteral("000106"), KG, 0.25};
+        t[4].rows << QVariantList{P, code, KG, 1.0};
+        t[5].rows << QVariantList{B, P, code, 12.5, when};
+    }
+    return t;
+}
+
+QByteArray packetOf(const Table &t, bool withFlags)
+{
+    const Catalogue::TableDef *def = Catalogue::table(QString::fromLatin1(t.name));
+    const QList<FieldDef> fields = withFlags ? Catalogue::packetFields(*def) : def->columns;
+    MemTable m(def->name);
+    m.setFields(fields);
+    m.createDataSet();
+    m.beginBulkLoad(int(t.rows.size()));
+    for (QVariantList row : t.rows) {
+        while (row.size() < fields.size())
+            row << (row.size() == def->columns.size() ? QVariant(QStringLiteral("0000000000")) : QVariant());
+        m.bulkAppendRow(row);
+    }
+    m.endBulkLoad();
+    return DataPacket::save(m);
+}
+
+QString csvCell(const QVariant &v)
+{
+    if (!v.isValid() || v.isNull())
+        return {};
+    if (v.metaType().id() == QMetaType::QDateTime)
+        return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (v.metaType().id() == QMetaType::Double)
+        return QString::number(v.toDouble(), 'g', 15);
+    return v.toString();
+}
+
+bool writeCsv(const Table &t, const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray out;
+    out.reserve(1 << 20);
+    for (const QVariantList &row : t.rows) {
+        for (int i = 0; i < row.size(); ++i) {
+            if (i)
+                out += ',';
+            out += csvCell(row.at(i)).toUtf8();
+        }
+        out += '\n';
+        if (out.size() > (1 << 20)) {
+            f.write(out);
+            out.clear();
+        }
+    }
+    f.write(out);
+    return true;
+}
+
+bool prepare(const QString &url, bool demo)
+{
+    const QString name = QStringLiteral("bench_prepare");
+    bool ok = false;
+    {
+        auto db = Database::open(url, name);
+        if (db) {
+            ok = bool(Schema::create(db.value())) && (!demo || bool(Schema::seedDemo(db.value())));
+            db.value().close();
+        } else {
+            std::fprintf(stderr, "%s\n", qPrintable(db.error()));
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+bool adminExec(const QString &url, const QString &sql)
+{
+    const QString name = QStringLiteral("bench_admin");
+    bool ok = false;
+    {
+        auto db = Database::open(url, name);
+        if (db) {
+            QSqlQuery q(db.value());
+            ok = q.exec(sql);
+            db.value().close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+// Importacao in process, timed from the call to the reply. Returns seconds, or -1.
+double timeImport(const QString &url, const QCborArray &args, bool show)
+{
+    QString error;
+    auto module = RdmImpoPrato::open(url, &error);
+    if (!module) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return -1;
+    }
+    NetConnection net;
+    net.setTransport(std::make_unique<InProcessTransport>(module));
+    QElapsedTimer clock;
+    clock.start();
+    auto r = net.call(QStringLiteral("Importacao"), args);
+    const double s = clock.nsecsElapsed() / 1e9;
+    if (!r) {
+        std::fprintf(stderr, "Importacao: %s\n", qPrintable(r.error()));
+        return -1;
+    }
+    auto summary = ImportSummary::decode(r.value());
+    if (show)
+        std::printf("  %s\n", qPrintable(summary->toText().replace(QLatin1Char('\n'), QStringLiteral("\n  "))));
+    return s;
+}
+
+double timeProcess(const QString &program, const QStringList &args, const QByteArray &input)
+{
+    QProcess p;
+    QElapsedTimer clock;
+    clock.start();
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return -1;
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    const double s = clock.nsecsElapsed() / 1e9;
+    const QByteArray err = p.readAllStandardError();
+    if (p.exitCode() != 0 || !err.trimmed().isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(program), err.constData());
+        if (p.exitCode() != 0)
+            return -1;
+    }
+    return s;
+}
+
+void report(const char *what, double import, double bulk)
+{
+    std::printf("%-10s Importacao %7.2f s   bulk loader %7.2f s   ratio %.2f (best of each)\n", what, import, bulk,
+                bulk > 0 ? import / bulk : 0.0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int dishes = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
+    const int runs = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
+    if (dishes <= 0 || runs <= 0) {
+        std::fprintf(stderr, "uso: bench_importacao [PRATOS [VEZES]]\n");
+        return 2;
+    }
+    QTemporaryDir dir;
+    const QList<Table> tables = makeRows(dishes);
+    qint64 recipeRows = 0;
+    for (const Table &t : tables)
+        recipeRows += QByteArray(t.name) == "PRATO" ? 0 : t.rows.size();
+    std::printf("%d dishes, %lld recipe rows\n", dishes, recipeRows);
+
+    QElapsedTimer clock;
+    clock.start();
+    QMap<QByteArray, QByteArray> packets;
+    for (const Table &t : tables)
+        packets.insert(t.name, packetOf(t, QByteArray(t.name) == "PRATO"));
+    const QCborArray args{packets["PRATO"], packets["RECEPADR"], packets["RECEFILI"], QByteArray(), packets["RECESERV"],
+                          packets["PRATPADR"], packets["PRATFILI"], QByteArray(), qint64(-1), qint64(-1), qint64(-1),
+                          QStringLiteral("0001")};
+    qint64 bytes = 0;
+    for (const QByteArray &p : packets)
+        bytes += p.size();
+    std::printf("packets built in %.2f s (%.1f MB, not counted)\n", clock.nsecsElapsed() / 1e9, bytes / 1e6);
+
+    // CSV files of the same rows for the bulk loaders.
+    for (const Table &t : tables) {
+        if (!writeCsv(t, dir.filePath(QString::fromLatin1(t.name) + QStringLiteral(".csv")))) {
+            std::fprintf(stderr, "cannot write CSV\n");
+            return 1;
+        }
+    }
+
+    const auto best = [](double a, double b) { return a < 0 ? b : (b < 0 ? a : qMin(a, b)); };
+    bool failed = false;
+
+    // SQLite: each run on fresh files.
+    {
+        double imp = -1, bulk = -1;
+        for (int run = 0; run < runs && !failed; ++run) {
+            const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("import%1.db").arg(run));
+            const QString bulkDb = dir.filePath(QStringLiteral("bulk%1.db").arg(run));
+            if (!prepare(url, true) || !prepare(QStringLiteral("sqlite:") + bulkDb, false))
+                return 1;
+            const double i = timeImport(url, args, run == 0);
+            QByteArray script = ".mode csv\n";
+            for (const Table &t : tables)
+                script += QStringLiteral(".import %1 %2\n")
+                              .arg(dir.filePath(QString::fromLatin1(t.name) + QStringLiteral(".csv")), QString::fromLatin1(t.name))
+                              .toUtf8();
+            const double b = timeProcess(QStringLiteral("sqlite3"), {bulkDb}, script);
+            failed = i < 0 || b < 0;
+            imp = best(imp, i);
+            bulk = best(bulk, b);
+            QFile::remove(url.mid(7));
+            QFile::remove(bulkDb);
+        }
+        if (!failed)
+            report("SQLite", imp, bulk);
+    }
+
+    // PostgreSQL: each run on fresh databases.
+    QString base = qEnvironmentVariable("IMP_BENCH_PG_URL");
+    if (base.isEmpty())
+        base = qEnvironmentVariable("IMP_TEST_PG_URL");
+    if (base.isEmpty()) {
+        std::printf("PostgreSQL: skipped (set IMP_TEST_PG_URL)\n");
+        return failed ? 1 : 0;
+    }
+    double imp = -1, bulk = -1;
+    for (int run = 0; run < runs && !failed; ++run) {
+        const QString importDb = QStringLiteral("bench_imp_%1").arg(QCoreApplication::applicationPid());
+        const QString copyDb = QStringLiteral("bench_copy_%1").arg(QCoreApplication::applicationPid());
+        QUrl importUrl(base), copyUrl(base);
+        importUrl.setPath(QLatin1Char('/') + importDb);
+        copyUrl.setPath(QLatin1Char('/') + copyDb);
+        if (!adminExec(base, QStringLiteral("CREATE DATABASE ") + importDb)
+            || !adminExec(base, QStringLiteral("CREATE DATABASE ") + copyDb)) {
+            std::fprintf(stderr, "cannot create the benchmark databases\n");
+            return 1;
+        }
+        if (prepare(importUrl.toString(), true) && prepare(copyUrl.toString(), false)) {
+            const double i = timeImport(importUrl.toString(), args, run == 0);
+            QByteArray script;
+            for (const Table &t : tables)
+                script += QStringLiteral("\\copy %1 FROM '%2' WITH (FORMAT csv)\n")
+                              .arg(QString::fromLatin1(t.name), dir.filePath(QString::fromLatin1(t.name) + QStringLiteral(".csv")))
+                              .toUtf8();
+            const double b = timeProcess(QStringLiteral("psql"),
+                                         {QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                                          QStringLiteral("-1"), copyUrl.toString()},
+                                         script);
+            failed = i < 0 || b < 0;
+            imp = best(imp, i);
+            bulk = best(bulk, b);
+        } else {
+            failed = true;
+        }
+        adminExec(base, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(importDb));
+        adminExec(base, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(copyDb));
+    }
+    if (!failed)
+        report("PostgreSQL", imp, bulk);
+    return failed ? 1 : 0;
+}

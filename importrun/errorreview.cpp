@@ -1,0 +1,153 @@
+#include "errorreview.h"
+
+#include "dishtable.h"
+#include "handlerboundary.h"
+#include "importsession.h"
+#include "memtable.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QListWidget>
+
+using ImportRunInternal::handlerBoundary;
+
+ErrorReview::ErrorReview(MemTable &cdsPrato, const Widgets &widgets, QObject *parent)
+    : QObject(parent),
+      m_cdsPrato(cdsPrato),
+      m_panErro(widgets.panErro),
+      m_lsbErro(widgets.lsbErro),
+      m_sbtErros(widgets.sbtErros),
+      m_buttonFlat1(widgets.ButtonFlat1),
+      m_dbgPrato(widgets.dbgPrato)
+{
+    if (m_sbtErros)
+        connect(m_sbtErros, &QAbstractButton::clicked, this, &ErrorReview::sbtErrosClick);
+    if (m_buttonFlat1)
+        connect(m_buttonFlat1, &QAbstractButton::clicked, this, &ErrorReview::ButtonFlat1Click);
+    if (m_dbgPrato)
+        connect(m_dbgPrato, &QAbstractItemView::doubleClicked, this, &ErrorReview::dbgPratoDblClick);
+    if (m_lsbErro)
+        m_lsbErro->installEventFilter(this);
+}
+
+ErrorReview::~ErrorReview()
+{
+    if (m_lsbErro)
+        m_lsbErro->removeEventFilter(this);
+}
+
+void ErrorReview::setFallbackFocus(std::function<QWidget *()> fallback)
+{
+    m_fallback = std::move(fallback);
+}
+
+bool ErrorReview::panelShowing() const
+{
+    return m_panErro && !m_panErro->isHidden();
+}
+
+bool ErrorReview::canFocus(const QWidget *w) const
+{
+    return w && w->isVisible() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus;
+}
+
+void ErrorReview::sbtErrosClick()
+{
+    handlerBoundary([this] {
+        if (!m_panErro || !m_lsbErro)
+            return;
+        m_lsbErro->clear();
+        // Only a dish at rest is read: in the middle of an edit or an insert the row is not yet
+        // what the checks flagged, and the panel opens empty.
+        if (m_cdsPrato.isActive() && m_cdsPrato.state() == TableState::Browse && m_cdsPrato.currentRow() >= 0) {
+            const int flagsCol = m_cdsPrato.fieldIndex(u"IDERRO");
+            const QString flags = flagsCol >= 0 ? m_cdsPrato.text(flagsCol) : QString();
+            if (DishTable::hasErrors(flags)) {
+                const int nameCol = m_cdsPrato.fieldIndex(u"MNPRATOLOCAL");
+                const QString localName = nameCol >= 0 ? m_cdsPrato.text(nameCol) : QString();
+                m_lsbErro->addItems(errorTexts(flags, localName));
+            }
+        }
+        m_panErro->show();
+        m_panErro->raise();
+        m_lsbErro->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void ErrorReview::dbgPratoDblClick()
+{
+    if (m_sbtErros && m_sbtErros->isEnabled())
+        sbtErrosClick();
+}
+
+void ErrorReview::ButtonFlat1Click()
+{
+    handlerBoundary([this] { closePanel(); });
+}
+
+void ErrorReview::lsbErroExit()
+{
+    handlerBoundary([this] {
+        if (panelShowing())
+            closePanel();
+    });
+}
+
+void ErrorReview::closePanel()
+{
+    if (m_closing || !m_panErro)
+        return;
+    m_closing = true;
+    // The focus moves before the panel hides: hiding the panel with the focus inside would pass
+    // the focus to the next control in the chain, which may be the parameter panel, whose entry
+    // discards the loaded tables.
+    QWidget *target = canFocus(m_dbgPrato) ? static_cast<QWidget *>(m_dbgPrato.data()) : nullptr;
+    if (!target && m_fallback) {
+        QWidget *fallback = m_fallback();
+        if (canFocus(fallback))
+            target = fallback;
+    }
+    if (target) {
+        target->setFocus(Qt::OtherFocusReason);
+    } else if (QWidget *focused = QApplication::focusWidget(); focused && m_panErro->isAncestorOf(focused)) {
+        focused->clearFocus();
+    }
+    m_panErro->hide();
+    m_closing = false;
+}
+
+bool ErrorReview::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_lsbErro)
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        // Tab out of the list closes the panel and lands on the dish grid. The key is swallowed:
+        // left to Qt it would first give the focus to the next control in the chain, which would
+        // run that control's enter handling before the grid took the focus back.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (tab && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && panelShowing()) {
+            lsbErroExit();
+            return true;
+        }
+        break;
+    }
+    case QEvent::FocusOut: {
+        // The focus leaving the list for another control (a click, a shortcut) closes the panel
+        // at once, while the focus change is under way, so the grid ends up with the focus. The
+        // window losing the activation, or a popup opening over it, is no exit.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
+            && reason != Qt::MenuBarFocusReason)
+            lsbErroExit();
+        break;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}

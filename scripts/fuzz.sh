@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the export-file fuzz target with clang in its own build directory and runs it for the
+# given number of seconds (default 60) from a small seed corpus.
+#   scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECS="${1:-60}"
+BUILD=build-fuzz
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_CXX_FLAGS="-fsanitize=address,fuzzer-no-link -fno-omit-frame-pointer" \
+  -DIMP_BUILD_FUZZ=ON -DIMP_BUILD_TESTS=OFF -DIMP_BUILD_BENCH=OFF -DIMP_BUILD_GUI=OFF >/dev/null
+cmake --build "$BUILD" -j2 --target fuzz_exportfile
+
+SEEDS="$BUILD/fuzz-seeds"
+CORPUS="$BUILD/fuzz-corpus"
+mkdir -p "$SEEDS" "$CORPUS"
+# Seeds: the sample file, a minimal well-formed file, bare line feeds, values of every kind.
+{ printf '\x40'; cat samples/pratos-exemplo.txt; } > "$SEEDS/sample"
+printf '\x03PRATO\xf8\r\nMASCARA\xf8999.999\xf8\r\nBASE DE DADOS\xf8\r\nPRATO\xf8P\xf81\xf8\r\n' > "$SEEDS/small"
+printf '\x01  PRATO\xf8\n\n\tRECEPADR\xf8P\xf81\xf8000101\xf8KG\xf80,5\xf8\n' > "$SEEDS/lf"
+printf '\x05X\xf81,5\xf8-2,25E3\xf85/3/2024 14:30:15\xf829/2/2023\xf8\x80\x81\x9f\xff\xf8\r' > "$SEEDS/values"
+
+ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
+  "$BUILD/bin/fuzz_exportfile" -max_total_time="$SECS" -max_len=65536 -rss_limit_mb=2048 \
+  -timeout=10 -print_final_stats=1 "$CORPUS" "$SEEDS"

@@ -1,0 +1,200 @@
+// `imp40500 check` and `imp40500 import` end to end, as other tools run them: the exit codes, the
+// JSON shape they rely on, the report, and what the import writes.
+#include "exportwriter.h"
+#include "seeddb.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+QByteArray dish(const QString &tree, const QString &code, const QString &name, const QString &unit)
+{
+    return ExportWriter::fields({"PRATO", tree, code, "0009", name, "1", unit, "1,25", "10/1/2024", "01", "EXP", "12/3/2024 08:15:30"});
+}
+
+} // namespace
+
+class TstCli : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase_data();
+    void init();
+    void cleanup();
+    void sampleFile();
+    void everyFlag();
+    void refusals_data();
+    void refusals();
+
+private:
+    Run run(const QStringList &args);
+    std::unique_ptr<SeededDb> m_db;
+    QTemporaryDir m_dir;
+};
+
+void TstCli::initTestCase_data()
+{
+    QTest::addColumn<QString>("db");
+    QTest::newRow("sqlite") << "sqlite";
+    QTest::newRow("postgresql") << "postgresql";
+}
+
+void TstCli::init()
+{
+    QFETCH_GLOBAL(QString, db);
+    QString why;
+    m_db = SeededDb::create(db, true, &why);
+    if (!m_db && why.contains(QLatin1String("IMP_TEST_PG_URL")))
+        QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
+    QVERIFY2(m_db, qPrintable(why));
+}
+
+void TstCli::cleanup()
+{
+    m_db.reset();
+}
+
+Run TstCli::run(const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(QStringLiteral(IMP40500_BIN), args + QStringList{"--db", m_db->url(), "--locale", "pt_BR"});
+    Run r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+void TstCli::sampleFile()
+{
+    const QString sample = QStringLiteral(IMP_SAMPLE_FILE);
+    const Run c = run({"check", sample, "--branch", "1", "--json"});
+    QCOMPARE(c.exitCode, 0);
+    const QJsonObject j = c.json();
+    QCOMPARE(j.keys(), (QStringList{"flags", "servdestino", "servico", "tables"}));
+    QCOMPARE(j["flags"].toObject().keys(), (QStringList{"TemReceFili", "TemRecePadr", "TemReceServ"}));
+    QVERIFY(j["flags"].toObject()["TemRecePadr"].isBool());
+    const QJsonObject tables = j["tables"].toObject();
+    QCOMPARE(tables.keys(), (QStringList{"PRATFILI", "PRATO", "PRATPADR", "PRATSERV", "RECEFILI", "RECEPADR", "RECESERV"}));
+    // ... and in the order other tools read them.
+    qsizetype at = 0;
+    for (const char *t : {"PRATO", "RECEPADR", "PRATPADR", "RECEFILI", "PRATFILI", "RECESERV", "PRATSERV"}) {
+        const qsizetype next = c.out.indexOf(QByteArray("\"") + t + "\": [", at);
+        QVERIFY2(next > at, t);
+        at = next;
+    }
+    const QJsonArray pratos = tables["PRATO"].toArray();
+    QVERIFY(!pratos.isEmpty());
+    const QJsonObject first = pratos.first().toObject();
+    QCOMPARE(first.keys().size(), 13); // eleven columns of the file, IDERRO and MNPRATOLOCAL
+    QVERIFY(first["IDERRO"].isString());
+    QVERIFY(first.contains("MNPRATOLOCAL"));
+    QVERIFY(first["VRARREDTRANS"].isDouble() || first["VRARREDTRANS"].isNull());
+    QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$").match(first["DTULTATUPRAT"].toString()).hasMatch());
+    for (const QJsonValue &s : j["servico"].toArray())
+        QCOMPARE(s.toObject().keys(), (QStringList{"CDSERVFILIDEST", "CDSERVFILIORIG", "NMSERVICODEST", "NMSERVICOORIG"}));
+    // The file's code page 1252 comes out as Unicode.
+    QVERIFY(c.out.contains("FEIJ\xC3\x83O"));
+
+    const Run text = run({"check", sample, "--branch", "0001"});
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY(text.out.contains("100.001")); // the dish code through the destination's mask
+    QVERIFY(text.out.contains("Unidade de medida n\xC3\xA3o existe no destino."));
+
+    const int before = m_db->count("PRATO");
+    const Run imp = run({"import", sample, "--branch", "1"});
+    QCOMPARE(imp.exitCode, 0);
+    QVERIFY(imp.out.contains("Pratos gravados:"));
+    QVERIFY(m_db->count("PRATO") > before);
+}
+
+void TstCli::everyFlag()
+{
+    ExportWriter w;
+    w.service("10", "Almoco").service("30", "Sem destino");
+    // Local dishes whose codes the destination holds under another name, with a unit, a product and
+    // a service the destination lacks; then one clean dish.
+    w.lines << dish("0009", "000900", "OUTRO NOME", "XX")
+            << ExportWriter::fields({"RECEPADR", "0009", "000900", "999999", "KG", "1"})
+            << ExportWriter::fields({"RECESERV", "0009", "30", "0009", "000900", "000101", "KG", "1"})
+            << dish("0009", "000901", "OUTRA MOUSSE", "YY")
+            << ExportWriter::fields({"RECEFILI", "0009", "0009", "000901", "888888", "KG", "1"})
+            << ExportWriter::fields({"PRATSERV", "0009", "30", "0009", "000901", "2"})
+            << dish("P", "555555", "PRATO LIMPO", "KG")
+            << ExportWriter::fields({"RECEPADR", "P", "555555", "000101", "KG", "0,5"});
+    const QString path = m_dir.filePath("flags.txt");
+    QVERIFY(w.write(path));
+
+    const Run c = run({"check", path, "--branch", "0001", "--json"});
+    QCOMPARE(c.exitCode, 0);
+    const QJsonArray pratos = c.json()["tables"].toObject()["PRATO"].toArray();
+    QCOMPARE(pratos.size(), 3);
+    QCOMPARE(pratos[0]["IDERRO"].toString(), QStringLiteral("1111000000"));
+    QCOMPARE(pratos[0]["MNPRATOLOCAL"].toString(), QStringLiteral("PUDIM DE LEITE CONDENSADO"));
+    QCOMPARE(pratos[1]["IDERRO"].toString(), QStringLiteral("1111000000"));
+    QCOMPARE(pratos[2]["IDERRO"].toString(), QStringLiteral("0000000000"));
+    QCOMPARE(pratos[0]["CDFILAUXPRAT"].toString(), QStringLiteral("0001"));
+
+    // The server refuses the flagged dishes and writes the clean one.
+    const Run imp = run({"import", path, "--branch", "0001"});
+    QCOMPARE(imp.exitCode, 0);
+    QVERIFY(imp.out.contains("Pratos gravados: 1."));
+    QCOMPARE(m_db->count("PRATO", "CDPRATO = '555555'"), 1);
+    QCOMPARE(m_db->count("PRATO", "NMPRATO = 'OUTRO NOME'"), 0);
+}
+
+void TstCli::refusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("file");   // written as x.txt when not empty
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("key");
+    const QByteArray good = ExportWriter().bytes();
+    QTest::newRow("branch unknown") << QStringList{"check", "x.txt", "--branch", "77", "--json"} << good << 2 << "Filial_N_Cad";
+    QTest::newRow("branch rescinded") << QStringList{"import", "x.txt", "--branch", "3", "--json"} << good << 2 << "Filial_Resc";
+    QTest::newRow("file missing") << QStringList{"check", "y.txt", "--branch", "1", "--json"} << good << 2 << "Arquivo_N_Exist";
+    QTest::newRow("not an export file") << QStringList{"check", "x.txt", "--branch", "1", "--json"}
+                                        << QByteArray("hello\r\n") << 2 << "Arquivo_Invalido";
+    QTest::newRow("binary garbage") << QStringList{"check", "x.txt", "--branch", "1", "--json"}
+                                    << QByteArray("\0\xff\xf8\r\n\x01", 6) << 2 << "Arquivo_Invalido";
+    QTest::newRow("no branch") << QStringList{"check", "x.txt"} << good << 1 << "";
+    QTest::newRow("server unreachable") << QStringList{"check", "x.txt", "--branch", "1", "--server", "127.0.0.1:1", "--json"}
+                                        << good << 1 << "";
+}
+
+void TstCli::refusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, file);
+    QFETCH(int, exitCode);
+    QFETCH(QString, key);
+    QFile f(m_dir.filePath("x.txt"));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(file);
+    f.close();
+    const Run r = run(args);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY(!r.err.isEmpty()); // the message on stderr
+    if (!key.isEmpty()) {
+        const QJsonObject e = r.json()["error"].toObject();
+        QCOMPARE(e.keys(), (QStringList{"key", "text"}));
+        QCOMPARE(e["key"].toString(), key);
+        QVERIFY(r.err.contains(e["text"].toString().toUtf8()));
+    }
+}
+
+QTEST_GUILESS_MAIN(TstCli)
+#include "tst_cli.moc"

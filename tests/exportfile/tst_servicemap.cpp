@@ -1,0 +1,236 @@
+// The service map: its build and automatic pairing, its row events and the validation of a typed
+// destination, against the SERVICO rows of a destination branch.
+#include "loadfixture.h"
+#include "servicemap.h"
+
+using Pairs = QList<QPair<QString, QString>>; // code, name
+Q_DECLARE_METATYPE(Pairs)
+
+class TstServiceMap : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase_data();
+    void init();
+    void cleanup();
+    void build_data();
+    void build();
+    void edit_data();
+    void edit();
+    void rowEvents();
+    void pesqServico();
+
+private:
+    // Destination services of branch 0007, the map built from `origins` (in file order).
+    void setUp(const Pairs &destinations, const Pairs &origins);
+    QStringList rows() const;       // "orig|dest|nmdest" in map order
+    QStringList destinos() const;   // codes of cdsServDestino in table order
+
+    std::unique_ptr<LoadFixture> m_f;
+    std::unique_ptr<ServiceMap> m_map;
+    bool m_loading = false;
+    int m_focus = 0;
+};
+
+void TstServiceMap::initTestCase_data()
+{
+    QTest::addColumn<QString>("db");
+    QTest::newRow("sqlite") << "sqlite";
+    QTest::newRow("postgresql") << "postgresql";
+}
+
+void TstServiceMap::init()
+{
+    QFETCH_GLOBAL(QString, db);
+    QString why;
+    m_f = LoadFixture::make(db, &why);
+    if (!m_f && why.contains(QLatin1String("IMP_TEST_PG_URL")))
+        QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
+    QVERIFY2(m_f, qPrintable(why));
+    m_map = std::make_unique<ServiceMap>();
+    m_map->CdFilialDestino = [] { return QStringLiteral("0007"); };
+    m_map->setLoadingFlag(&m_loading);
+    m_map->focusDestino = [this] { ++m_focus; };
+    m_focus = 0;
+}
+
+void TstServiceMap::cleanup()
+{
+    m_map.reset();
+    m_f.reset();
+}
+
+void TstServiceMap::setUp(const Pairs &destinations, const Pairs &origins)
+{
+    for (const auto &[code, name] : destinations)
+        QVERIFY(m_f->exec(QStringLiteral("INSERT INTO SERVICO (CDFILIAL, CDSERVFILI, NMSERVICO) VALUES ('0007', '%1', '%2')")
+                              .arg(code, name)));
+    QStringList lines{QString::fromLatin1(ExportWriter::fields(ExportWriter::structure("SERVICO")))};
+    for (const auto &[code, name] : origins)
+        lines << QStringLiteral("SERVICO\u00F8%1\u00F8%2\u00F8").arg(code, name);
+    m_loading = true;
+    m_map->prepareDestinationServices();
+    m_map->build(lines);
+    m_loading = false;
+}
+
+QStringList TstServiceMap::rows() const
+{
+    QStringList out;
+    const MemTable &t = m_map->cdsServico;
+    for (int r = 0; t.isActive() && r < t.rowCount(); ++r)
+        out << t.textAt(r, 0) + u'|' + t.textAt(r, 1) + u'|' + t.textAt(r, 3);
+    return out;
+}
+
+QStringList TstServiceMap::destinos() const
+{
+    QStringList out;
+    const MemTable &t = m_map->cdsServDestino;
+    for (int r = 0; t.isActive() && r < t.rowCount(); ++r)
+        out << t.textAt(r, 0);
+    return out;
+}
+
+void TstServiceMap::build_data()
+{
+    QTest::addColumn<Pairs>("destinations");
+    QTest::addColumn<Pairs>("origins");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("inUse");
+
+    const Pairs dest{{"00001", "ALMOCO"}, {"00002", "JANTAR"}};
+    QTest::newRow("only the structure line") << dest << Pairs{} << QStringList{} << QStringList{};
+    QTest::newRow("listed in reverse file order")
+        << dest << Pairs{{"A", "x"}, {"B", "y"}, {"C", "z"}} << QStringList{"C||", "B||", "A||"} << QStringList{};
+    QTest::newRow("ascii upper-casing pairs")
+        << dest << Pairs{{"10", "almoco"}} << QStringList{"10|00001|ALMOCO"} << QStringList{"00001"};
+    QTest::newRow("accented letters are not upper-cased")
+        << Pairs{{"00005", "ALMOÇO"}} << Pairs{{"10", "Almoço"}} << QStringList{"10||"} << QStringList{};
+    QTest::newRow("the highest code among equal names wins")
+        << Pairs{{"00003", "JANTAR"}, {"00007", "Jantar"}} << Pairs{{"20", "jantar"}}
+        << QStringList{"20|00007|Jantar"} << QStringList{"00007"};
+    QTest::newRow("codes take no part in the pairing")
+        << Pairs{{"00003", "CEIA"}, {"00009", "JANTAR"}} << Pairs{{"00003", "JANTAR"}}
+        << QStringList{"00003|00009|JANTAR"} << QStringList{"00009"};
+    QTest::newRow("two origins on one destination")
+        << dest << Pairs{{"10", "Almoco"}, {"11", "ALMOCO"}} << QStringList{"11|00001|ALMOCO", "10|00001|ALMOCO"}
+        << QStringList{"00001", "00001"};
+}
+
+void TstServiceMap::build()
+{
+    QFETCH(Pairs, destinations);
+    QFETCH(Pairs, origins);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, inUse);
+    setUp(destinations, origins);
+    QCOMPARE(rows(), expected);
+    QCOMPARE(destinos(), inUse);
+    QCOMPARE(m_map->cdsServico.isActive(), !origins.isEmpty());
+}
+
+void TstServiceMap::edit_data()
+{
+    QTest::addColumn<int>("row");             // in map order: 0 lanche (unpaired), 1 jantar, 2 almoco
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("key");         // empty: accepted
+    QTest::addColumn<QString>("stored");      // the row's CDSERVFILIDEST|NMSERVICODEST afterwards
+    QTest::addColumn<QStringList>("inUse");
+
+    QTest::newRow("retyping its own code") << 2 << "00001" << "" << "00001|ALMOCO" << QStringList{"00002", "00001"};
+    QTest::newRow("adjusted before the checks") << 2 << " 1" << "" << "00001|ALMOCO" << QStringList{"00002", "00001"};
+    QTest::newRow("another row's code") << 2 << "2" << "Serv_Ja_Cad" << "00002|ALMOCO" << QStringList{"00002"};
+    QTest::newRow("not at the destination") << 0 << "00099" << "Serv_Dest_Cad" << "00099|" << QStringList{"00002", "00001"};
+    QTest::newRow("a free code") << 0 << "4" << "" << "00004|CEIA" << QStringList{"00002", "00001", "00004"};
+    QTest::newRow("cleared: no check, old name kept") << 1 << "" << "" << "|JANTAR" << QStringList{"00001"};
+}
+
+void TstServiceMap::edit()
+{
+    QFETCH(int, row);
+    QFETCH(QString, typed);
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(QStringList, inUse);
+    QuietSink sink;
+    setUp({{"00001", "ALMOCO"}, {"00002", "JANTAR"}, {"00004", "CEIA"}},
+          {{"10", "almoco"}, {"20", "jantar"}, {"30", "lanche"}});
+    MemTable &t = m_map->cdsServico;
+    t.moveTo(row);
+    t.edit();
+    t.setText(ServiceMap::ColDest, typed);
+    QString got;
+    try {
+        t.post();
+    } catch (const AbandonedAction &a) {
+        got = a.key();
+    }
+    QCOMPARE(got, key);
+    QCOMPARE(m_focus, key.isEmpty() ? 0 : 1);
+    // A refused post leaves the row in edit with what was typed, already adjusted.
+    QCOMPARE(t.state(), key.isEmpty() ? TableState::Browse : TableState::Edit);
+    QCOMPARE(t.text(ServiceMap::ColDest) + u'|' + t.text(ServiceMap::ColNmDest), stored);
+    inUse.sort();
+    QStringList got2 = destinos();
+    got2.sort();
+    QCOMPARE(got2, inUse); // the list's order is incidental; its content is what the checks use
+}
+
+void TstServiceMap::rowEvents()
+{
+    QuietSink sink;
+    setUp({{"00004", "CEIA"}}, {{"10", "ceia"}, {"11", "Ceia"}, {"12", "outro"}});
+    MemTable &t = m_map->cdsServico;
+    QCOMPARE(destinos(), (QStringList{"00004", "00004"}));
+
+    // Only the build adds rows: the grid's new row goes away at once.
+    t.insert();
+    QCOMPARE(t.rowCount(), 3);
+
+    // Editing one of two rows on one destination releases one entry only, so the row cannot take
+    // it back while the other entry stands.
+    t.moveTo(1); // rows: 12 outro, 11 Ceia, 10 ceia
+    t.edit();
+    QCOMPARE(destinos(), QStringList{"00004"});
+    t.setText(ServiceMap::ColDest, QStringLiteral("00004"));
+    QVERIFY_THROWS_EXCEPTION(AbandonedAction, t.post());
+    // A cancelled edit keeps its destination, so the released entry comes back.
+    t.cancel();
+    QCOMPARE(destinos(), (QStringList{"00004", "00004"}));
+
+    // Deleting a row releases its destination.
+    t.moveTo(2);
+    t.deleteRow();
+    QCOMPARE(destinos(), QStringList{"00004"});
+
+    // Emptying fires no row events and leaves both tables empty.
+    m_map->clear();
+    QCOMPARE(t.rowCount(), 0);
+    QVERIFY(destinos().isEmpty());
+}
+
+void TstServiceMap::pesqServico()
+{
+    QCOMPARE(m_map->PesqServico(u"10"), QString()); // the map does not exist yet
+    setUp({{"00001", "ALMOCO"}}, {{"10", "sem par"}, {"20", "x"}, {"10", "outro"}});
+    QVERIFY(!m_map->cdsServDestino.isActive());
+    // Map order: 10 outro, 20 x, 10 sem par. The first of two rows sharing a code answers, and
+    // becomes the current row; an unpaired row answers empty.
+    QCOMPARE(m_map->PesqServico(u"20"), QString());
+    QCOMPARE(m_map->cdsServico.currentRow(), 1);
+    QCOMPARE(m_map->PesqServico(u"2"), QString()); // exact: no prefix match, and no move
+    QCOMPARE(m_map->cdsServico.currentRow(), 1);
+
+    // Nothing was paired: the first edit finds no list of destinations in use and goes on.
+    m_map->cdsServico.moveTo(0);
+    m_map->cdsServico.edit();
+    m_map->cdsServico.setText(ServiceMap::ColDest, QStringLiteral("1"));
+    m_map->cdsServico.post();
+    QCOMPARE(destinos(), QStringList{"00001"});
+    m_map->cdsServico.moveTo(2);
+    QCOMPARE(m_map->PesqServico(u"10"), QStringLiteral("00001"));
+    QCOMPARE(m_map->cdsServico.currentRow(), 0);
+}
+
+QTEST_GUILESS_MAIN(TstServiceMap)
+#include "tst_servicemap.moc"
