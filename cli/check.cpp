@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -136,6 +137,10 @@ int runCheck(const QStringList &args, bool import)
     }
     if (!hasEmbeddedServerFactory())
         registerEmbeddedServer();
+    // Large buffers (the tables' columns) come straight from the system and go back to it when
+    // freed; glibc would otherwise raise the threshold after the first big free and keep every
+    // outgrown column buffer in the heap for the life of the process.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
 
     StderrSink sink;
     MessageSink *previousSink = setMessageSink(&sink);

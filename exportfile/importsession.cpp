@@ -370,6 +370,35 @@ const TableEntry kTables[] = {
     {u"PRATSERV", kIdxPratServ, &ImportSession::cdsPratServ},
 };
 
+// Counts a line under its table name (a data line, or the table's structure line: one too many).
+void countTableLine(QByteArrayView line, std::array<int, std::size(kTables)> &counts)
+{
+    const QByteArrayView name = firstField(line);
+    if (name.size() < 5 || name.size() > 8)
+        return;
+    for (size_t i = 0; i < std::size(kTables); ++i) {
+        const QStringView t = kTables[i].name;
+        if (t.size() != name.size())
+            continue;
+        bool same = true;
+        for (qsizetype k = 0; k < t.size() && same; ++k)
+            same = t[k].unicode() == static_cast<unsigned char>(name[k]);
+        if (same) {
+            ++counts[i];
+            return;
+        }
+    }
+}
+
+// A bulk load that loads nothing leaves the table's columns reserved for that many rows.
+void reserveRows(MemTable &table, int rows)
+{
+    if (rows <= 0 || !table.isActive() || table.rowCount() != 0)
+        return;
+    table.beginBulkLoad(rows);
+    table.endBulkLoad();
+}
+
 void loadPacket(MemTable &table, const Result<QByteArray> &result)
 {
     const QByteArray payload = CheckResultServ(result, true, 0);
@@ -444,9 +473,12 @@ void ImportSession::Grava_Tabelas()
     lsbServico.clear();
     TotalLinhas = 0;
     static constexpr char kServico[] = "SERVICO\xF8";
+    std::array<int, std::size(kTables)> linesPerTable{};
     while (d->reader.readLine(line)) {
         if (line.size() >= 8 && std::memcmp(line.data(), kServico, 8) == 0)
             lsbServico << decode(line);
+        else
+            countTableLine(line, linesPerTable);
         ++TotalLinhas;
     }
     if (d->reader.failed())
@@ -474,6 +506,10 @@ void ImportSession::Grava_Tabelas()
         throw;
     }
     DeactiveShowAvi();
+    // Room for the rows the first pass counted, taken once instead of growing a table of a
+    // million rows step by step (each step holding the old storage and the new at once).
+    for (size_t i = 0; i < std::size(kTables); ++i)
+        reserveRows(this->*(kTables[i].table), linesPerTable[i]);
 
     // 7-8. Second pass.
     if (!d->reader.open(NmArquivo))

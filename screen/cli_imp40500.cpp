@@ -189,6 +189,12 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
 TfrmImpoPrato::~TfrmImpoPrato()
 {
     m_session.setObserver(nullptr);
+    // The grids' models watch the session's tables, which go with the members, before QWidget
+    // deletes the children: the models must go first.
+    dbgPrato->setModel(nullptr);
+    dbgPadrao->setModel(nullptr);
+    delete dtsPrato;
+    delete dtsServico;
     // A screen freed without an accepted close (the host tearing its main window down) must not
     // leave the next IniProc holding a dead instance.
     if (frmImpoPrato == this)

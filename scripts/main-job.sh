@@ -9,7 +9,5 @@ DB="sqlite:$PWD/imp40500-demo.db"
 rm -f imp40500-demo.db imp40500-demo.db-wal imp40500-demo.db-shm
 ./build/bin/imp40500 initdb --db "$DB" --demo
 export IMP_DB="$DB"
-if [ -f samples/pratos-exemplo.txt ] && ./build/bin/imp40500 check samples/pratos-exemplo.txt --branch 0001 --db "$DB" --locale pt_BR >/dev/null 2>&1; then
-  ./build/bin/imp40500 check samples/pratos-exemplo.txt --branch 0001 --db "$DB" --locale pt_BR
-  ./build/bin/imp40500 import samples/pratos-exemplo.txt --branch 0001 --db "$DB" --locale pt_BR
-fi
+./build/bin/imp40500 check samples/pratos-exemplo.txt --branch 0001 --db "$DB" --locale pt_BR
+./build/bin/imp40500 import samples/pratos-exemplo.txt --branch 0001 --db "$DB" --locale pt_BR

@@ -251,11 +251,14 @@ private:
 class PgCopy {
 public:
     PgCopy(PGconn *conn, const QString &statement) : m_conn(conn), m_statement(statement.toUtf8()) {}
-    ~PgCopy()
+    ~PgCopy() { abort(); }
+
+    // A copy left open (a value refused on this side) must be ended before anything else can run
+    // on the connection, even the rollback.
+    void abort()
     {
-        // A copy left open (a refused value on this side) must be ended before anything else can
-        // run on the connection, even the rollback.
         if (m_open) {
+            m_open = false;
             PQputCopyEnd(m_conn, "importação interrompida");
             drain();
         }
@@ -422,6 +425,7 @@ public:
 private:
     Status failed(const QString &why)
     {
+        m_copy.abort();
         m_tx.rollback();
         return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_def.name, why));
     }
@@ -802,8 +806,10 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
         for (int r : std::as_const(m_dishRows)) {
             key[0].text = m_prato.text(r, dAux);
             key[1].text = m_prato.text(r, dPrato);
-            if (!copy.add(key))
+            if (!copy.add(key)) {
+                copy.abort();
                 return failed(copy.error());
+            }
         }
         if (!copy.end())
             return failed(copy.error());

@@ -40,6 +40,7 @@ TServiceGrid::TServiceGrid(QWidget *parent) : QTableView(parent), m_delegate(new
     titles->setSectionsMovable(false);
     titles->setSectionsClickable(false);
     titles->setHighlightSections(false);
+    titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QFont titleFont(QStringLiteral("MS Sans Serif"));
     titleFont.setPointSize(8);
     titleFont.setStyleHint(QFont::SansSerif);
@@ -292,8 +293,14 @@ bool TServiceGrid::eventFilter(QObject *watched, QEvent *event)
     ServiceCodeEditor *editor = inplaceEditor();
     if (!editor || watched != editor->lineEdit())
         return QTableView::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress)
-        return editorKeyPress(static_cast<QKeyEvent *>(event));
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!editorKeyPress(key))
+            return false;
+        // Handled here: accepted, or the application would still offer it to the editor's parents.
+        key->accept();
+        return true;
+    }
     if (event->type() == QEvent::FocusOut)
         editorFocusOut();
     return QTableView::eventFilter(watched, event);
@@ -355,7 +362,8 @@ void TServiceGrid::dbgPadraoEditButtonClick()
 {
     if (!m_map || selectedFieldName() != ServiceGridFields::Dest)
         return; // only the destination carries the button
-    runHandler([this] {
+    bool chosen = false;
+    runHandler([this, &chosen] {
         ReadOnlyQuery &services = m_map->qryPesqServico;
         services.close();
         services.setParam(QStringLiteral("P_CDFILIAL"), m_map->CdFilialDestino ? m_map->CdFilialDestino() : QString());
@@ -363,8 +371,9 @@ void TServiceGrid::dbgPadraoEditButtonClick()
         const std::optional<ServiceChoice> choice =
             m_lookup ? m_lookup(services, caption) : ServiceLookups::pickList(services, caption, this);
         if (!choice)
-            return; // nothing chosen: the row stays as it was, in the state it was in
+            return; // nothing chosen: the row, and what is typed, stay as they were
 
+        chosen = true;
         MemTable &t = m_map->cdsServico;
         syncTableRow(currentIndex().row());
         if (t.state() == TableState::Browse)
@@ -374,7 +383,8 @@ void TServiceGrid::dbgPadraoEditButtonClick()
         if (isEditing())
             t.post(); // validated by the map: a service another row holds is refused
     });
-    refreshEditor();
+    if (chosen)
+        refreshEditor(); // the editor shows the chosen code, posted or not
 }
 
 void TServiceGrid::dbgPadraoColExit(const QModelIndex &leaving)
@@ -392,8 +402,7 @@ bool TServiceGrid::dbgPadraoKeyDown(const QKeyEvent *event)
     if (key == Qt::Key_Delete && ctrl)
         return true;
     // Insert, with any modifier, is its insert-row command; for the same reason nothing is added.
-    if (key == Qt::Key_Insert)
-        return true;
+
     // The origin code is the exported service: Delete must not erase it.
     if (key == Qt::Key_Delete && selectedFieldName() == ServiceGridFields::Orig)
         return true;
@@ -419,7 +428,7 @@ bool TServiceGrid::dbgPadraoKeyPress(const QKeyEvent *event)
     default:
         // Keys that type nothing (arrows, Home, F2) keep working; every character is refused,
         // Backspace included, so the origin code stays as exported.
-        return !event->text().isEmpty();
+        return false;
     }
 }
 
