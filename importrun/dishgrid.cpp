@@ -184,19 +184,24 @@ TDishGrid::TDishGrid(QWidget *parent)
     verticalHeader()->setMinimumSectionSize(1);
     verticalHeader()->setDefaultSectionSize(18);
 
+    // The business system's 8-point dialog face, for the cells as for the titles; where it is
+    // missing, the desktop's sans serif at that size. Text too wide for its column is cut, as the
+    // narrow tree column needs ("Padrão" in 44 pixels), rather than shortened with an ellipsis.
+    QFont face = font();
+    face.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif")});
+    face.setStyleHint(QFont::SansSerif);
+    face.setPointSize(8);
+    face.setWeight(QFont::Normal);
+    setFont(face);
+    setTextElideMode(Qt::ElideNone);
+
     QHeaderView *titles = horizontalHeader();
     titles->setSectionsMovable(false);
     titles->setSectionResizeMode(QHeaderView::Interactive);
     titles->setHighlightSections(false);
     titles->setStretchLastSection(false);
     titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The business system's 8-point dialog face; where it is missing, the desktop's sans serif.
-    QFont titleFont = titles->font();
-    titleFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif")});
-    titleFont.setStyleHint(QFont::SansSerif);
-    titleFont.setPointSize(8);
-    titleFont.setWeight(QFont::Normal);
-    titles->setFont(titleFont);
+    titles->setFont(face);
 
     connect(m_titles, &QAbstractItemModel::modelReset, this, &TDishGrid::applyColumns);
     connect(m_titles, &QAbstractItemModel::columnsInserted, this, &TDishGrid::applyColumns);

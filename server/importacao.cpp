@@ -22,14 +22,15 @@
 #include "transactionguard.h"
 
 #include <QCborValue>
-#include <cstdio>
 #include <QHash>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <cstdio>
 #include <future>
+
 #include <libpq-fe.h>
 #include <sqlite3.h>
 

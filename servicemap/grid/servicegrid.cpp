@@ -402,7 +402,8 @@ bool TServiceGrid::dbgPadraoKeyDown(const QKeyEvent *event)
     if (key == Qt::Key_Delete && ctrl)
         return true;
     // Insert, with any modifier, is its insert-row command; for the same reason nothing is added.
-
+    if (key == Qt::Key_Insert)
+        return true;
     // The origin code is the exported service: Delete must not erase it.
     if (key == Qt::Key_Delete && selectedFieldName() == ServiceGridFields::Orig)
         return true;
@@ -428,7 +429,7 @@ bool TServiceGrid::dbgPadraoKeyPress(const QKeyEvent *event)
     default:
         // Keys that type nothing (arrows, Home, F2) keep working; every character is refused,
         // Backspace included, so the origin code stays as exported.
-        return false;
+        return !event->text().isEmpty();
     }
 }
 

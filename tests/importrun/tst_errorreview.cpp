@@ -16,13 +16,17 @@
 
 namespace {
 
-// Counts the focus arriving at a control.
-struct FocusInCounter : QObject {
-    int count = 0;
+// Counts the focus events a control receives.
+struct FocusCounter : QObject {
+    int in = 0;
+    int out = 0;
+    int count() const { return in + out; }
     bool eventFilter(QObject *, QEvent *e) override
     {
         if (e->type() == QEvent::FocusIn)
-            ++count;
+            ++in;
+        else if (e->type() == QEvent::FocusOut)
+            ++out;
         return false;
     }
 };
@@ -40,7 +44,7 @@ struct PanelFixture {
     QListWidget *lsbErro;
     QToolButton *ButtonFlat1;
     QLineEdit *other;       // a control elsewhere on the screen
-    FocusInCounter filtroFocus;
+    FocusCounter filtroFocus;
     std::unique_ptr<ErrorReview> review;
 
     PanelFixture()
@@ -218,12 +222,12 @@ void TestErrorReview::keysOutOfTheList()
     QVERIFY(QTest::qWaitForWindowActive(&f.window));
     f.load({{QStringLiteral("P"), QStringLiteral("100001"), QStringLiteral("A"), QStringLiteral("1000000000")}});
     QVERIFY(f.openOn(0));
-    const int before = f.filtroFocus.count;
+    const int before = f.filtroFocus.count();
 
     QTest::keyClick(f.lsbErro, Qt::Key(key));
     QVERIFY(f.panErro->isHidden());
     QVERIFY(f.dbgPrato->hasFocus());
-    QCOMPARE(f.filtroFocus.count, before);
+    QCOMPARE(f.filtroFocus.count(), before);
 }
 
 void TestErrorReview::focusLeavingTheList()
@@ -236,12 +240,12 @@ void TestErrorReview::focusLeavingTheList()
     // A click on another control: the panel closes and the grid has the focus, the control the
     // click was aimed at never got it.
     QVERIFY(f.openOn(0));
-    FocusInCounter otherFocus;
+    FocusCounter otherFocus;
     f.other->installEventFilter(&otherFocus);
     QTest::mouseClick(f.other, Qt::LeftButton);
     QVERIFY(f.panErro->isHidden());
     QVERIFY(f.dbgPrato->hasFocus());
-    QCOMPARE(otherFocus.count, 0);
+    QCOMPARE(otherFocus.in, 0);
 
     // A click on another dish: the panel closes and that dish becomes current.
     QVERIFY(f.openOn(0));
@@ -279,13 +283,13 @@ void TestErrorReview::closeButton()
     QVERIFY(f.openOn(0));
     if (!gridShown)
         f.dbgPrato->hide();
-    const int before = f.filtroFocus.count;
+    const int before = f.filtroFocus.count();
     QTest::mouseClick(f.ButtonFlat1, Qt::LeftButton);
     QVERIFY(f.panErro->isHidden());
     QCOMPARE(f.dbgPrato->hasFocus(), gridShown);
     QCOMPARE(f.other->hasFocus(), fallback);
     QVERIFY(!f.lsbErro->hasFocus());
-    QCOMPARE(f.filtroFocus.count, before);
+    QCOMPARE(f.filtroFocus.count(), before);
 }
 
 QTEST_MAIN(TestErrorReview)
