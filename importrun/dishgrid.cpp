@@ -15,41 +15,17 @@ namespace {
 
 const QString kIdErro = QStringLiteral("IDERRO");
 
-// Gives the grid's titles in place of the field names, and the field name of each column as a
-// header role, so that whoever asks the grid's model finds the columns by field.
-class DishGridTitles : public QIdentityProxyModel {
+// Heads each column with the grid's title for its field. The titles are the grid's, not the
+// table's: the header asks the field of the section and draws the title in place of its name.
+class DishGridHeader : public QHeaderView {
 public:
-    using QIdentityProxyModel::QIdentityProxyModel;
+    using QHeaderView::QHeaderView;
 
-    QString fieldOfSection(int section) const
+protected:
+    void initStyleOptionForIndex(QStyleOptionHeader *option, int logicalIndex) const override
     {
-        const QAbstractItemModel *src = sourceModel();
-        if (!src || section < 0 || section >= src->columnCount())
-            return QString();
-        const QVariant byRole = src->headerData(section, Qt::Horizontal, MemTableModel::FieldNameRole);
-        if (byRole.isValid())
-            return byRole.toString();
-        if (src->rowCount() > 0)
-            return src->index(0, section).data(MemTableModel::FieldNameRole).toString();
-        // An item model over a table heads a column with the field's name when the field has no
-        // label, which is the case of the dish table's fields.
-        return src->headerData(section, Qt::Horizontal, Qt::DisplayRole).toString();
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation == Qt::Horizontal) {
-            if (role == MemTableModel::FieldNameRole)
-                return fieldOfSection(section);
-            if (role == Qt::DisplayRole) {
-                const QString field = fieldOfSection(section);
-                for (const DishGridColumn &c : TDishGrid::columns()) {
-                    if (field.compare(QStringView(c.field), Qt::CaseInsensitive) == 0)
-                        return QString::fromUtf16(c.title);
-                }
-            }
-        }
-        return QIdentityProxyModel::headerData(section, orientation, role);
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        option->text = TDishGrid::columnTitle(model(), logicalIndex);
     }
 };
 
@@ -152,10 +128,34 @@ QStringList TDishGrid::fieldNames()
     return names;
 }
 
-TDishGrid::TDishGrid(QWidget *parent)
-    : QTableView(parent), m_titles(new DishGridTitles(this)), m_delegate(new DishGridDelegate(this))
+QString TDishGrid::fieldOfColumn(const QAbstractItemModel *model, int column)
+{
+    if (!model || column < 0 || column >= model->columnCount())
+        return QString();
+    const QVariant byRole = model->headerData(column, Qt::Horizontal, MemTableModel::FieldNameRole);
+    if (byRole.isValid())
+        return byRole.toString();
+    if (model->rowCount() > 0)
+        return model->index(0, column).data(MemTableModel::FieldNameRole).toString();
+    // A model over a table heads a column with the field's name when the field has no label, as
+    // the dish table's fields have none.
+    return model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+}
+
+QString TDishGrid::columnTitle(const QAbstractItemModel *model, int column)
+{
+    const QString field = fieldOfColumn(model, column);
+    for (const DishGridColumn &c : columns()) {
+        if (field.compare(QStringView(c.field), Qt::CaseInsensitive) == 0)
+            return QString::fromUtf16(c.title);
+    }
+    return model ? model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString() : QString();
+}
+
+TDishGrid::TDishGrid(QWidget *parent) : QTableView(parent), m_delegate(new DishGridDelegate(this))
 {
     setItemDelegate(m_delegate);
+    setHorizontalHeader(new DishGridHeader(Qt::Horizontal, this));
 
     // Nothing is edited here: a click selects the whole dish, and the selection stays visible
     // while the focus is elsewhere (on the error list, for one).
@@ -202,38 +202,37 @@ TDishGrid::TDishGrid(QWidget *parent)
     titles->setStretchLastSection(false);
     titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     titles->setFont(face);
-
-    connect(m_titles, &QAbstractItemModel::modelReset, this, &TDishGrid::applyColumns);
-    connect(m_titles, &QAbstractItemModel::columnsInserted, this, &TDishGrid::applyColumns);
-    connect(m_titles, &QAbstractItemModel::columnsRemoved, this, &TDishGrid::applyColumns);
-    connect(m_titles, &QAbstractItemModel::layoutChanged, this, &TDishGrid::applyColumns);
-    connect(m_titles, &QAbstractItemModel::headerDataChanged, this, &TDishGrid::applyColumns);
-
-    // The table's current row moves with every insert of the load pass; the grid catches up once
-    // the events are served, not once per row.
-    connect(m_titles, &QAbstractItemModel::modelReset, this, &TDishGrid::scheduleFollow);
-    connect(m_titles, &QAbstractItemModel::rowsInserted, this, &TDishGrid::scheduleFollow);
-    connect(m_titles, &QAbstractItemModel::rowsRemoved, this, &TDishGrid::scheduleFollow);
-    connect(m_titles, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
-                if (roles.contains(MemTableModel::IsCurrentRowRole))
-                    scheduleFollow();
-            });
 }
 
 TDishGrid::~TDishGrid() = default;
 
 void TDishGrid::setModel(QAbstractItemModel *model)
 {
-    m_titles->setSourceModel(model);
-    QTableView::setModel(m_titles);
+    for (const QMetaObject::Connection &c : std::as_const(m_modelConnections))
+        disconnect(c);
+    m_modelConnections.clear();
+    QTableView::setModel(model);
+    if (model) {
+        // After the view's own connections, so the header has its new sections when the columns
+        // are laid out.
+        m_modelConnections << connect(model, &QAbstractItemModel::modelReset, this, &TDishGrid::applyColumns)
+                           << connect(model, &QAbstractItemModel::layoutChanged, this, &TDishGrid::applyColumns)
+                           << connect(model, &QAbstractItemModel::columnsInserted, this, &TDishGrid::applyColumns)
+                           << connect(model, &QAbstractItemModel::columnsRemoved, this, &TDishGrid::applyColumns)
+                           << connect(model, &QAbstractItemModel::headerDataChanged, this, &TDishGrid::applyColumns);
+        // The table's current row moves with every insert of the load pass; the grid catches up
+        // once the events are served, not once per row.
+        m_modelConnections << connect(model, &QAbstractItemModel::modelReset, this, &TDishGrid::scheduleFollow)
+                           << connect(model, &QAbstractItemModel::rowsInserted, this, &TDishGrid::scheduleFollow)
+                           << connect(model, &QAbstractItemModel::rowsRemoved, this, &TDishGrid::scheduleFollow)
+                           << connect(model, &QAbstractItemModel::dataChanged, this,
+                                      [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
+                                          if (roles.contains(MemTableModel::IsCurrentRowRole))
+                                              scheduleFollow();
+                                      });
+    }
     applyColumns();
     scheduleFollow();
-}
-
-QAbstractItemModel *TDishGrid::sourceModel() const
-{
-    return m_titles->sourceModel();
 }
 
 void TDishGrid::setDataSet(MemTable *table)
@@ -254,13 +253,13 @@ DishGridDelegate *TDishGrid::dishDelegate() const
 
 void TDishGrid::applyColumns()
 {
-    auto *titles = static_cast<DishGridTitles *>(m_titles);
     QHeaderView *header = horizontalHeader();
-    const int count = m_titles->columnCount();
+    const QAbstractItemModel *m = model();
+    const int count = m ? m->columnCount() : 0;
     const QList<DishGridColumn> &cols = columns();
     QList<int> logicalOf(cols.size(), -1);
     for (int section = 0; section < count; ++section) {
-        const QString field = titles->fieldOfSection(section);
+        const QString field = fieldOfColumn(m, section);
         qsizetype which = -1;
         for (qsizetype i = 0; i < cols.size(); ++i) {
             if (field.compare(QStringView(cols[i].field), Qt::CaseInsensitive) == 0) {
@@ -318,10 +317,10 @@ void TDishGrid::followCurrentRow()
 {
     m_followPending = false;
     QItemSelectionModel *selection = selectionModel();
-    if (!m_table || !selection || !m_table->isActive())
+    if (!m_table || !selection || !model() || !m_table->isActive())
         return;
     const int row = m_table->currentRow();
-    if (row < 0 || row >= m_titles->rowCount())
+    if (row < 0 || row >= model()->rowCount())
         return;
     if (currentIndex().row() == row && selection->isRowSelected(row, QModelIndex()))
         return;
@@ -337,7 +336,7 @@ void TDishGrid::followCurrentRow()
     if (column < 0)
         return;
     m_following = true;
-    selection->setCurrentIndex(m_titles->index(row, column),
+    selection->setCurrentIndex(model()->index(row, column),
                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     m_following = false;
 }

@@ -2,7 +2,6 @@
 // The dish grid (dbgPrato): a read-only, row-selecting grid over the dish table that draws a check
 // mark or a page with a red cross over each dish's error flags, shows the dish code through its
 // mask and the tree by name, and keeps the table's current row and its own in step.
-#include <QIdentityProxyModel>
 #include <QImage>
 #include <QPixmap>
 #include <QStyledItemDelegate>
@@ -54,11 +53,15 @@ public:
     static const QList<DishGridColumn> &columns();
     static QStringList fieldNames();
 
-    // The model is shown through a proxy that gives the titles; model() returns that proxy.
-    // Columns of other fields are hidden; the four are put in their order and widths whenever the
-    // model's columns change (each opening of the table).
+    // The model's rows are the table's rows, in order; its columns are found by field name.
+    // Columns of other fields are hidden; the four are put in their order, with their titles and
+    // widths, whenever the model's columns change (each opening of the table).
     void setModel(QAbstractItemModel *model) override;
-    QAbstractItemModel *sourceModel() const;
+
+    // The field a column of the model is bound to (the header's or the cells' field-name role).
+    static QString fieldOfColumn(const QAbstractItemModel *model, int column);
+    // The title the grid heads that column with: its own for the four fields, the model's else.
+    static QString columnTitle(const QAbstractItemModel *model, int column);
 
     // The table whose current row the grid follows and moves, as a data-aware grid does: a click
     // or a key that changes the row makes that dish current (its after-scroll event runs), and a
@@ -76,8 +79,8 @@ private:
     void scheduleFollow();
     void followCurrentRow();
 
-    QIdentityProxyModel *m_titles;
     DishGridDelegate *m_delegate;
+    QList<QMetaObject::Connection> m_modelConnections;
     MemTable *m_table = nullptr;
     bool m_followPending = false;
     bool m_following = false;

@@ -101,14 +101,17 @@ QVariant MemTableModel::data(const QModelIndex &index, int role) const
 
 QVariant MemTableModel::headerData(int section, Qt::Orientation o, int role) const
 {
-    if (role != Qt::DisplayRole || section < 0)
+    if ((role != Qt::DisplayRole && role != FieldNameRole) || section < 0)
         return {};
     if (o == Qt::Vertical)
-        return section < rowCount() ? QVariant(section + 1) : QVariant();
+        return role == Qt::DisplayRole && section < rowCount() ? QVariant(section + 1) : QVariant();
     const int col = fieldOfColumn(section);
     if (col < 0)
         return {};
     const FieldDef &f = m_table->field(col);
+    // Grids find a column by its field even while the table has no rows (IndiceCol).
+    if (role == FieldNameRole)
+        return f.name;
     return f.label.isEmpty() ? f.name : f.label;
 }
 

@@ -10,7 +10,7 @@ class IMP_PLATFORM_EXPORT MemTableModel : public QAbstractTableModel, private Me
     Q_OBJECT
 public:
     enum Role {
-        FieldNameRole = Qt::UserRole + 1, // QString: name of the column's field
+        FieldNameRole = Qt::UserRole + 1, // QString: name of the column's field (cells and horizontal header)
         RawValueRole,                     // QVariant: the stored value (invalid for null)
         IsCurrentRowRole,                 // bool: the row is the table's current row
         EditMaskRole,                     // QString: the field's edit mask

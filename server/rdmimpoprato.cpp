@@ -38,19 +38,19 @@ struct RdmImpoPrato::Worker {
             }
             db = r.value();
         }
+        // A database without the destination's tables would fail every call later, one by one.
+        bool hasSchema = false;
         {
-            // A database without the destination's tables would fail every call later, one by one.
             QSqlQuery probe(db);
-            if (!probe.exec(QStringLiteral("SELECT COUNT(*) FROM PRATO WHERE 1 = 0"))) {
-                probe = QSqlQuery();
-                db.close();
-                db = QSqlDatabase();
-                QSqlDatabase::removeDatabase(connectionName);
-                opened.set_value(QStringLiteral("O banco %1 não tem as tabelas do destino (crie-as com "
-                                                "\"imp40500 initdb\").")
-                                     .arg(url));
-                return;
-            }
+            hasSchema = probe.exec(QStringLiteral("SELECT COUNT(*) FROM PRATO WHERE 1 = 0"));
+        }
+        if (!hasSchema) {
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(connectionName);
+            opened.set_value(QStringLiteral("O banco de dados não tem as tabelas do destino "
+                                            "(crie-as com \"imp40500 initdb\")."));
+            return;
         }
         if (Database::kindOf(db) == DbKind::SQLite) {
             // An import touches every page of its tables' indexes; a larger page cache than

@@ -46,7 +46,7 @@ struct GridFixture {
     {
         const QAbstractItemModel *m = grid.model();
         for (int c = 0; c < m->columnCount(); ++c) {
-            if (m->headerData(c, Qt::Horizontal, MemTableModel::FieldNameRole).toString() == QStringView(field))
+            if (TDishGrid::fieldOfColumn(m, c) == QStringView(field))
                 return c;
         }
         return -1;
@@ -251,8 +251,8 @@ void TestDishGrid::columnsAndTexts()
         const int logical = header->logicalIndex(v);
         if (header->isSectionHidden(logical))
             continue;
-        shown << f.grid.model()->headerData(logical, Qt::Horizontal, MemTableModel::FieldNameRole).toString();
-        titles << f.grid.model()->headerData(logical, Qt::Horizontal).toString();
+        shown << TDishGrid::fieldOfColumn(f.grid.model(), logical);
+        titles << TDishGrid::columnTitle(f.grid.model(), logical);
         widths << header->sectionSize(logical);
     }
     QCOMPARE(shown, QStringList({"IDERRO", "CDPRATO", "NMPRATO", "CDFILAUXPRAT"}));

@@ -370,6 +370,15 @@ private slots:
         QCOMPARE(rig->db->snapshot(), before);
     }
 
+    void openRefusesDatabaseWithoutTables()
+    {
+        QTemporaryDir dir;
+        QString why;
+        auto module = RdmImpoPrato::open(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("vazio.db")), &why);
+        QVERIFY(!module);
+        QVERIFY2(why.contains(QLatin1String("initdb")), qPrintable(why));
+    }
+
     // A connection without a host runs the module in this process on the environment's database.
     void embeddedConnection()
     {
