@@ -11,8 +11,23 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QMdiSubWindow>
 
 using ImportRunInternal::handlerBoundary;
+
+namespace {
+
+// The screen a widget is on: its MDI child window, or its top-level window outside an MDI area.
+const QWidget *formOf(const QWidget *w)
+{
+    for (const QWidget *p = w; p; p = p->parentWidget()) {
+        if (qobject_cast<const QMdiSubWindow *>(p) || p->isWindow())
+            return p;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 ErrorReview::ErrorReview(MemTable &cdsPrato, const Widgets &widgets, QObject *parent)
     : QObject(parent),
@@ -137,12 +152,15 @@ bool ErrorReview::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     case QEvent::FocusOut: {
-        // The focus leaving the list for another control (a click, a shortcut) closes the panel
-        // at once, while the focus change is under way, so the grid ends up with the focus. The
-        // window losing the activation, or a popup opening over it, is no exit.
+        // The focus leaving the list for another control of the screen (a click, a shortcut)
+        // closes the panel at once, while the focus change is under way: the grid ends up with
+        // the focus and the control aimed at never gets it, so no enter handling of its own runs.
+        // The screen losing the activation (another window or child window in front, a popup
+        // over it) is no exit: the list has the focus again when the screen comes back.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        const QWidget *next = QApplication::focusWidget();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
-            && reason != Qt::MenuBarFocusReason)
+            && reason != Qt::MenuBarFocusReason && next && formOf(next) == formOf(m_lsbErro))
             lsbErroExit();
         break;
     }

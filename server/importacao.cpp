@@ -330,6 +330,13 @@ private:
     void appendText(const QString &text)
     {
         const QByteArray u = text.toUtf8();
+        bool plain = true;
+        for (char ch : u)
+            plain = plain && ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r';
+        if (plain) {
+            m_buffer += u;
+            return;
+        }
         for (char ch : u) {
             switch (ch) {
             case '\\': m_buffer += "\\\\"; break;
@@ -441,11 +448,13 @@ private:
     bool m_started = false;
 };
 
+// `upsert`: rows are inserted or update the row with their key. On PostgreSQL, when the caller has
+// found that no key of the rows exists yet (`mayConflict` false), they are copied straight in.
 std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def,
-                                      const QList<int> &columns, bool upsert)
+                                      const QList<int> &columns, bool upsert, bool mayConflict = true)
 {
     if (Database::kindOf(db) == DbKind::PostgreSQL)
-        return std::make_unique<PgWriter>(db, tx, def, columns, upsert);
+        return std::make_unique<PgWriter>(db, tx, def, columns, upsert && mayConflict);
     return std::make_unique<SqliteWriter>(db, def, columns, upsert);
 }
 
@@ -478,6 +487,10 @@ private:
     Status rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const;
     // Removes the recipe rows of every dish written, at the destination branch when `perBranch`.
     Status deleteRecipes(const QString &table, bool perBranch);
+    // PostgreSQL: locks the tables written and puts the written dishes' keys into IMP_KEYS.
+    Status preparePg();
+    // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
+    Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
 
     QSqlDatabase &m_db;
     TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
@@ -486,7 +499,6 @@ private:
     QString m_branch;
     QSet<QString> m_written;       // keys of the dishes written
     QList<int> m_dishRows;         // packet rows of the dishes written, in packet order
-    bool m_pgKeysLoaded = false;   // PostgreSQL: the written dishes' keys are in IMP_KEYS
     ImportSummary m_summary;
 };
 
@@ -747,7 +759,10 @@ Status Import::writeDishes()
 {
     const QList<int> cols = writtenColumns(m_prato, false);
     const QList<Column> columns = plan(m_prato, cols, false);
-    auto writer = makeWriter(m_db, *m_tx, *m_prato.def, cols, true);
+    auto existing = holdsWrittenDishes(m_prato.def->name, false);
+    if (!existing)
+        return Status::fail(existing.error());
+    auto writer = makeWriter(m_db, *m_tx, *m_prato.def, cols, true, existing.value());
     Cells values;
     for (int r : std::as_const(m_dishRows)) {
         if (Status s = rowValues(m_prato, r, columns, values); !s)
@@ -789,35 +804,8 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
         return okStatus();
     }
 
-    // PostgreSQL: the keys of the dishes written go once into a temporary table, and each recipe
-    // table loses its rows in one statement joined to it.
+    // PostgreSQL: one statement per table, joined to the written dishes' keys (preparePg).
     PGconn *conn = pgHandle(m_db);
-    if (!conn)
-        return failed(QStringLiteral("conexão PostgreSQL indisponível"));
-    if (!m_pgKeysLoaded) {
-        if (Status s = pgExec(conn, QStringLiteral("CREATE TEMPORARY TABLE IMP_KEYS (CDFILAUXPRAT VARCHAR(4), "
-                                                   "CDPRATO VARCHAR(10)) ON COMMIT DROP"));
-            !s)
-            return failed(s.error());
-        PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO) FROM STDIN"));
-        if (!copy.begin())
-            return failed(copy.error());
-        Cells key(2);
-        key[0].kind = key[1].kind = Cell::Text;
-        for (int r : std::as_const(m_dishRows)) {
-            key[0].text = m_prato.text(r, dAux);
-            key[1].text = m_prato.text(r, dPrato);
-            if (!copy.add(key)) {
-                copy.abort();
-                return failed(copy.error());
-            }
-        }
-        if (!copy.end())
-            return failed(copy.error());
-        if (Status s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS")); !s)
-            return failed(s.error());
-        m_pgKeysLoaded = true;
-    }
     const QByteArray sql = QStringLiteral("DELETE FROM %1 USING IMP_KEYS K WHERE %1.CDFILAUXPRAT = K.CDFILAUXPRAT "
                                           "AND %1.CDPRATO = K.CDPRATO%2")
                                .arg(table, perBranch ? QStringLiteral(" AND %1.CDFILIAL = $1").arg(table) : QString())
@@ -830,6 +818,71 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
     const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
     PQclear(res);
     return ok ? okStatus() : failed(error);
+}
+
+Status Import::preparePg()
+{
+    PGconn *conn = pgHandle(m_db);
+    const auto failed = [&](const QString &why) {
+        m_tx->rollback();
+        return Status::fail(QStringLiteral("Falha ao preparar a gravação: %1").arg(why));
+    };
+    if (!conn)
+        return failed(QStringLiteral("conexão PostgreSQL indisponível"));
+    // Writers elsewhere wait for the import; readers do not. Without this, a dish another session
+    // inserted between the check below and the copy would turn a copy into a key violation.
+    if (Status s = pgExec(conn, QStringLiteral("LOCK TABLE PRATO, RECEPADR, RECEFILI, RECESERV, PRATPADR, PRATFILI "
+                                               "IN SHARE ROW EXCLUSIVE MODE"));
+        !s)
+        return failed(s.error());
+    if (Status s = pgExec(conn, QStringLiteral("CREATE TEMPORARY TABLE IMP_KEYS (CDFILAUXPRAT VARCHAR(4), "
+                                               "CDPRATO VARCHAR(10)) ON COMMIT DROP"));
+        !s)
+        return failed(s.error());
+    const int dAux = m_prato.col(u"CDFILAUXPRAT");
+    const int dPrato = m_prato.col(u"CDPRATO");
+    PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO) FROM STDIN"));
+    if (!copy.begin())
+        return failed(copy.error());
+    Cells key(2);
+    key[0].kind = key[1].kind = Cell::Text;
+    for (int r : std::as_const(m_dishRows)) {
+        key[0].text = m_prato.text(r, dAux);
+        key[1].text = m_prato.text(r, dPrato);
+        if (!copy.add(key)) {
+            copy.abort();
+            return failed(copy.error());
+        }
+    }
+    if (!copy.end())
+        return failed(copy.error());
+    if (Status s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS")); !s)
+        return failed(s.error());
+    return okStatus();
+}
+
+Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
+{
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL)
+        return true;
+    PGconn *conn = pgHandle(m_db);
+    const QByteArray sql = QStringLiteral("SELECT 1 FROM %1 T JOIN IMP_KEYS K ON T.CDFILAUXPRAT = K.CDFILAUXPRAT "
+                                          "AND T.CDPRATO = K.CDPRATO%2 LIMIT 1")
+                               .arg(table, perBranch ? QStringLiteral(" AND T.CDFILIAL = $1") : QString())
+                               .toUtf8();
+    const QByteArray branch = m_branch.toUtf8();
+    const char *params[1] = {branch.constData()};
+    PGresult *res = PQexecParams(conn, sql.constData(), perBranch ? 1 : 0, nullptr, perBranch ? params : nullptr,
+                                 nullptr, nullptr, 0);
+    const bool ok = PQresultStatus(res) == PGRES_TUPLES_OK;
+    const bool found = ok && PQntuples(res) > 0;
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    PQclear(res);
+    if (!ok) {
+        m_tx->rollback();
+        return Result<bool>::fail(QStringLiteral("Falha ao ler %1: %2").arg(table, error));
+    }
+    return found;
 }
 
 Status Import::replaceRecipe(Packet &p, bool perBranch)
@@ -883,7 +936,10 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
     }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true);
+    auto existing = holdsWrittenDishes(p.def->name, perBranch);
+    if (!existing)
+        return Status::fail(existing.error());
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
     Cells values;
     for (const QString &key : std::as_const(order)) {
         if (Status s = rowValues(p, last.value(key), columns, values); !s)
@@ -910,7 +966,9 @@ Payload Import::run(const QCborArray &args)
     if (!tx.begun())
         return Payload::fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
     m_tx = &tx;
-    Status s = writeDishes();
+    Status s = Database::kindOf(m_db) == DbKind::PostgreSQL ? preparePg() : okStatus();
+    if (s)
+        s = writeDishes();
     if (s && m_temRecePadr)
         s = replaceRecipe(m_recePadr, false);
     if (s && m_temReceFili)

@@ -15,6 +15,28 @@
 
 #include <exception>
 
+namespace {
+
+// The keys the grid gives a meaning to. A shortcut of the window holding the grid must not take
+// them while the grid or its editor has the focus.
+bool isGridKey(const QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Insert:
+    case Qt::Key_Delete:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 TServiceGrid::TServiceGrid(QWidget *parent) : QTableView(parent), m_delegate(new ServiceGridDelegate(this))
 {
     setObjectName(QStringLiteral("dbgPadrao"));
@@ -293,6 +315,10 @@ bool TServiceGrid::eventFilter(QObject *watched, QEvent *event)
     ServiceCodeEditor *editor = inplaceEditor();
     if (!editor || watched != editor->lineEdit())
         return QTableView::eventFilter(watched, event);
+    if (event->type() == QEvent::ShortcutOverride && isGridKey(static_cast<QKeyEvent *>(event))) {
+        event->accept();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (!editorKeyPress(key))
@@ -434,6 +460,15 @@ bool TServiceGrid::dbgPadraoKeyPress(const QKeyEvent *event)
 }
 
 // ---- The grid's own keys, mouse and cursor ------------------------------------------------------
+
+bool TServiceGrid::event(QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride && isGridKey(static_cast<QKeyEvent *>(event))) {
+        event->accept();
+        return true;
+    }
+    return QTableView::event(event);
+}
 
 void TServiceGrid::keyPressEvent(QKeyEvent *event)
 {
