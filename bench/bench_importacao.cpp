@@ -44,7 +44,7 @@ QList<Table> makeRows(int dishes)
             t[1].rows << QVariantList{P, code, QStringLiteral("00010%1").arg(k), KG, 0.1 * k};
         for (int k = 4; k <= 5; ++k)
             t[2].rows << QVariantList{B, P, code, QStringLiteral("00010%1").arg(k), KG, 0.1 * k};
-        t[3].rows << QVariantList{B, QStringLiteral("001"), P, code, QStringLiteral("000106"), KG, 0.25};
+        t[3].rows << QVariantList{B, QStringLiteral("00001"), P, code, QStringLiteral("000106"), KG, 0.25};
         t[4].rows << QVariantList{P, code, KG, 1.0};
         t[5].rows << QVariantList{B, P, code, 12.5, when};
     }

@@ -25,7 +25,7 @@ public:
 };
 
 namespace Database {
-// Opens (or reuses, when already open with that name) a connection. SQLite gets foreign keys,
+// Opens (or reuses, when already open with that name) a connection. SQLite gets
 // a busy timeout and WAL; PostgreSQL gets client encoding UTF8.
 IMP_PLATFORM_EXPORT Result<QSqlDatabase> open(const QString &url, const QString &connectionName);
 // The shared read-only connection of this process, opened from Ambiente::databaseUrl on first use.

@@ -9,7 +9,7 @@ $SUDO apt-get install -y --no-install-recommends \
     build-essential cmake ninja-build pkg-config git ca-certificates \
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-psql \
     libgl-dev libvulkan-dev \
-    libcpp-httplib-dev \
+    libcpp-httplib-dev libpq-dev libsqlite3-dev \
     clang libclang-rt-14-dev \
     sqlite3 postgresql postgresql-client \
     fonts-dejavu-core

@@ -187,7 +187,7 @@ void TstLoadPass::values_data()
     QTest::newRow("any other CDFILAUXPRAT, empty too, takes the branch")
         << f({"RECEPADR", "", "1", "000101"}) << "RECEPADR" << "CDFILAUXPRAT" << QVariant("0001") << 1;
     QTest::newRow("RECESERV takes the paired destination service")
-        << f({"RECESERV", "0009", "10", "P", "1", "000101", "KG", "1"}) << "RECESERV" << "CDSERVFILI" << QVariant("001") << 1;
+        << f({"RECESERV", "0009", "10", "P", "1", "000101", "KG", "1"}) << "RECESERV" << "CDSERVFILI" << QVariant("00001") << 1;
     QTest::newRow("PRATSERV keeps the origin's service")
         << f({"PRATSERV", "0009", "10", "P", "1", "2"}) << "PRATSERV" << "CDSERVFILI" << QVariant("10") << 1;
     QTest::newRow("values past the last column are dropped")

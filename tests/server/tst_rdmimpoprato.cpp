@@ -161,16 +161,16 @@ private slots:
         call.receFili = {{QStringLiteral("0009"), P, QStringLiteral("200001"), QStringLiteral("000101"), QStringLiteral("KG"), 0.6},
                          {QStringLiteral("0001"), QStringLiteral("0001"), QStringLiteral("000900"), QStringLiteral("000110"),
                           QStringLiteral("L"), 0.2}};
-        call.receServ = {{QStringLiteral("0001"), QStringLiteral("001"), P, QStringLiteral("200001"), QStringLiteral("000101"),
+        call.receServ = {{QStringLiteral("0001"), QStringLiteral("00001"), P, QStringLiteral("200001"), QStringLiteral("000101"),
                           QStringLiteral("KG"), 0.7}};
         call.temReceServ = false;
         call.pratPadr = {{P, QStringLiteral("100001"), QStringLiteral("KG"), 2.0},
                          {P, QStringLiteral("200001"), QStringLiteral("KG"), 1.0},
                          {P, QStringLiteral("200002"), QStringLiteral("KG"), 1.0}};
         call.pratFili = {{QString(), P, QStringLiteral("200001"), 9.5, QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::UTC)}};
-        call.servico = {{QStringLiteral("10"), QStringLiteral("001"), QStringLiteral("Almoco"), QStringLiteral("ALMOCO")},
+        call.servico = {{QStringLiteral("10"), QStringLiteral("00001"), QStringLiteral("Almoco"), QStringLiteral("ALMOCO")},
                         {QStringLiteral("30"), QString(), QStringLiteral("LANCHE"), QString()}};
-        call.servDestino = {{QStringLiteral("001"), QStringLiteral("ALMOCO")}};
+        call.servDestino = {{QStringLiteral("00001"), QStringLiteral("ALMOCO")}};
 
         auto r = call.run(rig->net);
         QVERIFY2(r, qPrintable(r.error()));
@@ -275,7 +275,7 @@ private slots:
             call.recePadr << QVariantList{P, code, QStringLiteral("000101"), QStringLiteral("KG"), 0.1};
             if (last && fault == QLatin1String("duplicate"))
                 call.recePadr << QVariantList{P, code, QStringLiteral("000101"), QStringLiteral("KG"), 0.2};
-            call.receServ << QVariantList{QStringLiteral("0001"), QStringLiteral("001"), P, code,
+            call.receServ << QVariantList{QStringLiteral("0001"), QStringLiteral("00001"), P, code,
                                           last && fault == QLatin1String("nullkey") ? QVariant() : QVariant(QStringLiteral("000101")),
                                           QStringLiteral("KG"), 0.1};
             call.pratPadr << QVariantList{P, code, QStringLiteral("KG"), 1.0};
