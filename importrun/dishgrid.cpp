@@ -132,14 +132,7 @@ QString TDishGrid::fieldOfColumn(const QAbstractItemModel *model, int column)
 {
     if (!model || column < 0 || column >= model->columnCount())
         return QString();
-    const QVariant byRole = model->headerData(column, Qt::Horizontal, MemTableModel::FieldNameRole);
-    if (byRole.isValid())
-        return byRole.toString();
-    if (model->rowCount() > 0)
-        return model->index(0, column).data(MemTableModel::FieldNameRole).toString();
-    // A model over a table heads a column with the field's name when the field has no label, as
-    // the dish table's fields have none.
-    return model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    return model->headerData(column, Qt::Horizontal, MemTableModel::FieldNameRole).toString();
 }
 
 QString TDishGrid::columnTitle(const QAbstractItemModel *model, int column)

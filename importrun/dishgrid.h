@@ -58,7 +58,7 @@ public:
     // widths, whenever the model's columns change (each opening of the table).
     void setModel(QAbstractItemModel *model) override;
 
-    // The field a column of the model is bound to (the header's or the cells' field-name role).
+    // The field a column of the model is bound to (the header's field-name role).
     static QString fieldOfColumn(const QAbstractItemModel *model, int column);
     // The title the grid heads that column with: its own for the four fields, the model's else.
     static QString columnTitle(const QAbstractItemModel *model, int column);

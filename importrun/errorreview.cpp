@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMdiSubWindow>
+#include <QScopedValueRollback>
 
 using ImportRunInternal::handlerBoundary;
 
@@ -115,7 +116,8 @@ void ErrorReview::closePanel()
 {
     if (m_closing || !m_panErro)
         return;
-    m_closing = true;
+    // Moving the focus makes the list lose it, which comes back here.
+    const QScopedValueRollback<bool> closing(m_closing, true);
     // The focus moves before the panel hides: hiding the panel with the focus inside would pass
     // the focus to the next control in the chain, which may be the parameter panel, whose entry
     // discards the loaded tables.
@@ -131,7 +133,6 @@ void ErrorReview::closePanel()
         focused->clearFocus();
     }
     m_panErro->hide();
-    m_closing = false;
 }
 
 bool ErrorReview::eventFilter(QObject *watched, QEvent *event)

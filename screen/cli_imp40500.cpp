@@ -8,6 +8,7 @@
 #include "glyphs.h"
 #include "memtablemodel.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -16,7 +17,6 @@
 #include <QListWidget>
 #include <QMdiSubWindow>
 #include <QProgressBar>
-#include <QRegularExpressionValidator>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTableView>
@@ -182,6 +182,15 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     m_session.setObserver(this);
     m_session.serviceMap.CdFilialDestino = [this] { return medCdFilial->text(); };
 
+    // The remembered directory's row events are the session's (they send the change to the
+    // server); the screen runs them under its own names.
+    m_diretoriosBeforePost = cdsDiretorios.events.beforePost;
+    m_diretoriosAfterPost = cdsDiretorios.events.afterPost;
+    cdsDiretorios.events.beforePost = [this](MemTable &t) { cdsDiretoriosBeforePost(t); };
+    cdsDiretorios.events.afterPost = [this](MemTable &t) { cdsDiretoriosAfterPost(t); };
+
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { onFocusChanged(now); });
+
     resize(ClientSize);
     FormCreate(this);
 }
@@ -247,9 +256,10 @@ void TfrmImpoPrato::buildFiltro()
     medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
     medCdFilial->setGeometry(268, 23, 40, 21);
     // Up to four digits; only the digits are kept.
+    // Up to four digits, none required, a blank shown as a space (the business system's
+    // "9999;0; "); text() gives the digits typed, without the blanks.
+    medCdFilial->setInputMask(QStringLiteral("0000; "));
     medCdFilial->setMaxLength(4);
-    medCdFilial->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), medCdFilial));
     infoBackground(medCdFilial);
     sbtFilial = new TBtnPesquisa(panFiltro);
     sbtFilial->setObjectName(QStringLiteral("sbtFilial"));
@@ -475,6 +485,132 @@ void TfrmImpoPrato::sbtFilialAfterPesq(QObject *)
 void TfrmImpoPrato::medCdFilialChange(QObject *)
 {
     edtNmFilial->clear();
+}
+
+void TfrmImpoPrato::medNmArquivoExit(QObject *)
+{
+    Vd_Arquivo(false);
+}
+
+void TfrmImpoPrato::Vd_Arquivo(bool required)
+{
+    // The session puts the focus back on medNmArquivo when the check fails, and remembers the
+    // directory (cdsDiretorios, posted through the handlers below) when it passes.
+    m_session.NmArquivo = medNmArquivo->text();
+    m_session.Vd_Arquivo(required);
+}
+
+void TfrmImpoPrato::medCdFilialExit(QObject *)
+{
+    Vd_CdFilial(false);
+}
+
+void TfrmImpoPrato::Vd_CdFilial(bool required)
+{
+    m_session.CdFilial = medCdFilial->text();
+    // The canonical code goes back into the field whatever the check says, before the focus goes
+    // back to it on a failure.
+    const auto writeBack = [this] {
+        if (medCdFilial->text() != m_session.CdFilial)
+            medCdFilial->setText(m_session.CdFilial);
+    };
+    QString nome;
+    try {
+        nome = m_session.Vd_CdFilial(required, Ambiente::instance().Operador);
+    } catch (...) {
+        writeBack();
+        throw;
+    }
+    writeBack();
+    // An empty field let pass has no name to show; a checked one shows the branch's name (after
+    // the code, whose change clears the name).
+    if (!EmptyString(m_session.CdFilial))
+        edtNmFilial->setText(nome);
+}
+
+void TfrmImpoPrato::panFiltroEnter(QObject *)
+{
+    // A new file or branch starts from nothing: what the last load left is thrown away.
+    sbtImportExport->setEnabled(false);
+    sbtErros->setEnabled(false);
+    m_session.closeLoadedTables();
+    if (pgcPadrao->currentWidget() == tshPadrao)
+        pgcPadrao->setCurrentWidget(tshPrato);
+    pgcPadrao->setTabVisible(pgcPadrao->indexOf(tshPadrao), false);
+}
+
+void TfrmImpoPrato::panFiltroExit(QObject *)
+{
+    Vd_Arquivo(true);
+    Vd_CdFilial(true);
+    setPanelsEnabled(false);
+    // The pass unlocks both containers on every way out; a failure leaves the import button off.
+    Grava_Tabelas();
+    sbtImportExport->setEnabled(true);
+}
+
+void TfrmImpoPrato::cdsDiretoriosBeforePost(MemTable &table)
+{
+    if (m_diretoriosBeforePost)
+        m_diretoriosBeforePost(table);
+}
+
+void TfrmImpoPrato::cdsDiretoriosAfterPost(MemTable &table)
+{
+    // SetDiretorios with the change; a failure cancels the unsent change and fails the post, and
+    // with it the file check that posted the row.
+    if (m_diretoriosAfterPost)
+        m_diretoriosAfterPost(table);
+}
+
+void TfrmImpoPrato::Grava_Tabelas()
+{
+    m_session.NmArquivo = medNmArquivo->text();
+    m_session.CdFilial = medCdFilial->text();
+    m_session.Grava_Tabelas();
+}
+
+void TfrmImpoPrato::onFocusChanged(QWidget *now)
+{
+    // The handlers' own focus moves are theirs; they are settled once the handler is done.
+    if (m_inPanelHandler)
+        return;
+    // Only a move between two controls of this screen counts. A message box or a lookup taking
+    // the focus, another child window in front, the application losing the focus: the control
+    // keeps being this screen's focused control and gets the focus back later, which is no move
+    // either.
+    if (!now || !isAncestorOf(now))
+        return;
+    QWidget *from = m_lastFocus;
+    m_lastFocus = now;
+    if (from == now)
+        return;
+
+    const bool wasIn = from && panFiltro->isAncestorOf(from);
+    const bool isIn = panFiltro->isAncestorOf(now);
+    if (!wasIn && !isIn)
+        return;
+
+    m_inPanelHandler = true;
+    runAction([&] {
+        if (wasIn) {
+            // The field's own exit first, then, leaving the panel, the panel's: the field is
+            // checked twice on the way out. A refused field keeps the focus and nothing more runs.
+            if (from == medNmArquivo)
+                medNmArquivoExit(medNmArquivo);
+            else if (from == medCdFilial)
+                medCdFilialExit(medCdFilial);
+            if (!isIn)
+                panFiltroExit(panFiltro);
+        } else {
+            panFiltroEnter(panFiltro);
+        }
+    });
+    m_inPanelHandler = false;
+    // Where the handler left the focus (a refused field, or where the operator went) is where the
+    // next move starts from.
+    if (QWidget *f = QApplication::focusWidget(); f && isAncestorOf(f))
+        m_lastFocus = f;
 }
 
 // What the load pass shows.

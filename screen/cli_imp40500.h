@@ -9,6 +9,9 @@
 
 #include "appserver.h"
 
+#include <QPointer>
+#include <functional>
+
 class QLineEdit;
 class QListWidget;
 class QScrollArea;
@@ -116,10 +119,22 @@ public:
     void FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift) override;
     void netImpoPratoBeforeConnect(QObject *sender);
 
+    // The parameter panel. The exits and the panel's enter and exit run from the focus changes
+    // (see onFocusChanged); each lets an abandoned action go on to that boundary.
     void sbtArquivoClick(QObject *sender);
+    void medNmArquivoExit(QObject *sender);
+    void Vd_Arquivo(bool required);
     void sbtFilialBeforePesq(QObject *sender, bool &proceed);
     void sbtFilialAfterPesq(QObject *sender);
     void medCdFilialChange(QObject *sender);
+    void medCdFilialExit(QObject *sender);
+    void Vd_CdFilial(bool required);
+    void panFiltroEnter(QObject *sender);
+    void panFiltroExit(QObject *sender);
+    void cdsDiretoriosBeforePost(MemTable &table);
+    void cdsDiretoriosAfterPost(MemTable &table);
+    // The load pass over the file and branch of the panel (the session's, shown on this screen).
+    void Grava_Tabelas();
 
     // LoadObserver: what the load pass shows on this screen.
     void setProgressRange(int maximum) override;
@@ -133,12 +148,24 @@ public:
     void showServiceTab() override;
 
 private:
+    // Where the focus moved inside the screen: runs the field's exit, the panel's exit or enter.
+    void onFocusChanged(QWidget *now);
+
     void buildFiltro();
     void buildTabs();
     void buildErro();
     void buildSide();
 
     int m_progress = 0;
+    // The control of this screen that had the focus last, as this screen saw it: Qt's "old"
+    // widget is wrong when a focus change is redirected while it is under way.
+    QPointer<QWidget> m_lastFocus;
+    // A handler of the panel is running: its own focus moves (back to a refused field, into a
+    // message box and back) are not the operator's.
+    bool m_inPanelHandler = false;
+    // The events the session installed on cdsDiretorios, run by the screen's handlers.
+    std::function<void(MemTable &)> m_diretoriosBeforePost;
+    std::function<void(MemTable &)> m_diretoriosAfterPost;
 };
 
 // Exports of the package, with C linkage. frmImpoPrato is written only by the creation in

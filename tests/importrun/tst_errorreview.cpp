@@ -18,10 +18,12 @@
 namespace {
 
 struct FocusCounter : QObject {
-    int events = 0;
+    int in = 0, out = 0;
+    int events() const { return in + out; }
     bool eventFilter(QObject *, QEvent *e) override
     {
-        events += e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut;
+        in += e->type() == QEvent::FocusIn;
+        out += e->type() == QEvent::FocusOut;
         return false;
     }
 };
@@ -192,7 +194,7 @@ void TestErrorReview::closing()
     QVERIFY(f.openOn(0));
     if (!gridShown)
         f.dbgPrato->hide();
-    const int filtroBefore = f.filtroFocus.events;
+    const int filtroBefore = f.filtroFocus.events();
     FocusCounter otherFocus;
     f.other->installEventFilter(&otherFocus);
 
@@ -209,10 +211,10 @@ void TestErrorReview::closing()
     QCOMPARE(f.dbgPrato->hasFocus(), gridShown);
     QCOMPARE(f.other->hasFocus(), fallback);
     QVERIFY(!f.lsbErro->hasFocus());
-    // The control aimed at, and the one after the list, never got the focus.
-    QCOMPARE(f.filtroFocus.events, filtroBefore);
-    QVERIFY(how == u"click" || otherFocus.events == 0);
-    QVERIFY(!f.other->hasFocus() || fallback);
+    // The control after the list is not touched; the control a click aimed at never gets the
+    // focus (the focus change under way is turned to the grid).
+    QCOMPARE(f.filtroFocus.events(), filtroBefore);
+    QCOMPARE(otherFocus.in, fallback ? 1 : 0);
     if (how == u"dish")
         QCOMPARE(f.table.currentRow(), 1);
 }

@@ -1,0 +1,120 @@
+#pragma once
+// The screen in the host's MDI area on the offscreen platform, over a fresh demo destination and
+// the real application server module in this process. The module is watched: each method's calls
+// are counted, and one method can be made to fail.
+#include "seeddb.h"
+
+#include "ambiente.h"
+#include "appserver.h"
+#include "cli_imp40500.h"
+#include "database.h"
+#include "rdmimpoprato.h"
+#include "screenhost.h"
+#include "scripteddialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTest>
+
+class WatchedRdm final : public RemoteDataModule {
+public:
+    std::shared_ptr<RemoteDataModule> real;
+    QHash<QString, int> calls;
+    QString failMethod;      // this method answers failWith instead of running
+    QString failWith;
+
+    QByteArray handle(const QString &method, const QByteArray &body) override
+    {
+        ++calls[method];
+        if (method == failMethod)
+            return Wire::encodeFailure(failWith);
+        return real->handle(method, body);
+    }
+};
+
+class ScreenFixture {
+public:
+    std::unique_ptr<SeededDb> db;
+    std::shared_ptr<WatchedRdm> rdm;
+    QMainWindow *main = nullptr;
+    QMdiArea *area = nullptr;
+    ScriptedDialogs *dialogs = nullptr;
+
+    // Everything up to the open screen (IniProc); false with the reason when the setup failed.
+    bool open(QString *why)
+    {
+        db = SeededDb::create(SeededDb::Kind::SQLite, true, why);
+        if (!db)
+            return false;
+        Database::closeShared();
+        Ambiente &amb = Ambiente::instance();
+        amb.databaseUrl = db->url();
+        amb.FiliProc = QStringLiteral("0001");
+        amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
+        amb.Operador = QStringLiteral("ADMIN");
+        amb.ModuFili = false;
+        amb.WebURL.clear();
+        amb.WebPort = 0;
+        amb.locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
+        amb.resetPictCache();
+
+        auto module = RdmImpoPrato::open(db->url(), why);
+        if (!module)
+            return false;
+        rdm = std::make_shared<WatchedRdm>();
+        rdm->real = module;
+        setEmbeddedServerFactory([r = rdm](QString *) -> std::shared_ptr<RemoteDataModule> { return r; });
+
+        dialogs = new ScriptedDialogs;
+        main = new QMainWindow;
+        area = new QMdiArea(main);
+        main->setCentralWidget(area);
+        main->resize(1000, 640);
+        main->show();
+        main->activateWindow();
+        if (!QTest::qWaitForWindowActive(main)) {
+            *why = QStringLiteral("the main window did not become active");
+            return false;
+        }
+        setScreenHost(main, area);
+        IniProc();
+        if (!frmImpoPrato || !boIdCriado) {
+            *why = QStringLiteral("IniProc opened no screen: %1").arg(dialogs->errors.join(u'/'));
+            return false;
+        }
+        return true;
+    }
+
+    void closeScreen()
+    {
+        if (boIdCriado && frmImpoPrato) {
+            frmImpoPrato->Carregando = false;
+            delete frmImpoPrato->subWindow();
+        }
+        boIdCriado = false;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    ~ScreenFixture()
+    {
+        closeScreen();
+        clearScreenHost();
+        delete main;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete dialogs;
+        setEmbeddedServerFactory({});
+        rdm.reset();
+        Database::closeShared();
+        Ambiente::instance().databaseUrl.clear();
+    }
+
+    TfrmImpoPrato *screen() const { return frmImpoPrato; }
+
+    static QString samplePath()
+    {
+        return QDir(qEnvironmentVariable("IMP_SOURCE_DIR", QStringLiteral("."))).filePath(QStringLiteral("samples/pratos-exemplo.txt"));
+    }
+};
