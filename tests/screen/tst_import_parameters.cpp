@@ -1,0 +1,424 @@
+// The parameter panel driven as the operator drives it: Tab, clicks and focus moves between the
+// file field, the branch field and the grids, with the real module on a demo destination.
+#include "exportwriter.h"
+#include "screenfixture.h"
+
+#include "consiste.h"
+#include "memtable.h"
+
+#include <QLineEdit>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+const QString kArquivoDeve = QStringLiteral("Arquivo origem deve ser informado.");
+const QString kDiretorio = QStringLiteral("Diretório não existe.");
+const QString kArquivoNExist = QStringLiteral("Arquivo não existe.");
+const QString kInvalido = QStringLiteral("Arquivo origem não é do tipo esperado.");
+const QString kMascara = QStringLiteral("Máscara de origem difere da máscara de destino.");
+const QString kFilialDeve = QStringLiteral("Filial destino deve ser informada.");
+const QString kFilialNCad = QStringLiteral("Filial não cadastrada.");
+const QString kFilialResc = QStringLiteral("Filial destino com contrato rescindido.");
+
+// Dialogs whose message boxes take the focus into a window of their own and give it back when
+// they close, as a real modal box does.
+class FocusTakingDialogs final : public ScriptedDialogs {
+public:
+    void showError(const QString &text) override
+    {
+        ScriptedDialogs::showError(text);
+        QWidget box;
+        auto *button = new QLineEdit(&box);
+        box.show();
+        box.activateWindow();
+        QTest::qWaitForWindowActive(&box);
+        button->setFocus();
+        QCoreApplication::processEvents();
+        focusSeenInBox = focusSeenInBox || QApplication::focusWidget() == button;
+        box.hide();
+        if (previous) {
+            previous->activateWindow();
+            QTest::qWaitForWindowActive(previous);
+        }
+        QCoreApplication::processEvents();
+    }
+    QWidget *previous = nullptr;
+    bool focusSeenInBox = false;
+};
+
+} // namespace
+
+class ImportParametersTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void fileChecks_data();
+    void fileChecks();
+    void acceptedFileRemembersItsDirectory();
+    void failedSetDiretoriosKeepsPanelAndCancelsChange();
+    void branchChecks_data();
+    void branchChecks();
+    void pickedBranchIsCheckedOnExit();
+    void messageBoxTakingFocusRunsNoExit();
+    void loadShowsItselfAndRefusesClose();
+    void failedLoadLeavesImportOff();
+    void reenteringPanelDiscardsLoad();
+
+private:
+    TfrmImpoPrato *f() const { return frmImpoPrato; }
+    QString write(const QByteArray &bytes, const QString &name = QStringLiteral("pratos.txt"));
+    // Leaves the panel for the dish grid by clicking into it.
+    void clickDishGrid();
+
+    std::unique_ptr<ScreenFixture> m_fx;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void ImportParametersTest::init()
+{
+    m_fx = std::make_unique<ScreenFixture>();
+    QString why;
+    QVERIFY2(m_fx->open(&why), qPrintable(why));
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+}
+
+void ImportParametersTest::cleanup()
+{
+    m_fx.reset();
+    m_dir.reset();
+}
+
+QString ImportParametersTest::write(const QByteArray &bytes, const QString &name)
+{
+    QFile file(m_dir->filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return file.fileName();
+}
+
+void ImportParametersTest::clickDishGrid()
+{
+    QTest::mouseClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+}
+
+void ImportParametersTest::fileChecks_data()
+{
+    QTest::addColumn<QString>("file");          // "none": empty field; "dir": missing directory
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("leavePanel");       // false: Tab to the branch field
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("paramGeralCalls");
+
+    ExportWriter good;
+    ExportWriter lowerMask;
+    lowerMask.lines[1] = ExportWriter::fields({"MASCARA", "999.aaa"});
+    ExportWriter blankMask;
+    blankMask.lines[1] = ExportWriter::fields({"MASCARA", "999.999 "});
+    ExportWriter badHeader;
+    badHeader.lines[0] = ExportWriter::fields({"PRATOS", "EXPORTAÇÃO"});
+    const QByteArray noTerminator = "PRATO\r\nMASCARA\xF8" "999.999\xF8\r\n";
+
+    QTest::newRow("empty field, Tab to the branch") << "none" << QByteArray() << false << QString() << 0;
+    QTest::newRow("empty field, leaving the panel") << "none" << QByteArray() << true << kArquivoDeve << 0;
+    QTest::newRow("directory missing (before the file)") << "dir" << QByteArray() << false << kDiretorio << 0;
+    QTest::newRow("file missing") << "missing" << QByteArray() << false << kArquivoNExist << 0;
+    QTest::newRow("header not PRATO: no server call") << "file" << badHeader.bytes() << false << kInvalido << 0;
+    QTest::newRow("header without terminator") << "file" << noTerminator << false << kInvalido << 0;
+    QTest::newRow("empty file") << "file" << QByteArray() << false << kInvalido << 0;
+    QTest::newRow("mask differs by case") << "file" << lowerMask.bytes() << false << kMascara << 1;
+    QTest::newRow("mask differs by a trailing blank") << "file" << blankMask.bytes() << false << kMascara << 1;
+    QTest::newRow("good file") << "file" << good.bytes() << false << QString() << 1;
+}
+
+void ImportParametersTest::fileChecks()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, leavePanel);
+    QFETCH(QString, error);
+    QFETCH(int, paramGeralCalls);
+
+    // The destination's mask in lower case makes the case row differ only by case.
+    if (QTest::currentDataTag() == QByteArrayLiteral("mask differs by case"))
+        QVERIFY(QSqlQuery(m_fx->db->db()).exec(QStringLiteral("UPDATE PARAMGERAL SET CDPICTPRAT = '999.AAA'")));
+
+    QString name;
+    if (file == u"dir")
+        name = m_dir->filePath(QStringLiteral("nao-existe/pratos.txt"));
+    else if (file == u"missing")
+        name = m_dir->filePath(QStringLiteral("pratos.txt"));
+    else if (file == u"file")
+        name = write(content);
+    f()->medNmArquivo->setText(name);
+    m_fx->dialogs->clear();
+
+    if (leavePanel)
+        clickDishGrid();
+    else
+        QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+
+    QCOMPARE(m_fx->dialogs->errors, error.isEmpty() ? QStringList() : QStringList{error});
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetParamGeral")), paramGeralCalls);
+    QCOMPARE(QApplication::focusWidget(), error.isEmpty() ? f()->medCdFilial : f()->medNmArquivo);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("SetDiretorios")), error.isEmpty() && !name.isEmpty() ? 1 : 0);
+    // Nothing was loaded and the panel is usable.
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+    QVERIFY(f()->medNmArquivo->isEnabled());
+    QVERIFY(!f()->cdsPrato.isActive());
+    QVERIFY(!f()->cdsParamGeral.isActive());
+}
+
+void ImportParametersTest::acceptedFileRemembersItsDirectory()
+{
+    // A file in a directory two levels down, named with a doubled separator on the way.
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("exportacoes/marco")));
+    const QString dir = m_dir->filePath(QStringLiteral("exportacoes/marco"));
+    QVERIFY(ExportWriter().write(dir + QStringLiteral("/pratos.txt")));
+    f()->medNmArquivo->setText(m_dir->filePath(QStringLiteral("exportacoes//marco/pratos.txt")));
+    f()->medCdFilial->clear();
+
+    // Straight out of the panel from the file field: the field's exit checks the file, then the
+    // panel's exit checks it again (and then stops at the empty branch).
+    clickDishGrid();
+    QCOMPARE(m_fx->dialogs->errors, QStringList{kFilialDeve});
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetParamGeral")), 2);
+    QVERIFY(m_fx->rdm->calls.value(QStringLiteral("SetDiretorios")) >= 1);
+
+    QSqlQuery q(m_fx->db->db());
+    QVERIFY(q.exec(QStringLiteral("SELECT CDPROGRAMA, DSDIRETORIO FROM DIRETORIOS")));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString().trimmed(), QStringLiteral("IMP40500"));
+    QCOMPARE(q.value(1).toString(), QDir::cleanPath(dir) + u'/');
+    QVERIFY(!q.next());
+    QCOMPARE(f()->cdsDiretorios.changeCount(), 0);
+
+    // The next screen offers that directory.
+    m_fx->closeScreen();
+    IniProc();
+    QVERIFY(frmImpoPrato);
+    QCOMPARE(f()->medNmArquivo->text(), QDir::cleanPath(dir) + u'/');
+}
+
+void ImportParametersTest::failedSetDiretoriosKeepsPanelAndCancelsChange()
+{
+    const QString name = write(ExportWriter().bytes());
+    m_fx->rdm->failMethod = QStringLiteral("SetDiretorios");
+    m_fx->rdm->failWith = QStringLiteral("Diretório não gravado.");
+    f()->medNmArquivo->setText(name);
+
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    QCOMPARE(m_fx->dialogs->errors, QStringList{QStringLiteral("Diretório não gravado.")});
+    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    // The unsent row is gone: the table is as the server last gave it (no row).
+    QCOMPARE(f()->cdsDiretorios.changeCount(), 0);
+    QCOMPARE(f()->cdsDiretorios.rowCount(), 0);
+
+    // Leaving the panel stops at the same failure, before anything is loaded.
+    m_fx->dialogs->clear();
+    clickDishGrid();
+    QCOMPARE(m_fx->dialogs->errors.size(), 1);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 0);
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+}
+
+void ImportParametersTest::branchChecks_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("leavePanel");
+    QTest::addColumn<QString>("codeAfter");
+    QTest::addColumn<QString>("nameAfter");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("one digit, canonical before the lookup") << "1" << false << "0001" << "RESTAURANTE MATRIZ" << QString();
+    QTest::newRow("letters refused by the mask") << "x2y" << false << "0002" << "FILIAL CAMPINAS" << QString();
+    QTest::newRow("empty, Tab back to the file") << "" << false << "" << "" << QString();
+    QTest::newRow("empty, leaving the panel") << "" << true << "" << "" << kFilialDeve;
+    QTest::newRow("exists, not the operator's") << "4" << false << "0004" << "" << kFilialNCad;
+    QTest::newRow("does not exist") << "0099" << false << "0099" << "" << kFilialNCad;
+    QTest::newRow("contract rescinded") << "3" << false << "0003" << "" << kFilialResc;
+}
+
+void ImportParametersTest::branchChecks()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, leavePanel);
+    QFETCH(QString, codeAfter);
+    QFETCH(QString, nameAfter);
+    QFETCH(QString, error);
+
+    // A good file, so that leaving the panel gets as far as the branch.
+    f()->medNmArquivo->setText(write(ExportWriter().bytes()));
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    QVERIFY(m_fx->dialogs->errors.isEmpty());
+
+    QCOMPARE(f()->edtNmFilial->text(), QStringLiteral("RESTAURANTE MATRIZ"));
+    f()->medCdFilial->selectAll();
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Delete);
+    // Typing clears the name at once.
+    QVERIFY(f()->edtNmFilial->text().isEmpty());
+    f()->medCdFilial->setCursorPosition(0);
+    QTest::keyClicks(f()->medCdFilial, typed);
+
+    if (leavePanel)
+        clickDishGrid();
+    else
+        QTest::keyClick(f()->medCdFilial, Qt::Key_Backtab);
+
+    QCOMPARE(m_fx->dialogs->errors, error.isEmpty() ? QStringList() : QStringList{error});
+    QCOMPARE(f()->medCdFilial->text(), codeAfter);
+    QCOMPARE(f()->edtNmFilial->text(), nameAfter);
+    QCOMPARE(QApplication::focusWidget(), error.isEmpty() ? f()->medNmArquivo : f()->medCdFilial);
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+}
+
+void ImportParametersTest::pickedBranchIsCheckedOnExit()
+{
+    f()->medNmArquivo->setText(QString());
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    // The list holds 0001, 0002, 0003 (rescinded), 0005: pick the third.
+    m_fx->dialogs->lookupAnswers = {2};
+    QTest::mouseClick(f()->sbtFilial, Qt::LeftButton);
+    QCOMPARE(f()->medCdFilial->text(), QStringLiteral("0003"));
+    QCOMPARE(f()->edtNmFilial->text(), QStringLiteral("FILIAL SANTOS"));
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    QVERIFY(m_fx->dialogs->errors.isEmpty());
+
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Backtab);
+    QCOMPARE(m_fx->dialogs->errors, QStringList{kFilialResc});
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    QCOMPARE(f()->edtNmFilial->text(), QStringLiteral("FILIAL SANTOS"));
+}
+
+void ImportParametersTest::messageBoxTakingFocusRunsNoExit()
+{
+    auto boxes = std::make_unique<FocusTakingDialogs>();
+    boxes->previous = m_fx->main;
+    f()->medNmArquivo->setText(m_dir->filePath(QStringLiteral("nao-ha.txt")));
+
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    QVERIFY(boxes->focusSeenInBox);
+    // One message: neither the box taking the focus nor the focus coming back counted as leaving
+    // the field or the panel.
+    QCOMPARE(boxes->errors, QStringList{kArquivoNExist});
+    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 0);
+}
+
+void ImportParametersTest::loadShowsItselfAndRefusesClose()
+{
+    f()->medNmArquivo->setText(ScreenFixture::samplePath());
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    QVERIFY(m_fx->dialogs->errors.isEmpty());
+
+    // Seen from inside the pass, the first time it lets events through.
+    bool seen = false, closed = true, filtroLocked = false, sideLocked = false, carregando = false;
+    QString status;
+    QTimer::singleShot(0, f(), [&] {
+        seen = true;
+        carregando = f()->Carregando;
+        status = f()->statusText();
+        filtroLocked = !f()->medNmArquivo->isEnabled() && !f()->medCdFilial->isEnabled();
+        sideLocked = !f()->sbtCancel->isEnabled();
+        closed = f()->closeScreen();
+    });
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
+
+    QVERIFY(seen);
+    QVERIFY(carregando);
+    QCOMPARE(status, QStringLiteral("Verificando pratos a serem importados ..."));
+    QVERIFY(filtroLocked);
+    QVERIFY(sideLocked);
+    QVERIFY(!closed);
+    QVERIFY(frmImpoPrato && boIdCriado);
+
+    // After the pass: everything unlocked and quiet, the import button on, the focus outside.
+    QVERIFY(m_fx->dialogs->errors.isEmpty());
+    QVERIFY(!f()->Carregando);
+    QVERIFY(f()->statusText().isEmpty());
+    QCOMPARE(f()->pgbProgresso->value(), 0);
+    QVERIFY(f()->medNmArquivo->isEnabled());
+    QVERIFY(f()->sbtCancel->isEnabled());
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    QVERIFY(!f()->panFiltro->isAncestorOf(QApplication::focusWidget()));
+    QVERIFY(f()->cdsPrato.rowCount() > 0);
+    QVERIFY(f()->pgcPadrao->isTabVisible(f()->pgcPadrao->indexOf(f()->tshPadrao)));
+}
+
+void ImportParametersTest::failedLoadLeavesImportOff()
+{
+    // The data marker on line 32: the first pass and the server calls run, the structure loop
+    // refuses the file.
+    ExportWriter w;
+    const QByteArray marker = w.lines.takeLast();
+    while (w.lines.size() < 31)
+        w.lines << ExportWriter::fields({"COMENTARIO"});
+    w.lines << marker;
+    w.dish(QStringLiteral("P"), QStringLiteral("100001"), QStringLiteral("ARROZ BRANCO"));
+    f()->medNmArquivo->setText(write(w.bytes()));
+
+    clickDishGrid();
+    QCOMPARE(m_fx->dialogs->errors, QStringList{kInvalido});
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
+    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+    QVERIFY(f()->medNmArquivo->isEnabled());
+    QVERIFY(f()->sbtCancel->isEnabled());
+    QVERIFY(!f()->Carregando);
+    QCOMPARE(f()->cdsPrato.rowCount(), 0);
+}
+
+void ImportParametersTest::reenteringPanelDiscardsLoad()
+{
+    f()->medNmArquivo->setText(ScreenFixture::samplePath());
+    clickDishGrid();
+    QVERIFY(m_fx->dialogs->errors.isEmpty());
+    const int dishes = f()->cdsPrato.rowCount();
+    QVERIFY(dishes > 0);
+    QVERIFY(f()->cdsServico.rowCount() > 0);
+    QVERIFY(f()->cdsServDestino.rowCount() > 0);
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    f()->sbtErros->setEnabled(true);
+    f()->pgcPadrao->setCurrentWidget(f()->tshPadrao);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
+
+    // Back into the panel with a click on the branch field.
+    QTest::mouseClick(f()->medCdFilial, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    for (MemTable *t : {&f()->cdsPrato, &f()->cdsRecePadr, &f()->cdsPratPadr, &f()->cdsReceFili,
+                        &f()->cdsPratFili, &f()->cdsReceServ, &f()->cdsPratServ})
+        QVERIFY2(!t->isActive(), qPrintable(t->name()));
+    QCOMPARE(f()->cdsServico.rowCount(), 0);
+    QCOMPARE(f()->cdsServDestino.rowCount(), 0);
+    QVERIFY(!f()->pgcPadrao->isTabVisible(f()->pgcPadrao->indexOf(f()->tshPadrao)));
+    QCOMPARE(f()->pgcPadrao->currentWidget(), f()->tshPrato);
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+    QVERIFY(!f()->sbtErros->isEnabled());
+
+    // Moving inside the panel discards nothing more; leaving it loads the file from its start.
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Backtab);
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
+    clickDishGrid();
+    QVERIFY(m_fx->dialogs->errors.isEmpty());
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 2);
+    QCOMPARE(f()->cdsPrato.rowCount(), dishes);
+    QVERIFY(f()->sbtImportExport->isEnabled());
+}
+
+QTEST_MAIN(ImportParametersTest)
+#include "tst_import_parameters.moc"
