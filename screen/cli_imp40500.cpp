@@ -4,9 +4,15 @@
 #include "consiste.h"
 #include "datapacket.h"
 #include "dialogs.h"
+#include "dishgrid.h"
+#include "dishpictures.h"
+#include "dishtable.h"
+#include "errorreview.h"
 #include "framework.h"
 #include "glyphs.h"
+#include "importrun.h"
 #include "memtablemodel.h"
+#include "servicegrid.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -19,7 +25,6 @@
 #include <QProgressBar>
 #include <QScrollArea>
 #include <QTabWidget>
-#include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -48,25 +53,9 @@ void infoBackground(QWidget *w)
     w->setPalette(pal);
 }
 
-void gridLook(QTableView *grid)
-{
-    infoBackground(grid);
-    grid->setFrameShape(QFrame::NoFrame);
-    grid->verticalHeader()->hide();          // no row indicator column
-    grid->setShowGrid(true);
-    grid->horizontalHeader()->setSectionsMovable(false);
-    grid->horizontalHeader()->setHighlightSections(false);
-    // Title font: the business system's 8-point dialog face.
-    QFont title(QStringLiteral("MS Sans Serif"));
-    title.setPointSize(8);
-    title.setStyleHint(QFont::SansSerif);
-    grid->horizontalHeader()->setFont(title);
-    grid->verticalHeader()->setDefaultSectionSize(18);
-}
-
 // A lowered panel holding a borderless scroll box that holds the grid, all filling their parent.
 QFrame *gridNest(QWidget *tab, const QString &panelName, QScrollArea *&box, const QString &boxName,
-                 QTableView *grid)
+                 QWidget *grid)
 {
     auto *pan = new QFrame(tab);
     pan->setObjectName(panelName);
@@ -77,6 +66,8 @@ QFrame *gridNest(QWidget *tab, const QString &panelName, QScrollArea *&box, cons
     box = new QScrollArea(pan);
     box->setObjectName(boxName);
     box->setFrameShape(QFrame::NoFrame);
+    // A borderless holder, never a stop of the focus: the grid inside is.
+    box->setFocusPolicy(Qt::NoFocus);
     box->setWidgetResizable(true);
     box->setWidget(grid);
     panLayout->addWidget(box);
@@ -86,8 +77,9 @@ QFrame *gridNest(QWidget *tab, const QString &panelName, QScrollArea *&box, cons
     return pan;
 }
 
-QLabel *hiddenPicture(QWidget *parent, const QString &objectName, const QPixmap &picture)
+QLabel *hiddenPicture(QWidget *parent, const QString &objectName, const QImage &image)
 {
+    const QPixmap picture = QPixmap::fromImage(image);
     auto *l = new QLabel(parent);
     l->setObjectName(objectName);
     l->setPixmap(picture);
@@ -182,6 +174,24 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     m_session.setObserver(this);
     m_session.serviceMap.CdFilialDestino = [this] { return medCdFilial->text(); };
 
+    // The dish table's own events: the flags of a new dish, the error button following the current
+    // dish, the dish-code mask.
+    DishTable::install(cdsPrato, [this](bool errors) { sbtErros->setEnabled(errors); });
+
+    ImportRunHooks hooks;
+    hooks.disableImportButton = [this] { sbtImportExport->setEnabled(false); };
+    hooks.errorPanelShowing = [this] { return errorReview->panelShowing(); };
+    hooks.lsbErroExit = [this] { errorReview->lsbErroExit(); };
+    hooks.setFiltroEnabled = [this](bool on) { SetChildEnabled(panFiltro, on); };
+    hooks.setStatusText = [this](const QString &text) { setStatusText(text); };
+    hooks.setProgress = [this](int position) { pgbProgresso->setValue(position); };
+    hooks.repaint = [this] { repaint(); };
+    hooks.cdFilial = [this] { return medCdFilial->text(); };
+    m_importRun = std::make_unique<ImportRun>(m_session, std::move(hooks));
+    connect(sbtImportExport, &QToolButton::clicked, this, [this] {
+        runAction([this] { sbtImportExportClick(sbtImportExport); });
+    });
+
     // The remembered directory's row events are the session's (they send the change to the
     // server); the screen runs them under its own names.
     m_diretoriosBeforePost = cdsDiretorios.events.beforePost;
@@ -200,8 +210,9 @@ TfrmImpoPrato::~TfrmImpoPrato()
     m_session.setObserver(nullptr);
     // The grids' models watch the session's tables, which go with the members, before QWidget
     // deletes the children: the models must go first.
+    dbgPrato->setDataSet(nullptr);
     dbgPrato->setModel(nullptr);
-    dbgPadrao->setModel(nullptr);
+    dbgPadrao->setServiceMap(nullptr);
     delete dtsPrato;
     delete dtsServico;
     // A screen freed without an accepted close (the host tearing its main window down) must not
@@ -224,10 +235,10 @@ void TfrmImpoPrato::buildSide()
     sbtErros->setGeometry(4, 26, 41, 22);
     sbtErros->setEnabled(false);
 
-    imgCheck = hiddenPicture(panMenu, QStringLiteral("imgCheck"), Glyphs::check());
-    imgUncheck = hiddenPicture(panMenu, QStringLiteral("imgUncheck"), Glyphs::uncheck());
-    imgCerto = hiddenPicture(panMenu, QStringLiteral("imgCerto"), Glyphs::certo());
-    imgErro = hiddenPicture(panMenu, QStringLiteral("imgErro"), Glyphs::erro());
+    imgCheck = hiddenPicture(panMenu, QStringLiteral("imgCheck"), DishPictures::check());
+    imgUncheck = hiddenPicture(panMenu, QStringLiteral("imgUncheck"), DishPictures::uncheck());
+    imgCerto = hiddenPicture(panMenu, QStringLiteral("imgCerto"), DishPictures::certo());
+    imgErro = hiddenPicture(panMenu, QStringLiteral("imgErro"), DishPictures::erro());
 }
 
 void TfrmImpoPrato::buildFiltro()
@@ -300,33 +311,38 @@ void TfrmImpoPrato::buildTabs()
 
     tshPrato = new QWidget;
     tshPrato->setObjectName(QStringLiteral("tshPrato"));
-    dbgPrato = new QTableView;
+    dbgPrato = new TDishGrid;
     dbgPrato->setObjectName(QStringLiteral("dbgPrato"));
-    gridLook(dbgPrato);
-    dbgPrato->setSelectionBehavior(QAbstractItemView::SelectRows);
-    dbgPrato->setSelectionMode(QAbstractItemView::SingleSelection);
-    dbgPrato->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    dbgPrato->setTabKeyNavigation(true);
     Panel1 = gridNest(tshPrato, QStringLiteral("Panel1"), ScrollBox1, QStringLiteral("ScrollBox1"), dbgPrato);
     pgcPadrao->addTab(tshPrato, QStringLiteral("Prato"));
 
     tshPadrao = new QWidget;
     tshPadrao->setObjectName(QStringLiteral("tshPadrao"));
-    dbgPadrao = new QTableView;
+    dbgPadrao = new TServiceGrid;
     dbgPadrao->setObjectName(QStringLiteral("dbgPadrao"));
-    gridLook(dbgPadrao);
-    dbgPadrao->setSelectionBehavior(QAbstractItemView::SelectItems);
-    dbgPadrao->setSelectionMode(QAbstractItemView::SingleSelection);
-    dbgPadrao->setTabKeyNavigation(true);
     panGrid = gridNest(tshPadrao, QStringLiteral("panGrid"), sclGrid, QStringLiteral("sclGrid"), dbgPadrao);
     pgcPadrao->addTab(tshPadrao, QStringLiteral("Serviço"));
 
     dtsPrato = new MemTableModel(&cdsPrato, this);
     dtsPrato->setObjectName(QStringLiteral("dtsPrato"));
     dbgPrato->setModel(dtsPrato);
+    dbgPrato->setDataSet(&cdsPrato);
+    // The pictures are copies of the hidden images', as the drawing takes them.
+    dbgPrato->dishDelegate()->setPictures(imgCerto->pixmap().toImage(), imgErro->pixmap().toImage());
+
     dtsServico = new MemTableModel(&cdsServico, this);
     dtsServico->setObjectName(QStringLiteral("dtsServico"));
-    dbgPadrao->setModel(dtsServico);
+    dbgPadrao->setServiceMap(&m_session.serviceMap, dtsServico);
+    // The cell button lists the destination branch's services in the screen's lookup.
+    dbgPadrao->setLookup([this](ReadOnlyQuery &, const QString &caption) -> std::optional<ServiceChoice> {
+        if (!Pesquisar(dtsPesqServico, caption, false, true))
+            return std::nullopt;
+        const MemTable *picked = dtsPesqServico.table();
+        return ServiceChoice{picked->text(QStringView(u"CDSERVFILI")), picked->text(QStringView(u"NMSERVICO"))};
+    });
+    connect(dbgPadrao, &TServiceGrid::stateChange, this, [this] {
+        runAction([this] { dtsServicoStateChange(dtsServico); });
+    });
 
     auto *layout = new QVBoxLayout(grbDadosRel);
     layout->setContentsMargins(4, 2, 4, 4);
@@ -381,6 +397,10 @@ void TfrmImpoPrato::buildErro()
 
     panErro->hide();
     panErro->raise();
+
+    errorReview = new ErrorReview(cdsPrato, {panErro, lsbErro, sbtErros, ButtonFlat1, dbgPrato}, this);
+    // With the service tab in front the dish grid cannot take the focus back; its grid does.
+    errorReview->setFallbackFocus([this]() -> QWidget * { return dbgPadrao; });
 }
 
 void TfrmImpoPrato::FormCreate(QObject *sender)
@@ -563,6 +583,23 @@ void TfrmImpoPrato::cdsDiretoriosAfterPost(MemTable &table)
         m_diretoriosAfterPost(table);
 }
 
+void TfrmImpoPrato::sbtImportExportClick(QObject *)
+{
+    m_importRun->sbtImportExportClick();
+}
+
+void TfrmImpoPrato::dtsServicoStateChange(QObject *)
+{
+    if (pgcPadrao->currentWidget() != tshPadrao)
+        return;
+    const TableState state = cdsServico.state();
+    const bool editing = state == TableState::Edit || state == TableState::Insert;
+    // A row half edited cannot be imported, nor left for the dishes, until it is posted or
+    // cancelled.
+    pgcPadrao->setTabEnabled(pgcPadrao->indexOf(tshPrato), !editing);
+    sbtImportExport->setEnabled(!editing);
+}
+
 void TfrmImpoPrato::Grava_Tabelas()
 {
     m_session.NmArquivo = medNmArquivo->text();
@@ -573,12 +610,28 @@ void TfrmImpoPrato::Grava_Tabelas()
 void TfrmImpoPrato::onFocusChanged(QWidget *now)
 {
     // The handlers' own focus moves are theirs; they are settled once the handler is done.
+    if (m_inPanelHandler || m_focusMovePending)
+        return;
+    if (!now || !isAncestorOf(now))
+        return;
+    // Settled once Qt is done moving the focus: hiding the focused grid (a change of tab) or
+    // closing the error panel passes the focus through other controls, the parameter panel's
+    // among them, before it comes to rest. Only where it rests counts.
+    m_focusMovePending = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_focusMovePending = false;
+        settleFocusMove();
+    }, Qt::QueuedConnection);
+}
+
+void TfrmImpoPrato::settleFocusMove()
+{
     if (m_inPanelHandler)
         return;
-    // Only a move between two controls of this screen counts. A message box or a lookup taking
-    // the focus, another child window in front, the application losing the focus: the control
-    // keeps being this screen's focused control and gets the focus back later, which is no move
-    // either.
+    // Only a move between two controls of this screen counts. A message box or a lookup holding
+    // the focus, another child window in front, the application without the focus: the control
+    // stays this screen's focused control and gets the focus back later, which is no move either.
+    QWidget *now = QApplication::focusWidget();
     if (!now || !isAncestorOf(now))
         return;
     QWidget *from = m_lastFocus;

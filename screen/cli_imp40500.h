@@ -11,13 +11,17 @@
 
 #include <QPointer>
 #include <functional>
+#include <memory>
 
 class QLineEdit;
 class QListWidget;
 class QScrollArea;
 class QTabWidget;
-class QTableView;
+class ErrorReview;
+class ImportRun;
 class MemTableModel;
+class TDishGrid;
+class TServiceGrid;
 
 // The open-file dialog's settings (odgEfetivos); Execute runs it through the dialogs interface.
 struct TOpenDialog {
@@ -58,11 +62,11 @@ public:
     QWidget *tshPrato;
     QFrame *Panel1;
     QScrollArea *ScrollBox1;
-    QTableView *dbgPrato;
+    TDishGrid *dbgPrato;
     QWidget *tshPadrao;
     QFrame *panGrid;
     QScrollArea *sclGrid;
-    QTableView *dbgPadrao;
+    TServiceGrid *dbgPadrao;
 
     // The floating error panel.
     QFrame *panErro;
@@ -70,6 +74,9 @@ public:
     QToolButton *ButtonFlat1;
     QFrame *Panel2;
     QListWidget *lsbErro;
+    // The review of the current dish's errors: sbtErros, a double click on dbgPrato, ButtonFlat1
+    // and the list's exit (sbtErrosClick, dbgPratoDblClick, ButtonFlat1Click, lsbErroExit).
+    ErrorReview *errorReview;
 
     // Side panel.
     QToolButton *sbtErros;
@@ -136,6 +143,12 @@ public:
     // The load pass over the file and branch of the panel (the session's, shown on this screen).
     void Grava_Tabelas();
 
+    // The import of what the load pass put into the tables (one call of Importacao).
+    void sbtImportExportClick(QObject *sender);
+    // While the service tab is in front, a map row being edited or inserted locks the tab "Prato"
+    // and the import button; any other state of the map unlocks both.
+    void dtsServicoStateChange(QObject *sender);
+
     // LoadObserver: what the load pass shows on this screen.
     void setProgressRange(int maximum) override;
     void setProgress(int position) override;
@@ -150,19 +163,22 @@ public:
 private:
     // Where the focus moved inside the screen: runs the field's exit, the panel's exit or enter.
     void onFocusChanged(QWidget *now);
+    void settleFocusMove();
 
     void buildFiltro();
     void buildTabs();
     void buildErro();
     void buildSide();
 
+    std::unique_ptr<ImportRun> m_importRun;
     int m_progress = 0;
-    // The control of this screen that had the focus last, as this screen saw it: Qt's "old"
-    // widget is wrong when a focus change is redirected while it is under way.
+    // The control of this screen where the focus rested last, as this screen saw it: Qt's "old"
+    // widget is only the step before, which may be a control the focus merely passed through.
     QPointer<QWidget> m_lastFocus;
     // A handler of the panel is running: its own focus moves (back to a refused field, into a
     // message box and back) are not the operator's.
     bool m_inPanelHandler = false;
+    bool m_focusMovePending = false;
     // The events the session installed on cdsDiretorios, run by the screen's handlers.
     std::function<void(MemTable &)> m_diretoriosBeforePost;
     std::function<void(MemTable &)> m_diretoriosAfterPost;

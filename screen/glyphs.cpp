@@ -121,44 +121,4 @@ QPixmap fechar()
     });
 }
 
-QPixmap certo()
-{
-    return paint(20, 20, [](QPainter &p) {
-        p.setPen(QPen(QColor(0, 128, 0), 3));
-        p.drawPolyline(QPolygon({QPoint(4, 10), QPoint(8, 14), QPoint(16, 5)}));
-    });
-}
-
-QPixmap erro()
-{
-    return paint(13, 17, [](QPainter &p) {
-        p.setPen(Qt::black);
-        p.setBrush(Qt::white);
-        p.drawPolygon(QPolygon({QPoint(0, 0), QPoint(8, 0), QPoint(12, 4), QPoint(12, 16), QPoint(0, 16)}));
-        p.setPen(QPen(QColor(255, 0, 0), 2));
-        p.drawLine(3, 6, 9, 13);
-        p.drawLine(9, 6, 3, 13);
-    });
-}
-
-QPixmap check()
-{
-    return paint(16, 16, [](QPainter &p) {
-        p.setPen(QColor(128, 128, 128));
-        p.setBrush(Qt::white);
-        p.drawRect(1, 1, 13, 13);
-        p.setPen(QPen(Qt::black, 2));
-        p.drawPolyline(QPolygon({QPoint(4, 7), QPoint(7, 10), QPoint(12, 4)}));
-    });
-}
-
-QPixmap uncheck()
-{
-    return paint(16, 16, [](QPainter &p) {
-        p.setPen(QColor(128, 128, 128));
-        p.setBrush(Qt::white);
-        p.drawRect(1, 1, 13, 13);
-    });
-}
-
 } // namespace Glyphs

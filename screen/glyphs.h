@@ -13,10 +13,6 @@ QPixmap cancelar();   // an open door
 QPixmap ajuda();      // a question mark
 QPixmap erros();      // a magnifier over a list
 QPixmap fechar();     // a small cross (the error panel's close button)
-QPixmap certo();      // 20 x 20 check mark
-QPixmap erro();       // 13 x 17 white page with a red cross
-QPixmap check();      // 16 x 16 ticked box
-QPixmap uncheck();    // 16 x 16 empty box
 
 // The picture with its olive pixels made transparent, for buttons.
 QPixmap transparent(const QPixmap &withOlive);

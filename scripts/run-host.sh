@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Creates the demo destination database and opens the host with "Importação de Prato" on it.
 #   scripts/run-host.sh [extra host options]
-# BUILD_DIR (default build) names the build; IMP_DEMO_DB the SQLite file (default BUILD_DIR/demo.sqlite).
-# The demo operator is ADMIN of branch 0001; the sample export file is samples/pratos-exemplo.txt.
+# BUILD_DIR (default build) names the build; IMP_DEMO_DB the SQLite file (default BUILD_DIR/demo.sqlite),
+# which is made afresh on every run. The demo operator is ADMIN of branch 0001; the screen opens with
+# samples/ as its remembered directory, so the sample export file samples/pratos-exemplo.txt is
+# picked with the file button.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -16,7 +18,20 @@ for exe in imp40500 imp40500-host; do
   fi
 done
 
+# A fresh demo destination each time, so that the sample can be imported again on the screen.
+rm -f "$DB" "$DB-wal" "$DB-shm" "$DB-journal"
 "$BIN/imp40500" initdb --db "sqlite:$DB" --demo
+
+# The screen offers the remembered source directory in its file field and opens its file dialog
+# there: remember samples/ for the screen (program IMP40500), so the sample is one click away.
+SAMPLES="$PWD/samples/"
+if command -v sqlite3 >/dev/null 2>&1; then
+  sqlite3 "$DB" "INSERT INTO DIRETORIOS (CDPROGRAMA, DSDIRETORIO) VALUES ('IMP40500', '${SAMPLES//\'/\'\'}');"
+else
+  # Checking the sample remembers its directory the same way the screen does.
+  "$BIN/imp40500" check samples/pratos-exemplo.txt --branch 0001 --db "sqlite:$DB" --operator ADMIN \
+    --locale pt_BR >/dev/null 2>&1 || true
+fi
 
 platform=${QT_QPA_PLATFORM:-}
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] \

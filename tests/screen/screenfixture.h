@@ -8,6 +8,7 @@
 #include "appserver.h"
 #include "cli_imp40500.h"
 #include "database.h"
+#include "dishgrid.h"
 #include "rdmimpoprato.h"
 #include "screenhost.h"
 #include "scripteddialogs.h"
@@ -68,6 +69,7 @@ public:
         rdm->real = module;
         setEmbeddedServerFactory([r = rdm](QString *) -> std::shared_ptr<RemoteDataModule> { return r; });
 
+        installMessageBoxes();
         dialogs = new ScriptedDialogs;
         main = new QMainWindow;
         area = new QMdiArea(main);

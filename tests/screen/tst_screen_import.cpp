@@ -1,0 +1,274 @@
+// The whole job on the screen: the sample file picked through the open dialog, branch 0001, the
+// load, the review of a dish with errors, the service tab and the import, with the real module
+// writing into a demo destination. Renders the documentation's pictures on the way.
+#include "screenfixture.h"
+
+#include "errorreview.h"
+#include "memtable.h"
+#include "memtablemodel.h"
+#include "servicegrid.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QToolButton>
+
+namespace {
+
+void settle()
+{
+    QCoreApplication::processEvents();
+}
+
+struct DishRow {
+    QString code;
+    QString name;
+    bool errors = false;
+};
+
+} // namespace
+
+class ScreenImportTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void sampleFromPickToImport();
+    void errorPanelFromTheScreen();
+    void serviceEditLocksDishTabAndImport();
+
+private:
+    TfrmImpoPrato *f() const { return frmImpoPrato; }
+    // Picks the sample in the open dialog and leaves the panel by Tab: the load runs.
+    void loadSample();
+    QList<DishRow> dishes() const;
+    int rowOf(const QString &code) const;
+    void shoot(const QString &name);
+
+    std::unique_ptr<ScreenFixture> m_fx;
+};
+
+void ScreenImportTest::init()
+{
+    m_fx = std::make_unique<ScreenFixture>();
+    QString why;
+    QVERIFY2(m_fx->open(&why), qPrintable(why));
+    settle();
+}
+
+void ScreenImportTest::cleanup()
+{
+    m_fx.reset();
+}
+
+void ScreenImportTest::loadSample()
+{
+    m_fx->dialogs->openFileAnswers = {ScreenFixture::samplePath()};
+    QTest::mouseClick(f()->sbtArquivo, Qt::LeftButton);
+    QCOMPARE(f()->medNmArquivo->text(), ScreenFixture::samplePath());
+    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    QCOMPARE(f()->medCdFilial->text(), QStringLiteral("0001"));
+
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    settle();
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QVERIFY(!f()->panFiltro->isAncestorOf(QApplication::focusWidget()));
+    QVERIFY(f()->sbtImportExport->isEnabled());
+}
+
+QList<DishRow> ScreenImportTest::dishes() const
+{
+    const MemTable &t = f()->cdsPrato;
+    const int code = t.fieldIndex(u"CDPRATO"), name = t.fieldIndex(u"NMPRATO"), flags = t.fieldIndex(u"IDERRO");
+    QList<DishRow> out;
+    for (int r = 0; r < t.rowCount(); ++r)
+        out << DishRow{t.textAt(r, code), t.textAt(r, name), t.textAt(r, flags).contains(u'1')};
+    return out;
+}
+
+int ScreenImportTest::rowOf(const QString &code) const
+{
+    const QList<DishRow> all = dishes();
+    for (int r = 0; r < all.size(); ++r)
+        if (all[r].code == code)
+            return r;
+    return -1;
+}
+
+void ScreenImportTest::shoot(const QString &name)
+{
+    settle();
+    const QImage shot = f()->subWindow()->grab().toImage();
+    QVERIFY(!shot.isNull());
+    const QString dir = qEnvironmentVariable("IMP_SOURCE_DIR", QStringLiteral(".")) + QStringLiteral("/docs/screenshots");
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(shot.save(dir + u'/' + name));
+}
+
+void ScreenImportTest::sampleFromPickToImport()
+{
+    loadSample();
+
+    // The dish grid: the four columns in order under their titles, a row per dish of the file.
+    const QList<DishRow> all = dishes();
+    QVERIFY(all.size() >= 4);
+    QCOMPARE(f()->dbgPrato->model()->rowCount(), all.size());
+    QStringList titles;
+    QHeaderView *header = f()->dbgPrato->horizontalHeader();
+    for (int v = 0; v < header->count(); ++v) {
+        const int logical = header->logicalIndex(v);
+        if (!f()->dbgPrato->isColumnHidden(logical))
+            titles << TDishGrid::columnTitle(f()->dbgPrato->model(), logical);
+    }
+    QCOMPARE(titles, (QStringList{"Ok", "Código", "Nome", "Árvore"}));
+    const QModelIndex code = f()->dtsPrato->index(0, f()->dtsPrato->columnOfField(u"CDPRATO"));
+    QCOMPARE(code.data(MemTableModel::EditMaskRole).toString(), QStringLiteral("999.999"));
+    QCOMPARE(f()->dtsPrato->index(0, f()->dtsPrato->columnOfField(u"CDFILAUXPRAT")).data().toString(),
+             QStringLiteral("Padrão"));
+
+    int withErrors = 0;
+    for (const DishRow &d : all)
+        withErrors += d.errors;
+    QVERIFY2(withErrors > 0 && withErrors < all.size(), "the sample has dishes with and without errors");
+
+    f()->dbgPrato->setFocus();
+    f()->dbgPrato->scrollToTop();
+    shoot(QStringLiteral("dish-grid.png"));
+
+    QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+    settle();
+    const QString summary = QStringLiteral("A importação foi realizada com sucesso.\n"
+                                           "Pratos gravados: %1. Não gravados por conterem erros: %2.")
+                                .arg(all.size() - withErrors)
+                                .arg(withErrors);
+    QCOMPARE(m_fx->dialogs->infos, QStringList{summary});
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 1);
+
+    // The screen after the import: quiet, the panel usable, the button off, the dishes still shown.
+    QVERIFY(f()->statusText().isEmpty());
+    QCOMPARE(f()->pgbProgresso->value(), 0);
+    QVERIFY(f()->medNmArquivo->isEnabled());
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+    QCOMPARE(f()->dbgPrato->model()->rowCount(), all.size());
+
+    // The destination holds every dish without errors under the file's name, and none of those
+    // with errors (a code the destination had under another name keeps that name).
+    for (const DishRow &d : all) {
+        const int stored = m_fx->db->count(QStringLiteral("PRATO"), QStringLiteral("CDPRATO = '%1' AND NMPRATO = '%2'")
+                                                                       .arg(d.code, QString(d.name).replace(u'\'', QStringLiteral("''"))));
+        QVERIFY2(stored == (d.errors ? 0 : 1), qPrintable(d.code + u' ' + d.name));
+    }
+}
+
+void ScreenImportTest::errorPanelFromTheScreen()
+{
+    loadSample();
+    const QList<DishRow> all = dishes();
+    int bad = -1, good = -1;
+    for (int r = 0; r < all.size(); ++r) {
+        if (all[r].errors && bad < 0)
+            bad = r;
+        if (!all[r].errors && good < 0)
+            good = r;
+    }
+    QVERIFY(bad >= 0 && good >= 0);
+
+    // A click on a dish without errors: nothing to review, and a double click opens nothing.
+    auto rowPoint = [this](int row) {
+        const QModelIndex i = f()->dtsPrato->index(row, f()->dtsPrato->columnOfField(u"NMPRATO"));
+        return f()->dbgPrato->visualRect(i).center();
+    };
+    f()->dbgPrato->scrollTo(f()->dtsPrato->index(good, 0));
+    QTest::mouseClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, rowPoint(good));
+    settle();
+    QCOMPARE(f()->cdsPrato.currentRow(), good);
+    QVERIFY(!f()->sbtErros->isEnabled());
+    QTest::mouseDClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, rowPoint(good));
+    settle();
+    QVERIFY(f()->panErro->isHidden());
+
+    // The dish with errors: the side button lists them in the floating panel.
+    f()->dbgPrato->scrollTo(f()->dtsPrato->index(bad, 0));
+    QTest::mouseClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, rowPoint(bad));
+    settle();
+    QCOMPARE(f()->cdsPrato.currentRow(), bad);
+    QVERIFY(f()->sbtErros->isEnabled());
+    QTest::mouseClick(f()->sbtErros, Qt::LeftButton);
+    settle();
+    QVERIFY(f()->panErro->isVisible());
+    QVERIFY(f()->lsbErro->count() > 0);
+    QCOMPARE(QApplication::focusWidget(), f()->lsbErro);
+    shoot(QStringLiteral("error-panel.png"));
+
+    // Closing it gives the focus back to the grid, and the loaded dishes stay: the parameter
+    // panel was not passed through on the way.
+    QTest::mouseClick(f()->ButtonFlat1, Qt::LeftButton);
+    settle();
+    QVERIFY(f()->panErro->isHidden());
+    QCOMPARE(QApplication::focusWidget(), f()->dbgPrato);
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    QCOMPARE(f()->cdsPrato.rowCount(), all.size());
+
+    // Import with the panel open closes it first.
+    QTest::mouseClick(f()->sbtErros, Qt::LeftButton);
+    QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+    settle();
+    QVERIFY(f()->panErro->isHidden());
+    QCOMPARE(m_fx->dialogs->infos.size(), 1);
+    QCOMPARE(f()->cdsPrato.rowCount(), all.size());
+}
+
+void ScreenImportTest::serviceEditLocksDishTabAndImport()
+{
+    loadSample();
+    QTabWidget *pgc = f()->pgcPadrao;
+    QVERIFY(pgc->isTabVisible(pgc->indexOf(f()->tshPadrao)));
+    // The tab shows without coming to the front.
+    QCOMPARE(pgc->currentWidget(), f()->tshPrato);
+
+    pgc->setCurrentWidget(f()->tshPadrao);
+    settle();
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    // Changing tabs is no visit to the parameter panel: nothing was discarded.
+    QVERIFY(f()->cdsPrato.rowCount() > 0);
+
+    TServiceGrid *grid = f()->dbgPadrao;
+    const int dest = f()->dtsServico->columnOfField(u"CDSERVFILIDEST");
+    grid->setFocus();
+    grid->setCurrentIndex(f()->dtsServico->index(0, dest));
+    shoot(QStringLiteral("service-tab.png"));
+
+    // Typing a code starts an edit of the row: the dishes and the import wait for it.
+    QTest::keyClick(grid, Qt::Key_2);
+    QCOMPARE(f()->cdsServico.state(), TableState::Edit);
+    QVERIFY(!pgc->isTabEnabled(pgc->indexOf(f()->tshPrato)));
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+
+    // Escape gives the row back: both unlocked.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    settle();
+    QCOMPARE(f()->cdsServico.state(), TableState::Browse);
+    QVERIFY(pgc->isTabEnabled(pgc->indexOf(f()->tshPrato)));
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    QVERIFY(m_fx->dialogs->errors.isEmpty());
+
+    // On the dish tab the map's state changes leave both alone.
+    pgc->setCurrentWidget(f()->tshPrato);
+    f()->sbtImportExport->setEnabled(false);
+    f()->cdsServico.first();
+    f()->cdsServico.edit();
+    f()->cdsServico.cancel();
+    QVERIFY(!f()->sbtImportExport->isEnabled());
+}
+
+QTEST_MAIN(ScreenImportTest)
+#include "tst_screen_import.moc"
