@@ -124,19 +124,7 @@ void Ambiente::AtualizaLocalCache(const QStringList &tables)
             const int col = def->indexOf(rec.fieldName(i));
             fields << (col >= 0 ? def->columns.at(col) : FieldDef::text(rec.fieldName(i).toUpper(), 0));
         }
-        MemTable table(def->name);
-        table.setFields(fields);
-        table.createDataSet();
-        table.beginBulkLoad();
-        QVariantList row;
-        while (q.next()) {
-            row.clear();
-            for (int i = 0; i < fields.size(); ++i)
-                row << Catalogue::fromSql(q.value(i), fields.at(i).kind);
-            table.bulkAppendRow(row);
-        }
-        table.endBulkLoad();
-        m_cache.insert(def->name, DataPacket::save(table));
+        m_cache.insert(def->name, Catalogue::packRows(q, def->name, fields));
         m_cacheRefreshes[def->name] += 1;
     }
 }

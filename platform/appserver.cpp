@@ -1,4 +1,6 @@
 #include "appserver.h"
+#include "datapacket.h"
+#include <QSqlQuery>
 #include "ambiente.h"
 
 #include <QCborValue>
@@ -485,6 +487,23 @@ QVariant toSql(const QVariant &v, FieldKind kind, bool *ok)
     if (ok)
         *ok = good;
     return good ? out : QVariant();
+}
+
+QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields)
+{
+    MemTable table(tableName);
+    table.setFields(fields);
+    table.createDataSet();
+    table.beginBulkLoad();
+    QVariantList row;
+    while (query.next()) {
+        row.clear();
+        for (int i = 0; i < fields.size(); ++i)
+            row << fromSql(query.value(i), fields.at(i).kind);
+        table.bulkAppendRow(row);
+    }
+    table.endBulkLoad();
+    return DataPacket::save(table);
 }
 
 } // namespace Catalogue

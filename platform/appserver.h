@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+
+class QSqlQuery;
 #include <memory>
 
 inline constexpr const char *kServerName = "IMP40500.rdmImpoPrato";
@@ -142,6 +144,9 @@ IMP_PLATFORM_EXPORT QVariant fromSql(const QVariant &v, FieldKind kind);
 // A table value as bound to a statement of either database (dates as text in kDateTimeFormat).
 // Null stays null; a value the kind cannot take gives an invalid QVariant and *ok false.
 IMP_PLATFORM_EXPORT QVariant toSql(const QVariant &v, FieldKind kind, bool *ok = nullptr);
+// The remaining rows of an executed query as a data packet of `fields` (query column i feeds
+// field i), values converted by fromSql.
+IMP_PLATFORM_EXPORT QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields);
 } // namespace Catalogue
 
 // Typed calls, argument orders as the server defines them.

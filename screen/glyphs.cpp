@@ -1,4 +1,5 @@
 #include "glyphs.h"
+#include "dishpictures.h"
 
 #include <QBitmap>
 #include <QImage>
@@ -7,18 +8,6 @@
 
 namespace Glyphs {
 namespace {
-
-// The 16 colours of the business system's bitmaps.
-const QList<QRgb> &palette16()
-{
-    static const QList<QRgb> colours = {
-        qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
-        qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(128, 128, 128),
-        qRgb(192, 192, 192), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
-        qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255),
-    };
-    return colours;
-}
 
 template <typename Draw>
 QPixmap paint(int w, int h, Draw draw)
@@ -30,7 +19,7 @@ QPixmap paint(int w, int h, Draw draw)
         draw(p);
     }
     // No dithering: every pixel keeps the nearest of the 16 colours, olive stays olive.
-    return QPixmap::fromImage(img.convertToFormat(QImage::Format_Indexed8, palette16(),
+    return QPixmap::fromImage(img.convertToFormat(QImage::Format_Indexed8, DishPictures::palette16(),
                                                   Qt::ThresholdDither | Qt::AvoidDither));
 }
 

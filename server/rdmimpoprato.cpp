@@ -192,19 +192,7 @@ Payload rowsPacket(QSqlDatabase &db, const QString &name, const QList<FieldDef> 
         q.bindValue(i, params.at(i));
     if (!q.exec())
         return fail(QStringLiteral("Falha ao ler %1: %2").arg(name, q.lastError().text()));
-    MemTable table(name);
-    table.setFields(fields);
-    table.createDataSet();
-    table.beginBulkLoad();
-    QVariantList row;
-    while (q.next()) {
-        row.clear();
-        for (int i = 0; i < fields.size(); ++i)
-            row << Catalogue::fromSql(q.value(i), fields.at(i).kind);
-        table.bulkAppendRow(row);
-    }
-    table.endBulkLoad();
-    return DataPacket::save(table);
+    return Catalogue::packRows(q, name, fields);
 }
 
 QString columnList(const QList<FieldDef> &fields)
