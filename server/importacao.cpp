@@ -102,11 +102,19 @@ QString dishKey(const QString &aux, const QString &prato)
 }
 
 // One value of a row as written: null, text or number (date-times travel as text).
+// Text is a view: into the packet's table where the value is taken as it stands, into `own` where
+// it was made for the row (a date, a converted value), so a row costs no copy of its texts.
 struct Cell {
     enum Kind : std::uint8_t { Null, Text, Number };
     Kind kind = Null;
-    QString text;
+    QStringView text;
+    QString own;
     double number = 0;
+    void setOwn(QString s)
+    {
+        own = std::move(s);
+        text = own;
+    }
 };
 using Cells = std::vector<Cell>;
 
@@ -185,7 +193,7 @@ public:
     QString error() const { return m_error; }
 
     // The text must stay alive until step(): SQLite reads it in place.
-    void bind(int pos, const QString &text)
+    void bind(int pos, QStringView text)
     {
         sqlite3_bind_text16(m_stmt, pos, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
     }
@@ -204,11 +212,14 @@ public:
         }
     }
 
-    bool step()
+    // Runs the statement once; `gotRow` tells whether it yielded a row.
+    bool step(bool *gotRow = nullptr)
     {
         const int rc = sqlite3_step(m_stmt);
         if (rc != SQLITE_DONE && rc != SQLITE_ROW)
             m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        if (gotRow)
+            *gotRow = rc == SQLITE_ROW;
         sqlite3_reset(m_stmt);
         return rc == SQLITE_DONE || rc == SQLITE_ROW;
     }
@@ -327,7 +338,7 @@ public:
 private:
     static constexpr qsizetype kChunk = 1 << 20;
 
-    void appendText(const QString &text)
+    void appendText(QStringView text)
     {
         const QByteArray u = text.toUtf8();
         bool plain = true;
@@ -455,7 +466,7 @@ std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, co
 {
     if (Database::kindOf(db) == DbKind::PostgreSQL)
         return std::make_unique<PgWriter>(db, tx, def, columns, upsert && mayConflict);
-    return std::make_unique<SqliteWriter>(db, def, columns, upsert);
+    return std::make_unique<SqliteWriter>(db, def, columns, upsert && mayConflict);
 }
 
 class Import {
@@ -703,6 +714,7 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
         const Column &c = plan.at(i);
         Cell &cell = out[size_t(i)];
         cell.kind = Cell::Null;
+        cell.text = QStringView();
         if (c.branch) {
             cell.kind = Cell::Text;
             cell.text = m_branch;
@@ -719,12 +731,12 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
             const QDateTime d = p.table.dateTimeAt(row, c.src);
             if (d.isValid()) {
                 cell.kind = Cell::Text;
-                cell.text = stamp(d);
+                cell.setOwn(stamp(d));
             }
             continue;
         }
         if (c.sameKind && c.kind == FieldKind::Text) {
-            cell.text = p.table.textAt(row, c.src);
+            cell.text = p.table.textViewAt(row, c.src);
         } else {
             bool ok = true;
             const QVariant v = Catalogue::toSql(p.table.valueAt(row, c.src), c.kind, &ok);
@@ -739,7 +751,7 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
                 cell.number = v.toDouble();
                 continue;
             }
-            cell.text = v.toString();
+            cell.setOwn(v.toString());
         }
         // Text. Codes are compared trimmed everywhere; keep them so in the database.
         if (c.key)
@@ -847,8 +859,8 @@ Status Import::preparePg()
     Cells key(2);
     key[0].kind = key[1].kind = Cell::Text;
     for (int r : std::as_const(m_dishRows)) {
-        key[0].text = m_prato.text(r, dAux);
-        key[1].text = m_prato.text(r, dPrato);
+        key[0].setOwn(m_prato.text(r, dAux));
+        key[1].setOwn(m_prato.text(r, dPrato));
         if (!copy.add(key)) {
             copy.abort();
             return failed(copy.error());
@@ -863,8 +875,24 @@ Status Import::preparePg()
 
 Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
 {
-    if (Database::kindOf(m_db) != DbKind::PostgreSQL)
-        return true;
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
+        // SQLite has no key table to join: a table without any row of the destination (the usual
+        // case of a first import) is told apart cheaply, anything else counts as holding them.
+        SqliteStatement any(m_db, QStringLiteral("SELECT 1 FROM %1%2 LIMIT 1")
+                                      .arg(table, perBranch ? QStringLiteral(" WHERE CDFILIAL = ?") : QString()));
+        if (!any.ok()) {
+            m_tx->rollback();
+            return Result<bool>::fail(QStringLiteral("Falha ao ler %1: %2").arg(table, any.error()));
+        }
+        if (perBranch)
+            any.bind(1, m_branch);
+        bool found = false;
+        if (!any.step(&found)) {
+            m_tx->rollback();
+            return Result<bool>::fail(QStringLiteral("Falha ao ler %1: %2").arg(table, any.error()));
+        }
+        return found;
+    }
     PGconn *conn = pgHandle(m_db);
     const QByteArray sql = QStringLiteral("SELECT 1 FROM %1 T JOIN IMP_KEYS K ON T.CDFILAUXPRAT = K.CDFILAUXPRAT "
                                           "AND T.CDPRATO = K.CDPRATO%2 LIMIT 1")
@@ -888,8 +916,13 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
 Status Import::replaceRecipe(Packet &p, bool perBranch)
 {
     // The dish's recipe at the destination gives way to the file's, even where the file's is empty.
-    if (Status s = deleteRecipes(p.def->name, perBranch); !s)
-        return s;
+    auto holds = holdsWrittenDishes(p.def->name, perBranch);
+    if (!holds)
+        return Status::fail(holds.error());
+    if (holds.value()) {
+        if (Status s = deleteRecipes(p.def->name, perBranch); !s)
+            return s;
+    }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
     const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
@@ -905,7 +938,8 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
                 continue;
             return s;
         }
-        key = values[size_t(auxAt)].text;
+        key.clear();
+        key += values[size_t(auxAt)].text;
         key += QChar(0x1F);
         key += values[size_t(pratoAt)].text;
         if (!m_written.contains(key))
