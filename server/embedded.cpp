@@ -11,6 +11,7 @@ void registerEmbeddedServer()
                 *error = QStringLiteral("Banco de dados do servidor embutido não informado (IMP_DB).");
             return nullptr;
         }
-        return RdmImpoPrato::open(url, error);
+        // The client calls from its one thread (the screen's, the command line's).
+        return RdmImpoPrato::openDirect(url, error);
     });
 }

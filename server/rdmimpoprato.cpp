@@ -28,14 +28,17 @@ struct RdmImpoPrato::Worker {
     bool stopping = false;
     QSqlDatabase db; // touched only on `thread`
 
-    void loop(std::promise<QString> opened)
+    bool direct = false;              // runs requests on the thread that opened it
+    std::thread::id owner;            // that thread, when direct
+    std::mutex directMutex;
+
+    // Opens the connection on the calling thread; an empty text on success.
+    QString openDb()
     {
         {
             auto r = Database::open(url, connectionName);
-            if (!r) {
-                opened.set_value(r.error());
-                return;
-            }
+            if (!r)
+                return r.error();
             db = r.value();
         }
         // A database without the destination's tables would fail every call later, one by one.
@@ -45,17 +48,31 @@ struct RdmImpoPrato::Worker {
             hasSchema = probe.exec(QStringLiteral("SELECT COUNT(*) FROM PRATO WHERE 1 = 0"));
         }
         if (!hasSchema) {
-            db.close();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(connectionName);
-            opened.set_value(QStringLiteral("O banco de dados não tem as tabelas do destino "
-                                            "(crie-as com \"imp40500 initdb\")."));
-            return;
+            closeDb();
+            return QStringLiteral("O banco de dados não tem as tabelas do destino "
+                                  "(crie-as com \"imp40500 initdb\").");
         }
         if (Database::kindOf(db) == DbKind::SQLite) {
             // An import touches every page of its tables' indexes; a larger page cache than
             // SQLite's 2 MB default keeps them in memory for the length of the transaction.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -65536"));
+        }
+        return QString();
+    }
+
+    void closeDb()
+    {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName);
+    }
+
+    void loop(std::promise<QString> opened)
+    {
+        const QString failure = openDb();
+        if (!failure.isEmpty()) {
+            opened.set_value(failure);
+            return;
         }
         opened.set_value(QString());
         for (;;) {
@@ -70,21 +87,41 @@ struct RdmImpoPrato::Worker {
             }
             task();
         }
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(connectionName);
+        closeDb();
     }
 };
 
 RdmImpoPrato::RdmImpoPrato() : m_worker(std::make_unique<Worker>()) {}
 
-std::shared_ptr<RdmImpoPrato> RdmImpoPrato::open(const QString &databaseUrl, QString *error)
+static QString nextConnectionName()
 {
     static std::atomic<int> counter{0};
+    return QStringLiteral("imp40500_rdm_%1").arg(++counter);
+}
+
+std::shared_ptr<RdmImpoPrato> RdmImpoPrato::openDirect(const QString &databaseUrl, QString *error)
+{
     std::shared_ptr<RdmImpoPrato> module(new RdmImpoPrato);
     Worker &w = *module->m_worker;
     w.url = databaseUrl;
-    w.connectionName = QStringLiteral("imp40500_rdm_%1").arg(++counter);
+    w.connectionName = nextConnectionName();
+    w.direct = true;
+    w.owner = std::this_thread::get_id();
+    const QString failure = w.openDb();
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return nullptr;
+    }
+    return module;
+}
+
+std::shared_ptr<RdmImpoPrato> RdmImpoPrato::open(const QString &databaseUrl, QString *error)
+{
+    std::shared_ptr<RdmImpoPrato> module(new RdmImpoPrato);
+    Worker &w = *module->m_worker;
+    w.url = databaseUrl;
+    w.connectionName = nextConnectionName();
     std::promise<QString> opened;
     std::future<QString> result = opened.get_future();
     w.thread = std::thread([&w, p = std::move(opened)]() mutable { w.loop(std::move(p)); });
@@ -100,6 +137,11 @@ std::shared_ptr<RdmImpoPrato> RdmImpoPrato::open(const QString &databaseUrl, QSt
 
 RdmImpoPrato::~RdmImpoPrato()
 {
+    if (m_worker->direct) {
+        if (std::this_thread::get_id() == m_worker->owner)
+            m_worker->closeDb();
+        return;
+    }
     if (m_worker->thread.joinable()) {
         {
             std::lock_guard lock(m_worker->mutex);
@@ -129,6 +171,14 @@ QByteArray RdmImpoPrato::handle(const QString &method, const QByteArray &request
         }
     });
     std::future<QByteArray> reply = task.get_future();
+    if (w.direct) {
+        // The connection belongs to the thread that opened the module; another thread may not use it.
+        if (std::this_thread::get_id() != w.owner)
+            return Wire::encodeFailure(QStringLiteral("O servidor embutido só atende a thread que o abriu."));
+        std::lock_guard lock(w.directMutex);
+        task();
+        return reply.get();
+    }
     {
         std::lock_guard lock(w.mutex);
         if (w.stopping)

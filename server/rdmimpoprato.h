@@ -14,6 +14,10 @@ public:
     // Opens the module on a database URL (sqlite:PATH or postgresql://...). The schema must exist
     // (`imp40500 initdb`). nullptr, with the reason in *error, when the database cannot be opened.
     static std::shared_ptr<RdmImpoPrato> open(const QString &databaseUrl, QString *error);
+    // The same module without a thread of its own: requests run on the thread that opened it, which
+    // must be the only one to call it (the server embedded in a one-thread client, where a hand-over
+    // to another thread per call would cost more than the call).
+    static std::shared_ptr<RdmImpoPrato> openDirect(const QString &databaseUrl, QString *error);
     ~RdmImpoPrato() override;
 
     QByteArray handle(const QString &method, const QByteArray &requestBody) override;

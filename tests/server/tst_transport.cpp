@@ -180,6 +180,24 @@ private slots:
         QVERIFY(Rdm::GetParamGeral(net));
     }
 
+    // The embedded module answers on the thread that opened it and refuses any other, whose calls
+    // would use a database connection that thread does not own.
+    void embeddedModuleStaysOnItsThread()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        auto module = RdmImpoPrato::openDirect(db->url(), &why);
+        QVERIFY2(module, qPrintable(why));
+        const QByteArray request = Wire::encodeRequest({});
+        QVERIFY(Wire::decodeResponse(module->handle(QStringLiteral("GetParamGeral"), request)));
+        Result<QByteArray> fromOther = Result<QByteArray>::fail(QString());
+        std::thread other([&] { fromOther = Wire::decodeResponse(module->handle(QStringLiteral("GetParamGeral"), request)); });
+        other.join();
+        QVERIFY(!fromOther);
+        QVERIFY2(fromOther.error().contains(QLatin1String("thread")), qPrintable(fromOther.error()));
+    }
+
     void connectionWithoutServer()
     {
         NetConnection net;
