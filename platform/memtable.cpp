@@ -788,7 +788,15 @@ struct MemTable::Impl {
 };
 
 MemTable::MemTable(const QString &name) : d(std::make_unique<Impl>(this)) { d->name = name; }
-MemTable::~MemTable() = default;
+MemTable::~MemTable()
+{
+    // A model may outlive its table (widgets are deleted after their owner's members): it is told
+    // to let go instead of being left with a dangling pointer.
+    const std::vector<MemTableObserver *> observers = d->observers;
+    d->observers.clear();
+    for (MemTableObserver *o : observers)
+        o->tableDestroyed(*this);
+}
 
 QString MemTable::name() const { return d->name; }
 void MemTable::setName(const QString &name) { d->name = name; }

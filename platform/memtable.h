@@ -62,6 +62,8 @@ public:
     virtual void rowChanged(MemTable &, int /*row*/) {}
     virtual void currentRowChanged(MemTable &, int /*row*/) {}
     virtual void stateChanged(MemTable &) {}
+    // The table is going away; the observer must forget it (it is not to remove itself then).
+    virtual void tableDestroyed(MemTable &) {}
 };
 
 // A delta row: its change kind, its values now (empty for Deleted) and its values at the last

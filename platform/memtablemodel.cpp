@@ -59,6 +59,14 @@ int MemTableModel::columnOfField(QStringView name) const
 
 MemTable *MemTableModel::table() const { return m_table; }
 
+void MemTableModel::tableDestroyed(MemTable &)
+{
+    beginResetModel();
+    m_table = nullptr;
+    m_columns.clear();
+    endResetModel();
+}
+
 int MemTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() || !m_table ? 0 : m_table->rowCount();

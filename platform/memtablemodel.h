@@ -48,6 +48,7 @@ private:
     void rowChanged(MemTable &, int row) override;
     void currentRowChanged(MemTable &, int row) override;
     void stateChanged(MemTable &) override;
+    void tableDestroyed(MemTable &) override;
 
     void resolveColumns();
 

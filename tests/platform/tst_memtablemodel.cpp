@@ -43,6 +43,7 @@ private slots:
     void roles();
     void visibleFields();
     void setDataEditsThroughTheTable();
+    void outlivesItsTable();
 };
 
 void TestMemTableModel::followsTheTable_data()
@@ -186,6 +187,23 @@ void TestMemTableModel::setDataEditsThroughTheTable()
     QCOMPARE(t.currentRow(), 0);
     QCOMPARE(t.state(), TableState::Edit);
     QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("A"));
+}
+
+// Widgets are deleted after their owner's members: a model left behind by its table is empty and
+// safe, and its destructor does not touch the table that is gone.
+void TestMemTableModel::outlivesItsTable()
+{
+    auto t = std::make_unique<MemTable>();
+    prato(*t);
+    addDish(*t, QStringLiteral("1"));
+    MemTableModel model(t.get());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(model.rowCount(), 1);
+    t.reset();
+    QCOMPARE(model.table(), nullptr);
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.columnCount(), 0);
+    QVERIFY(!model.setData(model.index(0, 0), QStringLiteral("x")));
 }
 
 QTEST_GUILESS_MAIN(TestMemTableModel)
