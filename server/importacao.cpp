@@ -502,6 +502,7 @@ private:
     Status preparePg();
     // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
     Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
+    Status upsertPerDishSqlite(Packet &p, bool perBranch);
 
     QSqlDatabase &m_db;
     TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
@@ -953,8 +954,46 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
     return okStatus();
 }
 
+// SQLite runs one statement per row, in packet order: a repeated key is simply updated by its later
+// rows, so the last one counts without sorting the rows out first.
+Status Import::upsertPerDishSqlite(Packet &p, bool perBranch)
+{
+    const QList<int> cols = writtenColumns(p, perBranch);
+    const QList<Column> columns = plan(p, cols, perBranch);
+    const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
+    const int pratoAt = int(cols.indexOf(p.def->indexOf(u"CDPRATO")));
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true);
+    Cells values;
+    QString key;
+    QSet<QString> keys; // rows written are counted once per key, as on PostgreSQL
+    for (int r = 0; r < p.rows(); ++r) {
+        if (Status s = rowValues(p, r, columns, values); !s) {
+            // A row of a dish that is not written is not looked at any further.
+            const QString aux = p.text(r, p.col(u"CDFILAUXPRAT"));
+            if (!m_written.contains(dishKey(aux, p.text(r, p.col(u"CDPRATO")))))
+                continue;
+            return s;
+        }
+        key.clear();
+        key += values[size_t(auxAt)].text;
+        key += QChar(0x1F);
+        key += values[size_t(pratoAt)].text;
+        if (!m_written.contains(key))
+            continue;
+        if (Status s = writer->add(values); !s)
+            return s;
+        keys.insert(key); // per-branch rows all go to the destination branch: the dish is the key
+    }
+    if (Status s = writer->finish(); !s)
+        return s;
+    m_summary.rowsPerTable.append({p.label, int(keys.size())});
+    return okStatus();
+}
+
 Status Import::upsertPerDish(Packet &p, bool perBranch)
 {
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL)
+        return upsertPerDishSqlite(p, perBranch);
     // A key may be written once per statement; a repeated row counts as its last.
     const int aux = p.col(u"CDFILAUXPRAT");
     const int prato = p.col(u"CDPRATO");

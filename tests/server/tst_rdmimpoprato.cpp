@@ -206,6 +206,34 @@ private slots:
                  QStringLiteral("2024-03-01 12:30"));
     }
 
+    // A dish's standard yield or branch price given twice: the last row counts, once, into an empty
+    // table and over a row the destination already holds.
+    void repeatedPerDishRowCountsOnce_data() { backends(); }
+    void repeatedPerDishRowCountsOnce()
+    {
+        QFETCH(QString, backend);
+        MAKE_RIG(rig, backend, QStringLiteral("inprocess"));
+        const QString P = QStringLiteral("P");
+        for (double yield : {1.5, 4.0}) {
+            ImportCall call;
+            call.prato = {dish(P, QStringLiteral("400001"), QStringLiteral("PRATO REPETIDO"))};
+            call.pratPadr = {{P, QStringLiteral("400001"), QStringLiteral("KG"), 1.0},
+                             {P, QStringLiteral("400001"), QStringLiteral("KG"), yield}};
+            call.pratFili = {{QString(), P, QStringLiteral("400001"), 3.0, QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::UTC)},
+                             {QString(), P, QStringLiteral("400001"), yield, QDateTime(QDate(2024, 3, 2), QTime(0, 0), Qt::UTC)}};
+            auto r = call.run(rig->net);
+            QVERIFY2(r, qPrintable(r.error()));
+            auto summary = ImportSummary::decode(r.value());
+            QVERIFY(summary);
+            QVERIFY(summary->rowsPerTable.contains(qMakePair(QStringLiteral("PRATPADR"), 1)));
+            QVERIFY(summary->rowsPerTable.contains(qMakePair(QStringLiteral("PRATFILI"), 1)));
+            QCOMPARE(column(*rig->db, QStringLiteral("SELECT QTRENDIMENTO FROM PRATPADR WHERE CDPRATO = '400001'"))
+                         .first().toDouble(), yield);
+            QCOMPARE(column(*rig->db, QStringLiteral("SELECT VRPRECO FROM PRATFILI WHERE CDPRATO = '400001'")).first().toDouble(),
+                     yield);
+        }
+    }
+
     void recipeReplacedOnlyWithFlag_data()
     {
         QTest::addColumn<QString>("backend");
