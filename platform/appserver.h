@@ -139,7 +139,8 @@ IMP_PLATFORM_EXPORT const TableDef *table(QStringView name);
 IMP_PLATFORM_EXPORT QList<FieldDef> packetFields(const TableDef &table);
 // Date-times are stored as timestamps without time zone; SQLite keeps them as this text.
 inline constexpr const char *kDateTimeFormat = "yyyy-MM-dd HH:mm:ss";
-// A value read from either database as the in-memory table holds it (dates: UTC-spec wall clock).
+// A value read from either database as the in-memory table holds it (dates: wall-clock time kept
+// in a QDateTime marked Qt::UTC, with no time zone applied).
 IMP_PLATFORM_EXPORT QVariant fromSql(const QVariant &v, FieldKind kind);
 // A table value as bound to a statement of either database (dates as text in kDateTimeFormat).
 // Null stays null; a value the kind cannot take gives an invalid QVariant and *ok false.

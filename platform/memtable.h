@@ -145,7 +145,7 @@ public:
     double number(int col) const;
     qint64 integer(int col) const;
     bool boolean(int col) const;
-    QDateTime dateTime(int col) const;     // Qt::UTC-spec wall clock (no time zone)
+    QDateTime dateTime(int col) const;     // wall-clock time marked Qt::UTC (no time zone applied)
     QVariant value(QStringView fieldName) const;
     QString text(QStringView fieldName) const;
 
