@@ -502,7 +502,7 @@ private:
     Status preparePg();
     // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
     Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
-    Status upsertPerDishSqlite(Packet &p, bool perBranch);
+    Status writeDishRows(Packet &p, bool perBranch, bool upsert);
 
     QSqlDatabase &m_db;
     TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
@@ -914,6 +914,44 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
     return found;
 }
 
+// The packet's rows of the dishes being written, in packet order. With `upsert`, a row updates the
+// one with its key, so on SQLite (one statement per row) a repeated key simply keeps its last row,
+// and the rows are counted once per dish as on PostgreSQL.
+Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
+{
+    const QList<int> cols = writtenColumns(p, perBranch);
+    const QList<Column> columns = plan(p, cols, perBranch);
+    const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
+    const int pratoAt = int(cols.indexOf(p.def->indexOf(u"CDPRATO")));
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, upsert);
+    Cells values;
+    QString key;
+    QSet<QString> dishes; // per-branch rows all go to the destination branch: the dish is the key
+    for (int r = 0; r < p.rows(); ++r) {
+        if (Status s = rowValues(p, r, columns, values); !s) {
+            // A row of a dish that is not written is not looked at any further.
+            const QString aux = p.text(r, p.col(u"CDFILAUXPRAT"));
+            if (!m_written.contains(dishKey(aux, p.text(r, p.col(u"CDPRATO")))))
+                continue;
+            return s;
+        }
+        key.clear();
+        key += values[size_t(auxAt)].text;
+        key += QChar(0x1F);
+        key += values[size_t(pratoAt)].text;
+        if (!m_written.contains(key))
+            continue;
+        if (Status s = writer->add(values); !s)
+            return s;
+        if (upsert)
+            dishes.insert(key);
+    }
+    if (Status s = writer->finish(); !s)
+        return s;
+    m_summary.rowsPerTable.append({p.label, upsert ? int(dishes.size()) : writer->written()});
+    return okStatus();
+}
+
 Status Import::replaceRecipe(Packet &p, bool perBranch)
 {
     // The dish's recipe at the destination gives way to the file's, even where the file's is empty.
@@ -924,76 +962,13 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
         if (Status s = deleteRecipes(p.def->name, perBranch); !s)
             return s;
     }
-    const QList<int> cols = writtenColumns(p, perBranch);
-    const QList<Column> columns = plan(p, cols, perBranch);
-    const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
-    const int pratoAt = int(cols.indexOf(p.def->indexOf(u"CDPRATO")));
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
-    Cells values;
-    QString key;
-    for (int r = 0; r < p.rows(); ++r) {
-        if (Status s = rowValues(p, r, columns, values); !s) {
-            // A row of a dish that is not written is not looked at any further.
-            const QString aux = p.text(r, p.col(u"CDFILAUXPRAT"));
-            if (!m_written.contains(dishKey(aux, p.text(r, p.col(u"CDPRATO")))))
-                continue;
-            return s;
-        }
-        key.clear();
-        key += values[size_t(auxAt)].text;
-        key += QChar(0x1F);
-        key += values[size_t(pratoAt)].text;
-        if (!m_written.contains(key))
-            continue;
-        if (Status s = writer->add(values); !s)
-            return s;
-    }
-    if (Status s = writer->finish(); !s)
-        return s;
-    m_summary.rowsPerTable.append({p.label, writer->written()});
-    return okStatus();
-}
-
-// SQLite runs one statement per row, in packet order: a repeated key is simply updated by its later
-// rows, so the last one counts without sorting the rows out first.
-Status Import::upsertPerDishSqlite(Packet &p, bool perBranch)
-{
-    const QList<int> cols = writtenColumns(p, perBranch);
-    const QList<Column> columns = plan(p, cols, perBranch);
-    const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
-    const int pratoAt = int(cols.indexOf(p.def->indexOf(u"CDPRATO")));
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true);
-    Cells values;
-    QString key;
-    QSet<QString> keys; // rows written are counted once per key, as on PostgreSQL
-    for (int r = 0; r < p.rows(); ++r) {
-        if (Status s = rowValues(p, r, columns, values); !s) {
-            // A row of a dish that is not written is not looked at any further.
-            const QString aux = p.text(r, p.col(u"CDFILAUXPRAT"));
-            if (!m_written.contains(dishKey(aux, p.text(r, p.col(u"CDPRATO")))))
-                continue;
-            return s;
-        }
-        key.clear();
-        key += values[size_t(auxAt)].text;
-        key += QChar(0x1F);
-        key += values[size_t(pratoAt)].text;
-        if (!m_written.contains(key))
-            continue;
-        if (Status s = writer->add(values); !s)
-            return s;
-        keys.insert(key); // per-branch rows all go to the destination branch: the dish is the key
-    }
-    if (Status s = writer->finish(); !s)
-        return s;
-    m_summary.rowsPerTable.append({p.label, int(keys.size())});
-    return okStatus();
+    return writeDishRows(p, perBranch, false);
 }
 
 Status Import::upsertPerDish(Packet &p, bool perBranch)
 {
     if (Database::kindOf(m_db) != DbKind::PostgreSQL)
-        return upsertPerDishSqlite(p, perBranch);
+        return writeDishRows(p, perBranch, true);
     // A key may be written once per statement; a repeated row counts as its last.
     const int aux = p.col(u"CDFILAUXPRAT");
     const int prato = p.col(u"CDPRATO");
