@@ -499,6 +499,22 @@ struct MemTable::Impl {
         notify([&](MemTableObserver *o) { o->currentRowChanged(*q, row); });
     }
 
+    bool editing() const { return state == TableState::Edit || state == TableState::Insert; }
+    // The row that followed a removed one becomes current (the last row at the end).
+    void settleAfterRemoval()
+    {
+        setCurrent(current);
+        bof = current <= 0;
+        eof = current < 0;
+    }
+    // Leaves edit or insert: the snapshot is no longer needed.
+    void endEdit()
+    {
+        snapshot.clear();
+        modified = false;
+        setState(TableState::Browse);
+    }
+
     // Adds a visible row for `slot` at `row`; observers see the pair around it.
     void insertVisible(int row, quint32 slot)
     {
@@ -976,7 +992,7 @@ void MemTable::append() { d->beginRow(true); }
 void MemTable::edit()
 {
     d->checkActive();
-    if (d->state == TableState::Edit || d->state == TableState::Insert)
+    if (d->editing())
         return;
     if (rowCount() == 0) { // editing an empty table starts a new row, as the data-aware grids expect
         insert();
@@ -991,10 +1007,10 @@ void MemTable::edit()
 
 void MemTable::post()
 {
-    if (d->state != TableState::Edit && d->state != TableState::Insert)
+    if (!d->editing())
         return;
     d->fire(events.beforePost);
-    if (d->state != TableState::Edit && d->state != TableState::Insert)
+    if (!d->editing())
         return; // beforePost cancelled the row itself
     d->checkRequired();
     const quint32 slot = quint32(d->currentSlot());
@@ -1014,9 +1030,7 @@ void MemTable::post()
         d->status[slot] = RowChange::Modified;
         ++d->changeCount;
     }
-    d->snapshot.clear();
-    d->modified = false;
-    d->setState(TableState::Browse);
+    d->endEdit();
     d->notify([&](MemTableObserver *o) { o->rowChanged(*this, d->current); });
     d->fire(events.afterPost);
     d->fire(events.stateChange);
@@ -1024,25 +1038,21 @@ void MemTable::post()
 
 void MemTable::cancel()
 {
-    if (d->state != TableState::Edit && d->state != TableState::Insert)
+    if (!d->editing())
         return;
     d->fire(events.beforeCancel);
-    if (d->state != TableState::Edit && d->state != TableState::Insert)
+    if (!d->editing())
         return;
     const int before = d->currentSlot();
     if (d->state == TableState::Insert) {
         d->removeVisible(d->current);
         ++d->deadSlots;
-        d->setCurrent(d->current);
-        d->bof = d->current <= 0;
-        d->eof = d->current < 0;
+        d->settleAfterRemoval();
     } else {
         d->restoreSnapshot();
         d->notify([&](MemTableObserver *o) { o->rowChanged(*this, d->current); });
     }
-    d->snapshot.clear();
-    d->modified = false;
-    d->setState(TableState::Browse);
+    d->endEdit();
     d->fire(events.afterCancel);
     if (d->currentSlot() != before)
         d->fire(events.afterScroll);
@@ -1088,12 +1098,8 @@ void MemTable::deleteRow()
     }
     d->dropSavedWhenClean();
     d->removeVisible(row);
-    d->setCurrent(d->current);
-    d->bof = d->current <= 0;
-    d->eof = d->current < 0;
-    d->snapshot.clear();
-    d->modified = false;
-    d->setState(TableState::Browse);
+    d->settleAfterRemoval();
+    d->endEdit();
     d->fire(events.afterDelete);
     d->fire(events.afterScroll);
     if (wasEdit)
@@ -1447,7 +1453,7 @@ void MemTable::mergeChangeLog()
 
 void MemTable::cancelUpdates()
 {
-    if (d->state == TableState::Edit || d->state == TableState::Insert)
+    if (d->editing())
         cancel();
     if (!d->saved) {
         d->clearLog();
@@ -1474,7 +1480,7 @@ void MemTable::cancelUpdates()
 
 void MemTable::beginBulkLoad(int expectedRows)
 {
-    if (d->state == TableState::Edit || d->state == TableState::Insert)
+    if (d->editing())
         throw std::logic_error(QStringLiteral("Tabela %1 em edição: carga em bloco recusada.").arg(d->name).toStdString());
     d->notify([&](MemTableObserver *o) { o->aboutToReset(*this); });
     d->bulk = true;
