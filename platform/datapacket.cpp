@@ -1,5 +1,7 @@
 #include "datapacket.h"
 
+#include <type_traits>
+
 #include <QCborStreamReader>
 #include <QCborStreamWriter>
 
@@ -371,6 +373,58 @@ public:
         return true;
     }
 
+    // One value that is not null, in the column's kind, handed to `put` as `const QString *`, double,
+    // qint64 (integers and date-times as msecs) or bool. `text` is the caller's buffer for text.
+    template <typename W, typename Put>
+    bool readTyped(const FieldDef &f, QString &text, const W &w, Put &&put)
+    {
+        switch (f.kind) {
+        case FieldKind::Text:
+            if (m_r.isString()) {
+                if (!readText(text, m_limits.maxTextLength, w))
+                    return false;
+                put(static_cast<const QString *>(&text));
+                return true;
+            }
+            break;
+        case FieldKind::Number:
+            if (isFloat()) {
+                put(readFloat());
+                return checkStream();
+            }
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, w))
+                    return false;
+                put(double(i));
+                return true;
+            }
+            break;
+        case FieldKind::Integer:
+        case FieldKind::DateTime:
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, w))
+                    return false;
+                if (i == std::numeric_limits<qint64>::min()) // the table's null mark
+                    return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(label(w)));
+                put(i);
+                return true;
+            }
+            break;
+        case FieldKind::Boolean:
+            if (isBool()) {
+                put(m_r.toBool());
+                m_r.next();
+                return checkStream();
+            }
+            break;
+        }
+        if (!checkStream())
+            return false;
+        return fail(QStringLiteral("%1: esperado %2, encontrado %3.").arg(label(w), kindLabel(f.kind), typeName()));
+    }
+
     // One value in the column's kind, as a QVariant (delta rows).
     bool readVariant(const FieldDef &f, QVariant &out, const QString &where)
     {
@@ -381,105 +435,37 @@ public:
             m_r.next();
             return checkStream();
         }
-        switch (f.kind) {
-        case FieldKind::Text: {
-            QString s;
-            if (!readText(s, m_limits.maxTextLength, where))
-                return false;
-            out = s;
-            return true;
-        }
-        case FieldKind::Number:
-            if (isFloat()) {
-                out = readFloat();
-                return checkStream();
-            }
-            if (isInteger()) {
-                qint64 i;
-                if (!readInt(i, where))
-                    return false;
-                out = double(i);
-                return true;
-            }
-            break;
-        case FieldKind::Integer:
-        case FieldKind::DateTime:
-            if (isInteger()) {
-                qint64 i;
-                if (!readInt(i, where))
-                    return false;
-                if (i == std::numeric_limits<qint64>::min())
-                    return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(where));
-                out = f.kind == FieldKind::Integer ? QVariant(i) : QVariant(QDateTime::fromMSecsSinceEpoch(i, Qt::UTC));
-                return true;
-            }
-            break;
-        case FieldKind::Boolean:
-            if (isBool()) {
-                bool b;
-                if (!readBool(b, where))
-                    return false;
-                out = b;
-                return true;
-            }
-            break;
-        }
-        return fail(QStringLiteral("%1: esperado %2, encontrado %3.").arg(where, kindLabel(f.kind), typeName()));
+        QString text;
+        return readTyped(f, text, where, [&](auto v) {
+            using V = decltype(v);
+            if constexpr (std::is_same_v<V, const QString *>)
+                out = *v;
+            else if constexpr (std::is_same_v<V, qint64>)
+                out = f.kind == FieldKind::Integer ? QVariant(v) : QVariant(QDateTime::fromMSecsSinceEpoch(v, Qt::UTC));
+            else
+                out = v;
+        });
     }
 
     // One value straight into a bulk-loaded row.
     bool readCell(MemTable &t, int row, int col, const FieldDef &f, QString &scratch)
     {
-        const auto at = [&] { return where(row, f); };
         if (m_r.isNull()) {
             m_r.next();
             return checkStream();
         }
-        switch (f.kind) {
-        case FieldKind::Text:
-            if (m_r.isString()) {
-                if (!readText(scratch, m_limits.maxTextLength, at))
-                    return false;
-                t.bulkSetText(row, col, scratch);
-                return true;
-            }
-            break;
-        case FieldKind::Number:
-            if (isFloat()) {
-                t.bulkSetNumber(row, col, readFloat());
-                return checkStream();
-            }
-            if (isInteger()) {
-                qint64 i;
-                if (!readInt(i, at))
-                    return false;
-                t.bulkSetNumber(row, col, double(i));
-                return true;
-            }
-            break;
-        case FieldKind::Integer:
-        case FieldKind::DateTime:
-            if (isInteger()) {
-                qint64 i;
-                if (!readInt(i, at))
-                    return false;
-                if (i == std::numeric_limits<qint64>::min())
-                    return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(at()));
-                t.bulkSetInteger(row, col, i);
-                return true;
-            }
-            break;
-        case FieldKind::Boolean:
-            if (isBool()) {
-                t.bulkSetBoolean(row, col, m_r.toBool());
-                m_r.next();
-                return checkStream();
-            }
-            break;
-        }
-        if (!checkStream())
-            return false;
-        return fail(QStringLiteral("%1: esperado %2, encontrado %3.").arg(at(), kindLabel(f.kind), typeName()));
+        const auto at = [&] { return where(row, f); };
+        return readTyped(f, scratch, at, [&](auto v) {
+            using V = decltype(v);
+            if constexpr (std::is_same_v<V, const QString *>)
+                t.bulkSetText(row, col, *v);
+            else if constexpr (std::is_same_v<V, double>)
+                t.bulkSetNumber(row, col, v);
+            else if constexpr (std::is_same_v<V, qint64>)
+                t.bulkSetInteger(row, col, v);
+            else
+                t.bulkSetBoolean(row, col, v);
+        });
     }
 
     static QString where(qint64 row, const FieldDef &f)
