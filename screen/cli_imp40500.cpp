@@ -77,17 +77,6 @@ QFrame *gridNest(QWidget *tab, const QString &panelName, QScrollArea *&box, cons
     return pan;
 }
 
-QLabel *hiddenPicture(QWidget *parent, const QString &objectName, const QImage &image)
-{
-    const QPixmap picture = QPixmap::fromImage(image);
-    auto *l = new QLabel(parent);
-    l->setObjectName(objectName);
-    l->setPixmap(picture);
-    l->resize(picture.size());
-    l->hide();
-    return l;
-}
-
 // The directory part of a typed name, without its final separator ("\" or "/").
 QString directoryPart(const QString &name)
 {
@@ -235,10 +224,10 @@ void TfrmImpoPrato::buildSide()
     sbtErros->setGeometry(4, 26, 41, 22);
     sbtErros->setEnabled(false);
 
-    imgCheck = hiddenPicture(panMenu, QStringLiteral("imgCheck"), DishPictures::check());
-    imgUncheck = hiddenPicture(panMenu, QStringLiteral("imgUncheck"), DishPictures::uncheck());
-    imgCerto = hiddenPicture(panMenu, QStringLiteral("imgCerto"), DishPictures::certo());
-    imgErro = hiddenPicture(panMenu, QStringLiteral("imgErro"), DishPictures::erro());
+    imgCheck = Glyphs::hiddenPicture(panMenu, QStringLiteral("imgCheck"), QPixmap::fromImage(DishPictures::check()));
+    imgUncheck = Glyphs::hiddenPicture(panMenu, QStringLiteral("imgUncheck"), QPixmap::fromImage(DishPictures::uncheck()));
+    imgCerto = Glyphs::hiddenPicture(panMenu, QStringLiteral("imgCerto"), QPixmap::fromImage(DishPictures::certo()));
+    imgErro = Glyphs::hiddenPicture(panMenu, QStringLiteral("imgErro"), QPixmap::fromImage(DishPictures::erro()));
 }
 
 void TfrmImpoPrato::buildFiltro()

@@ -41,16 +41,6 @@ QFrame *panel(QWidget *parent, const QString &objectName, QFrame::Shadow shadow 
     return f;
 }
 
-QLabel *stockImage(QWidget *parent, const QString &objectName, const QPixmap &picture)
-{
-    auto *l = new QLabel(parent);
-    l->setObjectName(objectName);
-    l->setPixmap(picture);
-    l->resize(picture.size());
-    l->hide();
-    return l;
-}
-
 } // namespace
 
 TfrmPadrImportExport::TfrmPadrImportExport(QWidget *parent)
@@ -60,8 +50,8 @@ TfrmPadrImportExport::TfrmPadrImportExport(QWidget *parent)
 
     grbDadosRel = new QGroupBox(this);
     grbDadosRel->setObjectName(QStringLiteral("grbDadosRel"));
-    Image1 = stockImage(grbDadosRel, QStringLiteral("Image1"), Glyphs::importar());
-    Image2 = stockImage(grbDadosRel, QStringLiteral("Image2"), Glyphs::exportar());
+    Image1 = Glyphs::hiddenPicture(grbDadosRel, QStringLiteral("Image1"), Glyphs::importar());
+    Image2 = Glyphs::hiddenPicture(grbDadosRel, QStringLiteral("Image2"), Glyphs::exportar());
 
     panMenu = panel(this, QStringLiteral("panMenu"));
     panBotoes = panel(panMenu, QStringLiteral("panBotoes"));

@@ -3,6 +3,7 @@
 
 #include <QBitmap>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QPolygon>
 
@@ -108,6 +109,16 @@ QPixmap fechar()
         p.drawLine(7, 1, 1, 7);
         p.drawLine(6, 1, 1, 6);
     });
+}
+
+QLabel *hiddenPicture(QWidget *parent, const QString &objectName, const QPixmap &picture)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(objectName);
+    l->setPixmap(picture);
+    l->resize(picture.size());
+    l->hide();
+    return l;
 }
 
 } // namespace Glyphs

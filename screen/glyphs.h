@@ -4,6 +4,10 @@
 #include <QColor>
 #include <QPixmap>
 
+class QLabel;
+class QString;
+class QWidget;
+
 namespace Glyphs {
 inline const QColor kOlive(128, 128, 0);
 
@@ -16,4 +20,7 @@ QPixmap fechar();     // a small cross (the error panel's close button)
 
 // The picture with its olive pixels made transparent, for buttons.
 QPixmap transparent(const QPixmap &withOlive);
+
+// A hidden picture component of a screen (the base screen's stock images, the dish grid's sources).
+QLabel *hiddenPicture(QWidget *parent, const QString &objectName, const QPixmap &picture);
 } // namespace Glyphs
