@@ -1,7 +1,7 @@
 #pragma once
 // A destination with the application server module on it, for the tests of the load pass and the
-// service map: the demo data of `initdb --demo` (branch 0001, services 001 ALMOCO, 002 JANTAR,
-// 003 CAFÉ DA MANHÃ, 004 CEIA, units KG G L ML UN PORC, products 000101 to 000114, local dish
+// service map: the demo data of `initdb --demo` (branch 0001, services 00001 ALMOCO, 00002 JANTAR,
+// 00003 CAFÉ DA MANHÃ, 00004 CEIA, units KG G L ML UN PORC, products 000101 to 000114, local dish
 // 000900 "PUDIM DE LEITE CONDENSADO"), reached in process.
 #include "ambiente.h"
 #include "appserver.h"
@@ -57,12 +57,23 @@ struct LoadFixture {
     }
 };
 
-#define MAKE_FIXTURE(f, kind)                                                                        \
+// initTestCase_data of the suites that run once per destination database.
+inline void bothDatabases()
+{
+    QTest::addColumn<QString>("db");
+    QTest::newRow("sqlite") << "sqlite";
+    QTest::newRow("postgresql") << "postgresql";
+}
+
+// Fills `target` from the database of the current global row (`factory(kind, &why)`); skips
+// without PostgreSQL.
+#define OPEN_FOR_DATABASE_ROW(target, factory)                                                       \
+    QFETCH_GLOBAL(QString, db);                                                                      \
     QString why_;                                                                                    \
-    auto f = LoadFixture::make(kind, &why_);                                                         \
-    if (!f && why_.contains(QLatin1String("IMP_TEST_PG_URL")))                                       \
+    target = factory(db, &why_);                                                                     \
+    if (!target && why_.contains(QLatin1String("IMP_TEST_PG_URL")))                                  \
         QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");                                        \
-    QVERIFY2(f, qPrintable(why_));
+    QVERIFY2(target, qPrintable(why_));
 
 // What the pass showed, in order where it matters.
 struct RecordingObserver : LoadObserver {

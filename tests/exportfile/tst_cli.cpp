@@ -1,6 +1,7 @@
 // `imp40500 check` and `imp40500 import` end to end, as other tools run them: the exit codes, the
 // JSON shape they rely on, the report, and what the import writes.
 #include "exportwriter.h"
+#include "loadfixture.h"
 #include "seeddb.h"
 
 #include <QJsonArray>
@@ -44,19 +45,13 @@ private:
 
 void TstCli::initTestCase_data()
 {
-    QTest::addColumn<QString>("db");
-    QTest::newRow("sqlite") << "sqlite";
-    QTest::newRow("postgresql") << "postgresql";
+    bothDatabases();
 }
 
 void TstCli::init()
 {
-    QFETCH_GLOBAL(QString, db);
-    QString why;
-    m_db = SeededDb::create(db, true, &why);
-    if (!m_db && why.contains(QLatin1String("IMP_TEST_PG_URL")))
-        QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
-    QVERIFY2(m_db, qPrintable(why));
+    const auto seeded = [](const QString &kind, QString *why) { return SeededDb::create(kind, true, why); };
+    OPEN_FOR_DATABASE_ROW(m_db, seeded)
 }
 
 void TstCli::cleanup()

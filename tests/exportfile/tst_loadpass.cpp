@@ -55,19 +55,12 @@ private:
 
 void TstLoadPass::initTestCase_data()
 {
-    QTest::addColumn<QString>("db");
-    QTest::newRow("sqlite") << "sqlite";
-    QTest::newRow("postgresql") << "postgresql";
+    bothDatabases();
 }
 
 void TstLoadPass::init()
 {
-    QFETCH_GLOBAL(QString, db);
-    QString why;
-    m_f = LoadFixture::make(db, &why);
-    if (!m_f && why.contains(QLatin1String("IMP_TEST_PG_URL")))
-        QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
-    QVERIFY2(m_f, qPrintable(why));
+    OPEN_FOR_DATABASE_ROW(m_f, LoadFixture::make)
     m_s = std::make_unique<ImportSession>(m_f->net);
     m_obs = RecordingObserver{};
     m_s->setObserver(&m_obs);

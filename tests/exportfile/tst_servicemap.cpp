@@ -33,19 +33,12 @@ private:
 
 void TstServiceMap::initTestCase_data()
 {
-    QTest::addColumn<QString>("db");
-    QTest::newRow("sqlite") << "sqlite";
-    QTest::newRow("postgresql") << "postgresql";
+    bothDatabases();
 }
 
 void TstServiceMap::init()
 {
-    QFETCH_GLOBAL(QString, db);
-    QString why;
-    m_f = LoadFixture::make(db, &why);
-    if (!m_f && why.contains(QLatin1String("IMP_TEST_PG_URL")))
-        QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
-    QVERIFY2(m_f, qPrintable(why));
+    OPEN_FOR_DATABASE_ROW(m_f, LoadFixture::make)
     m_map = std::make_unique<ServiceMap>();
     m_map->CdFilialDestino = [] { return QStringLiteral("0007"); };
     m_map->setLoadingFlag(&m_loading);
