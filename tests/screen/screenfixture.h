@@ -2,6 +2,7 @@
 // The screen in the host's MDI area on the offscreen platform, over a fresh demo destination and
 // the real application server module in this process. The module is watched: each method's calls
 // are counted, and one method can be made to fail.
+#include "hostwindow.h"
 #include "seeddb.h"
 
 #include "ambiente.h"
@@ -51,14 +52,9 @@ public:
         if (!db)
             return false;
         Database::closeShared();
+        signInDemoOperator();
         Ambiente &amb = Ambiente::instance();
         amb.databaseUrl = db->url();
-        amb.FiliProc = QStringLiteral("0001");
-        amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
-        amb.Operador = QStringLiteral("ADMIN");
-        amb.ModuFili = false;
-        amb.WebURL.clear();
-        amb.WebPort = 0;
         amb.locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
         amb.resetPictCache();
 
@@ -71,17 +67,10 @@ public:
 
         installMessageBoxes();
         dialogs = new ScriptedDialogs;
-        main = new QMainWindow;
-        area = new QMdiArea(main);
-        main->setCentralWidget(area);
-        main->resize(1000, 640);
-        main->show();
-        main->activateWindow();
-        if (!QTest::qWaitForWindowActive(main)) {
+        if (!openHostWindow(main, area)) {
             *why = QStringLiteral("the main window did not become active");
             return false;
         }
-        setScreenHost(main, area);
         IniProc();
         if (!frmImpoPrato || !boIdCriado) {
             *why = QStringLiteral("IniProc opened no screen: %1").arg(dialogs->errors.join(u'/'));
@@ -90,22 +79,11 @@ public:
         return true;
     }
 
-    void closeScreen()
-    {
-        if (boIdCriado && frmImpoPrato) {
-            frmImpoPrato->Carregando = false;
-            delete frmImpoPrato->subWindow();
-        }
-        boIdCriado = false;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void closeScreen() { closeScreenNow(); }
 
     ~ScreenFixture()
     {
-        closeScreen();
-        clearScreenHost();
-        delete main;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        closeScreenAndHost(main);
         delete dialogs;
         setEmbeddedServerFactory({});
         rdm.reset();

@@ -1,6 +1,7 @@
 // The screen's lifecycle as the host drives it: IniProc, activations, closes and keys, with the
 // real MDI area on the offscreen platform and a stand-in application server.
 #include "fakerdm.h"
+#include "hostwindow.h"
 #include "seeddb.h"
 
 #include "ambiente.h"
@@ -110,36 +111,14 @@ void ScreenLifecycleTest::init()
     m_serverDown = false;
     m_busy = CountingBusy();
 
-    Ambiente &amb = Ambiente::instance();
-    amb.FiliProc = QStringLiteral("0001");
-    amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
-    amb.Operador = QStringLiteral("ADMIN");
-    amb.ModuFili = false;
-    amb.WebURL.clear();
-    amb.WebPort = 0;
-
-    m_main = new QMainWindow;
-    m_area = new QMdiArea(m_main);
-    m_main->setCentralWidget(m_area);
-    m_main->resize(1000, 640);
-    m_main->show();
-    m_main->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_main));
-    setScreenHost(m_main, m_area);
+    signInDemoOperator();
+    QVERIFY(openHostWindow(m_main, m_area));
     setBusyIndicator(&m_busy);
 }
 
 void ScreenLifecycleTest::cleanup()
 {
-    if (boIdCriado && frmImpoPrato) {
-        frmImpoPrato->Carregando = false;
-        delete frmImpoPrato->subWindow();
-    }
-    boIdCriado = false;
-    clearScreenHost();
-    delete m_main;
-    m_main = nullptr;
-    flushDeletes();
+    closeScreenAndHost(m_main);
     delete m_dialogs;
     m_dialogs = nullptr;
 }
