@@ -95,32 +95,15 @@ QByteArray encode(QStringView text)
     return out;
 }
 
-int inPosicao(QStringView s)
-{
-    return int(s.indexOf(QChar(kTerminator)));
-}
-
 int inPosicao(QByteArrayView s)
 {
     return int(s.indexOf(kTerminatorByte));
-}
-
-QStringView firstField(QStringView s)
-{
-    const int p = inPosicao(s);
-    return p < 0 ? QStringView() : s.first(p);
 }
 
 QByteArrayView firstField(QByteArrayView s)
 {
     const int p = inPosicao(s);
     return p < 0 ? QByteArrayView() : s.first(p);
-}
-
-QStringView dropFirstField(QStringView s)
-{
-    const int p = inPosicao(s);
-    return p < 0 ? s : s.sliced(p + 1);
 }
 
 QByteArrayView dropFirstField(QByteArrayView s)

@@ -9,10 +9,11 @@
 
 #include <optional>
 
+#include "exportfields.h"
+
 namespace ExportText {
 
 inline constexpr char kTerminatorByte = char(0xF8);
-inline constexpr char16_t kTerminator = u'\u00F8'; // the byte 0xF8 decoded
 
 // The data marker: exactly "BASE DE DADOS" and the terminator, nothing after them.
 bool isDataMarker(QByteArrayView line);
@@ -26,14 +27,9 @@ char16_t decodeByte(unsigned char b);
 // Unicode to code page 1252; a character the code page lacks becomes '?'.
 QByteArray encode(QStringView text);
 
-// Field scanning. inPosicao: the index of the first terminator (the first field's length), -1.
-int inPosicao(QStringView s);
+// Field scanning over raw bytes, as exportfields.h does over decoded text.
 int inPosicao(QByteArrayView s);
-// The first field: the text before the first terminator; empty when there is none.
-QStringView firstField(QStringView s);
 QByteArrayView firstField(QByteArrayView s);
-// Everything after the first terminator; the text unchanged when there is none.
-QStringView dropFirstField(QStringView s);
 QByteArrayView dropFirstField(QByteArrayView s);
 
 } // namespace ExportText

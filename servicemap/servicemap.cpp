@@ -1,24 +1,14 @@
 #include "servicemap.h"
 
+#include "exportfields.h"
 #include "framework.h"
 
 #include <vector>
 
 namespace {
 
-constexpr char16_t kTerminator = u'\u00F8'; // the field terminator byte 0xF8, decoded
-
-QStringView firstField(QStringView s)
-{
-    const qsizetype p = s.indexOf(QChar(kTerminator));
-    return p < 0 ? QStringView() : s.first(p);
-}
-
-QStringView dropFirstField(QStringView s)
-{
-    const qsizetype p = s.indexOf(QChar(kTerminator));
-    return p < 0 ? s : s.sliced(p + 1);
-}
+using ExportText::dropFirstField;
+using ExportText::firstField;
 
 // A failure of the database is shown and abandons the action like a catalogue message.
 template <typename F>
