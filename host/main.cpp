@@ -3,6 +3,7 @@
 // from its runtime package.
 #include "embedded.h"
 #include "mainwindow.h"
+#include "qttranslations.h"
 #include "signin.h"
 
 #include "ambiente.h"
@@ -19,6 +20,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("imp40500-host"));
     QApplication::setOrganizationName(QStringLiteral("IMP40500"));
+    QApplication::setApplicationVersion(QStringLiteral("4.05.146"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Host of the dish import screen (IMP40500)."));
@@ -36,12 +38,20 @@ int main(int argc, char *argv[])
     SignInValues values = SignInValues::fromSettings();
     values.applyEnvironment();
     values.applyCommandLine(parser);
+    // The operator's language from the first window on: the sign-in's own buttons are Qt's.
+    const auto operatorLocale = [&values] {
+        return values.locale.trimmed().isEmpty() ? QLocale::system() : QLocale(values.locale.trimmed());
+    };
+    QtTranslations::install(operatorLocale());
 
     if (!parser.isSet(QStringLiteral("no-sign-in")) || !values.problem().isEmpty()) {
         SignInDialog dialog(values);
         if (dialog.exec() != QDialog::Accepted)
             return 1;
+        const QString before = values.locale;
         values = dialog.values();
+        if (values.locale != before)
+            QtTranslations::install(operatorLocale());
     }
     values.saveToSettings();
     values.applyToAmbiente();

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "ambiente.h"
+#include "messages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QUrl>
+#include <QtGlobal>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this))
 {
@@ -35,7 +38,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMd
     janela->addAction(QStringLiteral("&Lado a lado"), m_mdiArea, &QMdiArea::tileSubWindows);
 
     QMenu *ajuda = menuBar()->addMenu(QStringLiteral("A&juda"));
+    // F1 anywhere in the host: the screens' own key handling may be off (no file loaded yet), the
+    // help is always there.
+    QAction *screenHelp = ajuda->addAction(QStringLiteral("Ajuda da &tela"), QKeySequence::HelpContents, this,
+                                           [this] {
+                                               if (!showScreenHelp())
+                                                   QMessageBox::information(this, windowTitle(),
+                                                                            Msg(QStringLiteral("Ajuda_Sem_Tela")));
+                                           });
+    screenHelp->setObjectName(QStringLiteral("actAjudaTela"));
     ajuda->addAction(QStringLiteral("&Pacotes carregados"), this, &MainWindow::showPackageInfo);
+    ajuda->addSeparator();
+    QAction *about = ajuda->addAction(QStringLiteral("&Sobre"), this, &MainWindow::showAbout);
+    about->setObjectName(QStringLiteral("actSobre"));
 
     const Ambiente &amb = Ambiente::instance();
     const QString where = amb.WebURL.isEmpty() ? QStringLiteral("servidor embutido")
@@ -73,6 +88,59 @@ void MainWindow::newNotes()
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->resize(320, 220);
     sub->show();
+}
+
+bool MainWindow::showScreenHelp()
+{
+    // The screens come from the package; the host knows them only by the help entry every base
+    // screen offers.
+    QMdiSubWindow *sub = m_mdiArea->activeSubWindow();
+    QWidget *screen = sub ? sub->widget() : nullptr;
+    if (!screen || screen->metaObject()->indexOfMethod("showScreenHelp()") < 0)
+        return false;
+    return QMetaObject::invokeMethod(screen, "showScreenHelp");
+}
+
+namespace {
+
+// A database address without its password.
+QString withoutPassword(const QString &url)
+{
+    if (!url.contains(QStringLiteral("://")))
+        return url;
+    QUrl u(url);
+    if (!u.isValid())
+        return url;
+    if (!u.password().isEmpty())
+        u.setPassword(QStringLiteral("***"));
+    return u.toString();
+}
+
+} // namespace
+
+QString MainWindow::aboutText() const
+{
+    const Ambiente &amb = Ambiente::instance();
+    QString text = QStringLiteral("Sistema de Gestão - Alimentação\n\n");
+    if (const ImpPackageInfo *info = m_package.info())
+        text += QStringLiteral("Importação de Prato (%1), versão %2\n")
+                    .arg(QString::fromLatin1(info->packageName), QString::fromLatin1(info->fileVersion));
+    text += QStringLiteral("Aplicação imp40500-host, versão %1\n").arg(QCoreApplication::applicationVersion());
+    text += QStringLiteral("Compilação: %1 %2, Qt %3 (em uso %4), %5\n")
+                .arg(QStringLiteral(__DATE__), QStringLiteral(__TIME__), QStringLiteral(QT_VERSION_STR),
+                     QString::fromLatin1(qVersion()), QStringLiteral(IMP_BUILD_TYPE));
+    text += QStringLiteral("\nBanco de dados: %1\n")
+                .arg(amb.databaseUrl.isEmpty() ? QStringLiteral("(nenhum)") : withoutPassword(amb.databaseUrl));
+    text += QStringLiteral("Servidor de aplicação: %1\n")
+                .arg(amb.WebURL.isEmpty() ? QStringLiteral("embutido, neste processo")
+                                          : QStringLiteral("%1:%2").arg(amb.WebURL).arg(amb.WebPort));
+    text += QStringLiteral("Operador %1, filial %2 %3").arg(amb.Operador, amb.FiliProc, amb.NomeFiliProc);
+    return text.trimmed();
+}
+
+void MainWindow::showAbout()
+{
+    QMessageBox::about(this, QStringLiteral("Sobre"), aboutText());
 }
 
 void MainWindow::showPackageInfo()

@@ -18,12 +18,18 @@ public:
     void openImportacaoPrato();
     // A blank notes window beside the screens.
     void newNotes();
+    // "Ajuda da tela": the help of the active screen, at the control that has the focus. False
+    // when no screen with a help is active.
+    bool showScreenHelp();
+    // "Sobre": the program's version and build, the database and the application server in use.
+    QString aboutText() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void showPackageInfo();
+    void showAbout();
     ImpPackageHost packageHost();
 
     QMdiArea *m_mdiArea;

@@ -6,32 +6,88 @@
 #include <QCommandLineParser>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
+
+namespace {
+
+QSettings hostSettings()
+{
+    return QSettings(QStringLiteral("IMP40500"), QStringLiteral("imp40500-host"));
+}
+
+} // namespace
+
+SignInValues::Origin SignInValues::origin(const char *field) const
+{
+    return m_origin.value(QLatin1String(field), Origin::Default);
+}
+
+QString SignInValues::originText(const char *field) const
+{
+    switch (origin(field)) {
+    case Origin::CommandLine:
+        return QStringLiteral("linha de comando");
+    case Origin::Environment:
+        return QStringLiteral("ambiente (%1)").arg(m_envName.value(QLatin1String(field)));
+    case Origin::Remembered:
+        return QStringLiteral("última entrada");
+    case Origin::Typed:
+        return QStringLiteral("digitado aqui");
+    case Origin::Default:
+        break;
+    }
+    return QStringLiteral("padrão");
+}
 
 SignInValues SignInValues::fromSettings()
 {
-    const QSettings s(QStringLiteral("IMP40500"), QStringLiteral("imp40500-host"));
+    return fromSettings(hostSettings());
+}
+
+SignInValues SignInValues::fromSettings(const QSettings &s)
+{
     SignInValues v;
-    v.operador = s.value(QStringLiteral("signin/operator")).toString();
-    v.filial = s.value(QStringLiteral("signin/branch")).toString();
-    v.nomeFilial = s.value(QStringLiteral("signin/branchName")).toString();
-    v.moduFili = s.value(QStringLiteral("signin/perBranch"), false).toBool();
-    v.server = s.value(QStringLiteral("signin/server")).toString();
-    v.databaseUrl = s.value(QStringLiteral("signin/database")).toString();
-    v.locale = s.value(QStringLiteral("signin/locale"), QStringLiteral("pt_BR")).toString();
+    const auto get = [&](const char *key, const char *field, QString &into) {
+        const QString k = QLatin1String("signin/") + QLatin1String(key);
+        if (s.contains(k)) {
+            into = s.value(k).toString();
+            v.setOrigin(field, Origin::Remembered);
+        }
+    };
+    get("operator", kOperador, v.operador);
+    get("branch", kFilial, v.filial);
+    get("branchName", kNomeFilial, v.nomeFilial);
+    get("database", kDatabase, v.databaseUrl);
+    get("locale", kLocale, v.locale);
+    if (s.contains(QStringLiteral("signin/perBranch"))) {
+        v.moduFili = s.value(QStringLiteral("signin/perBranch")).toBool();
+        v.setOrigin(kModuFili, Origin::Remembered);
+    }
+    // Offered only: the embedded server stays the default unless asked otherwise.
+    v.rememberedServer = s.value(QStringLiteral("signin/server")).toString().trimmed();
     return v;
 }
 
 void SignInValues::saveToSettings() const
 {
-    QSettings s(QStringLiteral("IMP40500"), QStringLiteral("imp40500-host"));
+    QSettings s = hostSettings();
+    saveToSettings(s);
+}
+
+void SignInValues::saveToSettings(QSettings &s) const
+{
     s.setValue(QStringLiteral("signin/operator"), operador);
     s.setValue(QStringLiteral("signin/branch"), filial);
     s.setValue(QStringLiteral("signin/branchName"), nomeFilial);
     s.setValue(QStringLiteral("signin/perBranch"), moduFili);
-    s.setValue(QStringLiteral("signin/server"), server);
+    // An embedded sign-in keeps the address used before on offer.
+    if (!server.trimmed().isEmpty())
+        s.setValue(QStringLiteral("signin/server"), server.trimmed());
     s.setValue(QStringLiteral("signin/database"), databaseUrl);
     s.setValue(QStringLiteral("signin/locale"), locale);
     // The token is a credential: it is asked for or passed in, never written to disk.
@@ -39,21 +95,26 @@ void SignInValues::saveToSettings() const
 
 void SignInValues::applyEnvironment()
 {
-    const auto get = [](const char *name, QString &into) {
-        if (qEnvironmentVariableIsSet(name))
+    const auto get = [this](const char *name, const char *field, QString &into) {
+        if (qEnvironmentVariableIsSet(name)) {
             into = qEnvironmentVariable(name).trimmed();
+            setOrigin(field, Origin::Environment);
+            m_envName[QLatin1String(field)] = QLatin1String(name);
+        }
     };
-    get("IMP_OPERATOR", operador);
-    get("IMP_BRANCH", filial);
-    get("IMP_BRANCH_NAME", nomeFilial);
-    get("IMP_SERVER", server);
-    get("IMP_TOKEN", token);
-    get("IMP_DB", databaseUrl);
-    get("IMP_LOCALE", locale);
+    get("IMP_OPERATOR", kOperador, operador);
+    get("IMP_BRANCH", kFilial, filial);
+    get("IMP_BRANCH_NAME", kNomeFilial, nomeFilial);
+    get("IMP_SERVER", kServer, server);
+    get("IMP_TOKEN", kToken, token);
+    get("IMP_DB", kDatabase, databaseUrl);
+    get("IMP_LOCALE", kLocale, locale);
     if (qEnvironmentVariableIsSet("IMP_MODUFILI")) {
         const QString f = qEnvironmentVariable("IMP_MODUFILI").trimmed().toUpper();
         moduFili = f == QLatin1String("1") || f == QLatin1String("S") || f == QLatin1String("SIM")
             || f == QLatin1String("TRUE") || f == QLatin1String("YES");
+        setOrigin(kModuFili, Origin::Environment);
+        m_envName[QLatin1String(kModuFili)] = QStringLiteral("IMP_MODUFILI");
     }
 }
 
@@ -70,26 +131,31 @@ void SignInValues::addCommandLineOptions(QCommandLineParser &parser)
         {QStringLiteral("token"), QStringLiteral("The application server's token."), QStringLiteral("token")},
         {QStringLiteral("db"), QStringLiteral("Destination database: sqlite:PATH or postgresql://user:pw@host:port/db."),
          QStringLiteral("url")},
-        {QStringLiteral("locale"), QStringLiteral("Locale of the export files' numbers and dates (e.g. pt_BR)."),
+        {QStringLiteral("locale"), QStringLiteral("Locale of the export files' numbers and dates, and of the "
+                                                  "windows' language (e.g. pt_BR)."),
          QStringLiteral("name")},
     });
 }
 
 void SignInValues::applyCommandLine(const QCommandLineParser &parser)
 {
-    const auto get = [&parser](const char *name, QString &into) {
-        if (parser.isSet(QLatin1String(name)))
+    const auto get = [&](const char *name, const char *field, QString &into) {
+        if (parser.isSet(QLatin1String(name))) {
             into = parser.value(QLatin1String(name)).trimmed();
+            setOrigin(field, Origin::CommandLine);
+        }
     };
-    get("operator", operador);
-    get("branch", filial);
-    get("branch-name", nomeFilial);
-    get("server", server);
-    get("token", token);
-    get("db", databaseUrl);
-    get("locale", locale);
-    if (parser.isSet(QStringLiteral("per-branch")))
+    get("operator", kOperador, operador);
+    get("branch", kFilial, filial);
+    get("branch-name", kNomeFilial, nomeFilial);
+    get("server", kServer, server);
+    get("token", kToken, token);
+    get("db", kDatabase, databaseUrl);
+    get("locale", kLocale, locale);
+    if (parser.isSet(QStringLiteral("per-branch"))) {
         moduFili = true;
+        setOrigin(kModuFili, Origin::CommandLine);
+    }
 }
 
 QString SignInValues::problem() const
@@ -128,40 +194,92 @@ void SignInValues::applyToAmbiente() const
         amb.locale = QLocale(locale.trimmed());
 }
 
-SignInDialog::SignInDialog(const SignInValues &initial, QWidget *parent) : QDialog(parent)
+SignInDialog::SignInDialog(const SignInValues &initial, QWidget *parent)
+    : QDialog(parent), m_initial(initial)
 {
+    using V = SignInValues;
     setWindowTitle(QStringLiteral("Entrada no sistema"));
     auto *form = new QFormLayout(this);
-    m_operador = new QLineEdit(initial.operador, this);
-    m_filial = new QLineEdit(initial.filial, this);
-    m_nomeFilial = new QLineEdit(initial.nomeFilial, this);
+    m_operador = addField(form, QStringLiteral("Operador"), V::kOperador, initial.operador);
+    m_filial = addField(form, QStringLiteral("Filial"), V::kFilial, initial.filial);
+    m_nomeFilial = addField(form, QStringLiteral("Nome da filial"), V::kNomeFilial, initial.nomeFilial);
     m_nomeFilial->setPlaceholderText(QStringLiteral("lido do banco de dados"));
+
     m_moduFili = new QCheckBox(QStringLiteral("Módulo por filial"), this);
     m_moduFili->setChecked(initial.moduFili);
-    m_server = new QLineEdit(initial.server, this);
+    {
+        auto *row = new QHBoxLayout;
+        row->addWidget(m_moduFili, 1);
+        auto *origin = new QLabel(this);
+        origin->setObjectName(QStringLiteral("origem_") + QLatin1String(V::kModuFili));
+        origin->setEnabled(false);
+        origin->setText(initial.originText(V::kModuFili));
+        m_originLabels.insert(QLatin1String(V::kModuFili), origin);
+        row->addWidget(origin);
+        form->addRow(QString(), row);
+        connect(m_moduFili, &QCheckBox::toggled, this, [this] { markTyped(SignInValues::kModuFili); });
+    }
+
+    m_server = addField(form, QStringLiteral("Servidor de aplicação"), V::kServer, initial.server);
     m_server->setPlaceholderText(QStringLiteral("vazio: servidor embutido"));
-    m_token = new QLineEdit(initial.token, this);
+    if (!initial.rememberedServer.isEmpty() && initial.server.isEmpty()) {
+        // The address of an earlier sign-in, on offer: the embedded server stays unless chosen.
+        m_useRemembered = new QPushButton(QStringLiteral("Usar %1 (última entrada)").arg(initial.rememberedServer), this);
+        m_useRemembered->setObjectName(QStringLiteral("btnServidorLembrado"));
+        connect(m_useRemembered, &QPushButton::clicked, this, [this] {
+            m_server->setText(m_initial.rememberedServer);
+            m_originLabels.value(QLatin1String(SignInValues::kServer))->setText(QStringLiteral("última entrada, escolhido aqui"));
+            m_typed.insert(QLatin1String(SignInValues::kServer), true);
+        });
+        form->addRow(QString(), m_useRemembered);
+    }
+    m_token = addField(form, QStringLiteral("Token"), V::kToken, initial.token);
     m_token->setEchoMode(QLineEdit::Password);
-    m_database = new QLineEdit(initial.databaseUrl, this);
+    m_database = addField(form, QStringLiteral("Banco de dados"), V::kDatabase, initial.databaseUrl);
     m_database->setMinimumWidth(320);
-    m_locale = new QLineEdit(initial.locale, this);
-    form->addRow(QStringLiteral("Operador"), m_operador);
-    form->addRow(QStringLiteral("Filial"), m_filial);
-    form->addRow(QStringLiteral("Nome da filial"), m_nomeFilial);
-    form->addRow(QString(), m_moduFili);
-    form->addRow(QStringLiteral("Servidor de aplicação"), m_server);
-    form->addRow(QStringLiteral("Token"), m_token);
-    form->addRow(QStringLiteral("Banco de dados"), m_database);
-    form->addRow(QStringLiteral("Localidade"), m_locale);
+    m_locale = addField(form, QStringLiteral("Localidade"), V::kLocale, initial.locale);
+
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &SignInDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SignInDialog::reject);
     form->addRow(buttons);
 }
 
+QLineEdit *SignInDialog::addField(QFormLayout *form, const QString &label, const char *field,
+                                  const QString &value)
+{
+    auto *edit = new QLineEdit(value, this);
+    edit->setObjectName(QStringLiteral("edt_") + QLatin1String(field));
+    auto *origin = new QLabel(m_initial.originText(field), this);
+    origin->setObjectName(QStringLiteral("origem_") + QLatin1String(field));
+    // Greyed: it says where the value came from, it is not part of it.
+    origin->setEnabled(false);
+    origin->setToolTip(QStringLiteral("De onde veio o valor"));
+    m_originLabels.insert(QLatin1String(field), origin);
+    auto *row = new QHBoxLayout;
+    row->addWidget(edit, 1);
+    row->addWidget(origin);
+    form->addRow(label, row);
+    connect(edit, &QLineEdit::textEdited, this, [this, field] { markTyped(field); });
+    return edit;
+}
+
+void SignInDialog::markTyped(const char *field)
+{
+    m_typed.insert(QLatin1String(field), true);
+    if (QLabel *l = m_originLabels.value(QLatin1String(field)))
+        l->setText(QStringLiteral("digitado aqui"));
+}
+
+QString SignInDialog::originShown(const char *field) const
+{
+    const QLabel *l = m_originLabels.value(QLatin1String(field));
+    return l ? l->text() : QString();
+}
+
 SignInValues SignInDialog::values() const
 {
-    SignInValues v;
+    SignInValues v = m_initial;
     v.operador = m_operador->text().trimmed();
     v.filial = m_filial->text().trimmed();
     v.nomeFilial = m_nomeFilial->text().trimmed();
@@ -170,6 +288,8 @@ SignInValues SignInDialog::values() const
     v.token = m_token->text();
     v.databaseUrl = m_database->text().trimmed();
     v.locale = m_locale->text().trimmed();
+    for (auto it = m_typed.cbegin(); it != m_typed.cend(); ++it)
+        v.setOrigin(qPrintable(it.key()), SignInValues::Origin::Typed);
     return v;
 }
 

@@ -8,8 +8,14 @@ BusyOverlay::BusyOverlay(QWidget *over) : QWidget(over)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     QWidget::hide();
-    resize(240, 64);
 }
+
+namespace {
+// The spinner's box on the left, the caption's margins, the panel's height.
+constexpr int kSpinnerWidth = 60;
+constexpr int kTextMargin = 14;
+constexpr int kMinHeight = 64;
+} // namespace
 
 BusyOverlay::~BusyOverlay()
 {
@@ -36,6 +42,8 @@ void BusyOverlay::show(int kind)
 {
     m_kind = kind;
     if (m_depth++ > 0) {
+        // Another kind may carry a longer caption.
+        place();
         update();
         return;
     }
@@ -61,8 +69,20 @@ void BusyOverlay::hide()
     QWidget::hide();
 }
 
+void BusyOverlay::conceal()
+{
+    if (m_timer) {
+        killTimer(m_timer);
+        m_timer = 0;
+    }
+    QWidget::hide();
+}
+
 void BusyOverlay::place()
 {
+    const QFontMetrics fm(font());
+    const int textWidth = fm.horizontalAdvance(captionOf(m_kind));
+    resize(kSpinnerWidth + textWidth + kTextMargin, qMax(kMinHeight, fm.height() + 2 * kTextMargin));
     if (QWidget *p = parentWidget())
         move((p->width() - width()) / 2, (p->height() - height()) / 2);
 }
@@ -94,5 +114,5 @@ void BusyOverlay::paintEvent(QPaintEvent *)
         p.drawLine(centre + QPointF(qCos(a) * 8, qSin(a) * 8), centre + QPointF(qCos(a) * 16, qSin(a) * 16));
     }
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(rect().adjusted(60, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, captionOf(m_kind));
+    p.drawText(rect().adjusted(kSpinnerWidth, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, captionOf(m_kind));
 }

@@ -15,6 +15,9 @@ public:
 
     void show(int kind) override;
     void hide() override;
+    // Off the screen at once, the depth kept: a message is about to be shown. The next show
+    // from depth zero brings it back.
+    void conceal();
 
     // Nested show/hide pairs: visible while the depth is above zero.
     int depth() const { return m_depth; }
@@ -26,6 +29,7 @@ protected:
     void timerEvent(QTimerEvent *) override;
 
 private:
+    // Sized to the caption in the current font, then centred over the main window.
     void place();
     int m_depth = 0;
     int m_kind = 0;

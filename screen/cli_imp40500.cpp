@@ -102,7 +102,11 @@ QString qtFilter(const QString &filter)
 
 bool TOpenDialog::Execute()
 {
-    const QString chosen = dialogs()->getOpenFileName(Title, InitialDir, qtFilter(Filter));
+    // The default extension is given as a pattern ("*.txt"); the dialog wants the bare suffix.
+    QString suffix = DefaultExt;
+    while (suffix.startsWith(u'*') || suffix.startsWith(u'.'))
+        suffix.remove(0, 1);
+    const QString chosen = dialogs()->getOpenFileName(Title, InitialDir, qtFilter(Filter), suffix);
     if (chosen.isEmpty())
         return false;
     FileName = chosen;
@@ -149,6 +153,9 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     HelpFile = QStringLiteral("AdmHelp.hlp");
     HelpContext = 13908000;
     lblCodTela->setText(QStringLiteral("IMP40500"));
+    odgEfetivos.Title = QStringLiteral("Abrir");
+    odgEfetivos.Filter = QStringLiteral("Documento texto (*.txt)|*.txt");
+    odgEfetivos.DefaultExt = QStringLiteral("*.txt");
 
     dtsFilial.displayFields = {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")};
     dtsPesqServico.displayFields = {QStringLiteral("CDSERVFILI"), QStringLiteral("NMSERVICO")};

@@ -1,4 +1,5 @@
 #include "dialogs.h"
+#include "helpviewer.h"
 #include "screenhost.h"
 
 #include <QAbstractItemModel>
@@ -60,17 +61,27 @@ public:
     }
 
     QString getOpenFileName(const QString &title, const QString &directory,
-                            const QString &filter) override
+                            const QString &filter, const QString &defaultSuffix) override
     {
-        return QFileDialog::getOpenFileName(dialogParent(), title, directory, filter);
+        QFileDialog dlg(dialogParent(), title, directory);
+        // Qt's own dialog, not the desktop's: it speaks the host's language (the translations the
+        // host loaded) and behaves the same on every desktop.
+        dlg.setOption(QFileDialog::DontUseNativeDialog);
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+        filters << allFilesFilter();
+        dlg.setNameFilters(filters);
+        dlg.setDefaultSuffix(defaultSuffix);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().constFirst();
     }
 
-    void showHelp(const QString &helpFile, int helpContext) override
+    void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) override
     {
-        // The business system's help is a WinHelp file that has no viewer here; say which topic
-        // the person asked for, so the help desk can find it.
-        QMessageBox::information(dialogParent(), QStringLiteral("Ajuda"),
-                                 QStringLiteral("Ajuda: %1, tópico %2.").arg(helpFile).arg(helpContext));
+        // The help ships inside the program: the context names a page, the fields a section.
+        HelpViewer::open(helpFile, helpContext, fields);
     }
 };
 
@@ -79,8 +90,19 @@ Dialogs *g_dialogs = &g_qtDialogs;
 
 class DialogsMessageSink final : public MessageSink {
 public:
-    void showError(const QString &text) override { dialogs()->showError(text); }
-    void showInfo(const QString &text) override { dialogs()->showInfo(text); }
+    // A message ends whatever the busy indicator was covering: it goes before the box comes up,
+    // or it would sit over the box (and over the window the box returns to) until the handler
+    // unwinds.
+    void showError(const QString &text) override
+    {
+        concealBusyIndicator();
+        dialogs()->showError(text);
+    }
+    void showInfo(const QString &text) override
+    {
+        concealBusyIndicator();
+        dialogs()->showInfo(text);
+    }
 };
 
 DialogsMessageSink g_boxSink;
@@ -114,6 +136,11 @@ void installMessageBoxes()
         return;
     g_sinkBefore = setMessageSink(&g_boxSink);
     g_boxesInstalled = true;
+}
+
+QString allFilesFilter()
+{
+    return QStringLiteral("Todos os arquivos (*)");
 }
 
 void uninstallMessageBoxes()

@@ -18,10 +18,14 @@ public:
     // A modal list of the model's rows under the title. Returns the chosen row, -1 when the
     // person cancelled.
     virtual int pesquisar(QAbstractItemModel *rows, const QString &title) = 0;
-    // The chosen file's full name; empty when cancelled. `filter` in Qt's form ("Text (*.txt)").
+    // The chosen file's full name; empty when cancelled. `filter` in Qt's form ("Text (*.txt)");
+    // `defaultSuffix` ("txt") is added to a typed name that has none.
     virtual QString getOpenFileName(const QString &title, const QString &directory,
-                                    const QString &filter) = 0;
-    virtual void showHelp(const QString &helpFile, int helpContext) = 0;
+                                    const QString &filter, const QString &defaultSuffix) = 0;
+    // The help of a screen: its help file and context, and the objects the person was at when
+    // asking (the focused control first, then its containers), so the help can open at the
+    // section about them.
+    virtual void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) = 0;
 };
 
 // The dialogs in use (never null). setDialogs does not take ownership; nullptr puts the Qt
@@ -36,3 +40,6 @@ QWidget *dialogParent();
 // makes it the process's sink (the package does this on load; the command line keeps stderr).
 void installMessageBoxes();
 void uninstallMessageBoxes();
+
+// The filter entry every open dialog ends with, so a file named otherwise can still be picked.
+QString allFilesFilter();

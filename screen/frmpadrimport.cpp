@@ -83,7 +83,7 @@ TfrmPadrImportExport::TfrmPadrImportExport(QWidget *parent)
 
     connect(sbtCancel, &QToolButton::clicked, this, [this] { closeScreen(); });
     connect(m_sbtAjuda, &QToolButton::clicked, this, [this] {
-        runAction([this] { dialogs()->showHelp(HelpFile, HelpContext); });
+        runAction([this] { showScreenHelp(); });
     });
 
     // Keys pressed anywhere on the screen come here before the control that has the focus.
@@ -103,6 +103,8 @@ QPixmap TfrmPadrImportExport::importPicture() const
 void TfrmPadrImportExport::setStatusText(const QString &text)
 {
     m_lblStatus->setText(text);
+    if (m_lblStatus->isVisible())
+        m_lblStatus->repaint();
 }
 
 QString TfrmPadrImportExport::statusText() const
@@ -126,6 +128,29 @@ QSize TfrmPadrImportExport::sizeHint() const
     return ClientSize;
 }
 
+QSize TfrmPadrImportExport::minimumSizeHint() const
+{
+    return ClientSize;
+}
+
+QStringList TfrmPadrImportExport::helpFields() const
+{
+    QStringList fields;
+    QWidget *w = QApplication::focusWidget();
+    if (!w || !isAncestorOf(w))
+        return fields;
+    for (; w && w != this; w = w->parentWidget()) {
+        if (!w->objectName().isEmpty())
+            fields << w->objectName();
+    }
+    return fields;
+}
+
+void TfrmPadrImportExport::showScreenHelp()
+{
+    dialogs()->showHelp(HelpFile, HelpContext, helpFields());
+}
+
 void TfrmPadrImportExport::showInHost()
 {
     QMdiSubWindow *sub = addToHost(this);
@@ -135,6 +160,9 @@ void TfrmPadrImportExport::showInHost()
     m_lastActive = area->activeSubWindow();
     sub->setWindowIcon(QIcon(Glyphs::transparent(Glyphs::importar())));
     resize(ClientSize);
+    // The child window never gets smaller than the screen's layout: the fields of the parameter
+    // panel and their buttons sit at fixed places and would be cut.
+    setMinimumSize(minimumSizeHint());
     sub->resize(sub->sizeHint());
     sub->move(Left, Top);
 }
@@ -222,7 +250,7 @@ void TfrmPadrImportExport::FormKeyDown(QObject *, int &key, Qt::KeyboardModifier
     }
     case Qt::Key_F1:
         key = 0;
-        dialogs()->showHelp(HelpFile, HelpContext);
+        showScreenHelp();
         break;
     default:
         break;

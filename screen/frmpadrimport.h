@@ -51,7 +51,8 @@ public:
     // A copy of the import picture, for the import button's glyph.
     QPixmap importPicture() const;
 
-    // The status text of the progress panel.
+    // The status text of the progress panel. Painted at once: it is set just before calls that
+    // block the interface thread, and is to be read while they run.
     void setStatusText(const QString &text);
     QString statusText() const;
     // Repaints the screen and lets pending window messages through.
@@ -68,6 +69,16 @@ public:
     bool closeScreen();
 
     QSize sizeHint() const override;
+    // The smallest size at which every control of the screen shows whole: the size the screen
+    // is laid out for (ClientSize).
+    QSize minimumSizeHint() const override;
+
+    // The screen's help, at the section about the control that has the focus (F1, the help
+    // button, the host's "Ajuda da tela").
+    Q_INVOKABLE void showScreenHelp();
+    // The objects the help is asked about: the focused control of the screen and its containers
+    // up to the screen, nearest first; empty when the focus is elsewhere.
+    QStringList helpFields() const;
 
     // The handlers the base screen binds. A screen replaces them and calls these as it needs.
     // Base FormCreate: progress and status cleared, the import button off until there is something

@@ -46,3 +46,14 @@ QMdiSubWindow *addToHost(QWidget *screen)
     QMdiSubWindow *sub = g_host.mdiArea->addSubWindow(screen);
     return sub;
 }
+
+void concealBusyIndicator()
+{
+    if (g_busy)
+        g_busy->conceal();
+}
+
+bool busyIndicatorShowing()
+{
+    return g_busy && g_busy->isVisible();
+}

@@ -18,6 +18,12 @@ const ScreenHost &screenHost();
 void setScreenHost(QMainWindow *mainWindow, QMdiArea *mdiArea);
 void clearScreenHost();
 
+// Hides the busy indicator now, whatever depth of ActiveShowAvi it is at, without ending those
+// calls: each DeactiveShowAvi still comes. For a message that has to be seen.
+void concealBusyIndicator();
+// The busy indicator is on the screen.
+bool busyIndicatorShowing();
+
 // Puts the screen into the host's MDI area as a child window. Throws AbandonedAction when the
 // host gave no MDI area.
 QMdiSubWindow *addToHost(QWidget *screen);

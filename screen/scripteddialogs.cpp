@@ -1,4 +1,5 @@
 #include "scripteddialogs.h"
+#include "screenhost.h"
 
 #include <QAbstractItemModel>
 
@@ -14,11 +15,13 @@ ScriptedDialogs::~ScriptedDialogs()
 void ScriptedDialogs::showError(const QString &text)
 {
     errors << text;
+    busyAtMessage << busyIndicatorShowing();
 }
 
 void ScriptedDialogs::showInfo(const QString &text)
 {
     infos << text;
+    busyAtMessage << busyIndicatorShowing();
 }
 
 int ScriptedDialogs::pesquisar(QAbstractItemModel *rows, const QString &title)
@@ -36,15 +39,17 @@ int ScriptedDialogs::pesquisar(QAbstractItemModel *rows, const QString &title)
     return answer < rows->rowCount() ? answer : -1;
 }
 
-QString ScriptedDialogs::getOpenFileName(const QString &, const QString &directory, const QString &)
+QString ScriptedDialogs::getOpenFileName(const QString &title, const QString &directory,
+                                         const QString &filter, const QString &defaultSuffix)
 {
     openDialogDirectories << directory;
+    openDialogs << OpenDialog{title, directory, filter, defaultSuffix};
     return openFileAnswers.isEmpty() ? QString() : openFileAnswers.takeFirst();
 }
 
-void ScriptedDialogs::showHelp(const QString &helpFile, int helpContext)
+void ScriptedDialogs::showHelp(const QString &helpFile, int helpContext, const QStringList &fields)
 {
-    helps << Help{helpFile, helpContext};
+    helps << Help{helpFile, helpContext, fields};
 }
 
 void ScriptedDialogs::clear()
@@ -54,4 +59,6 @@ void ScriptedDialogs::clear()
     lookups.clear();
     helps.clear();
     openDialogDirectories.clear();
+    openDialogs.clear();
+    busyAtMessage.clear();
 }

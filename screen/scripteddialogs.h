@@ -15,6 +15,13 @@ public:
     struct Help {
         QString file;
         int context = 0;
+        QStringList fields;
+    };
+    struct OpenDialog {
+        QString title;
+        QString directory;
+        QString filter;
+        QString defaultSuffix;
     };
 
     ScriptedDialogs();       // installs itself
@@ -24,8 +31,8 @@ public:
     void showInfo(const QString &text) override;
     int pesquisar(QAbstractItemModel *rows, const QString &title) override;
     QString getOpenFileName(const QString &title, const QString &directory,
-                            const QString &filter) override;
-    void showHelp(const QString &helpFile, int helpContext) override;
+                            const QString &filter, const QString &defaultSuffix) override;
+    void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) override;
 
     void clear();
 
@@ -34,6 +41,9 @@ public:
     QList<Lookup> lookups;
     QList<Help> helps;
     QStringList openDialogDirectories;
+    QList<OpenDialog> openDialogs;
+    // Per message (errors and infos alike, in order): whether the busy indicator was showing.
+    QList<bool> busyAtMessage;
 
     QList<int> lookupAnswers;       // row to choose per lookup; -1 cancels
     QStringList openFileAnswers;    // file name per open dialog; empty cancels

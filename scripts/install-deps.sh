@@ -8,6 +8,7 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
     build-essential cmake ninja-build pkg-config git ca-certificates \
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-psql \
+    qt6-translations-l10n \
     libgl-dev libvulkan-dev \
     libcpp-httplib-dev libpq-dev libsqlite3-dev \
     clang libclang-rt-14-dev \
