@@ -41,6 +41,8 @@ QString SignInValues::originText(const char *field) const
     case Origin::Default:
         break;
     }
+    if (QLatin1String(field) == QLatin1String(kServer))
+        return QStringLiteral("padrão: embutido");
     return QStringLiteral("padrão");
 }
 
@@ -214,6 +216,7 @@ SignInDialog::SignInDialog(const SignInValues &initial, QWidget *parent)
         origin->setObjectName(QStringLiteral("origem_") + QLatin1String(V::kModuFili));
         origin->setEnabled(false);
         origin->setText(initial.originText(V::kModuFili));
+        origin->setMinimumWidth(origin->fontMetrics().horizontalAdvance(QStringLiteral("ambiente (IMP_BRANCH_NAME)")));
         m_originLabels.insert(QLatin1String(V::kModuFili), origin);
         row->addWidget(origin);
         form->addRow(QString(), row);
@@ -255,6 +258,8 @@ QLineEdit *SignInDialog::addField(QFormLayout *form, const QString &label, const
     // Greyed: it says where the value came from, it is not part of it.
     origin->setEnabled(false);
     origin->setToolTip(QStringLiteral("De onde veio o valor"));
+    // One column of origins, whatever their texts.
+    origin->setMinimumWidth(origin->fontMetrics().horizontalAdvance(QStringLiteral("ambiente (IMP_BRANCH_NAME)")));
     m_originLabels.insert(QLatin1String(field), origin);
     auto *row = new QHBoxLayout;
     row->addWidget(edit, 1);

@@ -116,7 +116,8 @@ HelpViewer::HelpViewer(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(findPrevious, &QAction::triggered, this, [this] { findInPage(m_search->text(), true); });
     addActions({focusSearch, findNext, findPrevious});
 
-    resize(680, 560);
+    // Wide enough for the pictures (the screen at its own size) without a sideways scroll.
+    resize(760, 600);
     updateButtons();
 }
 
