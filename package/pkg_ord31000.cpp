@@ -6,6 +6,7 @@
 #include "ambiente.h"
 #include "cli_imp40500.h"
 #include "dialogs.h"
+#include "helpviewer.h"
 #include "screenhost.h"
 
 #include <QApplication>
@@ -77,7 +78,9 @@ int Initialize(const ImpPackageHost *host)
 void Finalize()
 {
     runAction([] {
-        // The package's code goes away with it: no screen, sink or indicator of it may stay behind.
+        // The package's code goes away with it: no screen, help window, sink or indicator of it
+        // may stay behind.
+        delete HelpViewer::current();
         if (boIdCriado && frmImpoPrato) {
             if (QMdiSubWindow *sub = frmImpoPrato->subWindow())
                 delete sub;
