@@ -1,4 +1,5 @@
 #include "busyoverlay.h"
+#include "messages.h"
 
 #include <QPainter>
 #include <QTimerEvent>
@@ -28,13 +29,14 @@ BusyOverlay::~BusyOverlay()
 
 QString BusyOverlay::captionOf(int kind)
 {
+    // Kind 1 is a write to the server, kind 6 any other call; the catalogue words them.
     switch (kind) {
     case 1:
-        return QStringLiteral("Gravando...");
+        return Msg(QStringLiteral("Avi_Gravando"));
     case 6:
-        return QStringLiteral("Comunicando com o servidor...");
+        return Msg(QStringLiteral("Avi_Comunicando"));
     default:
-        return QStringLiteral("Aguarde...");
+        return Msg(QStringLiteral("Avi_Aguarde"));
     }
 }
 

@@ -151,6 +151,7 @@ void ScreenFrameTest::busyIndicatorFitsItsCaption()
 {
     auto *busy = m_fx->main->findChild<BusyOverlay *>();
     QVERIFY(busy);
+    QCOMPARE(BusyOverlay::captionOf(6), QStringLiteral("Comunicando com o servidor..."));
     for (int kind : {1, 6}) {
         ActiveShowAvi(kind);
         QVERIFY(busy->isVisible());
