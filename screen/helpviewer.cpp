@@ -52,7 +52,7 @@ HelpViewer::HelpViewer(QWidget *parent) : QWidget(parent, Qt::Window)
                         QStringLiteral("Voltar (Alt+Esquerda)"));
     m_forward = toolButton(this, QStringLiteral("btnAvancar"), QStringLiteral("Avançar"), QStyle::SP_ArrowForward,
                            QStringLiteral("Avançar (Alt+Direita)"));
-    m_home = toolButton(this, QStringLiteral("btnInicio"), QStringLiteral("Início"), QStyle::SP_ArrowUp,
+    m_home = toolButton(this, QStringLiteral("btnInicio"), QStringLiteral("Início"), QStyle::SP_DirHomeIcon,
                         QStringLiteral("Início da página"));
     m_search = new QLineEdit(this);
     m_search->setObjectName(QStringLiteral("edtProcurar"));
