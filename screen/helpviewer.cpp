@@ -114,7 +114,10 @@ HelpViewer::HelpViewer(QWidget *parent) : QWidget(parent, Qt::Window)
     auto *findPrevious = new QAction(this);
     findPrevious->setShortcut(QKeySequence::FindPrevious);
     connect(findPrevious, &QAction::triggered, this, [this] { findInPage(m_search->text(), true); });
-    addActions({focusSearch, findNext, findPrevious});
+    auto *closeHelp = new QAction(this);
+    closeHelp->setShortcut(Qt::Key_Escape);
+    connect(closeHelp, &QAction::triggered, this, &QWidget::close);
+    addActions({focusSearch, findNext, findPrevious, closeHelp});
 
     // Wide enough for the pictures (the screen at its own size) without a sideways scroll.
     resize(760, 600);
