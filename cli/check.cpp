@@ -159,6 +159,8 @@ int runCheck(const QStringList &args, bool import)
     ImportSession session(net);
     session.setObserver(&observer);
     session.NmArquivo = positional.first();
+    // The dry run writes nothing into the destination, not even the remembered directory.
+    session.RememberDirectory = import;
     session.CdFilial = cli.value(QStringLiteral("branch"));
 
     try {

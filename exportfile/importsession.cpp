@@ -9,6 +9,7 @@
 #include "valuedecoder.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 
 #include <array>
 #include <cstring>
@@ -17,6 +18,11 @@
 using namespace ExportText;
 
 LoadObserver::~LoadObserver() = default;
+
+void LoadObserver::showNotice(const QString &text)
+{
+    messageSink()->showInfo(text);
+}
 
 namespace {
 
@@ -66,6 +72,87 @@ struct Plan {
     std::vector<QString> rest;    // LinhaEstrutura after k names were used (k = 0..cols.size())
     int iderroCol = -1;
     int mnPratoLocalCol = -1;
+    // The columns of the table's key (text columns only), worked out on the plan's first line.
+    bool keysReady = false;
+    int keyTable = -1;            // index into kTables; -1: a table without a key check
+    std::vector<int> keyCols;
+    std::vector<bool> keyIsFilial;
+};
+
+// A failure that ends the whole pass (a lookup that could not be made), carried out of the column
+// guard of GetValues; the pass ends with its one message.
+struct PassFailure {
+    Failure failure;
+};
+
+constexpr quint64 kFnvBasis = 1469598103934665603ull;
+constexpr quint64 kFnvPrime = 1099511628211ull;
+
+inline quint64 hashPart(quint64 h, QStringView s)
+{
+    for (QChar c : s) {
+        h ^= c.unicode();
+        h *= kFnvPrime;
+    }
+    // A value no code unit takes ends each part: ("AB", "C") and ("A", "BC") hash apart.
+    h ^= 0x1FFFF;
+    h *= kFnvPrime;
+    return h;
+}
+
+// The rows of one table by their key, without a copy of the key: each slot holds a row and its
+// hash, and a candidate is confirmed by comparing the rows' own stored values.
+class RowKeySet {
+public:
+    void clear()
+    {
+        m_slots.clear();
+        m_mask = 0;
+        m_count = 0;
+    }
+    // The row that already holds the key (same hash and `same(row)`), or -1 after adding `row`.
+    template <typename Same>
+    int findOrAdd(quint64 hash, int row, Same same)
+    {
+        if ((m_count + 1) * 2 > m_slots.size())
+            grow();
+        for (size_t i = size_t(hash) & m_mask;; i = (i + 1) & m_mask) {
+            Slot &s = m_slots[i];
+            if (s.row < 0) {
+                s = Slot{hash, row};
+                ++m_count;
+                return -1;
+            }
+            if (s.hash == hash && same(s.row))
+                return s.row;
+        }
+    }
+
+private:
+    struct Slot {
+        quint64 hash = 0;
+        int row = -1;
+    };
+    void grow()
+    {
+        std::vector<Slot> old;
+        old.swap(m_slots);
+        m_slots.resize(old.empty() ? 1024 : old.size() * 2);
+        m_mask = m_slots.size() - 1;
+        for (const Slot &s : old) {
+            if (s.row < 0)
+                continue;
+            for (size_t i = size_t(s.hash) & m_mask;; i = (i + 1) & m_mask) {
+                if (m_slots[i].row < 0) {
+                    m_slots[i] = s;
+                    break;
+                }
+            }
+        }
+    }
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    size_t m_count = 0;
 };
 
 class NullObserver final : public LoadObserver {};
@@ -180,6 +267,24 @@ QString mergeFlags(const QString &current, const QString &line)
     return merged;
 }
 
+// Adds the flags to a dish row's IDERRO; leaves cdsPrato on that row.
+void mergeIntoDish(MemTable &cdsPrato, int row, const QString &flags)
+{
+    if (row < 0 || row >= cdsPrato.rowCount())
+        return; // a recipe line ahead of every dish line has no dish to carry its flags
+    const int col = cdsPrato.fieldIndex(u"IDERRO");
+    if (col < 0)
+        return;
+    const QString merged = mergeFlags(cdsPrato.textAt(row, col), flags);
+    if (merged == cdsPrato.textViewAt(row, col))
+        return;
+    if (cdsPrato.currentRow() != row)
+        cdsPrato.moveTo(row);
+    cdsPrato.edit();
+    cdsPrato.setText(col, merged);
+    cdsPrato.post();
+}
+
 } // namespace
 
 struct ImportSession::Impl {
@@ -203,6 +308,40 @@ struct ImportSession::Impl {
     ViewCache units;
     ViewCache products;
     QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
+
+    // The keys met so far, per table of kTables; what the pass found besides the flags.
+    std::array<RowKeySet, 7> keySets;
+    LoadNotes notes;
+    QHash<int, int> controlCharLines; // dish row -> first line with a NUL
+    int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
+    bool lineHasNul = false;
+
+    // Notices already given to the operator by this session (each is told once).
+    QSet<QString> noticesGiven;
+    void notice(const QString &text)
+    {
+        if (noticesGiven.contains(text))
+            return;
+        noticesGiven.insert(text);
+        observer->showNotice(text);
+    }
+
+    // The key and NUL checks of the row just posted (see checkRow below).
+    void checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar);
+
+    void noteUnparsed(const MemTable &table, int col)
+    {
+        const QString &column = table.field(col).name;
+        for (LoadNotes::Unparsed &u : notes.unparsed) {
+            if (u.column == column && u.table == table.name()) {
+                ++u.count;
+                if (u.lines.size() < LoadNotes::kMaxLines)
+                    u.lines << lineNumber;
+                return;
+            }
+        }
+        notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
+    }
 
     QElapsedTimer sinceServe;
 };
@@ -255,6 +394,38 @@ const ImportSession::Stats &ImportSession::stats() const
     return d->stats;
 }
 
+const LoadNotes &ImportSession::loadNotes() const
+{
+    return d->notes;
+}
+
+int ImportSession::controlCharLine(int dishRow) const
+{
+    return d->controlCharLines.value(dishRow, 0);
+}
+
+QStringList ImportSession::loadWarnings() const
+{
+    QStringList out;
+    const auto lineList = [](const QList<int> &lines) {
+        QStringList l;
+        for (int n : lines)
+            l << QString::number(n);
+        return l.join(QStringLiteral(", "));
+    };
+    for (const LoadNotes::Unparsed &u : d->notes.unparsed)
+        out << Msg(QStringLiteral("Valor_N_Reconhecido"))
+                   .arg(u.table + u'.' + u.column, QString::number(u.count), lineList(u.lines));
+    if (!d->notes.nulLines.isEmpty()) {
+        QList<int> first = d->notes.nulLines.mid(0, LoadNotes::kMaxLines);
+        out << Msg(QStringLiteral("Caractere_Nulo"))
+                   .arg(QString::number(d->notes.nulLines.size()), lineList(first));
+    }
+    if (d->notes.cutLastLine > 0)
+        out << Msg(QStringLiteral("Linha_Incompleta")).arg(d->notes.cutLastLine);
+    return out;
+}
+
 QList<QPair<QString, MemTable *>> ImportSession::dataTables()
 {
     return {{QStringLiteral("PRATO"), &cdsPrato},         {QStringLiteral("RECEPADR"), &cdsRecePadr},
@@ -272,14 +443,20 @@ int ImportSession::inPosicao(QStringView s)
 
 void ImportSession::Vd_Arquivo(bool required)
 {
+    std::optional<ImportChecks::FileCheck> checked;
     try {
-        const auto checked = ImportChecks::Vd_Arquivo(NmArquivo, required, d->net, cdsParamGeral);
-        if (checked)
-            ImportChecks::rememberDirectory(cdsDiretorios, checked->directory);
+        checked = ImportChecks::Vd_Arquivo(NmArquivo, required, d->net, cdsParamGeral);
     } catch (...) {
         d->observer->focusArquivo();
         throw;
     }
+    if (!checked || !RememberDirectory)
+        return;
+    // The file is good whatever becomes of its directory: a directory that does not fit the
+    // column, or a destination that refuses the write, is told once and the load goes on.
+    const Status remembered = ImportChecks::rememberDirectory(cdsDiretorios, checked->directory);
+    if (!remembered)
+        d->notice(remembered.error());
 }
 
 QString ImportSession::Vd_CdFilial(bool required, const QString &operador)
@@ -326,6 +503,11 @@ const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView va
 {
     if (const QString *hit = cache.find(value))
         return *hit;
+    // No destination holds a code with a NUL, and PostgreSQL refuses one as a parameter.
+    if (value.contains(QChar(0))) {
+        cache.insert(value, QString());
+        return *cache.find(value);
+    }
     QString found;
     q.close();
     q.setParam(param, value.toString());
@@ -435,6 +617,16 @@ void ensureDishColumns(MemTable &prato)
 
 void ImportSession::Grava_Tabelas()
 {
+    runLoadPass();
+    // The clean-up has cleared the status line; what the operator should know about the file
+    // (values left empty, a cut last line, NULs) stays there.
+    const QStringList warnings = loadWarnings();
+    if (!warnings.isEmpty())
+        d->observer->setStatusText(warnings.join(u' '));
+}
+
+void ImportSession::runLoadPass()
+{
     LoadObserver &obs = *d->observer;
     Carregando = true;
     d->lastDishRow = -1;
@@ -445,6 +637,12 @@ void ImportSession::Grava_Tabelas()
     d->units.clear();
     d->products.clear();
     d->pesqPrato.clear();
+    for (RowKeySet &k : d->keySets)
+        k.clear();
+    d->notes = {};
+    d->controlCharLines.clear();
+    d->lineNumber = 0;
+    d->lineHasNul = false;
     d->decoder = ValueDecoder(Ambiente::instance().locale);
 
     Finally cleanup{[&] {
@@ -547,13 +745,24 @@ void ImportSession::Grava_Tabelas()
         }
     }
 
-    // 10. The data lines.
+    // 10. The data lines. Line numbers count the lines read, as the operator is told them.
     int position = 0;
+    const int linesAhead = int(lsbEstrutura.size());
+    bool lastLineCut = false;
     d->sinceServe.start();
     while (d->reader.readLine(line)) {
         assignShared(ErrosLinha, kNoErrors);
         if (!NomePratoDestino.isNull())
             NomePratoDestino.clear();
+        d->lineNumber = linesAhead + position + 1;
+        d->lineHasNul = std::memchr(line.data(), 0, size_t(line.size())) != nullptr;
+        {
+            // Blanks after the last terminator are no sign of a cut.
+            qsizetype n = line.size();
+            while (n > 0 && static_cast<unsigned char>(line[n - 1]) <= 32)
+                --n;
+            lastLineCut = n > 0 && line[n - 1] != kTerminatorByte;
+        }
         decodeInto(line, LinhaAtual);
         Grava_Prato(firstField(QStringView(LinhaAtual)));
         ++d->stats.dataLines;
@@ -567,6 +776,11 @@ void ImportSession::Grava_Tabelas()
     }
     if (d->reader.failed())
         MensErro(d->reader.errorString());
+    // A file cut in the middle of its last line still loads what it has; the operator is told.
+    if (lastLineCut)
+        d->notes.cutLastLine = d->lineNumber;
+    d->lineNumber = 0;
+    d->lineHasNul = false;
 }
 
 void ImportSession::Grava_Prato(QStringView tabela)
@@ -659,6 +873,100 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
 
 } // namespace
 
+namespace {
+
+// The columns that make a row's key at the destination, per table of kTables (same order). The
+// server cannot write a row with an empty one, nor two rows with the same key; PRATSERV is not sent.
+const std::initializer_list<QStringView> kKeyColumns[] = {
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDSERVFILI", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {},
+};
+static_assert(std::size(kKeyColumns) == std::size(kTables));
+
+} // namespace
+
+// Position 5 on a row without its key or repeating a key of the file, position 6 on a row with a
+// NUL in a stored value: on the dish row itself, or merged into the dish a recipe line belongs to.
+// Keys are the values as stored (after the branch and service replacements and the columns' width);
+// an empty CDFILIAL is the destination branch, which is what the server writes for it. Two dish
+// rows with one key are both flagged, so that neither is written in place of the other; a recipe
+// line flags its dish when it repeats an earlier line of its table.
+void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar)
+{
+    if (!plan.keysReady) {
+        plan.keysReady = true;
+        plan.keyTable = -1;
+        plan.keyCols.clear();
+        plan.keyIsFilial.clear();
+        for (size_t i = 0; i < std::size(kTables); ++i)
+            if (&(s.*(kTables[i].table)) == &table)
+                plan.keyTable = int(i);
+        if (plan.keyTable >= 0) {
+            for (QStringView name : kKeyColumns[plan.keyTable]) {
+                // Codes are text; a column the destination's table lacks cannot be checked.
+                const int col = table.fieldIndex(name);
+                if (col >= 0 && table.field(col).kind == FieldKind::Text) {
+                    plan.keyCols.push_back(col);
+                    plan.keyIsFilial.push_back(name == u"CDFILIAL");
+                }
+            }
+        }
+    }
+
+    const int row = table.currentRow();
+    const bool isDish = &table == &s.cdsPrato;
+    int earlier = -1;
+    bool keyFault = false;
+    if (!plan.keyCols.empty() && row >= 0) {
+        const QStringView branch(s.CdFilial);
+        const auto part = [&](int r, size_t i) {
+            const int col = plan.keyCols[i];
+            const QStringView v = table.isNullAt(r, col) ? QStringView() : table.textViewAt(r, col);
+            return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
+        };
+        quint64 h = kFnvBasis;
+        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i) {
+            const QStringView v = part(row, i);
+            keyFault = EmptyString(v);
+            h = hashPart(h, v);
+        }
+        if (!keyFault) {
+            earlier = keySets[size_t(plan.keyTable)].findOrAdd(h, row, [&](int other) {
+                for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                    if (part(other, i) != part(row, i))
+                        return false;
+                return true;
+            });
+            keyFault = earlier >= 0;
+        }
+    }
+    if (!keyFault && !controlChar)
+        return;
+
+    if (keyFault)
+        s.ErrosLinha[kFlagKey] = u'1';
+    if (controlChar) {
+        s.ErrosLinha[kFlagControlChar] = u'1';
+        notes.nulLines << lineNumber;
+    }
+    const int dish = isDish ? row : lastDishRow;
+    mergeIntoDish(s.cdsPrato, dish, s.ErrosLinha);
+    if (controlChar && dish >= 0 && !controlCharLines.contains(dish))
+        controlCharLines.insert(dish, lineNumber);
+    if (isDish && earlier >= 0) {
+        QString repeated = kNoErrors;
+        repeated[kFlagKey] = u'1';
+        mergeIntoDish(s.cdsPrato, earlier, repeated);
+        // The recipe lines that follow belong to the dish just loaded.
+        s.cdsPrato.moveTo(row);
+    }
+}
+
 void ImportSession::GetValues(MemTable &table)
 {
     // The plan of this structure line: Grava_Prato's, made once per pass, or one made now.
@@ -679,145 +987,174 @@ void ImportSession::GetValues(MemTable &table)
     QStringView line(LinhaAtual);
     qsizetype pos = 0;
     size_t k = 0;
-    for (;;) {
-        const qsizetype end = line.indexOf(QChar(kTerminator), pos);
-        if (end < 0)
-            break;
-        const QStringView raw = line.sliced(pos, end - pos);
-        const ColPlan *c = k < plan->cols.size() ? &plan->cols[k] : nullptr;
-        if (c) {
-            try {
-                QStringView v = raw;
-                QString replaced;
-                bool recordFlags = false;
-                switch (c->special) {
-                case Special::CdFilAuxPrato:
-                    if (plan->isPrato && v != u"P") {
-                        // Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO.
-                        QStringView w = line.sliced(end + 1);
-                        const QStringView cdPrato = firstField(w);
-                        w = dropFirstField(dropFirstField(w));
-                        const QStringView nmPrato = firstField(w);
-                        const QString code = cdPrato.toString();
-                        auto it = d->pesqPrato.constFind(code);
-                        QByteArray packet;
-                        if (it != d->pesqPrato.constEnd()) {
-                            packet = *it;
-                        } else {
-                            ++d->stats.serverPesqPrato;
-                            packet = CheckResultServ(Rdm::GetPesqPrato(d->net, code, branch), true, 0);
-                            d->pesqPrato.insert(code, packet);
-                        }
-                        const Status st = DataPacket::load(cdsPesqPrato, packet);
-                        if (!st)
-                            throw std::runtime_error(st.error().toStdString());
-                        if (cdsPesqPrato.rowCount() > 0) {
-                            const int nm = cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
-                            if (cdsPesqPrato.textViewAt(0, nm) != nmPrato) {
-                                ErrosLinha[3] = u'1';
-                                NomePratoDestino = cdsPesqPrato.textAt(0, nm);
-                                if (plan->mnPratoLocalCol >= 0)
-                                    table.setText(plan->mnPratoLocalCol, NomePratoDestino);
-                                if (plan->iderroCol >= 0)
-                                    table.setText(plan->iderroCol, ErrosLinha);
-                                if (c->col >= 0)
-                                    table.setText(c->col, branch);
+    bool controlChar = false;
+    try {
+        for (;;) {
+            const qsizetype end = line.indexOf(QChar(kTerminator), pos);
+            if (end < 0)
+                break;
+            const QStringView raw = line.sliced(pos, end - pos);
+            const ColPlan *c = k < plan->cols.size() ? &plan->cols[k] : nullptr;
+            if (c) {
+                try {
+                    QStringView v = raw;
+                    QString replaced;
+                    bool recordFlags = false;
+                    switch (c->special) {
+                    case Special::CdFilAuxPrato:
+                        if (plan->isPrato && v != u"P") {
+                            // Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO.
+                            QStringView w = line.sliced(end + 1);
+                            const QStringView cdPrato = firstField(w);
+                            w = dropFirstField(dropFirstField(w));
+                            const QStringView nmPrato = firstField(w);
+                            const QString code = cdPrato.toString();
+                            // A code with a NUL cannot be at the destination (nor be asked for).
+                            if (code.contains(QChar(0)))
+                                break;
+                            auto it = d->pesqPrato.constFind(code);
+                            QByteArray packet;
+                            if (it != d->pesqPrato.constEnd()) {
+                                packet = *it;
+                            } else {
+                                ++d->stats.serverPesqPrato;
+                                // A lookup that cannot be made leaves the check undone for this dish
+                                // and for every other one like it: the pass ends, with one message.
+                                const Result<QByteArray> r = Rdm::GetPesqPrato(d->net, code, branch);
+                                if (!r)
+                                    throw PassFailure{r.failure()};
+                                packet = r.value();
+                                d->pesqPrato.insert(code, packet);
+                            }
+                            const Status st = DataPacket::load(cdsPesqPrato, packet);
+                            if (!st)
+                                throw PassFailure{st.failure()};
+                            if (cdsPesqPrato.rowCount() > 0) {
+                                const int nm = cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
+                                if (cdsPesqPrato.textViewAt(0, nm) != nmPrato) {
+                                    ErrosLinha[3] = u'1';
+                                    NomePratoDestino = cdsPesqPrato.textAt(0, nm);
+                                    if (plan->mnPratoLocalCol >= 0)
+                                        table.setText(plan->mnPratoLocalCol, NomePratoDestino);
+                                    if (plan->iderroCol >= 0)
+                                        table.setText(plan->iderroCol, ErrosLinha);
+                                    if (c->col >= 0)
+                                        table.setText(c->col, branch);
+                                }
                             }
                         }
-                    }
-                    break;
-                case Special::SgUnidade:
-                    if (!EmptyString(v) && lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, d->units, d->stats.unitQueries).isEmpty()) {
-                        ErrosLinha[0] = u'1';
-                        recordFlags = true;
-                    }
-                    break;
-                case Special::CdProduto:
-                    if (!EmptyString(v) && lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, d->products, d->stats.productQueries).isEmpty()) {
-                        ErrosLinha[1] = u'1';
-                        recordFlags = true;
-                    }
-                    break;
-                case Special::CdServFili:
-                    if (!EmptyString(v)) {
-                        replaced = PesqServico(v);
-                        if (replaced.isEmpty()) {
-                            ErrosLinha[2] = u'1';
+                        break;
+                    case Special::SgUnidade:
+                        if (!EmptyString(v) && lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, d->units, d->stats.unitQueries).isEmpty()) {
+                            ErrosLinha[0] = u'1';
                             recordFlags = true;
-                        } else if (plan->isReceServ) {
-                            v = replaced; // the destination's service; other tables keep the origin's
                         }
-                    }
-                    break;
-                case Special::CdFilial:
-                case Special::None:
-                    break;
-                }
-
-                if (recordFlags) {
-                    if (plan->isPrato) {
-                        if (plan->iderroCol >= 0)
-                            table.setText(plan->iderroCol, ErrosLinha);
-                    } else if (&table == &cdsPrato) {
-                        // A dish line decoded by another table's structure: the row being built is
-                        // the dish the flags belong to.
-                        if (plan->iderroCol >= 0)
-                            table.setText(plan->iderroCol, mergeFlags(table.text(plan->iderroCol), ErrosLinha));
-                    } else if (d->lastDishRow >= 0 && d->lastDishRow < cdsPrato.rowCount()) {
-                        const int col = cdsPrato.fieldIndex(u"IDERRO");
-                        if (col >= 0) {
-                            const QString merged = mergeFlags(cdsPrato.textAt(d->lastDishRow, col), ErrosLinha);
-                            if (merged != cdsPrato.textViewAt(d->lastDishRow, col)) {
-                                if (cdsPrato.currentRow() != d->lastDishRow)
-                                    cdsPrato.moveTo(d->lastDishRow);
-                                cdsPrato.edit();
-                                cdsPrato.setText(col, merged);
-                                cdsPrato.post();
+                        break;
+                    case Special::CdProduto:
+                        if (!EmptyString(v) && lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, d->products, d->stats.productQueries).isEmpty()) {
+                            ErrosLinha[1] = u'1';
+                            recordFlags = true;
+                        }
+                        break;
+                    case Special::CdServFili:
+                        if (!EmptyString(v)) {
+                            replaced = PesqServico(v);
+                            if (replaced.isEmpty()) {
+                                ErrosLinha[2] = u'1';
+                                recordFlags = true;
+                            } else if (plan->isReceServ) {
+                                v = replaced; // the destination's service; other tables keep the origin's
                             }
                         }
-                    }
-                    // A recipe line ahead of every dish line has no dish to carry its flags.
-                }
-
-                if (c->special == Special::CdFilAuxPrato && v != u"P")
-                    v = branch;
-                else if (c->special == Special::CdFilial && !EmptyString(v))
-                    v = branch;
-
-                if (!EmptyString(v) && c->col >= 0) {
-                    switch (c->kind) {
-                    case FieldKind::Text:
-                        table.setText(c->col, v);
                         break;
-                    case FieldKind::Number:
-                        if (const auto n = d->decoder.toNumber(v))
-                            table.setNumber(c->col, *n);
-                        break;
-                    case FieldKind::Integer:
-                        if (const auto n = d->decoder.toInteger(v))
-                            table.setInteger(c->col, *n);
-                        break;
-                    case FieldKind::DateTime:
-                        if (const auto dt = d->decoder.toDateTime(v))
-                            table.setDateTime(c->col, *dt);
-                        break;
-                    case FieldKind::Boolean:
-                        if (const auto b = d->decoder.toBoolean(v))
-                            table.setBoolean(c->col, *b);
+                    case Special::CdFilial:
+                    case Special::None:
                         break;
                     }
+
+                    if (recordFlags) {
+                        if (plan->isPrato) {
+                            if (plan->iderroCol >= 0)
+                                table.setText(plan->iderroCol, ErrosLinha);
+                        } else if (&table == &cdsPrato) {
+                            // A dish line decoded by another table's structure: the row being built is
+                            // the dish the flags belong to.
+                            if (plan->iderroCol >= 0)
+                                table.setText(plan->iderroCol, mergeFlags(table.text(plan->iderroCol), ErrosLinha));
+                        } else {
+                            mergeIntoDish(cdsPrato, d->lastDishRow, ErrosLinha);
+                        }
+                    }
+
+                    if (c->special == Special::CdFilAuxPrato && v != u"P")
+                        v = branch;
+                    else if (c->special == Special::CdFilial && !EmptyString(v))
+                        v = branch;
+
+                    if (!EmptyString(v) && c->col >= 0) {
+                        // A value that does not convert leaves the column null, as it always has,
+                        // but is counted, so that the operator hears of it.
+                        bool converted = true;
+                        switch (c->kind) {
+                        case FieldKind::Text:
+                            table.setText(c->col, v);
+                            // PostgreSQL cannot store a NUL; the dish is held back instead of the
+                            // whole import failing on it.
+                            if (d->lineHasNul && v.contains(QChar(0)))
+                                controlChar = true;
+                            break;
+                        case FieldKind::Number:
+                            if (const auto n = d->decoder.toNumber(v))
+                                table.setNumber(c->col, *n);
+                            else
+                                converted = false;
+                            break;
+                        case FieldKind::Integer:
+                            if (const auto n = d->decoder.toInteger(v))
+                                table.setInteger(c->col, *n);
+                            else
+                                converted = false;
+                            break;
+                        case FieldKind::DateTime:
+                            if (const auto dt = d->decoder.toDateTime(v))
+                                table.setDateTime(c->col, *dt);
+                            else
+                                converted = false;
+                            break;
+                        case FieldKind::Boolean:
+                            if (const auto b = d->decoder.toBoolean(v))
+                                table.setBoolean(c->col, *b);
+                            else
+                                converted = false;
+                            break;
+                        }
+                        if (!converted)
+                            d->noteUnparsed(table, c->col);
+                    }
+                } catch (const PassFailure &) {
+                    throw;
+                } catch (const AbandonedAction &) {
+                    // Already shown where it was raised; the column is skipped.
+                } catch (const DatabaseError &e) {
+                    // A unit or product lookup that cannot be made: no check of the file can be
+                    // trusted any more.
+                    throw PassFailure{Failure{e.message(), {}}};
+                } catch (const std::exception &) {
+                    // A value the column cannot take: the column stays as it was.
                 }
-            } catch (const AbandonedAction &) {
-                // Already shown where it was raised (a failed server call); the column is skipped.
-            } catch (const std::exception &) {
-                // A value the column cannot take, a failed lookup: the column stays as it was.
             }
+            pos = end + 1;
+            ++k;
         }
-        pos = end + 1;
-        ++k;
+    } catch (const PassFailure &f) {
+        // The row being built goes; the rows before it stay, as after any failure of the pass.
+        if (table.state() == TableState::Insert)
+            table.cancel();
+        MensErro(f.failure.message, true, f.failure.key);
     }
 
     rowOperation([&] { table.post(); });
+    d->checkRow(*this, table, *plan, controlChar);
 
     // What is left: after the line's last terminator, and the names no value used.
     LinhaAtual.remove(0, pos);
@@ -836,16 +1173,19 @@ Result<QByteArray> ImportSession::callImportacao()
                            TemReceServ, CdFilial);
 }
 
-QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal)
+QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal, int controlCharLine)
 {
     QStringList out;
-    static const char *const keys[] = {"Erro_UnidMedida", "Erro_Produto", "Erro_Servico", "Erro_Prato"};
-    for (int i = 0; i < 4 && i < idErro.size(); ++i) {
+    static const char *const keys[] = {"Erro_UnidMedida", "Erro_Produto", "Erro_Servico",
+                                       "Erro_Prato",      "Erro_Chave",   "Erro_Caractere"};
+    for (int i = 0; i < int(std::size(keys)) && i < idErro.size(); ++i) {
         if (idErro[i] != u'1')
             continue;
         QString text = Msg(QString::fromLatin1(keys[i]));
         if (i == 3)
             text.replace(QStringLiteral("%s"), mnPratoLocal);
+        else if (i == kFlagControlChar)
+            text.replace(QStringLiteral("%s"), controlCharLine > 0 ? QString::number(controlCharLine) : QStringLiteral("?"));
         out << text;
     }
     return out;

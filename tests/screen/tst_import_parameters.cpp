@@ -77,7 +77,7 @@ private slots:
     void fileChecks_data();
     void fileChecks();
     void acceptedFileRemembersItsDirectory();
-    void failedSetDiretoriosKeepsPanelAndCancelsChange();
+    void failedSetDiretoriosIsToldOnceAndTheFileLoads();
     void branchChecks_data();
     void branchChecks();
     void pickedBranchIsCheckedOnExit();
@@ -224,7 +224,7 @@ void ImportParametersTest::acceptedFileRemembersItsDirectory()
     QCOMPARE(f()->medNmArquivo->text(), QDir::cleanPath(dir) + u'/');
 }
 
-void ImportParametersTest::failedSetDiretoriosKeepsPanelAndCancelsChange()
+void ImportParametersTest::failedSetDiretoriosIsToldOnceAndTheFileLoads()
 {
     const QString name = write(ExportWriter().bytes());
     m_fx->rdm->failMethod = QStringLiteral("SetDiretorios");
@@ -232,19 +232,21 @@ void ImportParametersTest::failedSetDiretoriosKeepsPanelAndCancelsChange()
     f()->medNmArquivo->setText(name);
 
     pressTab(f()->medNmArquivo);
-    QCOMPARE(m_fx->dialogs->errors, QStringList{QStringLiteral("Diretório não gravado.")});
-    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    // The file is good: no error, the operator is told (once, in words) that its directory is not
+    // remembered, and goes on.
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QCOMPARE(m_fx->dialogs->infos.size(), 1);
+    QVERIFY(m_fx->dialogs->infos.first().endsWith(QStringLiteral(": Diretório não gravado.")));
+    QVERIFY(QApplication::focusWidget() != f()->medNmArquivo);
     // The unsent row is gone: the table is as the server last gave it (no row).
     QCOMPARE(f()->cdsDiretorios.changeCount(), 0);
     QCOMPARE(f()->cdsDiretorios.rowCount(), 0);
 
-    // Leaving the panel stops at the same failure, before anything is loaded.
-    m_fx->dialogs->clear();
+    // Leaving the panel checks the file again and loads it, without a second notice.
     clickDishGrid();
-    QCOMPARE(m_fx->dialogs->errors.size(), 1);
-    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 0);
-    QVERIFY(!f()->sbtImportExport->isEnabled());
-    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    QCOMPARE(m_fx->dialogs->infos.size(), 1);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("SetDiretorios")), 2);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
 }
 
 void ImportParametersTest::branchChecks_data()
