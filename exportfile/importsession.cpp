@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -100,58 +101,74 @@ inline quint64 hashPart(quint64 h, QStringView s)
     return h;
 }
 
-// The rows of one table by their key, without a copy of the key: each slot holds a row and its
-// hash, and a candidate is confirmed by comparing the rows' own stored values.
+// The rows of one table by their key, without a copy of the key: each slot holds a row and 16 bits
+// of its key's hash (6 bytes a slot, at most four fifths of the slots used), and a candidate is
+// confirmed by comparing the rows' own stored values. Sized once from the first pass's count of
+// the table's lines; growing, the rare case, hashes the rows' keys again.
 class RowKeySet {
 public:
     void clear()
     {
-        m_slots.clear();
-        m_mask = 0;
+        m_rows = {};
+        m_tags = {};
         m_count = 0;
     }
-    // The row that already holds the key (same hash and `same(row)`), or -1 after adding `row`.
-    template <typename Same>
-    int findOrAdd(quint64 hash, int row, Same same)
+    // Room for `rows` keys (no rows yet).
+    void reserve(size_t rows)
     {
-        if ((m_count + 1) * 2 > m_slots.size())
-            grow();
-        for (size_t i = size_t(hash) & m_mask;; i = (i + 1) & m_mask) {
-            Slot &s = m_slots[i];
-            if (s.row < 0) {
-                s = Slot{hash, row};
+        resize(std::max<size_t>(1024, rows + rows / 4 + 1));
+    }
+    // The row that already holds the key (same hash and `same(row)`), or -1 after adding `row`.
+    // `hashOf(row)` gives the key's hash of a row already added.
+    template <typename Same, typename HashOf>
+    int findOrAdd(quint64 hash, int row, Same same, HashOf hashOf)
+    {
+        if ((m_count + 1) * 5 > m_rows.size() * 4)
+            grow(hashOf);
+        const quint16 tag = quint16(hash >> 48);
+        for (size_t i = home(hash);; i = next(i)) {
+            const qint32 r = m_rows[i];
+            if (r < 0) {
+                m_rows[i] = row;
+                m_tags[i] = tag;
                 ++m_count;
                 return -1;
             }
-            if (s.hash == hash && same(s.row))
-                return s.row;
+            if (m_tags[i] == tag && same(r))
+                return r;
         }
     }
 
 private:
-    struct Slot {
-        quint64 hash = 0;
-        int row = -1;
-    };
-    void grow()
+    // The slot a hash starts from: its low 32 bits scaled to the table's size.
+    size_t home(quint64 hash) const { return size_t((quint64(quint32(hash)) * m_rows.size()) >> 32); }
+    size_t next(size_t i) const { return i + 1 == m_rows.size() ? 0 : i + 1; }
+    void resize(size_t size)
     {
-        std::vector<Slot> old;
-        old.swap(m_slots);
-        m_slots.resize(old.empty() ? 1024 : old.size() * 2);
-        m_mask = m_slots.size() - 1;
-        for (const Slot &s : old) {
-            if (s.row < 0)
+        m_rows.assign(size, -1);
+        m_tags.assign(size, 0);
+        m_count = 0;
+    }
+    template <typename HashOf>
+    void grow(HashOf hashOf)
+    {
+        std::vector<qint32> old;
+        old.swap(m_rows);
+        resize(std::max<size_t>(1024, old.size() * 2));
+        for (qint32 r : old) {
+            if (r < 0)
                 continue;
-            for (size_t i = size_t(s.hash) & m_mask;; i = (i + 1) & m_mask) {
-                if (m_slots[i].row < 0) {
-                    m_slots[i] = s;
-                    break;
-                }
-            }
+            const quint64 h = hashOf(r);
+            size_t i = home(h);
+            while (m_rows[i] >= 0)
+                i = next(i);
+            m_rows[i] = r;
+            m_tags[i] = quint16(h >> 48);
+            ++m_count;
         }
     }
-    std::vector<Slot> m_slots;
-    size_t m_mask = 0;
+    std::vector<qint32> m_rows;
+    std::vector<quint16> m_tags;
     size_t m_count = 0;
 };
 
@@ -552,6 +569,19 @@ const TableEntry kTables[] = {
     {u"PRATSERV", kIdxPratServ, &ImportSession::cdsPratServ},
 };
 
+// The columns that make a row's key at the destination, per table of kTables (same order). The
+// server cannot write a row with an empty one, nor two rows with the same key; PRATSERV is not sent.
+const std::initializer_list<QStringView> kKeyColumns[] = {
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDSERVFILI", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {},
+};
+static_assert(std::size(kKeyColumns) == std::size(kTables));
+
 // Counts a line under its table name (a data line, or the table's structure line: one too many).
 void countTableLine(QByteArrayView line, std::array<int, std::size(kTables)> &counts)
 {
@@ -706,8 +736,11 @@ void ImportSession::runLoadPass()
     DeactiveShowAvi();
     // Room for the rows the first pass counted, taken once instead of growing a table of a
     // million rows step by step (each step holding the old storage and the new at once).
-    for (size_t i = 0; i < std::size(kTables); ++i)
+    for (size_t i = 0; i < std::size(kTables); ++i) {
         reserveRows(this->*(kTables[i].table), linesPerTable[i]);
+        if (std::size(kKeyColumns[i]) > 0)
+            d->keySets[i].reserve(size_t(linesPerTable[i]));
+    }
 
     // 7-8. Second pass.
     if (!d->reader.open(NmArquivo))
@@ -873,22 +906,6 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
 
 } // namespace
 
-namespace {
-
-// The columns that make a row's key at the destination, per table of kTables (same order). The
-// server cannot write a row with an empty one, nor two rows with the same key; PRATSERV is not sent.
-const std::initializer_list<QStringView> kKeyColumns[] = {
-    {u"CDFILAUXPRAT", u"CDPRATO"},
-    {u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
-    {u"CDFILAUXPRAT", u"CDPRATO"},
-    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
-    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO"},
-    {u"CDFILIAL", u"CDSERVFILI", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
-    {},
-};
-static_assert(std::size(kKeyColumns) == std::size(kTables));
-
-} // namespace
 
 // Position 5 on a row without its key or repeating a key of the file, position 6 on a row with a
 // NUL in a stored value: on the dish row itself, or merged into the dish a recipe line belongs to.
@@ -929,19 +946,22 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
             const QStringView v = table.isNullAt(r, col) ? QStringView() : table.textViewAt(r, col);
             return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
         };
-        quint64 h = kFnvBasis;
-        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i) {
-            const QStringView v = part(row, i);
-            keyFault = EmptyString(v);
-            h = hashPart(h, v);
-        }
+        const auto hashOf = [&](int r) {
+            quint64 h = kFnvBasis;
+            for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                h = hashPart(h, part(r, i));
+            return h;
+        };
+        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
+            keyFault = EmptyString(part(row, i));
         if (!keyFault) {
-            earlier = keySets[size_t(plan.keyTable)].findOrAdd(h, row, [&](int other) {
+            const auto same = [&](int other) {
                 for (size_t i = 0; i < plan.keyCols.size(); ++i)
                     if (part(other, i) != part(row, i))
                         return false;
                 return true;
-            });
+            };
+            earlier = keySets[size_t(plan.keyTable)].findOrAdd(hashOf(row), row, same, hashOf);
             keyFault = earlier >= 0;
         }
     }
