@@ -80,6 +80,9 @@ struct Plan {
     std::vector<bool> keyIsFilial;
 };
 
+// A row whose key has an empty part: already flagged, and no key to compare.
+constexpr qint32 kNoKey = -2;
+
 // A failure that ends the whole pass (a lookup that could not be made), carried out of the column
 // guard of GetValues; the pass ends with its one message.
 struct PassFailure {
@@ -101,76 +104,6 @@ inline quint64 hashPart(quint64 h, QStringView s)
     return h;
 }
 
-// The rows of one table by their key, without a copy of the key: each slot holds a row and 16 bits
-// of its key's hash (6 bytes a slot, at most four fifths of the slots used), and a candidate is
-// confirmed by comparing the rows' own stored values. Sized once from the first pass's count of
-// the table's lines; growing, the rare case, hashes the rows' keys again.
-class RowKeySet {
-public:
-    void clear()
-    {
-        m_rows = {};
-        m_tags = {};
-        m_count = 0;
-    }
-    // Room for `rows` keys (no rows yet).
-    void reserve(size_t rows)
-    {
-        resize(std::max<size_t>(1024, rows + rows / 4 + 1));
-    }
-    // The row that already holds the key (same hash and `same(row)`), or -1 after adding `row`.
-    // `hashOf(row)` gives the key's hash of a row already added.
-    template <typename Same, typename HashOf>
-    int findOrAdd(quint64 hash, int row, Same same, HashOf hashOf)
-    {
-        if ((m_count + 1) * 5 > m_rows.size() * 4)
-            grow(hashOf);
-        const quint16 tag = quint16(hash >> 48);
-        for (size_t i = home(hash);; i = next(i)) {
-            const qint32 r = m_rows[i];
-            if (r < 0) {
-                m_rows[i] = row;
-                m_tags[i] = tag;
-                ++m_count;
-                return -1;
-            }
-            if (m_tags[i] == tag && same(r))
-                return r;
-        }
-    }
-
-private:
-    // The slot a hash starts from: its low 32 bits scaled to the table's size.
-    size_t home(quint64 hash) const { return size_t((quint64(quint32(hash)) * m_rows.size()) >> 32); }
-    size_t next(size_t i) const { return i + 1 == m_rows.size() ? 0 : i + 1; }
-    void resize(size_t size)
-    {
-        m_rows.assign(size, -1);
-        m_tags.assign(size, 0);
-        m_count = 0;
-    }
-    template <typename HashOf>
-    void grow(HashOf hashOf)
-    {
-        std::vector<qint32> old;
-        old.swap(m_rows);
-        resize(std::max<size_t>(1024, old.size() * 2));
-        for (qint32 r : old) {
-            if (r < 0)
-                continue;
-            const quint64 h = hashOf(r);
-            size_t i = home(h);
-            while (m_rows[i] >= 0)
-                i = next(i);
-            m_rows[i] = r;
-            m_tags[i] = quint16(h >> 48);
-            ++m_count;
-        }
-    }
-    std::vector<qint32> m_rows;
-    std::vector<quint16> m_tags;
-    size_t m_count = 0;
-};
 
 class NullObserver final : public LoadObserver {};
 
@@ -326,8 +259,9 @@ struct ImportSession::Impl {
     ViewCache products;
     QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
 
-    // The keys met so far, per table of kTables; what the pass found besides the flags.
-    std::array<RowKeySet, 7> keySets;
+    // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
+    // already flagged for an empty key part; what the pass found besides the flags.
+    std::array<std::vector<qint32>, 7> flagOwner;
     LoadNotes notes;
     QHash<int, int> controlCharLines; // dish row -> first line with a NUL
     int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
@@ -343,8 +277,10 @@ struct ImportSession::Impl {
         observer->showNotice(text);
     }
 
-    // The key and NUL checks of the row just posted (see checkRow below).
+    // The key and NUL checks of the row just posted, and the search for repeated keys at the end
+    // of the pass (see below).
     void checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar);
+    void flagRepeatedKeys(ImportSession &s);
 
     void noteUnparsed(const MemTable &table, int col)
     {
@@ -667,8 +603,8 @@ void ImportSession::runLoadPass()
     d->units.clear();
     d->products.clear();
     d->pesqPrato.clear();
-    for (RowKeySet &k : d->keySets)
-        k.clear();
+    for (auto &owners : d->flagOwner)
+        owners = {};
     d->notes = {};
     d->controlCharLines.clear();
     d->lineNumber = 0;
@@ -739,7 +675,7 @@ void ImportSession::runLoadPass()
     for (size_t i = 0; i < std::size(kTables); ++i) {
         reserveRows(this->*(kTables[i].table), linesPerTable[i]);
         if (std::size(kKeyColumns[i]) > 0)
-            d->keySets[i].reserve(size_t(linesPerTable[i]));
+            d->flagOwner[i].reserve(size_t(std::max(0, linesPerTable[i])));
     }
 
     // 7-8. Second pass.
@@ -814,6 +750,7 @@ void ImportSession::runLoadPass()
         d->notes.cutLastLine = d->lineNumber;
     d->lineNumber = 0;
     d->lineHasNul = false;
+    d->flagRepeatedKeys(*this);
 }
 
 void ImportSession::Grava_Prato(QStringView tabela)
@@ -937,33 +874,17 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
 
     const int row = table.currentRow();
     const bool isDish = &table == &s.cdsPrato;
-    int earlier = -1;
+    const int dish = isDish ? row : lastDishRow;
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
-        const QStringView branch(s.CdFilial);
-        const auto part = [&](int r, size_t i) {
-            const int col = plan.keyCols[i];
-            const QStringView v = table.isNullAt(r, col) ? QStringView() : table.textViewAt(r, col);
-            return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
-        };
-        const auto hashOf = [&](int r) {
-            quint64 h = kFnvBasis;
-            for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                h = hashPart(h, part(r, i));
-            return h;
-        };
         for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
-            keyFault = EmptyString(part(row, i));
-        if (!keyFault) {
-            const auto same = [&](int other) {
-                for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                    if (part(other, i) != part(row, i))
-                        return false;
-                return true;
-            };
-            earlier = keySets[size_t(plan.keyTable)].findOrAdd(hashOf(row), row, same, hashOf);
-            keyFault = earlier >= 0;
-        }
+            keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i]));
+        // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then
+        // flagging the dish its line gave its flags to.
+        std::vector<qint32> &owners = flagOwner[size_t(plan.keyTable)];
+        if (owners.size() <= size_t(row))
+            owners.resize(size_t(row) + 1, kNoKey);
+        owners[size_t(row)] = keyFault ? kNoKey : dish;
     }
     if (!keyFault && !controlChar)
         return;
@@ -974,17 +895,81 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
         s.ErrosLinha[kFlagControlChar] = u'1';
         notes.nulLines << lineNumber;
     }
-    const int dish = isDish ? row : lastDishRow;
     mergeIntoDish(s.cdsPrato, dish, s.ErrosLinha);
     if (controlChar && dish >= 0 && !controlCharLines.contains(dish))
         controlCharLines.insert(dish, lineNumber);
-    if (isDish && earlier >= 0) {
-        QString repeated = kNoErrors;
-        repeated[kFlagKey] = u'1';
-        mergeIntoDish(s.cdsPrato, earlier, repeated);
-        // The recipe lines that follow belong to the dish just loaded.
-        s.cdsPrato.moveTo(row);
+}
+
+// Rows with one key, per table: sorted by a hash of their stored key (8 bytes a row, one table at
+// a time), then compared in earnest within each run of equal hashes against one row of each
+// distinct key met in the run, so that a file of one key repeated a million times stays linear.
+// Every dish row of a repeated key is flagged; a recipe row flags its dish when an earlier row of
+// its table has its key.
+void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
+{
+    const QStringView branch(s.CdFilial);
+    QString repeated = kNoErrors;
+    repeated[kFlagKey] = u'1';
+    bool dishFlagged = false;
+    for (size_t t = 0; t < std::size(kTables); ++t) {
+        const std::vector<qint32> &owners = flagOwner[t];
+        const Plan &plan = plans[size_t(kTables[t].index)];
+        if (owners.empty() || !planReady[size_t(kTables[t].index)] || plan.keyCols.empty())
+            continue;
+        MemTable &table = s.*(kTables[t].table);
+        const int rows = std::min<int>(int(owners.size()), table.rowCount());
+        const auto part = [&](int r, size_t i) {
+            const QStringView v = table.textViewAt(r, plan.keyCols[i]);
+            return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
+        };
+        const auto same = [&](int a, int b) {
+            for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                if (part(a, i) != part(b, i))
+                    return false;
+            return true;
+        };
+        std::vector<quint64> entries;
+        entries.reserve(size_t(rows));
+        for (int r = 0; r < rows; ++r) {
+            if (owners[size_t(r)] == kNoKey)
+                continue;
+            quint64 h = kFnvBasis;
+            for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                h = hashPart(h, part(r, i));
+            entries.push_back(((h ^ (h >> 32)) << 32) | quint32(r));
+        }
+        std::sort(entries.begin(), entries.end());
+        std::vector<int> distinct;
+        for (size_t a = 0; a < entries.size();) {
+            size_t b = a + 1;
+            while (b < entries.size() && (entries[b] >> 32) == (entries[a] >> 32))
+                ++b;
+            if (b - a > 1) {
+                distinct.clear();
+                // In row order: the first row of each key is its original, the later ones repeats.
+                for (size_t k = a; k < b; ++k) {
+                    const int r = int(quint32(entries[k]));
+                    auto first = std::find_if(distinct.begin(), distinct.end(), [&](int d) { return same(d, r); });
+                    if (first == distinct.end()) {
+                        distinct.push_back(r);
+                        continue;
+                    }
+                    mergeIntoDish(s.cdsPrato, owners[size_t(r)], repeated);
+                    if (&table == &s.cdsPrato) {
+                        // Neither copy of a dish may be written in place of the other.
+                        mergeIntoDish(s.cdsPrato, owners[size_t(*first)], repeated);
+                        dishFlagged = true;
+                    }
+                }
+            }
+            a = b;
+        }
     }
+    // The table goes back to the dish loaded last, as the pass leaves it.
+    if (lastDishRow >= 0 && lastDishRow < s.cdsPrato.rowCount() && s.cdsPrato.currentRow() != lastDishRow)
+        s.cdsPrato.moveTo(lastDishRow);
+    if (dishFlagged)
+        observer->enableErrors();
 }
 
 void ImportSession::GetValues(MemTable &table)

@@ -241,7 +241,7 @@ void TstLoadPass::flags_data()
     QTest::newRow("local dish, free code") << Lines{dishLine("0009", "000777", "NOVO")} << QStringList{ok} << "" << 1 << 0;
     QTest::newRow("a code asked twice is asked once (and both copies are flagged)")
         << Lines{dishLine("0009", "000900", "A"), dishLine("0009", "000900", "B")}
-        << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 1 << 2;
+        << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 1 << 3;
     QTest::newRow("unit and product missing")
         << Lines{dishLine("P", "1", "X", "XX"), recipe("1", "999999")} << QStringList{"1100000000"} << "" << 0 << 1;
     QTest::newRow("empty unit, product and service: not looked up; the product is a key")
