@@ -182,6 +182,12 @@ void TstLoadFaults::keys_data()
         << Lines{dishLine("P", "1"), f({"PRATSERV", "0009", "10", "P", "1", "2"}), f({"PRATSERV", "0009", "10", "P", "1", "2"}),
                  f({"PRATSERV", "", "", "", "", ""})}
         << QStringList{kOk};
+    Lines many{dishLine("P", "1"), recipe("1", "000101"), dishLine("P", "2")};
+    for (int i = 0; i < 3000; ++i)
+        many << recipe(i % 2 ? "2" : "1", "000101");
+    many << dishLine("P", "3") << recipe("3", "000101");
+    QTest::newRow("a recipe line repeated thousands of times")
+        << many << QStringList{kOk, kKey, kOk};
     QTest::newRow("joins the other flags of the dish")
         << Lines{dishLine("P", "1", "D", "XX"), recipe("1", "999999"), recipe("1", "")} << QStringList{"1100100000"};
 }
@@ -292,15 +298,18 @@ void TstLoadFaults::cutLastLine()
 
 void TstLoadFaults::failedLookupEndsThePassOnce_data()
 {
-    QTest::addColumn<QString>("failing"); // "GetPesqPrato", or "UNIDMEDIDA" for the unit query
+    QTest::addColumn<QString>("failing"); // a server method, or "UNIDMEDIDA" for the unit query
+    QTest::addColumn<int>("dishesLeft");  // rows of cdsPrato after the failure
 
-    QTest::newRow("GetPesqPrato") << "GetPesqPrato";
-    QTest::newRow("unit lookup") << "UNIDMEDIDA";
+    QTest::newRow("GetPesqPrato") << "GetPesqPrato" << 1;
+    QTest::newRow("an empty table's packet") << "GetReceServ" << 0;
+    QTest::newRow("unit lookup") << "UNIDMEDIDA" << 0;
 }
 
 void TstLoadFaults::failedLookupEndsThePassOnce()
 {
     QFETCH(QString, failing);
+    QFETCH(int, dishesLeft);
     ExportWriter w;
     w.lines << dishLine("P", "100") << recipe("100", "000101");
     for (int i = 0; i < 200; ++i)
@@ -319,11 +328,11 @@ void TstLoadFaults::failedLookupEndsThePassOnce()
     if (failing.startsWith(u"Get")) {
         QCOMPARE(m_transport->failures, 1);
         QVERIFY(got.contains(failing));
-        // What came before the failing line stays, as after any failure of the pass; the dish
-        // being built does not.
-        QCOMPARE(m_s->cdsPrato.rowCount(), 1);
     }
-    QCOMPARE(m_s->cdsPrato.state(), TableState::Browse);
+    // What came before the failing line stays, as after any failure of the pass; the dish being
+    // built does not.
+    QCOMPARE(m_s->cdsPrato.isActive() ? m_s->cdsPrato.rowCount() : 0, dishesLeft);
+    QCOMPARE(m_s->cdsPrato.state(), m_s->cdsPrato.isActive() ? TableState::Browse : TableState::Inactive);
     QVERIFY(!m_s->Carregando);
     QCOMPARE(m_obs.panels.last(), true);
     QCOMPARE(m_obs.statuses.last(), QString());
