@@ -5,6 +5,7 @@
 
 #include "consiste.h"
 #include "memtable.h"
+#include "messages.h"
 
 #include <QLineEdit>
 #include <QLabel>
@@ -83,6 +84,7 @@ private slots:
     void pickedBranchIsCheckedOnExit();
     void messageBoxTakingFocusRunsNoExit();
     void loadShowsItselfAndRefusesClose();
+    void loadWarningsStayOnTheStatusLine();
     void failedLoadLeavesImportOff();
     void reenteringPanelDiscardsLoad();
 
@@ -339,6 +341,22 @@ void ImportParametersTest::messageBoxTakingFocusRunsNoExit()
     QCOMPARE(boxes->errors, QStringList{kArquivoNExist});
     QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 0);
+}
+
+void ImportParametersTest::loadWarningsStayOnTheStatusLine()
+{
+    // A number that does not convert (line 14) and a file cut in its last line (15): loaded, and
+    // told on the status line once the pass is over.
+    ExportWriter w;
+    w.lines << ExportWriter::fields({"PRATO", "P", "100001", "0009", "X", "1", "KG", "abc", "10/1/2024", "01", "EXP", ""});
+    f()->medNmArquivo->setText(write(w.bytes() + "PRATO\xF8P"));
+    pressTab(f()->medNmArquivo);
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    QVERIFY2(f()->statusText().contains(QStringLiteral("PRATO.VRARREDTRANS: 1 ")), qPrintable(f()->statusText()));
+    QVERIFY2(f()->statusText().contains(Msg(QStringLiteral("Linha_Incompleta")).arg(15)), qPrintable(f()->statusText()));
 }
 
 void ImportParametersTest::loadShowsItselfAndRefusesClose()
