@@ -843,7 +843,6 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
 
 } // namespace
 
-
 // Position 5 on a row without its key or repeating a key of the file, position 6 on a row with a
 // NUL in a stored value: on the dish row itself, or merged into the dish a recipe line belongs to.
 // Keys are the values as stored (after the branch and service replacements and the columns' width);
