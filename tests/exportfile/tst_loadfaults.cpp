@@ -355,8 +355,9 @@ void TstLoadFaults::directoryNeverStopsTheFile()
         }
     };
 
-    // Too long for the column: the file passes, nothing is written or cut, the operator is told
-    // once however often the file is checked.
+    // Too long for the column (as the server's packet gives it): the file passes, nothing is
+    // written or cut, the operator is told once however often the file is checked.
+    QCOMPARE(m_s->loadDiretorios(), QString());
     QString deep = m_f->dir.path();
     while (deep.size() <= 110)
         deep += QStringLiteral("/pasta-de-exportacao");
