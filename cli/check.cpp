@@ -93,7 +93,8 @@ int runCheck(const QStringList &args, bool import)
                    QStringLiteral("URL")});
     cli.addOption({QStringLiteral("operator"), QStringLiteral("Operador (padrão: ADMIN)."), QStringLiteral("CODIGO")});
     cli.addOption({QStringLiteral("locale"),
-                   QStringLiteral("Formato regional de números e datas do arquivo (padrão: o do sistema)."),
+                   QStringLiteral("Formato regional de números e datas do arquivo (padrão: o do sistema; "
+                                  "pt_BR quando o ambiente não define nenhum)."),
                    QStringLiteral("NOME")});
     cli.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação (padrão: embutido)."),
                    QStringLiteral("HOST:PORTA")});
@@ -159,6 +160,8 @@ int runCheck(const QStringList &args, bool import)
     ImportSession session(net);
     session.setObserver(&observer);
     session.NmArquivo = positional.first();
+    // The dry run writes nothing into the destination, not even the remembered directory.
+    session.RememberDirectory = import;
     session.CdFilial = cli.value(QStringLiteral("branch"));
 
     try {

@@ -162,6 +162,36 @@ void writeJson(ImportSession &s, std::FILE *f)
     writeRows(o, s.cdsServico);
     o << ",\n \"servdestino\": ";
     writeRows(o, s.cdsServDestino);
+    // Only when the pass found something: a clean file's output stays as it always was.
+    const LoadNotes &notes = s.loadNotes();
+    if (!notes.isEmpty()) {
+        const auto numbers = [](const QList<int> &l) {
+            QByteArray out("[");
+            for (qsizetype i = 0; i < l.size(); ++i)
+                out.append(i ? ", " : "").append(QByteArray::number(l[i]));
+            return out.append(']');
+        };
+        o << ",\n \"warnings\": {";
+        const char *sep = "";
+        if (!notes.unparsed.isEmpty()) {
+            o << "\"unparsed\": [";
+            for (qsizetype i = 0; i < notes.unparsed.size(); ++i) {
+                const LoadNotes::Unparsed &u = notes.unparsed[i];
+                o << (i ? ", " : "") << "{\"table\": " << jsonString(u.table) << ", \"column\": "
+                  << jsonString(u.column) << ", \"count\": " << QByteArray::number(u.count)
+                  << ", \"lines\": " << numbers(u.lines) << "}";
+            }
+            o << "]";
+            sep = ", ";
+        }
+        if (!notes.nulLines.isEmpty()) {
+            o << sep << "\"nulLines\": " << numbers(notes.nulLines);
+            sep = ", ";
+        }
+        if (notes.cutLastLine > 0)
+            o << sep << "\"cutLastLine\": " << QByteArray::number(notes.cutLastLine);
+        o << "}";
+    }
     o << "}\n";
 }
 
@@ -202,7 +232,7 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
                                 tree == u"P" ? padrao : (tree.trimmed().isEmpty() ? QString() : local));
         o << line;
         if (bad)
-            for (const QString &e : errorTexts(err, cLocal >= 0 ? p.textAt(r, cLocal) : QString()))
+            for (const QString &e : errorTexts(err, cLocal >= 0 ? p.textAt(r, cLocal) : QString(), s.controlCharLine(r)))
                 o << "         - " << e << "\n";
     }
 
@@ -233,6 +263,12 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
         first = false;
     }
     o << ".\n";
+    const QStringList warnings = s.loadWarnings();
+    if (!warnings.isEmpty()) {
+        o << "\nAvisos:\n";
+        for (const QString &w : warnings)
+            o << "  - " << w << "\n";
+    }
 }
 
 } // namespace CheckReport

@@ -10,7 +10,8 @@ class ImportSession;
 
 namespace CheckReport {
 
-// {"flags": {...}, "tables": {...}, "servico": [...], "servdestino": [...]}
+// {"flags": {...}, "tables": {...}, "servico": [...], "servdestino": [...]}, and "warnings" (values
+// that did not convert, lines with a NUL, a cut last line) only when the pass found any.
 void writeJson(ImportSession &session, std::FILE *out);
 // {"error": {"key": ..., "text": ...}}
 void writeJsonError(const QString &key, const QString &text, std::FILE *out);

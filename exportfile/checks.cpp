@@ -4,6 +4,7 @@
 #include "datapacket.h"
 #include "exportreader.h"
 #include "framework.h"
+#include "messages.h"
 #include "valuedecoder.h"
 
 #include <QDir>
@@ -83,7 +84,7 @@ std::optional<FileCheck> Vd_Arquivo(const QString &nmArquivo, bool required, Net
     return FileCheck{path, directoryToRemember(nmArquivo)};
 }
 
-void rememberDirectory(MemTable &cdsDiretorios, const QString &directory)
+Status rememberDirectory(MemTable &cdsDiretorios, const QString &directory)
 {
     if (!cdsDiretorios.isActive()) {
         if (cdsDiretorios.fieldCount() == 0)
@@ -91,12 +92,31 @@ void rememberDirectory(MemTable &cdsDiretorios, const QString &directory)
                                      FieldDef::text(QStringLiteral("DSDIRETORIO"), 100)});
         cdsDiretorios.createDataSet();
     }
-    if (cdsDiretorios.rowCount() == 0)
-        cdsDiretorios.insert();
-    else
-        cdsDiretorios.edit();
-    cdsDiretorios.setText(cdsDiretorios.fieldIndexOrThrow(u"DSDIRETORIO"), directory);
-    cdsDiretorios.post();
+    const int col = cdsDiretorios.fieldIndex(u"DSDIRETORIO");
+    if (col < 0)
+        return Status::fail(Msg(QStringLiteral("Diretorio_N_Lembrado")).arg(QStringLiteral("DSDIRETORIO")),
+                            QStringLiteral("Diretorio_N_Lembrado"));
+    // A cut directory would be offered next time as one that does not exist: better none.
+    const int width = cdsDiretorios.field(col).width;
+    if (width > 0 && directory.size() > width)
+        return Status::fail(Msg(QStringLiteral("Diretorio_Longo")).arg(width), QStringLiteral("Diretorio_Longo"));
+    try {
+        if (cdsDiretorios.rowCount() == 0)
+            cdsDiretorios.insert();
+        else
+            cdsDiretorios.edit();
+        cdsDiretorios.setText(col, directory);
+        cdsDiretorios.post();
+    } catch (const std::exception &e) {
+        // The post's handler has already put the row back as the server last gave it.
+        if (cdsDiretorios.state() != TableState::Browse)
+            cdsDiretorios.cancel();
+        const auto *a = dynamic_cast<const AbandonedAction *>(&e);
+        return Status::fail(Msg(QStringLiteral("Diretorio_N_Lembrado"))
+                                .arg(a ? a->text() : QString::fromUtf8(e.what())),
+                            QStringLiteral("Diretorio_N_Lembrado"));
+    }
+    return okStatus();
 }
 
 void installDiretoriosEvents(MemTable &cdsDiretorios, NetConnection &net)
@@ -109,7 +129,8 @@ void installDiretoriosEvents(MemTable &cdsDiretorios, NetConnection &net)
             return;
         ActiveShowAvi(1);
         try {
-            CheckResultServ(Rdm::SetDiretorios(net, DataPacket::saveDelta(t)), true, 0);
+            // Not shown here: whoever remembers the directory tells the operator, once.
+            CheckResultServ(Rdm::SetDiretorios(net, DataPacket::saveDelta(t)), false, 0);
         } catch (...) {
             // The row goes back to what the server last gave, and the post fails with the call.
             DeactiveShowAvi();

@@ -9,7 +9,9 @@
 #include "valuedecoder.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -17,6 +19,11 @@
 using namespace ExportText;
 
 LoadObserver::~LoadObserver() = default;
+
+void LoadObserver::showNotice(const QString &text)
+{
+    messageSink()->showInfo(text);
+}
 
 namespace {
 
@@ -66,7 +73,37 @@ struct Plan {
     std::vector<QString> rest;    // LinhaEstrutura after k names were used (k = 0..cols.size())
     int iderroCol = -1;
     int mnPratoLocalCol = -1;
+    // The columns of the table's key (text columns only), worked out on the plan's first line.
+    bool keysReady = false;
+    int keyTable = -1;            // index into kTables; -1: a table without a key check
+    std::vector<int> keyCols;
+    std::vector<bool> keyIsFilial;
 };
+
+// A row whose key has an empty part: already flagged, and no key to compare.
+constexpr qint32 kNoKey = -2;
+
+// A failure that ends the whole pass (a lookup that could not be made), carried out of the column
+// guard of GetValues; the pass ends with its one message.
+struct PassFailure {
+    Failure failure;
+};
+
+constexpr quint64 kFnvBasis = 1469598103934665603ull;
+constexpr quint64 kFnvPrime = 1099511628211ull;
+
+inline quint64 hashPart(quint64 h, QStringView s)
+{
+    for (QChar c : s) {
+        h ^= c.unicode();
+        h *= kFnvPrime;
+    }
+    // A value no code unit takes ends each part: ("AB", "C") and ("A", "BC") hash apart.
+    h ^= 0x1FFFF;
+    h *= kFnvPrime;
+    return h;
+}
+
 
 class NullObserver final : public LoadObserver {};
 
@@ -180,6 +217,24 @@ QString mergeFlags(const QString &current, const QString &line)
     return merged;
 }
 
+// Adds the flags to a dish row's IDERRO; leaves cdsPrato on that row.
+void mergeIntoDish(MemTable &cdsPrato, int row, const QString &flags)
+{
+    if (row < 0 || row >= cdsPrato.rowCount())
+        return; // a recipe line ahead of every dish line has no dish to carry its flags
+    const int col = cdsPrato.fieldIndex(u"IDERRO");
+    if (col < 0)
+        return;
+    const QString merged = mergeFlags(cdsPrato.textAt(row, col), flags);
+    if (merged == cdsPrato.textViewAt(row, col))
+        return;
+    if (cdsPrato.currentRow() != row)
+        cdsPrato.moveTo(row);
+    cdsPrato.edit();
+    cdsPrato.setText(col, merged);
+    cdsPrato.post();
+}
+
 } // namespace
 
 struct ImportSession::Impl {
@@ -203,6 +258,43 @@ struct ImportSession::Impl {
     ViewCache units;
     ViewCache products;
     QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
+
+    // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
+    // already flagged for an empty key part; what the pass found besides the flags.
+    std::array<std::vector<qint32>, 7> flagOwner;
+    LoadNotes notes;
+    QHash<int, int> controlCharLines; // dish row -> first line with a NUL
+    int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
+    bool lineHasNul = false;
+
+    // Notices already given to the operator by this session (each is told once).
+    QSet<QString> noticesGiven;
+    void notice(const QString &text)
+    {
+        if (noticesGiven.contains(text))
+            return;
+        noticesGiven.insert(text);
+        observer->showNotice(text);
+    }
+
+    // The key and NUL checks of the row just posted, and the search for repeated keys at the end
+    // of the pass (see below).
+    void checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar);
+    void flagRepeatedKeys(ImportSession &s);
+
+    void noteUnparsed(const MemTable &table, int col)
+    {
+        const QString &column = table.field(col).name;
+        for (LoadNotes::Unparsed &u : notes.unparsed) {
+            if (u.column == column && u.table == table.name()) {
+                ++u.count;
+                if (u.lines.size() < LoadNotes::kMaxLines)
+                    u.lines << lineNumber;
+                return;
+            }
+        }
+        notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
+    }
 
     QElapsedTimer sinceServe;
 };
@@ -255,6 +347,38 @@ const ImportSession::Stats &ImportSession::stats() const
     return d->stats;
 }
 
+const LoadNotes &ImportSession::loadNotes() const
+{
+    return d->notes;
+}
+
+int ImportSession::controlCharLine(int dishRow) const
+{
+    return d->controlCharLines.value(dishRow, 0);
+}
+
+QStringList ImportSession::loadWarnings() const
+{
+    QStringList out;
+    const auto lineList = [](const QList<int> &lines) {
+        QStringList l;
+        for (int n : lines)
+            l << QString::number(n);
+        return l.join(QStringLiteral(", "));
+    };
+    for (const LoadNotes::Unparsed &u : d->notes.unparsed)
+        out << Msg(QStringLiteral("Valor_N_Reconhecido"))
+                   .arg(u.table + u'.' + u.column, QString::number(u.count), lineList(u.lines));
+    if (!d->notes.nulLines.isEmpty()) {
+        QList<int> first = d->notes.nulLines.mid(0, LoadNotes::kMaxLines);
+        out << Msg(QStringLiteral("Caractere_Nulo"))
+                   .arg(QString::number(d->notes.nulLines.size()), lineList(first));
+    }
+    if (d->notes.cutLastLine > 0)
+        out << Msg(QStringLiteral("Linha_Incompleta")).arg(d->notes.cutLastLine);
+    return out;
+}
+
 QList<QPair<QString, MemTable *>> ImportSession::dataTables()
 {
     return {{QStringLiteral("PRATO"), &cdsPrato},         {QStringLiteral("RECEPADR"), &cdsRecePadr},
@@ -272,14 +396,20 @@ int ImportSession::inPosicao(QStringView s)
 
 void ImportSession::Vd_Arquivo(bool required)
 {
+    std::optional<ImportChecks::FileCheck> checked;
     try {
-        const auto checked = ImportChecks::Vd_Arquivo(NmArquivo, required, d->net, cdsParamGeral);
-        if (checked)
-            ImportChecks::rememberDirectory(cdsDiretorios, checked->directory);
+        checked = ImportChecks::Vd_Arquivo(NmArquivo, required, d->net, cdsParamGeral);
     } catch (...) {
         d->observer->focusArquivo();
         throw;
     }
+    if (!checked || !RememberDirectory)
+        return;
+    // The file is good whatever becomes of its directory: a directory that does not fit the
+    // column, or a destination that refuses the write, is told once and the load goes on.
+    const Status remembered = ImportChecks::rememberDirectory(cdsDiretorios, checked->directory);
+    if (!remembered)
+        d->notice(remembered.error());
 }
 
 QString ImportSession::Vd_CdFilial(bool required, const QString &operador)
@@ -326,6 +456,11 @@ const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView va
 {
     if (const QString *hit = cache.find(value))
         return *hit;
+    // No destination holds a code with a NUL, and PostgreSQL refuses one as a parameter.
+    if (value.contains(QChar(0))) {
+        cache.insert(value, QString());
+        return *cache.find(value);
+    }
     QString found;
     q.close();
     q.setParam(param, value.toString());
@@ -369,6 +504,19 @@ const TableEntry kTables[] = {
     {u"RECESERV", kIdxReceServ, &ImportSession::cdsReceServ},
     {u"PRATSERV", kIdxPratServ, &ImportSession::cdsPratServ},
 };
+
+// The columns that make a row's key at the destination, per table of kTables (same order). The
+// server cannot write a row with an empty one, nor two rows with the same key; PRATSERV is not sent.
+const std::initializer_list<QStringView> kKeyColumns[] = {
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDSERVFILI", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {},
+};
+static_assert(std::size(kKeyColumns) == std::size(kTables));
 
 // Counts a line under its table name (a data line, or the table's structure line: one too many).
 void countTableLine(QByteArrayView line, std::array<int, std::size(kTables)> &counts)
@@ -435,6 +583,16 @@ void ensureDishColumns(MemTable &prato)
 
 void ImportSession::Grava_Tabelas()
 {
+    runLoadPass();
+    // The clean-up has cleared the status line; what the operator should know about the file
+    // (values left empty, a cut last line, NULs) stays there.
+    const QStringList warnings = loadWarnings();
+    if (!warnings.isEmpty())
+        d->observer->setStatusText(warnings.join(u' '));
+}
+
+void ImportSession::runLoadPass()
+{
     LoadObserver &obs = *d->observer;
     Carregando = true;
     d->lastDishRow = -1;
@@ -445,6 +603,12 @@ void ImportSession::Grava_Tabelas()
     d->units.clear();
     d->products.clear();
     d->pesqPrato.clear();
+    for (auto &owners : d->flagOwner)
+        owners = {};
+    d->notes = {};
+    d->controlCharLines.clear();
+    d->lineNumber = 0;
+    d->lineHasNul = false;
     d->decoder = ValueDecoder(Ambiente::instance().locale);
 
     Finally cleanup{[&] {
@@ -508,8 +672,11 @@ void ImportSession::Grava_Tabelas()
     DeactiveShowAvi();
     // Room for the rows the first pass counted, taken once instead of growing a table of a
     // million rows step by step (each step holding the old storage and the new at once).
-    for (size_t i = 0; i < std::size(kTables); ++i)
+    for (size_t i = 0; i < std::size(kTables); ++i) {
         reserveRows(this->*(kTables[i].table), linesPerTable[i]);
+        if (std::size(kKeyColumns[i]) > 0)
+            d->flagOwner[i].reserve(size_t(std::max(0, linesPerTable[i])));
+    }
 
     // 7-8. Second pass.
     if (!d->reader.open(NmArquivo))
@@ -547,13 +714,24 @@ void ImportSession::Grava_Tabelas()
         }
     }
 
-    // 10. The data lines.
+    // 10. The data lines. Line numbers count the lines read, as the operator is told them.
     int position = 0;
+    const int linesAhead = int(lsbEstrutura.size());
+    bool lastLineCut = false;
     d->sinceServe.start();
     while (d->reader.readLine(line)) {
         assignShared(ErrosLinha, kNoErrors);
         if (!NomePratoDestino.isNull())
             NomePratoDestino.clear();
+        d->lineNumber = linesAhead + position + 1;
+        d->lineHasNul = std::memchr(line.data(), 0, size_t(line.size())) != nullptr;
+        {
+            // Blanks after the last terminator are no sign of a cut.
+            qsizetype n = line.size();
+            while (n > 0 && static_cast<unsigned char>(line[n - 1]) <= 32)
+                --n;
+            lastLineCut = n > 0 && line[n - 1] != kTerminatorByte;
+        }
         decodeInto(line, LinhaAtual);
         Grava_Prato(firstField(QStringView(LinhaAtual)));
         ++d->stats.dataLines;
@@ -567,6 +745,12 @@ void ImportSession::Grava_Tabelas()
     }
     if (d->reader.failed())
         MensErro(d->reader.errorString());
+    // A file cut in the middle of its last line still loads what it has; the operator is told.
+    if (lastLineCut)
+        d->notes.cutLastLine = d->lineNumber;
+    d->lineNumber = 0;
+    d->lineHasNul = false;
+    d->flagRepeatedKeys(*this);
 }
 
 void ImportSession::Grava_Prato(QStringView tabela)
@@ -659,6 +843,134 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
 
 } // namespace
 
+// Position 5 on a row without its key or repeating a key of the file, position 6 on a row with a
+// NUL in a stored value: on the dish row itself, or merged into the dish a recipe line belongs to.
+// Keys are the values as stored (after the branch and service replacements and the columns' width);
+// an empty CDFILIAL is the destination branch, which is what the server writes for it. Two dish
+// rows with one key are both flagged, so that neither is written in place of the other; a recipe
+// line flags its dish when it repeats an earlier line of its table.
+void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar)
+{
+    if (!plan.keysReady) {
+        plan.keysReady = true;
+        plan.keyTable = -1;
+        plan.keyCols.clear();
+        plan.keyIsFilial.clear();
+        for (size_t i = 0; i < std::size(kTables); ++i)
+            if (&(s.*(kTables[i].table)) == &table)
+                plan.keyTable = int(i);
+        if (plan.keyTable >= 0) {
+            for (QStringView name : kKeyColumns[plan.keyTable]) {
+                // Codes are text; a column the destination's table lacks cannot be checked.
+                const int col = table.fieldIndex(name);
+                if (col >= 0 && table.field(col).kind == FieldKind::Text) {
+                    plan.keyCols.push_back(col);
+                    plan.keyIsFilial.push_back(name == u"CDFILIAL");
+                }
+            }
+        }
+    }
+
+    const int row = table.currentRow();
+    const bool isDish = &table == &s.cdsPrato;
+    const int dish = isDish ? row : lastDishRow;
+    bool keyFault = false;
+    if (!plan.keyCols.empty() && row >= 0) {
+        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
+            keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i]));
+        // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then
+        // flagging the dish its line gave its flags to.
+        std::vector<qint32> &owners = flagOwner[size_t(plan.keyTable)];
+        if (owners.size() <= size_t(row))
+            owners.resize(size_t(row) + 1, kNoKey);
+        owners[size_t(row)] = keyFault ? kNoKey : dish;
+    }
+    if (!keyFault && !controlChar)
+        return;
+
+    if (keyFault)
+        s.ErrosLinha[kFlagKey] = u'1';
+    if (controlChar) {
+        s.ErrosLinha[kFlagControlChar] = u'1';
+        notes.nulLines << lineNumber;
+    }
+    mergeIntoDish(s.cdsPrato, dish, s.ErrosLinha);
+    if (controlChar && dish >= 0 && !controlCharLines.contains(dish))
+        controlCharLines.insert(dish, lineNumber);
+}
+
+// Rows with one key, per table: sorted by a hash of their stored key (8 bytes a row, one table at
+// a time), then compared in earnest within each run of equal hashes against one row of each
+// distinct key met in the run, so that a file of one key repeated a million times stays linear.
+// Every dish row of a repeated key is flagged; a recipe row flags its dish when an earlier row of
+// its table has its key.
+void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
+{
+    const QStringView branch(s.CdFilial);
+    QString repeated = kNoErrors;
+    repeated[kFlagKey] = u'1';
+    bool dishFlagged = false;
+    for (size_t t = 0; t < std::size(kTables); ++t) {
+        const std::vector<qint32> &owners = flagOwner[t];
+        const Plan &plan = plans[size_t(kTables[t].index)];
+        if (owners.empty() || !planReady[size_t(kTables[t].index)] || plan.keyCols.empty())
+            continue;
+        MemTable &table = s.*(kTables[t].table);
+        const int rows = std::min<int>(int(owners.size()), table.rowCount());
+        const auto part = [&](int r, size_t i) {
+            const QStringView v = table.textViewAt(r, plan.keyCols[i]);
+            return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
+        };
+        const auto same = [&](int a, int b) {
+            for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                if (part(a, i) != part(b, i))
+                    return false;
+            return true;
+        };
+        std::vector<quint64> entries;
+        entries.reserve(size_t(rows));
+        for (int r = 0; r < rows; ++r) {
+            if (owners[size_t(r)] == kNoKey)
+                continue;
+            quint64 h = kFnvBasis;
+            for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                h = hashPart(h, part(r, i));
+            entries.push_back(((h ^ (h >> 32)) << 32) | quint32(r));
+        }
+        std::sort(entries.begin(), entries.end());
+        std::vector<int> distinct;
+        for (size_t a = 0; a < entries.size();) {
+            size_t b = a + 1;
+            while (b < entries.size() && (entries[b] >> 32) == (entries[a] >> 32))
+                ++b;
+            if (b - a > 1) {
+                distinct.clear();
+                // In row order: the first row of each key is its original, the later ones repeats.
+                for (size_t k = a; k < b; ++k) {
+                    const int r = int(quint32(entries[k]));
+                    auto first = std::find_if(distinct.begin(), distinct.end(), [&](int d) { return same(d, r); });
+                    if (first == distinct.end()) {
+                        distinct.push_back(r);
+                        continue;
+                    }
+                    mergeIntoDish(s.cdsPrato, owners[size_t(r)], repeated);
+                    if (&table == &s.cdsPrato) {
+                        // Neither copy of a dish may be written in place of the other.
+                        mergeIntoDish(s.cdsPrato, owners[size_t(*first)], repeated);
+                        dishFlagged = true;
+                    }
+                }
+            }
+            a = b;
+        }
+    }
+    // The table goes back to the dish loaded last, as the pass leaves it.
+    if (lastDishRow >= 0 && lastDishRow < s.cdsPrato.rowCount() && s.cdsPrato.currentRow() != lastDishRow)
+        s.cdsPrato.moveTo(lastDishRow);
+    if (dishFlagged)
+        observer->enableErrors();
+}
+
 void ImportSession::GetValues(MemTable &table)
 {
     // The plan of this structure line: Grava_Prato's, made once per pass, or one made now.
@@ -679,145 +991,174 @@ void ImportSession::GetValues(MemTable &table)
     QStringView line(LinhaAtual);
     qsizetype pos = 0;
     size_t k = 0;
-    for (;;) {
-        const qsizetype end = line.indexOf(QChar(kTerminator), pos);
-        if (end < 0)
-            break;
-        const QStringView raw = line.sliced(pos, end - pos);
-        const ColPlan *c = k < plan->cols.size() ? &plan->cols[k] : nullptr;
-        if (c) {
-            try {
-                QStringView v = raw;
-                QString replaced;
-                bool recordFlags = false;
-                switch (c->special) {
-                case Special::CdFilAuxPrato:
-                    if (plan->isPrato && v != u"P") {
-                        // Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO.
-                        QStringView w = line.sliced(end + 1);
-                        const QStringView cdPrato = firstField(w);
-                        w = dropFirstField(dropFirstField(w));
-                        const QStringView nmPrato = firstField(w);
-                        const QString code = cdPrato.toString();
-                        auto it = d->pesqPrato.constFind(code);
-                        QByteArray packet;
-                        if (it != d->pesqPrato.constEnd()) {
-                            packet = *it;
-                        } else {
-                            ++d->stats.serverPesqPrato;
-                            packet = CheckResultServ(Rdm::GetPesqPrato(d->net, code, branch), true, 0);
-                            d->pesqPrato.insert(code, packet);
-                        }
-                        const Status st = DataPacket::load(cdsPesqPrato, packet);
-                        if (!st)
-                            throw std::runtime_error(st.error().toStdString());
-                        if (cdsPesqPrato.rowCount() > 0) {
-                            const int nm = cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
-                            if (cdsPesqPrato.textViewAt(0, nm) != nmPrato) {
-                                ErrosLinha[3] = u'1';
-                                NomePratoDestino = cdsPesqPrato.textAt(0, nm);
-                                if (plan->mnPratoLocalCol >= 0)
-                                    table.setText(plan->mnPratoLocalCol, NomePratoDestino);
-                                if (plan->iderroCol >= 0)
-                                    table.setText(plan->iderroCol, ErrosLinha);
-                                if (c->col >= 0)
-                                    table.setText(c->col, branch);
+    bool controlChar = false;
+    try {
+        for (;;) {
+            const qsizetype end = line.indexOf(QChar(kTerminator), pos);
+            if (end < 0)
+                break;
+            const QStringView raw = line.sliced(pos, end - pos);
+            const ColPlan *c = k < plan->cols.size() ? &plan->cols[k] : nullptr;
+            if (c) {
+                try {
+                    QStringView v = raw;
+                    QString replaced;
+                    bool recordFlags = false;
+                    switch (c->special) {
+                    case Special::CdFilAuxPrato:
+                        if (plan->isPrato && v != u"P") {
+                            // Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO.
+                            QStringView w = line.sliced(end + 1);
+                            const QStringView cdPrato = firstField(w);
+                            w = dropFirstField(dropFirstField(w));
+                            const QStringView nmPrato = firstField(w);
+                            const QString code = cdPrato.toString();
+                            // A code with a NUL cannot be at the destination (nor be asked for).
+                            if (code.contains(QChar(0)))
+                                break;
+                            auto it = d->pesqPrato.constFind(code);
+                            QByteArray packet;
+                            if (it != d->pesqPrato.constEnd()) {
+                                packet = *it;
+                            } else {
+                                ++d->stats.serverPesqPrato;
+                                // A lookup that cannot be made leaves the check undone for this dish
+                                // and for every other one like it: the pass ends, with one message.
+                                const Result<QByteArray> r = Rdm::GetPesqPrato(d->net, code, branch);
+                                if (!r)
+                                    throw PassFailure{r.failure()};
+                                packet = r.value();
+                                d->pesqPrato.insert(code, packet);
+                            }
+                            const Status st = DataPacket::load(cdsPesqPrato, packet);
+                            if (!st)
+                                throw PassFailure{st.failure()};
+                            if (cdsPesqPrato.rowCount() > 0) {
+                                const int nm = cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
+                                if (cdsPesqPrato.textViewAt(0, nm) != nmPrato) {
+                                    ErrosLinha[3] = u'1';
+                                    NomePratoDestino = cdsPesqPrato.textAt(0, nm);
+                                    if (plan->mnPratoLocalCol >= 0)
+                                        table.setText(plan->mnPratoLocalCol, NomePratoDestino);
+                                    if (plan->iderroCol >= 0)
+                                        table.setText(plan->iderroCol, ErrosLinha);
+                                    if (c->col >= 0)
+                                        table.setText(c->col, branch);
+                                }
                             }
                         }
-                    }
-                    break;
-                case Special::SgUnidade:
-                    if (!EmptyString(v) && lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, d->units, d->stats.unitQueries).isEmpty()) {
-                        ErrosLinha[0] = u'1';
-                        recordFlags = true;
-                    }
-                    break;
-                case Special::CdProduto:
-                    if (!EmptyString(v) && lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, d->products, d->stats.productQueries).isEmpty()) {
-                        ErrosLinha[1] = u'1';
-                        recordFlags = true;
-                    }
-                    break;
-                case Special::CdServFili:
-                    if (!EmptyString(v)) {
-                        replaced = PesqServico(v);
-                        if (replaced.isEmpty()) {
-                            ErrosLinha[2] = u'1';
+                        break;
+                    case Special::SgUnidade:
+                        if (!EmptyString(v) && lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, d->units, d->stats.unitQueries).isEmpty()) {
+                            ErrosLinha[0] = u'1';
                             recordFlags = true;
-                        } else if (plan->isReceServ) {
-                            v = replaced; // the destination's service; other tables keep the origin's
                         }
-                    }
-                    break;
-                case Special::CdFilial:
-                case Special::None:
-                    break;
-                }
-
-                if (recordFlags) {
-                    if (plan->isPrato) {
-                        if (plan->iderroCol >= 0)
-                            table.setText(plan->iderroCol, ErrosLinha);
-                    } else if (&table == &cdsPrato) {
-                        // A dish line decoded by another table's structure: the row being built is
-                        // the dish the flags belong to.
-                        if (plan->iderroCol >= 0)
-                            table.setText(plan->iderroCol, mergeFlags(table.text(plan->iderroCol), ErrosLinha));
-                    } else if (d->lastDishRow >= 0 && d->lastDishRow < cdsPrato.rowCount()) {
-                        const int col = cdsPrato.fieldIndex(u"IDERRO");
-                        if (col >= 0) {
-                            const QString merged = mergeFlags(cdsPrato.textAt(d->lastDishRow, col), ErrosLinha);
-                            if (merged != cdsPrato.textViewAt(d->lastDishRow, col)) {
-                                if (cdsPrato.currentRow() != d->lastDishRow)
-                                    cdsPrato.moveTo(d->lastDishRow);
-                                cdsPrato.edit();
-                                cdsPrato.setText(col, merged);
-                                cdsPrato.post();
+                        break;
+                    case Special::CdProduto:
+                        if (!EmptyString(v) && lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, d->products, d->stats.productQueries).isEmpty()) {
+                            ErrosLinha[1] = u'1';
+                            recordFlags = true;
+                        }
+                        break;
+                    case Special::CdServFili:
+                        if (!EmptyString(v)) {
+                            replaced = PesqServico(v);
+                            if (replaced.isEmpty()) {
+                                ErrosLinha[2] = u'1';
+                                recordFlags = true;
+                            } else if (plan->isReceServ) {
+                                v = replaced; // the destination's service; other tables keep the origin's
                             }
                         }
-                    }
-                    // A recipe line ahead of every dish line has no dish to carry its flags.
-                }
-
-                if (c->special == Special::CdFilAuxPrato && v != u"P")
-                    v = branch;
-                else if (c->special == Special::CdFilial && !EmptyString(v))
-                    v = branch;
-
-                if (!EmptyString(v) && c->col >= 0) {
-                    switch (c->kind) {
-                    case FieldKind::Text:
-                        table.setText(c->col, v);
                         break;
-                    case FieldKind::Number:
-                        if (const auto n = d->decoder.toNumber(v))
-                            table.setNumber(c->col, *n);
-                        break;
-                    case FieldKind::Integer:
-                        if (const auto n = d->decoder.toInteger(v))
-                            table.setInteger(c->col, *n);
-                        break;
-                    case FieldKind::DateTime:
-                        if (const auto dt = d->decoder.toDateTime(v))
-                            table.setDateTime(c->col, *dt);
-                        break;
-                    case FieldKind::Boolean:
-                        if (const auto b = d->decoder.toBoolean(v))
-                            table.setBoolean(c->col, *b);
+                    case Special::CdFilial:
+                    case Special::None:
                         break;
                     }
+
+                    if (recordFlags) {
+                        if (plan->isPrato) {
+                            if (plan->iderroCol >= 0)
+                                table.setText(plan->iderroCol, ErrosLinha);
+                        } else if (&table == &cdsPrato) {
+                            // A dish line decoded by another table's structure: the row being built is
+                            // the dish the flags belong to.
+                            if (plan->iderroCol >= 0)
+                                table.setText(plan->iderroCol, mergeFlags(table.text(plan->iderroCol), ErrosLinha));
+                        } else {
+                            mergeIntoDish(cdsPrato, d->lastDishRow, ErrosLinha);
+                        }
+                    }
+
+                    if (c->special == Special::CdFilAuxPrato && v != u"P")
+                        v = branch;
+                    else if (c->special == Special::CdFilial && !EmptyString(v))
+                        v = branch;
+
+                    if (!EmptyString(v) && c->col >= 0) {
+                        // A value that does not convert leaves the column null, as it always has,
+                        // but is counted, so that the operator hears of it.
+                        bool converted = true;
+                        switch (c->kind) {
+                        case FieldKind::Text:
+                            table.setText(c->col, v);
+                            // PostgreSQL cannot store a NUL; the dish is held back instead of the
+                            // whole import failing on it.
+                            if (d->lineHasNul && v.contains(QChar(0)))
+                                controlChar = true;
+                            break;
+                        case FieldKind::Number:
+                            if (const auto n = d->decoder.toNumber(v))
+                                table.setNumber(c->col, *n);
+                            else
+                                converted = false;
+                            break;
+                        case FieldKind::Integer:
+                            if (const auto n = d->decoder.toInteger(v))
+                                table.setInteger(c->col, *n);
+                            else
+                                converted = false;
+                            break;
+                        case FieldKind::DateTime:
+                            if (const auto dt = d->decoder.toDateTime(v))
+                                table.setDateTime(c->col, *dt);
+                            else
+                                converted = false;
+                            break;
+                        case FieldKind::Boolean:
+                            if (const auto b = d->decoder.toBoolean(v))
+                                table.setBoolean(c->col, *b);
+                            else
+                                converted = false;
+                            break;
+                        }
+                        if (!converted)
+                            d->noteUnparsed(table, c->col);
+                    }
+                } catch (const PassFailure &) {
+                    throw;
+                } catch (const AbandonedAction &) {
+                    // Already shown where it was raised; the column is skipped.
+                } catch (const DatabaseError &e) {
+                    // A unit or product lookup that cannot be made: no check of the file can be
+                    // trusted any more.
+                    throw PassFailure{Failure{e.message(), {}}};
+                } catch (const std::exception &) {
+                    // A value the column cannot take: the column stays as it was.
                 }
-            } catch (const AbandonedAction &) {
-                // Already shown where it was raised (a failed server call); the column is skipped.
-            } catch (const std::exception &) {
-                // A value the column cannot take, a failed lookup: the column stays as it was.
             }
+            pos = end + 1;
+            ++k;
         }
-        pos = end + 1;
-        ++k;
+    } catch (const PassFailure &f) {
+        // The row being built goes; the rows before it stay, as after any failure of the pass.
+        if (table.state() == TableState::Insert)
+            table.cancel();
+        MensErro(f.failure.message, true, f.failure.key);
     }
 
     rowOperation([&] { table.post(); });
+    d->checkRow(*this, table, *plan, controlChar);
 
     // What is left: after the line's last terminator, and the names no value used.
     LinhaAtual.remove(0, pos);
@@ -836,16 +1177,19 @@ Result<QByteArray> ImportSession::callImportacao()
                            TemReceServ, CdFilial);
 }
 
-QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal)
+QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal, int controlCharLine)
 {
     QStringList out;
-    static const char *const keys[] = {"Erro_UnidMedida", "Erro_Produto", "Erro_Servico", "Erro_Prato"};
-    for (int i = 0; i < 4 && i < idErro.size(); ++i) {
+    static const char *const keys[] = {"Erro_UnidMedida", "Erro_Produto", "Erro_Servico",
+                                       "Erro_Prato",      "Erro_Chave",   "Erro_Caractere"};
+    for (int i = 0; i < int(std::size(keys)) && i < idErro.size(); ++i) {
         if (idErro[i] != u'1')
             continue;
         QString text = Msg(QString::fromLatin1(keys[i]));
         if (i == 3)
             text.replace(QStringLiteral("%s"), mnPratoLocal);
+        else if (i == kFlagControlChar)
+            text.replace(QStringLiteral("%s"), controlCharLine > 0 ? QString::number(controlCharLine) : QStringLiteral("?"));
         out << text;
     }
     return out;

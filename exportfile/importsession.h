@@ -38,6 +38,25 @@ public:
     virtual void enableErrors() {}
     // The service map has rows: show the tab "Serviço" (the active tab does not change).
     virtual void showServiceTab() {}
+    // Something the operator should know that does not stop the action (a directory that cannot
+    // be remembered). The default hands it to the message sink as information.
+    virtual void showNotice(const QString &text);
+};
+
+// What a load pass found that is no error flag of a dish: values that did not convert (the column
+// stays null), a last line cut before its terminator, the lines holding a NUL.
+struct LoadNotes {
+    struct Unparsed {
+        QString table;      // the table the rows went to (PRATO, RECEPADR, ...)
+        QString column;
+        int count = 0;
+        QList<int> lines;   // the first kMaxLines lines, in file order
+    };
+    static constexpr int kMaxLines = 3;
+    QList<Unparsed> unparsed;  // in the order first met
+    int cutLastLine = 0;       // line number of a last line without its terminator; 0: none
+    QList<int> nulLines;       // lines with a NUL in a stored value (each flagged on its dish)
+    bool isEmpty() const { return unparsed.isEmpty() && cutLastLine == 0 && nulLines.isEmpty(); }
 };
 
 class ImportSession {
@@ -77,6 +96,9 @@ public:
     ReadOnlyQuery qryPesqProduto;
     // The branches the operator may use (P_CDFILIAL, P_TCDFILIAL, P_CDOPERADOR).
     ReadOnlyQuery qryFilial;
+
+    // Vd_Arquivo remembers the accepted file's directory on the server; a dry run turns it off.
+    bool RememberDirectory = true;
 
     // Flags.
     bool Carregando = false;
@@ -131,6 +153,13 @@ public:
     // The dish row that recipe lines give their flags to; -1 before the first dish line of a pass.
     int lastDishRow() const;
 
+    // What the last pass found besides the dishes' flags, and the same as sentences for the
+    // operator (empty when there is nothing to say).
+    const LoadNotes &loadNotes() const;
+    QStringList loadWarnings() const;
+    // The first line with a NUL that flagged this dish row (position 6); 0 when none.
+    int controlCharLine(int dishRow) const;
+
     // Counters of the last pass, for reports and tests.
     struct Stats {
         int dataLines = 0;
@@ -141,10 +170,17 @@ public:
     const Stats &stats() const;
 
 private:
+    void runLoadPass(); // Grava_Tabelas without what it leaves on the status line
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
-// The error review's lines for a dish: one per raised position 1 to 4 of IDERRO, in that order,
-// with the catalogue's texts ("Erro_Prato" with %s replaced by MNPRATOLOCAL).
-QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal);
+// Positions of IDERRO past the destination checks (1 to 4): a dish row or recipe line without its
+// key or repeating one of the file, and a NUL in a stored value.
+inline constexpr int kFlagKey = 4;        // "Erro_Chave"
+inline constexpr int kFlagControlChar = 5; // "Erro_Caractere"
+
+// The error review's lines for a dish: one per raised position 1 to 6 of IDERRO, in that order,
+// with the catalogue's texts ("Erro_Prato" with %s replaced by MNPRATOLOCAL, "Erro_Caractere"
+// with %s replaced by the line).
+QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal, int controlCharLine = 0);

@@ -55,6 +55,11 @@ ErrorReview::~ErrorReview()
         m_lsbErro->removeEventFilter(this);
 }
 
+void ErrorReview::setControlCharLine(std::function<int(int row)> lineOf)
+{
+    m_controlCharLine = std::move(lineOf);
+}
+
 void ErrorReview::setFallbackFocus(std::function<QWidget *()> fallback)
 {
     m_fallback = std::move(fallback);
@@ -84,7 +89,8 @@ void ErrorReview::sbtErrosClick()
             if (DishTable::hasErrors(flags)) {
                 const int nameCol = m_cdsPrato.fieldIndex(u"MNPRATOLOCAL");
                 const QString localName = nameCol >= 0 ? m_cdsPrato.text(nameCol) : QString();
-                m_lsbErro->addItems(errorTexts(flags, localName));
+                const int line = m_controlCharLine ? m_controlCharLine(m_cdsPrato.currentRow()) : 0;
+                m_lsbErro->addItems(errorTexts(flags, localName, line));
             }
         }
         m_panErro->show();

@@ -32,6 +32,9 @@ public:
     // tab in front, the dish tab disabled). Without it, or when it cannot take the focus either,
     // the focus is only taken off the panel.
     void setFallbackFocus(std::function<QWidget *()> fallback);
+    // The file line that gave a dish row its NUL flag (ImportSession::controlCharLine), named in
+    // that error's text; without it the line is not named.
+    void setControlCharLine(std::function<int(int row)> lineOf);
 
     // The handlers. They do not throw.
     void sbtErrosClick();
@@ -55,5 +58,6 @@ private:
     QPointer<QAbstractButton> m_buttonFlat1;
     QPointer<QAbstractItemView> m_dbgPrato;
     std::function<QWidget *()> m_fallback;
+    std::function<int(int row)> m_controlCharLine;
     bool m_closing = false;
 };

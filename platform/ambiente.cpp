@@ -60,6 +60,18 @@ void Ambiente::completeFromDatabase()
     }
 }
 
+QLocale Ambiente::exportFileLocale()
+{
+    QString name;
+    for (const char *var : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        name = qEnvironmentVariable(var).trimmed();
+        if (!name.isEmpty())
+            break;
+    }
+    const bool none = name.isEmpty() || name == u"C" || name == u"POSIX" || name.startsWith(u"C.");
+    return none ? QLocale(QLocale::Portuguese, QLocale::Brazil) : QLocale::system();
+}
+
 bool Ambiente::setServer(const QString &hostPort)
 {
     const QString v = hostPort.trimmed();

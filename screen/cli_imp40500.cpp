@@ -397,6 +397,7 @@ void TfrmImpoPrato::buildErro()
     errorReview = new ErrorReview(cdsPrato, {panErro, lsbErro, sbtErros, ButtonFlat1, dbgPrato}, this);
     // With the service tab in front the dish grid cannot take the focus back; its grid does.
     errorReview->setFallbackFocus([this]() -> QWidget * { return dbgPadrao; });
+    errorReview->setControlCharLine([this](int row) { return m_session.controlCharLine(row); });
 }
 
 void TfrmImpoPrato::FormCreate(QObject *sender)

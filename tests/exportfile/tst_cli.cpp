@@ -2,6 +2,7 @@
 // JSON shape they rely on, the report, and what the import writes.
 #include "exportwriter.h"
 #include "loadfixture.h"
+#include "messages.h"
 #include "seeddb.h"
 
 #include <QJsonArray>
@@ -36,6 +37,8 @@ private slots:
     void everyFlag();
     void refusals_data();
     void refusals();
+    void carelessFile();
+    void noLocaleReadsPtBR();
 
 private:
     Run run(const QStringList &args);
@@ -189,6 +192,76 @@ void TstCli::refusals()
         QCOMPARE(e["key"].toString(), key);
         QVERIFY(r.err.contains(e["text"].toString().toUtf8()));
     }
+}
+
+void TstCli::carelessFile()
+{
+    // A second export appended (dish 111111 twice), a NUL in a name, a number that does not convert,
+    // a clean dish, and the file cut in its last line.
+    ExportWriter w;
+    const QByteArray repeated = dish("P", "111111", "REPETIDO", "KG");
+    w.lines << repeated << ExportWriter::fields({"RECEPADR", "P", "111111", "000101", "KG", "1"})
+            << dish("P", "222222", QStringLiteral("NUL") + QChar(0) + QStringLiteral("NO NOME"), "KG")
+            << dish("P", "333333", "LIMPO", "KG") << ExportWriter::fields({"RECEPADR", "P", "333333", "000101", "KG", "um"})
+            << repeated << ExportWriter::fields({"RECEPADR", "P", "111111", "000101", "KG", "1"})
+            << ExportWriter::fields({"PRATPADR", "P", "333333"}) + "K";
+    const QString path = m_dir.filePath("careless.txt");
+    QVERIFY(w.write(path));
+    const int dishesBefore = m_db->count("PRATO");
+
+    const Run c = run({"check", path, "--branch", "0001", "--json"});
+    QCOMPARE(c.exitCode, 0);
+    const QJsonObject j = c.json();
+    QStringList flags;
+    for (const QJsonValue &p : j["tables"].toObject()["PRATO"].toArray())
+        flags << p["IDERRO"].toString();
+    QCOMPARE(flags, (QStringList{"0000100000", "0000010000", "0000000000", "0000100000"}));
+    const QJsonObject warnings = j["warnings"].toObject();
+    QCOMPARE(warnings.keys(), (QStringList{"cutLastLine", "nulLines", "unparsed"}));
+    QCOMPARE(warnings["cutLastLine"].toInt(), 21);
+    QCOMPARE(warnings["nulLines"].toArray(), QJsonArray{16});
+    const QJsonObject unparsed = warnings["unparsed"].toArray().first().toObject();
+    QCOMPARE(unparsed["table"].toString() + '.' + unparsed["column"].toString(), QStringLiteral("RECEPADR.QTPRODUTO"));
+    QCOMPARE(unparsed["count"].toInt(), 1);
+    QCOMPARE(unparsed["lines"].toArray(), QJsonArray{18});
+    // The dry run writes nothing into the destination, the remembered directory included.
+    QCOMPARE(m_db->count("DIRETORIOS"), 0);
+    QCOMPARE(m_db->count("PRATO"), dishesBefore);
+
+    const Run text = run({"check", path, "--branch", "0001"});
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY(text.out.contains("Prato com linha sem chave ou repetida no arquivo."));
+    QVERIFY(text.out.contains("na linha 16 do arquivo"));
+    QVERIFY(text.out.contains("Avisos:"));
+    QVERIFY(text.out.contains("RECEPADR.QTPRODUTO: 1 "));
+    QVERIFY(text.out.contains(Msg("Linha_Incompleta").arg(21).toUtf8()));
+
+    // The import writes the clean dish and holds back the flagged ones.
+    const Run imp = run({"import", path, "--branch", "0001"});
+    QCOMPARE(imp.exitCode, 0);
+    QCOMPARE(m_db->count("PRATO", "CDPRATO = '333333'"), 1);
+    QCOMPARE(m_db->count("PRATO", "CDPRATO IN ('111111', '222222')"), 0);
+}
+
+void TstCli::noLocaleReadsPtBR()
+{
+    ExportWriter w;
+    w.lines << dish("P", "444444", "DECIMAL", "KG") << ExportWriter::fields({"RECEPADR", "P", "444444", "000101", "KG", "0,05"});
+    const QString path = m_dir.filePath("decimal.txt");
+    QVERIFY(w.write(path));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LC_ALL"));
+    env.remove(QStringLiteral("LC_NUMERIC"));
+    env.remove(QStringLiteral("IMP_LOCALE"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(IMP40500_BIN), {"check", path, "--branch", "0001", "--json", "--db", m_db->url()});
+    QVERIFY(p.waitForFinished(120000));
+    QCOMPARE(p.exitCode(), 0);
+    const QJsonObject j = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    QCOMPARE(j["tables"].toObject()["RECEPADR"].toArray().first()["QTPRODUTO"].toDouble(), 0.05);
+    QVERIFY(!j.contains("warnings"));
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -239,14 +239,14 @@ void TstLoadPass::flags_data()
         << Lines{dishLine("0009", "000900", "Pudim de leite condensado")} << QStringList{"0001000000"}
         << "PUDIM DE LEITE CONDENSADO" << 1 << 1;
     QTest::newRow("local dish, free code") << Lines{dishLine("0009", "000777", "NOVO")} << QStringList{ok} << "" << 1 << 0;
-    QTest::newRow("a code asked twice is asked once")
+    QTest::newRow("a code asked twice is asked once (and both copies are flagged)")
         << Lines{dishLine("0009", "000900", "A"), dishLine("0009", "000900", "B")}
-        << QStringList{"0001000000", "0001000000"} << "PUDIM DE LEITE CONDENSADO" << 1 << 2;
+        << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 1 << 3;
     QTest::newRow("unit and product missing")
         << Lines{dishLine("P", "1", "X", "XX"), recipe("1", "999999")} << QStringList{"1100000000"} << "" << 0 << 1;
-    QTest::newRow("empty unit, product and service: no flag")
+    QTest::newRow("empty unit, product and service: not looked up; the product is a key")
         << Lines{dishLine("P", "1", "X", ""), recipe("1", "", ""), f({"PRATSERV", "0009", "", "P", "1", "2"})}
-        << QStringList{ok} << "" << 0 << 0;
+        << QStringList{"0000100000"} << "" << 0 << 0;
     QTest::newRow("unpaired service flags the dish loaded last")
         << Lines{dishLine("P", "1", "X"), dishLine("P", "2", "Y"), f({"PRATSERV", "0009", "30", "P", "2", "2"})}
         << QStringList{ok, "0010000000"} << "" << 0 << 0;

@@ -135,7 +135,9 @@ void TestErrorReview::errorList_data()
     QTest::newRow("positions 1 and 3, in order") << "1010000000" << false << true << QStringList{unidade, servico};
     QTest::newRow("position 4: local name, full stop after it") << "0001000000" << false << true << QStringList{prato};
     QTest::newRow("all four") << "1111000000" << false << true << QStringList{unidade, produto, servico, prato};
-    QTest::newRow("only position 5: opens empty") << "0000100000" << false << true << QStringList();
+    QTest::newRow("position 5: after position 4")
+        << "0001100000" << false << true << QStringList{prato, "Prato com linha sem chave ou repetida no arquivo."};
+    QTest::newRow("only position 7: opens empty") << "0000001000" << false << true << QStringList();
     QTest::newRow("dish in edit: opens empty") << "1000000000" << true << true << QStringList();
 }
 

@@ -5,6 +5,7 @@
 
 #include "consiste.h"
 #include "memtable.h"
+#include "messages.h"
 
 #include <QLineEdit>
 #include <QLabel>
@@ -77,12 +78,13 @@ private slots:
     void fileChecks_data();
     void fileChecks();
     void acceptedFileRemembersItsDirectory();
-    void failedSetDiretoriosKeepsPanelAndCancelsChange();
+    void failedSetDiretoriosIsToldOnceAndTheFileLoads();
     void branchChecks_data();
     void branchChecks();
     void pickedBranchIsCheckedOnExit();
     void messageBoxTakingFocusRunsNoExit();
     void loadShowsItselfAndRefusesClose();
+    void loadWarningsStayOnTheStatusLine();
     void failedLoadLeavesImportOff();
     void reenteringPanelDiscardsLoad();
 
@@ -224,7 +226,7 @@ void ImportParametersTest::acceptedFileRemembersItsDirectory()
     QCOMPARE(f()->medNmArquivo->text(), QDir::cleanPath(dir) + u'/');
 }
 
-void ImportParametersTest::failedSetDiretoriosKeepsPanelAndCancelsChange()
+void ImportParametersTest::failedSetDiretoriosIsToldOnceAndTheFileLoads()
 {
     const QString name = write(ExportWriter().bytes());
     m_fx->rdm->failMethod = QStringLiteral("SetDiretorios");
@@ -232,19 +234,21 @@ void ImportParametersTest::failedSetDiretoriosKeepsPanelAndCancelsChange()
     f()->medNmArquivo->setText(name);
 
     pressTab(f()->medNmArquivo);
-    QCOMPARE(m_fx->dialogs->errors, QStringList{QStringLiteral("Diretório não gravado.")});
-    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    // The file is good: no error, the operator is told (once, in words) that its directory is not
+    // remembered, and goes on.
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QCOMPARE(m_fx->dialogs->infos.size(), 1);
+    QVERIFY(m_fx->dialogs->infos.first().endsWith(QStringLiteral(": Diretório não gravado.")));
+    QVERIFY(QApplication::focusWidget() != f()->medNmArquivo);
     // The unsent row is gone: the table is as the server last gave it (no row).
     QCOMPARE(f()->cdsDiretorios.changeCount(), 0);
     QCOMPARE(f()->cdsDiretorios.rowCount(), 0);
 
-    // Leaving the panel stops at the same failure, before anything is loaded.
-    m_fx->dialogs->clear();
+    // Leaving the panel checks the file again and loads it, without a second notice.
     clickDishGrid();
-    QCOMPARE(m_fx->dialogs->errors.size(), 1);
-    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 0);
-    QVERIFY(!f()->sbtImportExport->isEnabled());
-    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+    QCOMPARE(m_fx->dialogs->infos.size(), 1);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("SetDiretorios")), 2);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
 }
 
 void ImportParametersTest::branchChecks_data()
@@ -337,6 +341,22 @@ void ImportParametersTest::messageBoxTakingFocusRunsNoExit()
     QCOMPARE(boxes->errors, QStringList{kArquivoNExist});
     QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 0);
+}
+
+void ImportParametersTest::loadWarningsStayOnTheStatusLine()
+{
+    // A number that does not convert (line 14) and a file cut in its last line (15): loaded, and
+    // told on the status line once the pass is over.
+    ExportWriter w;
+    w.lines << ExportWriter::fields({"PRATO", "P", "100001", "0009", "X", "1", "KG", "abc", "10/1/2024", "01", "EXP", ""});
+    f()->medNmArquivo->setText(write(w.bytes() + "PRATO\xF8P"));
+    pressTab(f()->medNmArquivo);
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    QVERIFY2(f()->statusText().contains(QStringLiteral("PRATO.VRARREDTRANS: 1 ")), qPrintable(f()->statusText()));
+    QVERIFY2(f()->statusText().contains(Msg(QStringLiteral("Linha_Incompleta")).arg(15)), qPrintable(f()->statusText()));
 }
 
 void ImportParametersTest::loadShowsItselfAndRefusesClose()

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Compares `imp40500 check --json` of two builds over generated export files (imp40500-gen): the
+# output must be byte for byte the same for files without anything to warn about.
+#   bench/compare-check.sh OLD_IMP40500 [NEW_IMP40500] [GEN]
+# Defaults: build/bin/imp40500 and build/bin/imp40500-gen. 260 files (4 locales x 5 shares of local
+# dishes x 13 sizes up to 233 dishes), each with its own fresh destination per binary.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+OLD="${1:?usage: $0 OLD_IMP40500 [NEW_IMP40500] [GEN]}"
+NEW="${2:-build/bin/imp40500}"
+GEN="${3:-build/bin/imp40500-gen}"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+runs=0
+differing=0
+for locale in pt_BR en_US de_DE fr_FR; do
+  for every in 0 1 2 3 7; do
+    for dishes in 0 1 2 3 5 8 13 21 34 55 89 144 233; do
+      rm -f "$WORK"/a.db "$WORK"/b.db
+      if ! "$GEN" --dishes "$dishes" --local-every "$every" --locale "$locale" --out "$WORK/f.txt" \
+           --db "sqlite:$WORK/a.db" >/dev/null 2>&1; then
+        echo "imp40500-gen failed: $locale $every $dishes"
+        differing=$((differing + 1))
+        continue
+      fi
+      cp "$WORK/a.db" "$WORK/b.db"
+      "$OLD" check "$WORK/f.txt" --branch 0001 --db "sqlite:$WORK/a.db" --locale "$locale" --json >"$WORK/old.json" 2>/dev/null
+      old=$?
+      "$NEW" check "$WORK/f.txt" --branch 0001 --db "sqlite:$WORK/b.db" --locale "$locale" --json >"$WORK/new.json" 2>/dev/null
+      new=$?
+      runs=$((runs + 1))
+      if [ "$old" != "$new" ] || ! cmp -s "$WORK/old.json" "$WORK/new.json"; then
+        echo "differs: --locale $locale --local-every $every --dishes $dishes (exit $old / $new)"
+        differing=$((differing + 1))
+      fi
+    done
+  done
+done
+echo "$runs files, $differing differing"
+[ "$differing" -eq 0 ]
