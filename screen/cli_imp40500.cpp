@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -747,10 +748,19 @@ bool TfrmImpoPrato::eventFilter(QObject *watched, QEvent *event)
         m_keyBeingDelivered = true;
         QMetaObject::invokeMethod(this, [this] { m_keyBeingDelivered = false; }, Qt::QueuedConnection);
     }
-    // A key reaches the control that has the focus; a click, the control under the mouse.
-    if (!m_inPanel && panFiltro->isAncestorOf(w)
-        && (type == QEvent::MouseButtonPress || w == QApplication::focusWidget()))
-        operatorTouchesPanel(w);
+    // A key reaches the control that has the focus; a click, the control under the mouse. A
+    // modifier alone, a function key (the help) or Escape (the screen's close) does nothing to the
+    // panel.
+    if (!m_inPanel && panFiltro->isAncestorOf(w)) {
+        bool touches = type == QEvent::MouseButtonPress;
+        if (type == QEvent::KeyPress && w == QApplication::focusWidget()) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            touches = key != Qt::Key_Escape && !(key >= Qt::Key_Shift && key <= Qt::Key_ScrollLock)
+                      && !(key >= Qt::Key_F1 && key <= Qt::Key_F35);
+        }
+        if (touches)
+            operatorTouchesPanel(w);
+    }
     return TfrmPadrImportExport::eventFilter(watched, event);
 }
 

@@ -97,10 +97,8 @@ private:
     QStringList m_files;                  // what the file button may answer
     QHash<QString, QStringList> m_services; // origin service codes per file
     int m_reopened = 0;
-    int m_visits[6] = {};
-    QStringList m_lastLog;
-    bool m_profile = qEnvironmentVariableIsSet("IMP_MODEL_PROFILE");
-    QHash<QString, qint64> m_cost;        // nanoseconds per kind of action (IMP_MODEL_PROFILE)                 // actions that ended in each state
+    int m_visits[6] = {};                 // actions that ended in each state
+    QStringList m_lastLog;                // the last sequence, printed with IMP_MODEL_PRINT
 };
 
 void ScreenModelTest::initTestCase()
@@ -424,12 +422,8 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         const QString failing = m_fx->rdm->failMethod;
         const int failingCalls = m_fx->rdm->calls.value(failing);
 
-        QElapsedTimer t;
-        t.start();
         a.run();
         settle();
-        if (m_profile)
-            m_cost[a.text.section(u' ', 0, 1)] += t.nsecsElapsed();
         // A method fails once, on its next call.
         if (!failing.isEmpty() && m_fx->rdm->calls.value(failing) != failingCalls)
             m_fx->rdm->failMethod.clear();
@@ -496,8 +490,6 @@ void ScreenModelTest::randomSequencesKeepTheRules()
           m_fx->rdm->calls.value(QStringLiteral("GetPrato")), m_fx->rdm->calls.value(QStringLiteral("Importacao")),
           m_reopened, m_visits[int(State::NoFile)], m_visits[int(State::Loaded)], m_visits[int(State::LoadFailed)],
           m_visits[int(State::Imported)]);
-    for (auto it = m_cost.cbegin(); it != m_cost.cend(); ++it)
-        qInfo("%-24s %6lld ms", qPrintable(it.key()), static_cast<long long>(it.value() / 1000000));
     if (qEnvironmentVariableIsSet("IMP_MODEL_PRINT"))
         qInfo().noquote() << m_lastLog.join(u'\n');
 }
