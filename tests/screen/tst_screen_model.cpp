@@ -36,7 +36,8 @@ void settle()
 enum class Reach {
     Elsewhere,   // must keep it
     Panel,       // a click or typing on the parameter panel: may discard it
-    Key,         // a key: may discard it when the focus was in the panel, or ends there
+    Key,         // a key: may discard it when it was typed in the panel
+    Tab,         // Tab or Shift+Tab: may discard it when typed in the panel, or moving into it
 };
 
 struct Action {
@@ -200,9 +201,12 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     Action a;
     // Leaving the panel for the grids weighs more than the rest, so that sequences spend their
     // actions on loads rather than in the panel.
-    int kind = pick(30);
-    if (kind >= 24)
-        kind = kind < 28 ? 22 : kind == 28 ? 6 : 7;
+    // With the error panel open, a key comes next more often than not: the keys on the panel.
+    int kind = pick(36);
+    if (f()->panErro->isVisible() && pick(2))
+        kind = 10;
+    else if (kind >= 24)
+        kind = kind < 28 ? 22 : kind < 30 ? 8 : kind == 30 ? 6 : kind == 31 ? 7 : 13;
     switch (kind) {
     case 0:
         a = {QStringLiteral("click file field"), Reach::Panel, false,
@@ -276,7 +280,27 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
              }};
         break;
     }
-    case 8:
+    case 8: {
+        // A destination typed into a row of the map, as the operator does it: the tab, the cell,
+        // the code; the row stays in edit for the next action to settle.
+        static const char *const codes[] = {"1", "2", "3", "4", "99"};
+        const int row = pick(3);
+        const QString code = QString::fromLatin1(codes[pick(5)]);
+        a = {QStringLiteral("edit service row %1 with \"%2\"").arg(row).arg(code), Reach::Elsewhere, false, [this, row, code] {
+                 QTabBar *bar = f()->pgcPadrao->tabBar();
+                 const int index = f()->pgcPadrao->indexOf(f()->tshPadrao);
+                 TServiceGrid *g = f()->dbgPadrao;
+                 if (!bar->isVisible() || !bar->isTabVisible(index))
+                     return;
+                 click(bar, bar->tabRect(index).center());
+                 if (!g->isVisible() || g->model()->rowCount() <= row)
+                     return;
+                 click(g->viewport(), cellCentre(g, row, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
+                 for (QChar c : code)
+                     QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+             }};
+        break;
+    }
     case 9: {
         // Codes of the destination branch (00001 to 00004), one it lacks, and a blank.
         static const char *const codes[] = {"1", "2", "00003", "4", "99", " "};
@@ -297,7 +321,8 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
         static const char *const names[] = {"Tab", "Shift+Tab", "Enter", "Escape", "Insert", "Delete", "Down", "Up"};
         const int k = pick(8);
         const bool ctrl = keys[k] == Qt::Key_Delete && pick(2);
-        a = {QStringLiteral("key %1%2").arg(ctrl ? "Ctrl+" : "", names[k]), Reach::Key, false, [k, ctrl] {
+        const Reach reach = k < 2 ? Reach::Tab : Reach::Key;
+        a = {QStringLiteral("key %1%2").arg(ctrl ? "Ctrl+" : "", names[k]), reach, false, [k, ctrl] {
                  pressKey(keys[k], ctrl ? Qt::ControlModifier : Qt::NoModifier);
              }};
         break;
@@ -313,16 +338,23 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
         break;
     }
     case 13:
-        a = {QStringLiteral("click error button"), Reach::Elsewhere, false,
-             [this] { click(f()->sbtErros); }};
-        break;
-    case 14:
-        a = {QStringLiteral("double click dish grid"), Reach::Elsewhere, false, [this] {
+    case 14: {
+        // The review of one dish: a click on its row, then the error button or a double click.
+        const int row = pick(3);
+        const bool dbl = kind == 14;
+        a = {QStringLiteral("review dish row %1 by %2").arg(row).arg(dbl ? "double click" : "error button"),
+             Reach::Elsewhere, false, [this, row, dbl] {
                  QTableView *g = f()->dbgPrato;
-                 const QPoint at = g->model()->rowCount() > 0 ? cellCentre(g, 0, 1) : QPoint(40, 40);
-                 click(g->viewport(), at, true);
+                 if (g->model()->rowCount() <= row)
+                     return;
+                 click(g->viewport(), cellCentre(g, row, 1));
+                 if (dbl)
+                     click(g->viewport(), cellCentre(g, row, 1), true);
+                 else
+                     click(f()->sbtErros);
              }};
         break;
+    }
     case 15:
         a = {QStringLiteral("click error panel's close"), Reach::Elsewhere, false, [this] {
                  if (f()->ButtonFlat1->isVisible())
@@ -391,7 +423,7 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
              }};
         break;
     default:
-        a = {QStringLiteral("key Tab"), Reach::Key, false, [] { pressKey(Qt::Key_Tab); }};
+        a = {QStringLiteral("key Tab"), Reach::Tab, false, [] { pressKey(Qt::Key_Tab); }};
         break;
     }
     return a;
@@ -406,7 +438,6 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         return QStringLiteral("at the start: ") + broken;
 
     for (int i = 0; i < length; ++i) {
-        Action a = generate(rng);
         if (!frmImpoPrato || !boIdCriado) {
             // Escape closed the screen: the operator opens it again.
             IniProc();
@@ -414,11 +445,13 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
             ++m_reopened;
             log << QStringLiteral("   (screen opened again)");
         }
+        Action a = generate(rng);
         const State before = f()->screenState();
         QWidget *focusBefore = QApplication::focusWidget();
         const bool focusWasInPanel = focusBefore && f()->panFiltro->isAncestorOf(focusBefore);
         const int loads = m_fx->rdm->calls.value(QStringLiteral("GetPrato"));
         const int imports = m_fx->rdm->calls.value(QStringLiteral("Importacao"));
+        const bool errorPanelOpen = f()->panErro->isVisible();
         const QString failing = m_fx->rdm->failMethod;
         const int failingCalls = m_fx->rdm->calls.value(failing);
 
@@ -430,6 +463,8 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
 
         if (!frmImpoPrato || !boIdCriado) {
             log << QStringLiteral("%1. %2 -> screen closed").arg(i + 1, 2).arg(a.text);
+            if (errorPanelOpen)
+                return QStringLiteral("\"%1\" on the error panel closed the screen").arg(a.text);
             if (!ScreenInvariants::holdsLoad(before) && before != State::NoFile && before != State::LoadFailed)
                 return QStringLiteral("the screen closed in state %1").arg(TfrmImpoPrato::stateName(before));
             continue;
@@ -448,7 +483,8 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         if (loadLost) {
             QWidget *now = QApplication::focusWidget();
             const bool focusInPanel = now && f()->panFiltro->isAncestorOf(now);
-            const bool mayEnter = a.reach == Reach::Panel || (a.reach == Reach::Key && (focusWasInPanel || focusInPanel));
+            const bool mayEnter = a.reach == Reach::Panel || (a.reach != Reach::Elsewhere && focusWasInPanel)
+                                  || (a.reach == Reach::Tab && focusInPanel);
             if (!mayEnter)
                 return QStringLiteral("the load was lost by \"%1\"").arg(a.text);
         }
