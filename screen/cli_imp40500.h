@@ -204,8 +204,8 @@ private:
     // The control of this screen where the focus rested last, as this screen saw it: Qt's "old"
     // widget is only the step before, which may be a control the focus merely passed through.
     QPointer<QWidget> m_lastFocus;
-    // A handler of the panel is running: its own focus moves (back to a refused field, into a
-    // message box and back) are not the operator's.
+    // A handler of the panel, or the import, is running: its own focus moves (back to a refused
+    // field, into a message box and back, off a panel it locks) are not the operator's.
     bool m_inPanelHandler = false;
     bool m_focusMovePending = false;
     bool m_focusSeen = false;
