@@ -726,28 +726,32 @@ void TfrmImpoPrato::Grava_Tabelas()
 bool TfrmImpoPrato::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (!watched->isWidgetType()
-        || (type != QEvent::FocusIn && type != QEvent::MouseButtonPress && type != QEvent::KeyPress))
+    const bool input = type == QEvent::KeyPress || type == QEvent::MouseButtonPress
+                       || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick;
+    if (!watched->isWidgetType() || (type != QEvent::FocusIn && !input))
         return TfrmPadrImportExport::eventFilter(watched, event);
     auto *w = static_cast<QWidget *>(watched);
     if (type == QEvent::FocusIn) {
         if (isAncestorOf(w)) {
             // Qt hands the focus on "by Tab" on its own too (a focused control hidden or disabled,
-            // a child window maximised or restored): only while one of the operator's keys is
-            // being delivered is a Tab a Tab.
+            // a child window maximised or restored): only a move made while the operator's key or
+            // click is being delivered is his (a click moves it, a Tab, or the handler of what he
+            // clicked: the file button puts it on the file field).
             const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            const bool byKey = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
-                               || reason == Qt::ShortcutFocusReason;
+            const bool handed = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+                                || reason == Qt::ShortcutFocusReason || reason == Qt::OtherFocusReason;
             m_focusInWidget = w;
-            m_focusInByOperator = reason == Qt::MouseFocusReason || (byKey && m_keyBeingDelivered);
+            m_focusInByOperator = reason == Qt::MouseFocusReason || (handed && m_inputBeingDelivered);
         }
         return TfrmPadrImportExport::eventFilter(watched, event);
     }
-    if (type == QEvent::KeyPress && !m_keyBeingDelivered && (w == this || isAncestorOf(w))) {
-        // Cleared once the key has been delivered, with every focus move it made.
-        m_keyBeingDelivered = true;
-        QMetaObject::invokeMethod(this, [this] { m_keyBeingDelivered = false; }, Qt::QueuedConnection);
+    if (!m_inputBeingDelivered && (w == this || isAncestorOf(w))) {
+        // Cleared once the key or click has been delivered, with every focus move it made.
+        m_inputBeingDelivered = true;
+        QMetaObject::invokeMethod(this, [this] { m_inputBeingDelivered = false; }, Qt::QueuedConnection);
     }
+    if (type != QEvent::KeyPress && type != QEvent::MouseButtonPress)
+        return TfrmPadrImportExport::eventFilter(watched, event);
     // A key reaches the control that has the focus; a click, the control under the mouse. A
     // modifier alone, a function key (the help) or Escape (the screen's close) does nothing to the
     // panel.

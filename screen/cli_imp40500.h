@@ -211,11 +211,11 @@ private:
     bool m_focusSeen = false;
     bool m_inPanel = false;
     // The last control that received the focus, and whether the operator moved it there (a click,
-    // or Tab, Shift+Tab or a shortcut while his key is delivered). Qt's own moves (window
-    // activation, a popup or box closing, restore and maximise) never run the panel's handlers.
+    // or a move made while his key or click is delivered). Qt's own moves (window activation, a
+    // popup or box closing, restore and maximise) never run the panel's handlers.
     QPointer<QWidget> m_focusInWidget;
     bool m_focusInByOperator = false;
-    bool m_keyBeingDelivered = false;
+    bool m_inputBeingDelivered = false;
 
     ScreenState m_state = ScreenState::NoFile;
     bool m_loadLock = false;   // the load pass holds panFiltro and the side panel

@@ -36,6 +36,7 @@ private slots:
     void loadAfterFailedLoadListsEachServiceOnce();
     void focusMovesOfTheWindowSystemDiscardNothing_data();
     void focusMovesOfTheWindowSystemDiscardNothing();
+    void fileButtonMovesTheOperatorToTheFileField();
     void keysOnTheGridsKeepTheLoad_data();
     void keysOnTheGridsKeepTheLoad();
 
@@ -292,6 +293,22 @@ void ScreenStateTest::focusMovesOfTheWindowSystemDiscardNothing()
         QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), getPrato + 1);
     }
     QVERIFY2(invariants().isEmpty(), qPrintable(invariants()));
+}
+
+void ScreenStateTest::fileButtonMovesTheOperatorToTheFileField()
+{
+    // A branch the operator may not use, typed; then the file button, whose click puts the focus on
+    // the file field: the branch field is left, and checked, although no click or Tab reached it.
+    QTest::mouseClick(f()->medCdFilial, Qt::LeftButton);
+    settle();
+    f()->medCdFilial->selectAll();
+    QTest::keyClicks(f()->medCdFilial, QStringLiteral("4"));
+    m_fx->dialogs->openFileAnswers = {QString()};
+    QTest::mouseClick(f()->sbtArquivo, Qt::LeftButton);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList{QStringLiteral("Filial não cadastrada.")});
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
 }
 
 void ScreenStateTest::keysOnTheGridsKeepTheLoad_data()
