@@ -8,9 +8,12 @@ namespace DbError {
 Cause classify(const QString &code, const QString &driverText)
 {
     const QString t = driverText.toLower();
+    // SQLSTATEs have five characters, digits or not; SQLite's codes, extended ones too, fewer.
+    const bool pg = code.size() == 5;
     bool numeric = false;
     const int sqlite = code.toInt(&numeric) & 0xff; // extended codes keep the primary in the low byte
-    if (!numeric && code.size() == 5) {
+    numeric = numeric && !pg;
+    if (pg) {
         // PostgreSQL's SQLSTATE: class first, then the few codes that name a cause of their own.
         if (code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P")))
             return Cause::ConnectionLost;

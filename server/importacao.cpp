@@ -849,6 +849,11 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
 
 Status Import::writeDishes()
 {
+    if (m_dishRows.isEmpty()) {
+        // Nothing to write, and a packet without rows may not even have columns to name.
+        m_summary.rowsPerTable.append({m_prato.label, 0});
+        return okStatus();
+    }
     const QList<int> cols = writtenColumns(m_prato, false);
     const QList<Column> columns = plan(m_prato, cols, false);
     auto existing = holdsWrittenDishes(m_prato.def->name, false);
@@ -998,6 +1003,10 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
 // and the rows are counted once per dish as on PostgreSQL.
 Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
 {
+    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+        m_summary.rowsPerTable.append({p.label, 0});
+        return okStatus();
+    }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
     const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
@@ -1044,7 +1053,7 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
 
 Status Import::upsertPerDish(Packet &p, bool perBranch)
 {
-    if (Database::kindOf(m_db) != DbKind::PostgreSQL)
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL || p.rows() == 0 || m_dishRows.isEmpty())
         return writeDishRows(p, perBranch, true);
     // A key may be written once per statement; a repeated row counts as its last.
     const int aux = p.col(u"CDFILAUXPRAT");

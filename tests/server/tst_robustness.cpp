@@ -9,6 +9,7 @@
 #include "messages.h"
 
 #include <QFile>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -79,7 +80,7 @@ private slots:
         MAKE_RIG(rig, backend, QStringLiteral("inprocess"));
         const QString before = rig->db->snapshot();
         auto r = Wire::decodeResponse(rig->module->handle(method, body));
-        QCOMPARE(bool(r), succeeds);
+        QVERIFY2(bool(r) == succeeds, qPrintable(r.error()));
         if (!r)
             QVERIFY(!r.error().trimmed().isEmpty());
         QCOMPARE(rig->db->snapshot(), before);
@@ -201,7 +202,7 @@ private slots:
         const Failure f = DbError::describe(QStringLiteral("gravar RECEPADR"), code, text);
         QCOMPARE(f.key, key);
         QVERIFY(TMessages::instance().contains(key));
-        QVERIFY2(f.message.startsWith(QLatin1String("Não foi possível gravar RECEPADR")), qPrintable(f.message));
+        QVERIFY2(f.message.startsWith(QStringLiteral("Não foi possível gravar RECEPADR")), qPrintable(f.message));
         QCOMPARE(f.detail, text.trimmed());
         QVERIFY(!f.message.contains(text) || text.isEmpty());
     }

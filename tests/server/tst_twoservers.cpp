@@ -4,6 +4,7 @@
 #include "rig.h"
 
 #include <QProcess>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <csignal>
