@@ -842,6 +842,13 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
                                     .arg(cell.text.left(60), c.name, p.label)
                                     .arg(c.width)
                                     .arg(row + 1));
+        // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
+        // the dish; SQLite would keep a value no other program reads back whole.
+        if (cell.text.contains(QChar(0)))
+            return Status::fail(Msg(QStringLiteral("Imp_CaractereNulo"))
+                                    .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
+                                    .arg(row + 1),
+                                QStringLiteral("Imp_CaractereNulo"));
         cell.kind = cell.text.isEmpty() ? Cell::Null : Cell::Text;
     }
     return okStatus();

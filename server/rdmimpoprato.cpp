@@ -366,7 +366,9 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
     const auto program = [&](const QVariantList &values) {
         return keyCol < values.size() ? values.at(keyCol).toString().trimmed() : QString();
     };
-    const auto bindRow = [&](QSqlQuery &q, const QVariantList &values, int &pos) -> Status {
+    // The row's values as bound, in the order of `target`.
+    const auto rowValues = [&](const QVariantList &values, QVariantList &out) -> Status {
+        out.clear();
         for (int i = 0; i < target.size(); ++i) {
             const FieldDef &f = t.columns.at(target.at(i));
             bool ok = true;
@@ -377,7 +379,7 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
                 return Status::fail(QStringLiteral("O valor da coluna %1 de DIRETORIOS passa de %2 caracteres.")
                                         .arg(f.name)
                                         .arg(f.width));
-            q.bindValue(pos++, v);
+            out << v;
         }
         return okStatus();
     };
@@ -395,24 +397,37 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
                                     sets.isEmpty() ? QStringLiteral("DO NOTHING")
                                                    : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
 
-    TransactionGuard tx(db);
-    if (!tx.begun())
-        return Payload::fail(tx.failure());
+    // Every row is judged before the transaction starts: a refused call does not touch the database.
     for (const DeltaRow &row : delta->rows) {
+        if (row.change == RowChange::None)
+            continue;
         const QVariantList &keyValues = row.change == RowChange::Inserted ? row.values : row.original;
         if (program(keyValues) != QLatin1String(kProgram)
             || (row.change != RowChange::Deleted && program(row.values) != QLatin1String(kProgram)))
             return fail(QStringLiteral("SetDiretorios só grava o diretório do programa %1.").arg(QLatin1String(kProgram)));
+        QVariantList values;
+        if (row.change != RowChange::Deleted) {
+            if (Status s = rowValues(row.values, values); !s)
+                return fail(s.error());
+        }
+    }
+
+    TransactionGuard tx(db);
+    if (!tx.begun())
+        return Payload::fail(tx.failure());
+    for (const DeltaRow &row : delta->rows) {
         QSqlQuery q(db);
-        int pos = 0;
+        QVariantList values;
         switch (row.change) {
         case RowChange::Inserted:
         case RowChange::Modified:
             if (keyCol < 0)
                 return fail(QStringLiteral("O pacote de DIRETORIOS não tem a coluna CDPROGRAMA."));
             q.prepare(upsert);
-            if (Status s = bindRow(q, row.values, pos); !s)
+            if (Status s = rowValues(row.values, values); !s)
                 return fail(s.error());
+            for (int i = 0; i < values.size(); ++i)
+                q.bindValue(i, values.at(i));
             break;
         case RowChange::Deleted:
             q.prepare(QStringLiteral("DELETE FROM DIRETORIOS WHERE CDPROGRAMA = ?"));

@@ -51,6 +51,14 @@ private slots:
         nested.append(deep);
         QCborArray longBranch = emptyImport();
         longBranch[11] = QString(5000, QLatin1Char('9'));
+        MemTable dirs(QStringLiteral("DIRETORIOS"));
+        dirs.setFields(Catalogue::table(u"DIRETORIOS")->columns);
+        dirs.createDataSet();
+        dirs.append();
+        dirs.setValue(u"CDPROGRAMA", QStringLiteral("IMP40500"));
+        dirs.setValue(u"DSDIRETORIO", QString(101, QLatin1Char('d')));
+        dirs.post();
+        const QByteArray longDir = req({DataPacket::saveDelta(dirs)});
         QCborArray packetText = emptyImport();
         packetText[0] = QStringLiteral("PRATO");
         for (const char *b : {"sqlite", "postgresql"}) {
@@ -64,6 +72,7 @@ private slots:
             QTest::addRow("%s/body not a list", b) << be << "GetPrato" << QCborValue(42).toCbor() << false;
             QTest::addRow("%s/empty body", b) << be << "GetParamGeral" << QByteArray() << false;
             QTest::addRow("%s/deep nesting", b) << be << "SetDiretorios" << QCborValue(nested).toCbor() << false;
+            QTest::addRow("%s/directory longer than its column", b) << be << "SetDiretorios" << longDir << false;
             QTest::addRow("%s/delta garbage", b) << be << "SetDiretorios" << req({QByteArray("\x01\x02\x03", 3)}) << false;
             QTest::addRow("%s/lookup code too long", b)
                 << be << "GetPesqPrato" << req({QString(11, QLatin1Char('1')), QStringLiteral("0001")}) << false;
@@ -137,6 +146,7 @@ private slots:
             QTest::addRow("%s/recipe key repeated", b) << be << "repeated" << "RECEPADR";
             QTest::addRow("%s/service recipe without service", b) << be << "noservice" << "RECESERV";
             QTest::addRow("%s/dish without code", b) << be << "nocode" << "PRATO";
+            QTest::addRow("%s/NUL in a name", b) << be << "nul" << "NMPRATO";
         }
     }
 
@@ -150,7 +160,9 @@ private slots:
         const QString P = QStringLiteral("P");
         const QString code = QStringLiteral("620001");
         ImportCall call;
-        call.prato = {dish(P, QStringLiteral("620000"), QStringLiteral("OUTRO")), dish(P, code, QStringLiteral("RUIM"))};
+        call.prato = {dish(P, QStringLiteral("620000"), QStringLiteral("OUTRO")),
+                      dish(P, code, fault == QLatin1String("nul") ? QStringLiteral("RU") + QChar(0) + QStringLiteral("IM")
+                                                                  : QStringLiteral("RUIM"))};
         call.recePadr = {{P, code, QStringLiteral("000101"), QStringLiteral("KG"), 1.0}};
         if (fault == QLatin1String("repeated"))
             call.recePadr << QVariantList{P, code, QStringLiteral(" 000101"), QStringLiteral("L"), 2.0};
