@@ -52,7 +52,9 @@ private slots:
         QCborArray longBranch = emptyImport();
         longBranch[11] = QString(5000, QLatin1Char('9'));
         MemTable dirs(QStringLiteral("DIRETORIOS"));
-        dirs.setFields(Catalogue::table(u"DIRETORIOS")->columns);
+        QList<FieldDef> dirFields = Catalogue::table(u"DIRETORIOS")->columns;
+        dirFields[1].width = 0; // a client that does not cut the text to the column
+        dirs.setFields(dirFields);
         dirs.createDataSet();
         dirs.append();
         dirs.setValue(u"CDPROGRAMA", QStringLiteral("IMP40500"));
