@@ -32,7 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kIdleSeconds = 2;
+constexpr int kIdleSeconds = 1;
 constexpr int kHeaderSeconds = 10;
 constexpr int kReadSeconds = 10;
 constexpr int kWriteSeconds = 30;
