@@ -1095,16 +1095,19 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
 }
 
 // Fault-injection points for the crash tests: with IMP_SERVER_PAUSE_AT naming a point, the import
-// says so on stderr when it gets there and waits, so that a test can kill the process at that very
-// point. Unset (always, outside those tests), a point costs one look at a cached flag.
+// says so on stderr when it gets there and waits (IMP_SERVER_PAUSE_SECONDS, 60 by default), so
+// that a test can kill the process, or its database connection, at that very point. Unset (always, outside those tests), a point costs one look at a cached flag.
 static void pausePoint(const char *name)
 {
     static const QByteArray at = qgetenv("IMP_SERVER_PAUSE_AT");
     if (at.isEmpty() || at != name)
         return;
+    static const int seconds = qEnvironmentVariableIsSet("IMP_SERVER_PAUSE_SECONDS")
+        ? qBound(0, qEnvironmentVariableIntValue("IMP_SERVER_PAUSE_SECONDS"), 600)
+        : 60;
     std::fprintf(stderr, "imp40500-server: pausa em %s\n", name);
     std::fflush(stderr);
-    std::this_thread::sleep_for(std::chrono::seconds(60));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
 }
 
 // A failure of the write, or of the checks just before it, says first that nothing was written.

@@ -16,12 +16,14 @@ namespace {
 class ServerProcess {
 public:
     // nullptr with *why when it did not come up within a few seconds.
-    static std::unique_ptr<ServerProcess> start(const QString &dbUrl, QString *why, const QByteArray &pauseAt = {})
+    static std::unique_ptr<ServerProcess> start(const QString &dbUrl, QString *why, const QByteArray &pauseAt = {},
+                                                int pauseSeconds = 60)
     {
         auto s = std::make_unique<ServerProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (!pauseAt.isEmpty())
             env.insert(QStringLiteral("IMP_SERVER_PAUSE_AT"), QString::fromLatin1(pauseAt));
+        env.insert(QStringLiteral("IMP_SERVER_PAUSE_SECONDS"), QString::number(pauseSeconds));
         s->proc.setProcessEnvironment(env);
         s->proc.start(QStringLiteral(IMP_SERVER_BIN),
                       {QStringLiteral("--db"), dbUrl, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
@@ -206,6 +208,33 @@ private slots:
         const auto r2 = call.run(again->net());
         QVERIFY2(r2, qPrintable(r2.error()));
         QCOMPARE(db->snapshot(), after);
+    }
+
+    // PostgreSQL drops the server's connection in the middle of an import's transaction: the call is
+    // not run again (it had begun writing), it fails as not written, and is exactly not written;
+    // the next call finds a new connection.
+    void connectionLostInsideTheTransaction()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
+        if (!db && pgMissing(why))
+            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
+        QVERIFY2(db, qPrintable(why));
+        const QString before = db->snapshot();
+        auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
+        QVERIFY2(server, qPrintable(why));
+        const ImportCall call = bigImport(200, QStringLiteral("R"));
+        auto reply = std::async(std::launch::async, [&] { return call.run(server->net()); });
+        QVERIFY2(server->waitForPause(30000), server->err.constData());
+        QSqlQuery kill(db->db());
+        QVERIFY(kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                         "WHERE datname = current_database() AND pid <> pg_backend_pid()")));
+        const auto r = reply.get();
+        QVERIFY(!r);
+        QCOMPARE(r.failure().key, QStringLiteral("BD_ConexaoPerdida"));
+        QVERIFY2(r.error().contains(QStringLiteral("não foi gravada")), qPrintable(r.error()));
+        QCOMPARE(db->snapshot(), before);
+        QVERIFY(Rdm::GetParamGeral(server->net()));
     }
 };
 
