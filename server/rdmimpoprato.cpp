@@ -2,6 +2,7 @@
 #include "database.h"
 #include "datapacket.h"
 #include "dberror.h"
+#include "framework.h"
 #include "messages.h"
 #include "memtable.h"
 #include "transactionguard.h"
@@ -158,6 +159,7 @@ std::shared_ptr<RdmImpoPrato> RdmImpoPrato::openDirect(const QString &databaseUr
     w.owner = std::this_thread::get_id();
     const Failure failure = w.openDb();
     if (!failure.message.isEmpty()) {
+        reportFailureDetail(failure);
         if (error)
             *error = failure.message;
         return nullptr;
@@ -177,6 +179,7 @@ std::shared_ptr<RdmImpoPrato> RdmImpoPrato::open(const QString &databaseUrl, QSt
     const Failure failure = result.get();
     if (!failure.message.isEmpty()) {
         w.thread.join();
+        reportFailureDetail(failure);
         if (error)
             *error = failure.message;
         return nullptr;

@@ -3,7 +3,9 @@
 // at any point leaves the destination exactly as before or exactly as after.
 #include "rig.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -235,6 +237,38 @@ private slots:
         QVERIFY2(r.error().contains(QStringLiteral("não foi gravada")), qPrintable(r.error()));
         QCOMPARE(db->snapshot(), before);
         QVERIFY(Rdm::GetParamGeral(server->net()));
+    }
+
+    // The command line tells why the destination cannot be used in words, and with --verbose also
+    // in the database's own.
+    void commandLineVerbose_data()
+    {
+        QTest::addColumn<bool>("verbose");
+        QTest::newRow("plain") << false;
+        QTest::newRow("verbose") << true;
+    }
+
+    void commandLineVerbose()
+    {
+        QFETCH(bool, verbose);
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("danificado.db")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, '\x5a'));
+        f.close();
+        QStringList args{QStringLiteral("check"), qEnvironmentVariable("IMP_SOURCE_DIR") + QStringLiteral("/samples/pratos-exemplo.txt"),
+                         QStringLiteral("--branch"), QStringLiteral("0001"), QStringLiteral("--db"),
+                         QStringLiteral("sqlite:") + f.fileName()};
+        if (verbose)
+            args << QStringLiteral("--verbose");
+        QProcess p;
+        p.start(QStringLiteral(IMP40500_BIN), args);
+        QVERIFY(p.waitForFinished(30000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY(p.exitCode() != 0);
+        QVERIFY2(err.contains(QStringLiteral("não pode ser aberto")), qPrintable(err));
+        QVERIFY2(!err.contains(QLatin1String("initdb")), qPrintable(err));
+        QCOMPARE(err.contains(QLatin1String("not a database")), verbose);
     }
 };
 
