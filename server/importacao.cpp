@@ -53,6 +53,17 @@ struct Packet {
     int col(QStringView name) const { return table.isActive() ? table.fieldIndex(name) : -1; }
     int rows() const { return table.isActive() ? table.rowCount() : 0; }
     QString text(int row, int c) const { return c < 0 ? QString() : table.textAt(row, c).trimmed(); }
+    // The same text without a copy when the packet holds the column as text; `scratch` holds it
+    // otherwise.
+    QStringView keyView(int row, int c, QString &scratch) const
+    {
+        if (c < 0)
+            return {};
+        if (table.field(c).kind == FieldKind::Text)
+            return table.textViewAt(row, c).trimmed();
+        scratch = text(row, c);
+        return scratch;
+    }
 };
 
 // Loads one packet argument and checks that it holds only the columns it may hold. An empty byte
@@ -491,6 +502,8 @@ private:
     Status checkBranchAndServices();
     Status selectDishes();
     Status checkRecipeKeys();
+    // Whether the row belongs to a dish being written; `buffer` is the caller's, reused per row.
+    bool isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const;
     Status writeDishes();
     Status replaceRecipe(Packet &p, bool perBranch);
     Status upsertPerDish(Packet &p, bool perBranch);
@@ -697,54 +710,75 @@ Status Import::checkRecipeKeys()
 {
     struct Table {
         Packet *p;
-        bool perBranch;
+        bool replaced; // the file held the section: its rows are written
     };
-    for (const Table &t : {Table{&m_recePadr, false}, Table{&m_receFili, true}, Table{&m_receServ, true},
-                           Table{&m_pratPadr, false}, Table{&m_pratFili, true}}) {
+    // The per-dish tables (PRATPADR, PRATFILI) have no key beyond the dish and the branch, and keep
+    // the last of repeated rows.
+    for (const Table &t : {Table{&m_recePadr, m_temRecePadr}, Table{&m_receFili, m_temReceFili},
+                           Table{&m_receServ, m_temReceServ}}) {
         Packet &p = *t.p;
-        if (p.rows() == 0)
+        if (!t.replaced || p.rows() == 0)
             continue;
-        // Per-dish tables (PRATPADR, PRATFILI) keep the last of repeated rows; only recipes are
-        // refused for repeating a key.
-        const bool recipe = &p == &m_recePadr || &p == &m_receFili || &p == &m_receServ;
         QList<int> keyCols;
         QStringList keyNames;
         for (const QString &k : p.def->key) {
-            if (t.perBranch && k == QLatin1String("CDFILIAL"))
+            if (k == QLatin1String("CDFILIAL"))
                 continue; // the destination branch, whatever the row says
             keyNames << k;
             keyCols << p.col(k);
         }
         const int aux = p.col(u"CDFILAUXPRAT");
         const int prato = p.col(u"CDPRATO");
-        QSet<QString> seen;
-        QString key;
+        const qsizetype n = keyCols.size();
+        std::vector<QStringView> values(static_cast<size_t>(n)), other(static_cast<size_t>(n));
+        std::vector<QString> scratch(static_cast<size_t>(n)), otherScratch(static_cast<size_t>(n));
+        // Rows by a hash of their key; rows of equal hashes are compared value by value.
+        QMultiHash<size_t, int> seen;
+        seen.reserve(p.rows());
+        QString buffer;
         for (int r = 0; r < p.rows(); ++r) {
-            const QString dish = dishKey(p.text(r, aux), p.text(r, prato));
-            if (!m_written.contains(dish))
+            if (!isWritten(p, r, aux, prato, buffer))
                 continue;
-            key.clear();
-            for (int i = 0; i < keyCols.size(); ++i) {
-                const QString v = p.text(r, keyCols.at(i));
-                if (v.isEmpty())
+            size_t h = 0;
+            for (qsizetype i = 0; i < n; ++i) {
+                values[size_t(i)] = p.keyView(r, keyCols.at(i), scratch[size_t(i)]);
+                if (values[size_t(i)].isEmpty())
                     return Status::fail(Msg(QStringLiteral("Imp_LinhaSemChave"))
                                             .arg(p.text(r, prato), p.label, keyNames.at(i))
                                             .arg(r + 1),
                                         QStringLiteral("Imp_LinhaSemChave"));
-                key += v;
-                key += QChar(0x1F);
+                h = qHash(values[size_t(i)], h * 31 + 7);
             }
-            if (recipe && !seen.contains(key)) {
-                seen.insert(key);
-            } else if (recipe) {
-                key.chop(1);
-                key.replace(QChar(0x1F), QLatin1Char('/'));
-                return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida")).arg(p.text(r, prato), p.label, key).arg(r + 1),
-                                    QStringLiteral("Imp_LinhaRepetida"));
+            for (auto it = seen.constFind(h); it != seen.constEnd() && it.key() == h; ++it) {
+                bool same = true;
+                for (qsizetype i = 0; i < n && same; ++i) {
+                    other[size_t(i)] = p.keyView(it.value(), keyCols.at(i), otherScratch[size_t(i)]);
+                    same = other[size_t(i)] == values[size_t(i)];
+                }
+                if (same) {
+                    QStringList key;
+                    for (QStringView v : values)
+                        key << v.toString();
+                    return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida"))
+                                            .arg(p.text(r, prato), p.label, key.join(QLatin1Char('/')))
+                                            .arg(r + 1),
+                                        QStringLiteral("Imp_LinhaRepetida"));
+                }
             }
+            seen.insert(h, r);
         }
     }
     return okStatus();
+}
+
+bool Import::isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const
+{
+    QString a, b;
+    buffer.clear();
+    buffer += p.keyView(row, aux, a);
+    buffer += QChar(0x1F);
+    buffer += p.keyView(row, prato, b);
+    return m_written.contains(buffer);
 }
 
 QList<int> Import::writtenColumns(const Packet &p, bool perBranch) const
@@ -1024,9 +1058,10 @@ Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
     QSet<QString> dishes; // per-branch rows all go to the destination branch: the dish is the key
     const int auxCol = p.col(u"CDFILAUXPRAT");
     const int pratoCol = p.col(u"CDPRATO");
+    QString buffer;
     for (int r = 0; r < p.rows(); ++r) {
         // A row of a dish that is not written is not looked at any further.
-        if (!m_written.contains(dishKey(p.text(r, auxCol), p.text(r, pratoCol))))
+        if (!isWritten(p, r, auxCol, pratoCol, buffer))
             continue;
         if (Status s = rowValues(p, r, columns, values); !s)
             return s;
