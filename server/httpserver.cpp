@@ -33,13 +33,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kIdleSeconds = 1;
-constexpr int kHeaderSeconds = 10;
+constexpr int kHeaderSeconds = 5;
 constexpr int kReadSeconds = 10;
 constexpr int kWriteSeconds = 30;
 constexpr int kBodySeconds = 30;
 constexpr qint64 kBodyBytesPerSecond = qint64(1) << 20;
 constexpr qint64 kHeaderBytes = 64 * 1024;
-constexpr int kWorkers = 64;
+constexpr int kWorkers = 256;
 
 class GuardedStream final : public httplib::Stream {
 public:
