@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the export-file fuzz target with clang in its own build directory and runs it for the
-# given number of seconds (default 60) from a small seed corpus.
+# Builds the fuzz targets with clang in their own build directory and runs them for the given
+# number of seconds in all (default 60), split between the export-file reader and the application
+# server's dispatch, each from a small seed corpus.
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,9 @@ BUILD=build-fuzz
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,fuzzer-no-link -fno-omit-frame-pointer" \
   -DIMP_BUILD_FUZZ=ON -DIMP_BUILD_TESTS=OFF -DIMP_BUILD_BENCH=OFF -DIMP_BUILD_GUI=OFF >/dev/null
-cmake --build "$BUILD" -j2 --target fuzz_exportfile
+cmake --build "$BUILD" -j2 --target fuzz_exportfile fuzz_server
+SERVER_SECS=$(( SECS / 2 ))
+SECS=$(( SECS - SERVER_SECS ))
 
 SEEDS="$BUILD/fuzz-seeds"
 CORPUS="$BUILD/fuzz-corpus"
@@ -23,3 +26,12 @@ printf '\x05X\xf81,5\xf8-2,25E3\xf85/3/2024 14:30:15\xf829/2/2023\xf8\x80\x81\x9
 ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
   "$BUILD/bin/fuzz_exportfile" -max_total_time="$SECS" -max_len=65536 -rss_limit_mb=2048 \
   -timeout=10 -print_final_stats=1 "$CORPUS" "$SEEDS"
+
+# The server's dispatch: requests of every method, written by the target itself.
+SERVER_SEEDS="$BUILD/fuzz-server-seeds"
+SERVER_CORPUS="$BUILD/fuzz-server-corpus"
+mkdir -p "$SERVER_SEEDS" "$SERVER_CORPUS"
+IMP_FUZZ_WRITE_SEEDS="$SERVER_SEEDS" QT_QPA_PLATFORM=offscreen "$BUILD/bin/fuzz_server"
+ASAN_OPTIONS="${ASAN_OPTIONS:-}" QT_QPA_PLATFORM=offscreen \
+  "$BUILD/bin/fuzz_server" -max_total_time="$SERVER_SECS" -max_len=65536 -rss_limit_mb=2048 \
+  -timeout=10 -print_final_stats=1 "$SERVER_CORPUS" "$SERVER_SEEDS"
