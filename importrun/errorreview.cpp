@@ -14,7 +14,6 @@
 #include <QMdiSubWindow>
 #include <QScopedValueRollback>
 
-using ImportRunInternal::handlerBoundary;
 
 namespace {
 
@@ -77,7 +76,7 @@ bool ErrorReview::canFocus(const QWidget *w) const
 
 void ErrorReview::sbtErrosClick()
 {
-    handlerBoundary([this] {
+    runAction([this] {
         if (!m_panErro || !m_lsbErro)
             return;
         m_lsbErro->clear();
@@ -107,12 +106,12 @@ void ErrorReview::dbgPratoDblClick()
 
 void ErrorReview::ButtonFlat1Click()
 {
-    handlerBoundary([this] { closePanel(); });
+    runAction([this] { closePanel(); });
 }
 
 void ErrorReview::lsbErroExit()
 {
-    handlerBoundary([this] {
+    runAction([this] {
         if (panelShowing())
             closePanel();
     });

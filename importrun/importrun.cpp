@@ -97,5 +97,5 @@ void ImportRun::sbtImportExportClick()
 
 bool ImportRun::click() noexcept
 {
-    return ImportRunInternal::handlerBoundary([this] { sbtImportExportClick(); });
+    return runAction([this] { sbtImportExportClick(); });
 }

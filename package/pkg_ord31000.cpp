@@ -2,7 +2,7 @@
 // information). The screen and its entry points are the unit Cli_IMP40500.
 #include "pkg_imp40500.h"
 
-#include "actionguard.h"
+#include "handlerboundary.h"
 #include "ambiente.h"
 #include "cli_imp40500.h"
 #include "dialogs.h"

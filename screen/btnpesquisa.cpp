@@ -1,5 +1,5 @@
 #include "btnpesquisa.h"
-#include "actionguard.h"
+#include "handlerboundary.h"
 #include "consiste.h"
 #include "datasource.h"
 

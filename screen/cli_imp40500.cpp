@@ -1,5 +1,5 @@
 #include "cli_imp40500.h"
-#include "actionguard.h"
+#include "handlerboundary.h"
 #include "ambiente.h"
 #include "consiste.h"
 #include "datapacket.h"

@@ -1,5 +1,5 @@
 #include "frmpadrimport.h"
-#include "actionguard.h"
+#include "handlerboundary.h"
 #include "dialogs.h"
 #include "glyphs.h"
 #include "screenhost.h"

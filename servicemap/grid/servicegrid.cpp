@@ -1,6 +1,7 @@
 #include "servicegrid.h"
 
 #include "framework.h"
+#include "handlerboundary.h"
 #include "memtablemodel.h"
 #include "messages.h"
 #include "servicecodeeditor.h"
@@ -188,25 +189,14 @@ bool TServiceGrid::isEditing() const
     return s == TableState::Edit || s == TableState::Insert;
 }
 
-// The event-handler boundary of the grid. An abandoned action was shown when it was raised; any
-// other failure is shown here. Once the outermost handler ends, a failed validation's request
-// to return to the destination cell is carried out, outside the map's operations.
+// The grid's handlers end at the platform's boundary. Once the outermost one ends, a failed
+// validation's request to return to the destination cell is carried out, outside the map's
+// operations.
 template <typename F>
 bool TServiceGrid::runHandler(F &&handler)
 {
     ++m_handlerDepth;
-    bool ok = true;
-    try {
-        handler();
-    } catch (const AbandonedAction &) {
-        ok = false;
-    } catch (const std::exception &e) {
-        messageSink()->showError(QString::fromUtf8(e.what()));
-        ok = false;
-    } catch (...) {
-        messageSink()->showError(QStringLiteral("Erro inesperado."));
-        ok = false;
-    }
+    const bool ok = runAction(std::forward<F>(handler));
     if (--m_handlerDepth == 0 && m_focusDestinoPending) {
         m_focusDestinoPending = false;
         placeOnDestination();
