@@ -2,6 +2,7 @@
 
 #include "ambiente.h"
 #include "appserver.h"
+#include "dishcolumns.h"
 #include "datapacket.h"
 #include "exportreader.h"
 #include "framework.h"
@@ -555,22 +556,16 @@ void loadPacket(MemTable &table, const Result<QByteArray> &result)
         MensErro(st.error());
 }
 
-// IDERRO and MNPRATOLOCAL belong to the screen; a dish packet without them gets them here.
+// The screen's own dish columns; a dish packet without them gets them here.
 void ensureDishColumns(MemTable &prato)
 {
     QList<FieldDef> fields = prato.fields();
     bool changed = false;
-    if (prato.fieldIndex(u"IDERRO") < 0) {
-        FieldDef f = FieldDef::text(QStringLiteral("IDERRO"), 10);
-        f.providerFlags = 0;
-        fields << f;
-        changed = true;
-    }
-    if (prato.fieldIndex(u"MNPRATOLOCAL") < 0) {
-        FieldDef f = FieldDef::text(QStringLiteral("MNPRATOLOCAL"), 40);
-        f.providerFlags = 0;
-        fields << f;
-        changed = true;
+    for (const FieldDef &f : DishColumns::screenOnly()) {
+        if (prato.fieldIndex(f.name) < 0) {
+            fields << f;
+            changed = true;
+        }
     }
     if (!changed)
         return;

@@ -1,4 +1,5 @@
 #include "appserver.h"
+#include "dishcolumns.h"
 #include "datapacket.h"
 #include <QSqlQuery>
 #include "ambiente.h"
@@ -409,15 +410,8 @@ const TableDef *table(QStringView name)
 QList<FieldDef> packetFields(const TableDef &table)
 {
     QList<FieldDef> fields = table.columns;
-    if (table.name == QLatin1String("PRATO")) {
-        // The screen's own columns: error flags and the destination's name of a local dish. They
-        // travel with the dish but are never stored.
-        FieldDef erro = FieldDef::text(QStringLiteral("IDERRO"), 10);
-        erro.providerFlags = 0;
-        FieldDef local = FieldDef::text(QStringLiteral("MNPRATOLOCAL"), 40);
-        local.providerFlags = 0;
-        fields << erro << local;
-    }
+    if (table.name == QLatin1String("PRATO"))
+        fields << DishColumns::screenOnly();
     return fields;
 }
 
