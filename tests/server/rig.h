@@ -1,55 +1,20 @@
 #pragma once
-// A destination database with the module on it, reached through one transport: in-process, or HTTP
-// on 127.0.0.1 with an ephemeral port. Packet helpers build the tables the screen would send.
+// The server suites' seeded destination (tests/support/seededserver.h) and packet helpers that
+// build the tables the screen would send.
 #include "appserver.h"
 #include "datapacket.h"
-#include "httpserver.h"
 #include "memtable.h"
-#include "rdmimpoprato.h"
-#include "seeddb.h"
+#include "seededserver.h"
 
 #include <QCborArray>
 #include <QDateTime>
 
-struct Rig {
-    std::unique_ptr<SeededDb> db;
-    std::shared_ptr<RdmImpoPrato> module;
-    std::unique_ptr<HttpServer> http;
-    NetConnection net;
-
-    // nullptr with *why: PostgreSQL without IMP_TEST_PG_URL (skip) or a failure (fail).
-    static std::unique_ptr<Rig> make(const QString &backend, const QString &transport, QString *why,
-                                     const QString &token = {})
-    {
-        auto rig = std::make_unique<Rig>();
-        rig->db = SeededDb::create(backend, true, why);
-        if (!rig->db)
-            return nullptr;
-        rig->module = RdmImpoPrato::open(rig->db->url(), why);
-        if (!rig->module)
-            return nullptr;
-        if (transport == QLatin1String("http")) {
-            rig->http = std::make_unique<HttpServer>(rig->module, token);
-            auto port = rig->http->start(QStringLiteral("127.0.0.1"), 0);
-            if (!port) {
-                *why = port.error();
-                return nullptr;
-            }
-            rig->net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), token, 60));
-        } else {
-            rig->net.setTransport(std::make_unique<InProcessTransport>(rig->module));
-        }
-        return rig;
-    }
-};
-
-inline bool pgMissing(const QString &why) { return why.contains(QLatin1String("IMP_TEST_PG_URL")); }
+using Rig = SeededServer;
 
 #define MAKE_RIG(rig, backend, transport, ...)                                                       \
+    SKIP_UNLESS_AVAILABLE(backend)                                                                   \
     QString why_;                                                                                    \
-    auto rig = Rig::make(backend, transport, &why_, ##__VA_ARGS__);                                  \
-    if (!rig && pgMissing(why_))                                                                     \
-        QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");                                        \
+    auto rig = Rig::make(backend, Rig::transportOf(transport), &why_, ##__VA_ARGS__);                \
     QVERIFY2(rig, qPrintable(why_));
 
 inline QList<FieldDef> fieldsOf(const char *table)

@@ -114,10 +114,9 @@ private slots:
     void concurrentImports()
     {
         QFETCH(QString, backend);
+        SKIP_UNLESS_AVAILABLE(backend)
         QString why;
         auto db = SeededDb::create(backend, true, &why);
-        if (!db && pgMissing(why))
-            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
         QVERIFY2(db, qPrintable(why));
         auto a = ServerProcess::start(db->url(), &why);
         QVERIFY2(a, qPrintable(why));
@@ -179,10 +178,9 @@ private slots:
         QFETCH(QString, backend);
         QFETCH(QByteArray, point);
         QFETCH(bool, written);
+        SKIP_UNLESS_AVAILABLE(backend)
         QString why;
         auto db = SeededDb::create(backend, true, &why);
-        if (!db && pgMissing(why))
-            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
         QVERIFY2(db, qPrintable(why));
         const QString before = db->snapshot();
         const ImportCall call = bigImport(2000, QStringLiteral("K"));
@@ -217,10 +215,9 @@ private slots:
     // the next call finds a new connection.
     void connectionLostInsideTheTransaction()
     {
+        SKIP_UNLESS_AVAILABLE(SeededDb::Kind::PostgreSQL)
         QString why;
         auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
-        if (!db && pgMissing(why))
-            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
         QVERIFY2(db, qPrintable(why));
         const QString before = db->snapshot();
         auto server = ServerProcess::start(db->url(), &why, "pratos", 2);

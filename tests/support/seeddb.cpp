@@ -34,9 +34,24 @@ bool adminExec(const QString &adminUrl, const QString &sql, QString *why)
 }
 } // namespace
 
+SeededDb::Kind SeededDb::kindOf(const QString &kind)
+{
+    return kind == QLatin1String("postgresql") ? Kind::PostgreSQL : Kind::SQLite;
+}
+
+bool SeededDb::available(Kind kind)
+{
+    return kind == Kind::SQLite || !qEnvironmentVariable("IMP_TEST_PG_URL").isEmpty();
+}
+
+bool SeededDb::available(const QString &kind)
+{
+    return available(kindOf(kind));
+}
+
 std::unique_ptr<SeededDb> SeededDb::create(const QString &kind, bool demo, QString *why)
 {
-    return create(kind == QLatin1String("postgresql") ? Kind::PostgreSQL : Kind::SQLite, demo, why);
+    return create(kindOf(kind), demo, why);
 }
 
 std::unique_ptr<SeededDb> SeededDb::create(Kind kind, bool demo, QString *why)

@@ -11,7 +11,13 @@ class SeededDb {
 public:
     enum class Kind { SQLite, PostgreSQL };
 
-    // nullptr with *why set: PostgreSQL without IMP_TEST_PG_URL (the caller skips), or any failure.
+    // Whether this run has the database at all: SQLite always, PostgreSQL when IMP_TEST_PG_URL names
+    // a server. A test skips a kind that is not available; one that is must open, or fail.
+    static bool available(Kind kind);
+    static bool available(const QString &kind);
+    static Kind kindOf(const QString &kind); // "postgresql" or anything else (SQLite)
+
+    // nullptr with *why set: PostgreSQL not available, or any failure.
     static std::unique_ptr<SeededDb> create(Kind kind, bool demo, QString *why);
     // "sqlite" or "postgresql".
     static std::unique_ptr<SeededDb> create(const QString &kind, bool demo, QString *why);

@@ -1,0 +1,80 @@
+#include "seededserver.h"
+#include "ambiente.h"
+#include "database.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+std::unique_ptr<SeededServer> SeededServer::make(const QString &kind, Transport transport, QString *why,
+                                                 const QString &token)
+{
+    auto s = std::make_unique<SeededServer>();
+    if (!s->open(kind, transport, why, token))
+        return nullptr;
+    return s;
+}
+
+SeededServer::Transport SeededServer::transportOf(const QString &transport)
+{
+    return transport == QLatin1String("http") ? Transport::Http : Transport::InProcess;
+}
+
+bool SeededServer::open(const QString &kind, Transport transport, QString *why, const QString &token)
+{
+    db = SeededDb::create(kind, true, why);
+    if (!db)
+        return false;
+    module = RdmImpoPrato::open(db->url(), why);
+    if (!module)
+        return false;
+    if (transport == Transport::Http) {
+        http = std::make_unique<HttpServer>(module, token);
+        auto port = http->start(QStringLiteral("127.0.0.1"), 0);
+        if (!port) {
+            *why = port.error();
+            return false;
+        }
+        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), token, 60));
+    } else {
+        net.setTransport(std::make_unique<InProcessTransport>(module));
+    }
+    return true;
+}
+
+SeededServer::~SeededServer()
+{
+    if (m_operatorDatabase)
+        Database::closeShared();
+}
+
+void SeededServer::useAsOperatorDatabase()
+{
+    Database::closeShared();
+    Ambiente::instance().databaseUrl = db->url();
+    Ambiente::instance().locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
+    m_operatorDatabase = true;
+}
+
+bool SeededServer::exec(const QString &sql)
+{
+    QSqlQuery q(db->db());
+    if (!q.exec(sql)) {
+        qWarning() << sql << q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+QString SeededServer::write(const ExportWriter &w, const QByteArray &eol, const QString &name)
+{
+    const QString path = dir.filePath(name);
+    w.write(path, eol);
+    return path;
+}
+
+void bothDatabases()
+{
+    QTest::addColumn<QString>("db");
+    QTest::newRow("sqlite") << "sqlite";
+    QTest::newRow("postgresql") << "postgresql";
+}
