@@ -31,29 +31,11 @@ constexpr std::array<char16_t, 256> makeTable()
 }
 constexpr std::array<char16_t, 256> kTable = makeTable();
 
-constexpr char kMarker[] = "BASE DE DADOS\xF8";
-constexpr int kMarkerLen = 14;
-
 } // namespace
 
 char16_t decodeByte(unsigned char b)
 {
     return kTable[b];
-}
-
-bool isDataMarker(QByteArrayView line)
-{
-    return line.size() == kMarkerLen && std::char_traits<char>::compare(line.data(), kMarker, kMarkerLen) == 0;
-}
-
-bool isDataMarker(QStringView line)
-{
-    if (line.size() != kMarkerLen)
-        return false;
-    for (int i = 0; i < kMarkerLen; ++i)
-        if (line[i].unicode() != kTable[static_cast<unsigned char>(kMarker[i])])
-            return false;
-    return true;
 }
 
 void decodeInto(QByteArrayView bytes, QString &out)
@@ -93,23 +75,6 @@ QByteArray encode(QStringView text)
         out[i] = b;
     }
     return out;
-}
-
-int inPosicao(QByteArrayView s)
-{
-    return int(s.indexOf(kTerminatorByte));
-}
-
-QByteArrayView firstField(QByteArrayView s)
-{
-    const int p = inPosicao(s);
-    return p < 0 ? QByteArrayView() : s.first(p);
-}
-
-QByteArrayView dropFirstField(QByteArrayView s)
-{
-    const int p = inPosicao(s);
-    return p < 0 ? s : s.sliced(p + 1);
 }
 
 } // namespace ExportText

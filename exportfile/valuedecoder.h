@@ -1,6 +1,6 @@
 #pragma once
-// Turning the export file's bytes into values: code page 1252 to Unicode, fields at the 0xF8
-// terminator, and the conversions of a value to a number or a date-time in the operator's locale.
+// Turning the export file's bytes into values (its fields are found by exportfields.h): code page
+// 1252 to Unicode, and the conversions of a value to a number or a date-time in the operator's locale.
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QLocale>
@@ -13,12 +13,6 @@
 
 namespace ExportText {
 
-inline constexpr char kTerminatorByte = char(0xF8);
-
-// The data marker: exactly "BASE DE DADOS" and the terminator, nothing after them.
-bool isDataMarker(QByteArrayView line);
-bool isDataMarker(QStringView line);
-
 // Code page 1252 to Unicode, byte by byte (0x80 to 0x9F by the Windows table; the five holes map to
 // the C1 controls of the same number, as Windows does). decodeInto reuses the target's buffer.
 QString decode(QByteArrayView bytes);
@@ -26,11 +20,6 @@ void decodeInto(QByteArrayView bytes, QString &out);
 char16_t decodeByte(unsigned char b);
 // Unicode to code page 1252; a character the code page lacks becomes '?'.
 QByteArray encode(QStringView text);
-
-// Field scanning over raw bytes, as exportfields.h does over decoded text.
-int inPosicao(QByteArrayView s);
-QByteArrayView firstField(QByteArrayView s);
-QByteArrayView dropFirstField(QByteArrayView s);
 
 } // namespace ExportText
 
