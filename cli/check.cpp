@@ -10,6 +10,7 @@
 #include "database.h"
 #include "embedded.h"
 #include "framework.h"
+#include "importrun.h"
 #include "importsession.h"
 #include "messages.h"
 
@@ -168,25 +169,31 @@ int runCheck(const QStringList &args, bool import)
     session.RememberDirectory = import;
     session.CdFilial = cli.value(QStringLiteral("branch"));
 
+    // A failure the core returned: told on stderr as the screen would show it, then the exit.
+    const auto failed = [&](const Failure &f) {
+        reportFailureDetail(f);
+        sink.showError(f.message);
+        return fail(json, f.key, f.message);
+    };
+
     try {
         // As the screen: the remembered directory on its first activation, then leaving the panel.
-        session.loadDiretorios();
+        if (const Result<QString> dir = session.loadDiretorios(); !dir)
+            return failed(dir.failure());
         session.Vd_Arquivo(true);
         const QString branchName = session.Vd_CdFilial(true, amb.Operador);
         session.Grava_Tabelas();
 
         if (import) {
-            ActiveShowAvi(6);
-            const QByteArray payload = CheckResultServ(session.callImportacao(), true, 0);
-            amb.AtualizaLocalCache({QStringLiteral("PRATO")});
-            DeactiveShowAvi();
-            const auto summary = ImportSummary::decode(payload);
+            const Result<ImportOutcome> outcome = ImportRun(session).run();
+            if (!outcome)
+                return failed(outcome.failure());
             if (json) {
                 CheckReport::writeJson(session, stdout);
-                std::fprintf(stderr, "%s\n", qPrintable(summary ? summary->toText() : QString()));
+                std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
             } else {
                 CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
-                std::printf("\n%s\n", qPrintable(summary ? summary->toText() : QString()));
+                std::printf("\n%s\n", qPrintable(outcome->summaryText()));
                 std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
             }
         } else if (json) {

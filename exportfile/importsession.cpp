@@ -3,6 +3,8 @@
 #include "ambiente.h"
 #include "appserver.h"
 #include "datapacket.h"
+#include "dishflags.h"
+#include "dishtable.h"
 #include "exportreader.h"
 #include "framework.h"
 #include "messages.h"
@@ -27,7 +29,7 @@ void LoadObserver::showNotice(const QString &text)
 
 namespace {
 
-const QString kNoErrors = QStringLiteral("0000000000");
+const QString kNoErrors = DishFlags::kNone.toString();
 
 // Structure indexes of the tables whose data lines are decoded; index 8 (SERVICO) never is.
 enum : int { kIdxPrato = 3, kIdxRecePadr = 4, kIdxPratPadr = 5, kIdxReceFili = 6, kIdxPratFili = 7,
@@ -210,11 +212,9 @@ Finally(F) -> Finally<F>;
 QString mergeFlags(const QString &current, const QString &line)
 {
     // A position raised on the dish stays raised: a recipe line only adds its own flags.
-    QString merged = current.size() == 10 ? current : kNoErrors;
-    for (int i = 0; i < 10 && i < line.size(); ++i)
-        if (line[i] == u'1')
-            merged[i] = u'1';
-    return merged;
+    DishFlags merged(current);
+    merged.merge(line);
+    return merged.text();
 }
 
 // Adds the flags to a dish row's IDERRO; leaves cdsPrato on that row.
@@ -312,11 +312,7 @@ ImportSession::ImportSession(NetConnection &net)
     ErrosLinha = kNoErrors;
 
     // A new dish starts without errors.
-    cdsPrato.events.afterInsert = [](MemTable &t) {
-        const int c = t.fieldIndex(u"IDERRO");
-        if (c >= 0)
-            t.setText(c, kNoErrors);
-    };
+    cdsPrato.events.afterInsert = &DishTable::cdsPratoAfterInsert;
     ImportChecks::installDiretoriosEvents(cdsDiretorios, net);
 }
 
@@ -423,12 +419,16 @@ QString ImportSession::Vd_CdFilial(bool required, const QString &operador)
     }
 }
 
-QString ImportSession::loadDiretorios()
+Result<QString> ImportSession::loadDiretorios()
 {
-    const QByteArray payload = CheckResultServ(Rdm::GetDiretorios(d->net), true, 0);
-    const Status st = DataPacket::load(cdsDiretorios, payload);
+    ActiveShowAvi(6);
+    const Result<QByteArray> payload = Rdm::GetDiretorios(d->net);
+    DeactiveShowAvi();
+    if (!payload)
+        return payload.failure();
+    const Status st = DataPacket::load(cdsDiretorios, payload.value());
     if (!st)
-        MensErro(st.error());
+        return Failure{st.error(), {}, {}};
     return rememberedDirectory();
 }
 
@@ -793,7 +793,7 @@ void ImportSession::Grava_Prato(QStringView tabela)
 
     if (&table == &cdsPrato) {
         d->lastDishRow = cdsPrato.currentRow();
-        if (plan.iderroCol >= 0 && cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol).contains(u'1'))
+        if (plan.iderroCol >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol)))
             d->observer->enableErrors();
     } else if (&table == &cdsRecePadr) {
         TemRecePadr = true;
@@ -889,9 +889,9 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
         return;
 
     if (keyFault)
-        s.ErrosLinha[kFlagKey] = u'1';
+        s.ErrosLinha[DishFlags::Chave] = u'1';
     if (controlChar) {
-        s.ErrosLinha[kFlagControlChar] = u'1';
+        s.ErrosLinha[DishFlags::Caractere] = u'1';
         notes.nulLines << lineNumber;
     }
     mergeIntoDish(s.cdsPrato, dish, s.ErrosLinha);
@@ -908,7 +908,7 @@ void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
 {
     const QStringView branch(s.CdFilial);
     QString repeated = kNoErrors;
-    repeated[kFlagKey] = u'1';
+    repeated[DishFlags::Chave] = u'1';
     bool dishFlagged = false;
     for (size_t t = 0; t < std::size(kTables); ++t) {
         const std::vector<qint32> &owners = flagOwner[t];
@@ -1036,7 +1036,7 @@ void ImportSession::GetValues(MemTable &table)
                             if (cdsPesqPrato.rowCount() > 0) {
                                 const int nm = cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
                                 if (cdsPesqPrato.textViewAt(0, nm) != nmPrato) {
-                                    ErrosLinha[3] = u'1';
+                                    ErrosLinha[DishFlags::Prato] = u'1';
                                     NomePratoDestino = cdsPesqPrato.textAt(0, nm);
                                     if (plan->mnPratoLocalCol >= 0)
                                         table.setText(plan->mnPratoLocalCol, NomePratoDestino);
@@ -1050,13 +1050,13 @@ void ImportSession::GetValues(MemTable &table)
                         break;
                     case Special::SgUnidade:
                         if (!EmptyString(v) && lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, d->units, d->stats.unitQueries).isEmpty()) {
-                            ErrosLinha[0] = u'1';
+                            ErrosLinha[DishFlags::UnidMedida] = u'1';
                             recordFlags = true;
                         }
                         break;
                     case Special::CdProduto:
                         if (!EmptyString(v) && lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, d->products, d->stats.productQueries).isEmpty()) {
-                            ErrosLinha[1] = u'1';
+                            ErrosLinha[DishFlags::Produto] = u'1';
                             recordFlags = true;
                         }
                         break;
@@ -1064,7 +1064,7 @@ void ImportSession::GetValues(MemTable &table)
                         if (!EmptyString(v)) {
                             replaced = PesqServico(v);
                             if (replaced.isEmpty()) {
-                                ErrosLinha[2] = u'1';
+                                ErrosLinha[DishFlags::Servico] = u'1';
                                 recordFlags = true;
                             } else if (plan->isReceServ) {
                                 v = replaced; // the destination's service; other tables keep the origin's
@@ -1175,22 +1175,4 @@ Result<QByteArray> ImportSession::callImportacao()
                            packet(cdsServDestino), packet(cdsReceServ), packet(cdsPratPadr),
                            packet(cdsPratFili), packet(cdsServico), TemRecePadr, TemReceFili,
                            TemReceServ, CdFilial);
-}
-
-QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal, int controlCharLine)
-{
-    QStringList out;
-    static const char *const keys[] = {"Erro_UnidMedida", "Erro_Produto", "Erro_Servico",
-                                       "Erro_Prato",      "Erro_Chave",   "Erro_Caractere"};
-    for (int i = 0; i < int(std::size(keys)) && i < idErro.size(); ++i) {
-        if (idErro[i] != u'1')
-            continue;
-        QString text = Msg(QString::fromLatin1(keys[i]));
-        if (i == 3)
-            text.replace(QStringLiteral("%s"), mnPratoLocal);
-        else if (i == kFlagControlChar)
-            text.replace(QStringLiteral("%s"), controlCharLine > 0 ? QString::number(controlCharLine) : QStringLiteral("?"));
-        out << text;
-    }
-    return out;
 }

@@ -121,8 +121,9 @@ public:
     // Vd_CdFilial sets CdFilial to the adjusted code in every case and returns the branch's name.
     void Vd_Arquivo(bool required);
     QString Vd_CdFilial(bool required, const QString &operador);
-    // The remembered directory from the server (first activation); empty when there is none.
-    QString loadDiretorios();
+    // The remembered directory from the server (first activation), under the busy indicator;
+    // empty when there is none. A failure of the server or of its packet comes back as the value.
+    Result<QString> loadDiretorios();
     QString rememberedDirectory() const;
 
     // The load pass over NmArquivo for CdFilial. Fails through MensErro / AbandonedAction
@@ -174,13 +175,3 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
-
-// Positions of IDERRO past the destination checks (1 to 4): a dish row or recipe line without its
-// key or repeating one of the file, and a NUL in a stored value.
-inline constexpr int kFlagKey = 4;        // "Erro_Chave"
-inline constexpr int kFlagControlChar = 5; // "Erro_Caractere"
-
-// The error review's lines for a dish: one per raised position 1 to 6 of IDERRO, in that order,
-// with the catalogue's texts ("Erro_Prato" with %s replaced by MNPRATOLOCAL, "Erro_Caractere"
-// with %s replaced by the line).
-QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal, int controlCharLine = 0);

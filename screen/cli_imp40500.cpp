@@ -15,6 +15,7 @@
 #include "servicegrid.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QFrame>
@@ -181,19 +182,6 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
             applyState();
     });
 
-    ImportRunHooks hooks;
-    hooks.disableImportButton = [this] { applyState(); };
-    hooks.errorPanelShowing = [this] { return errorReview->panelShowing(); };
-    hooks.lsbErroExit = [this] { errorReview->lsbErroExit(); };
-    hooks.setFiltroEnabled = [this](bool on) {
-        m_importLock = !on;
-        applyState();
-    };
-    hooks.setStatusText = [this](const QString &text) { setStatusText(text); };
-    hooks.setProgress = [this](int position) { pgbProgresso->setValue(position); };
-    hooks.repaint = [this] { repaint(); };
-    hooks.cdFilial = [this] { return medCdFilial->text(); };
-    m_importRun = std::make_unique<ImportRun>(m_session, std::move(hooks));
     connect(sbtImportExport, &QToolButton::clicked, this, [this] {
         runAction([this] { sbtImportExportClick(sbtImportExport); });
     });
@@ -435,20 +423,10 @@ void TfrmImpoPrato::FormActivate(QObject *)
     if (!PrimeiraAtivacao)
         return;
 
-    ActiveShowAvi(6);
-    try {
-        const QByteArray packet = CheckResultServ(Rdm::GetDiretorios(netImpoPrato), true, 0);
-        const Status loaded = DataPacket::load(cdsDiretorios, packet);
-        if (!loaded.ok())
-            MensErro(loaded.error());
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
-    }
-    DeactiveShowAvi();
-
-    medNmArquivo->setText(cdsDiretorios.isEmpty() ? QString()
-                                                   : cdsDiretorios.text(QStringView(u"DSDIRETORIO")));
+    const Result<QString> directory = m_session.loadDiretorios();
+    if (!directory)
+        showFailure(directory.failure());
+    medNmArquivo->setText(directory.value());
     const Ambiente &amb = Ambiente::instance();
     medCdFilial->setText(amb.FiliProc);
     // After the code: changing the code clears the name.
@@ -692,23 +670,58 @@ void TfrmImpoPrato::cdsDiretoriosAfterPost(MemTable &table)
 
 void TfrmImpoPrato::sbtImportExportClick(QObject *)
 {
-    // Only what a completed load put into the tables goes to the server.
+    // Only what a completed load put into the tables goes to the server. The button goes off first
+    // and stays off (the state); a new import needs a new load.
     if (m_state != ScreenState::Loaded)
         return;
     setState(ScreenState::Importing);
     // Focus moves the import makes (closing the error panel, locking the panel) are its own.
     m_inPanelHandler = true;
-    try {
-        m_importRun->sbtImportExportClick();
-    } catch (...) {
+    if (errorReview->panelShowing())
+        errorReview->lsbErroExit();
+    m_importLock = true;
+    applyState();
+
+    m_session.CdFilial = medCdFilial->text();
+    const Result<ImportOutcome> outcome = runImport();
+
+    pgbProgresso->setValue(0);
+    setStatusText(QString());
+    if (outcome)
+        QCoreApplication::processEvents();
+    m_importLock = false;
+    applyState();
+    repaint();
+    const auto settle = qScopeGuard([this] {
         m_inPanelHandler = false;
         m_importLock = false;
         setState(ScreenState::Imported);
+    });
+    if (!outcome)
+        showFailure(outcome.failure());
+    messageSink()->showInfo(outcome->successText());
+}
+
+Result<ImportOutcome> TfrmImpoPrato::runImport()
+{
+    try {
+        return ImportRun(m_session).run();
+    } catch (...) {
+        // Whatever went wrong inside, the panel is given back before the operator hears of it.
+        pgbProgresso->setValue(0);
+        setStatusText(QString());
+        m_inPanelHandler = false;
+        m_importLock = false;
+        setState(ScreenState::Imported);
+        repaint();
         throw;
     }
-    m_inPanelHandler = false;
-    m_importLock = false;
-    setState(ScreenState::Imported);
+}
+
+void TfrmImpoPrato::showFailure(const Failure &failure)
+{
+    reportFailureDetail(failure);
+    MensErro(failure.message, true, failure.key);
 }
 
 void TfrmImpoPrato::dtsServicoStateChange(QObject *)

@@ -18,7 +18,7 @@ class QListWidget;
 class QScrollArea;
 class QTabWidget;
 class ErrorReview;
-class ImportRun;
+struct ImportOutcome;
 class MemTableModel;
 class TDishGrid;
 class TServiceGrid;
@@ -199,7 +199,11 @@ private:
     void buildErro();
     void buildSide();
 
-    std::unique_ptr<ImportRun> m_importRun;
+    // The import run under the screen: a failure inside gives the panel back and goes on.
+    Result<ImportOutcome> runImport();
+    // Shows a failure the core returned and abandons the handler.
+    [[noreturn]] void showFailure(const Failure &failure);
+
     int m_progress = 0;
     // The control of this screen where the focus rested last, as this screen saw it: Qt's "old"
     // widget is only the step before, which may be a control the focus merely passed through.
