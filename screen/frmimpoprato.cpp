@@ -1,4 +1,4 @@
-#include "cli_imp40500.h"
+#include "frmimpoprato.h"
 #include "actionguard.h"
 #include "ambiente.h"
 #include "consiste.h"
@@ -208,13 +208,11 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
 TfrmImpoPrato::~TfrmImpoPrato()
 {
     m_session.setObserver(nullptr);
-    // The grids' models watch the session's tables, which go with the members, before QWidget
-    // deletes the children: the models must go first.
+    // The grids outlive the session (QWidget deletes them after the members): they let go of its
+    // tables here; the models go with their owners below, before the session.
     dbgPrato->setDataSet(nullptr);
     dbgPrato->setModel(nullptr);
     dbgPadrao->setServiceMap(nullptr);
-    delete dtsPrato;
-    delete dtsServico;
     // A screen freed without an accepted close (the host tearing its main window down) must not
     // leave the next IniProc holding a dead instance.
     if (frmImpoPrato == this)
@@ -323,14 +321,16 @@ void TfrmImpoPrato::buildTabs()
     panGrid = gridNest(tshPadrao, QStringLiteral("panGrid"), sclGrid, QStringLiteral("sclGrid"), dbgPadrao);
     pgcPadrao->addTab(tshPadrao, QStringLiteral("Serviço"));
 
-    dtsPrato = new MemTableModel(&cdsPrato, this);
+    m_dishModel = std::make_unique<MemTableModel>(&cdsPrato);
+    dtsPrato = m_dishModel.get();
     dtsPrato->setObjectName(QStringLiteral("dtsPrato"));
     dbgPrato->setModel(dtsPrato);
     dbgPrato->setDataSet(&cdsPrato);
     // The pictures are copies of the hidden images', as the drawing takes them.
     dbgPrato->dishDelegate()->setPictures(imgCerto->pixmap().toImage(), imgErro->pixmap().toImage());
 
-    dtsServico = new MemTableModel(&cdsServico, this);
+    m_serviceModel = std::make_unique<MemTableModel>(&cdsServico);
+    dtsServico = m_serviceModel.get();
     dtsServico->setObjectName(QStringLiteral("dtsServico"));
     dbgPadrao->setServiceMap(&m_session.serviceMap, dtsServico);
     // The cell button lists the destination branch's services in the screen's lookup.
