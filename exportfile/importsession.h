@@ -172,6 +172,12 @@ public:
 
 private:
     void runLoadPass(); // Grava_Tabelas without what it leaves on the status line
+    // Its steps: the service lines and the line count (first reading), the empty tables from the
+    // server, the structure section (second reading), the data lines.
+    void readServiceSection();
+    void openEmptyTables();
+    void readStructureSection();
+    void readDataSection();
     struct Impl;
     std::unique_ptr<Impl> d;
 };
