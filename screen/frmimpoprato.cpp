@@ -171,7 +171,6 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     netImpoPrato.ThrowException = false;
     netImpoPrato.BeforeConnect = [this](NetConnection &) { netImpoPratoBeforeConnect(this); };
     m_session.setObserver(this);
-    m_session.serviceMap.CdFilialDestino = [this] { return medCdFilial->text(); };
 
     // The dish table's own events: the flags of a new dish, the error button following the current
     // dish, the dish-code mask.
@@ -295,6 +294,11 @@ void TfrmImpoPrato::buildFiltro()
     // Shown from its start: a long name would otherwise show only its end.
     connect(edtNmFilial, &QLineEdit::textChanged, edtNmFilial, [this] { edtNmFilial->setCursorPosition(0); });
 
+    // The session's file and branch are the fields' texts, bound here and nowhere else (the
+    // branch's destination services follow the session's branch). The session hears of a change
+    // before the screen's own handler runs.
+    connect(medNmArquivo, &QLineEdit::textChanged, this, [this](const QString &text) { m_session.NmArquivo = text; });
+    connect(medCdFilial, &QLineEdit::textChanged, this, [this](const QString &text) { m_session.CdFilial = text; });
     connect(medCdFilial, &QLineEdit::textChanged, this, [this] {
         runAction([this] { medCdFilialChange(medCdFilial); });
     });
@@ -526,7 +530,6 @@ void TfrmImpoPrato::Vd_Arquivo(bool required)
 {
     // The session puts the focus back on medNmArquivo when the check fails, and remembers the
     // directory (cdsDiretorios, posted through the handlers below) when it passes.
-    m_session.NmArquivo = medNmArquivo->text();
     m_session.Vd_Arquivo(required);
 }
 
@@ -537,7 +540,6 @@ void TfrmImpoPrato::medCdFilialExit(QObject *)
 
 void TfrmImpoPrato::Vd_CdFilial(bool required)
 {
-    m_session.CdFilial = medCdFilial->text();
     // The canonical code goes back into the field whatever the check says, before the focus goes
     // back to it on a failure.
     const auto writeBack = [this] {
@@ -682,7 +684,6 @@ void TfrmImpoPrato::sbtImportExportClick(QObject *)
     m_importLock = true;
     applyState();
 
-    m_session.CdFilial = medCdFilial->text();
     const Result<ImportOutcome> outcome = runImport();
 
     pgbProgresso->setValue(0);
@@ -739,8 +740,6 @@ void TfrmImpoPrato::dtsServicoStateChange(QObject *)
 
 void TfrmImpoPrato::Grava_Tabelas()
 {
-    m_session.NmArquivo = medNmArquivo->text();
-    m_session.CdFilial = medCdFilial->text();
     m_session.Grava_Tabelas();
 }
 
