@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <optional>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -79,7 +80,18 @@ int fail(bool json, const QString &key, const QString &text)
 
 } // namespace
 
-int runCheck(const QStringList &args, bool import)
+namespace {
+
+// What the options leave for the run itself.
+struct CheckOptions {
+    QString file;
+    QString branch;
+    bool json = false;
+};
+
+// Parses the options and sets the environment from them; an exit code when the command ends here
+// (help, or options that cannot be used).
+std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opts)
 {
     const char *const name = import ? "import" : "check";
     QCommandLineParser cli;
@@ -110,7 +122,7 @@ int runCheck(const QStringList &args, bool import)
         std::fputs(qPrintable(cli.helpText()), stdout);
         return 0;
     }
-    const bool json = cli.isSet(QStringLiteral("json"));
+    opts.json = cli.isSet(QStringLiteral("json"));
     if (cli.isSet(QStringLiteral("verbose")))
         setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
     const QStringList positional = cli.positionalArguments();
@@ -147,6 +159,20 @@ int runCheck(const QStringList &args, bool import)
     // freed; glibc would otherwise raise the threshold after the first big free and keep every
     // outgrown column buffer in the heap for the life of the process.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    opts.file = positional.first();
+    opts.branch = cli.value(QStringLiteral("branch"));
+    return std::nullopt;
+}
+
+} // namespace
+
+int runCheck(const QStringList &args, bool import)
+{
+    CheckOptions opts;
+    if (const std::optional<int> exitCode = setUp(args, import, opts))
+        return *exitCode;
+    const bool json = opts.json;
+    Ambiente &amb = Ambiente::instance();
 
     StderrSink sink;
     MessageSink *previousSink = setMessageSink(&sink);
@@ -164,10 +190,10 @@ int runCheck(const QStringList &args, bool import)
     CliObserver observer(!json && isatty(fileno(stderr)));
     ImportSession session(net);
     session.setObserver(&observer);
-    session.NmArquivo = positional.first();
+    session.NmArquivo = opts.file;
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
-    session.CdFilial = cli.value(QStringLiteral("branch"));
+    session.CdFilial = opts.branch;
 
     // A failure the core returned: told on stderr as the screen would show it, then the exit.
     const auto failed = [&](const Failure &f) {
