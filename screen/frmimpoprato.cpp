@@ -318,6 +318,8 @@ void TfrmImpoPrato::buildTabs()
 
     m_dishModel = std::make_unique<MemTableModel>(&cdsPrato);
     dtsPrato = m_dishModel.get();
+    // The service grid tells its own refusals; the dish grid's are told here.
+    connect(dtsPrato, &MemTableModel::editRefused, this, [](const QString &text) { messageSink()->showError(text); });
     dtsPrato->setObjectName(QStringLiteral("dtsPrato"));
     dbgPrato->setModel(dtsPrato);
     dbgPrato->setDataSet(&cdsPrato);
