@@ -12,10 +12,13 @@ void LoadObserver::showNotice(const QString &text)
     messageSink()->showInfo(text);
 }
 
+ImportDocument::ImportDocument()
+    : cdsServico(serviceMap.cdsServico), cdsServDestino(serviceMap.cdsServDestino)
+{
+}
+
 ImportSession::ImportSession(NetConnection &net)
-    : cdsServico(serviceMap.cdsServico),
-      cdsServDestino(serviceMap.cdsServDestino),
-      qryPesqUnidMed(QStringLiteral("SELECT SGUNIDADE, DSUNIDADE FROM UNIDMEDIDA WHERE SGUNIDADE = :P_SGUNIDADE")),
+    : qryPesqUnidMed(QStringLiteral("SELECT SGUNIDADE, DSUNIDADE FROM UNIDMEDIDA WHERE SGUNIDADE = :P_SGUNIDADE")),
       qryPesqProduto(QStringLiteral("SELECT CDPRODUTO, NMPRODUTO FROM PRODUTO WHERE CDPRODUTO = :P_CDPRODUTO")),
       qryFilial(ImportChecks::qryFilialSql()),
       d(std::make_unique<Impl>(net))
@@ -88,7 +91,7 @@ QStringList ImportSession::loadWarnings() const
     return out;
 }
 
-QList<QPair<QString, MemTable *>> ImportSession::dataTables()
+QList<QPair<QString, MemTable *>> ImportDocument::dataTables()
 {
     return {{QStringLiteral("PRATO"), &cdsPrato},         {QStringLiteral("RECEPADR"), &cdsRecePadr},
             {QStringLiteral("PRATPADR"), &cdsPratPadr},   {QStringLiteral("RECEFILI"), &cdsReceFili},
@@ -153,7 +156,7 @@ QString ImportSession::rememberedDirectory() const
     return c < 0 ? QString() : cdsDiretorios.text(c);
 }
 
-void ImportSession::closeLoadedTables()
+void ImportDocument::closeLoadedTables()
 {
     for (const auto &t : dataTables())
         t.second->close();
