@@ -1,7 +1,7 @@
 // The load pass as the screen runs it: the export file of imp40500-gen loaded through
 // panFiltroExit on the real screen (offscreen), with its grids, progress bar and repaints, beside
 // the same pass without a screen. Usage: bench_screenload FILE DB_URL [BRANCH]
-#include "cli_imp40500.h"
+#include "frmimpoprato.h"
 #include "dialogs.h"
 #include "embedded.h"
 #include "scripteddialogs.h"

@@ -10,6 +10,7 @@
 #include "database.h"
 #include "embedded.h"
 #include "framework.h"
+#include "importrun.h"
 #include "importsession.h"
 #include "messages.h"
 
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <optional>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -78,7 +80,18 @@ int fail(bool json, const QString &key, const QString &text)
 
 } // namespace
 
-int runCheck(const QStringList &args, bool import)
+namespace {
+
+// What the options leave for the run itself.
+struct CheckOptions {
+    QString file;
+    QString branch;
+    bool json = false;
+};
+
+// Parses the options and sets the environment from them; an exit code when the command ends here
+// (help, or options that cannot be used).
+std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opts)
 {
     const char *const name = import ? "import" : "check";
     QCommandLineParser cli;
@@ -109,7 +122,7 @@ int runCheck(const QStringList &args, bool import)
         std::fputs(qPrintable(cli.helpText()), stdout);
         return 0;
     }
-    const bool json = cli.isSet(QStringLiteral("json"));
+    opts.json = cli.isSet(QStringLiteral("json"));
     if (cli.isSet(QStringLiteral("verbose")))
         setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
     const QStringList positional = cli.positionalArguments();
@@ -146,6 +159,20 @@ int runCheck(const QStringList &args, bool import)
     // freed; glibc would otherwise raise the threshold after the first big free and keep every
     // outgrown column buffer in the heap for the life of the process.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    opts.file = positional.first();
+    opts.branch = cli.value(QStringLiteral("branch"));
+    return std::nullopt;
+}
+
+} // namespace
+
+int runCheck(const QStringList &args, bool import)
+{
+    CheckOptions opts;
+    if (const std::optional<int> exitCode = setUp(args, import, opts))
+        return *exitCode;
+    const bool json = opts.json;
+    Ambiente &amb = Ambiente::instance();
 
     StderrSink sink;
     MessageSink *previousSink = setMessageSink(&sink);
@@ -163,30 +190,36 @@ int runCheck(const QStringList &args, bool import)
     CliObserver observer(!json && isatty(fileno(stderr)));
     ImportSession session(net);
     session.setObserver(&observer);
-    session.NmArquivo = positional.first();
+    session.NmArquivo = opts.file;
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
-    session.CdFilial = cli.value(QStringLiteral("branch"));
+    session.CdFilial = opts.branch;
+
+    // A failure the core returned: told on stderr as the screen would show it, then the exit.
+    const auto failed = [&](const Failure &f) {
+        reportFailureDetail(f);
+        sink.showError(f.message);
+        return fail(json, f.key, f.message);
+    };
 
     try {
         // As the screen: the remembered directory on its first activation, then leaving the panel.
-        session.loadDiretorios();
+        if (const Result<QString> dir = session.loadDiretorios(); !dir)
+            return failed(dir.failure());
         session.Vd_Arquivo(true);
         const QString branchName = session.Vd_CdFilial(true, amb.Operador);
         session.Grava_Tabelas();
 
         if (import) {
-            ActiveShowAvi(6);
-            const QByteArray payload = CheckResultServ(session.callImportacao(), true, 0);
-            amb.AtualizaLocalCache({QStringLiteral("PRATO")});
-            DeactiveShowAvi();
-            const auto summary = ImportSummary::decode(payload);
+            const Result<ImportOutcome> outcome = ImportRun(session).run();
+            if (!outcome)
+                return failed(outcome.failure());
             if (json) {
                 CheckReport::writeJson(session, stdout);
-                std::fprintf(stderr, "%s\n", qPrintable(summary ? summary->toText() : QString()));
+                std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
             } else {
                 CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
-                std::printf("\n%s\n", qPrintable(summary ? summary->toText() : QString()));
+                std::printf("\n%s\n", qPrintable(outcome->summaryText()));
                 std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
             }
         } else if (json) {

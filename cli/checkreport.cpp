@@ -1,6 +1,8 @@
 #include "checkreport.h"
 
 #include "ambiente.h"
+#include "dishflags.h"
+#include "dishtable.h"
 #include "importsession.h"
 #include "messages.h"
 
@@ -217,22 +219,20 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
     int withErrors = 0;
     const int dishes = p.isActive() ? p.rowCount() : 0;
     o << "Pratos: " << QByteArray::number(dishes) << "\n";
-    const QString padrao = Msg(QStringLiteral("PADRAO"));
-    const QString local = Msg(QStringLiteral("LOCAL"));
     for (int r = 0; r < dishes; ++r) {
         const QString code = cCode >= 0 ? p.textAt(r, cCode) : QString();
         const QString tree = cTree >= 0 ? p.textAt(r, cTree) : QString();
         const QString err = cErr >= 0 ? p.textAt(r, cErr) : QString();
-        const bool bad = err.contains(u'1');
+        const bool bad = DishFlags::hasErrors(err);
         withErrors += bad ? 1 : 0;
         QString line = QStringLiteral("  %1 %2  %3  %4\n")
                            .arg(bad ? QStringLiteral("ERRO") : QStringLiteral("OK  "),
                                 formatThroughPicture(code, dishPicture).leftJustified(12),
                                 (cName >= 0 ? p.textAt(r, cName) : QString()).leftJustified(40),
-                                tree == u"P" ? padrao : (tree.trimmed().isEmpty() ? QString() : local));
+                                DishTable::treeText(tree));
         o << line;
         if (bad)
-            for (const QString &e : errorTexts(err, cLocal >= 0 ? p.textAt(r, cLocal) : QString(), s.controlCharLine(r)))
+            for (const QString &e : DishFlags::texts(err, cLocal >= 0 ? p.textAt(r, cLocal) : QString(), s.controlCharLine(r)))
                 o << "         - " << e << "\n";
     }
 

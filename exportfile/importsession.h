@@ -59,20 +59,14 @@ struct LoadNotes {
     bool isEmpty() const { return unparsed.isEmpty() && cutLastLine == 0 && nulLines.isEmpty(); }
 };
 
-class ImportSession {
+// What one load holds: the tables of the file, the service map with the destination services in
+// use, and the flags of what the file had. The screen binds its grids to these; the load pass
+// fills them and the import sends them.
+class ImportDocument {
 public:
-    explicit ImportSession(NetConnection &net);
-    ~ImportSession();
-    ImportSession(const ImportSession &) = delete;
-    ImportSession &operator=(const ImportSession &) = delete;
-
-    // Inputs, set by the owner from medNmArquivo and medCdFilial before the checks and the pass.
-    QString NmArquivo;
-    QString CdFilial;
-
-    void setObserver(LoadObserver *observer); // not owned; nullptr: nothing is shown
-    LoadObserver &observer();
-    NetConnection &net();
+    ImportDocument();
+    ImportDocument(const ImportDocument &) = delete;
+    ImportDocument &operator=(const ImportDocument &) = delete;
 
     // The dish and recipe tables, their columns from the server's packets.
     MemTable cdsPrato{QStringLiteral("PRATO")};
@@ -91,6 +85,34 @@ public:
     MemTable &cdsServico;
     MemTable &cdsServDestino;
 
+    // What the file had (TemRecePadr is never cleared by a later pass).
+    bool TemRecePadr = false;
+    bool TemReceFili = false;
+    bool TemReceServ = false;
+
+    // Entering the parameter panel: the seven tables closed, the map and its destinations emptied.
+    void closeLoadedTables();
+
+    // The seven tables with their file names (PRATO, RECEPADR, PRATPADR, RECEFILI, PRATFILI,
+    // RECESERV, PRATSERV), in that order.
+    QList<QPair<QString, MemTable *>> dataTables();
+};
+
+class ImportSession : public ImportDocument {
+public:
+    explicit ImportSession(NetConnection &net);
+    ~ImportSession();
+    ImportSession(const ImportSession &) = delete;
+    ImportSession &operator=(const ImportSession &) = delete;
+
+    // Inputs: the screen binds them to medNmArquivo and medCdFilial, the command line sets them.
+    QString NmArquivo;
+    QString CdFilial;
+
+    void setObserver(LoadObserver *observer); // not owned; nullptr: nothing is shown
+    LoadObserver &observer();
+    NetConnection &net();
+
     // Unit and product lookups (P_SGUNIDADE, P_CDPRODUTO); prepared once.
     ReadOnlyQuery qryPesqUnidMed;
     ReadOnlyQuery qryPesqProduto;
@@ -102,9 +124,6 @@ public:
 
     // Flags.
     bool Carregando = false;
-    bool TemRecePadr = false; // never cleared by a later pass
-    bool TemReceFili = false;
-    bool TemReceServ = false;
 
     // State of the pass.
     QString LinhaAtual;
@@ -121,8 +140,9 @@ public:
     // Vd_CdFilial sets CdFilial to the adjusted code in every case and returns the branch's name.
     void Vd_Arquivo(bool required);
     QString Vd_CdFilial(bool required, const QString &operador);
-    // The remembered directory from the server (first activation); empty when there is none.
-    QString loadDiretorios();
+    // The remembered directory from the server (first activation), under the busy indicator;
+    // empty when there is none. A failure of the server or of its packet comes back as the value.
+    Result<QString> loadDiretorios();
     QString rememberedDirectory() const;
 
     // The load pass over NmArquivo for CdFilial. Fails through MensErro / AbandonedAction
@@ -139,16 +159,11 @@ public:
     QString PesqServico(QStringView cdServFiliOrig) { return serviceMap.PesqServico(cdServFiliOrig); }
     void Vd_CdServDestino(bool posting) { serviceMap.Vd_CdServDestino(posting); }
 
-    // Entering the parameter panel: the seven tables closed, the map and its destinations emptied.
-    void closeLoadedTables();
 
     // The eight packets, the three flags and the branch, sent to Importacao in the server's order
     // (PRATO, RECEPADR, RECEFILI, SERVDESTINO, RECESERV, PRATPADR, PRATFILI, SERVICO).
     Result<QByteArray> callImportacao();
 
-    // The seven tables with their file names (PRATO, RECEPADR, PRATPADR, RECEFILI, PRATFILI,
-    // RECESERV, PRATSERV), in that order.
-    QList<QPair<QString, MemTable *>> dataTables();
 
     // The dish row that recipe lines give their flags to; -1 before the first dish line of a pass.
     int lastDishRow() const;
@@ -171,16 +186,12 @@ public:
 
 private:
     void runLoadPass(); // Grava_Tabelas without what it leaves on the status line
+    // Its steps: the service lines and the line count (first reading), the empty tables from the
+    // server, the structure section (second reading), the data lines.
+    void readServiceSection();
+    void openEmptyTables();
+    void readStructureSection();
+    void readDataSection();
     struct Impl;
     std::unique_ptr<Impl> d;
 };
-
-// Positions of IDERRO past the destination checks (1 to 4): a dish row or recipe line without its
-// key or repeating one of the file, and a NUL in a stored value.
-inline constexpr int kFlagKey = 4;        // "Erro_Chave"
-inline constexpr int kFlagControlChar = 5; // "Erro_Caractere"
-
-// The error review's lines for a dish: one per raised position 1 to 6 of IDERRO, in that order,
-// with the catalogue's texts ("Erro_Prato" with %s replaced by MNPRATOLOCAL, "Erro_Caractere"
-// with %s replaced by the line).
-QStringList errorTexts(const QString &idErro, const QString &mnPratoLocal, int controlCharLine = 0);

@@ -2,7 +2,7 @@
 
 #include "ambiente.h"
 #include "dishpictures.h"
-#include "dishtable.h"
+#include "dishflags.h"
 #include "framework.h"
 #include "memtable.h"
 #include "memtablemodel.h"
@@ -76,7 +76,7 @@ void DishGridDelegate::dbgPratoDrawColumnCell(QPainter *painter, const QStyleOpt
         return;
 
     const QPixmap &picture =
-        DishTable::hasErrors(index.data(MemTableModel::RawValueRole).toString()) ? m_erro : m_certo;
+        DishFlags::hasErrors(index.data(MemTableModel::RawValueRole).toString()) ? m_erro : m_certo;
 
     // The brush the grid drew the cell's background with: the selection colour on the selected
     // row, the grid's own colour (or the cell's, when the model gives one) elsewhere.

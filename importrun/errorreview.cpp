@@ -1,6 +1,6 @@
 #include "errorreview.h"
 
-#include "dishtable.h"
+#include "dishflags.h"
 #include "handlerboundary.h"
 #include "importsession.h"
 #include "memtable.h"
@@ -85,11 +85,11 @@ void ErrorReview::sbtErrosClick()
         if (m_cdsPrato.isActive() && m_cdsPrato.state() == TableState::Browse && m_cdsPrato.currentRow() >= 0) {
             const int flagsCol = m_cdsPrato.fieldIndex(u"IDERRO");
             const QString flags = flagsCol >= 0 ? m_cdsPrato.text(flagsCol) : QString();
-            if (DishTable::hasErrors(flags)) {
+            if (DishFlags::hasErrors(flags)) {
                 const int nameCol = m_cdsPrato.fieldIndex(u"MNPRATOLOCAL");
                 const QString localName = nameCol >= 0 ? m_cdsPrato.text(nameCol) : QString();
                 const int line = m_controlCharLine ? m_controlCharLine(m_cdsPrato.currentRow()) : 0;
-                m_lsbErro->addItems(errorTexts(flags, localName, line));
+                m_lsbErro->addItems(DishFlags::texts(flags, localName, line));
             }
         }
         m_panErro->show();

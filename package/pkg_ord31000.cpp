@@ -4,7 +4,7 @@
 
 #include "handlerboundary.h"
 #include "ambiente.h"
-#include "cli_imp40500.h"
+#include "frmimpoprato.h"
 #include "dialogs.h"
 #include "helpviewer.h"
 #include "screenhost.h"

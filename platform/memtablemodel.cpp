@@ -143,6 +143,7 @@ bool MemTableModel::setData(const QModelIndex &index, const QVariant &value, int
         return false;
     // The view calls this from its event handling: this is where an abandoned action (a row event
     // calling MensErro, already shown) or a refused value ends, so nothing crosses the event loop.
+    // A refused value is reported (editRefused); whoever shows the grid tells the operator.
     try {
         if (m_table->currentRow() != index.row())
             m_table->moveTo(index.row()); // posts the row being left, as the grid does
@@ -153,7 +154,7 @@ bool MemTableModel::setData(const QModelIndex &index, const QVariant &value, int
     } catch (const AbandonedAction &) {
         return false;
     } catch (const std::exception &e) {
-        messageSink()->showError(QString::fromUtf8(e.what()));
+        emit editRefused(QString::fromUtf8(e.what()));
         return false;
     }
 }

@@ -37,6 +37,8 @@ public:
 signals:
     void currentRowChanged(int row);
     void tableStateChanged();
+    // setData could not store the value (the table's or a row event's words); nothing was shown.
+    void editRefused(const QString &text);
 
 private:
     void aboutToReset(MemTable &) override;

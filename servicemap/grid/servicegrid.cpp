@@ -114,6 +114,8 @@ void TServiceGrid::setServiceMap(ServiceMap *map, MemTableModel *dtsServico)
     m_delegate->maxLength = map->cdsServico.field(ServiceMap::ColDest).width;
 
     connect(m_model, &MemTableModel::tableStateChanged, this, &TServiceGrid::stateChange);
+    // The map's entry is made here: a value the map refuses is told where it was typed.
+    connect(m_model, &MemTableModel::editRefused, this, [](const QString &text) { messageSink()->showError(text); });
     connect(m_model, qOverload<int>(&MemTableModel::currentRowChanged), this, &TServiceGrid::followTableRow);
     connect(m_model, &QAbstractItemModel::modelReset, this, &TServiceGrid::applyColumns);
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {

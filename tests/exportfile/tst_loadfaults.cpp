@@ -5,6 +5,7 @@
 #include "loadfixture.h"
 
 #include "checks.h"
+#include "dishflags.h"
 #include "messages.h"
 
 #include <QDir>
@@ -219,7 +220,7 @@ void TstLoadFaults::controlCharacters()
     QCOMPARE(m_s->loadNotes().nulLines, (QList<int>{14, 17}));
     // The value itself is kept as read: the flag holds the dish back, nothing is changed silently.
     QCOMPARE(cell(m_s->cdsPrato, 0, "NMPRATO"), "BOLO" + nul + "X");
-    const QStringList texts = errorTexts(cell(m_s->cdsPrato, 1, "IDERRO"), {}, m_s->controlCharLine(1));
+    const QStringList texts = DishFlags::texts(cell(m_s->cdsPrato, 1, "IDERRO"), {}, m_s->controlCharLine(1));
     QCOMPARE(texts.size(), 2);
     QVERIFY2(texts.last().contains(u"linha 17 "), qPrintable(texts.last()));
     QCOMPARE(m_s->loadNotes().unparsed.size(), 1);
@@ -357,7 +358,7 @@ void TstLoadFaults::directoryNeverStopsTheFile()
 
     // Too long for the column (as the server's packet gives it): the file passes, nothing is
     // written or cut, the operator is told once however often the file is checked.
-    QCOMPARE(m_s->loadDiretorios(), QString());
+    QCOMPARE(m_s->loadDiretorios().value(), QString());
     QString deep = m_f->dir.path();
     while (deep.size() <= 110)
         deep += QStringLiteral("/pasta-de-exportacao");

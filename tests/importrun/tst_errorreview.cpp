@@ -81,7 +81,7 @@ struct PanelFixture {
     {
         for (const Dish &d : dishes) {
             addDish(table, d);
-            if (DishTable::hasErrors(d.flags))
+            if (DishFlags::hasErrors(d.flags))
                 sbtErros->setEnabled(true);
         }
         QCoreApplication::processEvents();
@@ -155,7 +155,7 @@ void TestErrorReview::errorList()
     f.ButtonFlat1->click();
 
     QTest::mouseClick(f.dbgPrato->viewport(), Qt::LeftButton, {}, f.rowCentre(1));
-    QCOMPARE(f.sbtErros->isEnabled(), DishTable::hasErrors(flags));
+    QCOMPARE(f.sbtErros->isEnabled(), DishFlags::hasErrors(flags));
     if (editing) {
         f.table.edit();
         f.sbtErros->click();

@@ -1,10 +1,12 @@
 // The item model over an in-memory table: it follows every change of the table (the model tester
 // checks each signal against the model's answers) and edits through the table's own states.
 #include "datapacket.h"
+#include "framework.h"
 #include "memtablemodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -180,10 +182,22 @@ void TestMemTableModel::setDataEditsThroughTheTable()
     QCOMPARE(t.currentRow(), 0);
     QVERIFY(t.isNull(4));
 
-    // A before-post that abandons keeps the table where it was; setData reports false.
+    // A before-post that abandons keeps the table where it was; setData reports false and the
+    // table's words, and shows nothing itself.
+    QSignalSpy refused(&model, &MemTableModel::editRefused);
+    struct CountingSink : MessageSink {
+        int shown = 0;
+        void showError(const QString &) override { ++shown; }
+        void showInfo(const QString &) override { ++shown; }
+    } sink;
+    MessageSink *oldSink = setMessageSink(&sink);
+    const auto restore = qScopeGuard([oldSink] { setMessageSink(oldSink); });
     t.events.beforePost = [](MemTable &) { throw std::runtime_error("Serviço destino já informado."); };
     QVERIFY(model.setData(model.index(0, 2), QStringLiteral("A")));
     QVERIFY(!model.setData(model.index(1, 2), QStringLiteral("B")));
+    QCOMPARE(refused.count(), 1);
+    QCOMPARE(refused.at(0).at(0).toString(), QStringLiteral("Serviço destino já informado."));
+    QCOMPARE(sink.shown, 0);
     QCOMPARE(t.currentRow(), 0);
     QCOMPARE(t.state(), TableState::Edit);
     QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("A"));

@@ -2,7 +2,7 @@
 // What every screen test stands on: the demo operator signed in, and a host main window with its MDI
 // area, shown, active and lent to the package.
 #include "ambiente.h"
-#include "cli_imp40500.h"
+#include "frmimpoprato.h"
 #include "screenhost.h"
 
 #include <QCoreApplication>

@@ -7,7 +7,7 @@
 
 #include "ambiente.h"
 #include "appserver.h"
-#include "cli_imp40500.h"
+#include "frmimpoprato.h"
 #include "database.h"
 #include "dishgrid.h"
 #include "rdmimpoprato.h"

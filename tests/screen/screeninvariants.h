@@ -1,7 +1,7 @@
 #pragma once
 // The rules that hold on the screen whatever the operator did, checked between two of his
 // actions: what can be imported, what the service map holds, what a failed load leaves.
-#include "cli_imp40500.h"
+#include "frmimpoprato.h"
 #include "errorreview.h"
 #include "memtable.h"
 #include "memtablemodel.h"

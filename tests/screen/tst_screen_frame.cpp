@@ -5,6 +5,7 @@
 #include "screenfixture.h"
 
 #include "busyoverlay.h"
+#include "dishflags.h"
 #include "helpviewer.h"
 #include "importsession.h"
 #include "messages.h"
@@ -327,7 +328,7 @@ void ScreenFrameTest::helpExplainsEveryMessage()
         QString flags(10, u'0');
         flags[pos] = u'1';
         // A line number, where a text names one, reads as the page's stand-in "N".
-        for (QString text : errorTexts(flags, name, 7))
+        for (QString text : DishFlags::texts(flags, name, 7))
             texts += text.replace(QStringLiteral("linha 7"), QStringLiteral("linha N"));
     }
     QVERIFY(texts.size() >= 4);

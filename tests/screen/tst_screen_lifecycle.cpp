@@ -6,7 +6,7 @@
 
 #include "ambiente.h"
 #include "database.h"
-#include "cli_imp40500.h"
+#include "frmimpoprato.h"
 #include "consiste.h"
 #include "dialogs.h"
 #include "scripteddialogs.h"

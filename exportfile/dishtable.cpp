@@ -10,7 +10,7 @@ void cdsPratoAfterInsert(MemTable &cdsPrato)
 {
     const int c = cdsPrato.fieldIndex(u"IDERRO");
     if (c >= 0)
-        cdsPrato.setText(c, kNoErrors);
+        cdsPrato.setText(c, DishFlags::kNone);
 }
 
 void cdsPratoAfterOpen(MemTable &cdsPrato, const QString &dishPicture)
@@ -25,7 +25,11 @@ void cdsPratoAfterOpen(MemTable &cdsPrato, const QString &dishPicture)
 
 QString cdsPratoCDFILAUXPRATGetText(const MemTable &cdsPrato, int row, int col)
 {
-    const QStringView value = cdsPrato.textViewAt(row, col);
+    return treeText(cdsPrato.textViewAt(row, col));
+}
+
+QString treeText(QStringView value)
+{
     if (value == u"P")
         return Msg(QStringLiteral("PADRAO"));
     if (EmptyString(value))
@@ -46,7 +50,7 @@ void AfterScroll::operator()(MemTable &cdsPrato)
         || QStringView(cdsPrato.field(m_col).name).compare(u"IDERRO", Qt::CaseInsensitive) != 0)
         m_col = cdsPrato.fieldIndex(u"IDERRO");
     const int row = cdsPrato.currentRow();
-    const bool errors = m_col >= 0 && row >= 0 && hasErrors(cdsPrato.textViewAt(row, m_col));
+    const bool errors = m_col >= 0 && row >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(row, m_col));
     if (m_setErrorsEnabled)
         m_setErrorsEnabled(errors);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The dish table's own behaviour (cdsPrato): the flags a new dish starts with, the error button
 // following the current dish, the dish-code mask and the display text of the dish's tree.
-// The screen installs these on session.cdsPrato.events; the load pass then runs them per row.
+// The session installs afterInsert, the screen the others, on cdsPrato.events; the load pass then runs them per row.
+#include "dishflags.h"
 #include "memtable.h"
 
 #include <QString>
@@ -10,12 +11,6 @@
 
 namespace DishTable {
 
-inline constexpr QStringView kNoErrors = u"0000000000";
-
-// A dish has errors when any of its flags is raised, whatever the position: the picture, the error
-// button and the load pass all use this one test.
-inline bool hasErrors(QStringView flags) { return flags.contains(u'1'); }
-
 // cdsPratoAfterInsert: a new dish starts without errors.
 void cdsPratoAfterInsert(MemTable &cdsPrato);
 
@@ -23,8 +18,11 @@ void cdsPratoAfterInsert(MemTable &cdsPrato);
 // display text. Both belong to the columns, which every opening of the table rebuilds.
 void cdsPratoAfterOpen(MemTable &cdsPrato, const QString &dishPicture);
 
-// cdsPratoCDFILAUXPRATGetText: "P" is the standard tree, an empty value shows nothing, anything
-// else (a branch code) is the local tree.
+// The text of a dish's tree (CDFILAUXPRAT): "P" is the standard tree, an empty value shows nothing,
+// anything else (a branch code) is the local tree.
+QString treeText(QStringView cdFilAuxPrat);
+
+// cdsPratoCDFILAUXPRATGetText: treeText of the row's value.
 QString cdsPratoCDFILAUXPRATGetText(const MemTable &cdsPrato, int row, int col);
 
 // cdsPratoAfterScroll: the error button is enabled exactly when the now current dish has errors.

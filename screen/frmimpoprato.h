@@ -1,7 +1,8 @@
 #pragma once
-// The dish import screen "Importação de Prato" (IMP40500), unit Cli_IMP40500: one instance at a
-// time, a child window of the host's MDI area, opened and restored through IniProc. It owns the
-// server connection and one import session, whose tables, flags and load pass it shows.
+// The dish import screen "Importação de Prato" (IMP40500), the form TfrmImpoPrato of the business
+// unit Cli_IMP40500: one instance at a time, a child window of the host's MDI area, opened and
+// restored through IniProc. It owns the server connection and one import session, whose tables,
+// flags and load pass it shows.
 #include "btnpesquisa.h"
 #include "datasource.h"
 #include "frmpadrimport.h"
@@ -18,7 +19,7 @@ class QListWidget;
 class QScrollArea;
 class QTabWidget;
 class ErrorReview;
-class ImportRun;
+struct ImportOutcome;
 class MemTableModel;
 class TDishGrid;
 class TServiceGrid;
@@ -199,7 +200,11 @@ private:
     void buildErro();
     void buildSide();
 
-    std::unique_ptr<ImportRun> m_importRun;
+    // The import run under the screen: a failure inside gives the panel back and goes on.
+    Result<ImportOutcome> runImport();
+    // Shows a failure the core returned and abandons the handler.
+    [[noreturn]] void showFailure(const Failure &failure);
+
     int m_progress = 0;
     // The control of this screen where the focus rested last, as this screen saw it: Qt's "old"
     // widget is only the step before, which may be a control the focus merely passed through.
@@ -223,6 +228,11 @@ private:
     // The error button's own flag: the dish table's row change (current dish has errors) and the
     // load pass (a dish stored with errors) set it; shown only while a load is held.
     bool m_dishErrors = false;
+    // The grids' models (dtsPrato, dtsServico). They watch the session's tables, so they are no
+    // QObject children (QWidget deletes those after the members): declared after m_session, they
+    // go before it.
+    std::unique_ptr<MemTableModel> m_dishModel;
+    std::unique_ptr<MemTableModel> m_serviceModel;
     // The events the session installed on cdsDiretorios, run by the screen's handlers.
     std::function<void(MemTable &)> m_diretoriosBeforePost;
     std::function<void(MemTable &)> m_diretoriosAfterPost;

@@ -1,0 +1,69 @@
+#include "importrun.h"
+
+#include "ambiente.h"
+#include "database.h"
+#include "framework.h"
+#include "importsession.h"
+#include "messages.h"
+
+QString ImportOutcome::successText() const
+{
+    QString text = Msg(QStringLiteral("ImportaOk"));
+    if (!hasSummary)
+        return text;
+    const int written = summary.dishesWritten;
+    const int refused = int(summary.dishesNotWritten.size());
+    const QString key = QStringLiteral("ImportaResumo");
+    const QString line = TMessages::instance().contains(key)
+                             ? Msg(key).arg(written).arg(refused)
+                             : QStringLiteral("Pratos gravados: %1. Não gravados por conterem erros: %2.")
+                                   .arg(written)
+                                   .arg(refused);
+    return text + u'\n' + line;
+}
+
+QString ImportOutcome::summaryText() const
+{
+    return hasSummary ? summary.toText() : QString();
+}
+
+ImportOutcome ImportOutcome::fromPayload(const QByteArray &payload)
+{
+    ImportOutcome out;
+    const Result<ImportSummary> decoded = ImportSummary::decode(payload);
+    if (decoded.ok()) {
+        out.hasSummary = true;
+        out.summary = decoded.value();
+    }
+    return out;
+}
+
+ImportRun::ImportRun(ImportSession &session, RefreshCache refreshCache)
+    : m_session(session), m_refreshCache(std::move(refreshCache))
+{
+    if (!m_refreshCache)
+        m_refreshCache = [](const QStringList &tables) { Ambiente::instance().AtualizaLocalCache(tables); };
+}
+
+Result<ImportOutcome> ImportRun::run()
+{
+    // Nothing is checked before sending: what may be imported is decided by when the import is
+    // offered, and the server decides about dishes with errors and unpaired services.
+    ActiveShowAvi(6);
+    struct HideBusy {
+        ~HideBusy() { DeactiveShowAvi(); }
+    } hideBusy;
+    m_session.observer().setStatusText(Msg(QStringLiteral("Import")));
+    const Result<QByteArray> answer = m_session.callImportacao();
+    if (!answer)
+        return answer.failure();
+    // An action abandoned inside (already told) goes on as it is.
+    try {
+        m_refreshCache({QStringLiteral("PRATO")});
+    } catch (const DatabaseError &e) {
+        return Failure{e.message(), {}, {}};
+    } catch (const std::exception &e) {
+        return Failure{QString::fromUtf8(e.what()), {}, {}};
+    }
+    return ImportOutcome::fromPayload(answer.value());
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The import: everything the load pass put into the session's tables goes to the application
+// server in one call of Importacao, and the client's cache of PRATO is refreshed. The screen's
+// import button and `imp40500 import` run this same sequence. It tells no one: the status line
+// hears through the session's LoadObserver, and the failure or the server's summary is returned
+// for the caller to tell.
+#include "appserver.h"
+#include "result.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class ImportSession;
+
+// What the server answered to an import that went through.
+struct ImportOutcome {
+    bool hasSummary = false; // false: the answer held no readable summary
+    ImportSummary summary;
+
+    // "A importação foi realizada com sucesso." and, on a second line, the dishes written and those
+    // not written because they carry errors; without a readable summary only the first line.
+    QString successText() const;
+    // The summary as the command line prints it; empty without one.
+    QString summaryText() const;
+    static ImportOutcome fromPayload(const QByteArray &payload);
+};
+
+class ImportRun {
+public:
+    using RefreshCache = std::function<void(const QStringList &tables)>;
+    // `refreshCache` by default Ambiente::AtualizaLocalCache.
+    explicit ImportRun(ImportSession &session, RefreshCache refreshCache = {});
+
+    // Sends the tables with the session's branch under the busy indicator, the status line saying
+    // so, then refreshes the cache of PRATO. A refusal of the server or a cache that cannot be
+    // refreshed comes back as the failure (the driver's words as its detail).
+    Result<ImportOutcome> run();
+
+private:
+    ImportSession &m_session;
+    RefreshCache m_refreshCache;
+};

@@ -1,0 +1,141 @@
+// The key and NUL checks of the load pass: per row as it is posted, and the repeated keys once the
+// file is in.
+#include "importsession.h"
+#include "loadpassparts.h"
+
+#include "ambiente.h"
+#include "appserver.h"
+#include "messages.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace ExportText;
+
+// Position 5 on a row without its key or repeating a key of the file, position 6 on a row with a
+// NUL in a stored value: on the dish row itself, or merged into the dish a recipe line belongs to.
+// Keys are the values as stored (after the branch and service replacements and the columns' width);
+// an empty CDFILIAL is the destination branch, which is what the server writes for it. Two dish
+// rows with one key are both flagged, so that neither is written in place of the other; a recipe
+// line flags its dish when it repeats an earlier line of its table.
+void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar)
+{
+    if (!plan.keysReady) {
+        plan.keysReady = true;
+        plan.keyTable = -1;
+        plan.keyCols.clear();
+        plan.keyIsFilial.clear();
+        for (size_t i = 0; i < std::size(kTables); ++i)
+            if (&(s.*(kTables[i].table)) == &table)
+                plan.keyTable = int(i);
+        if (plan.keyTable >= 0) {
+            for (QStringView name : kKeyColumns[plan.keyTable]) {
+                // Codes are text; a column the destination's table lacks cannot be checked.
+                const int col = table.fieldIndex(name);
+                if (col >= 0 && table.field(col).kind == FieldKind::Text) {
+                    plan.keyCols.push_back(col);
+                    plan.keyIsFilial.push_back(name == u"CDFILIAL");
+                }
+            }
+        }
+    }
+
+    const int row = table.currentRow();
+    const bool isDish = &table == &s.cdsPrato;
+    const int dish = isDish ? row : lastDishRow;
+    bool keyFault = false;
+    if (!plan.keyCols.empty() && row >= 0) {
+        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
+            keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i]));
+        // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then
+        // flagging the dish its line gave its flags to.
+        std::vector<qint32> &owners = flagOwner[size_t(plan.keyTable)];
+        if (owners.size() <= size_t(row))
+            owners.resize(size_t(row) + 1, kNoKey);
+        owners[size_t(row)] = keyFault ? kNoKey : dish;
+    }
+    if (!keyFault && !controlChar)
+        return;
+
+    if (keyFault)
+        s.ErrosLinha[DishFlags::Chave] = u'1';
+    if (controlChar) {
+        s.ErrosLinha[DishFlags::Caractere] = u'1';
+        notes.nulLines << lineNumber;
+    }
+    mergeIntoDish(s.cdsPrato, dish, s.ErrosLinha);
+    if (controlChar && dish >= 0 && !controlCharLines.contains(dish))
+        controlCharLines.insert(dish, lineNumber);
+}
+
+// Rows with one key, per table: sorted by a hash of their stored key (8 bytes a row, one table at
+// a time), then compared in earnest within each run of equal hashes against one row of each
+// distinct key met in the run, so that a file of one key repeated a million times stays linear.
+// Every dish row of a repeated key is flagged; a recipe row flags its dish when an earlier row of
+// its table has its key.
+void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
+{
+    const QStringView branch(s.CdFilial);
+    QString repeated = kNoErrors;
+    repeated[DishFlags::Chave] = u'1';
+    bool dishFlagged = false;
+    for (size_t t = 0; t < std::size(kTables); ++t) {
+        const std::vector<qint32> &owners = flagOwner[t];
+        const Plan &plan = plans[size_t(kTables[t].index)];
+        if (owners.empty() || !planReady[size_t(kTables[t].index)] || plan.keyCols.empty())
+            continue;
+        MemTable &table = s.*(kTables[t].table);
+        const int rows = std::min<int>(int(owners.size()), table.rowCount());
+        const auto part = [&](int r, size_t i) {
+            const QStringView v = table.textViewAt(r, plan.keyCols[i]);
+            return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
+        };
+        const auto same = [&](int a, int b) {
+            for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                if (part(a, i) != part(b, i))
+                    return false;
+            return true;
+        };
+        std::vector<quint64> entries;
+        entries.reserve(size_t(rows));
+        for (int r = 0; r < rows; ++r) {
+            if (owners[size_t(r)] == kNoKey)
+                continue;
+            quint64 h = kFnvBasis;
+            for (size_t i = 0; i < plan.keyCols.size(); ++i)
+                h = hashPart(h, part(r, i));
+            entries.push_back(((h ^ (h >> 32)) << 32) | quint32(r));
+        }
+        std::sort(entries.begin(), entries.end());
+        std::vector<int> distinct;
+        for (size_t a = 0; a < entries.size();) {
+            size_t b = a + 1;
+            while (b < entries.size() && (entries[b] >> 32) == (entries[a] >> 32))
+                ++b;
+            if (b - a > 1) {
+                distinct.clear();
+                // In row order: the first row of each key is its original, the later ones repeats.
+                for (size_t k = a; k < b; ++k) {
+                    const int r = int(quint32(entries[k]));
+                    auto first = std::find_if(distinct.begin(), distinct.end(), [&](int d) { return same(d, r); });
+                    if (first == distinct.end()) {
+                        distinct.push_back(r);
+                        continue;
+                    }
+                    mergeIntoDish(s.cdsPrato, owners[size_t(r)], repeated);
+                    if (&table == &s.cdsPrato) {
+                        // Neither copy of a dish may be written in place of the other.
+                        mergeIntoDish(s.cdsPrato, owners[size_t(*first)], repeated);
+                        dishFlagged = true;
+                    }
+                }
+            }
+            a = b;
+        }
+    }
+    // The table goes back to the dish loaded last, as the pass leaves it.
+    if (lastDishRow >= 0 && lastDishRow < s.cdsPrato.rowCount() && s.cdsPrato.currentRow() != lastDishRow)
+        s.cdsPrato.moveTo(lastDishRow);
+    if (dishFlagged)
+        observer->enableErrors();
+}

@@ -1,0 +1,319 @@
+// The load pass (Grava_Tabelas): the file read twice, the empty tables from the server, the
+// structure section, then each data line to its table.
+#include "importsession.h"
+#include "loadpassparts.h"
+
+#include "ambiente.h"
+#include "appserver.h"
+#include "dishcolumns.h"
+#include "messages.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace ExportText;
+
+namespace {
+
+// Counts a line under its table name (a data line, or the table's structure line: one too many).
+void countTableLine(QByteArrayView line, std::array<int, std::size(kTables)> &counts)
+{
+    const QByteArrayView name = firstField(line);
+    if (name.size() < 5 || name.size() > 8)
+        return;
+    for (size_t i = 0; i < std::size(kTables); ++i) {
+        const QStringView t = kTables[i].name;
+        if (t.size() != name.size())
+            continue;
+        bool same = true;
+        for (qsizetype k = 0; k < t.size() && same; ++k)
+            same = t[k].unicode() == static_cast<unsigned char>(name[k]);
+        if (same) {
+            ++counts[i];
+            return;
+        }
+    }
+}
+
+// A bulk load that loads nothing leaves the table's columns reserved for that many rows.
+void reserveRows(MemTable &table, int rows)
+{
+    if (rows <= 0 || !table.isActive() || table.rowCount() != 0)
+        return;
+    table.beginBulkLoad(rows);
+    table.endBulkLoad();
+}
+
+void loadPacket(MemTable &table, const Result<QByteArray> &result)
+{
+    const QByteArray payload = CheckResultServ(result, true, 0);
+    const Status st = DataPacket::load(table, payload);
+    if (!st)
+        MensErro(st.error());
+}
+
+// The screen's own dish columns; a dish packet without them gets them here.
+void ensureDishColumns(MemTable &prato)
+{
+    QList<FieldDef> fields = prato.fields();
+    bool changed = false;
+    for (const FieldDef &f : DishColumns::screenOnly()) {
+        if (prato.fieldIndex(f.name) < 0) {
+            fields << f;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+    prato.close();
+    prato.setFields(fields);
+    prato.createDataSet();
+}
+
+} // namespace
+
+void ImportSession::Grava_Tabelas()
+{
+    runLoadPass();
+    // The clean-up has cleared the status line; what the operator should know about the file
+    // (values left empty, a cut last line, NULs) stays there.
+    const QStringList warnings = loadWarnings();
+    if (!warnings.isEmpty())
+        d->observer->setStatusText(warnings.join(u' '));
+}
+
+void ImportSession::runLoadPass()
+{
+    LoadObserver &obs = *d->observer;
+    Carregando = true;
+    d->lastDishRow = -1;
+    d->markerIndex = -1;
+    d->stats = {};
+    d->linesPerTable.fill(0);
+    d->planReady.fill(false);
+    d->currentPlan = nullptr;
+    d->units.clear();
+    d->products.clear();
+    d->pesqPrato.clear();
+    for (auto &owners : d->flagOwner)
+        owners = {};
+    d->notes = {};
+    d->controlCharLines.clear();
+    d->lineNumber = 0;
+    d->lineHasNul = false;
+    d->decoder = ValueDecoder(Ambiente::instance().locale);
+
+    Finally cleanup{[&] {
+        // Runs to its end whatever failed; the failure itself goes on to the caller.
+        Carregando = false;
+        d->reader.close();
+        d->currentPlan = nullptr;
+        try {
+            obs.setProgress(0);
+            obs.setStatusText(QString());
+            obs.serveEvents();
+            obs.setPanelsEnabled(true);
+        } catch (...) {
+        }
+    }};
+
+    // 2. The destination branch's services, for the pairing.
+    serviceMap.prepareDestinationServices();
+
+    readServiceSection();
+    openEmptyTables();
+    readStructureSection();
+    readDataSection();
+}
+
+void ImportSession::readServiceSection()
+{
+    LoadObserver &obs = *d->observer;
+    // 3-4. First pass: the service lines and the line count.
+    if (!d->reader.open(NmArquivo))
+        MensErro(d->reader.errorString());
+    QByteArrayView line;
+    d->reader.readRawLine(line);
+    decodeInto(line, LinhaAtual);
+    lsbServico.clear();
+    TotalLinhas = 0;
+    static constexpr char kServico[] = "SERVICO\xF8";
+    while (d->reader.readLine(line)) {
+        if (line.size() >= 8 && std::memcmp(line.data(), kServico, 8) == 0)
+            lsbServico << decode(line);
+        else
+            countTableLine(line, d->linesPerTable);
+        ++TotalLinhas;
+    }
+    if (d->reader.failed())
+        MensErro(d->reader.errorString());
+    TotalLinhas -= 12;
+    d->reader.close();
+
+    // 5. The service map.
+    if (serviceMap.build(lsbServico) > 0)
+        obs.showServiceTab();
+}
+
+void ImportSession::openEmptyTables()
+{
+    // 6. The empty tables, their columns from the server.
+    ActiveShowAvi(6);
+    try {
+        loadPacket(cdsPrato, Rdm::GetPrato(d->net));
+        ensureDishColumns(cdsPrato);
+        loadPacket(cdsRecePadr, Rdm::GetRecePadr(d->net));
+        loadPacket(cdsReceServ, Rdm::GetReceServ(d->net));
+        loadPacket(cdsReceFili, Rdm::GetReceFili(d->net));
+        loadPacket(cdsPratPadr, Rdm::GetPratPadr(d->net));
+        loadPacket(cdsPratFili, Rdm::GetPratFili(d->net));
+        loadPacket(cdsPratServ, Rdm::GetPratServ(d->net));
+    } catch (...) {
+        DeactiveShowAvi();
+        throw;
+    }
+    DeactiveShowAvi();
+    // Room for the rows the first pass counted, taken once instead of growing a table of a
+    // million rows step by step (each step holding the old storage and the new at once).
+    for (size_t i = 0; i < std::size(kTables); ++i) {
+        reserveRows(this->*(kTables[i].table), d->linesPerTable[i]);
+        if (std::size(kKeyColumns[i]) > 0)
+            d->flagOwner[i].reserve(size_t(std::max(0, d->linesPerTable[i])));
+    }
+}
+
+void ImportSession::readStructureSection()
+{
+    LoadObserver &obs = *d->observer;
+    QByteArrayView line;
+    // 7-8. Second pass.
+    if (!d->reader.open(NmArquivo))
+        MensErro(d->reader.errorString());
+    obs.setProgressRange(TotalLinhas);
+    obs.setProgress(0);
+    obs.setStatusText(Msg(QStringLiteral("VERIFICANDO_PRATOS")));
+    obs.serveEvents();
+
+    // 9. The structure section, up to and including the data marker.
+    lsbEstrutura.clear();
+    int counter = 0;
+    bool markerSeen = false;
+    while (!markerSeen && d->reader.readLine(line)) {
+        decodeInto(line, LinhaAtual);
+        lsbEstrutura << LinhaAtual;
+        if (counter > kMaxStructureLines - 1) {
+            obs.setPanelsEnabled(true);
+            obs.focusArquivo();
+            MensErroKey(QStringLiteral("Arquivo_Invalido"));
+        }
+        ++counter;
+        markerSeen = isDataMarker(line);
+    }
+    if (d->reader.failed())
+        MensErro(d->reader.errorString());
+    if (markerSeen) {
+        d->markerIndex = int(lsbEstrutura.size()) - 1;
+        // The structure lines sit at fixed places ahead of the marker; an earlier marker would make
+        // data lines take the marker, or lines after it, for their structure.
+        if (d->markerIndex < kMarkerIndex) {
+            obs.setPanelsEnabled(true);
+            obs.focusArquivo();
+            MensErroKey(QStringLiteral("Arquivo_Invalido"));
+        }
+    }
+}
+
+void ImportSession::readDataSection()
+{
+    LoadObserver &obs = *d->observer;
+    QByteArrayView line;
+    // 10. The data lines. Line numbers count the lines read, as the operator is told them.
+    int position = 0;
+    const int linesAhead = int(lsbEstrutura.size());
+    bool lastLineCut = false;
+    d->sinceServe.start();
+    while (d->reader.readLine(line)) {
+        assignShared(ErrosLinha, kNoErrors);
+        if (!NomePratoDestino.isNull())
+            NomePratoDestino.clear();
+        d->lineNumber = linesAhead + position + 1;
+        d->lineHasNul = std::memchr(line.data(), 0, size_t(line.size())) != nullptr;
+        {
+            // Blanks after the last terminator are no sign of a cut.
+            qsizetype n = line.size();
+            while (n > 0 && static_cast<unsigned char>(line[n - 1]) <= 32)
+                --n;
+            lastLineCut = n > 0 && line[n - 1] != kTerminatorByte;
+        }
+        decodeInto(line, LinhaAtual);
+        Grava_Prato(firstField(QStringView(LinhaAtual)));
+        ++d->stats.dataLines;
+        obs.setProgress(++position);
+        // Window messages are let through several times a second, not per line: a repaint per
+        // line would cost more than the line itself.
+        if ((position & 63) == 0 && d->sinceServe.elapsed() >= 50) {
+            obs.serveEvents();
+            d->sinceServe.restart();
+        }
+    }
+    if (d->reader.failed())
+        MensErro(d->reader.errorString());
+    // A file cut in the middle of its last line still loads what it has; the operator is told.
+    if (lastLineCut)
+        d->notes.cutLastLine = d->lineNumber;
+    d->lineNumber = 0;
+    d->lineHasNul = false;
+    d->flagRepeatedKeys(*this);
+}
+
+
+void ImportSession::Grava_Prato(QStringView tabela)
+{
+    const TableEntry *entry = nullptr;
+    for (const TableEntry &e : kTables) {
+        if (tabela == e.name) {
+            entry = &e;
+            break;
+        }
+    }
+    // The name and its terminator leave the front of the line (`tabela` may point into it).
+    const qsizetype drop = qMin<qsizetype>(tabela.size() + 1, LinhaAtual.size());
+    LinhaAtual.remove(0, drop);
+    if (!entry) {
+        LinhaEstrutura = QString();
+        return; // SERVICO, an unknown or an empty name: the line only advances the progress
+    }
+
+    const int idx = entry->index;
+    if (idx >= lsbEstrutura.size() || (d->markerIndex >= 0 && idx >= d->markerIndex)) {
+        d->observer->setPanelsEnabled(true);
+        d->observer->focusArquivo();
+        MensErroKey(QStringLiteral("Arquivo_Invalido"));
+    }
+    MemTable &table = this->*(entry->table);
+
+    Plan &plan = d->plans[size_t(idx)];
+    if (!d->planReady[size_t(idx)] || plan.table != &table) {
+        plan = Plan{};
+        plan.source = lsbEstrutura.at(idx);
+        plan.table = &table;
+        d->planReady[size_t(idx)] = true;
+        // Built below by GetValues from LinhaEstrutura; marked so GetValues keeps it.
+    }
+    assignShared(LinhaEstrutura, plan.source);
+    d->currentPlan = &plan;
+    GetValues(table);
+    d->currentPlan = nullptr;
+
+    if (&table == &cdsPrato) {
+        d->lastDishRow = cdsPrato.currentRow();
+        if (plan.iderroCol >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol)))
+            d->observer->enableErrors();
+    } else if (&table == &cdsRecePadr) {
+        TemRecePadr = true;
+    } else if (&table == &cdsReceFili) {
+        TemReceFili = true;
+    } else if (&table == &cdsReceServ) {
+        TemReceServ = true;
+    }
+}

@@ -1,0 +1,337 @@
+#pragma once
+// The load pass's own pieces, shared by the session's sources (importsession.cpp, loadpass.cpp,
+// rowdecoder.cpp, keychecks.cpp, lookups.cpp) and by nothing else: how a structure line decodes,
+// the per-pass caches, and the session's private state.
+#include "importsession.h"
+
+#include "datapacket.h"
+#include "dishflags.h"
+#include "exportreader.h"
+#include "framework.h"
+#include "valuedecoder.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+
+#include <array>
+#include <vector>
+
+namespace LoadPassParts {
+
+
+inline const QString kNoErrors = DishFlags::kNone.toString();
+
+// Structure indexes of the tables whose data lines are decoded; index 8 (SERVICO) never is.
+enum : int { kIdxPrato = 3, kIdxRecePadr = 4, kIdxPratPadr = 5, kIdxReceFili = 6, kIdxPratFili = 7,
+             kIdxReceServ = 9, kIdxPratServ = 10, kStructureSlots = 11 };
+
+// The most lines the structure section may have, the data marker included.
+constexpr int kMaxStructureLines = 31;
+// Index of the data marker in a well-formed file: the structure lines before it are fixed.
+constexpr int kMarkerIndex = 12;
+
+enum class Special : std::uint8_t { None, CdFilAuxPrato, SgUnidade, CdProduto, CdServFili, CdFilial };
+
+inline Special specialOf(QStringView columnName)
+{
+    // Exact, case-sensitive: these rules follow the names as the exporting system writes them.
+    if (columnName == u"CDFILAUXPRAT")
+        return Special::CdFilAuxPrato;
+    if (columnName == u"SGUNIDADE")
+        return Special::SgUnidade;
+    if (columnName == u"CDPRODUTO")
+        return Special::CdProduto;
+    if (columnName == u"CDSERVFILI")
+        return Special::CdServFili;
+    if (columnName == u"CDFILIAL")
+        return Special::CdFilial;
+    return Special::None;
+}
+
+struct ColPlan {
+    int col = -1;                 // column of the target table; -1: the value drops out
+    FieldKind kind = FieldKind::Text;
+    Special special = Special::None;
+};
+
+// How one structure line decodes into one table, worked out once per pass instead of per line.
+struct Plan {
+    QString source;               // the structure line (shared with lsbEstrutura)
+    MemTable *table = nullptr;
+    QString tableName;            // its first field: NomeTabela
+    bool isPrato = false;
+    bool isReceServ = false;
+    std::vector<ColPlan> cols;    // one per column name
+    std::vector<QString> rest;    // LinhaEstrutura after k names were used (k = 0..cols.size())
+    int iderroCol = -1;
+    int mnPratoLocalCol = -1;
+    // The columns of the table's key (text columns only), worked out on the plan's first line.
+    bool keysReady = false;
+    int keyTable = -1;            // index into kTables; -1: a table without a key check
+    std::vector<int> keyCols;
+    std::vector<bool> keyIsFilial;
+};
+
+// A row whose key has an empty part: already flagged, and no key to compare.
+constexpr qint32 kNoKey = -2;
+
+// A failure that ends the whole pass (a lookup that could not be made), carried out of the column
+// guard of GetValues; the pass ends with its one message.
+struct PassFailure {
+    Failure failure;
+};
+
+constexpr quint64 kFnvBasis = 1469598103934665603ull;
+constexpr quint64 kFnvPrime = 1099511628211ull;
+
+inline quint64 hashPart(quint64 h, QStringView s)
+{
+    for (QChar c : s) {
+        h ^= c.unicode();
+        h *= kFnvPrime;
+    }
+    // A value no code unit takes ends each part: ("AB", "C") and ("A", "BC") hash apart.
+    h ^= 0x1FFFF;
+    h *= kFnvPrime;
+    return h;
+}
+
+
+class NullObserver final : public LoadObserver {};
+
+// Answers of a lookup by code, found without copying the code: open addressing over an FNV-1a hash
+// of the UTF-16 units. A load asks a few dozen distinct units and products a million times.
+class ViewCache {
+public:
+    const QString *find(QStringView key) const
+    {
+        if (m_slots.empty())
+            return nullptr;
+        const size_t h = hash(key);
+        for (size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+            const Slot &s = m_slots[i];
+            if (!s.used)
+                return nullptr;
+            if (s.hash == h && QStringView(s.key) == key)
+                return &s.value;
+        }
+    }
+    void insert(QStringView key, const QString &value)
+    {
+        if ((m_count + 1) * 2 > m_slots.size())
+            grow();
+        place(Slot{key.toString(), value, hash(key), true});
+        ++m_count;
+    }
+    void clear()
+    {
+        m_slots.clear();
+        m_mask = 0;
+        m_count = 0;
+    }
+
+private:
+    struct Slot {
+        QString key, value;
+        size_t hash = 0;
+        bool used = false;
+    };
+    static size_t hash(QStringView s)
+    {
+        quint64 h = 1469598103934665603ull;
+        for (QChar c : s) {
+            h ^= c.unicode();
+            h *= 1099511628211ull;
+        }
+        return size_t(h);
+    }
+    void place(Slot s)
+    {
+        for (size_t i = s.hash & m_mask;; i = (i + 1) & m_mask) {
+            if (!m_slots[i].used) {
+                m_slots[i] = std::move(s);
+                return;
+            }
+        }
+    }
+    void grow()
+    {
+        std::vector<Slot> old;
+        old.swap(m_slots);
+        m_slots.resize(old.empty() ? 64 : old.size() * 2);
+        m_mask = m_slots.size() - 1;
+        for (Slot &s : old)
+            if (s.used)
+                place(std::move(s));
+    }
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    size_t m_count = 0;
+};
+
+// Shares the source's characters unless the target already does: no reference count traffic for
+// the state fields that most lines set to the same text.
+inline void assignShared(QString &target, const QString &source)
+{
+    if (target.constData() != source.constData() || target.size() != source.size())
+        target = source;
+}
+
+// A row that cannot be inserted or posted ends the pass with the table's own message.
+template <typename F>
+inline void rowOperation(F f)
+{
+    try {
+        f();
+    } catch (const AbandonedAction &) {
+        throw;
+    } catch (const std::exception &e) {
+        MensErro(QString::fromUtf8(e.what()));
+    }
+}
+
+// Runs the clean-up of the pass on every way out.
+template <typename F>
+struct Finally {
+    F f;
+    ~Finally() { f(); }
+};
+template <typename F>
+Finally(F) -> Finally<F>;
+
+inline QString mergeFlags(const QString &current, const QString &line)
+{
+    // A position raised on the dish stays raised: a recipe line only adds its own flags.
+    DishFlags merged(current);
+    merged.merge(line);
+    return merged.text();
+}
+
+// Adds the flags to a dish row's IDERRO; leaves cdsPrato on that row.
+inline void mergeIntoDish(MemTable &cdsPrato, int row, const QString &flags)
+{
+    if (row < 0 || row >= cdsPrato.rowCount())
+        return; // a recipe line ahead of every dish line has no dish to carry its flags
+    const int col = cdsPrato.fieldIndex(u"IDERRO");
+    if (col < 0)
+        return;
+    const QString merged = mergeFlags(cdsPrato.textAt(row, col), flags);
+    if (merged == cdsPrato.textViewAt(row, col))
+        return;
+    if (cdsPrato.currentRow() != row)
+        cdsPrato.moveTo(row);
+    cdsPrato.edit();
+    cdsPrato.setText(col, merged);
+    cdsPrato.post();
+}
+
+
+
+struct TableEntry {
+    QStringView name;
+    int index;
+    MemTable ImportSession::*table;
+};
+
+inline const TableEntry kTables[] = {
+    {u"PRATO", kIdxPrato, &ImportSession::cdsPrato},
+    {u"RECEPADR", kIdxRecePadr, &ImportSession::cdsRecePadr},
+    {u"PRATPADR", kIdxPratPadr, &ImportSession::cdsPratPadr},
+    {u"RECEFILI", kIdxReceFili, &ImportSession::cdsReceFili},
+    {u"PRATFILI", kIdxPratFili, &ImportSession::cdsPratFili},
+    {u"RECESERV", kIdxReceServ, &ImportSession::cdsReceServ},
+    {u"PRATSERV", kIdxPratServ, &ImportSession::cdsPratServ},
+};
+
+// The columns that make a row's key at the destination, per table of kTables (same order). The
+// server cannot write a row with an empty one, nor two rows with the same key; PRATSERV is not sent.
+inline const std::initializer_list<QStringView> kKeyColumns[] = {
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {u"CDFILIAL", u"CDFILAUXPRAT", u"CDPRATO"},
+    {u"CDFILIAL", u"CDSERVFILI", u"CDFILAUXPRAT", u"CDPRATO", u"CDPRODUTO"},
+    {},
+};
+static_assert(std::size(kKeyColumns) == std::size(kTables));
+
+// The unit or product lookup of a code, asked of the destination once per pass.
+const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView value, ViewCache &cache,
+                          int &executions);
+
+} // namespace LoadPassParts
+
+using namespace LoadPassParts;
+
+struct ImportSession::Impl {
+    explicit Impl(NetConnection &n) : net(n) {}
+
+    NetConnection &net;
+    NullObserver nullObserver;
+    LoadObserver *observer = &nullObserver;
+
+    ExportReader reader;
+    ValueDecoder decoder;
+    int lastDishRow = -1;
+    int markerIndex = -1;       // index of the data marker in lsbEstrutura; -1 when not met
+    Stats stats;
+    // Lines per table of kTables, counted by the first reading for the second's reservations.
+    std::array<int, std::size(kTables)> linesPerTable{};
+
+    std::array<Plan, kStructureSlots> plans;
+    std::array<bool, kStructureSlots> planReady{};
+    Plan *currentPlan = nullptr; // set by Grava_Prato for GetValues
+
+    // Answers of the lookups, valid for one pass: the destination does not change under a load.
+    ViewCache units;
+    ViewCache products;
+    QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
+
+    // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
+    // already flagged for an empty key part; what the pass found besides the flags.
+    std::array<std::vector<qint32>, 7> flagOwner;
+    LoadNotes notes;
+    QHash<int, int> controlCharLines; // dish row -> first line with a NUL
+    int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
+    bool lineHasNul = false;
+
+    // Notices already given to the operator by this session (each is told once).
+    QSet<QString> noticesGiven;
+    void notice(const QString &text)
+    {
+        if (noticesGiven.contains(text))
+            return;
+        noticesGiven.insert(text);
+        observer->showNotice(text);
+    }
+
+    // The key and NUL checks of the row just posted, and the search for repeated keys at the end
+    // of the pass (see below).
+    void checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar);
+    void flagRepeatedKeys(ImportSession &s);
+
+    // The row decoder's steps for one value of a data line (`after`: the rest of the line).
+    void decodeColumn(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c, QStringView raw,
+                      QStringView after, const QString &branch, bool &controlChar);
+    void checkDishName(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c, QStringView after,
+                       const QString &branch);
+    bool checkCode(ImportSession &s, const Plan &plan, const ColPlan &c, QStringView &v, QString &replaced);
+    void storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar);
+
+    void noteUnparsed(const MemTable &table, int col)
+    {
+        const QString &column = table.field(col).name;
+        for (LoadNotes::Unparsed &u : notes.unparsed) {
+            if (u.column == column && u.table == table.name()) {
+                ++u.count;
+                if (u.lines.size() < LoadNotes::kMaxLines)
+                    u.lines << lineNumber;
+                return;
+            }
+        }
+        notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
+    }
+
+    QElapsedTimer sinceServe;
+};

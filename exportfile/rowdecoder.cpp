@@ -1,0 +1,269 @@
+// The row decoder (GetValues): one data line against its structure line into one new row.
+#include "importsession.h"
+#include "loadpassparts.h"
+
+#include "ambiente.h"
+#include "appserver.h"
+#include "messages.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace ExportText;
+
+namespace {
+
+void buildPlan(Plan &plan, MemTable &table, const QString &structure)
+{
+    plan.source = structure;
+    plan.table = &table;
+    plan.cols.clear();
+    plan.rest.clear();
+    QStringView s(structure);
+    plan.tableName = firstField(s).toString();
+    s = dropFirstField(s);
+    plan.isPrato = plan.tableName == u"PRATO";
+    plan.isReceServ = plan.tableName == u"RECESERV";
+    plan.rest.push_back(s.toString());
+    for (;;) {
+        const int p = ExportText::inPosicao(s);
+        if (p < 0)
+            break;
+        const QStringView name = s.first(p);
+        ColPlan c;
+        c.col = table.fieldIndex(name);
+        if (c.col >= 0)
+            c.kind = table.field(c.col).kind;
+        c.special = specialOf(name);
+        plan.cols.push_back(c);
+        s = s.sliced(p + 1);
+        plan.rest.push_back(s.toString());
+    }
+    plan.iderroCol = table.fieldIndex(u"IDERRO");
+    plan.mnPratoLocalCol = table.fieldIndex(u"MNPRATOLOCAL");
+    // The server applies the rows by what the packets carry, not by its own column flags.
+    for (int i = 0; i < table.fieldCount(); ++i) {
+        table.field(i).providerFlags = 0;
+        table.field(i).readOnly = false;
+    }
+}
+
+} // namespace
+
+void ImportSession::GetValues(MemTable &table)
+{
+    // The plan of this structure line: Grava_Prato's, made once per pass, or one made now.
+    Plan local;
+    Plan *plan = d->currentPlan;
+    if (!plan || plan->table != &table || plan->source.constData() != LinhaEstrutura.constData()
+        || plan->source.size() != LinhaEstrutura.size()) {
+        plan = &local;
+        buildPlan(local, table, LinhaEstrutura);
+    } else if (plan->cols.empty() && plan->rest.empty()) {
+        buildPlan(*plan, table, LinhaEstrutura);
+    }
+
+    rowOperation([&] { table.append(); });
+    NomeTabela = plan->tableName;
+
+    const QString branch = CdFilial;
+    const QStringView line(LinhaAtual);
+    qsizetype pos = 0;
+    size_t k = 0;
+    bool controlChar = false;
+    try {
+        for (;;) {
+            const qsizetype end = line.indexOf(QChar(kTerminator), pos);
+            if (end < 0)
+                break;
+            if (k < plan->cols.size())
+                d->decodeColumn(*this, table, *plan, plan->cols[k], line.sliced(pos, end - pos),
+                                line.sliced(end + 1), branch, controlChar);
+            pos = end + 1;
+            ++k;
+        }
+    } catch (const PassFailure &f) {
+        // The row being built goes; the rows before it stay, as after any failure of the pass.
+        if (table.state() == TableState::Insert)
+            table.cancel();
+        MensErro(f.failure.message, true, f.failure.key);
+    }
+
+    rowOperation([&] { table.post(); });
+    d->checkRow(*this, table, *plan, controlChar);
+
+    // What is left: after the line's last terminator, and the names no value used.
+    LinhaAtual.remove(0, pos);
+    const size_t used = qMin(k, plan->rest.size() - 1);
+    assignShared(LinhaEstrutura, plan->rest[used]);
+}
+
+void ImportSession::Impl::decodeColumn(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c,
+                                       QStringView raw, QStringView after, const QString &branch,
+                                       bool &controlChar)
+{
+    try {
+        QStringView v = raw;
+        QString replaced;
+        bool recordFlags = false;
+        if (c.special == Special::CdFilAuxPrato) {
+            if (plan.isPrato && v != u"P")
+                checkDishName(s, table, plan, c, after, branch);
+        } else {
+            recordFlags = checkCode(s, plan, c, v, replaced);
+        }
+
+        if (recordFlags) {
+            if (plan.isPrato) {
+                if (plan.iderroCol >= 0)
+                    table.setText(plan.iderroCol, s.ErrosLinha);
+            } else if (&table == &s.cdsPrato) {
+                // A dish line decoded by another table's structure: the row being built is
+                // the dish the flags belong to.
+                if (plan.iderroCol >= 0)
+                    table.setText(plan.iderroCol, mergeFlags(table.text(plan.iderroCol), s.ErrosLinha));
+            } else {
+                mergeIntoDish(s.cdsPrato, lastDishRow, s.ErrosLinha);
+            }
+        }
+
+        if (c.special == Special::CdFilAuxPrato && v != u"P")
+            v = branch;
+        else if (c.special == Special::CdFilial && !EmptyString(v))
+            v = branch;
+
+        if (!EmptyString(v) && c.col >= 0)
+            storeValue(table, c, v, controlChar);
+    } catch (const PassFailure &) {
+        throw;
+    } catch (const AbandonedAction &) {
+        // Already shown where it was raised; the column is skipped.
+    } catch (const DatabaseError &e) {
+        // A unit or product lookup that cannot be made: no check of the file can be
+        // trusted any more.
+        throw PassFailure{Failure{e.message(), {}, {}}};
+    } catch (const std::exception &) {
+        // A value the column cannot take: the column stays as it was.
+    }
+}
+
+// Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO. A local dish whose
+// code names another dish at the destination raises position 4 and takes the destination's name.
+void ImportSession::Impl::checkDishName(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c,
+                                        QStringView after, const QString &branch)
+{
+    const QStringView cdPrato = firstField(after);
+    const QStringView nmPrato = firstField(dropFirstField(dropFirstField(after)));
+    const QString code = cdPrato.toString();
+    // A code with a NUL cannot be at the destination (nor be asked for).
+    if (code.contains(QChar(0)))
+        return;
+    auto it = pesqPrato.constFind(code);
+    QByteArray packet;
+    if (it != pesqPrato.constEnd()) {
+        packet = *it;
+    } else {
+        ++stats.serverPesqPrato;
+        // A lookup that cannot be made leaves the check undone for this dish and for every other
+        // one like it: the pass ends, with one message.
+        const Result<QByteArray> r = Rdm::GetPesqPrato(net, code, branch);
+        if (!r)
+            throw PassFailure{r.failure()};
+        packet = r.value();
+        pesqPrato.insert(code, packet);
+    }
+    const Status st = DataPacket::load(s.cdsPesqPrato, packet);
+    if (!st)
+        throw PassFailure{st.failure()};
+    if (s.cdsPesqPrato.rowCount() == 0)
+        return;
+    const int nm = s.cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
+    if (s.cdsPesqPrato.textViewAt(0, nm) == nmPrato)
+        return;
+    s.ErrosLinha[DishFlags::Prato] = u'1';
+    s.NomePratoDestino = s.cdsPesqPrato.textAt(0, nm);
+    if (plan.mnPratoLocalCol >= 0)
+        table.setText(plan.mnPratoLocalCol, s.NomePratoDestino);
+    if (plan.iderroCol >= 0)
+        table.setText(plan.iderroCol, s.ErrosLinha);
+    if (c.col >= 0)
+        table.setText(c.col, branch);
+}
+
+// The unit, product and service of a value: a code the destination lacks raises its position (true:
+// the line's flags changed). RECESERV stores the destination's service; other tables keep the
+// origin's.
+bool ImportSession::Impl::checkCode(ImportSession &s, const Plan &plan, const ColPlan &c, QStringView &v,
+                                    QString &replaced)
+{
+    if (EmptyString(v))
+        return false;
+    switch (c.special) {
+    case Special::SgUnidade:
+        if (!lookupOnce(s.qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, units, stats.unitQueries).isEmpty())
+            return false;
+        s.ErrosLinha[DishFlags::UnidMedida] = u'1';
+        return true;
+    case Special::CdProduto:
+        if (!lookupOnce(s.qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, products, stats.productQueries).isEmpty())
+            return false;
+        s.ErrosLinha[DishFlags::Produto] = u'1';
+        return true;
+    case Special::CdServFili:
+        replaced = s.PesqServico(v);
+        if (replaced.isEmpty()) {
+            s.ErrosLinha[DishFlags::Servico] = u'1';
+            return true;
+        }
+        if (plan.isReceServ)
+            v = replaced;
+        return false;
+    case Special::CdFilAuxPrato:
+    case Special::CdFilial:
+    case Special::None:
+        break;
+    }
+    return false;
+}
+
+// A value that does not convert leaves the column null, as it always has, but is counted, so that
+// the operator hears of it.
+void ImportSession::Impl::storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar)
+{
+    bool converted = true;
+    switch (c.kind) {
+    case FieldKind::Text:
+        table.setText(c.col, v);
+        // PostgreSQL cannot store a NUL; the dish is held back instead of the whole import failing
+        // on it.
+        if (lineHasNul && v.contains(QChar(0)))
+            controlChar = true;
+        break;
+    case FieldKind::Number:
+        if (const auto n = decoder.toNumber(v))
+            table.setNumber(c.col, *n);
+        else
+            converted = false;
+        break;
+    case FieldKind::Integer:
+        if (const auto n = decoder.toInteger(v))
+            table.setInteger(c.col, *n);
+        else
+            converted = false;
+        break;
+    case FieldKind::DateTime:
+        if (const auto dt = decoder.toDateTime(v))
+            table.setDateTime(c.col, *dt);
+        else
+            converted = false;
+        break;
+    case FieldKind::Boolean:
+        if (const auto b = decoder.toBoolean(v))
+            table.setBoolean(c.col, *b);
+        else
+            converted = false;
+        break;
+    }
+    if (!converted)
+        noteUnparsed(table, c.col);
+}

@@ -1,0 +1,382 @@
+// TfrmImpoPrato's handlers: the form's events, the parameter panel's checks, the screen's state,
+// the load pass and the import.
+#include "frmimpoprato.h"
+#include "handlerboundary.h"
+#include "ambiente.h"
+#include "consiste.h"
+#include "datapacket.h"
+#include "dialogs.h"
+#include "dishgrid.h"
+#include "dishpictures.h"
+#include "dishtable.h"
+#include "errorreview.h"
+#include "framework.h"
+#include "glyphs.h"
+#include "importrun.h"
+#include "memtablemodel.h"
+#include "servicegrid.h"
+
+#include <QApplication>
+#include <QScopeGuard>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiSubWindow>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// The directory part of a typed name, without its final separator ("\" or "/").
+QString directoryPart(const QString &name)
+{
+    const qsizetype sep = qMax(name.lastIndexOf(u'\\'), name.lastIndexOf(u'/'));
+    if (sep < 0)
+        return QString();
+    return sep == 0 ? name.left(1) : name.left(sep);
+}
+
+} // namespace
+
+void TfrmImpoPrato::FormCreate(QObject *sender)
+{
+    TfrmPadrImportExport::FormCreate(sender);
+    PrimeiraAtivacao = true;
+    sbtImportExport->setIcon(QIcon(Glyphs::transparent(importPicture())));
+    TemRecePadr = false;
+    TemReceFili = false;
+    TemReceServ = false;
+    // The service tab shows once a load pass has built the service map.
+    pgcPadrao->setTabVisible(pgcPadrao->indexOf(tshPadrao), false);
+}
+
+void TfrmImpoPrato::FormActivate(QObject *)
+{
+    repaint();
+    netImpoPrato.setConnected(true);
+    if (!PrimeiraAtivacao)
+        return;
+
+    const Result<QString> directory = m_session.loadDiretorios();
+    if (!directory)
+        showFailure(directory.failure());
+    medNmArquivo->setText(directory.value());
+    const Ambiente &amb = Ambiente::instance();
+    medCdFilial->setText(amb.FiliProc);
+    // After the code: changing the code clears the name.
+    edtNmFilial->setText(amb.NomeFiliProc);
+    // A module that works per branch imports into the operator's own branch only.
+    for (QWidget *w : {static_cast<QWidget *>(lblFilial), static_cast<QWidget *>(medCdFilial),
+                       static_cast<QWidget *>(sbtFilial)}) {
+        w->setEnabled(!amb.ModuFili);
+        setTag(w, amb.ModuFili ? kTagFixo : 0);
+    }
+    PrimeiraAtivacao = false;
+}
+
+void TfrmImpoPrato::netImpoPratoBeforeConnect(QObject *)
+{
+    const Ambiente &amb = Ambiente::instance();
+    netImpoPrato.Port = amb.WebPort;
+    netImpoPrato.Host = amb.WebURL;
+}
+
+void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)
+{
+    netImpoPrato.setConnected(true);
+    // The load pass lets the event loop run after each line; the screen must outlive it.
+    if (Carregando) {
+        action = CloseAction::None;
+        return;
+    }
+    boIdCriado = false;
+    TfrmPadrImportExport::FormClose(sender, action);
+}
+
+void TfrmImpoPrato::FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift)
+{
+    // Escape on the floating error panel closes the panel, not the screen.
+    if (key == Qt::Key_Escape && errorReview->panelShowing()) {
+        key = 0;
+        errorReview->ButtonFlat1Click();
+        return;
+    }
+    // No file loaded yet, or the service grid in front (it has key handlers of its own): the
+    // screen-wide keys are off.
+    if (!sbtImportExport->isEnabled() || pgcPadrao->currentWidget() == tshPadrao)
+        return;
+    // Enter moves on to the next control, but never round from the grids into the parameter
+    // panel: entering the panel throws the load away, which one key must not do. On the last
+    // control before the panel (the dish grid) Enter does nothing.
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        QWidget *from = QApplication::focusWidget();
+        const bool outside = !from || !panFiltro->isAncestorOf(from);
+        QWidget *next = nextControl(from);
+        if (outside && (!next || panFiltro->isAncestorOf(next))) {
+            key = 0;
+            return;
+        }
+    }
+    TfrmPadrImportExport::FormKeyDown(sender, key, shift);
+}
+
+void TfrmImpoPrato::sbtArquivoClick(QObject *)
+{
+    medNmArquivo->setFocus();
+    // With the remembered directory still in the field (it ends in the separator) this is that
+    // directory itself.
+    odgEfetivos.InitialDir = directoryPart(medNmArquivo->text());
+    if (odgEfetivos.Execute())
+        medNmArquivo->setText(odgEfetivos.FileName);
+}
+
+void TfrmImpoPrato::sbtFilialBeforePesq(QObject *, bool &)
+{
+    qryFilial.close();
+    qryFilial.setParam(QStringLiteral("P_CDFILIAL"), QString());
+    qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral("T"));
+    qryFilial.setParam(QStringLiteral("P_CDOPERADOR"), Ambiente::instance().Operador);
+    qryFilial.open();
+}
+
+void TfrmImpoPrato::sbtFilialAfterPesq(QObject *)
+{
+    MemTable *picked = dtsFilial.table();
+    medCdFilial->setText(picked->text(QStringView(u"CDFILIAL")));
+    edtNmFilial->setText(picked->text(QStringView(u"NMFILIAL")));
+}
+
+void TfrmImpoPrato::medCdFilialChange(QObject *)
+{
+    edtNmFilial->clear();
+}
+
+void TfrmImpoPrato::medNmArquivoExit(QObject *)
+{
+    Vd_Arquivo(false);
+}
+
+void TfrmImpoPrato::Vd_Arquivo(bool required)
+{
+    // The session puts the focus back on medNmArquivo when the check fails, and remembers the
+    // directory (cdsDiretorios, posted through the handlers below) when it passes.
+    m_session.Vd_Arquivo(required);
+}
+
+void TfrmImpoPrato::medCdFilialExit(QObject *)
+{
+    Vd_CdFilial(false);
+}
+
+void TfrmImpoPrato::Vd_CdFilial(bool required)
+{
+    // The canonical code goes back into the field whatever the check says, before the focus goes
+    // back to it on a failure.
+    const auto writeBack = [this] {
+        if (medCdFilial->text() != m_session.CdFilial)
+            medCdFilial->setText(m_session.CdFilial);
+    };
+    QString nome;
+    try {
+        nome = m_session.Vd_CdFilial(required, Ambiente::instance().Operador);
+    } catch (...) {
+        writeBack();
+        throw;
+    }
+    writeBack();
+    // An empty field let pass has no name to show; a checked one shows the branch's name (after
+    // the code, whose change clears the name).
+    if (!EmptyString(m_session.CdFilial))
+        edtNmFilial->setText(nome);
+}
+
+void TfrmImpoPrato::panFiltroEnter(QObject *)
+{
+    // A new file or branch starts from nothing: what the last load left is thrown away. The state
+    // goes first, so that whatever the closing tables and the emptied map report on their way
+    // (a map row that was in edit going back to browse) finds nothing to import.
+    m_dishErrors = false;
+    setState(ScreenState::NoFile);
+    m_session.closeLoadedTables();
+    applyState();
+}
+
+void TfrmImpoPrato::panFiltroExit(QObject *)
+{
+    Vd_Arquivo(true);
+    Vd_CdFilial(true);
+    // Whatever an earlier pass left (one that failed, or a panel left without being entered)
+    // goes before the pass builds the map again: the map holds this file's services, once each.
+    m_dishErrors = false;
+    m_session.closeLoadedTables();
+    m_loadLock = true;
+    setState(ScreenState::Loading);
+    // The pass unlocks both containers on every way out; a failure leaves the import button off.
+    try {
+        Grava_Tabelas();
+    } catch (...) {
+        discardFailedLoad();
+        throw;
+    }
+    m_loadLock = false;
+    setState(ScreenState::Loaded);
+}
+
+void TfrmImpoPrato::discardFailedLoad()
+{
+    // Nothing of a failed pass can be imported or reviewed: its tables and its map go as when the
+    // panel is entered, and the focus waits in the panel for the next file.
+    m_loadLock = false;
+    m_dishErrors = false;
+    setState(ScreenState::LoadFailed);
+    m_session.closeLoadedTables();
+    applyState();
+    QWidget *f = QApplication::focusWidget();
+    if (!f || !panFiltro->isAncestorOf(f))
+        medNmArquivo->setFocus();
+}
+
+const char *TfrmImpoPrato::stateName(ScreenState state)
+{
+    switch (state) {
+    case ScreenState::NoFile: return "NoFile";
+    case ScreenState::Loading: return "Loading";
+    case ScreenState::Loaded: return "Loaded";
+    case ScreenState::LoadFailed: return "LoadFailed";
+    case ScreenState::Importing: return "Importing";
+    case ScreenState::Imported: return "Imported";
+    }
+    return "?";
+}
+
+void TfrmImpoPrato::setState(ScreenState state)
+{
+    m_state = state;
+    applyState();
+}
+
+void TfrmImpoPrato::applyState()
+{
+    const TableState mapState = cdsServico.isActive() ? cdsServico.state() : TableState::Inactive;
+    const bool mapEditing = mapState == TableState::Edit || mapState == TableState::Insert;
+    const bool holdsLoad = m_state == ScreenState::Loading || m_state == ScreenState::Loaded
+                           || m_state == ScreenState::Importing || m_state == ScreenState::Imported;
+
+    // Only a completed load is imported, and never with a map row half edited.
+    sbtImportExport->setEnabled(m_state == ScreenState::Loaded && !mapEditing);
+    sbtErros->setEnabled(holdsLoad && m_dishErrors);
+
+    // The tab "Serviço" shows the map of the load held, when it has rows; it is never left in
+    // front while hidden.
+    const int padrao = pgcPadrao->indexOf(tshPadrao);
+    const bool serviceTab = holdsLoad && cdsServico.isActive() && cdsServico.rowCount() > 0;
+    if (!serviceTab && pgcPadrao->currentWidget() == tshPadrao)
+        pgcPadrao->setCurrentWidget(tshPrato);
+    if (pgcPadrao->isTabVisible(padrao) != serviceTab)
+        pgcPadrao->setTabVisible(padrao, serviceTab);
+    // A map row half edited keeps the operator on the map until it is posted or cancelled.
+    const bool pratoOpen = !(mapEditing && pgcPadrao->currentWidget() == tshPadrao);
+    const int prato = pgcPadrao->indexOf(tshPrato);
+    if (pgcPadrao->isTabEnabled(prato) != pratoOpen)
+        pgcPadrao->setTabEnabled(prato, pratoOpen);
+
+    // The panel while a pass or an import holds it; the side panel as a whole while a pass does
+    // (each button keeps its own state underneath).
+    SetChildEnabled(panFiltro, !(m_loadLock || m_importLock));
+    SetChildEnabled(panMenu, !m_loadLock);
+}
+
+void TfrmImpoPrato::cdsDiretoriosBeforePost(MemTable &table)
+{
+    if (m_diretoriosBeforePost)
+        m_diretoriosBeforePost(table);
+}
+
+void TfrmImpoPrato::cdsDiretoriosAfterPost(MemTable &table)
+{
+    // SetDiretorios with the change; a failure cancels the unsent change and fails the post, and
+    // with it the file check that posted the row.
+    if (m_diretoriosAfterPost)
+        m_diretoriosAfterPost(table);
+}
+
+void TfrmImpoPrato::sbtImportExportClick(QObject *)
+{
+    // Only what a completed load put into the tables goes to the server. The button goes off first
+    // and stays off (the state); a new import needs a new load.
+    if (m_state != ScreenState::Loaded)
+        return;
+    setState(ScreenState::Importing);
+    // Focus moves the import makes (closing the error panel, locking the panel) are its own.
+    m_inPanelHandler = true;
+    if (errorReview->panelShowing())
+        errorReview->lsbErroExit();
+    m_importLock = true;
+    applyState();
+
+    const Result<ImportOutcome> outcome = runImport();
+
+    pgbProgresso->setValue(0);
+    setStatusText(QString());
+    if (outcome)
+        QCoreApplication::processEvents();
+    m_importLock = false;
+    applyState();
+    repaint();
+    const auto settle = qScopeGuard([this] {
+        m_inPanelHandler = false;
+        m_importLock = false;
+        setState(ScreenState::Imported);
+    });
+    if (!outcome)
+        showFailure(outcome.failure());
+    messageSink()->showInfo(outcome->successText());
+}
+
+Result<ImportOutcome> TfrmImpoPrato::runImport()
+{
+    try {
+        return ImportRun(m_session).run();
+    } catch (...) {
+        // Whatever went wrong inside, the panel is given back before the operator hears of it.
+        pgbProgresso->setValue(0);
+        setStatusText(QString());
+        m_inPanelHandler = false;
+        m_importLock = false;
+        setState(ScreenState::Imported);
+        repaint();
+        throw;
+    }
+}
+
+void TfrmImpoPrato::showFailure(const Failure &failure)
+{
+    reportFailureDetail(failure);
+    MensErro(failure.message, true, failure.key);
+}
+
+void TfrmImpoPrato::dtsServicoStateChange(QObject *)
+{
+    // Every state of the map is reflected; a row half edited locks the dishes and the import
+    // until it is posted or cancelled. On the map's own tab, a row settled after an import lets
+    // the same tables be sent again: they are still the completed load's.
+    const TableState state = cdsServico.state();
+    const bool editing = state == TableState::Edit || state == TableState::Insert;
+    if (m_state == ScreenState::Imported && !editing && pgcPadrao->currentWidget() == tshPadrao)
+        m_state = ScreenState::Loaded;
+    if (m_state != ScreenState::Loading)
+        applyState();
+}
+
+void TfrmImpoPrato::Grava_Tabelas()
+{
+    m_session.Grava_Tabelas();
+}
