@@ -257,7 +257,7 @@ struct ImportSession::Impl {
     // Answers of the lookups, valid for one pass: the destination does not change under a load.
     ViewCache units;
     ViewCache products;
-    QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
+    QByteArray pesqPratoLoaded; // the GetPesqPrato reply cdsPesqPrato holds
 
     // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
     // already flagged for an empty key part; what the pass found besides the flags.
@@ -602,7 +602,7 @@ void ImportSession::runLoadPass()
     d->currentPlan = nullptr;
     d->units.clear();
     d->products.clear();
-    d->pesqPrato.clear();
+    d->pesqPratoLoaded.clear();
     for (auto &owners : d->flagOwner)
         owners = {};
     d->notes = {};
@@ -1016,23 +1016,22 @@ void ImportSession::GetValues(MemTable &table)
                             // A code with a NUL cannot be at the destination (nor be asked for).
                             if (code.contains(QChar(0)))
                                 break;
-                            auto it = d->pesqPrato.constFind(code);
-                            QByteArray packet;
-                            if (it != d->pesqPrato.constEnd()) {
-                                packet = *it;
-                            } else {
-                                ++d->stats.serverPesqPrato;
-                                // A lookup that cannot be made leaves the check undone for this dish
-                                // and for every other one like it: the pass ends, with one message.
-                                const Result<QByteArray> r = Rdm::GetPesqPrato(d->net, code, branch);
-                                if (!r)
-                                    throw PassFailure{r.failure()};
-                                packet = r.value();
-                                d->pesqPrato.insert(code, packet);
+                            ++d->stats.serverPesqPrato;
+                            // A lookup that cannot be made leaves the check undone for this dish
+                            // and for every other one like it: the pass ends, with one message.
+                            const Result<QByteArray> r = Rdm::GetPesqPrato(d->net, code, branch);
+                            if (!r)
+                                throw PassFailure{r.failure()};
+                            // Most replies are the same empty one: a reply identical to the one
+                            // cdsPesqPrato holds would load the same table again.
+                            if (!cdsPesqPrato.isActive() || r.value() != d->pesqPratoLoaded) {
+                                d->pesqPratoLoaded.clear();
+                                const Status st = DataPacket::load(cdsPesqPrato, r.value());
+                                if (!st)
+                                    throw PassFailure{st.failure()};
+                                d->pesqPratoLoaded = r.value();
+                                ++d->stats.pesqPratoLoads;
                             }
-                            const Status st = DataPacket::load(cdsPesqPrato, packet);
-                            if (!st)
-                                throw PassFailure{st.failure()};
                             if (cdsPesqPrato.rowCount() > 0) {
                                 const int nm = cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
                                 if (cdsPesqPrato.textViewAt(0, nm) != nmPrato) {
