@@ -25,7 +25,8 @@ void cdsPratoAfterOpen(MemTable &cdsPrato, const QString &dishPicture)
 
 QString cdsPratoCDFILAUXPRATGetText(const MemTable &cdsPrato, int row, int col)
 {
-    const QStringView value = cdsPrato.textViewAt(row, col);
+    QString scratch;
+    const QStringView value = cdsPrato.textViewAt(row, col, scratch);
     if (value == u"P")
         return Msg(QStringLiteral("PADRAO"));
     if (EmptyString(value))
@@ -46,7 +47,7 @@ void AfterScroll::operator()(MemTable &cdsPrato)
         || QStringView(cdsPrato.field(m_col).name).compare(u"IDERRO", Qt::CaseInsensitive) != 0)
         m_col = cdsPrato.fieldIndex(u"IDERRO");
     const int row = cdsPrato.currentRow();
-    const bool errors = m_col >= 0 && row >= 0 && hasErrors(cdsPrato.textViewAt(row, m_col));
+    const bool errors = m_col >= 0 && row >= 0 && hasErrors(cdsPrato.textViewAt(row, m_col, m_scratch));
     if (m_setErrorsEnabled)
         m_setErrorsEnabled(errors);
 }

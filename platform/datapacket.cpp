@@ -56,14 +56,14 @@ void writeFields(QCborStreamWriter &w, const QList<FieldDef> &fields)
     w.endArray();
 }
 
-void writeCell(QCborStreamWriter &w, const MemTable &t, int row, int col, FieldKind kind)
+void writeCell(QCborStreamWriter &w, const MemTable &t, int row, int col, FieldKind kind, QString &scratch)
 {
     if (t.isNullAt(row, col)) {
         w.appendNull();
         return;
     }
     switch (kind) {
-    case FieldKind::Text: w.append(t.textViewAt(row, col)); return;
+    case FieldKind::Text: w.append(t.textViewAt(row, col, scratch)); return;
     case FieldKind::Number: w.append(t.numberAt(row, col)); return;
     case FieldKind::Integer:
     case FieldKind::DateTime: w.append(t.integerAt(row, col)); return;
@@ -673,10 +673,11 @@ QByteArray save(const MemTable &table)
     writeFields(w, fields);
     w.append(QLatin1String("rows"));
     w.startArray(quint64(rows));
+    QString scratch;
     for (int r = 0; r < rows; ++r) {
         w.startArray(quint64(fc));
         for (int c = 0; c < fc; ++c)
-            writeCell(w, table, r, c, fields[c].kind);
+            writeCell(w, table, r, c, fields[c].kind, scratch);
         w.endArray();
     }
     w.endArray();
