@@ -99,6 +99,8 @@ int runCheck(const QStringList &args, bool import)
     cli.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação (padrão: embutido)."),
                    QStringLiteral("HOST:PORTA")});
     cli.addOption({QStringLiteral("json"), QStringLiteral("Resultado em JSON.")});
+    cli.addOption({QStringLiteral("verbose"),
+                   QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados ou do sistema).")});
     if (!cli.parse(args)) {
         std::fprintf(stderr, "imp40500 %s: %s\n", name, qPrintable(cli.errorText()));
         return 1;
@@ -108,6 +110,8 @@ int runCheck(const QStringList &args, bool import)
         return 0;
     }
     const bool json = cli.isSet(QStringLiteral("json"));
+    if (cli.isSet(QStringLiteral("verbose")))
+        setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
     const QStringList positional = cli.positionalArguments();
     if (positional.size() != 1 || !cli.isSet(QStringLiteral("branch"))) {
         std::fprintf(stderr, "imp40500 %s: informe o ARQUIVO e --branch CODIGO (--help para as opções).\n", name);

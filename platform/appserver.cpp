@@ -40,9 +40,18 @@ QByteArray encodeSuccess(const QByteArray &payload)
 
 QByteArray encodeFailure(const QString &message)
 {
+    return encodeFailure(Failure{message, {}, {}});
+}
+
+QByteArray encodeFailure(const Failure &failure)
+{
     QCborMap m;
     m.insert(QStringLiteral("ok"), false);
-    m.insert(QStringLiteral("error"), message);
+    m.insert(QStringLiteral("error"), failure.message);
+    if (!failure.key.isEmpty())
+        m.insert(QStringLiteral("key"), failure.key);
+    if (!failure.detail.isEmpty())
+        m.insert(QStringLiteral("detail"), failure.detail);
     return QCborValue(m).toCbor();
 }
 
@@ -76,7 +85,10 @@ Result<QByteArray> decodeResponse(const QByteArray &body)
     const QString text = error.isString() && !error.toString().trimmed().isEmpty()
         ? error.toString()
         : QStringLiteral("O servidor de aplicação recusou a chamada sem informar o motivo.");
-    return Result<QByteArray>::fail(text);
+    const QCborValue key = m.value(QStringLiteral("key"));
+    const QCborValue detail = m.value(QStringLiteral("detail"));
+    return Result<QByteArray>::fail(text, key.isString() ? key.toString().left(64) : QString(),
+                                    detail.isString() ? detail.toString() : QString());
 }
 
 } // namespace Wire

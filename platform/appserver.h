@@ -22,12 +22,15 @@ inline constexpr qint64 kMaxReplyBytes = qint64(2) * 1024 * 1024 * 1024 - 1;
 // Wire format shared by every transport:
 //   request  = CBOR array of the method's arguments (byte strings for packets, integers -1/0 for
 //              yes/no, text strings for texts)
-//   response = CBOR map {"ok": bool, "payload": bytes} or {"ok": false, "error": text}
+//   response = CBOR map {"ok": bool, "payload": bytes} or {"ok": false, "error": text[, "key": text,
+//              "detail": text]}
 namespace Wire {
 IMP_PLATFORM_EXPORT QByteArray encodeRequest(const QCborArray &args);
 IMP_PLATFORM_EXPORT Result<QCborArray> decodeRequest(const QByteArray &body);
 IMP_PLATFORM_EXPORT QByteArray encodeSuccess(const QByteArray &payload);
 IMP_PLATFORM_EXPORT QByteArray encodeFailure(const QString &message);
+// A failure with its catalogue key and detail, which travel as "key" and "detail" beside "error".
+IMP_PLATFORM_EXPORT QByteArray encodeFailure(const Failure &failure);
 IMP_PLATFORM_EXPORT Result<QByteArray> decodeResponse(const QByteArray &body);
 } // namespace Wire
 

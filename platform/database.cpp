@@ -1,5 +1,6 @@
 #include "database.h"
 #include "ambiente.h"
+#include "dberror.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -80,10 +81,10 @@ Result<QSqlDatabase> open(const QString &url, const QString &connectionName)
         return Result<QSqlDatabase>::fail(msg);
     }
     if (!db.open()) {
-        const QString msg = QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(db.lastError().text());
+        Failure f = DbError::describe(QStringLiteral("abrir o banco de dados"), db.lastError());
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName);
-        return Result<QSqlDatabase>::fail(msg);
+        return Result<QSqlDatabase>::fail(std::move(f));
     }
     QSqlQuery q(db);
     if (u.kind == DbKind::SQLite) {

@@ -1,4 +1,6 @@
 #include "framework.h"
+
+#include <QLoggingCategory>
 #include "messages.h"
 
 #include <cstdio>
@@ -79,10 +81,32 @@ void MensErroKey(const QString &key)
     MensErro(TMessages::instance().Msg(key), true, key);
 }
 
+Q_LOGGING_CATEGORY(lcDetail, "imp40500.detail", QtWarningMsg)
+
+namespace {
+std::function<void(const QString &)> g_detailSink;
+}
+
+void setFailureDetailSink(std::function<void(const QString &)> sink)
+{
+    g_detailSink = std::move(sink);
+}
+
+void reportFailureDetail(const Failure &failure)
+{
+    if (failure.detail.isEmpty())
+        return;
+    if (g_detailSink)
+        g_detailSink(failure.detail);
+    else
+        qCInfo(lcDetail).noquote() << failure.message << "--" << failure.detail;
+}
+
 QByteArray CheckResultServ(const Result<QByteArray> &result, bool showError, int /*helpContext*/)
 {
     if (result.ok())
         return result.value();
+    reportFailureDetail(result.failure());
     MensErro(result.failure().message, showError, result.failure().key);
 }
 

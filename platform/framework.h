@@ -54,7 +54,14 @@ IMP_PLATFORM_EXPORT void DeactiveShowAvi();
 // Looks the key up in the catalogue and calls MensErro with its text.
 [[noreturn]] IMP_PLATFORM_EXPORT void MensErroKey(const QString &key);
 
-// The payload of a server result, or the failure's message shown and the action abandoned.
+// Where the detail of a failure goes (the database driver's or the system's own words, kept apart
+// from the operator's message). Default: the log category "imp40500.detail" at info level, which is
+// off unless QT_LOGGING_RULES turns it on. An empty function puts the default back.
+IMP_PLATFORM_EXPORT void setFailureDetailSink(std::function<void(const QString &)> sink);
+IMP_PLATFORM_EXPORT void reportFailureDetail(const Failure &failure);
+
+// The payload of a server result, or the failure's message shown and the action abandoned (its
+// detail reported first).
 IMP_PLATFORM_EXPORT QByteArray CheckResultServ(const Result<QByteArray> &result, bool showError = true,
                                                int helpContext = 0);
 

@@ -1,6 +1,7 @@
 // The HTTP transport of the application server: one POST per call to
 // http://host:port/IMP40500.rdmImpoPrato/<Method>, the token in the header X-IMP-Token.
 #include "appserver.h"
+#include "messages.h"
 
 #include <httplib.h>
 
@@ -84,6 +85,16 @@ Result<QByteArray> HttpTransport::call(const QString &method, const QCborArray &
         return fail(QStringLiteral("A resposta do servidor de aplicação em %1 excede o limite de %2 bytes.")
                         .arg(where)
                         .arg(m_maxReply));
+    // Once the whole request is out, a call that writes may have been carried out even though its
+    // answer never came: the server may have died or the connection dropped after the commit.
+    // Importacao then says that the outcome is unknown, never that nothing was written.
+    const bool writes = method == QLatin1String("Importacao");
+    const auto unknownOutcome = [&](const QString &detail) {
+        return Result<QByteArray>::fail(Msg(QStringLiteral("Srv_ResultadoIncerto")), QStringLiteral("Srv_ResultadoIncerto"),
+                                        detail);
+    };
+    if (stop == Stop::Deadline && writes)
+        return unknownOutcome(QStringLiteral("sem resposta completa de %1 em %2 s").arg(where).arg(deadlineMs / 1000));
     if (stop == Stop::Deadline)
         return fail(QStringLiteral("O servidor de aplicação em %1 não concluiu a resposta em %2 segundos.")
                         .arg(where)
@@ -98,6 +109,8 @@ Result<QByteArray> HttpTransport::call(const QString &method, const QCborArray &
         case httplib::Error::ConnectionTimeout:
             return fail(QStringLiteral("Tempo esgotado ao conectar ao servidor de aplicação em %1.").arg(where));
         case httplib::Error::Read:
+            if (writes)
+                return unknownOutcome(QStringLiteral("%1: %2").arg(where, QString::fromStdString(httplib::to_string(error))));
             return fail(QStringLiteral("O servidor de aplicação em %1 não respondeu em %2 segundos ou "
                                        "encerrou a conexão.")
                             .arg(where)
@@ -106,6 +119,8 @@ Result<QByteArray> HttpTransport::call(const QString &method, const QCborArray &
             return fail(QStringLiteral("Falha ao enviar a chamada %1 ao servidor de aplicação em %2.")
                             .arg(method, where));
         default:
+            if (writes)
+                return unknownOutcome(QStringLiteral("%1: %2").arg(where, QString::fromStdString(httplib::to_string(error))));
             return fail(QStringLiteral("Falha na comunicação com o servidor de aplicação em %1 (%2).")
                             .arg(where, QString::fromStdString(httplib::to_string(error))));
         }

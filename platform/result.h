@@ -8,6 +8,7 @@
 struct Failure {
     QString message;   // text for a person, already in the operator's language
     QString key;       // catalogue key when the text came from the catalogue, else empty
+    QString detail;    // the driver's or the system's own words, for the log and --verbose
 };
 
 template <typename T>
@@ -15,7 +16,11 @@ class Result {
 public:
     Result(T value) : m_v(std::in_place_index<0>, std::move(value)) {}
     Result(Failure f) : m_v(std::in_place_index<1>, std::move(f)) {}
-    static Result fail(QString message, QString key = {}) { return Result(Failure{std::move(message), std::move(key)}); }
+    static Result fail(QString message, QString key = {}, QString detail = {})
+    {
+        return Result(Failure{std::move(message), std::move(key), std::move(detail)});
+    }
+    static Result fail(Failure f) { return Result(std::move(f)); }
 
     bool ok() const { return m_v.index() == 0; }
     explicit operator bool() const { return ok(); }

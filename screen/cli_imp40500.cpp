@@ -15,6 +15,8 @@
 #include "servicegrid.h"
 
 #include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -172,13 +174,21 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
 
     // The dish table's own events: the flags of a new dish, the error button following the current
     // dish, the dish-code mask.
-    DishTable::install(cdsPrato, [this](bool errors) { sbtErros->setEnabled(errors); });
+    DishTable::install(cdsPrato, [this](bool errors) {
+        m_dishErrors = errors;
+        // The pass inserts a row per dish line; what the button shows is settled when it ends.
+        if (m_state != ScreenState::Loading)
+            applyState();
+    });
 
     ImportRunHooks hooks;
-    hooks.disableImportButton = [this] { sbtImportExport->setEnabled(false); };
+    hooks.disableImportButton = [this] { applyState(); };
     hooks.errorPanelShowing = [this] { return errorReview->panelShowing(); };
     hooks.lsbErroExit = [this] { errorReview->lsbErroExit(); };
-    hooks.setFiltroEnabled = [this](bool on) { SetChildEnabled(panFiltro, on); };
+    hooks.setFiltroEnabled = [this](bool on) {
+        m_importLock = !on;
+        applyState();
+    };
     hooks.setStatusText = [this](const QString &text) { setStatusText(text); };
     hooks.setProgress = [this](int position) { pgbProgresso->setValue(position); };
     hooks.repaint = [this] { repaint(); };
@@ -196,9 +206,15 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     cdsDiretorios.events.afterPost = [this](MemTable &t) { cdsDiretoriosAfterPost(t); };
 
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { onFocusChanged(now); });
+    // Any change of the map's rows (the build, the panel's entry) can show or hide the tab.
+    connect(dtsServico, &QAbstractItemModel::modelReset, this, [this] {
+        if (m_state != ScreenState::Loading)
+            applyState();
+    });
 
     resize(ClientSize);
     FormCreate(this);
+    applyState();
 }
 
 TfrmImpoPrato::~TfrmImpoPrato()
@@ -467,10 +483,29 @@ void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)
 
 void TfrmImpoPrato::FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift)
 {
+    // Escape on the floating error panel closes the panel, not the screen.
+    if (key == Qt::Key_Escape && errorReview->panelShowing()) {
+        key = 0;
+        errorReview->ButtonFlat1Click();
+        return;
+    }
     // No file loaded yet, or the service grid in front (it has key handlers of its own): the
     // screen-wide keys are off.
-    if (sbtImportExport->isEnabled() && pgcPadrao->currentWidget() != tshPadrao)
-        TfrmPadrImportExport::FormKeyDown(sender, key, shift);
+    if (!sbtImportExport->isEnabled() || pgcPadrao->currentWidget() == tshPadrao)
+        return;
+    // Enter moves on to the next control, but never round from the grids into the parameter
+    // panel: entering the panel throws the load away, which one key must not do. On the last
+    // control before the panel (the dish grid) Enter does nothing.
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        QWidget *from = QApplication::focusWidget();
+        const bool outside = !from || !panFiltro->isAncestorOf(from);
+        QWidget *next = nextControl(from);
+        if (outside && (!next || panFiltro->isAncestorOf(next))) {
+            key = 0;
+            return;
+        }
+    }
+    TfrmPadrImportExport::FormKeyDown(sender, key, shift);
 }
 
 void TfrmImpoPrato::sbtArquivoClick(QObject *)
@@ -547,23 +582,98 @@ void TfrmImpoPrato::Vd_CdFilial(bool required)
 
 void TfrmImpoPrato::panFiltroEnter(QObject *)
 {
-    // A new file or branch starts from nothing: what the last load left is thrown away.
-    sbtImportExport->setEnabled(false);
-    sbtErros->setEnabled(false);
+    // A new file or branch starts from nothing: what the last load left is thrown away. The state
+    // goes first, so that whatever the closing tables and the emptied map report on their way
+    // (a map row that was in edit going back to browse) finds nothing to import.
+    m_dishErrors = false;
+    setState(ScreenState::NoFile);
     m_session.closeLoadedTables();
-    if (pgcPadrao->currentWidget() == tshPadrao)
-        pgcPadrao->setCurrentWidget(tshPrato);
-    pgcPadrao->setTabVisible(pgcPadrao->indexOf(tshPadrao), false);
+    applyState();
 }
 
 void TfrmImpoPrato::panFiltroExit(QObject *)
 {
     Vd_Arquivo(true);
     Vd_CdFilial(true);
-    setPanelsEnabled(false);
+    // Whatever an earlier pass left (one that failed, or a panel left without being entered)
+    // goes before the pass builds the map again: the map holds this file's services, once each.
+    m_dishErrors = false;
+    m_session.closeLoadedTables();
+    m_loadLock = true;
+    setState(ScreenState::Loading);
     // The pass unlocks both containers on every way out; a failure leaves the import button off.
-    Grava_Tabelas();
-    sbtImportExport->setEnabled(true);
+    try {
+        Grava_Tabelas();
+    } catch (...) {
+        discardFailedLoad();
+        throw;
+    }
+    m_loadLock = false;
+    setState(ScreenState::Loaded);
+}
+
+void TfrmImpoPrato::discardFailedLoad()
+{
+    // Nothing of a failed pass can be imported or reviewed: its tables and its map go as when the
+    // panel is entered, and the focus waits in the panel for the next file.
+    m_loadLock = false;
+    m_dishErrors = false;
+    setState(ScreenState::LoadFailed);
+    m_session.closeLoadedTables();
+    applyState();
+    QWidget *f = QApplication::focusWidget();
+    if (!f || !panFiltro->isAncestorOf(f))
+        medNmArquivo->setFocus();
+}
+
+const char *TfrmImpoPrato::stateName(ScreenState state)
+{
+    switch (state) {
+    case ScreenState::NoFile: return "NoFile";
+    case ScreenState::Loading: return "Loading";
+    case ScreenState::Loaded: return "Loaded";
+    case ScreenState::LoadFailed: return "LoadFailed";
+    case ScreenState::Importing: return "Importing";
+    case ScreenState::Imported: return "Imported";
+    }
+    return "?";
+}
+
+void TfrmImpoPrato::setState(ScreenState state)
+{
+    m_state = state;
+    applyState();
+}
+
+void TfrmImpoPrato::applyState()
+{
+    const TableState mapState = cdsServico.isActive() ? cdsServico.state() : TableState::Inactive;
+    const bool mapEditing = mapState == TableState::Edit || mapState == TableState::Insert;
+    const bool holdsLoad = m_state == ScreenState::Loading || m_state == ScreenState::Loaded
+                           || m_state == ScreenState::Importing || m_state == ScreenState::Imported;
+
+    // Only a completed load is imported, and never with a map row half edited.
+    sbtImportExport->setEnabled(m_state == ScreenState::Loaded && !mapEditing);
+    sbtErros->setEnabled(holdsLoad && m_dishErrors);
+
+    // The tab "Serviço" shows the map of the load held, when it has rows; it is never left in
+    // front while hidden.
+    const int padrao = pgcPadrao->indexOf(tshPadrao);
+    const bool serviceTab = holdsLoad && cdsServico.isActive() && cdsServico.rowCount() > 0;
+    if (!serviceTab && pgcPadrao->currentWidget() == tshPadrao)
+        pgcPadrao->setCurrentWidget(tshPrato);
+    if (pgcPadrao->isTabVisible(padrao) != serviceTab)
+        pgcPadrao->setTabVisible(padrao, serviceTab);
+    // A map row half edited keeps the operator on the map until it is posted or cancelled.
+    const bool pratoOpen = !(mapEditing && pgcPadrao->currentWidget() == tshPadrao);
+    const int prato = pgcPadrao->indexOf(tshPrato);
+    if (pgcPadrao->isTabEnabled(prato) != pratoOpen)
+        pgcPadrao->setTabEnabled(prato, pratoOpen);
+
+    // The panel while a pass or an import holds it; the side panel as a whole while a pass does
+    // (each button keeps its own state underneath).
+    SetChildEnabled(panFiltro, !(m_loadLock || m_importLock));
+    SetChildEnabled(panMenu, !m_loadLock);
 }
 
 void TfrmImpoPrato::cdsDiretoriosBeforePost(MemTable &table)
@@ -582,19 +692,36 @@ void TfrmImpoPrato::cdsDiretoriosAfterPost(MemTable &table)
 
 void TfrmImpoPrato::sbtImportExportClick(QObject *)
 {
-    m_importRun->sbtImportExportClick();
+    // Only what a completed load put into the tables goes to the server.
+    if (m_state != ScreenState::Loaded)
+        return;
+    setState(ScreenState::Importing);
+    // Focus moves the import makes (closing the error panel, locking the panel) are its own.
+    m_inPanelHandler = true;
+    try {
+        m_importRun->sbtImportExportClick();
+    } catch (...) {
+        m_inPanelHandler = false;
+        m_importLock = false;
+        setState(ScreenState::Imported);
+        throw;
+    }
+    m_inPanelHandler = false;
+    m_importLock = false;
+    setState(ScreenState::Imported);
 }
 
 void TfrmImpoPrato::dtsServicoStateChange(QObject *)
 {
-    if (pgcPadrao->currentWidget() != tshPadrao)
-        return;
+    // Every state of the map is reflected; a row half edited locks the dishes and the import
+    // until it is posted or cancelled. On the map's own tab, a row settled after an import lets
+    // the same tables be sent again: they are still the completed load's.
     const TableState state = cdsServico.state();
     const bool editing = state == TableState::Edit || state == TableState::Insert;
-    // A row half edited cannot be imported, nor left for the dishes, until it is posted or
-    // cancelled.
-    pgcPadrao->setTabEnabled(pgcPadrao->indexOf(tshPrato), !editing);
-    sbtImportExport->setEnabled(!editing);
+    if (m_state == ScreenState::Imported && !editing && pgcPadrao->currentWidget() == tshPadrao)
+        m_state = ScreenState::Loaded;
+    if (m_state != ScreenState::Loading)
+        applyState();
 }
 
 void TfrmImpoPrato::Grava_Tabelas()
@@ -602,6 +729,74 @@ void TfrmImpoPrato::Grava_Tabelas()
     m_session.NmArquivo = medNmArquivo->text();
     m_session.CdFilial = medCdFilial->text();
     m_session.Grava_Tabelas();
+}
+
+bool TfrmImpoPrato::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    const bool input = type == QEvent::KeyPress || type == QEvent::MouseButtonPress
+                       || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick;
+    if (!watched->isWidgetType() || (type != QEvent::FocusIn && !input))
+        return TfrmPadrImportExport::eventFilter(watched, event);
+    auto *w = static_cast<QWidget *>(watched);
+    if (type == QEvent::FocusIn) {
+        if (isAncestorOf(w)) {
+            // Qt hands the focus on "by Tab" on its own too (a focused control hidden or disabled,
+            // a child window maximised or restored): only a move made while the operator's key or
+            // click is being delivered is his (a click moves it, a Tab, or the handler of what he
+            // clicked: the file button puts it on the file field).
+            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+            const bool handed = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+                                || reason == Qt::ShortcutFocusReason || reason == Qt::OtherFocusReason;
+            m_focusInWidget = w;
+            m_focusInByOperator = reason == Qt::MouseFocusReason || (handed && m_inputBeingDelivered);
+        }
+        return TfrmPadrImportExport::eventFilter(watched, event);
+    }
+    if (!m_inputBeingDelivered && (w == this || isAncestorOf(w))) {
+        // Cleared once the key or click has been delivered, with every focus move it made.
+        m_inputBeingDelivered = true;
+        QMetaObject::invokeMethod(this, [this] { m_inputBeingDelivered = false; }, Qt::QueuedConnection);
+    }
+    if (type != QEvent::KeyPress && type != QEvent::MouseButtonPress)
+        return TfrmPadrImportExport::eventFilter(watched, event);
+    // A key reaches the control that has the focus; a click, the control under the mouse. A
+    // modifier alone, a function key (the help) or Escape (the screen's close) does nothing to the
+    // panel.
+    if (!m_inPanel && panFiltro->isAncestorOf(w)) {
+        bool touches = type == QEvent::MouseButtonPress;
+        if (type == QEvent::KeyPress && w == QApplication::focusWidget()) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            touches = key != Qt::Key_Escape && !(key >= Qt::Key_Shift && key <= Qt::Key_ScrollLock)
+                      && !(key >= Qt::Key_F1 && key <= Qt::Key_F35);
+        }
+        if (touches)
+            operatorTouchesPanel(w);
+    }
+    return TfrmPadrImportExport::eventFilter(watched, event);
+}
+
+void TfrmImpoPrato::operatorTouchesPanel(QWidget *target)
+{
+    if (m_inPanelHandler || m_state == ScreenState::Loading || m_state == ScreenState::Importing)
+        return;
+    if (!target->isEnabled() || !target->isVisible())
+        return;
+    // A click on a label or on the panel's background is no visit; a lookup button serves its
+    // field, where its click puts the focus.
+    QWidget *field = target;
+    if (auto *button = qobject_cast<TBtnPesquisa *>(target))
+        field = button->Associate;
+    else if (!(target->focusPolicy() & Qt::ClickFocus))
+        return;
+    if (!field)
+        return;
+    m_inPanelHandler = true;
+    runAction([this] { panFiltroEnter(panFiltro); });
+    m_inPanelHandler = false;
+    m_inPanel = true;
+    m_focusSeen = true;
+    m_lastFocus = field;
 }
 
 void TfrmImpoPrato::onFocusChanged(QWidget *now)
@@ -631,12 +826,26 @@ void TfrmImpoPrato::settleFocusMove()
     QWidget *now = QApplication::focusWidget();
     if (!now || !isAncestorOf(now))
         return;
+    if (!m_focusSeen) {
+        // The screen's first focus (IniProc puts it on the file field) is where the operator
+        // starts, no move.
+        m_focusSeen = true;
+        m_lastFocus = now;
+        m_inPanel = panFiltro->isAncestorOf(now);
+        return;
+    }
+    // A move that Qt or the window system made (an activation, a restore or maximise, a message
+    // box or lookup closing, a hidden control handing the focus on) leaves the operator where he
+    // was: it neither checks a field nor enters or leaves the panel.
+    const bool operatorMove = m_focusInWidget == now && m_focusInByOperator;
+    if (!operatorMove)
+        return;
     QWidget *from = m_lastFocus;
     m_lastFocus = now;
     if (from == now)
         return;
 
-    const bool wasIn = from && panFiltro->isAncestorOf(from);
+    const bool wasIn = m_inPanel;
     const bool isIn = panFiltro->isAncestorOf(now);
     if (!wasIn && !isIn)
         return;
@@ -646,9 +855,9 @@ void TfrmImpoPrato::settleFocusMove()
         if (wasIn) {
             // The field's own exit first, then, leaving the panel, the panel's: the field is
             // checked twice on the way out. A refused field keeps the focus and nothing more runs.
-            if (from == medNmArquivo)
+            if (from && from == medNmArquivo)
                 medNmArquivoExit(medNmArquivo);
-            else if (from == medCdFilial)
+            else if (from && from == medCdFilial)
                 medCdFilialExit(medCdFilial);
             if (!isIn)
                 panFiltroExit(panFiltro);
@@ -659,8 +868,12 @@ void TfrmImpoPrato::settleFocusMove()
     m_inPanelHandler = false;
     // Where the handler left the focus (a refused field, or where the operator went) is where the
     // next move starts from.
-    if (QWidget *f = QApplication::focusWidget(); f && isAncestorOf(f))
+    if (QWidget *f = QApplication::focusWidget(); f && isAncestorOf(f)) {
         m_lastFocus = f;
+        m_inPanel = panFiltro->isAncestorOf(f);
+    } else {
+        m_inPanel = isIn;
+    }
 }
 
 // What the load pass shows.
@@ -692,11 +905,10 @@ void TfrmImpoPrato::serveEvents()
 
 void TfrmImpoPrato::setPanelsEnabled(bool enabled)
 {
-    SetChildEnabled(panFiltro, enabled);
-    // The side panel is locked as a whole (its button panel and the help), not button by button:
-    // each button keeps its own state underneath, so the error button still shows, once the panel
-    // is unlocked, what the load pass and the dish rows made of it.
-    SetChildEnabled(panMenu, enabled);
+    // The pass locks both containers and unlocks them on every way out (before its own refusal's
+    // message too, so that the file field can take the focus).
+    m_loadLock = !enabled;
+    applyState();
 }
 
 void TfrmImpoPrato::focusArquivo()
@@ -715,12 +927,13 @@ void TfrmImpoPrato::focusFilial()
 
 void TfrmImpoPrato::enableErrors()
 {
-    sbtErros->setEnabled(true);
+    m_dishErrors = true;
 }
 
 void TfrmImpoPrato::showServiceTab()
 {
-    pgcPadrao->setTabVisible(pgcPadrao->indexOf(tshPadrao), true);
+    // The map of this pass has rows now.
+    applyState();
 }
 
 // The package's entry points.

@@ -39,6 +39,25 @@ public:
     explicit TfrmImpoPrato(QWidget *parent = nullptr);
     ~TfrmImpoPrato() override;
 
+    // What the screen holds. Every enabled flag of the import button, the tabs, the panels and the
+    // error button follows from it in applyState(), never from the handler that ran last.
+    //  NoFile     nothing loaded (the panel was entered, or the screen is new)
+    //  Loading    the load pass runs
+    //  Loaded     a load pass completed: its tables, map and flags can be imported
+    //  LoadFailed the last load pass failed: everything it read was thrown away
+    //  Importing  the import call runs
+    //  Imported   the import ran (accepted or refused); the tables stay as they were
+    enum class ScreenState { NoFile, Loading, Loaded, LoadFailed, Importing, Imported };
+    ScreenState screenState() const { return m_state; }
+    static const char *stateName(ScreenState state);
+    // Sets the import button, the tab "Prato" (locked while a map row is edited), the tab
+    // "Serviço" (shown while a load holds map rows), the parameter and side panels (locked while
+    // a load or an import holds them) and the error button from the state.
+    void applyState();
+    // The operator is in the parameter panel, as the screen counts it: entered by a click, Tab,
+    // Shift+Tab or a key of the panel, not by a focus move that Qt or the window system made.
+    bool operatorInPanel() const { return m_inPanel; }
+
     // The server connection and the import session (tables, service map, flags, load pass).
     NetConnection netImpoPrato;
     ImportSession &session() { return m_session; }
@@ -160,10 +179,20 @@ public:
     void enableErrors() override;
     void showServiceTab() override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     // Where the focus moved inside the screen: runs the field's exit, the panel's exit or enter.
     void onFocusChanged(QWidget *now);
     void settleFocusMove();
+    // A click or a key of the operator on a control of the panel while the screen counts him
+    // outside it: he enters the panel (the focus may already rest there, put by Qt).
+    void operatorTouchesPanel(QWidget *target);
+    // The state changes; applyState follows.
+    void setState(ScreenState state);
+    // A load pass failed: what it read goes, and the panel is ready for the next file.
+    void discardFailedLoad();
 
     void buildFiltro();
     void buildTabs();
@@ -175,10 +204,25 @@ private:
     // The control of this screen where the focus rested last, as this screen saw it: Qt's "old"
     // widget is only the step before, which may be a control the focus merely passed through.
     QPointer<QWidget> m_lastFocus;
-    // A handler of the panel is running: its own focus moves (back to a refused field, into a
-    // message box and back) are not the operator's.
+    // A handler of the panel, or the import, is running: its own focus moves (back to a refused
+    // field, into a message box and back, off a panel it locks) are not the operator's.
     bool m_inPanelHandler = false;
     bool m_focusMovePending = false;
+    bool m_focusSeen = false;
+    bool m_inPanel = false;
+    // The last control that received the focus, and whether the operator moved it there (a click,
+    // or a move made while his key or click is delivered). Qt's own moves (window activation, a
+    // popup or box closing, restore and maximise) never run the panel's handlers.
+    QPointer<QWidget> m_focusInWidget;
+    bool m_focusInByOperator = false;
+    bool m_inputBeingDelivered = false;
+
+    ScreenState m_state = ScreenState::NoFile;
+    bool m_loadLock = false;   // the load pass holds panFiltro and the side panel
+    bool m_importLock = false; // the import holds panFiltro
+    // The error button's own flag: the dish table's row change (current dish has errors) and the
+    // load pass (a dish stored with errors) set it; shown only while a load is held.
+    bool m_dishErrors = false;
     // The events the session installed on cdsDiretorios, run by the screen's handlers.
     std::function<void(MemTable &)> m_diretoriosBeforePost;
     std::function<void(MemTable &)> m_diretoriosAfterPost;

@@ -234,18 +234,8 @@ void TfrmPadrImportExport::FormKeyDown(QObject *, int &key, Qt::KeyboardModifier
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         key = 0;
-        // The next control of this screen in tab order, round within the screen: the focus chain
-        // of the main window runs through every child window and the host's own widgets.
-        QWidget *from = QApplication::focusWidget();
-        if (!from || !isAncestorOf(from))
-            from = this;
-        for (QWidget *w = from->nextInFocusChain(); w && w != from; w = w->nextInFocusChain()) {
-            if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisible()
-                && w->isEnabled()) {
-                w->setFocus(Qt::TabFocusReason);
-                break;
-            }
-        }
+        if (QWidget *next = nextControl(QApplication::focusWidget()))
+            next->setFocus(Qt::TabFocusReason);
         break;
     }
     case Qt::Key_F1:
@@ -255,6 +245,19 @@ void TfrmPadrImportExport::FormKeyDown(QObject *, int &key, Qt::KeyboardModifier
     default:
         break;
     }
+}
+
+QWidget *TfrmPadrImportExport::nextControl(QWidget *from) const
+{
+    // Round within the screen: the focus chain of the main window runs through every child window
+    // and the host's own widgets.
+    if (!from || !isAncestorOf(from))
+        from = const_cast<TfrmPadrImportExport *>(this);
+    for (QWidget *w = from->nextInFocusChain(); w && w != from; w = w->nextInFocusChain()) {
+        if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled())
+            return w;
+    }
+    return nullptr;
 }
 
 void TfrmPadrImportExport::closeEvent(QCloseEvent *event)

@@ -92,6 +92,10 @@ public:
     virtual void FormActivate(QObject *sender);
 
 protected:
+    // The control that Enter moves to from `from`: the next one of this screen in tab order that
+    // can take the focus, round within the screen; nullptr when there is none.
+    QWidget *nextControl(QWidget *from) const;
+
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

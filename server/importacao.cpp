@@ -17,8 +17,10 @@
 // PRATSERV rows do not travel with the call.
 #include "rdmimpoprato.h"
 #include "database.h"
+#include "dberror.h"
 #include "datapacket.h"
 #include "memtable.h"
+#include "messages.h"
 #include "transactionguard.h"
 
 #include <QCborValue>
@@ -28,8 +30,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <chrono>
 #include <cstdio>
 #include <future>
+#include <thread>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -49,6 +53,17 @@ struct Packet {
     int col(QStringView name) const { return table.isActive() ? table.fieldIndex(name) : -1; }
     int rows() const { return table.isActive() ? table.rowCount() : 0; }
     QString text(int row, int c) const { return c < 0 ? QString() : table.textAt(row, c).trimmed(); }
+    // The same text without a copy when the packet holds the column as text; `scratch` holds it
+    // otherwise.
+    QStringView keyView(int row, int c, QString &scratch) const
+    {
+        if (c < 0)
+            return {};
+        if (table.field(c).kind == FieldKind::Text)
+            return table.textViewAt(row, c).trimmed();
+        scratch = text(row, c);
+        return scratch;
+    }
 };
 
 // Loads one packet argument and checks that it holds only the columns it may hold. An empty byte
@@ -58,6 +73,10 @@ Status loadPacket(const QCborValue &arg, Packet &p, const QStringList &allowed)
     if (!arg.isByteArray())
         return Status::fail(QStringLiteral("Importacao: o argumento de %1 não é um pacote de dados.").arg(p.label));
     const QByteArray bytes = arg.toByteArray();
+    // Every catalogue column starts as missing, so an empty table is one without any column.
+    p.source.clear();
+    if (p.def)
+        p.source.fill(-1, p.def->columns.size());
     if (bytes.isEmpty())
         return okStatus();
     if (Status s = DataPacket::load(p.table, bytes); !s)
@@ -71,8 +90,8 @@ Status loadPacket(const QCborValue &arg, Packet &p, const QStringList &allowed)
                                     .arg(p.label, f.name));
     }
     if (p.def) {
-        for (const FieldDef &f : p.def->columns)
-            p.source << p.table.fieldIndex(f.name);
+        for (int c = 0; c < p.def->columns.size(); ++c)
+            p.source[c] = p.table.fieldIndex(p.def->columns.at(c).name);
     }
     return okStatus();
 }
@@ -254,7 +273,10 @@ public:
     Status finish() override { return m_stmt.ok() ? okStatus() : failed(); }
 
 private:
-    Status failed() const { return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_table, m_stmt.error())); }
+    Status failed() const
+    {
+        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_table), {}, m_stmt.error()));
+    }
     QString m_table;
     SqliteStatement m_stmt;
 };
@@ -446,7 +468,7 @@ private:
     {
         m_copy.abort();
         m_tx.rollback();
-        return Status::fail(QStringLiteral("Falha ao gravar %1: %2").arg(m_def.name, why));
+        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_def.name), {}, why));
     }
 
     PGconn *m_conn;
@@ -479,6 +501,9 @@ private:
     Status checkArguments(const QCborArray &args);
     Status checkBranchAndServices();
     Status selectDishes();
+    Status checkRecipeKeys();
+    // Whether the row belongs to a dish being written; `buffer` is the caller's, reused per row.
+    bool isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const;
     Status writeDishes();
     Status replaceRecipe(Packet &p, bool perBranch);
     Status upsertPerDish(Packet &p, bool perBranch);
@@ -510,6 +535,7 @@ private:
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
     QString m_branch;
     QSet<QString> m_written;       // keys of the dishes written
+    QSet<QString> m_flagged;       // keys of the dishes refused for their flags
     QList<int> m_dishRows;         // packet rows of the dishes written, in packet order
     ImportSummary m_summary;
 };
@@ -584,13 +610,18 @@ Status Import::checkArguments(const QCborArray &args)
         return Status::fail(QStringLiteral("Filial destino inválida: %1.").arg(m_branch.left(20)));
 
     // Rows of the dish and recipe tables are tied to their dish by these two columns.
+    // The rest of a table's key must travel too (the branch excepted: the destination's is written).
     for (Packet *p : {&m_prato, &m_recePadr, &m_receFili, &m_receServ, &m_pratPadr, &m_pratFili}) {
         if (p->rows() == 0)
             continue;
-        for (const char *c : {"CDFILAUXPRAT", "CDPRATO"}) {
-            if (p->col(QString::fromLatin1(c)) < 0)
-                return Status::fail(QStringLiteral("Importacao: o pacote de %1 não tem a coluna %2.")
-                                        .arg(p->label, QLatin1String(c)));
+        QStringList required{QStringLiteral("CDFILAUXPRAT"), QStringLiteral("CDPRATO")};
+        for (const QString &k : p->def->key) {
+            if (!required.contains(k) && k != QLatin1String("CDFILIAL"))
+                required << k;
+        }
+        for (const QString &c : std::as_const(required)) {
+            if (p->col(c) < 0)
+                return Status::fail(QStringLiteral("Importacao: o pacote de %1 não tem a coluna %2.").arg(p->label, c));
         }
     }
     return okStatus();
@@ -602,7 +633,7 @@ Status Import::checkBranchAndServices()
     q.prepare(QStringLiteral("SELECT IDCNTRRESC FROM FILIAL WHERE CDFILIAL = ?"));
     q.bindValue(0, m_branch);
     if (!q.exec())
-        return Status::fail(QStringLiteral("Falha ao ler a filial destino: %1").arg(q.lastError().text()));
+        return Status::fail(DbError::describe(QStringLiteral("ler a filial destino"), q.lastError()));
     if (!q.next())
         return Status::fail(QStringLiteral("Filial destino %1 não cadastrada.").arg(m_branch));
     if (q.value(0).toString().trimmed() == QLatin1String("S"))
@@ -626,7 +657,7 @@ Status Import::checkBranchAndServices()
         s.bindValue(0, m_branch);
         s.bindValue(1, code);
         if (!s.exec())
-            return Status::fail(QStringLiteral("Falha ao ler os serviços da filial destino: %1").arg(s.lastError().text()));
+            return Status::fail(DbError::describe(QStringLiteral("ler os serviços da filial destino"), s.lastError()));
         if (!s.next())
             return Status::fail(QStringLiteral("Serviço destino %1 não cadastrado na filial %2.").arg(code, m_branch));
         s.finish();
@@ -639,14 +670,20 @@ Status Import::selectDishes()
     const int aux = m_prato.col(u"CDFILAUXPRAT");
     const int prato = m_prato.col(u"CDPRATO");
     const int erro = m_prato.col(u"IDERRO");
+    // A flagged dish is not written, whatever its values: it is set aside before anything of it is
+    // looked at, so a flagged row without a code, or repeating another, refuses nothing.
     QHash<QString, int> last;
     QStringList order;
     for (int r = 0; r < m_prato.rows(); ++r) {
         const QString a = m_prato.text(r, aux);
         const QString p = m_prato.text(r, prato);
+        if (erro >= 0 && m_prato.table.textAt(r, erro).contains(QLatin1Char('1'))) {
+            m_summary.dishesNotWritten << p;
+            m_flagged.insert(dishKey(a, p));
+            continue;
+        }
         if (a.isEmpty() || p.isEmpty())
-            return Status::fail(QStringLiteral("Importacao: o prato da linha %1 do pacote de PRATO não tem código.")
-                                    .arg(r + 1));
+            return Status::fail(Msg(QStringLiteral("Imp_PratoSemCodigo")).arg(r + 1), QStringLiteral("Imp_PratoSemCodigo"));
         const QString key = dishKey(a, p);
         auto it = last.find(key);
         if (it == last.end()) {
@@ -657,15 +694,91 @@ Status Import::selectDishes()
         }
     }
     for (const QString &key : std::as_const(order)) {
-        const int r = last.value(key);
-        if (erro >= 0 && m_prato.table.textAt(r, erro).contains(QLatin1Char('1'))) {
-            m_summary.dishesNotWritten << m_prato.text(r, prato);
+        // A clean copy of a flagged dish does not make it clean: no copy of it is written.
+        if (m_flagged.contains(key))
             continue;
-        }
         m_written.insert(key);
-        m_dishRows << r;
+        m_dishRows << last.value(key);
     }
     return okStatus();
+}
+
+// The recipe rows of the dishes to be written must each have their whole key, once per table: a
+// row without a key, or repeating one, would fail the write halfway. Checked before the
+// transaction, so such a call is refused with the dish and the table named and nothing written.
+Status Import::checkRecipeKeys()
+{
+    struct Table {
+        Packet *p;
+        bool replaced; // the file held the section: its rows are written
+    };
+    // The per-dish tables (PRATPADR, PRATFILI) have no key beyond the dish and the branch, and keep
+    // the last of repeated rows.
+    for (const Table &t : {Table{&m_recePadr, m_temRecePadr}, Table{&m_receFili, m_temReceFili},
+                           Table{&m_receServ, m_temReceServ}}) {
+        Packet &p = *t.p;
+        if (!t.replaced || p.rows() == 0)
+            continue;
+        QList<int> keyCols;
+        QStringList keyNames;
+        for (const QString &k : p.def->key) {
+            if (k == QLatin1String("CDFILIAL"))
+                continue; // the destination branch, whatever the row says
+            keyNames << k;
+            keyCols << p.col(k);
+        }
+        const int aux = p.col(u"CDFILAUXPRAT");
+        const int prato = p.col(u"CDPRATO");
+        const qsizetype n = keyCols.size();
+        std::vector<QStringView> values(static_cast<size_t>(n)), other(static_cast<size_t>(n));
+        std::vector<QString> scratch(static_cast<size_t>(n)), otherScratch(static_cast<size_t>(n));
+        // Rows by a hash of their key; rows of equal hashes are compared value by value.
+        QMultiHash<size_t, int> seen;
+        seen.reserve(p.rows());
+        QString buffer;
+        for (int r = 0; r < p.rows(); ++r) {
+            if (!isWritten(p, r, aux, prato, buffer))
+                continue;
+            size_t h = 0;
+            for (qsizetype i = 0; i < n; ++i) {
+                values[size_t(i)] = p.keyView(r, keyCols.at(i), scratch[size_t(i)]);
+                if (values[size_t(i)].isEmpty())
+                    return Status::fail(Msg(QStringLiteral("Imp_LinhaSemChave"))
+                                            .arg(p.text(r, prato), p.label, keyNames.at(i))
+                                            .arg(r + 1),
+                                        QStringLiteral("Imp_LinhaSemChave"));
+                h = qHash(values[size_t(i)], h * 31 + 7);
+            }
+            for (auto it = seen.constFind(h); it != seen.constEnd() && it.key() == h; ++it) {
+                bool same = true;
+                for (qsizetype i = 0; i < n && same; ++i) {
+                    other[size_t(i)] = p.keyView(it.value(), keyCols.at(i), otherScratch[size_t(i)]);
+                    same = other[size_t(i)] == values[size_t(i)];
+                }
+                if (same) {
+                    QStringList key;
+                    for (QStringView v : values)
+                        key << v.toString();
+                    return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida"))
+                                            .arg(p.text(r, prato), p.label, key.join(QLatin1Char('/')))
+                                            .arg(r + 1),
+                                        QStringLiteral("Imp_LinhaRepetida"));
+                }
+            }
+            seen.insert(h, r);
+        }
+    }
+    return okStatus();
+}
+
+bool Import::isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const
+{
+    QString a, b;
+    buffer.clear();
+    buffer += p.keyView(row, aux, a);
+    buffer += QChar(0x1F);
+    buffer += p.keyView(row, prato, b);
+    return m_written.contains(buffer);
 }
 
 QList<int> Import::writtenColumns(const Packet &p, bool perBranch) const
@@ -763,6 +876,13 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
                                     .arg(cell.text.left(60), c.name, p.label)
                                     .arg(c.width)
                                     .arg(row + 1));
+        // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
+        // the dish; SQLite would keep a value no other program reads back whole.
+        if (cell.text.contains(QChar(0)))
+            return Status::fail(Msg(QStringLiteral("Imp_CaractereNulo"))
+                                    .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
+                                    .arg(row + 1),
+                                QStringLiteral("Imp_CaractereNulo"));
         cell.kind = cell.text.isEmpty() ? Cell::Null : Cell::Text;
     }
     return okStatus();
@@ -770,11 +890,16 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
 
 Status Import::writeDishes()
 {
+    if (m_dishRows.isEmpty()) {
+        // Nothing to write, and a packet without rows may not even have columns to name.
+        m_summary.rowsPerTable.append({m_prato.label, 0});
+        return okStatus();
+    }
     const QList<int> cols = writtenColumns(m_prato, false);
     const QList<Column> columns = plan(m_prato, cols, false);
     auto existing = holdsWrittenDishes(m_prato.def->name, false);
     if (!existing)
-        return Status::fail(existing.error());
+        return Status::fail(existing.failure());
     auto writer = makeWriter(m_db, *m_tx, *m_prato.def, cols, true, existing.value());
     Cells values;
     for (int r : std::as_const(m_dishRows)) {
@@ -796,7 +921,7 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
     const int dPrato = m_prato.col(u"CDPRATO");
     const auto failed = [&](const QString &why) {
         m_tx->rollback();
-        return Status::fail(QStringLiteral("Falha ao substituir as linhas de %1: %2").arg(table, why));
+        return Status::fail(DbError::describe(QStringLiteral("substituir as linhas de %1").arg(table), {}, why));
     };
     if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
         SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2CDFILAUXPRAT = ? AND CDPRATO = ?")
@@ -838,7 +963,7 @@ Status Import::preparePg()
     PGconn *conn = pgHandle(m_db);
     const auto failed = [&](const QString &why) {
         m_tx->rollback();
-        return Status::fail(QStringLiteral("Falha ao preparar a gravação: %1").arg(why));
+        return Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, why));
     };
     if (!conn)
         return failed(QStringLiteral("conexão PostgreSQL indisponível"));
@@ -883,14 +1008,14 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
                                       .arg(table, perBranch ? QStringLiteral(" WHERE CDFILIAL = ?") : QString()));
         if (!any.ok()) {
             m_tx->rollback();
-            return Result<bool>::fail(QStringLiteral("Falha ao ler %1: %2").arg(table, any.error()));
+            return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, any.error()));
         }
         if (perBranch)
             any.bind(1, m_branch);
         bool found = false;
         if (!any.step(&found)) {
             m_tx->rollback();
-            return Result<bool>::fail(QStringLiteral("Falha ao ler %1: %2").arg(table, any.error()));
+            return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, any.error()));
         }
         return found;
     }
@@ -909,7 +1034,7 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
     PQclear(res);
     if (!ok) {
         m_tx->rollback();
-        return Result<bool>::fail(QStringLiteral("Falha ao ler %1: %2").arg(table, error));
+        return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, error));
     }
     return found;
 }
@@ -919,6 +1044,10 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
 // and the rows are counted once per dish as on PostgreSQL.
 Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
 {
+    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+        m_summary.rowsPerTable.append({p.label, 0});
+        return okStatus();
+    }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
     const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
@@ -927,20 +1056,19 @@ Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
     Cells values;
     QString key;
     QSet<QString> dishes; // per-branch rows all go to the destination branch: the dish is the key
+    const int auxCol = p.col(u"CDFILAUXPRAT");
+    const int pratoCol = p.col(u"CDPRATO");
+    QString buffer;
     for (int r = 0; r < p.rows(); ++r) {
-        if (Status s = rowValues(p, r, columns, values); !s) {
-            // A row of a dish that is not written is not looked at any further.
-            const QString aux = p.text(r, p.col(u"CDFILAUXPRAT"));
-            if (!m_written.contains(dishKey(aux, p.text(r, p.col(u"CDPRATO")))))
-                continue;
+        // A row of a dish that is not written is not looked at any further.
+        if (!isWritten(p, r, auxCol, pratoCol, buffer))
+            continue;
+        if (Status s = rowValues(p, r, columns, values); !s)
             return s;
-        }
         key.clear();
         key += values[size_t(auxAt)].text;
         key += QChar(0x1F);
         key += values[size_t(pratoAt)].text;
-        if (!m_written.contains(key))
-            continue;
         if (Status s = writer->add(values); !s)
             return s;
         if (upsert)
@@ -957,7 +1085,7 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
     // The dish's recipe at the destination gives way to the file's, even where the file's is empty.
     auto holds = holdsWrittenDishes(p.def->name, perBranch);
     if (!holds)
-        return Status::fail(holds.error());
+        return Status::fail(holds.failure());
     if (holds.value()) {
         if (Status s = deleteRecipes(p.def->name, perBranch); !s)
             return s;
@@ -967,7 +1095,7 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
 
 Status Import::upsertPerDish(Packet &p, bool perBranch)
 {
-    if (Database::kindOf(m_db) != DbKind::PostgreSQL)
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL || p.rows() == 0 || m_dishRows.isEmpty())
         return writeDishRows(p, perBranch, true);
     // A key may be written once per statement; a repeated row counts as its last.
     const int aux = p.col(u"CDFILAUXPRAT");
@@ -986,7 +1114,7 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
     const QList<Column> columns = plan(p, cols, perBranch);
     auto existing = holdsWrittenDishes(p.def->name, perBranch);
     if (!existing)
-        return Status::fail(existing.error());
+        return Status::fail(existing.failure());
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
     Cells values;
     for (const QString &key : std::as_const(order)) {
@@ -1001,22 +1129,50 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
     return okStatus();
 }
 
+// Fault-injection points for the crash tests: with IMP_SERVER_PAUSE_AT naming a point, the import
+// says so on stderr when it gets there and waits (IMP_SERVER_PAUSE_SECONDS, 60 by default), so
+// that a test can kill the process, or its database connection, at that very point. Unset (always, outside those tests), a point costs one look at a cached flag.
+static void pausePoint(const char *name)
+{
+    static const QByteArray at = qgetenv("IMP_SERVER_PAUSE_AT");
+    if (at.isEmpty() || at != name)
+        return;
+    static const int seconds = qEnvironmentVariableIsSet("IMP_SERVER_PAUSE_SECONDS")
+        ? qBound(0, qEnvironmentVariableIntValue("IMP_SERVER_PAUSE_SECONDS"), 600)
+        : 60;
+    std::fprintf(stderr, "imp40500-server: pausa em %s\n", name);
+    std::fflush(stderr);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+}
+
+// A failure of the write, or of the checks just before it, says first that nothing was written.
+static Payload notWritten(Failure f)
+{
+    f.message = Msg(QStringLiteral("Imp_NaoGravada")).arg(f.message);
+    return Payload::fail(std::move(f));
+}
+
 Payload Import::run(const QCborArray &args)
 {
     if (Status s = checkArguments(args); !s)
-        return Payload::fail(s.error());
+        return Payload::fail(s.failure());
     if (Status s = checkBranchAndServices(); !s)
-        return Payload::fail(s.error());
+        return Payload::fail(s.failure());
     if (Status s = selectDishes(); !s)
-        return Payload::fail(s.error());
+        return Payload::fail(s.failure());
+    if (Status s = checkRecipeKeys(); !s)
+        return notWritten(s.failure());
 
     TransactionGuard tx(m_db);
     if (!tx.begun())
-        return Payload::fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
+        return Payload::fail(tx.failure());
     m_tx = &tx;
+    pausePoint("inicio");
     Status s = Database::kindOf(m_db) == DbKind::PostgreSQL ? preparePg() : okStatus();
     if (s)
         s = writeDishes();
+    if (s)
+        pausePoint("pratos");
     if (s && m_temRecePadr)
         s = replaceRecipe(m_recePadr, false);
     if (s && m_temReceFili)
@@ -1027,10 +1183,19 @@ Payload Import::run(const QCborArray &args)
         s = upsertPerDish(m_pratPadr, false);
     if (s)
         s = upsertPerDish(m_pratFili, true);
-    if (s)
+    if (s) {
+        pausePoint("antes-commit");
         s = tx.commit();
+        if (s)
+            pausePoint("depois-commit");
+        // A connection lost on the commit leaves the outcome with the database: it may have
+        // committed before the connection went.
+        if (!s && s.failure().key == QLatin1String("BD_ConexaoPerdida"))
+            return Payload::fail(Msg(QStringLiteral("BD_ConfirmacaoIncerta")), QStringLiteral("BD_ConfirmacaoIncerta"),
+                                 s.failure().detail);
+    }
     if (!s)
-        return Payload::fail(QStringLiteral("A importação não foi gravada. %1").arg(s.error()));
+        return notWritten(s.failure());
     return m_summary.encode();
 }
 

@@ -1,5 +1,6 @@
 // imp40500-server --db URL --listen HOST:PORT [--token T] [--max-request-mb N]
 #include "ambiente.h"
+#include "framework.h"
 #include "httpserver.h"
 #include "rdmimpoprato.h"
 
@@ -63,6 +64,8 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    // The server's stderr is its log: the database's own words go there beside the message.
+    setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "imp40500-server: detalhe: %s\n", qPrintable(detail)); });
     QString error;
     auto module = RdmImpoPrato::open(db, &error);
     if (!module) {

@@ -1,12 +1,18 @@
 #include "rdmimpoprato.h"
 #include "database.h"
 #include "datapacket.h"
+#include "dberror.h"
+#include "framework.h"
+#include "messages.h"
 #include "memtable.h"
 #include "transactionguard.h"
 
 #include <QCborValue>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+
+#include <libpq-fe.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -32,32 +38,76 @@ struct RdmImpoPrato::Worker {
     std::thread::id owner;            // that thread, when direct
     std::mutex directMutex;
 
-    // Opens the connection on the calling thread; an empty text on success.
-    QString openDb()
+    // Opens the connection on the calling thread; an empty failure message on success.
+    Failure openDb()
     {
         {
             auto r = Database::open(url, connectionName);
             if (!r)
-                return r.error();
+                return r.failure();
             db = r.value();
         }
-        // A database without the destination's tables would fail every call later, one by one.
-        bool hasSchema = false;
+        // A database without the destination's tables would fail every call later, one by one. The
+        // probe is also the first real read: a file that is no database, or a WAL file that cannot
+        // be opened, fails here, and says so rather than that the tables are missing.
+        Failure failure;
         {
             QSqlQuery probe(db);
-            hasSchema = probe.exec(QStringLiteral("SELECT COUNT(*) FROM PRATO WHERE 1 = 0"));
+            if (!probe.exec(QStringLiteral("SELECT COUNT(*) FROM PRATO WHERE 1 = 0"))) {
+                const QSqlError e = probe.lastError();
+                const QString text = e.text().toLower();
+                if (e.nativeErrorCode() == QLatin1String("42P01") || text.contains(QLatin1String("no such table")))
+                    failure = Failure{Msg(QStringLiteral("BD_SemTabelas")), QStringLiteral("BD_SemTabelas"), e.text()};
+                else
+                    failure = DbError::describe(QStringLiteral("abrir o banco de dados"), e);
+            }
         }
-        if (!hasSchema) {
+        if (!failure.message.isEmpty()) {
             closeDb();
-            return QStringLiteral("O banco de dados não tem as tabelas do destino "
-                                  "(crie-as com \"imp40500 initdb\").");
+            return failure;
         }
         if (Database::kindOf(db) == DbKind::SQLite) {
             // An import touches every page of its tables' indexes; a larger page cache than
             // SQLite's 2 MB default keeps them in memory for the length of the transaction.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -65536"));
         }
-        return QString();
+        return Failure();
+    }
+
+    // Whether the connection is known to be gone (PostgreSQL restarted, the backend ended). Only
+    // libpq can tell; an SQLite file has no connection to lose.
+    bool connectionLost() const
+    {
+        if (!db.isValid() || !db.isOpen())
+            return true;
+        const QVariant h = db.driver()->handle();
+        if (h.isValid() && (qstrcmp(h.typeName(), "PGconn*") == 0 || qstrcmp(h.typeName(), "pg_conn*") == 0)) {
+            PGconn *conn = *static_cast<PGconn *const *>(h.constData());
+            return !conn || PQstatus(conn) != CONNECTION_OK;
+        }
+        return false;
+    }
+
+    // Opens the connection again; false (the old one closed) when the database is still away.
+    bool reconnect()
+    {
+        closeDb();
+        return openDb().message.isEmpty();
+    }
+
+    // Runs one call. A call that finds the connection gone reconnects and runs once more, but only
+    // when it began no transaction: a call that did may have written, and is not run twice.
+    Result<QByteArray> run(const QString &method, const QCborArray &args)
+    {
+        if (connectionLost() && !reconnect())
+            return Result<QByteArray>::fail(DbError::describe(QStringLiteral("executar %1").arg(method), QStringLiteral("08006"),
+                                                              QStringLiteral("no connection to the server")));
+        const int began = TransactionGuard::begunOnThisThread();
+        auto r = RdmMethods::run(db, method, args);
+        if (!r && r.failure().key == QLatin1String("BD_ConexaoPerdida") && TransactionGuard::begunOnThisThread() == began
+            && reconnect())
+            r = RdmMethods::run(db, method, args);
+        return r;
     }
 
     void closeDb()
@@ -67,14 +117,14 @@ struct RdmImpoPrato::Worker {
         QSqlDatabase::removeDatabase(connectionName);
     }
 
-    void loop(std::promise<QString> opened)
+    void loop(std::promise<Failure> opened)
     {
-        const QString failure = openDb();
-        if (!failure.isEmpty()) {
+        const Failure failure = openDb();
+        if (!failure.message.isEmpty()) {
             opened.set_value(failure);
             return;
         }
-        opened.set_value(QString());
+        opened.set_value(Failure());
         for (;;) {
             std::packaged_task<QByteArray()> task;
             {
@@ -107,10 +157,11 @@ std::shared_ptr<RdmImpoPrato> RdmImpoPrato::openDirect(const QString &databaseUr
     w.connectionName = nextConnectionName();
     w.direct = true;
     w.owner = std::this_thread::get_id();
-    const QString failure = w.openDb();
-    if (!failure.isEmpty()) {
+    const Failure failure = w.openDb();
+    if (!failure.message.isEmpty()) {
+        reportFailureDetail(failure);
         if (error)
-            *error = failure;
+            *error = failure.message;
         return nullptr;
     }
     return module;
@@ -122,14 +173,15 @@ std::shared_ptr<RdmImpoPrato> RdmImpoPrato::open(const QString &databaseUrl, QSt
     Worker &w = *module->m_worker;
     w.url = databaseUrl;
     w.connectionName = nextConnectionName();
-    std::promise<QString> opened;
-    std::future<QString> result = opened.get_future();
+    std::promise<Failure> opened;
+    std::future<Failure> result = opened.get_future();
     w.thread = std::thread([&w, p = std::move(opened)]() mutable { w.loop(std::move(p)); });
-    const QString failure = result.get();
-    if (!failure.isEmpty()) {
+    const Failure failure = result.get();
+    if (!failure.message.isEmpty()) {
         w.thread.join();
+        reportFailureDetail(failure);
         if (error)
-            *error = failure;
+            *error = failure.message;
         return nullptr;
     }
     return module;
@@ -159,9 +211,9 @@ QByteArray RdmImpoPrato::handle(const QString &method, const QByteArray &request
         try {
             auto args = Wire::decodeRequest(requestBody);
             if (!args)
-                return Wire::encodeFailure(args.error());
-            auto r = RdmMethods::run(w.db, method, args.value());
-            return r ? Wire::encodeSuccess(r.value()) : Wire::encodeFailure(r.error());
+                return Wire::encodeFailure(args.failure());
+            auto r = w.run(method, args.value());
+            return r ? Wire::encodeSuccess(r.value()) : Wire::encodeFailure(r.failure());
         } catch (const std::bad_alloc &) {
             return Wire::encodeFailure(QStringLiteral("Memória insuficiente para %1.").arg(method));
         } catch (const std::exception &e) {
@@ -213,7 +265,8 @@ Payload fail(const QString &text) { return Payload::fail(text); }
 Status argCount(const QString &method, const QCborArray &args, int n)
 {
     if (args.size() != n)
-        return Status::fail(QStringLiteral("%1 espera %2 argumento(s); recebeu %3.").arg(method).arg(n).arg(args.size()));
+        return Status::fail(Msg(QStringLiteral("Srv_Argumentos")).arg(method).arg(n).arg(args.size()),
+                            QStringLiteral("Srv_Argumentos"));
     return okStatus();
 }
 
@@ -237,11 +290,11 @@ Payload rowsPacket(QSqlDatabase &db, const QString &name, const QList<FieldDef> 
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        return fail(QStringLiteral("Falha ao ler %1: %2").arg(name, q.lastError().text()));
+        return Payload::fail(DbError::describe(QStringLiteral("ler %1").arg(name), q.lastError()));
     for (int i = 0; i < params.size(); ++i)
         q.bindValue(i, params.at(i));
     if (!q.exec())
-        return fail(QStringLiteral("Falha ao ler %1: %2").arg(name, q.lastError().text()));
+        return Payload::fail(DbError::describe(QStringLiteral("ler %1").arg(name), q.lastError()));
     return Catalogue::packRows(q, name, fields);
 }
 
@@ -274,6 +327,10 @@ Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args)
 {
     if (!args.at(0).isString() || !args.at(1).isString())
         return fail(QStringLiteral("GetPesqPrato espera o código do prato e o código da filial como textos."));
+    // Codes longer than their columns name no dish; refused rather than looked up.
+    if (args.at(0).toString().size() > 10 || args.at(1).toString().size() > 4)
+        return fail(Msg(QStringLiteral("Srv_ArgumentoInvalido"))
+                        .arg(QStringLiteral("GetPesqPrato"), QStringLiteral("código mais longo que a coluna")));
     const auto &t = def("PRATO");
     const QList<FieldDef> fields{t.columns.at(t.indexOf(u"CDFILAUXPRAT")), t.columns.at(t.indexOf(u"CDPRATO")),
                                  t.columns.at(t.indexOf(u"NMPRATO"))};
@@ -312,7 +369,9 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
     const auto program = [&](const QVariantList &values) {
         return keyCol < values.size() ? values.at(keyCol).toString().trimmed() : QString();
     };
-    const auto bindRow = [&](QSqlQuery &q, const QVariantList &values, int &pos) -> Status {
+    // The row's values as bound, in the order of `target`.
+    const auto rowValues = [&](const QVariantList &values, QVariantList &out) -> Status {
+        out.clear();
         for (int i = 0; i < target.size(); ++i) {
             const FieldDef &f = t.columns.at(target.at(i));
             bool ok = true;
@@ -323,7 +382,7 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
                 return Status::fail(QStringLiteral("O valor da coluna %1 de DIRETORIOS passa de %2 caracteres.")
                                         .arg(f.name)
                                         .arg(f.width));
-            q.bindValue(pos++, v);
+            out << v;
         }
         return okStatus();
     };
@@ -331,31 +390,47 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
     for (int c : target) {
         cols << t.columns.at(c).name;
         marks << QStringLiteral("?");
-        sets << t.columns.at(c).name + QStringLiteral(" = ?");
+        if (t.columns.at(c).name != QLatin1String("CDPROGRAMA"))
+            sets << QStringLiteral("%1 = excluded.%1").arg(t.columns.at(c).name);
     }
+    // Inserted and changed rows are written the same way, by key: two screens that both found no
+    // directory both insert one, and the second must not fail on the first's row.
+    const QString upsert = QStringLiteral("INSERT INTO DIRETORIOS (%1) VALUES (%2) ON CONFLICT (CDPROGRAMA) %3")
+                               .arg(cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')),
+                                    sets.isEmpty() ? QStringLiteral("DO NOTHING")
+                                                   : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
 
-    TransactionGuard tx(db);
-    if (!tx.begun())
-        return fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
+    // Every row is judged before the transaction starts: a refused call does not touch the database.
     for (const DeltaRow &row : delta->rows) {
+        if (row.change == RowChange::None)
+            continue;
         const QVariantList &keyValues = row.change == RowChange::Inserted ? row.values : row.original;
         if (program(keyValues) != QLatin1String(kProgram)
             || (row.change != RowChange::Deleted && program(row.values) != QLatin1String(kProgram)))
             return fail(QStringLiteral("SetDiretorios só grava o diretório do programa %1.").arg(QLatin1String(kProgram)));
+        QVariantList values;
+        if (row.change != RowChange::Deleted) {
+            if (Status s = rowValues(row.values, values); !s)
+                return fail(s.error());
+        }
+    }
+
+    TransactionGuard tx(db);
+    if (!tx.begun())
+        return Payload::fail(tx.failure());
+    for (const DeltaRow &row : delta->rows) {
         QSqlQuery q(db);
-        int pos = 0;
+        QVariantList values;
         switch (row.change) {
         case RowChange::Inserted:
-            q.prepare(QStringLiteral("INSERT INTO DIRETORIOS (%1) VALUES (%2)")
-                          .arg(cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
-            if (Status s = bindRow(q, row.values, pos); !s)
-                return fail(s.error());
-            break;
         case RowChange::Modified:
-            q.prepare(QStringLiteral("UPDATE DIRETORIOS SET %1 WHERE CDPROGRAMA = ?").arg(sets.join(QStringLiteral(", "))));
-            if (Status s = bindRow(q, row.values, pos); !s)
+            if (keyCol < 0)
+                return fail(QStringLiteral("O pacote de DIRETORIOS não tem a coluna CDPROGRAMA."));
+            q.prepare(upsert);
+            if (Status s = rowValues(row.values, values); !s)
                 return fail(s.error());
-            q.bindValue(pos, program(row.original));
+            for (int i = 0; i < values.size(); ++i)
+                q.bindValue(i, values.at(i));
             break;
         case RowChange::Deleted:
             q.prepare(QStringLiteral("DELETE FROM DIRETORIOS WHERE CDPROGRAMA = ?"));
@@ -364,14 +439,12 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
         case RowChange::None:
             continue;
         }
+        // A row already gone (another screen deleted it) is as good as deleted.
         if (!q.exec())
-            return fail(QStringLiteral("Falha ao gravar DIRETORIOS: %1").arg(q.lastError().text()));
-        if (row.change != RowChange::Inserted && q.numRowsAffected() == 0)
-            return fail(QStringLiteral("O diretório do programa %1 foi alterado ou excluído por outro usuário.")
-                            .arg(QLatin1String(kProgram)));
+            return Payload::fail(DbError::describe(QStringLiteral("gravar DIRETORIOS"), q.lastError()));
     }
     if (Status s = tx.commit(); !s)
-        return fail(s.error());
+        return Payload::fail(s.failure());
     return QByteArray();
 }
 

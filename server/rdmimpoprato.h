@@ -12,7 +12,8 @@
 class RdmImpoPrato final : public RemoteDataModule {
 public:
     // Opens the module on a database URL (sqlite:PATH or postgresql://...). The schema must exist
-    // (`imp40500 initdb`). nullptr, with the reason in *error, when the database cannot be opened.
+    // (`imp40500 initdb`). nullptr, with the reason in *error, when the database cannot be opened
+    // (the database's own words go to reportFailureDetail).
     static std::shared_ptr<RdmImpoPrato> open(const QString &databaseUrl, QString *error);
     // The same module without a thread of its own: requests run on the thread that opened it, which
     // must be the only one to call it (the server embedded in a one-thread client, where a hand-over

@@ -1,18 +1,34 @@
 #pragma once
 // One database transaction that rolls back when it goes out of scope uncommitted, so that no path
 // out of a write (an early return, an exception) leaves half of it behind.
+//
+// On SQLite the transaction starts with BEGIN IMMEDIATE: it takes the write lock at once, so a
+// second writer waits for the first under the busy timeout. A deferred BEGIN would read first and
+// then fail at once ("database is locked") when the read turns into a write.
+#include "dberror.h"
 #include "result.h"
 
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
 
 class TransactionGuard {
 public:
     explicit TransactionGuard(QSqlDatabase db) : m_db(std::move(db))
     {
-        m_active = m_db.transaction();
-        if (!m_active)
-            m_error = m_db.lastError().text();
+        if (m_db.driverName() == QLatin1String("QSQLITE")) {
+            QSqlQuery begin(m_db);
+            m_active = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            if (!m_active)
+                m_failure = DbError::describe(QStringLiteral("iniciar a transação"), begin.lastError());
+        } else {
+            m_active = m_db.transaction();
+            if (!m_active)
+                m_failure = DbError::describe(QStringLiteral("iniciar a transação"), m_db.lastError());
+        }
+        if (m_active)
+            ++begunOnThisThread();
     }
     ~TransactionGuard()
     {
@@ -23,7 +39,16 @@ public:
     TransactionGuard &operator=(const TransactionGuard &) = delete;
 
     bool begun() const { return m_active; }
-    QString error() const { return m_error; }
+    QString error() const { return m_failure.message; }
+    const Failure &failure() const { return m_failure; }
+
+    // How many transactions this thread has begun: a call that began none wrote nothing, so it may
+    // be run again after a reconnection; one that began any may not.
+    static int &begunOnThisThread()
+    {
+        thread_local int n = 0;
+        return n;
+    }
 
     // Ends the transaction now. A failed statement on PostgreSQL aborts the transaction, and its
     // prepared statements can only be released once the transaction is over.
@@ -39,10 +64,10 @@ public:
         if (!m_active)
             return Status::fail(QStringLiteral("Nenhuma transação aberta."));
         if (!m_db.commit()) {
-            const QString text = m_db.lastError().text();
+            Failure f = DbError::describe(QStringLiteral("confirmar a transação"), m_db.lastError());
             m_db.rollback();
             m_active = false;
-            return Status::fail(QStringLiteral("Falha ao confirmar a transação: %1").arg(text));
+            return Status::fail(std::move(f));
         }
         m_active = false;
         return okStatus();
@@ -51,5 +76,5 @@ public:
 private:
     QSqlDatabase m_db;
     bool m_active = false;
-    QString m_error;
+    Failure m_failure;
 };

@@ -1,0 +1,109 @@
+#pragma once
+// The rules that hold on the screen whatever the operator did, checked between two of his
+// actions: what can be imported, what the service map holds, what a failed load leaves.
+#include "cli_imp40500.h"
+#include "errorreview.h"
+#include "memtable.h"
+#include "memtablemodel.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMap>
+#include <QTabWidget>
+#include <QToolButton>
+
+namespace ScreenInvariants {
+
+inline bool holdsLoad(TfrmImpoPrato::ScreenState s)
+{
+    using S = TfrmImpoPrato::ScreenState;
+    return s == S::Loaded || s == S::Importing || s == S::Imported;
+}
+
+inline bool mapEditing(const MemTable &map)
+{
+    return map.isActive() && (map.state() == TableState::Edit || map.state() == TableState::Insert);
+}
+
+// Column `col` of every row, as a multiset (value → count).
+inline QMap<QString, int> column(const MemTable &t, int col, bool skipEmpty = false)
+{
+    QMap<QString, int> out;
+    if (!t.isActive())
+        return out;
+    for (int r = 0; r < t.rowCount(); ++r) {
+        const QString v = t.textAt(r, col);
+        if (!(skipEmpty && v.trimmed().isEmpty()))
+            ++out[v];
+    }
+    return out;
+}
+
+// An empty text when every rule holds; otherwise what broke. `fileServices` are the origin codes
+// of the service lines of the file the screen loaded last (asked only while a load is held).
+template <typename ServicesOf>
+QString check(TfrmImpoPrato *f, ServicesOf fileServices)
+{
+    using S = TfrmImpoPrato::ScreenState;
+    QStringList broken;
+    const S state = f->screenState();
+    const MemTable &map = f->cdsServico;
+    const bool editing = mapEditing(map);
+    const int mapRows = map.isActive() ? map.rowCount() : 0;
+    QTabWidget *pgc = f->pgcPadrao;
+
+    // Between two actions nothing runs.
+    if (state == S::Loading || state == S::Importing || f->Carregando)
+        broken << QStringLiteral("a load or an import is still marked as running");
+    if (!f->medNmArquivo->isEnabled() || !f->sbtCancel->isEnabled())
+        broken << QStringLiteral("the parameter panel or the side panel stayed locked");
+
+    // Import only after a completed load, never with a map row in edit.
+    if (f->sbtImportExport->isEnabled()) {
+        if (state != S::Loaded)
+            broken << QStringLiteral("import enabled in state %1").arg(TfrmImpoPrato::stateName(state));
+        if (editing)
+            broken << QStringLiteral("import enabled while a service row is in edit");
+        if (!f->cdsPrato.isActive())
+            broken << QStringLiteral("import enabled with the dish table closed");
+    }
+
+    // The map holds exactly the loaded file's services, once each; nothing without a load.
+    if (holdsLoad(state)) {
+        QMap<QString, int> expected;
+        for (const QString &code : fileServices(f->medNmArquivo->text()))
+            ++expected[code];
+        const QMap<QString, int> held = column(map, 0);
+        if (held != expected)
+            broken << QStringLiteral("the map holds %1 for the file's %2")
+                          .arg(QStringList(held.keys()).join(u','), QStringList(expected.keys()).join(u','))
+                   << QStringLiteral("(%1 rows for %2 services)").arg(mapRows).arg(fileServices(f->medNmArquivo->text()).size());
+        // With no row in edit, the destinations in use are those the rows hold.
+        if (!editing && column(f->cdsServDestino, 0) != column(map, 1, true))
+            broken << QStringLiteral("the destinations in use differ from the map's");
+    } else {
+        if (mapRows != 0 || (f->cdsServDestino.isActive() && f->cdsServDestino.rowCount() != 0))
+            broken << QStringLiteral("the map holds rows in state %1").arg(TfrmImpoPrato::stateName(state));
+        if (f->cdsPrato.isActive())
+            broken << QStringLiteral("dish table open in state %1").arg(TfrmImpoPrato::stateName(state));
+        if (f->sbtErros->isEnabled())
+            broken << QStringLiteral("error button enabled without a load");
+    }
+
+    // The tabs follow the load held and the map's edit.
+    const bool serviceTab = pgc->isTabVisible(pgc->indexOf(f->tshPadrao));
+    if (serviceTab && (!holdsLoad(state) || mapRows == 0))
+        broken << QStringLiteral("tab \"Serviço\" shown without map rows of a load");
+    if (!serviceTab && pgc->currentWidget() == f->tshPadrao)
+        broken << QStringLiteral("hidden tab \"Serviço\" in front");
+    if (!pgc->isTabEnabled(pgc->indexOf(f->tshPrato)) && !editing)
+        broken << QStringLiteral("tab \"Prato\" locked with no service row in edit");
+
+    // A failed load leaves the panel ready for the next file.
+    if (state == S::LoadFailed && !f->operatorInPanel())
+        broken << QStringLiteral("after a failed load the operator is not in the panel");
+
+    return broken.join(QStringLiteral("; "));
+}
+
+} // namespace ScreenInvariants

@@ -1,0 +1,534 @@
+// The screen driven by seeded random sequences of operator actions (clicks on every control, the
+// keys, typing in the grids, the lookups with scripted answers, window moves, the error panel, the
+// import, server methods failing on request), with the screen's rules checked after every action.
+// A broken rule prints the sequence's seed and its actions; IMP_MODEL_SEED=<seed> replays one
+// sequence, IMP_MODEL_SEQUENCES and IMP_MODEL_LENGTH change how many and how long.
+#include "exportwriter.h"
+#include "screenfixture.h"
+#include "screeninvariants.h"
+
+#include "servicegrid.h"
+
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <functional>
+#include <random>
+
+namespace {
+
+using State = TfrmImpoPrato::ScreenState;
+
+void settle()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// What an action may do to a load the screen holds.
+enum class Reach {
+    Elsewhere,   // must keep it
+    Panel,       // a click or typing on the parameter panel: may discard it
+    Key,         // a key: may discard it when it was typed in the panel
+    Tab,         // Tab or Shift+Tab: may discard it when typed in the panel, or moving into it
+};
+
+struct Action {
+    QString text;
+    Reach reach = Reach::Elsewhere;
+    bool import = false;
+    std::function<void()> run;
+};
+
+// Sends a key to the control that has the focus, as the keyboard does.
+void pressKey(Qt::Key key, Qt::KeyboardModifiers mods = {})
+{
+    QWidget *w = QApplication::focusWidget();
+    if (!w)
+        w = frmImpoPrato;
+    QTest::keyClick(w, key, mods);
+}
+
+// A click where the operator can click: nothing happens on a control out of sight (a minimised
+// window, a hidden tab).
+void click(QWidget *w, QPoint at = QPoint(), bool dbl = false)
+{
+    if (!w->isVisible())
+        return;
+    if (dbl)
+        QTest::mouseDClick(w, Qt::LeftButton, {}, at);
+    else
+        QTest::mouseClick(w, Qt::LeftButton, {}, at);
+}
+
+QPoint cellCentre(QTableView *grid, int row, int col)
+{
+    return grid->visualRect(grid->model()->index(row, col)).center();
+}
+
+} // namespace
+
+class ScreenModelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void randomSequencesKeepTheRules();
+
+private:
+    TfrmImpoPrato *f() const { return frmImpoPrato; }
+    void writeFiles();
+    // One fresh start for a sequence: nothing loaded, the panel entered, a good file and branch.
+    void resetScreen();
+    Action generate(std::mt19937 &rng);
+    QStringList servicesOf(const QString &path) const { return m_services.value(path); }
+    // Empty when the sequence kept every rule, else what broke, after which action.
+    QString runSequence(quint32 seed, int length, QStringList &log);
+
+    std::unique_ptr<ScreenFixture> m_fx;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QStringList m_files;                  // what the file button may answer
+    QHash<QString, QStringList> m_services; // origin service codes per file
+    int m_reopened = 0;
+    int m_visits[6] = {};                 // actions that ended in each state
+    QStringList m_lastLog;                // the last sequence, printed with IMP_MODEL_PRINT
+};
+
+void ScreenModelTest::initTestCase()
+{
+    m_fx = std::make_unique<ScreenFixture>();
+    QString why;
+    QVERIFY2(m_fx->open(&why), qPrintable(why));
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    writeFiles();
+    settle();
+}
+
+void ScreenModelTest::cleanupTestCase()
+{
+    m_fx.reset();
+    m_dir.reset();
+}
+
+void ScreenModelTest::writeFiles()
+{
+    auto put = [this](const QString &name, const ExportWriter &w, const QStringList &services) {
+        const QString path = m_dir->filePath(name);
+        QVERIFY(w.write(path));
+        m_files << path;
+        m_services.insert(path, services);
+    };
+    // Three services (two pair by name, one does not), three dishes, one of them with a unit the
+    // destination lacks.
+    ExportWriter three;
+    three.service(QStringLiteral("10"), QStringLiteral("Almoco"))
+        .service(QStringLiteral("20"), QStringLiteral("jantar"))
+        .service(QStringLiteral("30"), QStringLiteral("LANCHE DA TARDE"));
+    three.dish(QStringLiteral("P"), QStringLiteral("100001"), QStringLiteral("ARROZ BRANCO"))
+        .dish(QStringLiteral("P"), QStringLiteral("100002"), QStringLiteral("FEIJAO"), QStringLiteral("XX"))
+        .dish(QStringLiteral("P"), QStringLiteral("100003"), QStringLiteral("SALADA"));
+    put(QStringLiteral("tres-servicos.txt"), three, {"10", "20", "30"});
+
+    // One service that pairs, two dishes.
+    ExportWriter one;
+    one.service(QStringLiteral("40"), QStringLiteral("CEIA"));
+    one.dish(QStringLiteral("P"), QStringLiteral("100004"), QStringLiteral("SOPA"))
+        .dish(QStringLiteral("P"), QStringLiteral("100005"), QStringLiteral("PUDIM"), QStringLiteral("XX"));
+    put(QStringLiteral("um-servico.txt"), one, {"40"});
+
+    // No service line: the tab "Serviço" stays hidden.
+    ExportWriter none;
+    none.dish(QStringLiteral("P"), QStringLiteral("100006"), QStringLiteral("BOLO"));
+    put(QStringLiteral("sem-servico.txt"), none, {});
+
+    // The data marker on line 32, behind two services: the load fails after the map was built.
+    ExportWriter late;
+    const QByteArray marker = late.lines.takeLast();
+    late.service(QStringLiteral("10"), QStringLiteral("Almoco")).service(QStringLiteral("20"), QStringLiteral("JANTAR"));
+    while (late.lines.size() < 31)
+        late.lines << ExportWriter::fields({"COMENTARIO"});
+    late.lines << marker;
+    late.dish(QStringLiteral("P"), QStringLiteral("100007"), QStringLiteral("TORTA"));
+    put(QStringLiteral("marcador-32.txt"), late, {"10", "20"});
+
+    // Refused by the file check.
+    ExportWriter header;
+    header.lines[0] = ExportWriter::fields({"RECEITA", "EXPORTAÇÃO"});
+    put(QStringLiteral("outro-tipo.txt"), header, {});
+}
+
+void ScreenModelTest::resetScreen()
+{
+    if (!frmImpoPrato || !boIdCriado) {
+        IniProc();
+        settle();
+        ++m_reopened;
+    }
+    m_fx->rdm->failMethod.clear();
+    m_fx->dialogs->clear();
+    m_fx->dialogs->lookupAnswers.clear();
+    m_fx->dialogs->openFileAnswers.clear();
+    QMdiSubWindow *sub = f()->subWindow();
+    if (sub->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
+        sub->showNormal();
+    m_fx->area->setActiveSubWindow(sub);
+    settle();
+    if (f()->panErro->isVisible())
+        f()->errorReview->ButtonFlat1Click();
+    // Into the panel as the operator goes there; the load, if any, goes with it.
+    click(f()->medNmArquivo);
+    settle();
+    if (f()->screenState() != State::NoFile)
+        f()->panFiltroEnter(f()->panFiltro);
+    f()->medNmArquivo->setText(m_files.first());
+    f()->medCdFilial->setText(QStringLiteral("0001"));
+    settle();
+}
+
+Action ScreenModelTest::generate(std::mt19937 &rng)
+{
+    auto pick = [&rng](int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(rng)); };
+    ScriptedDialogs *dlg = m_fx->dialogs;
+    Action a;
+    // Leaving the panel for the grids weighs more than the rest, so that sequences spend their
+    // actions on loads rather than in the panel.
+    // With the error panel open, a key comes next more often than not: the keys on the panel.
+    int kind = pick(36);
+    if (f()->panErro->isVisible() && pick(2))
+        kind = 10;
+    else if (kind >= 24)
+        kind = kind < 28 ? 22 : kind < 30 ? 8 : kind == 30 ? 6 : kind == 31 ? 7 : 13;
+    switch (kind) {
+    case 0:
+        a = {QStringLiteral("click file field"), Reach::Panel, false,
+             [this] { click(f()->medNmArquivo); }};
+        break;
+    case 1:
+        a = {QStringLiteral("click branch field"), Reach::Panel, false,
+             [this] { click(f()->medCdFilial); }};
+        break;
+    case 2: {
+        const int k = pick(m_files.size() + 2);
+        const QString answer = k < m_files.size() ? m_files[k]
+                               : k == m_files.size() ? m_dir->filePath(QStringLiteral("nao-existe.txt"))
+                                                     : QString();
+        a = {QStringLiteral("file button, answer %1").arg(answer.isEmpty() ? QStringLiteral("cancel") : QFileInfo(answer).fileName()),
+             Reach::Panel, false, [this, dlg, answer] {
+                 dlg->openFileAnswers = {answer};
+                 click(f()->sbtArquivo);
+             }};
+        break;
+    }
+    case 3: {
+        // The list holds 0001, 0002, 0003 (rescinded), 0005.
+        const int row = pick(5) - 1;
+        a = {QStringLiteral("branch button, answer %1").arg(row), Reach::Panel, false, [this, dlg, row] {
+                 dlg->lookupAnswers = {row};
+                 click(f()->sbtFilial);
+             }};
+        break;
+    }
+    case 4: {
+        static const char *const texts[] = {"", "2", "0004", "12"};
+        const QString t = QString::fromLatin1(texts[pick(4)]);
+        a = {QStringLiteral("type branch \"%1\"").arg(t), Reach::Panel, false, [this, t] {
+                 if (!f()->medCdFilial->isVisible())
+                     return;
+                 click(f()->medCdFilial);
+                 f()->medCdFilial->selectAll();
+                 QTest::keyClick(f()->medCdFilial, Qt::Key_Delete);
+                 QTest::keyClicks(f()->medCdFilial, t);
+             }};
+        break;
+    }
+    case 5: {
+        const int row = pick(4);
+        a = {QStringLiteral("click dish grid row %1").arg(row), Reach::Elsewhere, false, [this, row] {
+                 QTableView *g = f()->dbgPrato;
+                 const QPoint at = g->model()->rowCount() > row ? cellCentre(g, row, 1) : QPoint(40, 40);
+                 click(g->viewport(), at);
+             }};
+        break;
+    }
+    case 6: {
+        const int tab = pick(2);
+        a = {QStringLiteral("click tab %1").arg(tab ? "Serviço" : "Prato"), Reach::Elsewhere, false, [this, tab] {
+                 QTabBar *bar = f()->pgcPadrao->tabBar();
+                 const int index = f()->pgcPadrao->indexOf(tab ? f()->tshPadrao : f()->tshPrato);
+                 if (bar->isTabVisible(index))
+                     click(bar, bar->tabRect(index).center());
+             }};
+        break;
+    }
+    case 7: {
+        const int row = pick(3), col = pick(2);
+        a = {QStringLiteral("click service cell %1,%2").arg(row).arg(col), Reach::Elsewhere, false, [this, row, col] {
+                 TServiceGrid *g = f()->dbgPadrao;
+                 if (!g->isVisible() || g->model()->rowCount() <= row)
+                     return;
+                 const int c = f()->dtsServico->columnOfField(col ? u"CDSERVFILIDEST" : u"CDSERVFILIORIG");
+                 click(g->viewport(), cellCentre(g, row, c));
+             }};
+        break;
+    }
+    case 8: {
+        // A destination typed into a row of the map, as the operator does it: the tab, the cell,
+        // the code; the row stays in edit for the next action to settle.
+        static const char *const codes[] = {"1", "2", "3", "4", "99"};
+        const int row = pick(3);
+        const QString code = QString::fromLatin1(codes[pick(5)]);
+        a = {QStringLiteral("edit service row %1 with \"%2\"").arg(row).arg(code), Reach::Elsewhere, false, [this, row, code] {
+                 QTabBar *bar = f()->pgcPadrao->tabBar();
+                 const int index = f()->pgcPadrao->indexOf(f()->tshPadrao);
+                 TServiceGrid *g = f()->dbgPadrao;
+                 if (!bar->isVisible() || !bar->isTabVisible(index))
+                     return;
+                 click(bar, bar->tabRect(index).center());
+                 if (!g->isVisible() || g->model()->rowCount() <= row)
+                     return;
+                 click(g->viewport(), cellCentre(g, row, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
+                 for (QChar c : code)
+                     QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+             }};
+        break;
+    }
+    case 9: {
+        // Codes of the destination branch (00001 to 00004), one it lacks, and a blank.
+        static const char *const codes[] = {"1", "2", "00003", "4", "99", " "};
+        const QString code = QString::fromLatin1(codes[pick(6)]);
+        a = {QStringLiteral("type \"%1\"").arg(code), Reach::Key, false, [code] {
+                 // Each key to where the focus is then: the first one may open a cell's editor.
+                 for (QChar c : code) {
+                     QWidget *w = QApplication::focusWidget();
+                     QTest::keyClick(w ? w : frmImpoPrato, c.toLatin1());
+                 }
+             }};
+        break;
+    }
+    case 10:
+    case 11: {
+        static const Qt::Key keys[] = {Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Return, Qt::Key_Escape,
+                                       Qt::Key_Insert, Qt::Key_Delete, Qt::Key_Down, Qt::Key_Up};
+        static const char *const names[] = {"Tab", "Shift+Tab", "Enter", "Escape", "Insert", "Delete", "Down", "Up"};
+        const int k = pick(8);
+        const bool ctrl = keys[k] == Qt::Key_Delete && pick(2);
+        const Reach reach = k < 2 ? Reach::Tab : Reach::Key;
+        a = {QStringLiteral("key %1%2").arg(ctrl ? "Ctrl+" : "", names[k]), reach, false, [k, ctrl] {
+                 pressKey(keys[k], ctrl ? Qt::ControlModifier : Qt::NoModifier);
+             }};
+        break;
+    }
+    case 12: {
+        const int row = pick(6) - 1;
+        a = {QStringLiteral("service cell button, answer %1").arg(row), Reach::Elsewhere, false, [this, dlg, row] {
+                 if (!f()->dbgPadrao->isVisible())
+                     return;
+                 dlg->lookupAnswers = {row};
+                 f()->dbgPadrao->dbgPadraoEditButtonClick();
+             }};
+        break;
+    }
+    case 13:
+    case 14: {
+        // The review of one dish: a click on its row, then the error button or a double click.
+        const int row = pick(3);
+        const bool dbl = kind == 14;
+        a = {QStringLiteral("review dish row %1 by %2").arg(row).arg(dbl ? "double click" : "error button"),
+             Reach::Elsewhere, false, [this, row, dbl] {
+                 QTableView *g = f()->dbgPrato;
+                 if (g->model()->rowCount() <= row)
+                     return;
+                 click(g->viewport(), cellCentre(g, row, 1));
+                 if (dbl)
+                     click(g->viewport(), cellCentre(g, row, 1), true);
+                 else
+                     click(f()->sbtErros);
+             }};
+        break;
+    }
+    case 15:
+        a = {QStringLiteral("click error panel's close"), Reach::Elsewhere, false, [this] {
+                 if (f()->ButtonFlat1->isVisible())
+                     click(f()->ButtonFlat1);
+             }};
+        break;
+    case 16:
+    case 17:
+        a = {QStringLiteral("click import"), Reach::Elsewhere, true,
+             [this] { click(f()->sbtImportExport); }};
+        break;
+    case 18: {
+        static const char *const moves[] = {"maximise", "restore", "minimise", "activate"};
+        const int m = pick(4);
+        a = {QStringLiteral("window %1").arg(moves[m]), Reach::Elsewhere, false, [this, m] {
+                 QMdiSubWindow *sub = f()->subWindow();
+                 switch (m) {
+                 case 0: sub->showMaximized(); break;
+                 case 1: sub->showNormal(); break;
+                 case 2: sub->showMinimized(); break;
+                 default: m_fx->area->setActiveSubWindow(sub); break;
+                 }
+             }};
+        break;
+    }
+    case 19: {
+        // The focus put somewhere by Qt or the window system, as a restore or a box closing does.
+        static const Qt::FocusReason reasons[] = {Qt::OtherFocusReason, Qt::ActiveWindowFocusReason, Qt::PopupFocusReason};
+        const int r = pick(3), target = pick(4);
+        a = {QStringLiteral("Qt focuses control %1 (reason %2)").arg(target).arg(int(reasons[r])), Reach::Elsewhere, false,
+             [this, r, target] {
+                 QWidget *const targets[] = {f()->medNmArquivo, f()->medCdFilial, f()->dbgPrato, f()->dbgPadrao};
+                 if (targets[target]->isVisible() && targets[target]->isEnabled())
+                     targets[target]->setFocus(reasons[r]);
+             }};
+        break;
+    }
+    case 20: {
+        static const char *const methods[] = {"GetPrato", "GetReceFili", "GetPratServ", "GetPesqPrato",
+                                              "GetParamGeral", "SetDiretorios", "Importacao", ""};
+        const QString m = QString::fromLatin1(methods[pick(8)]);
+        a = {m.isEmpty() ? QStringLiteral("server answers everything") : QStringLiteral("server fails next %1").arg(m),
+             Reach::Elsewhere, false, [this, m] {
+                 m_fx->rdm->failMethod = m;
+                 m_fx->rdm->failWith = QStringLiteral("Falha pedida: %1").arg(m);
+             }};
+        break;
+    }
+    case 21: {
+        const int k = pick(3);
+        a = {QStringLiteral("type file %1").arg(k), Reach::Panel, false, [this, k] {
+                 const QString text = k == 0 ? QString() : k == 1 ? m_files.first() : m_dir->filePath(QStringLiteral("x/y.txt"));
+                 if (!f()->medNmArquivo->isVisible())
+                     return;
+                 click(f()->medNmArquivo);
+                 f()->medNmArquivo->selectAll();
+                 QTest::keyClick(f()->medNmArquivo, Qt::Key_Delete);
+                 QTest::keyClicks(f()->medNmArquivo, text);
+             }};
+        break;
+    }
+    case 22:
+        // Leaves the panel the way most operators do: a click on the dish grid.
+        a = {QStringLiteral("click dish grid"), Reach::Elsewhere, false, [this] {
+                 click(f()->dbgPrato->viewport(), QPoint(40, 40));
+             }};
+        break;
+    default:
+        a = {QStringLiteral("key Tab"), Reach::Tab, false, [] { pressKey(Qt::Key_Tab); }};
+        break;
+    }
+    return a;
+}
+
+QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
+{
+    std::mt19937 rng(seed);
+    resetScreen();
+    const auto services = [this](const QString &path) { return servicesOf(path); };
+    if (QString broken = ScreenInvariants::check(f(), services); !broken.isEmpty())
+        return QStringLiteral("at the start: ") + broken;
+
+    for (int i = 0; i < length; ++i) {
+        if (!frmImpoPrato || !boIdCriado) {
+            // Escape closed the screen: the operator opens it again.
+            IniProc();
+            settle();
+            ++m_reopened;
+            log << QStringLiteral("   (screen opened again)");
+        }
+        Action a = generate(rng);
+        const State before = f()->screenState();
+        QWidget *focusBefore = QApplication::focusWidget();
+        const bool focusWasInPanel = focusBefore && f()->panFiltro->isAncestorOf(focusBefore);
+        const int loads = m_fx->rdm->calls.value(QStringLiteral("GetPrato"));
+        const int imports = m_fx->rdm->calls.value(QStringLiteral("Importacao"));
+        const bool errorPanelOpen = f()->panErro->isVisible();
+        const QString failing = m_fx->rdm->failMethod;
+        const int failingCalls = m_fx->rdm->calls.value(failing);
+
+        a.run();
+        settle();
+        // A method fails once, on its next call.
+        if (!failing.isEmpty() && m_fx->rdm->calls.value(failing) != failingCalls)
+            m_fx->rdm->failMethod.clear();
+
+        if (!frmImpoPrato || !boIdCriado) {
+            log << QStringLiteral("%1. %2 -> screen closed").arg(i + 1, 2).arg(a.text);
+            if (errorPanelOpen)
+                return QStringLiteral("\"%1\" on the error panel closed the screen").arg(a.text);
+            if (!ScreenInvariants::holdsLoad(before) && before != State::NoFile && before != State::LoadFailed)
+                return QStringLiteral("the screen closed in state %1").arg(TfrmImpoPrato::stateName(before));
+            continue;
+        }
+        const State after = f()->screenState();
+        ++m_visits[int(after)];
+        log << QStringLiteral("%1. %2 -> %3").arg(i + 1, 2).arg(a.text, QString::fromLatin1(TfrmImpoPrato::stateName(after)));
+
+        if (QString broken = ScreenInvariants::check(f(), services); !broken.isEmpty())
+            return broken;
+
+        // A load goes only when the operator enters the panel.
+        const bool loadLost = ScreenInvariants::holdsLoad(before)
+                              && (!ScreenInvariants::holdsLoad(after)
+                                  || m_fx->rdm->calls.value(QStringLiteral("GetPrato")) != loads);
+        if (loadLost) {
+            QWidget *now = QApplication::focusWidget();
+            const bool focusInPanel = now && f()->panFiltro->isAncestorOf(now);
+            const bool mayEnter = a.reach == Reach::Panel || (a.reach != Reach::Elsewhere && focusWasInPanel)
+                                  || (a.reach == Reach::Tab && focusInPanel);
+            if (!mayEnter)
+                return QStringLiteral("the load was lost by \"%1\"").arg(a.text);
+        }
+        // Only a completed load is sent, and only by the import button.
+        if (m_fx->rdm->calls.value(QStringLiteral("Importacao")) != imports && (!a.import || before != State::Loaded))
+            return QStringLiteral("Importacao called by \"%1\" in state %2").arg(a.text, TfrmImpoPrato::stateName(before));
+    }
+    return {};
+}
+
+void ScreenModelTest::randomSequencesKeepTheRules()
+{
+    const bool replay = qEnvironmentVariableIsSet("IMP_MODEL_SEED");
+    const quint32 first = replay ? qEnvironmentVariable("IMP_MODEL_SEED").toUInt() : 20261208u;
+    const int sequences = replay ? 1 : qEnvironmentVariableIntValue("IMP_MODEL_SEQUENCES") > 0
+                                           ? qEnvironmentVariableIntValue("IMP_MODEL_SEQUENCES")
+                                           : 1000;
+    const int length = qEnvironmentVariableIntValue("IMP_MODEL_LENGTH") > 0 ? qEnvironmentVariableIntValue("IMP_MODEL_LENGTH") : 30;
+
+    QElapsedTimer clock;
+    clock.start();
+    int actions = 0;
+    for (int s = 0; s < sequences; ++s) {
+        const quint32 seed = first + quint32(s);
+        QStringList log;
+        const QString broken = runSequence(seed, length, log);
+        if (!broken.isEmpty()) {
+            qWarning().noquote() << QStringLiteral("Sequence with seed %1 (replay: IMP_MODEL_SEED=%1):\n  %2\nbroke: %3")
+                                        .arg(seed)
+                                        .arg(log.join(QStringLiteral("\n  ")), broken);
+            QFAIL(qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(broken)));
+        }
+        actions += length;
+        m_lastLog = log;
+    }
+    qInfo("%d sequences, %d actions in %lld ms; %d loads, %d imports, %d reopenings; actions ending "
+          "NoFile %d, Loaded %d, LoadFailed %d, Imported %d",
+          sequences, actions, static_cast<long long>(clock.elapsed()),
+          m_fx->rdm->calls.value(QStringLiteral("GetPrato")), m_fx->rdm->calls.value(QStringLiteral("Importacao")),
+          m_reopened, m_visits[int(State::NoFile)], m_visits[int(State::Loaded)], m_visits[int(State::LoadFailed)],
+          m_visits[int(State::Imported)]);
+    if (qEnvironmentVariableIsSet("IMP_MODEL_PRINT"))
+        qInfo().noquote() << m_lastLog.join(u'\n');
+}
+
+QTEST_MAIN(ScreenModelTest)
+#include "tst_screen_model.moc"

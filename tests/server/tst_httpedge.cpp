@@ -1,0 +1,208 @@
+// The HTTP edge with real sockets on 127.0.0.1: idle and slow clients do not hold the others up,
+// the token and the size are judged on the headers before any body is read, a chunked body is
+// refused. Every wait is bounded. (A lost answer to an import: tst_twoservers kills the server.)
+#include "rig.h"
+
+#include "messages.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+
+namespace {
+
+int connectTo(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void sendAll(int fd, const QByteArray &bytes)
+{
+    qsizetype off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + off, size_t(bytes.size() - off), MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        off += n;
+    }
+}
+
+// What the server sends until it closes or `seconds` pass.
+QByteArray readReply(int fd, int seconds)
+{
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    char buf[4096];
+    while (clock.elapsed() < seconds * 1000) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        out.append(buf, n);
+    }
+    return out;
+}
+
+// Whether the server closed the connection within `seconds`.
+bool closedWithin(int fd, int seconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    char buf[4096];
+    while (clock.elapsed() < seconds * 1000) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        if (::recv(fd, buf, sizeof buf, 0) <= 0)
+            return true;
+    }
+    return false;
+}
+
+QByteArray head(const QByteArray &path, const QList<QByteArray> &headers)
+{
+    QByteArray h = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (const QByteArray &line : headers)
+        h += line + "\r\n";
+    return h + "\r\n";
+}
+
+const QByteArray kPath = QByteArray("/") + kServerName + "/GetParamGeral";
+
+} // namespace
+
+class TestHttpEdge : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Forty connections opened and left idle, then one real call: it is answered at once.
+    void idleConnectionsDoNotStarveOthers()
+    {
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"));
+        const int port = rig->http->port();
+        QList<int> idle;
+        for (int i = 0; i < 40; ++i) {
+            const int fd = connectTo(port);
+            QVERIFY(fd >= 0);
+            idle << fd;
+        }
+        // A few of them send half a request line and stop.
+        for (int i = 0; i < 8; ++i)
+            sendAll(idle.at(i), "POST /IMP40500.rdmImpoPrato/Get");
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        auto r = Rdm::GetParamGeral(rig->net);
+        QVERIFY2(r, qPrintable(r.error()));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        for (int fd : idle)
+            ::close(fd);
+    }
+
+    // A client that sends a header line now and then is cut off, not served for ever.
+    void slowHeadersAreCutOff()
+    {
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"));
+        const int fd = connectTo(rig->http->port());
+        QVERIFY(fd >= 0);
+        sendAll(fd, "POST " + kPath + " HTTP/1.1\r\n");
+        QElapsedTimer clock;
+        clock.start();
+        bool closed = false;
+        for (int i = 0; i < 20 && !closed; ++i) {
+            sendAll(fd, QByteArray("X-Lento-") + QByteArray::number(i) + ": 1\r\n");
+            closed = closedWithin(fd, 1);
+        }
+        QVERIFY2(closed, "the connection was still open after 20 s of slow headers");
+        QVERIFY(clock.elapsed() < 15000);
+        ::close(fd);
+    }
+
+    // Refusals judged on the headers alone: the answer comes at once although no body was sent,
+    // and the connection is closed so the body is never read.
+    void refusedOnTheHeaders_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("headers");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("wrong token, 2 GB announced")
+            << QList<QByteArray>{"X-IMP-Token: errado", "Content-Length: 2000000000"} << 401 << "Srv_TokenInvalido";
+        QTest::newRow("no token") << QList<QByteArray>{"Content-Length: 10"} << 401 << "Srv_TokenInvalido";
+        QTest::newRow("over the cap")
+            << QList<QByteArray>{"X-IMP-Token: s3gr3d0", "Content-Length: 2000000000"} << 413 << "Srv_TamanhoExcedido";
+        QTest::newRow("chunked")
+            << QList<QByteArray>{"X-IMP-Token: s3gr3d0", "Transfer-Encoding: chunked"} << 411 << "Srv_TamanhoExigido";
+        QTest::newRow("bad length")
+            << QList<QByteArray>{"X-IMP-Token: s3gr3d0", "Content-Length: -5"} << 400 << "Srv_TamanhoExigido";
+    }
+
+    void refusedOnTheHeaders()
+    {
+        QFETCH(QList<QByteArray>, headers);
+        QFETCH(int, status);
+        QFETCH(QString, key);
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"), QStringLiteral("s3gr3d0"));
+        const int fd = connectTo(rig->http->port());
+        QVERIFY(fd >= 0);
+        QElapsedTimer clock;
+        clock.start();
+        sendAll(fd, head(kPath, headers));
+        const QByteArray reply = readReply(fd, 5);
+        ::close(fd);
+        QVERIFY2(reply.startsWith("HTTP/1.1 " + QByteArray::number(status)), reply.left(80).constData());
+        QVERIFY(clock.elapsed() < 4000); // answered and closed, not waiting for the body
+        const qsizetype bodyAt = reply.indexOf("\r\n\r\n");
+        QVERIFY(bodyAt > 0);
+        const QCborMap m = QCborValue::fromCbor(reply.mid(bodyAt + 4)).toMap();
+        QCOMPARE(m.value(QStringLiteral("key")).toString(), key);
+        QCOMPARE(m.value(QStringLiteral("error")).toString(), Msg(key));
+    }
+
+    // A chunked body sent anyway, far over a small cap: refused, and the server's memory is not
+    // filled (it stops reading at the headers).
+    void chunkedBodyOverTheCap()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        auto module = RdmImpoPrato::open(db->url(), &why);
+        QVERIFY2(module, qPrintable(why));
+        HttpServer server(module, QString(), 64 * 1024);
+        auto port = server.start(QStringLiteral("127.0.0.1"), 0);
+        QVERIFY(port);
+        const int fd = connectTo(port.value());
+        QVERIFY(fd >= 0);
+        sendAll(fd, head(kPath, {"Transfer-Encoding: chunked"}));
+        const QByteArray chunk = QByteArray("10000\r\n") + QByteArray(0x10000, 'a') + "\r\n";
+        for (int i = 0; i < 4; ++i)
+            sendAll(fd, chunk);
+        const QByteArray reply = readReply(fd, 5);
+        ::close(fd);
+        QVERIFY2(reply.startsWith("HTTP/1.1 411"), reply.left(80).constData());
+        // The server goes on serving.
+        NetConnection net;
+        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), QString(), 10));
+        QVERIFY(Rdm::GetParamGeral(net));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpEdge)
+#include "tst_httpedge.moc"

@@ -1,0 +1,276 @@
+// Real imp40500-server processes on one destination, SQLite file and PostgreSQL: two imports and
+// two first directory writes at the same time both succeed; a server killed (-9) during Importacao
+// at any point leaves the destination exactly as before or exactly as after.
+#include "rig.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <csignal>
+#include <future>
+
+namespace {
+
+// One server process on a free port; stopped (killed) with the object.
+class ServerProcess {
+public:
+    // nullptr with *why when it did not come up within a few seconds.
+    static std::unique_ptr<ServerProcess> start(const QString &dbUrl, QString *why, const QByteArray &pauseAt = {},
+                                                int pauseSeconds = 60)
+    {
+        auto s = std::make_unique<ServerProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!pauseAt.isEmpty())
+            env.insert(QStringLiteral("IMP_SERVER_PAUSE_AT"), QString::fromLatin1(pauseAt));
+        env.insert(QStringLiteral("IMP_SERVER_PAUSE_SECONDS"), QString::number(pauseSeconds));
+        s->proc.setProcessEnvironment(env);
+        s->proc.start(QStringLiteral(IMP_SERVER_BIN),
+                      {QStringLiteral("--db"), dbUrl, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        if (!s->proc.waitForStarted(5000)) {
+            *why = s->proc.errorString();
+            return nullptr;
+        }
+        // "imp40500-server: escutando em http://127.0.0.1:PORT/..."
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            s->proc.waitForReadyRead(100);
+            out += s->proc.readAllStandardOutput();
+        }
+        const qsizetype at = out.indexOf("127.0.0.1:");
+        if (at < 0) {
+            *why = QString::fromLocal8Bit(out + s->proc.readAllStandardError());
+            return nullptr;
+        }
+        s->port = out.mid(at + 10, out.indexOf('/', at) - at - 10).toInt();
+        return s;
+    }
+    ~ServerProcess()
+    {
+        proc.kill();
+        proc.waitForFinished(5000);
+    }
+    // Waits until the server says it paused at its fault-injection point.
+    bool waitForPause(int ms)
+    {
+        for (int i = 0; i < ms / 100; ++i) {
+            proc.waitForReadyRead(100);
+            err += proc.readAllStandardError();
+            if (err.contains("pausa em"))
+                return true;
+        }
+        return false;
+    }
+    NetConnection &net()
+    {
+        if (!m_net) {
+            m_net = std::make_unique<NetConnection>();
+            m_net->setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port, QString(), 120));
+        }
+        return *m_net;
+    }
+
+    QProcess proc;
+    QByteArray err;
+    int port = 0;
+
+private:
+    std::unique_ptr<NetConnection> m_net;
+};
+
+// An import large enough to take a while: `n` new dishes with recipes, and one existing dish changed.
+ImportCall bigImport(int n, const QString &tag)
+{
+    ImportCall call;
+    const QString P = QStringLiteral("P");
+    for (int i = 0; i < n; ++i) {
+        const QString code = QStringLiteral("%1").arg(700000 + i);
+        call.prato << dish(P, code, tag + QString::number(i));
+        call.recePadr << QVariantList{P, code, QStringLiteral("000101"), QStringLiteral("KG"), 0.1};
+        call.receFili << QVariantList{QStringLiteral("0001"), P, code, QStringLiteral("000102"), QStringLiteral("KG"), 0.2};
+        call.pratPadr << QVariantList{P, code, QStringLiteral("KG"), 1.0};
+    }
+    call.prato << dish(P, QStringLiteral("100001"), tag);
+    return call;
+}
+
+} // namespace
+
+class TestTwoServers : public QObject {
+    Q_OBJECT
+
+private:
+    static void backends()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("sqlite") << QStringLiteral("sqlite");
+        QTest::newRow("postgresql") << QStringLiteral("postgresql");
+    }
+
+private slots:
+    void concurrentImports_data() { backends(); }
+    void concurrentImports()
+    {
+        QFETCH(QString, backend);
+        QString why;
+        auto db = SeededDb::create(backend, true, &why);
+        if (!db && pgMissing(why))
+            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
+        QVERIFY2(db, qPrintable(why));
+        auto a = ServerProcess::start(db->url(), &why);
+        QVERIFY2(a, qPrintable(why));
+        auto b = ServerProcess::start(db->url(), &why);
+        QVERIFY2(b, qPrintable(why));
+        const ImportCall first = bigImport(3000, QStringLiteral("A"));
+        const ImportCall second = bigImport(3000, QStringLiteral("B"));
+        for (int round = 0; round < 2; ++round) {
+            auto fa = std::async(std::launch::async, [&] { return first.run(a->net()); });
+            auto fb = std::async(std::launch::async, [&] { return second.run(b->net()); });
+            const auto ra = fa.get();
+            const auto rb = fb.get();
+            QVERIFY2(ra, qPrintable(ra.error()));
+            QVERIFY2(rb, qPrintable(rb.error()));
+        }
+        QCOMPARE(db->count(QStringLiteral("PRATO"), QStringLiteral("CDPRATO LIKE '7%'")), 3000);
+        QCOMPARE(db->count(QStringLiteral("RECEPADR"), QStringLiteral("CDPRATO LIKE '7%'")), 3000);
+
+        // Both find no remembered directory and both write theirs: the later one wins, neither fails.
+        for (int round = 0; round < 3; ++round) {
+            QSqlQuery(db->db()).exec(QStringLiteral("DELETE FROM DIRETORIOS"));
+            const auto write = [](NetConnection &net, const QString &dir) {
+                MemTable t(QStringLiteral("DIRETORIOS"));
+                t.setFields(Catalogue::table(u"DIRETORIOS")->columns);
+                t.createDataSet();
+                t.append();
+                t.setValue(u"CDPROGRAMA", QStringLiteral("IMP40500"));
+                t.setValue(u"DSDIRETORIO", dir);
+                t.post();
+                return Rdm::SetDiretorios(net, DataPacket::saveDelta(t));
+            };
+            auto fa = std::async(std::launch::async, [&] { return write(a->net(), QStringLiteral("/a")); });
+            auto fb = std::async(std::launch::async, [&] { return write(b->net(), QStringLiteral("/b")); });
+            const auto ra = fa.get();
+            const auto rb = fb.get();
+            QVERIFY2(ra, qPrintable(ra.error()));
+            QVERIFY2(rb, qPrintable(rb.error()));
+            QCOMPARE(db->count(QStringLiteral("DIRETORIOS")), 1);
+        }
+    }
+
+    // The server killed at each point of an import: before or after, never between.
+    void killedDuringImport_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QByteArray>("point");
+        QTest::addColumn<bool>("written");
+        for (const char *b : {"sqlite", "postgresql"}) {
+            const QString be = QString::fromLatin1(b);
+            QTest::addRow("%s/inicio", b) << be << QByteArray("inicio") << false;
+            QTest::addRow("%s/pratos", b) << be << QByteArray("pratos") << false;
+            QTest::addRow("%s/antes-commit", b) << be << QByteArray("antes-commit") << false;
+            QTest::addRow("%s/depois-commit", b) << be << QByteArray("depois-commit") << true;
+        }
+    }
+
+    void killedDuringImport()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QByteArray, point);
+        QFETCH(bool, written);
+        QString why;
+        auto db = SeededDb::create(backend, true, &why);
+        if (!db && pgMissing(why))
+            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
+        QVERIFY2(db, qPrintable(why));
+        const QString before = db->snapshot();
+        const ImportCall call = bigImport(2000, QStringLiteral("K"));
+
+        auto server = ServerProcess::start(db->url(), &why, point);
+        QVERIFY2(server, qPrintable(why));
+        auto reply = std::async(std::launch::async, [&] { return call.run(server->net()); });
+        QVERIFY2(server->waitForPause(30000), server->err.constData());
+        ::kill(pid_t(server->proc.processId()), SIGKILL);
+        const auto r = reply.get();
+        QVERIFY(!r);
+        // The client cannot know which: it says so.
+        QCOMPARE(r.failure().key, QStringLiteral("Srv_ResultadoIncerto"));
+        server.reset();
+
+        if (!written) {
+            QCOMPARE(db->snapshot(), before);
+            return;
+        }
+        // Exactly after: the same import by a server that is not killed changes nothing more.
+        const QString after = db->snapshot();
+        QVERIFY(after != before);
+        auto again = ServerProcess::start(db->url(), &why);
+        QVERIFY2(again, qPrintable(why));
+        const auto r2 = call.run(again->net());
+        QVERIFY2(r2, qPrintable(r2.error()));
+        QCOMPARE(db->snapshot(), after);
+    }
+
+    // PostgreSQL drops the server's connection in the middle of an import's transaction: the call is
+    // not run again (it had begun writing), it fails as not written, and is exactly not written;
+    // the next call finds a new connection.
+    void connectionLostInsideTheTransaction()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
+        if (!db && pgMissing(why))
+            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
+        QVERIFY2(db, qPrintable(why));
+        const QString before = db->snapshot();
+        auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
+        QVERIFY2(server, qPrintable(why));
+        const ImportCall call = bigImport(200, QStringLiteral("R"));
+        auto reply = std::async(std::launch::async, [&] { return call.run(server->net()); });
+        QVERIFY2(server->waitForPause(30000), server->err.constData());
+        QSqlQuery kill(db->db());
+        QVERIFY(kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                         "WHERE datname = current_database() AND pid <> pg_backend_pid()")));
+        const auto r = reply.get();
+        QVERIFY(!r);
+        QCOMPARE(r.failure().key, QStringLiteral("BD_ConexaoPerdida"));
+        QVERIFY2(r.error().contains(QStringLiteral("não foi gravada")), qPrintable(r.error()));
+        QCOMPARE(db->snapshot(), before);
+        QVERIFY(Rdm::GetParamGeral(server->net()));
+    }
+
+    // The command line tells why the destination cannot be used in words, and with --verbose also
+    // in the database's own.
+    void commandLineVerbose_data()
+    {
+        QTest::addColumn<bool>("verbose");
+        QTest::newRow("plain") << false;
+        QTest::newRow("verbose") << true;
+    }
+
+    void commandLineVerbose()
+    {
+        QFETCH(bool, verbose);
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("danificado.db")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, '\x5a'));
+        f.close();
+        QStringList args{QStringLiteral("check"), qEnvironmentVariable("IMP_SOURCE_DIR") + QStringLiteral("/samples/pratos-exemplo.txt"),
+                         QStringLiteral("--branch"), QStringLiteral("0001"), QStringLiteral("--db"),
+                         QStringLiteral("sqlite:") + f.fileName()};
+        if (verbose)
+            args << QStringLiteral("--verbose");
+        QProcess p;
+        p.start(QStringLiteral(IMP40500_BIN), args);
+        QVERIFY(p.waitForFinished(30000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY(p.exitCode() != 0);
+        QVERIFY2(err.contains(QStringLiteral("não pode ser aberto")), qPrintable(err));
+        QVERIFY2(!err.contains(QLatin1String("initdb")), qPrintable(err));
+        QCOMPARE(err.contains(QLatin1String("not a database")), verbose);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTwoServers)
+#include "tst_twoservers.moc"
