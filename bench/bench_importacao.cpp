@@ -1,5 +1,5 @@
-// bench_importacao [DISHES [RUNS]]: Importacao of DISHES dishes (default 100,000) with eight recipe
-// rows each, into SQLite and PostgreSQL, beside the bulk loaders of the same rows: sqlite3's .import
+// bench_importacao [DISHES [RUNS [LOCAL]]]: Importacao of DISHES dishes (default 100,000) with eight
+// recipe rows each, LOCAL percent of them (default 10) local dishes of the destination branch, into SQLite and PostgreSQL, beside the bulk loaders of the same rows: sqlite3's .import
 // of CSV files into a fresh database and psql's \copy into a fresh PostgreSQL database. Each is
 // run RUNS times (default 3) on a fresh database and the best time kept, as the machine is shared.
 // PostgreSQL is measured when IMP_TEST_PG_URL (or IMP_BENCH_PG_URL) names a server.
@@ -28,16 +28,18 @@ struct Table {
     QList<QVariantList> rows;
 };
 
-// The rows of the import: per dish 3 RECEPADR, 2 RECEFILI, 1 RECESERV, 1 PRATPADR, 1 PRATFILI.
-QList<Table> makeRows(int dishes)
+// The rows of the import: per dish 3 RECEPADR, 2 RECEFILI, 1 RECESERV, 1 PRATPADR, 1 PRATFILI. Every
+// localEvery-th dish (none when 0) is a local dish: its tree is the destination branch, not "P".
+QList<Table> makeRows(int dishes, int localEvery)
 {
     QList<Table> t{{"PRATO", {}}, {"RECEPADR", {}}, {"RECEFILI", {}}, {"RECESERV", {}}, {"PRATPADR", {}}, {"PRATFILI", {}}};
-    const QString P = QStringLiteral("P"), B = QStringLiteral("0001"), KG = QStringLiteral("KG");
+    const QString Standard = QStringLiteral("P"), B = QStringLiteral("0001"), KG = QStringLiteral("KG");
     const QDateTime when(QDate(2024, 3, 1), QTime(12, 30), Qt::UTC);
     for (auto &x : t)
         x.rows.reserve(dishes * (QByteArray(x.name) == "RECEPADR" ? 3 : 2));
     for (int i = 0; i < dishes; ++i) {
         const QString code = QString::number(1000000 + i);
+        const QString &P = localEvery && i % localEvery == 0 ? B : Standard;
         t[0].rows << QVariantList{P, code, B, QStringLiteral("PRATO DE TESTE %1").arg(i), QStringLiteral("1"), KG, 0.05,
                                   when, QStringLiteral("01"), QStringLiteral("EXP") + code, when};
         for (int k = 1; k <= 3; ++k)
@@ -194,16 +196,19 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int dishes = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
     const int runs = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
-    if (dishes <= 0 || runs <= 0) {
-        std::fprintf(stderr, "uso: bench_importacao [PRATOS [VEZES]]\n");
+    const int localPercent = argc > 3 ? QByteArray(argv[3]).toInt() : 10;
+    if (dishes <= 0 || runs <= 0 || localPercent < 0 || localPercent > 100) {
+        std::fprintf(stderr, "uso: bench_importacao [PRATOS [VEZES [PERCENTUAL_LOCAL]]]\n");
         return 2;
     }
+    const int localEvery = localPercent == 0 ? 0 : qRound(100.0 / localPercent);
     QTemporaryDir dir;
-    const QList<Table> tables = makeRows(dishes);
+    const QList<Table> tables = makeRows(dishes, localEvery);
     qint64 recipeRows = 0;
     for (const Table &t : tables)
         recipeRows += QByteArray(t.name) == "PRATO" ? 0 : t.rows.size();
-    std::printf("%d dishes, %lld recipe rows\n", dishes, recipeRows);
+    std::printf("%d dishes (%d%% local), %lld recipe rows; load average %s\n", dishes, localPercent, recipeRows,
+                [] { QFile f(QStringLiteral("/proc/loadavg")); f.open(QIODevice::ReadOnly); return f.readAll().left(14).trimmed(); }().constData());
 
     QElapsedTimer clock;
     clock.start();

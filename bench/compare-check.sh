@@ -2,8 +2,9 @@
 # Compares `imp40500 check --json` of two builds over generated export files (imp40500-gen): the
 # output must be byte for byte the same for files without anything to warn about.
 #   bench/compare-check.sh OLD_IMP40500 [NEW_IMP40500] [GEN]
-# Defaults: build/bin/imp40500 and build/bin/imp40500-gen. 260 files (4 locales x 5 shares of local
-# dishes x 13 sizes up to 233 dishes), each with its own fresh destination per binary.
+# Defaults: build/bin/imp40500 and build/bin/imp40500-gen. 325 files (5 locales, C with month names,
+# x 5 shares of local dishes x 13 sizes up to 233 dishes), each with its own fresh destination per
+# binary. A program that needs its own libraries can be a wrapper script.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 OLD="${1:?usage: $0 OLD_IMP40500 [NEW_IMP40500] [GEN]}"
@@ -13,7 +14,7 @@ WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 runs=0
 differing=0
-for locale in pt_BR en_US de_DE fr_FR; do
+for locale in pt_BR en_US de_DE fr_FR C; do
   for every in 0 1 2 3 7; do
     for dishes in 0 1 2 3 5 8 13 21 34 55 89 144 233; do
       rm -f "$WORK"/a.db "$WORK"/b.db

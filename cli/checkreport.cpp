@@ -93,12 +93,13 @@ QByteArray jsonNumber(double d)
 
 void appendCell(QByteArray &out, const MemTable &t, int row, int col)
 {
+    static thread_local QString scratch;
     if (t.isNullAt(row, col)) {
         out.append("null");
         return;
     }
     switch (t.field(col).kind) {
-    case FieldKind::Text: appendJsonString(out, t.textViewAt(row, col)); break;
+    case FieldKind::Text: appendJsonString(out, t.textViewAt(row, col, scratch)); break;
     case FieldKind::Number: out.append(jsonNumber(t.numberAt(row, col))); break;
     case FieldKind::Integer: out.append(QByteArray::number(t.integerAt(row, col))); break;
     case FieldKind::Boolean: out.append(t.booleanAt(row, col) ? "true" : "false"); break;

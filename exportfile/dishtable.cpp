@@ -25,7 +25,8 @@ void cdsPratoAfterOpen(MemTable &cdsPrato, const QString &dishPicture)
 
 QString cdsPratoCDFILAUXPRATGetText(const MemTable &cdsPrato, int row, int col)
 {
-    return treeText(cdsPrato.textViewAt(row, col));
+    QString scratch;
+    return treeText(cdsPrato.textViewAt(row, col, scratch));
 }
 
 QString treeText(QStringView value)
@@ -50,7 +51,7 @@ void AfterScroll::operator()(MemTable &cdsPrato)
         || QStringView(cdsPrato.field(m_col).name).compare(u"IDERRO", Qt::CaseInsensitive) != 0)
         m_col = cdsPrato.fieldIndex(u"IDERRO");
     const int row = cdsPrato.currentRow();
-    const bool errors = m_col >= 0 && row >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(row, m_col));
+    const bool errors = m_col >= 0 && row >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(row, m_col, m_scratch));
     if (m_setErrorsEnabled)
         m_setErrorsEnabled(errors);
 }

@@ -36,6 +36,7 @@ public:
 private:
     std::function<void(bool)> m_setErrorsEnabled;
     int m_col = -1;
+    QString m_scratch; // IDERRO of a column kept one byte a character
 };
 
 // Installs afterInsert, afterScroll and afterOpen on the table, replacing those it had.

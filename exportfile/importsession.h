@@ -179,6 +179,7 @@ public:
     struct Stats {
         int dataLines = 0;
         int serverPesqPrato = 0;   // GetPesqPrato calls made
+        int pesqPratoLoads = 0;    // replies loaded into cdsPesqPrato (an identical one is not)
         int unitQueries = 0;       // qryPesqUnidMed executions
         int productQueries = 0;    // qryPesqProduto executions
     };

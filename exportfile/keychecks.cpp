@@ -45,8 +45,9 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
     const int dish = isDish ? row : lastDishRow;
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
+        QString keyScratch;
         for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
-            keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i]));
+            keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i], keyScratch));
         // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then
         // flagging the dish its line gave its flags to.
         std::vector<qint32> &owners = flagOwner[size_t(plan.keyTable)];
@@ -86,13 +87,14 @@ void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
             continue;
         MemTable &table = s.*(kTables[t].table);
         const int rows = std::min<int>(int(owners.size()), table.rowCount());
-        const auto part = [&](int r, size_t i) {
-            const QStringView v = table.textViewAt(r, plan.keyCols[i]);
+        QString scratchA, scratchB;
+        const auto part = [&](int r, size_t i, QString &scratch) {
+            const QStringView v = table.textViewAt(r, plan.keyCols[i], scratch);
             return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
         };
         const auto same = [&](int a, int b) {
             for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                if (part(a, i) != part(b, i))
+                if (part(a, i, scratchA) != part(b, i, scratchB))
                     return false;
             return true;
         };
@@ -103,7 +105,7 @@ void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
                 continue;
             quint64 h = kFnvBasis;
             for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                h = hashPart(h, part(r, i));
+                h = hashPart(h, part(r, i, scratchA));
             entries.push_back(((h ^ (h >> 32)) << 32) | quint32(r));
         }
         std::sort(entries.begin(), entries.end());

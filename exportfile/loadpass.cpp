@@ -94,7 +94,7 @@ void ImportSession::runLoadPass()
     d->currentPlan = nullptr;
     d->units.clear();
     d->products.clear();
-    d->pesqPrato.clear();
+    d->pesqPratoLoaded.clear();
     for (auto &owners : d->flagOwner)
         owners = {};
     d->notes = {};
@@ -307,7 +307,8 @@ void ImportSession::Grava_Prato(QStringView tabela)
 
     if (&table == &cdsPrato) {
         d->lastDishRow = cdsPrato.currentRow();
-        if (plan.iderroCol >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol)))
+        QString scratch;
+        if (plan.iderroCol >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol, scratch)))
             d->observer->enableErrors();
     } else if (&table == &cdsRecePadr) {
         TemRecePadr = true;

@@ -216,7 +216,8 @@ inline void mergeIntoDish(MemTable &cdsPrato, int row, const QString &flags)
     if (col < 0)
         return;
     const QString merged = mergeFlags(cdsPrato.textAt(row, col), flags);
-    if (merged == cdsPrato.textViewAt(row, col))
+    QString scratch;
+    if (merged == cdsPrato.textViewAt(row, col, scratch))
         return;
     if (cdsPrato.currentRow() != row)
         cdsPrato.moveTo(row);
@@ -286,7 +287,7 @@ struct ImportSession::Impl {
     // Answers of the lookups, valid for one pass: the destination does not change under a load.
     ViewCache units;
     ViewCache products;
-    QHash<QString, QByteArray> pesqPrato; // dish code -> GetPesqPrato's packet
+    QByteArray pesqPratoLoaded; // the GetPesqPrato reply cdsPesqPrato holds
 
     // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
     // already flagged for an empty key part; what the pass found besides the flags.

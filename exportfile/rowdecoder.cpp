@@ -158,23 +158,22 @@ void ImportSession::Impl::checkDishName(ImportSession &s, MemTable &table, const
     // A code with a NUL cannot be at the destination (nor be asked for).
     if (code.contains(QChar(0)))
         return;
-    auto it = pesqPrato.constFind(code);
-    QByteArray packet;
-    if (it != pesqPrato.constEnd()) {
-        packet = *it;
-    } else {
-        ++stats.serverPesqPrato;
-        // A lookup that cannot be made leaves the check undone for this dish and for every other
-        // one like it: the pass ends, with one message.
-        const Result<QByteArray> r = Rdm::GetPesqPrato(net, code, branch);
-        if (!r)
-            throw PassFailure{r.failure()};
-        packet = r.value();
-        pesqPrato.insert(code, packet);
+    ++stats.serverPesqPrato;
+    // A lookup that cannot be made leaves the check undone for this dish and for every other one
+    // like it: the pass ends, with one message.
+    const Result<QByteArray> r = Rdm::GetPesqPrato(net, code, branch);
+    if (!r)
+        throw PassFailure{r.failure()};
+    // Most replies are the same empty one: a reply identical to the one cdsPesqPrato holds would
+    // load the same table again.
+    if (!s.cdsPesqPrato.isActive() || r.value() != pesqPratoLoaded) {
+        pesqPratoLoaded.clear();
+        const Status st = DataPacket::load(s.cdsPesqPrato, r.value());
+        if (!st)
+            throw PassFailure{st.failure()};
+        pesqPratoLoaded = r.value();
+        ++stats.pesqPratoLoads;
     }
-    const Status st = DataPacket::load(s.cdsPesqPrato, packet);
-    if (!st)
-        throw PassFailure{st.failure()};
     if (s.cdsPesqPrato.rowCount() == 0)
         return;
     const int nm = s.cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");

@@ -176,6 +176,107 @@ ValueDecoder::ValueDecoder(const QLocale &locale) : m_locale(locale)
         }
     }
     m_ampm = m_shortTime.contains(u'A', Qt::CaseInsensitive) || m_shortTime.contains(u'a');
+
+    if (!m_numericDate) {
+        m_namedDate = tokenise(m_shortDate);
+        m_namedDateTime = tokenise(m_shortDate + u' ' + m_shortTime);
+        for (int m = 1; m <= 12; ++m) {
+            m_monthShort << locale.monthName(m, QLocale::ShortFormat);
+            m_monthLong << locale.monthName(m, QLocale::LongFormat);
+        }
+    }
+}
+
+std::optional<std::vector<ValueDecoder::Token>> ValueDecoder::tokenise(QStringView format)
+{
+    std::vector<Token> out;
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        qsizetype j = i;
+        while (j < format.size() && format[j] == c)
+            ++j;
+        const qsizetype run = j - i;
+        Token t;
+        if (c == u'd' && run <= 2)
+            t.kind = run == 1 ? Token::Day1 : Token::Day2;
+        else if (c == u'M' && run <= 4)
+            t.kind = Token::Kind(Token::Month1 + run - 1);
+        else if (c == u'y' && run == 4)
+            t.kind = Token::Year4;
+        else if (c == u'H' && run <= 2)
+            t.kind = run == 1 ? Token::Hour1 : Token::Hour2;
+        else if (c == u'm' && run == 2)
+            t.kind = Token::Minute2;
+        else if (c == u's' && run == 2)
+            t.kind = Token::Second2;
+        else if (c.isLetter() || c == u'\'' || (c.isSpace() && run > 1))
+            return std::nullopt; // day names, two-digit years, 12-hour clocks, zones, quotes
+        else {
+            for (qsizetype k = i; k < j; ++k)
+                out.push_back(Token{Token::Literal, c.unicode()});
+            i = j;
+            continue;
+        }
+        out.push_back(t);
+        i = j;
+    }
+    return out;
+}
+
+// Reads exactly what the format writes: a one-letter number without a leading zero, a two-letter
+// one with exactly two digits, the locale's own month name in its own case, four-digit years.
+// Anything else (and any date or time out of range) is left to the locale's parser.
+std::optional<QDateTime> ValueDecoder::readNamed(QStringView s, const std::vector<Token> &tokens) const
+{
+    qsizetype p = 0;
+    int day = -1, month = -1, year = -1, hour = 0, minute = 0, second = 0;
+    const auto digits = [&](int min, int max, int &out) {
+        int n = 0, v = 0;
+        while (n < max && p < s.size() && s[p] >= u'0' && s[p] <= u'9') {
+            v = v * 10 + (s[p].unicode() - u'0');
+            ++p;
+            ++n;
+        }
+        if (n < min || (min == 1 && n == 2 && v < 10))
+            return false;
+        out = v;
+        return true;
+    };
+    const auto name = [&](const QStringList &names, int &out) {
+        for (int m = 0; m < names.size(); ++m) {
+            if (!names[m].isEmpty() && s.sliced(p).startsWith(names[m])) {
+                p += names[m].size();
+                out = m + 1;
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const Token &t : tokens) {
+        bool ok = false;
+        switch (t.kind) {
+        case Token::Literal: ok = p < s.size() && s[p] == t.ch; p += ok; break;
+        case Token::Day1: ok = digits(1, 2, day); break;
+        case Token::Day2: ok = digits(2, 2, day); break;
+        case Token::Month1: ok = digits(1, 2, month); break;
+        case Token::Month2: ok = digits(2, 2, month); break;
+        case Token::MonthShort: ok = name(m_monthShort, month); break;
+        case Token::MonthLong: ok = name(m_monthLong, month); break;
+        case Token::Year4: ok = digits(4, 4, year); break;
+        case Token::Hour1: ok = digits(1, 2, hour); break;
+        case Token::Hour2: ok = digits(2, 2, hour); break;
+        case Token::Minute2: ok = digits(2, 2, minute); break;
+        case Token::Second2: ok = digits(2, 2, second); break;
+        }
+        if (!ok)
+            return std::nullopt;
+    }
+    if (p != s.size() || year < 1 || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    const QDate date(year, month, day);
+    if (!date.isValid())
+        return std::nullopt;
+    return QDateTime(date, QTime(hour, minute, second), Qt::UTC);
 }
 
 std::optional<double> ValueDecoder::toNumber(QStringView s) const
@@ -285,7 +386,14 @@ std::optional<QDateTime> ValueDecoder::toDateTime(QStringView s) const
     if (s.isEmpty())
         return std::nullopt;
     if (!m_numericDate) {
-        // A format with month names or other words: the locale's own parser.
+        // A format with month names or other words: what the export writes is read by hand, the
+        // rest by the locale's own parser.
+        if (m_namedDateTime)
+            if (auto dt = readNamed(s, *m_namedDateTime))
+                return dt;
+        if (m_namedDate)
+            if (auto dt = readNamed(s, *m_namedDate))
+                return dt;
         const QString text = s.toString();
         for (const QString &fmt : {m_shortDate + u' ' + m_longTime, m_shortDate + u' ' + m_shortTime}) {
             QDateTime dt = m_locale.toDateTime(text, fmt);

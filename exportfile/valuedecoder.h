@@ -5,9 +5,11 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <optional>
+#include <vector>
 
 #include "exportfields.h"
 
@@ -58,4 +60,17 @@ private:
     bool m_ampm = false;
     QString m_amText, m_pmText;
     QString m_shortDate, m_shortTime, m_longTime;
+
+    // A date format with month names, read by hand when it is made only of the parts below and
+    // literal characters; the locale's parser (slow: it works in local time) takes every text the
+    // hand reading does not accept whole.
+    struct Token {
+        enum Kind : char { Literal, Day1, Day2, Month1, Month2, MonthShort, MonthLong, Year4, Hour1, Hour2, Minute2, Second2 };
+        Kind kind = Literal;
+        char16_t ch = 0;
+    };
+    std::optional<std::vector<Token>> m_namedDate, m_namedDateTime;
+    QStringList m_monthShort, m_monthLong;
+    static std::optional<std::vector<Token>> tokenise(QStringView format);
+    std::optional<QDateTime> readNamed(QStringView s, const std::vector<Token> &tokens) const;
 };

@@ -56,14 +56,14 @@ void writeFields(QCborStreamWriter &w, const QList<FieldDef> &fields)
     w.endArray();
 }
 
-void writeCell(QCborStreamWriter &w, const MemTable &t, int row, int col, FieldKind kind)
+void writeCell(QCborStreamWriter &w, const MemTable &t, int row, int col, FieldKind kind, QString &scratch)
 {
     if (t.isNullAt(row, col)) {
         w.appendNull();
         return;
     }
     switch (kind) {
-    case FieldKind::Text: w.append(t.textViewAt(row, col)); return;
+    case FieldKind::Text: w.append(t.textViewAt(row, col, scratch)); return;
     case FieldKind::Number: w.append(t.numberAt(row, col)); return;
     case FieldKind::Integer:
     case FieldKind::DateTime: w.append(t.integerAt(row, col)); return;
@@ -257,12 +257,13 @@ public:
         m_r.next();
         return checkStream();
     }
-    bool readBool(bool &out, const QString &what)
+    template <typename W>
+    bool readBool(bool &out, const W &w)
     {
         if (!checkStream())
             return false;
         if (!m_r.isBool())
-            return fail(QStringLiteral("%1: esperado lógico, encontrado %2.").arg(what, typeName()));
+            return fail(QStringLiteral("%1: esperado lógico, encontrado %2.").arg(label(w), typeName()));
         out = m_r.toBool();
         m_r.next();
         return checkStream();
@@ -307,20 +308,22 @@ public:
 
     bool readField(FieldDef &f, int index)
     {
-        const QString what = QStringLiteral("campo %1").arg(index + 1);
+        // Labels are made only when a message needs them: a lookup's reply is three fields read
+        // once per local dish.
+        const auto what = [index] { return QStringLiteral("campo %1").arg(index + 1); };
         qint64 declared = -1;
         if (!enter(true, what, declared))
             return false;
         bool hasName = false, hasKind = false;
         QStringList seen;
+        QString key;
         while (hasNext()) {
-            QString key;
             if (!readText(key, 64, what))
                 return false;
             if (seen.contains(key))
-                return fail(QStringLiteral("%1: chave %2 repetida.").arg(what, key));
+                return fail(QStringLiteral("%1: chave %2 repetida.").arg(what(), key));
             seen.append(key);
-            const QString item = what + QLatin1Char('.') + key;
+            const auto item = [&what, &key] { return what() + QLatin1Char('.') + key; };
             qint64 n = 0;
             bool b = false;
             if (key == u"name") {
@@ -337,20 +340,20 @@ public:
                 if (!readInt(n, item))
                     return false;
                 if (n < 0 || n > qint64(FieldKind::Boolean))
-                    return fail(QStringLiteral("%1: tipo %2 desconhecido.").arg(item).arg(n));
+                    return fail(QStringLiteral("%1: tipo %2 desconhecido.").arg(item()).arg(n));
                 f.kind = FieldKind(n);
                 hasKind = true;
             } else if (key == u"width") {
                 if (!readInt(n, item))
                     return false;
                 if (n < 0 || n > m_limits.maxTextLength)
-                    return fail(QStringLiteral("%1: largura %2 fora da faixa.").arg(item).arg(n));
+                    return fail(QStringLiteral("%1: largura %2 fora da faixa.").arg(item()).arg(n));
                 f.width = int(n);
             } else if (key == u"flags") {
                 if (!readInt(n, item))
                     return false;
                 if (n < 0 || n > 255)
-                    return fail(QStringLiteral("%1: marcas %2 fora da faixa.").arg(item).arg(n));
+                    return fail(QStringLiteral("%1: marcas %2 fora da faixa.").arg(item()).arg(n));
                 f.providerFlags = std::uint8_t(n);
             } else if (key == u"ro") {
                 if (!readBool(b, item))
@@ -367,7 +370,7 @@ public:
         if (!leave())
             return false;
         if (!hasName || f.name.trimmed().isEmpty())
-            return fail(QStringLiteral("%1 sem nome.").arg(what));
+            return fail(QStringLiteral("%1 sem nome.").arg(what()));
         if (!hasKind)
             return fail(QStringLiteral("campo %1 sem tipo.").arg(f.name));
         return true;
@@ -426,7 +429,8 @@ public:
     }
 
     // One value in the column's kind, as a QVariant (delta rows).
-    bool readVariant(const FieldDef &f, QVariant &out, const QString &where)
+    template <typename W>
+    bool readVariant(const FieldDef &f, QVariant &out, const W &where)
     {
         if (!checkStream())
             return false;
@@ -514,26 +518,28 @@ public:
         return leave();
     }
 
-    bool readValueList(const QList<FieldDef> &fields, QVariantList &out, const QString &what)
+    template <typename W>
+    bool readValueList(const QList<FieldDef> &fields, QVariantList &out, const W &what)
     {
         qint64 n = -1;
         if (!enter(false, what, n))
             return false;
         const int fc = int(fields.size());
         if (n > 0 && n != fc)
-            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(what).arg(n).arg(fc));
+            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(label(what)).arg(n).arg(fc));
         while (hasNext()) {
             if (out.size() >= fc)
-                return fail(QStringLiteral("%1 tem mais de %2 valores.").arg(what).arg(fc));
+                return fail(QStringLiteral("%1 tem mais de %2 valores.").arg(label(what)).arg(fc));
             QVariant v;
-            if (!readVariant(fields[out.size()], v, QStringLiteral("%1, campo %2").arg(what, fields[out.size()].name)))
+            const FieldDef &f = fields[out.size()];
+            if (!readVariant(f, v, [&] { return QStringLiteral("%1, campo %2").arg(label(what), f.name); }))
                 return false;
             out.append(v);
         }
         if (!leave())
             return false;
         if (!out.isEmpty() && out.size() != fc)
-            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(what).arg(out.size()).arg(fc));
+            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(label(what)).arg(out.size()).arg(fc));
         return true;
     }
 
@@ -549,33 +555,33 @@ public:
         while (hasNext()) {
             if (qint64(rows.size()) >= m_limits.maxRows)
                 return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
-            const QString what = QStringLiteral("alteração %1").arg(rows.size() + 1);
+            const auto what = [n = rows.size() + 1] { return QStringLiteral("alteração %1").arg(n); };
             qint64 n = -1;
             if (!enter(false, what, n))
                 return false;
             if (n >= 0 && n != 3)
-                return fail(QStringLiteral("%1: esperados 3 elementos, encontrados %2.").arg(what).arg(n));
+                return fail(QStringLiteral("%1: esperados 3 elementos, encontrados %2.").arg(label(what)).arg(n));
             DeltaRow d;
             qint64 kind = 0;
             if (!hasNext())
-                return checkStream() && fail(QStringLiteral("%1 vazia.").arg(what));
+                return checkStream() && fail(QStringLiteral("%1 vazia.").arg(label(what)));
             if (!readInt(kind, what))
                 return false;
             if (kind < 1 || kind > 3)
-                return fail(QStringLiteral("%1: tipo de alteração %2 desconhecido.").arg(what).arg(kind));
+                return fail(QStringLiteral("%1: tipo de alteração %2 desconhecido.").arg(label(what)).arg(kind));
             d.change = RowChange(kind);
-            if (!hasNext() || !readValueList(fields, d.values, what + QStringLiteral(" (valores)")))
-                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(what));
-            if (!hasNext() || !readValueList(fields, d.original, what + QStringLiteral(" (originais)")))
-                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(what));
+            if (!hasNext() || !readValueList(fields, d.values, [&] { return what() + QStringLiteral(" (valores)"); }))
+                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(label(what)));
+            if (!hasNext() || !readValueList(fields, d.original, [&] { return what() + QStringLiteral(" (originais)"); }))
+                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(label(what)));
             if (hasNext())
-                return fail(QStringLiteral("%1: elementos a mais.").arg(what));
+                return fail(QStringLiteral("%1: elementos a mais.").arg(label(what)));
             if (!leave())
                 return false;
             const bool needValues = d.change != RowChange::Deleted;
             const bool needOriginal = d.change != RowChange::Inserted;
             if (needValues != !d.values.isEmpty() || needOriginal != !d.original.isEmpty())
-                return fail(QStringLiteral("%1: valores incompatíveis com o tipo de alteração.").arg(what));
+                return fail(QStringLiteral("%1: valores incompatíveis com o tipo de alteração.").arg(label(what)));
             rows.push_back(std::move(d));
         }
         return leave();
@@ -667,10 +673,11 @@ QByteArray save(const MemTable &table)
     writeFields(w, fields);
     w.append(QLatin1String("rows"));
     w.startArray(quint64(rows));
+    QString scratch;
     for (int r = 0; r < rows; ++r) {
         w.startArray(quint64(fc));
         for (int c = 0; c < fc; ++c)
-            writeCell(w, table, r, c, fields[c].kind);
+            writeCell(w, table, r, c, fields[c].kind, scratch);
         w.endArray();
     }
     w.endArray();

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QTime>
+#include <QAnyStringView>
 
 #include <algorithm>
 #include <cmath>
@@ -11,10 +12,12 @@
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 // Storage layout. Every column keeps one 8-byte cell per physical row slot (booleans one byte):
 //  - text: offset (low 32 bits) and length (high 32 bits) of the characters in the column's
-//    arena; the arena only grows, so an old cell stays readable after an edit, which is what lets
+//    arena, one byte a character while the column holds nothing beyond U+00FF, two from then on
+//    (see Column); the arena only grows, so an old cell stays readable after an edit, which is what lets
 //    the edit snapshot and the change log's originals share characters instead of copying them;
 //  - number: the double's bits, null being a NaN with a payload no arithmetic produces;
 //  - integer and date-time (msecs of the wall clock read as UTC): null is the lowest qint64.
@@ -209,7 +212,12 @@ struct Column {
     FieldKind kind = FieldKind::Text;
     std::vector<quint64> cells;   // every kind but Boolean
     std::vector<qint8> flags;     // Boolean: 0, 1 or kNullBoolean
-    std::vector<char16_t> arena;  // Text
+    // Text: characters up to U+00FF take one byte each (arena8) until the column is given a
+    // character beyond them, or a reader asks for a UTF-16 view; from then on the column is wide
+    // (arena). Offsets and lengths count characters, so widening keeps every cell as it is.
+    std::vector<char> arena8;
+    std::vector<char16_t> arena;
+    bool wide = false;
     quint64 lastText = kNullText; // last text stored: equal texts in a row share characters
     MemTable::DisplayHook hook;
 
@@ -243,27 +251,101 @@ struct Column {
             pushBack(cells, nullRaw());
     }
     bool isNullRaw(quint64 r) const { return r == nullRaw(); }
-    QStringView view(quint64 r) const
+    // The characters of a text cell, in whichever width the column has.
+    QAnyStringView view(quint64 r) const
     {
+        const quint32 len = quint32(r >> 32);
+        if (len == kNullLength || len == 0)
+            return QStringView();
+        if (wide)
+            return QStringView(arena.data() + quint32(r), qsizetype(len));
+        return QLatin1StringView(arena8.data() + quint32(r), qsizetype(len));
+    }
+    // A UTF-16 view: widens the column when it is narrow.
+    QStringView wideView(quint64 r)
+    {
+        widen();
         const quint32 len = quint32(r >> 32);
         if (len == kNullLength || len == 0)
             return {};
         return QStringView(arena.data() + quint32(r), qsizetype(len));
     }
-    quint64 storeText(QStringView s)
+    // The characters of a text cell as UTF-16, in `scratch` when the column is narrow.
+    QStringView viewInto(quint64 r, QString &scratch) const
+    {
+        const quint32 len = quint32(r >> 32);
+        if (len == kNullLength || len == 0)
+            return {};
+        if (wide)
+            return QStringView(arena.data() + quint32(r), qsizetype(len));
+        scratch.resize(qsizetype(len));
+        char16_t *out = reinterpret_cast<char16_t *>(scratch.data());
+        const char *in = arena8.data() + quint32(r);
+        for (quint32 i = 0; i < len; ++i)
+            out[i] = char16_t(static_cast<unsigned char>(in[i]));
+        return scratch;
+    }
+    void widen()
+    {
+        if (wide)
+            return;
+        std::vector<char16_t> w;
+        w.reserve(arena8.capacity());
+        for (char c : arena8)
+            w.push_back(char16_t(static_cast<unsigned char>(c)));
+        arena.swap(w);
+        std::vector<char>().swap(arena8);
+        wide = true;
+    }
+    template <typename V>
+    static void grow(V &v, size_t more)
+    {
+        if (v.capacity() - v.size() < more)
+            v.reserve(std::max(v.size() + more, v.capacity() + v.capacity() / 2 + 256));
+    }
+    quint64 storeText(QAnyStringView s)
     {
         const quint32 lastLen = quint32(lastText >> 32);
         if (lastLen != kNullLength && view(lastText) == s)
             return lastText;
         if (s.isEmpty())
             return 0;
-        if (quint64(arena.size()) + quint64(s.size()) > kMaxArena)
+        const size_t n = size_t(s.size());
+        const quint64 off = wide ? arena.size() : arena8.size();
+        if (off + quint64(n) > kMaxArena)
             throw std::length_error("Tabela em memória: limite de texto de uma coluna excedido.");
-        const quint64 off = arena.size();
-        if (arena.capacity() - arena.size() < size_t(s.size()))
-            arena.reserve(std::max(arena.size() + size_t(s.size()), arena.capacity() + arena.capacity() / 2 + 256));
-        arena.insert(arena.end(), s.utf16(), s.utf16() + s.size());
-        lastText = (quint64(quint32(s.size())) << 32) | off;
+        bool utf8 = false;
+        s.visit([&](auto v) {
+            using V = decltype(v);
+            if constexpr (std::is_same_v<V, QUtf8StringView>) {
+                utf8 = true; // never stored here; read as text all the same, below
+            } else if constexpr (std::is_same_v<V, QStringView>) {
+                if (!wide && std::any_of(v.begin(), v.end(), [](QChar c) { return c.unicode() > 0xFF; }))
+                    widen();
+                if (wide) {
+                    grow(arena, n);
+                    arena.insert(arena.end(), v.utf16(), v.utf16() + v.size());
+                } else {
+                    grow(arena8, n);
+                    for (QChar c : v)
+                        arena8.push_back(char(c.unicode()));
+                }
+            } else if constexpr (std::is_same_v<V, QLatin1StringView>) {
+                if (wide) {
+                    grow(arena, n);
+                    for (char c : v)
+                        arena.push_back(char16_t(static_cast<unsigned char>(c)));
+                } else {
+                    grow(arena8, n);
+                    arena8.insert(arena8.end(), v.data(), v.data() + v.size());
+                }
+            }
+        });
+        if (utf8) {
+            const QString t = s.toString();
+            return storeText(QStringView(t));
+        }
+        lastText = (quint64(quint32(n)) << 32) | off;
         return lastText;
     }
     void clear()
@@ -271,6 +353,8 @@ struct Column {
         std::vector<quint64>().swap(cells);
         std::vector<qint8>().swap(flags);
         std::vector<char16_t>().swap(arena);
+        std::vector<char>().swap(arena8);
+        wide = false;
         lastText = kNullText;
     }
     void reserve(size_t n)
@@ -282,7 +366,8 @@ struct Column {
     }
     std::size_t bytes() const
     {
-        return cells.capacity() * sizeof(quint64) + flags.capacity() + arena.capacity() * sizeof(char16_t);
+        return cells.capacity() * sizeof(quint64) + flags.capacity() + arena.capacity() * sizeof(char16_t)
+             + arena8.capacity();
     }
 };
 
@@ -1306,10 +1391,26 @@ QStringView MemTable::textViewAt(int row, int col) const
 {
     d->checkRow(row);
     d->checkCol(col);
+    Column &c = d->cols[size_t(col)];
+    if (c.kind != FieldKind::Text)
+        return {};
+    return c.wideView(c.raw(d->slotOf(row)));
+}
+
+QStringView MemTable::textViewAt(int row, int col, QString &scratch) const
+{
+    d->checkRow(row);
+    d->checkCol(col);
     const Column &c = d->cols[size_t(col)];
     if (c.kind != FieldKind::Text)
         return {};
-    return c.view(c.raw(d->slotOf(row)));
+    return c.viewInto(c.raw(d->slotOf(row)), scratch);
+}
+
+bool MemTable::isWideText(int col) const
+{
+    d->checkCol(col);
+    return d->cols[size_t(col)].wide;
 }
 
 double MemTable::numberAt(int row, int col) const
@@ -1324,7 +1425,10 @@ double MemTable::numberAt(int row, int col) const
     case FieldKind::Number: return bitsDouble(r);
     case FieldKind::Integer: return double(qint64(r));
     case FieldKind::Boolean: return qint8(qint64(r)) ? 1.0 : 0.0;
-    case FieldKind::Text: return parseNumber(c.view(r)).value_or(0.0);
+    case FieldKind::Text: {
+        QString scratch;
+        return parseNumber(c.viewInto(r, scratch)).value_or(0.0);
+    }
     case FieldKind::DateTime: return double(qint64(r));
     }
     return 0.0;
@@ -1346,7 +1450,10 @@ qint64 MemTable::integerAt(int row, int col) const
     case FieldKind::Integer:
     case FieldKind::DateTime: return qint64(r);
     case FieldKind::Boolean: return qint8(qint64(r)) ? 1 : 0;
-    case FieldKind::Text: return c.view(r).trimmed().toLongLong();
+    case FieldKind::Text: {
+        QString scratch;
+        return c.viewInto(r, scratch).trimmed().toLongLong();
+    }
     }
     return 0;
 }
@@ -1375,7 +1482,10 @@ QDateTime MemTable::dateTimeAt(int row, int col) const
     if (c.kind == FieldKind::DateTime)
         return QDateTime::fromMSecsSinceEpoch(qint64(r), Qt::UTC);
     if (c.kind == FieldKind::Text)
-        return parseDateTime(c.view(r)).value_or(QDateTime());
+    {
+        QString scratch;
+        return parseDateTime(c.viewInto(r, scratch)).value_or(QDateTime());
+    }
     return {};
 }
 

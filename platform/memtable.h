@@ -168,8 +168,13 @@ public:
     QDateTime dateTimeAt(int row, int col) const;
     bool booleanAt(int row, int col) const;
     // Characters of a text cell without a copy; valid until the table next changes. Empty for null
-    // and for other kinds.
+    // and for other kinds. A column holding only characters up to U+00FF keeps them one byte each,
+    // and this view makes it keep two from then on (the views of the other overload end then).
     QStringView textViewAt(int row, int col) const;
+    // The same characters without widening the column: a view of the table's own when the column is
+    // wide, else of `scratch`, which they are copied into (valid until scratch next changes).
+    QStringView textViewAt(int row, int col, QString &scratch) const;
+    bool isWideText(int col) const; // the column keeps two bytes a character
     QVariantList rowValues(int row) const;
 
     // Display.

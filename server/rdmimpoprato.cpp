@@ -33,6 +33,7 @@ struct RdmImpoPrato::Worker {
     std::deque<std::packaged_task<QByteArray()>> queue;
     bool stopping = false;
     QSqlDatabase db; // touched only on `thread`
+    RdmMethods::Prepared prepared; // on db, same thread
 
     bool direct = false;              // runs requests on the thread that opened it
     std::thread::id owner;            // that thread, when direct
@@ -103,15 +104,16 @@ struct RdmImpoPrato::Worker {
             return Result<QByteArray>::fail(DbError::describe(QStringLiteral("executar %1").arg(method), QStringLiteral("08006"),
                                                               QStringLiteral("no connection to the server")));
         const int began = TransactionGuard::begunOnThisThread();
-        auto r = RdmMethods::run(db, method, args);
+        auto r = RdmMethods::run(db, method, args, &prepared);
         if (!r && r.failure().key == QLatin1String("BD_ConexaoPerdida") && TransactionGuard::begunOnThisThread() == began
             && reconnect())
-            r = RdmMethods::run(db, method, args);
+            r = RdmMethods::run(db, method, args, &prepared);
         return r;
     }
 
     void closeDb()
     {
+        prepared = {};
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName);
@@ -323,7 +325,7 @@ Payload getParamGeral(QSqlDatabase &db)
                       QStringLiteral("SELECT %1 FROM PARAMGERAL ORDER BY CDFILIAL").arg(columnList(t.columns)), {});
 }
 
-Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args)
+Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args, RdmMethods::Prepared *prepared)
 {
     if (!args.at(0).isString() || !args.at(1).isString())
         return fail(QStringLiteral("GetPesqPrato espera o código do prato e o código da filial como textos."));
@@ -334,10 +336,29 @@ Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args)
     const auto &t = def("PRATO");
     const QList<FieldDef> fields{t.columns.at(t.indexOf(u"CDFILAUXPRAT")), t.columns.at(t.indexOf(u"CDPRATO")),
                                  t.columns.at(t.indexOf(u"NMPRATO"))};
-    return rowsPacket(db, QStringLiteral("PESQPRATO"), fields,
-                      QStringLiteral("SELECT CDFILAUXPRAT, CDPRATO, NMPRATO FROM PRATO "
-                                     "WHERE CDPRATO = ? AND CDFILAUXPRAT = ? ORDER BY CDFILAUXPRAT, CDPRATO"),
-                      {args.at(0).toString(), args.at(1).toString()});
+    const QString sql = QStringLiteral("SELECT CDFILAUXPRAT, CDPRATO, NMPRATO FROM PRATO "
+                                       "WHERE CDPRATO = ? AND CDFILAUXPRAT = ? ORDER BY CDFILAUXPRAT, CDPRATO");
+    if (!prepared)
+        return rowsPacket(db, QStringLiteral("PESQPRATO"), fields, sql, {args.at(0).toString(), args.at(1).toString()});
+    // Called once per local dish of a file: the statement is prepared once for the connection.
+    if (!prepared->pesqPrato) {
+        auto q = std::make_unique<QSqlQuery>(db);
+        q->setForwardOnly(true);
+        if (!q->prepare(sql))
+            return Payload::fail(DbError::describe(QStringLiteral("ler PESQPRATO"), q->lastError()));
+        prepared->pesqPrato = std::move(q);
+    }
+    QSqlQuery &q = *prepared->pesqPrato;
+    q.bindValue(0, args.at(0).toString());
+    q.bindValue(1, args.at(1).toString());
+    if (!q.exec()) {
+        const Payload failed = Payload::fail(DbError::describe(QStringLiteral("ler PESQPRATO"), q.lastError()));
+        prepared->pesqPrato.reset(); // prepared again by the next call
+        return failed;
+    }
+    Payload packet = Catalogue::packRows(q, QStringLiteral("PESQPRATO"), fields);
+    q.finish();
+    return packet;
 }
 
 // Applies the change packet of the remembered directories. The module keeps only its own
@@ -450,7 +471,7 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
 
 } // namespace
 
-Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args)
+Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args, Prepared *prepared)
 {
     if (!db.isOpen())
         return fail(QStringLiteral("O banco de dados do servidor de aplicação não está aberto."));
@@ -477,7 +498,7 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray
     if (method == QLatin1String("GetPesqPrato")) {
         if (Status s = argCount(method, args, 2); !s)
             return fail(s.error());
-        return getPesqPrato(db, args);
+        return getPesqPrato(db, args, prepared);
     }
     if (method == QLatin1String("Importacao")) {
         if (Status s = argCount(method, args, 12); !s)

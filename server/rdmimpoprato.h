@@ -7,6 +7,7 @@
 
 #include <QCborArray>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <memory>
 
 class RdmImpoPrato final : public RemoteDataModule {
@@ -34,6 +35,11 @@ private:
 // The methods themselves, on a connection of the calling thread. Each takes the decoded
 // arguments and gives the payload or a failure; a failure leaves the database as it was.
 namespace RdmMethods {
-Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args);
+// Statements a connection keeps prepared from one call to the next (the lookups made once per
+// dish); they must go before the connection is closed.
+struct Prepared {
+    std::unique_ptr<QSqlQuery> pesqPrato;
+};
+Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args, Prepared *prepared = nullptr);
 Result<QByteArray> importacao(QSqlDatabase &db, const QCborArray &args);
 } // namespace RdmMethods

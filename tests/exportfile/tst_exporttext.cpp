@@ -21,6 +21,8 @@ private slots:
     void numbers();
     void dates_data();
     void dates();
+    void namedDates_data();
+    void namedDates();
 };
 
 void TstExportText::lines_data()
@@ -227,6 +229,48 @@ void TstExportText::dates()
         QCOMPARE(*got, expected);
         QCOMPARE(dec.toDateTime(dec.fromDateTime(*got)), got);
     }
+}
+
+// In a locale that writes month names, the decoder must answer as the locale's own parser would,
+// whichever way it reads the text.
+namespace {
+std::optional<QDateTime> localeParser(const QLocale &l, const QString &text)
+{
+    const QString date = l.dateFormat(QLocale::ShortFormat);
+    for (const QString &fmt : {date + u' ' + l.timeFormat(QLocale::LongFormat), date + u' ' + l.timeFormat(QLocale::ShortFormat)}) {
+        const QDateTime dt = l.toDateTime(text, fmt);
+        if (dt.isValid())
+            return QDateTime(dt.date(), dt.time(), Qt::UTC);
+    }
+    const QDate d = l.toDate(text, date);
+    if (d.isValid())
+        return QDateTime(d, QTime(0, 0), Qt::UTC);
+    return std::nullopt;
+}
+} // namespace
+
+void TstExportText::namedDates_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *t : {"5 Mar 2024 14:30:00", "5 Mar 2024", "31 Dec 1999 23:59:59", "1 Jan 2000 00:00:00",
+                          "29 Feb 2024 12:00:00", "29 Feb 2023 12:00:00", "31 Apr 2024", "05 Mar 2024 14:30:00",
+                          "5 mar 2024 14:30:00", "5 March 2024", "5 Mar 24", "5 Mar 0000", "5 Mar 2024 24:00:00",
+                          "5 Mar 2024 9:30:00", "5 Mar 2024 14:30", "5 Mar 2024 14:60:00", "5 Mar 2024  14:30:00",
+                          "5 Mar 2024 14:30:00 x", "5 Ma 2024", "Mar 5 2024", "123 Mar 2024", "5 Mar 20245"})
+        QTest::newRow(t) << QString::fromLatin1(t);
+    // Everything the decoder writes, over a year of days and times.
+    const ValueDecoder c{QLocale::c()};
+    for (int day = 0; day < 366; day += 7)
+        QTest::newRow(qPrintable(QStringLiteral("written %1").arg(day)))
+            << c.fromDateTime(QDateTime(QDate(2024, 1, 1).addDays(day), QTime(day % 24, day % 60, (day * 7) % 60), Qt::UTC));
+}
+
+void TstExportText::namedDates()
+{
+    QFETCH(QString, text);
+    const QLocale l = QLocale::c();
+    const ValueDecoder dec{l};
+    QCOMPARE(dec.toDateTime(text), localeParser(l, text));
 }
 
 QTEST_GUILESS_MAIN(TstExportText)

@@ -239,9 +239,13 @@ void TstLoadPass::flags_data()
         << Lines{dishLine("0009", "000900", "Pudim de leite condensado")} << QStringList{"0001000000"}
         << "PUDIM DE LEITE CONDENSADO" << 1 << 1;
     QTest::newRow("local dish, free code") << Lines{dishLine("0009", "000777", "NOVO")} << QStringList{ok} << "" << 1 << 0;
-    QTest::newRow("a code asked twice is asked once (and both copies are flagged)")
+    QTest::newRow("a code asked twice is asked twice (and both copies are flagged)")
         << Lines{dishLine("0009", "000900", "A"), dishLine("0009", "000900", "B")}
-        << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 1 << 3;
+        << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 2 << 3;
+    QTest::newRow("free, free, taken, free: each answer is its own")
+        << Lines{dishLine("0009", "000777", "NOVO"), dishLine("0009", "000778", "NOVO 2"),
+                 dishLine("0009", "000900", "OUTRO"), dishLine("0009", "000779", "OUTRO")}
+        << QStringList{ok, ok, "0001000000", ok} << "" << 4 << 1;
     QTest::newRow("unit and product missing")
         << Lines{dishLine("P", "1", "X", "XX"), recipe("1", "999999")} << QStringList{"1100000000"} << "" << 0 << 1;
     QTest::newRow("empty unit, product and service: not looked up; the product is a key")
@@ -278,6 +282,9 @@ void TstLoadPass::flags()
     QCOMPARE(got, iderro);
     QCOMPARE(cell(m_s->cdsPrato, m_s->cdsPrato.rowCount() - 1, "MNPRATOLOCAL"), local);
     QCOMPARE(m_s->stats().serverPesqPrato, serverCalls);
+    // A reply is loaded unless it repeats the one cdsPesqPrato holds; the first one always is.
+    QVERIFY(m_s->stats().pesqPratoLoads <= serverCalls);
+    QCOMPARE(m_s->stats().pesqPratoLoads > 0, serverCalls > 0);
     QCOMPARE(m_obs.enableErrorsCalls, errorButton);
     // A local dish's tree is the destination branch.
     for (int r = 0; r < m_s->cdsPrato.rowCount(); ++r)

@@ -76,6 +76,8 @@ private slots:
     void malformed();
     void truncatedAtEveryLength();
     void loadEvents();
+    void deltaMessages_data();
+    void deltaMessages();
 };
 
 void TestDataPacket::roundTrip()
@@ -169,8 +171,8 @@ void TestDataPacket::malformed_data()
     QTest::newRow("garbage") << QByteArray("hello world") << "inválido";
     QTest::newRow("map without fields") << hex("a0") << "sem campos";
     QTest::newRow("fields not a list") << hex("a1666669656c647301") << "esperado lista";
-    QTest::newRow("field without name") << hex("a166666965 6c647381a1646b696e6400") << "sem nome";
-    QTest::newRow("field kind unknown") << hex("a166666965 6c647381a2646e616d6561416 46b696e6409") << "tipo 9";
+    QTest::newRow("field without name") << hex("a166666965 6c647381a1646b696e6400") << "campo 1 sem nome";
+    QTest::newRow("field kind unknown") << hex("a166666965 6c647381a2646e616d6561416 46b696e6409") << "campo 1.kind: tipo 9";
     QTest::newRow("field kind negative") << hex("a166666965 6c647381a2646e616d6561416 46b696e6420") << "tipo -1";
     QTest::newRow("duplicate field names")
         << hex("a166666965 6c647382a2646e616d6561416 46b696e6400a2646e616d6561616 46b696e6400") << "repetido";
@@ -193,10 +195,10 @@ void TestDataPacket::malformed_data()
                                     << "esperado lista";
     QTest::newRow("integer in text column") << rows([](QCborStreamWriter &w) {
         w.startArray(1); w.startArray(1); w.append(5); w.endArray(); w.endArray();
-    }) << "esperado texto";
+    }) << "linha 1, campo A: esperado texto";
     QTest::newRow("text in integer column") << rows([](QCborStreamWriter &w) {
         w.startArray(1); w.startArray(1); w.append(QLatin1String("5")); w.endArray(); w.endArray();
-    }, int(FieldKind::Integer)) << "esperado inteiro";
+    }, int(FieldKind::Integer)) << "linha 1, campo A: esperado inteiro";
     QTest::newRow("integer beyond qint64") << rows([](QCborStreamWriter &w) {
         w.startArray(1); w.startArray(1); w.append(std::numeric_limits<quint64>::max()); w.endArray(); w.endArray();
     }, int(FieldKind::Integer)) << "fora da faixa";
@@ -223,7 +225,7 @@ void TestDataPacket::malformed_data()
     }) << "inválido";
     QTest::newRow("trailing bytes") << packetWithRows([](QCborStreamWriter &w) { w.startArray(0); w.endArray(); }) + hex("00")
                                     << "após o fim";
-    QTest::newRow("delta flag not a bool") << hex("a16564656c746101") << "esperado lógico";
+    QTest::newRow("delta flag not a bool") << hex("a16564656c746101") << "delta: esperado lógico";
 }
 
 void TestDataPacket::malformed()
@@ -292,6 +294,60 @@ void TestDataPacket::loadEvents()
     tight = {};
     tight.maxTextLength = 20; // below NMPRATO's width
     QVERIFY(!DataPacket::load(t, DataPacket::save(src), tight).ok());
+}
+
+
+void TestDataPacket::deltaMessages_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QString>("expected"); // the message names the change and the column
+
+    auto delta = [](std::function<void(QCborStreamWriter &)> row) {
+        QByteArray out;
+        QCborStreamWriter w(&out);
+        w.startMap(3);
+        w.append(QLatin1String("fields"));
+        w.startArray(1);
+        w.startMap(2);
+        w.append(QLatin1String("name"));
+        w.append(QLatin1String("A"));
+        w.append(QLatin1String("kind"));
+        w.append(qint64(0));
+        w.endMap();
+        w.endArray();
+        w.append(QLatin1String("delta"));
+        w.append(true);
+        w.append(QLatin1String("rows"));
+        w.startArray(2);
+        w.startArray(3); w.append(1); w.startArray(1); w.append(QLatin1String("ok")); w.endArray(); w.startArray(0); w.endArray(); w.endArray();
+        row(w);
+        w.endArray();
+        w.endMap();
+        return out;
+    };
+    QTest::newRow("value of another kind") << delta([](QCborStreamWriter &w) {
+        w.startArray(3); w.append(1); w.startArray(1); w.append(5); w.endArray(); w.startArray(0); w.endArray(); w.endArray();
+    }) << "alteração 2 (valores), campo A: esperado texto";
+    QTest::newRow("original of another kind") << delta([](QCborStreamWriter &w) {
+        w.startArray(3); w.append(2); w.startArray(1); w.append(QLatin1String("x")); w.endArray();
+        w.startArray(1); w.append(true); w.endArray(); w.endArray();
+    }) << "alteração 2 (originais), campo A: esperado texto";
+    QTest::newRow("change kind not an integer") << delta([](QCborStreamWriter &w) {
+        w.startArray(3); w.append(QLatin1String("x")); w.endArray();
+    }) << "alteração 2: esperado inteiro";
+    QTest::newRow("too many values") << delta([](QCborStreamWriter &w) {
+        w.startArray(3); w.append(1); w.startArray(2); w.append(QLatin1String("x")); w.append(QLatin1String("y")); w.endArray();
+        w.startArray(0); w.endArray(); w.endArray();
+    }) << "alteração 2 (valores) tem 2 valores; esperados 1";
+}
+
+void TestDataPacket::deltaMessages()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(QString, expected);
+    const auto d = DataPacket::loadDelta(packet);
+    QVERIFY(!d.ok());
+    QVERIFY2(d.error().contains(expected), qPrintable(d.error()));
 }
 
 QTEST_GUILESS_MAIN(TestDataPacket)

@@ -129,6 +129,9 @@ private slots:
     void lookup();
     void displayText();
     void requiredField();
+    void textWidths_data();
+    void textWidths();
+    void narrowTextTakesLessMemory();
 };
 
 void TestMemTable::events_data()
@@ -566,6 +569,87 @@ void TestMemTable::requiredField()
     t.setText(0, u"k");
     t.post();
     QCOMPARE(t.rowCount(), 1);
+}
+
+// Text kept one byte a character until a character beyond U+00FF comes (or a reader asks for a
+// UTF-16 view): every cell must read back the same whichever width the column has at that moment.
+void TestMemTable::textWidths_data()
+{
+    QTest::addColumn<QStringList>("texts");   // one row each, in order
+    QTest::addColumn<bool>("viewWidens");     // read every cell with the plain textViewAt at the end
+    QTest::addColumn<bool>("wide");           // the column keeps two bytes a character at the end
+
+    const QString latin1 = QString::fromUtf8("Feijão à moda, 100% maçã ÿ");
+    QTest::newRow("ASCII only") << QStringList{"PRATO", "", "PRATO", "A"} << false << false;
+    QTest::newRow("Latin-1 accents") << QStringList{latin1, "ção", latin1} << false << false;
+    QTest::newRow("euro sign widens, earlier rows intact") << QStringList{"abc", latin1, QString::fromUtf8("10 €"), "xyz"} << false << true;
+    QTest::newRow("code page 1252 quotes") << QStringList{QString::fromUtf8("“aspas”"), "a"} << false << true;
+    QTest::newRow("C1 controls stay narrow") << QStringList{QString(QChar(0x81)) + QChar(0x9D), "b"} << false << false;
+    QTest::newRow("surrogate pair") << QStringList{"a", QString::fromUtf8("𝄞 clave")} << false << true;
+    QTest::newRow("a UTF-16 view widens") << QStringList{"abc", latin1} << true << true;
+}
+
+void TestMemTable::textWidths()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(bool, viewWidens);
+    QFETCH(bool, wide);
+    MemTable t;
+    t.setFields({FieldDef::text("A", 0), FieldDef::integer("N")});
+    t.createDataSet();
+    t.beginBulkLoad();
+    for (int i = 0; i < texts.size(); ++i) {
+        const int r = t.bulkNewRow();
+        if (i % 2)
+            t.bulkSetText(r, 0, texts[i]);
+        t.bulkSetInteger(r, 1, i);
+    }
+    t.endBulkLoad();
+    // The rows not filled in bulk are edited, so both ways of storing meet the same column.
+    for (int i = 0; i < texts.size(); i += 2) {
+        t.moveTo(i);
+        t.edit();
+        t.setText(0, texts[i]);
+        t.post();
+    }
+    t.mergeChangeLog(); // rebuilds the storage: each cell copied in the column's width
+    QString scratch;
+    for (int i = 0; i < texts.size(); ++i) {
+        QCOMPARE(t.textAt(i, 0), texts[i]);
+        QCOMPARE(t.textViewAt(i, 0, scratch).toString(), texts[i]);
+        QCOMPARE(t.find(0, texts[i]), texts.indexOf(texts[i]));
+    }
+    if (viewWidens)
+        for (int i = 0; i < texts.size(); ++i)
+            QCOMPARE(t.textViewAt(i, 0).toString(), texts[i]);
+    QCOMPARE(t.isWideText(0), wide);
+    // An edit undone: the rows come back from either width.
+    t.moveTo(0);
+    t.edit();
+    t.setText(0, QString::fromUtf8("novo ₢"));
+    t.post();
+    QVERIFY(t.isWideText(0));
+    t.cancelUpdates();
+    t.mergeChangeLog();
+    for (int i = 0; i < texts.size(); ++i)
+        QCOMPARE(t.textAt(i, 0), texts[i]);
+}
+
+void TestMemTable::narrowTextTakesLessMemory()
+{
+    // 1,000 rows of 40 Latin-1 characters: about 40 KB narrow, 80 KB wide.
+    MemTable t;
+    t.setFields({FieldDef::text("A", 0)});
+    t.createDataSet();
+    t.beginBulkLoad(1000);
+    for (int i = 0; i < 1000; ++i)
+        t.bulkSetText(t.bulkNewRow(), 0, QStringLiteral("PRATO DE TESTE NÚMERO %1 ÇÃÕ ------").arg(i, 5));
+    t.endBulkLoad();
+    const std::size_t narrow = t.memoryUsage();
+    QVERIFY(!t.isWideText(0));
+    (void)t.textViewAt(0, 0);
+    QVERIFY(t.isWideText(0));
+    QVERIFY2(t.memoryUsage() >= narrow + 35000, qPrintable(QString::number(t.memoryUsage()) + " vs " + QString::number(narrow)));
 }
 
 QTEST_GUILESS_MAIN(TestMemTable)
