@@ -385,28 +385,49 @@ std::optional<QDateTime> ValueDecoder::toDateTime(QStringView s) const
     s = trimBlanks(s);
     if (s.isEmpty())
         return std::nullopt;
-    if (!m_numericDate) {
-        // A format with month names or other words: what the export writes is read by hand, the
-        // rest by the locale's own parser.
-        if (m_namedDateTime)
-            if (auto dt = readNamed(s, *m_namedDateTime))
-                return dt;
-        if (m_namedDate)
-            if (auto dt = readNamed(s, *m_namedDate))
-                return dt;
-        const QString text = s.toString();
-        for (const QString &fmt : {m_shortDate + u' ' + m_longTime, m_shortDate + u' ' + m_shortTime}) {
-            QDateTime dt = m_locale.toDateTime(text, fmt);
-            if (dt.isValid())
-                return QDateTime(dt.date(), dt.time(), Qt::UTC);
-        }
-        const QDate d = m_locale.toDate(text, m_shortDate);
-        if (d.isValid())
-            return QDateTime(d, QTime(0, 0), Qt::UTC);
-        return std::nullopt;
-    }
-
+    if (!m_numericDate)
+        return readWordedDateTime(s);
     qsizetype p = 0;
+    const std::optional<QDate> date = readNumericDate(s, p);
+    if (!date)
+        return std::nullopt;
+    if (p == s.size())
+        return QDateTime(*date, QTime(0, 0), Qt::UTC);
+    // The time, after at least one blank.
+    if (!isBlank(s[p]))
+        return std::nullopt;
+    while (p < s.size() && isBlank(s[p]))
+        ++p;
+    const std::optional<QTime> time = readTime(s, p);
+    if (!time)
+        return std::nullopt;
+    return QDateTime(*date, *time, Qt::UTC);
+}
+
+std::optional<QDateTime> ValueDecoder::readWordedDateTime(QStringView s) const
+{
+    // A format with month names or other words: what the export writes is read by hand, the rest
+    // by the locale's own parser.
+    if (m_namedDateTime)
+        if (auto dt = readNamed(s, *m_namedDateTime))
+            return dt;
+    if (m_namedDate)
+        if (auto dt = readNamed(s, *m_namedDate))
+            return dt;
+    const QString text = s.toString();
+    for (const QString &fmt : {m_shortDate + u' ' + m_longTime, m_shortDate + u' ' + m_shortTime}) {
+        QDateTime dt = m_locale.toDateTime(text, fmt);
+        if (dt.isValid())
+            return QDateTime(dt.date(), dt.time(), Qt::UTC);
+    }
+    const QDate d = m_locale.toDate(text, m_shortDate);
+    if (d.isValid())
+        return QDateTime(d, QTime(0, 0), Qt::UTC);
+    return std::nullopt;
+}
+
+std::optional<QDate> ValueDecoder::readNumericDate(QStringView s, qsizetype &p) const
+{
     int day = -1, month = -1, year = -1;
     for (int k = 0; k < 3; ++k) {
         int digits = 0;
@@ -446,14 +467,11 @@ std::optional<QDateTime> ValueDecoder::toDateTime(QStringView s) const
     const QDate date(year, month, day);
     if (!date.isValid())
         return std::nullopt;
-    if (p == s.size())
-        return QDateTime(date, QTime(0, 0), Qt::UTC);
+    return date;
+}
 
-    // The time, after at least one blank.
-    if (!isBlank(s[p]))
-        return std::nullopt;
-    while (p < s.size() && isBlank(s[p]))
-        ++p;
+std::optional<QTime> ValueDecoder::readTime(QStringView s, qsizetype &p) const
+{
     int hour = readNumber(s, p, 2);
     if (hour < 0 || p >= s.size() || s[p] != m_timeSep)
         return std::nullopt;
@@ -488,7 +506,7 @@ std::optional<QDateTime> ValueDecoder::toDateTime(QStringView s) const
     const QTime time(hour, minute, second);
     if (!time.isValid())
         return std::nullopt;
-    return QDateTime(date, time, Qt::UTC);
+    return time;
 }
 
 QString ValueDecoder::fromNumber(double d) const

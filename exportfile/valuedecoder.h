@@ -73,4 +73,8 @@ private:
     QStringList m_monthShort, m_monthLong;
     static std::optional<std::vector<Token>> tokenise(QStringView format);
     std::optional<QDateTime> readNamed(QStringView s, const std::vector<Token> &tokens) const;
+    std::optional<QDateTime> readWordedDateTime(QStringView s) const;
+    // The numeric date and time in the locale's order and separators, from p; p ends after them.
+    std::optional<QDate> readNumericDate(QStringView s, qsizetype &p) const;
+    std::optional<QTime> readTime(QStringView s, qsizetype &p) const;
 };

@@ -361,37 +361,36 @@ Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args, RdmMethods::Prepa
     return packet;
 }
 
-// Applies the change packet of the remembered directories. The module keeps only its own
-// program's directory; a row of another program is refused rather than written.
-Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
-{
-    if (!args.at(0).isByteArray())
-        return fail(QStringLiteral("SetDiretorios espera o pacote de alterações de DIRETORIOS."));
-    auto delta = DataPacket::loadDelta(args.at(0).toByteArray());
-    if (!delta)
-        return fail(QStringLiteral("Pacote de alterações de DIRETORIOS inválido: %1").arg(delta.error()));
-    const auto &t = def("DIRETORIOS");
+// How the columns of a DIRETORIOS change packet map onto the table, and how a row of it binds.
+struct DiretoriosColumns {
+    const Catalogue::TableDef &t = def("DIRETORIOS");
     QList<int> target; // catalogue column of each delta column
-    int keyCol = -1;
-    for (int i = 0; i < delta->fields.size(); ++i) {
-        const int c = t.indexOf(delta->fields.at(i).name);
-        if (c < 0)
-            return fail(QStringLiteral("O pacote de DIRETORIOS tem a coluna %1, que a tabela não tem.")
-                            .arg(delta->fields.at(i).name));
-        if (target.contains(c))
-            return fail(QStringLiteral("O pacote de DIRETORIOS repete a coluna %1.").arg(delta->fields.at(i).name));
-        target << c;
-        if (t.columns.at(c).name == QLatin1String("CDPROGRAMA"))
-            keyCol = i;
-    }
-    if (keyCol < 0 && !delta->rows.empty())
-        return fail(QStringLiteral("O pacote de DIRETORIOS não tem a coluna CDPROGRAMA."));
+    int keyCol = -1;   // delta column of CDPROGRAMA
 
-    const auto program = [&](const QVariantList &values) {
-        return keyCol < values.size() ? values.at(keyCol).toString().trimmed() : QString();
-    };
+    Status map(const QList<FieldDef> &fields)
+    {
+        for (int i = 0; i < fields.size(); ++i) {
+            const int c = t.indexOf(fields.at(i).name);
+            if (c < 0)
+                return Status::fail(QStringLiteral("O pacote de DIRETORIOS tem a coluna %1, que a tabela não tem.")
+                                        .arg(fields.at(i).name));
+            if (target.contains(c))
+                return Status::fail(QStringLiteral("O pacote de DIRETORIOS repete a coluna %1.").arg(fields.at(i).name));
+            target << c;
+            if (t.columns.at(c).name == QLatin1String("CDPROGRAMA"))
+                keyCol = i;
+        }
+        return okStatus();
+    }
+
+    QString program(const QVariantList &values) const
+    {
+        return keyCol >= 0 && keyCol < values.size() ? values.at(keyCol).toString().trimmed() : QString();
+    }
+
     // The row's values as bound, in the order of `target`.
-    const auto rowValues = [&](const QVariantList &values, QVariantList &out) -> Status {
+    Status rowValues(const QVariantList &values, QVariantList &out) const
+    {
         out.clear();
         for (int i = 0; i < target.size(); ++i) {
             const FieldDef &f = t.columns.at(target.at(i));
@@ -406,36 +405,59 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
             out << v;
         }
         return okStatus();
-    };
-    QStringList cols, marks, sets;
-    for (int c : target) {
-        cols << t.columns.at(c).name;
-        marks << QStringLiteral("?");
-        if (t.columns.at(c).name != QLatin1String("CDPROGRAMA"))
-            sets << QStringLiteral("%1 = excluded.%1").arg(t.columns.at(c).name);
     }
+
     // Inserted and changed rows are written the same way, by key: two screens that both found no
     // directory both insert one, and the second must not fail on the first's row.
-    const QString upsert = QStringLiteral("INSERT INTO DIRETORIOS (%1) VALUES (%2) ON CONFLICT (CDPROGRAMA) %3")
-                               .arg(cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')),
-                                    sets.isEmpty() ? QStringLiteral("DO NOTHING")
-                                                   : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
+    QString upsertSql() const
+    {
+        QStringList cols, marks, sets;
+        for (int c : target) {
+            cols << t.columns.at(c).name;
+            marks << QStringLiteral("?");
+            if (t.columns.at(c).name != QLatin1String("CDPROGRAMA"))
+                sets << QStringLiteral("%1 = excluded.%1").arg(t.columns.at(c).name);
+        }
+        return QStringLiteral("INSERT INTO DIRETORIOS (%1) VALUES (%2) ON CONFLICT (CDPROGRAMA) %3")
+            .arg(cols.join(QLatin1Char(',')), marks.join(QLatin1Char(',')),
+                 sets.isEmpty() ? QStringLiteral("DO NOTHING") : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
+    }
 
-    // Every row is judged before the transaction starts: a refused call does not touch the database.
-    for (const DeltaRow &row : delta->rows) {
-        if (row.change == RowChange::None)
-            continue;
+    // A row is refused unless it is this program's own, with values the table takes.
+    Status judge(const DeltaRow &row) const
+    {
         const QVariantList &keyValues = row.change == RowChange::Inserted ? row.values : row.original;
         if (program(keyValues) != QLatin1String(kProgram)
             || (row.change != RowChange::Deleted && program(row.values) != QLatin1String(kProgram)))
-            return fail(QStringLiteral("SetDiretorios só grava o diretório do programa %1.").arg(QLatin1String(kProgram)));
+            return Status::fail(QStringLiteral("SetDiretorios só grava o diretório do programa %1.").arg(QLatin1String(kProgram)));
         QVariantList values;
-        if (row.change != RowChange::Deleted) {
-            if (Status s = rowValues(row.values, values); !s)
-                return fail(s.error());
-        }
+        if (row.change != RowChange::Deleted)
+            return rowValues(row.values, values);
+        return okStatus();
     }
+};
 
+// Applies the change packet of the remembered directories. The module keeps only its own
+// program's directory; a row of another program is refused rather than written.
+Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
+{
+    if (!args.at(0).isByteArray())
+        return fail(QStringLiteral("SetDiretorios espera o pacote de alterações de DIRETORIOS."));
+    auto delta = DataPacket::loadDelta(args.at(0).toByteArray());
+    if (!delta)
+        return fail(QStringLiteral("Pacote de alterações de DIRETORIOS inválido: %1").arg(delta.error()));
+    DiretoriosColumns columns;
+    if (Status s = columns.map(delta->fields); !s)
+        return fail(s.error());
+    if (columns.keyCol < 0 && !delta->rows.empty())
+        return fail(QStringLiteral("O pacote de DIRETORIOS não tem a coluna CDPROGRAMA."));
+    // Every row is judged before the transaction starts: a refused call does not touch the database.
+    for (const DeltaRow &row : delta->rows)
+        if (row.change != RowChange::None)
+            if (Status s = columns.judge(row); !s)
+                return fail(s.error());
+
+    const QString upsert = columns.upsertSql();
     TransactionGuard tx(db);
     if (!tx.begun())
         return Payload::fail(tx.failure());
@@ -445,17 +467,15 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
         switch (row.change) {
         case RowChange::Inserted:
         case RowChange::Modified:
-            if (keyCol < 0)
-                return fail(QStringLiteral("O pacote de DIRETORIOS não tem a coluna CDPROGRAMA."));
             q.prepare(upsert);
-            if (Status s = rowValues(row.values, values); !s)
+            if (Status s = columns.rowValues(row.values, values); !s)
                 return fail(s.error());
             for (int i = 0; i < values.size(); ++i)
                 q.bindValue(i, values.at(i));
             break;
         case RowChange::Deleted:
             q.prepare(QStringLiteral("DELETE FROM DIRETORIOS WHERE CDPROGRAMA = ?"));
-            q.bindValue(0, program(row.original));
+            q.bindValue(0, columns.program(row.original));
             break;
         case RowChange::None:
             continue;
