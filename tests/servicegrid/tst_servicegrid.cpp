@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -78,6 +79,14 @@ QString serviceLine(const QString &code, const QString &name)
     return QStringLiteral("SERVICO") + t + code + t + name + t;
 }
 
+QStringList serviceLines()
+{
+    return {serviceLine(QStringLiteral("CDSERVFILI"), QStringLiteral("NMSERVICO")),
+            serviceLine(QStringLiteral("00001"), QStringLiteral("almoco")),
+            serviceLine(QStringLiteral("00002"), QStringLiteral("Jantar")),
+            serviceLine(QStringLiteral("00003"), QStringLiteral("Ceia especial"))};
+}
+
 } // namespace
 
 class TestServiceGrid : public QObject {
@@ -98,6 +107,7 @@ private slots:
     void drawnText_data();
     void drawnText();
     void screenshot();
+    void rememberedShownApart();
 
 private:
     QModelIndex cell(int row, QStringView field) const
@@ -129,6 +139,9 @@ void TestServiceGrid::initTestCase()
         QVERIFY(q.exec(QStringLiteral("CREATE TABLE SERVICO (CDFILIAL VARCHAR(4), CDSERVFILI VARCHAR(5), NMSERVICO VARCHAR(40))")));
         QVERIFY(q.exec(QStringLiteral("INSERT INTO SERVICO VALUES ('0001', '00005', 'ALMOCO'), ('0001', '00007', 'JANTAR'), "
                                       "('0001', '00012', 'CEIA'), ('0001', '00020', 'LANCHE'), ('0002', '00099', 'OUTRA')")));
+        // Remembered pairings: none until rememberedShownApart puts one there.
+        QVERIFY(q.exec(QStringLiteral("CREATE TABLE SERVPARE (CDFILIAL VARCHAR(4), CDSERVFILIORIG VARCHAR(5), "
+                                      "NMSERVICOORIG VARCHAR(40), CDSERVFILIDEST VARCHAR(5), DTULTATUPARE TIMESTAMP)")));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("seed"));
     Ambiente::instance().databaseUrl = QStringLiteral("sqlite:") + path;
@@ -145,11 +158,7 @@ void TestServiceGrid::init()
     m_map = std::make_unique<ServiceMap>();
     m_map->CdFilialDestino = [] { return QStringLiteral("0001"); };
     m_map->prepareDestinationServices();
-    QCOMPARE(m_map->build({serviceLine(QStringLiteral("CDSERVFILI"), QStringLiteral("NMSERVICO")),
-                           serviceLine(QStringLiteral("00001"), QStringLiteral("almoco")),
-                           serviceLine(QStringLiteral("00002"), QStringLiteral("Jantar")),
-                           serviceLine(QStringLiteral("00003"), QStringLiteral("Ceia especial"))}),
-             3);
+    QCOMPARE(m_map->build(serviceLines()), 3);
     m_grid = std::make_unique<TServiceGrid>();
     m_grid->setServiceMap(m_map.get());
     m_grid->setLookup([this](ReadOnlyQuery &q, const QString &c) { return m_lookup(q, c); });
@@ -473,6 +482,61 @@ void TestServiceGrid::screenshot()
     // The documentation's picture of the tab comes from the whole screen (tst_screen_import).
     QVERIFY(shot.save(m_dir.filePath(QStringLiteral("service-grid.png"))));
     grid->setServiceMap(nullptr);
+}
+
+void TestServiceGrid::rememberedShownApart()
+{
+    // The branch's last import paired "Ceia especial" with 00012 CEIA; the map is built again.
+    QSqlQuery q(Database::shared());
+    QVERIFY(q.exec(QStringLiteral("INSERT INTO SERVPARE VALUES ('0001', '00003', 'Ceia especial', '00012', NULL)")));
+    struct Forget {
+        ~Forget() { QSqlQuery(Database::shared()).exec(QStringLiteral("DELETE FROM SERVPARE")); }
+    } forget;
+    m_map->clear();
+    m_map->prepareDestinationServices();
+    QCOMPARE(m_map->build(serviceLines()), 3);
+    QVERIFY(m_map->isRemembered(0));
+    m_grid->setCurrentIndex(cell(2, ServiceGridFields::Orig)); // no destination cell selected
+
+    // The tooltip names a remembered pairing, on its destination cell only.
+    const auto tipAt = [this](const QModelIndex &index) {
+        // The previous tip goes first (it fades out on a timer).
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+            return QStringLiteral("<tooltip stays>");
+        const QRect r = m_grid->visualRect(index);
+        QHelpEvent help(QEvent::ToolTip, r.center(), m_grid->viewport()->mapToGlobal(r.center()));
+        QApplication::sendEvent(m_grid->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tipAt(cell(0, ServiceGridFields::Dest)), QStringLiteral("Pareado pela última importação"));
+    QCOMPARE(tipAt(cell(1, ServiceGridFields::Dest)), QString()); // paired by name
+    QCOMPARE(tipAt(cell(0, ServiceGridFields::Orig)), QString());
+
+    // Its name is drawn in a colour of its own; a pairing by name in the grid's text colour.
+    const auto drawnIn = [this](const QModelIndex &index, const QColor &colour) {
+        const QImage shot = m_grid->viewport()->grab(m_grid->visualRect(index)).toImage();
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (shot.pixelColor(x, y) == colour)
+                    return true;
+        return false;
+    };
+    const QColor remembered = ServiceGridDelegate::rememberedColour();
+    QVERIFY(drawnIn(cell(0, ServiceGridFields::Dest), remembered));
+    QVERIFY(!drawnIn(cell(1, ServiceGridFields::Dest), remembered));
+    QVERIFY(drawnIn(cell(1, ServiceGridFields::Dest), m_grid->palette().color(QPalette::Active, QPalette::Text)));
+
+    // Another destination typed over it is the operator's: no longer told apart.
+    ServiceCodeEditor *editor = openEditor(0);
+    QVERIFY(editor);
+    QTest::keyClicks(editor->lineEdit(), QStringLiteral("20"));
+    QTest::keyClick(editor->lineEdit(), Qt::Key_Return);
+    QCOMPARE(text(0, ServiceMap::ColDest), QStringLiteral("00020"));
+    m_grid->setCurrentIndex(cell(2, ServiceGridFields::Orig));
+    QCOMPARE(tipAt(cell(0, ServiceGridFields::Dest)), QString());
+    QVERIFY(!drawnIn(cell(0, ServiceGridFields::Dest), remembered));
+    QVERIFY(m_sink.errors.isEmpty());
 }
 
 QTEST_MAIN(TestServiceGrid)
