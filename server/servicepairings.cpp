@@ -60,6 +60,9 @@ Status remember(QSqlDatabase &db, const QString &branch, const MemTable &servico
     if (!servico.isActive() || servico.rowCount() == 0)
         return okStatus();
 
+    // Two imports never make the table at once: on PostgreSQL each import holds its tables' lock
+    // (SHARE ROW EXCLUSIVE, which excludes another import) from its start to its commit, and SQLite
+    // has one writer at a time.
     if (!Schema::hasPairingsTable(db)) {
         QSqlQuery create(db);
         if (!create.exec(Schema::pairingsStatement(db)))
