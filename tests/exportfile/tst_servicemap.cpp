@@ -19,16 +19,10 @@ private slots:
     void edit();
     void rowEvents();
     void pesqServico();
-    void remembered_data();
-    void remembered();
-    void givenPairs_data();
-    void givenPairs();
+    void pairsAndMemory_data();
+    void pairsAndMemory();
 
 private:
-    // Pairings remembered for branch 0007 (or the branch given): origin code, origin name, destination.
-    void remember(const QString &orig, const QString &name, const QString &dest,
-                  const QString &branch = QStringLiteral("0007"));
-    QStringList rememberedOrigins() const; // CDSERVFILIORIG of the rows paired from memory
     // Destination services of branch 0007, the map built from `origins` (in file order).
     void setUp(const Pairs &destinations, const Pairs &origins);
     QStringList rows() const;       // "orig|dest|nmdest" in map order
@@ -234,154 +228,75 @@ void TstServiceMap::pesqServico()
     QCOMPARE(m_map->cdsServico.currentRow(), 0);
 }
 
-void TstServiceMap::remember(const QString &orig, const QString &name, const QString &dest, const QString &branch)
-{
-    QVERIFY(m_f->exec(QStringLiteral("INSERT INTO SERVPARE (CDFILIAL, CDSERVFILIORIG, NMSERVICOORIG, CDSERVFILIDEST) "
-                                     "VALUES ('%1', '%2', '%3', '%4')")
-                          .arg(branch, orig, name, dest)));
-}
-
-QStringList TstServiceMap::rememberedOrigins() const
-{
-    QStringList out;
-    for (int r : m_map->rememberedRows())
-        out << m_map->cdsServico.textAt(r, ServiceMap::ColOrig);
-    return out;
-}
-
 using Remembered = QList<QStringList>; // orig, name, dest[, branch]
 Q_DECLARE_METATYPE(Remembered)
 
-void TstServiceMap::remembered_data()
+void TstServiceMap::pairsAndMemory_data()
 {
     QTest::addColumn<Remembered>("memory");
-    QTest::addColumn<Pairs>("origins");
-    QTest::addColumn<QStringList>("expected");     // map rows, "orig|dest|nmdest"
-    QTest::addColumn<QStringList>("fromMemory");   // origins paired from memory, map order
+    QTest::addColumn<Pairs>("given");          // --pair: origin, destination
+    QTest::addColumn<QString>("key");          // a refusal's catalogue key
+    QTest::addColumn<QStringList>("expected"); // "orig>dest", "*" when from memory, map order
 
-    // Destinations of 0007: 00001 ALMOCO, 00002 JANTAR, 00004 CEIA.
-    QTest::newRow("an unpaired service takes its destination")
-        << Remembered{{"30", "lanche", "00004"}} << Pairs{{"10", "almoco"}, {"30", "lanche"}}
-        << QStringList{"30|00004|CEIA", "10|00001|ALMOCO"} << QStringList{"30"};
-    QTest::newRow("pairing by name comes first")
-        << Remembered{{"10", "almoco", "00004"}} << Pairs{{"10", "almoco"}}
-        << QStringList{"10|00001|ALMOCO"} << QStringList{};
-    QTest::newRow("a destination the branch no longer has")
-        << Remembered{{"30", "lanche", "00009"}} << Pairs{{"30", "lanche"}} << QStringList{"30||"} << QStringList{};
-    QTest::newRow("a destination another row holds by name")
-        << Remembered{{"30", "lanche", "00001"}} << Pairs{{"10", "almoco"}, {"30", "lanche"}}
-        << QStringList{"30||", "10|00001|ALMOCO"} << QStringList{};
-    QTest::newRow("two services on one destination: the first in map order")
-        << Remembered{{"30", "lanche", "00004"}, {"40", "merenda", "00004"}} << Pairs{{"30", "lanche"}, {"40", "merenda"}}
-        << QStringList{"40|00004|CEIA", "30||"} << QStringList{"40"};
-    QTest::newRow("another branch's memory")
-        << Remembered{{"30", "lanche", "00004", "0001"}} << Pairs{{"30", "lanche"}} << QStringList{"30||"} << QStringList{};
-    QTest::newRow("the same code under another name")
-        << Remembered{{"30", "lanche", "00004"}} << Pairs{{"30", "LANCHE"}} << QStringList{"30||"} << QStringList{};
-    QTest::newRow("a service without a name")
-        << Remembered{{"30", "", "00002"}} << Pairs{{"30", ""}} << QStringList{"30|00002|JANTAR"} << QStringList{"30"};
+    // Origins in file order 10 almoco (pairs by name with 00001), 30 lanche, 40 merenda; the
+    // branch 0007 has 00001 ALMOCO, 00002 JANTAR, 00004 CEIA.
+    const QStringList none{"40>", "30>", "10>00001"};
+    QTest::newRow("memory fills an unpaired service") << Remembered{{"30", "lanche", "00004"}} << Pairs{} << ""
+                                                      << QStringList{"40>", "30>00004*", "10>00001"};
+    QTest::newRow("pairing by name first") << Remembered{{"10", "almoco", "00004"}} << Pairs{} << "" << none;
+    QTest::newRow("a service the branch no longer has") << Remembered{{"30", "lanche", "00009"}} << Pairs{} << "" << none;
+    QTest::newRow("held by a row paired by name") << Remembered{{"30", "lanche", "00001"}} << Pairs{} << "" << none;
+    QTest::newRow("two on one destination: the first in map order")
+        << Remembered{{"30", "lanche", "00004"}, {"40", "merenda", "00004"}} << Pairs{} << ""
+        << QStringList{"40>00004*", "30>", "10>00001"};
+    QTest::newRow("the code under another name") << Remembered{{"30", "LANCHE", "00004"}} << Pairs{} << "" << none;
+    QTest::newRow("given, adjusted") << Remembered{} << Pairs{{"30", "2"}} << "" << QStringList{"40>", "30>00002", "10>00001"};
+    QTest::newRow("given before memory") << Remembered{{"40", "merenda", "00004"}} << Pairs{{"30", "4"}} << ""
+                                         << QStringList{"40>", "30>00004", "10>00001"};
+    QTest::newRow("given over a pairing by name") << Remembered{} << Pairs{{"10", "2"}} << ""
+                                                  << QStringList{"40>", "30>", "10>00002"};
+    QTest::newRow("given one another row holds") << Remembered{} << Pairs{{"30", "1"}} << "Serv_Ja_Cad" << QStringList{};
+    QTest::newRow("given twice") << Remembered{} << Pairs{{"30", "2"}, {"40", "2"}} << "Serv_Ja_Cad" << QStringList{};
+    QTest::newRow("given an origin the file lacks") << Remembered{} << Pairs{{"99", "2"}} << "Serv_Nao_Cad" << QStringList{};
+    QTest::newRow("given no destination") << Remembered{} << Pairs{{"30", ""}} << "Serv_Dest_Deve" << QStringList{};
 }
 
-void TstServiceMap::remembered()
+void TstServiceMap::pairsAndMemory()
 {
     QFETCH(Remembered, memory);
-    QFETCH(Pairs, origins);
-    QFETCH(QStringList, expected);
-    QFETCH(QStringList, fromMemory);
-    for (const QStringList &m : memory)
-        remember(m[0], m[1], m[2], m.value(3, QStringLiteral("0007")));
-    setUp({{"00001", "ALMOCO"}, {"00002", "JANTAR"}, {"00004", "CEIA"}}, origins);
-    QCOMPARE(rows(), expected);
-    QCOMPARE(rememberedOrigins(), fromMemory);
-    // A destination from memory is in use like any other, so no other row can take it.
-    QStringList inUse = destinos(), held;
-    for (const QString &row : expected) {
-        if (!row.section(u'|', 1, 1).isEmpty())
-            held << row.section(u'|', 1, 1);
-    }
-    inUse.sort();
-    held.sort();
-    QCOMPARE(inUse, held);
-    // The build leaves the map on the row it posted last, as without memory.
-    QCOMPARE(m_map->cdsServico.currentRow(), 0);
-    QCOMPARE(m_map->cdsServico.state(), TableState::Browse);
-
-    if (fromMemory.isEmpty())
-        return;
-    // Another destination chosen on the grid ends the mark; the remembered one again brings it back.
-    MemTable &t = m_map->cdsServico;
-    const int row = m_map->rememberedRows().first();
-    const QString was = t.textAt(row, ServiceMap::ColDest);
-    t.moveTo(row);
-    t.edit();
-    t.setText(ServiceMap::ColDest, QString());
-    t.post();
-    QVERIFY(!m_map->isRemembered(row));
-    t.edit();
-    t.setText(ServiceMap::ColDest, was);
-    t.post();
-    QVERIFY(m_map->isRemembered(row));
-    m_map->clear();
-    QVERIFY(m_map->rememberedRows().isEmpty());
-}
-
-void TstServiceMap::givenPairs_data()
-{
-    QTest::addColumn<Pairs>("given");              // origin, destination
-    QTest::addColumn<QString>("key");              // the refusal's catalogue key; empty: accepted
-    QTest::addColumn<QStringList>("expected");     // map rows after an accepted build
-    QTest::addColumn<QStringList>("fromMemory");
-
-    // Origins: 10 almoco (pairs by name with 00001), 30 lanche and 40 merenda (unpaired);
-    // memory: 40 -> 00004.
-    QTest::newRow("an unpaired service") << Pairs{{"30", "00002"}} << ""
-                                         << QStringList{"40|00004|CEIA", "30|00002|JANTAR", "10|00001|ALMOCO"}
-                                         << QStringList{"40"};
-    QTest::newRow("a short code, adjusted") << Pairs{{"30", "2"}} << ""
-                                            << QStringList{"40|00004|CEIA", "30|00002|JANTAR", "10|00001|ALMOCO"}
-                                            << QStringList{"40"};
-    QTest::newRow("given before memory: memory finds it taken")
-        << Pairs{{"30", "4"}} << "" << QStringList{"40||", "30|00004|CEIA", "10|00001|ALMOCO"} << QStringList{};
-    QTest::newRow("over a pairing by name") << Pairs{{"10", "00002"}} << ""
-                                            << QStringList{"40|00004|CEIA", "30||", "10|00002|JANTAR"}
-                                            << QStringList{"40"};
-    QTest::newRow("a row's own destination again") << Pairs{{"10", "1"}} << ""
-                                                   << QStringList{"40|00004|CEIA", "30||", "10|00001|ALMOCO"}
-                                                   << QStringList{"40"};
-    QTest::newRow("a destination another row holds") << Pairs{{"30", "1"}} << "Serv_Ja_Cad" << QStringList{} << QStringList{};
-    QTest::newRow("given twice") << Pairs{{"30", "2"}, {"40", "2"}} << "Serv_Ja_Cad" << QStringList{} << QStringList{};
-    QTest::newRow("not at the destination") << Pairs{{"30", "00099"}} << "Serv_Dest_Cad" << QStringList{} << QStringList{};
-    QTest::newRow("an origin the file lacks") << Pairs{{"99", "2"}} << "Serv_Nao_Cad" << QStringList{} << QStringList{};
-    QTest::newRow("no origin") << Pairs{{"", "2"}} << "Serv_Orig_Deve" << QStringList{} << QStringList{};
-    QTest::newRow("no destination") << Pairs{{"30", ""}} << "Serv_Dest_Deve" << QStringList{} << QStringList{};
-}
-
-void TstServiceMap::givenPairs()
-{
     QFETCH(Pairs, given);
     QFETCH(QString, key);
     QFETCH(QStringList, expected);
-    QFETCH(QStringList, fromMemory);
     QuietSink sink;
-    remember(QStringLiteral("40"), QStringLiteral("merenda"), QStringLiteral("00004"));
+    for (const QStringList &m : memory)
+        QVERIFY(m_f->exec(QStringLiteral("INSERT INTO SERVPARE (CDFILIAL, CDSERVFILIORIG, NMSERVICOORIG, CDSERVFILIDEST) "
+                                         "VALUES ('%1', '%2', '%3', '%4')")
+                              .arg(m.value(3, QStringLiteral("0007")), m[0], m[1], m[2])));
     m_map->paresInformados = given;
     QString got;
     try {
-        setUp({{"00001", "ALMOCO"}, {"00002", "JANTAR"}, {"00004", "CEIA"}},
-              {{"10", "almoco"}, {"30", "lanche"}, {"40", "merenda"}});
+        setUp({{"00001", "ALMOCO"}, {"00002", "JANTAR"}, {"00004", "CEIA"}}, {{"10", "almoco"}, {"30", "lanche"}, {"40", "merenda"}});
     } catch (const AbandonedAction &a) {
         got = a.key();
     }
     QCOMPARE(got, key);
-    if (!key.isEmpty()) {
-        // Refused: the row it was given to is not left in edit, and the refusal was told.
-        QCOMPARE(m_map->cdsServico.state(), TableState::Browse);
-        QCOMPARE(sink.errors, QStringList{Msg(key)});
+    QCOMPARE(sink.errors, key.isEmpty() ? QStringList() : QStringList{Msg(key)});
+    QCOMPARE(m_map->cdsServico.state(), TableState::Browse); // a refused pair leaves no row in edit
+    if (!key.isEmpty())
         return;
+    QStringList rows, held;
+    const MemTable &t = m_map->cdsServico;
+    for (int r = 0; r < t.rowCount(); ++r) {
+        rows << t.textAt(r, 0) + u'>' + t.textAt(r, 1) + (m_map->isRemembered(r) ? QStringLiteral("*") : QString());
+        if (!t.textAt(r, 1).isEmpty())
+            held << t.textAt(r, 1);
     }
-    QCOMPARE(rows(), expected);
-    QCOMPARE(rememberedOrigins(), fromMemory);
-    QVERIFY(sink.errors.isEmpty());
+    QCOMPARE(rows, expected);
+    // Whatever paired a row, its destination is in use, so no other row can take it.
+    QStringList inUse = destinos();
+    inUse.sort();
+    held.sort();
+    QCOMPARE(inUse, held);
 }
 
 QTEST_GUILESS_MAIN(TstServiceMap)

@@ -7,7 +7,6 @@
 #include "memtable.h"
 #include "memtablemodel.h"
 #include "servicegrid.h"
-#include "servicegriddelegate.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -42,7 +41,6 @@ private slots:
     void sampleFromPickToImport();
     void errorPanelFromTheScreen();
     void serviceEditLocksDishTabAndImport();
-    void rememberedPairingOnTheServiceTab();
 
 private:
     TfrmImpoPrato *f() const { return frmImpoPrato; }
@@ -271,35 +269,6 @@ void ScreenImportTest::serviceEditLocksDishTabAndImport()
     QVERIFY(!f()->sbtImportExport->isEnabled());
     f()->cdsServico.cancel();
     QVERIFY(f()->sbtImportExport->isEnabled());
-}
-
-void ScreenImportTest::rememberedPairingOnTheServiceTab()
-{
-    // The branch's last import paired the sample's 30 LANCHE DA TARDE with 00004 CEIA.
-    QSqlQuery q(m_fx->db->db());
-    QVERIFY(q.exec(QStringLiteral("INSERT INTO SERVPARE (CDFILIAL, CDSERVFILIORIG, NMSERVICOORIG, CDSERVFILIDEST) "
-                                  "VALUES ('0001', '30', 'LANCHE DA TARDE', '00004')")));
-    loadSample();
-    QTabWidget *pgc = f()->pgcPadrao;
-    pgc->setCurrentWidget(f()->tshPadrao);
-    settle();
-
-    TServiceGrid *grid = f()->dbgPadrao;
-    auto *delegate = qobject_cast<ServiceGridDelegate *>(grid->itemDelegate());
-    QVERIFY(delegate);
-    const int dest = f()->dtsServico->columnOfField(u"CDSERVFILIDEST");
-    QStringList shown;
-    for (int r = 0; r < f()->cdsServico.rowCount(); ++r) {
-        const QModelIndex cell = f()->dtsServico->index(r, dest);
-        shown << f()->cdsServico.textAt(r, 0) + u'>' + f()->cdsServico.textAt(r, 1) + u' ' + delegate->toolTipText(cell);
-    }
-    QCOMPARE(shown, (QStringList{"30>00004 Pareado pela última importação", "10>00001 "}));
-    // A remembered pairing is a pairing: the import is offered, and nothing was said.
-    QVERIFY(f()->sbtImportExport->isEnabled());
-    QVERIFY(m_fx->dialogs->errors.isEmpty());
-    grid->setFocus();
-    grid->setCurrentIndex(f()->dtsServico->index(1, f()->dtsServico->columnOfField(u"CDSERVFILIORIG")));
-    shoot(QStringLiteral("service-tab-remembered.png"));
 }
 
 QTEST_MAIN(ScreenImportTest)
