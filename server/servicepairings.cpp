@@ -39,12 +39,17 @@ Status write(QSqlQuery &q, const QString &branch, const MemTable &servico)
     for (int r = 0; r < servico.rowCount(); ++r) {
         const QString code = servico.textAt(r, orig);
         const QString target = servico.textAt(r, dest).trimmed();
+        const QString origName = notNull(name >= 0 ? servico.textAt(r, name) : QString());
         if (code.isEmpty() || target.isEmpty())
+            continue;
+        // PostgreSQL stores no NUL in a text, and the import must not fail for what is only a
+        // convenience of the next load: such a service is simply not remembered.
+        if (code.contains(QChar(0)) || origName.contains(QChar(0)))
             continue;
         // Codes and names as the map holds them: the next load compares them exactly.
         q.bindValue(0, branch);
         q.bindValue(1, code);
-        q.bindValue(2, notNull(name >= 0 ? servico.textAt(r, name) : QString()));
+        q.bindValue(2, origName);
         q.bindValue(3, target);
         q.bindValue(4, now);
         if (!q.exec())

@@ -18,7 +18,8 @@ private slots:
 private:
     // A load of the file (10 Almoco pairs with 00001 by name, 30 LANCHE and 40 MERENDA with
     // nothing) with the pairs given; the map as "orig>dest" rows, "*" on a remembered one.
-    QStringList load(const QList<QPair<QString, QString>> &given = {}, const QString &branch = QStringLiteral("0001"));
+    QStringList load(const QList<QPair<QString, QString>> &given = {}, const QString &branch = QStringLiteral("0001"),
+                     const QString &name40 = QStringLiteral("MERENDA"));
     QStringList stored(); // SERVPARE as "branch|orig|name|dest", sorted
     std::unique_ptr<SeededServer> m_srv;
     std::unique_ptr<ImportSession> m_session;
@@ -43,10 +44,10 @@ void TstPairings::init()
     m_srv->useAsOperatorDatabase();
 }
 
-QStringList TstPairings::load(const QList<QPair<QString, QString>> &given, const QString &branch)
+QStringList TstPairings::load(const QList<QPair<QString, QString>> &given, const QString &branch, const QString &name40)
 {
     ExportWriter w;
-    w.service("10", "Almoco").service("30", "LANCHE").service("40", "MERENDA").dish("P", "300001", "SOPA");
+    w.service("10", "Almoco").service("30", "LANCHE").service("40", name40).dish("P", "300001", "SOPA");
     m_session = std::make_unique<ImportSession>(m_srv->net);
     m_session->NmArquivo = m_srv->write(w);
     m_session->CdFilial = branch;
@@ -91,6 +92,13 @@ void TstPairings::rememberedByTheNextLoad()
     QCOMPARE(load({{"30", "2"}, {"40", "4"}}), (QStringList{"", "40>00004", "30>00002", "10>00001"}));
     QVERIFY(import());
     QCOMPARE(stored(), (QStringList{"0001|10|Almoco|00001", "0001|30|LANCHE|00002", "0001|40|MERENDA|00004"}));
+
+    // A name the destination cannot store (PostgreSQL takes no NUL) is not remembered; the import
+    // goes through.
+    QCOMPARE(load({{"40", "2"}}, QStringLiteral("0002"), QStringLiteral("MER") + QChar(0) + QStringLiteral("ENDA")),
+             (QStringList{"", "40>00002", "30>", "10>00001"}));
+    QVERIFY(import());
+    QCOMPARE(stored().filter(QStringLiteral("0002|")), QStringList{"0002|10|Almoco|00001"});
     QVERIFY(sink.errors.isEmpty());
 }
 
