@@ -42,9 +42,11 @@ Status write(QSqlQuery &q, const QString &branch, const MemTable &servico)
         const QString origName = notNull(name >= 0 ? servico.textAt(r, name) : QString());
         if (code.isEmpty() || target.isEmpty())
             continue;
-        // PostgreSQL stores no NUL in a text, and the import must not fail for what is only a
-        // convenience of the next load: such a service is simply not remembered.
-        if (code.contains(QChar(0)) || origName.contains(QChar(0)))
+        // The import must not fail for what is only a convenience of the next load: a service the
+        // table cannot hold (a NUL, which PostgreSQL refuses; a value over its column's width,
+        // which only a client other than the screen sends) is simply not remembered.
+        if (code.contains(QChar(0)) || origName.contains(QChar(0)) || code.size() > 5 || origName.size() > 40
+            || target.size() > 5)
             continue;
         // Codes and names as the map holds them: the next load compares them exactly.
         q.bindValue(0, branch);
