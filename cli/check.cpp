@@ -1,4 +1,5 @@
 // imp40500 check FILE --branch CODE [--db URL] [--operator CODE] [--locale NAME] [--server HOST:PORT] [--json]
+//                  [--pair ORIGEM=DESTINO ...]
 // imp40500 import FILE --branch CODE ...
 // The file and branch checks and the load pass, exactly as the screen runs them when the operator
 // leaves the parameter panel; `import` then sends the tables as the import button does.
@@ -87,6 +88,7 @@ struct CheckOptions {
     QString file;
     QString branch;
     bool json = false;
+    QList<QPair<QString, QString>> pairs; // --pair ORIGEM=DESTINO, in the order given
 };
 
 // Parses the options and sets the environment from them; an exit code when the command ends here
@@ -112,6 +114,10 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
     cli.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação (padrão: embutido)."),
                    QStringLiteral("HOST:PORTA")});
     cli.addOption({QStringLiteral("json"), QStringLiteral("Resultado em JSON.")});
+    cli.addOption({QStringLiteral("pair"),
+                   QStringLiteral("Pareia o serviço de origem com o serviço destino, como na aba Serviço "
+                                  "(pode ser repetido)."),
+                   QStringLiteral("ORIGEM=DESTINO")});
     cli.addOption({QStringLiteral("verbose"),
                    QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados ou do sistema).")});
     if (!cli.parse(args)) {
@@ -159,6 +165,14 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
     // freed; glibc would otherwise raise the threshold after the first big free and keep every
     // outgrown column buffer in the heap for the life of the process.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    for (const QString &pair : cli.values(QStringLiteral("pair"))) {
+        const qsizetype eq = pair.indexOf(u'=');
+        if (eq < 0) {
+            std::fprintf(stderr, "imp40500 %s: %s\n", name, qPrintable(Msg(QStringLiteral("Par_Invalido")).arg(pair)));
+            return 1;
+        }
+        opts.pairs.append({pair.left(eq).trimmed(), pair.mid(eq + 1).trimmed()});
+    }
     opts.file = positional.first();
     opts.branch = cli.value(QStringLiteral("branch"));
     return std::nullopt;
@@ -194,6 +208,7 @@ int runCheck(const QStringList &args, bool import)
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
     session.CdFilial = opts.branch;
+    session.serviceMap.paresInformados = opts.pairs;
 
     // A failure the core returned: told on stderr as the screen would show it, then the exit.
     const auto failed = [&](const Failure &f) {

@@ -165,6 +165,18 @@ void writeJson(ImportSession &s, std::FILE *f)
     writeRows(o, s.cdsServico);
     o << ",\n \"servdestino\": ";
     writeRows(o, s.cdsServDestino);
+    // The rows that took the destination the branch's last import gave them; only when there are
+    // any, so the output of a load without them stays as it always was.
+    const QList<int> remembered = s.serviceMap.rememberedRows();
+    if (!remembered.isEmpty()) {
+        o << ",\n \"remembered\": [";
+        for (qsizetype i = 0; i < remembered.size(); ++i) {
+            const int r = remembered[i];
+            o << (i ? ", " : "") << "{\"CDSERVFILIORIG\": " << jsonString(s.cdsServico.textAt(r, ServiceMap::ColOrig))
+              << ", \"CDSERVFILIDEST\": " << jsonString(s.cdsServico.textAt(r, ServiceMap::ColDest)) << "}";
+        }
+        o << "]";
+    }
     // Only when the pass found something: a clean file's output stays as it always was.
     const LoadNotes &notes = s.loadNotes();
     if (!notes.isEmpty()) {
@@ -248,8 +260,10 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
             o << "  " << m.textAt(r, ServiceMap::ColOrig).leftJustified(5) << " "
               << m.textAt(r, ServiceMap::ColNmOrig).leftJustified(40) << " -> "
               << (isPaired ? dest + QLatin1Char(' ') + m.textAt(r, ServiceMap::ColNmDest)
-                           : QStringLiteral("(sem serviço destino)"))
-              << "\n";
+                           : QStringLiteral("(sem serviço destino)"));
+            if (s.serviceMap.isRemembered(r))
+                o << " " << Msg(QStringLiteral("Serv_Lembrado_Marca"));
+            o << "\n";
         }
     }
     if (paired + unpaired == 0)

@@ -10,8 +10,10 @@ class ImportSession;
 
 namespace CheckReport {
 
-// {"flags": {...}, "tables": {...}, "servico": [...], "servdestino": [...]}, and "warnings" (values
-// that did not convert, lines with a NUL, a cut last line) only when the pass found any.
+// {"flags": {...}, "tables": {...}, "servico": [...], "servdestino": [...]}, "remembered" (the map's
+// rows paired from memory: [{"CDSERVFILIORIG", "CDSERVFILIDEST"}]) only when there are any, and
+// "warnings" (values that did not convert, lines with a NUL, a cut last line) only when the pass
+// found any.
 void writeJson(ImportSession &session, std::FILE *out);
 // {"error": {"key": ..., "text": ...}}
 void writeJsonError(const QString &key, const QString &text, std::FILE *out);

@@ -72,7 +72,42 @@ QStringList statements(const QSqlDatabase &db)
                        .arg(t.indexes.at(i).join(QStringLiteral(", ")));
         }
     }
+    out << pairingsStatement(db);
     return out;
+}
+
+// ---- Remembered service pairings ---------------------------------------------------------------
+
+QString pairingsStatement(const QSqlDatabase &db)
+{
+    const DbKind kind = Database::kindOf(db);
+    const QString stamp = kind == DbKind::PostgreSQL ? QStringLiteral("TIMESTAMP WITHOUT TIME ZONE")
+                                                     : QStringLiteral("TIMESTAMP");
+    // The origin name is part of the key: two installations may give one code to different
+    // services, and a pairing must not follow a code to a service it was never made for.
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (\n"
+                          "  CDFILIAL VARCHAR(4) NOT NULL,\n"
+                          "  CDSERVFILIORIG VARCHAR(5) NOT NULL,\n"
+                          "  NMSERVICOORIG VARCHAR(40) NOT NULL,\n"
+                          "  CDSERVFILIDEST VARCHAR(5) NOT NULL,\n"
+                          "  DTULTATUPARE %2,\n"
+                          "  PRIMARY KEY (CDFILIAL, CDSERVFILIORIG, NMSERVICOORIG)\n"
+                          ")")
+        .arg(QLatin1String(kPairingsTable), stamp);
+}
+
+bool hasPairingsTable(const QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    if (Database::kindOf(db) == DbKind::PostgreSQL) {
+        // to_regclass answers null for a missing table instead of failing the transaction.
+        q.prepare(QStringLiteral("SELECT to_regclass(CAST(? AS TEXT)) IS NOT NULL"));
+        q.bindValue(0, QString::fromLatin1(kPairingsTable).toLower());
+    } else {
+        q.prepare(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?"));
+        q.bindValue(0, QString::fromLatin1(kPairingsTable));
+    }
+    return q.exec() && q.next() && q.value(0).toBool();
 }
 
 Status create(QSqlDatabase db)
@@ -95,6 +130,8 @@ Status dropAll(QSqlDatabase db)
         if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(t.name)); !s)
             return s;
     }
+    if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(kPairingsTable))); !s)
+        return s;
     return okStatus();
 }
 

@@ -22,6 +22,7 @@
 #include "memtable.h"
 #include "messages.h"
 #include "transactionguard.h"
+#include "servicepairings.h"
 
 #include <QCborValue>
 #include <QHash>
@@ -1183,6 +1184,8 @@ Payload Import::run(const QCborArray &args)
         s = upsertPerDish(m_pratPadr, false);
     if (s)
         s = upsertPerDish(m_pratFili, true);
+    if (s)
+        s = ServicePairings::remember(m_db, m_branch, m_servico.table);
     if (s) {
         pausePoint("antes-commit");
         s = tx.commit();

@@ -3,6 +3,9 @@
 #include "exportfields.h"
 #include "framework.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -29,7 +32,9 @@ ServiceMap::ServiceMap()
       qryPesqServico(QStringLiteral("SELECT CDSERVFILI, NMSERVICO FROM SERVICO "
                                     "WHERE CDFILIAL = :P_CDFILIAL ORDER BY CDSERVFILI")),
       qryPesqServicoAux(QStringLiteral("SELECT CDSERVFILI, NMSERVICO FROM SERVICO "
-                                       "WHERE CDFILIAL = :P_CDFILIAL AND CDSERVFILI = :P_CDSERVFILI"))
+                                       "WHERE CDFILIAL = :P_CDFILIAL AND CDSERVFILI = :P_CDSERVFILI")),
+      qryPesqPareado(QStringLiteral("SELECT CDSERVFILIORIG, NMSERVICOORIG, CDSERVFILIDEST FROM SERVPARE "
+                                    "WHERE CDFILIAL = :P_CDFILIAL"))
 {
     cdsServico.setFields(servicoFields());
     cdsServDestino.setFields(servDestinoFields());
@@ -92,13 +97,15 @@ void ServiceMap::prepareDestinationServices()
 
 int ServiceMap::build(const QStringList &lsbServico)
 {
-    if (lsbServico.size() < 2)
+    m_rememberedDest.clear();
+    if (lsbServico.size() < 2) {
+        // A pair given for a file without services names an origin the file does not have.
+        if (!paresInformados.isEmpty())
+            MensErroKey(QStringLiteral("Serv_Nao_Cad"));
         return 0;
+    }
 
     // The destination's services, walked in code order for every line; read once.
-    struct Dest {
-        QString code, name, upperName;
-    };
     std::vector<Dest> dests;
     abandonOnDatabaseError([&] {
         if (!qryPesqServico.isOpen())
@@ -141,7 +148,112 @@ int ServiceMap::build(const QStringList &lsbServico)
         cdsServico.post();
         ++built;
     }
+
+    // The pairing by name stands; what the operator gave comes next, and memory fills what is
+    // still unpaired. The build leaves the map where its last insert did.
+    const int lastPosted = cdsServico.currentRow();
+    for (const auto &[origem, destino] : std::as_const(paresInformados))
+        applyGivenPair(origem, destino);
+    applyRemembered(dests);
+    if (cdsServico.currentRow() != lastPosted && lastPosted >= 0)
+        cdsServico.moveTo(lastPosted);
     return built;
+}
+
+void ServiceMap::applyGivenPair(const QString &origem, const QString &destino)
+{
+    if (EmptyString(origem))
+        MensErroKey(QStringLiteral("Serv_Orig_Deve"));
+    if (EmptyString(destino))
+        MensErroKey(QStringLiteral("Serv_Dest_Deve"));
+    // The origin code as the file has it; a short code typed as on the grid ("1") in its
+    // canonical form.
+    int row = cdsServico.find(ColOrig, origem);
+    if (row < 0)
+        row = cdsServico.find(ColOrig, Ajusta(origem, 5));
+    if (row < 0)
+        MensErroKey(QStringLiteral("Serv_Nao_Cad"));
+
+    // As on the grid: the edit releases the row's destination, the validation adjusts the code and
+    // refuses one that another row holds or that the branch lacks, and the post enters it in use.
+    cdsServico.moveTo(row);
+    cdsServico.edit();
+    try {
+        cdsServico.setText(ColDest, destino);
+        Vd_CdServDestino(true);
+    } catch (...) {
+        cdsServico.cancel();
+        throw;
+    }
+    cdsServico.post();
+}
+
+void ServiceMap::applyRemembered(const std::vector<Dest> &dests)
+{
+    const int n = cdsServico.rowCount();
+    bool anyUnpaired = false;
+    for (int r = 0; r < n && !anyUnpaired; ++r)
+        anyUnpaired = EmptyString(cdsServico.textAt(r, ColDest));
+    if (!anyUnpaired)
+        return;
+
+    // origin code + NUL + origin name -> destination code. A destination made before pairings were
+    // remembered has no table yet: it has nothing to remember, which is no failure.
+    QHash<QString, QString> remembered;
+    try {
+        qryPesqPareado.close();
+        qryPesqPareado.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
+        qryPesqPareado.open();
+        for (; !qryPesqPareado.eof(); qryPesqPareado.next())
+            remembered.insert(qryPesqPareado.value(0).toString() + QChar(0) + qryPesqPareado.value(1).toString(),
+                              qryPesqPareado.value(2).toString().trimmed());
+        qryPesqPareado.close();
+    } catch (const DatabaseError &) {
+        qryPesqPareado.close();
+        return;
+    }
+    if (remembered.isEmpty())
+        return;
+
+    m_rememberedDest = QStringList(n, QString());
+    for (int r = 0; r < n; ++r) {
+        if (!EmptyString(cdsServico.textAt(r, ColDest)))
+            continue;
+        const auto it = remembered.constFind(cdsServico.textAt(r, ColOrig) + QChar(0) + cdsServico.textAt(r, ColNmOrig));
+        if (it == remembered.cend())
+            continue;
+        // The service must still be the branch's, and free: a row paired by name, by the operator
+        // or from memory before this one keeps what it holds.
+        const auto d = std::find_if(dests.begin(), dests.end(), [&](const Dest &x) { return x.code == *it; });
+        if (d == dests.end())
+            continue;
+        if (cdsServDestino.isActive() && cdsServDestino.find(ColDestCodigo, d->code) >= 0)
+            continue;
+        cdsServico.moveTo(r);
+        cdsServico.edit();
+        cdsServico.setText(ColDest, d->code);
+        cdsServico.setText(ColNmDest, d->name);
+        m_rememberedDest[r] = d->code;
+        cdsServico.post();
+    }
+}
+
+bool ServiceMap::isRemembered(int row) const
+{
+    if (row < 0 || row >= m_rememberedDest.size() || m_rememberedDest.at(row).isEmpty())
+        return false;
+    return cdsServico.isActive() && row < cdsServico.rowCount()
+           && cdsServico.textAt(row, ColDest) == m_rememberedDest.at(row);
+}
+
+QList<int> ServiceMap::rememberedRows() const
+{
+    QList<int> out;
+    for (int r = 0; r < m_rememberedDest.size(); ++r) {
+        if (isRemembered(r))
+            out << r;
+    }
+    return out;
 }
 
 QString ServiceMap::PesqServico(QStringView cdServFiliOrig)
@@ -206,6 +318,7 @@ void ServiceMap::clear()
         cdsServDestino.emptyTable();
     m_released = false;
     CdServDestExcluido.clear();
+    m_rememberedDest.clear();
 }
 
 void ServiceMap::addDestino(const QString &code, const QString &name)
@@ -268,12 +381,17 @@ void ServiceMap::cdsServicoAfterPost(MemTable &t)
 void ServiceMap::cdsServicoBeforeDelete(MemTable &t)
 {
     CdServDestExcluido = t.text(ColDest);
+    m_deletingRow = t.currentRow();
 }
 
 void ServiceMap::cdsServicoAfterDelete(MemTable &)
 {
     m_released = false;
     removeDestino(CdServDestExcluido);
+    // The rows after it move up one place; their marks go with them.
+    if (m_deletingRow >= 0 && m_deletingRow < m_rememberedDest.size())
+        m_rememberedDest.removeAt(m_deletingRow);
+    m_deletingRow = -1;
 }
 
 void ServiceMap::cdsServicoBeforeCancel(MemTable &t)

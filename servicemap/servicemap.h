@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 class ServiceMap {
 public:
@@ -29,8 +30,16 @@ public:
     // One SERVICO row of the destination branch; P_CDFILIAL, P_CDSERVFILI.
     ReadOnlyQuery qryPesqServicoAux;
 
+    // The pairings remembered for the destination branch by its last successful imports
+    // (SERVPARE: origin code and name -> destination code); P_CDFILIAL.
+    ReadOnlyQuery qryPesqPareado;
+
     // Destination code of the row being deleted, kept from before-delete to after-delete.
     QString CdServDestExcluido;
+
+    // Pairs given outside the grid (the command line's --pair ORIGEM=DESTINO), applied by build()
+    // after the pairing by name, each checked as the grid checks a typed code.
+    QList<QPair<QString, QString>> paresInformados;
 
     // The destination branch code (the text of medCdFilial), asked whenever a query needs it.
     std::function<QString()> CdFilialDestino;
@@ -48,7 +57,17 @@ public:
     // Step 2: builds the map from the service lines the first pass collected (whole lines, as in
     // the file). Position 0 is the structure line of SERVICO and is skipped. Returns the number of
     // rows built; the caller shows the tab "Serviço" when it is above 0.
+    // After the pairing by name, the pairs of paresInformados are applied (a refused one fails
+    // through MensErro: "Serv_Orig_Deve", "Serv_Dest_Deve", "Serv_Nao_Cad", "Serv_Ja_Cad",
+    // "Serv_Dest_Cad"), then every row still unpaired takes its remembered destination when the
+    // branch still has that service and no other row holds it.
     int build(const QStringList &lsbServico);
+
+    // Whether the row holds the destination remembered for it by the build (an edit to another
+    // destination ends that).
+    bool isRemembered(int row) const;
+    // Rows that hold their remembered destination, in map order.
+    QList<int> rememberedRows() const;
 
     // The destination code paired with an origin code (exact, case-sensitive); empty when the map
     // has no such row, is empty, or the row is unpaired. A match becomes the map's current row.
@@ -83,6 +102,11 @@ public:
     static QString upperAscii(QStringView s);
 
 private:
+    struct Dest {
+        QString code, name, upperName;
+    };
+    void applyGivenPair(const QString &origem, const QString &destino);
+    void applyRemembered(const std::vector<Dest> &dests);
     void addDestino(const QString &code, const QString &name);
     bool removeDestino(const QString &code);
 
@@ -92,4 +116,7 @@ private:
     bool m_released = false;
     QString m_releasedCode, m_releasedName;
     TableState m_stateBeforeCancel = TableState::Browse;
+    // Per row of the map, the destination the build gave it from memory; empty for the others.
+    QStringList m_rememberedDest;
+    int m_deletingRow = -1;
 };

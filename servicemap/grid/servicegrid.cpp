@@ -42,6 +42,7 @@ TServiceGrid::TServiceGrid(QWidget *parent) : QTableView(parent), m_delegate(new
 {
     setObjectName(QStringLiteral("dbgPadrao"));
     m_delegate->gridEditing = [this] { return editorMode(); };
+    m_delegate->rememberedRow = [this](int row) { return m_map && m_map->isRemembered(row); };
     m_delegate->editorCreated = [this](ServiceCodeEditor *editor, const QModelIndex &index) { adoptEditor(editor, index); };
     setItemDelegate(m_delegate);
 

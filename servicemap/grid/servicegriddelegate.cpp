@@ -4,7 +4,12 @@
 #include "memtablemodel.h"
 #include "servicecodeeditor.h"
 
+#include "messages.h"
+
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 
 namespace {
 
@@ -73,7 +78,9 @@ void ServiceGridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
                            : option.palette.color(group, QPalette::Base);
     if (!selected && option.backgroundBrush.style() != Qt::NoBrush)
         back = option.backgroundBrush.color();
-    const QColor fore = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+    QColor fore = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+    if (!selected && isRememberedDestination(index))
+        fore = rememberedColour();
 
     painter->save();
     painter->setClipRect(option.rect);
@@ -110,6 +117,34 @@ void ServiceGridDelegate::setModelData(QWidget *editor, QAbstractItemModel *mode
     auto *e = qobject_cast<ServiceCodeEditor *>(editor);
     if (e && e->isModified())
         model->setData(index, e->text(), Qt::EditRole);
+}
+
+QColor ServiceGridDelegate::rememberedColour()
+{
+    return QColor(0x00, 0x6b, 0x7a);
+}
+
+bool ServiceGridDelegate::isRememberedDestination(const QModelIndex &index) const
+{
+    return index.isValid() && rememberedRow && fieldOf(index) == ServiceGridFields::Dest && rememberedRow(index.row());
+}
+
+QString ServiceGridDelegate::toolTipText(const QModelIndex &index) const
+{
+    return isRememberedDestination(index) ? Msg(QStringLiteral("Serv_Lembrado")) : QString();
+}
+
+bool ServiceGridDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index)
+{
+    if (event && event->type() == QEvent::ToolTip) {
+        const QString tip = toolTipText(index);
+        if (!tip.isEmpty()) {
+            QToolTip::showText(event->globalPos(), tip, view, option.rect);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
 }
 
 void ServiceGridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const

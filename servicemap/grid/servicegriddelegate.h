@@ -30,6 +30,16 @@ public:
     std::function<void(ServiceCodeEditor *, const QModelIndex &)> editorCreated;
     // Characters the in-place editor accepts: the width of the code column.
     int maxLength = 5;
+    // Whether the row holds the destination remembered from the branch's last import. Such a
+    // destination cell is drawn in rememberedColour() and says so in its tooltip. Set by the grid.
+    std::function<bool(int row)> rememberedRow;
+
+    // The text colour of a remembered destination (dark teal: apart from the grid's black text,
+    // readable on its tooltip-yellow background, and no error colour).
+    static QColor rememberedColour();
+    // The tooltip of a cell: "Pareado pela última importação" on a remembered destination; empty
+    // otherwise.
+    QString toolTipText(const QModelIndex &index) const;
 
     // The text drawn over a cell (dbgPadraoDrawColumnCell's choice); nothing when nothing more is
     // drawn (an empty map, or a column that is neither code column). `state` is the cell's
@@ -44,4 +54,9 @@ public:
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+
+private:
+    bool isRememberedDestination(const QModelIndex &index) const;
 };

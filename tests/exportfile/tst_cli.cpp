@@ -39,6 +39,7 @@ private slots:
     void refusals();
     void carelessFile();
     void noLocaleReadsPtBR();
+    void pairAndRemember();
 
 private:
     Run run(const QStringList &args);
@@ -169,6 +170,13 @@ void TstCli::refusals_data()
     QTest::newRow("binary garbage") << QStringList{"check", "x.txt", "--branch", "1", "--json"}
                                     << QByteArray("\0\xff\xf8\r\n\x01", 6) << 2 << "Arquivo_Invalido";
     QTest::newRow("no branch") << QStringList{"check", "x.txt"} << good << 1 << "";
+    // --pair is checked as the service grid checks a typed destination (10 Almoco holds 00001).
+    const QByteArray services = ExportWriter().service("10", "Almoco").service("30", "LANCHE").bytes();
+    QTest::newRow("pair: destination held") << QStringList{"check", "x.txt", "--branch", "1", "--pair", "30=1", "--json"}
+                                            << services << 2 << "Serv_Ja_Cad";
+    QTest::newRow("pair: destination unknown") << QStringList{"import", "x.txt", "--branch", "1", "--pair", "30=00099", "--json"}
+                                               << services << 2 << "Serv_Dest_Cad";
+    QTest::newRow("pair: not a pair") << QStringList{"check", "x.txt", "--branch", "1", "--pair", "30"} << services << 1 << "";
     QTest::newRow("server unreachable") << QStringList{"check", "x.txt", "--branch", "1", "--server", "127.0.0.1:1", "--json"}
                                         << good << 1 << "";
 }
@@ -262,6 +270,34 @@ void TstCli::noLocaleReadsPtBR()
     const QJsonObject j = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
     QCOMPARE(j["tables"].toObject()["RECEPADR"].toArray().first()["QTPRODUTO"].toDouble(), 0.05);
     QVERIFY(!j.contains("warnings"));
+}
+
+void TstCli::pairAndRemember()
+{
+    ExportWriter w;
+    w.service("10", "Almoco").service("30", "LANCHE");
+    w.lines << dish("P", "666666", "CALDO", "KG") << ExportWriter::fields({"RECESERV", "0009", "30", "P", "666666", "000101", "KG", "1"});
+    const QString path = m_dir.filePath("pairs.txt");
+    QVERIFY(w.write(path));
+    const auto recipeService = [](const Run &r) {
+        return r.json()["tables"].toObject()["RECESERV"].toArray().first().toObject()["CDSERVFILI"].toString();
+    };
+
+    // Given on the command line, the data lines see it; it is no remembered pairing.
+    const Run given = run({"check", path, "--branch", "1", "--pair", "30=4", "--json"});
+    QCOMPARE(given.exitCode, 0);
+    QCOMPARE(recipeService(given), QStringLiteral("00004"));
+    QVERIFY(!given.json().contains("remembered"));
+    QCOMPARE(run({"import", path, "--branch", "1", "--pair", "30=4"}).exitCode, 0);
+
+    // The next check into 0001 pairs 30 from memory and says so.
+    const Run next = run({"check", path, "--branch", "0001", "--json"});
+    QCOMPARE(recipeService(next), QStringLiteral("00004"));
+    const QJsonObject pair{{"CDSERVFILIORIG", "30"}, {"CDSERVFILIDEST", "00004"}};
+    QCOMPARE(next.json()["remembered"].toArray(), QJsonArray{pair});
+    const Run text = run({"check", path, "--branch", "0001"});
+    QVERIFY(text.out.contains("-> 00004 CEIA (lembrado)\n"));
+    QVERIFY(text.out.contains("-> 00001 ALMOCO\n")); // found by name: no mark
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -1,6 +1,7 @@
 // The service map: its build and automatic pairing, its row events and the validation of a typed
 // destination, against the SERVICO rows of a destination branch.
 #include "loadfixture.h"
+#include "messages.h"
 #include "servicemap.h"
 
 using Pairs = QList<QPair<QString, QString>>; // code, name
@@ -18,6 +19,8 @@ private slots:
     void edit();
     void rowEvents();
     void pesqServico();
+    void pairsAndMemory_data();
+    void pairsAndMemory();
 
 private:
     // Destination services of branch 0007, the map built from `origins` (in file order).
@@ -223,6 +226,77 @@ void TstServiceMap::pesqServico()
     m_map->cdsServico.moveTo(2);
     QCOMPARE(m_map->PesqServico(u"10"), QStringLiteral("00001"));
     QCOMPARE(m_map->cdsServico.currentRow(), 0);
+}
+
+using Remembered = QList<QStringList>; // orig, name, dest[, branch]
+Q_DECLARE_METATYPE(Remembered)
+
+void TstServiceMap::pairsAndMemory_data()
+{
+    QTest::addColumn<Remembered>("memory");
+    QTest::addColumn<Pairs>("given");          // --pair: origin, destination
+    QTest::addColumn<QString>("key");          // a refusal's catalogue key
+    QTest::addColumn<QStringList>("expected"); // "orig>dest", "*" when from memory, map order
+
+    // Origins in file order 10 almoco (pairs by name with 00001), 30 lanche, 40 merenda; the
+    // branch 0007 has 00001 ALMOCO, 00002 JANTAR, 00004 CEIA.
+    const QStringList none{"40>", "30>", "10>00001"};
+    QTest::newRow("memory fills an unpaired service") << Remembered{{"30", "lanche", "00004"}} << Pairs{} << ""
+                                                      << QStringList{"40>", "30>00004*", "10>00001"};
+    QTest::newRow("pairing by name first") << Remembered{{"10", "almoco", "00004"}} << Pairs{} << "" << none;
+    QTest::newRow("a service the branch no longer has") << Remembered{{"30", "lanche", "00009"}} << Pairs{} << "" << none;
+    QTest::newRow("held by a row paired by name") << Remembered{{"30", "lanche", "00001"}} << Pairs{} << "" << none;
+    QTest::newRow("two on one destination: the first in map order")
+        << Remembered{{"30", "lanche", "00004"}, {"40", "merenda", "00004"}} << Pairs{} << ""
+        << QStringList{"40>00004*", "30>", "10>00001"};
+    QTest::newRow("the code under another name") << Remembered{{"30", "LANCHE", "00004"}} << Pairs{} << "" << none;
+    QTest::newRow("given, adjusted") << Remembered{} << Pairs{{"30", "2"}} << "" << QStringList{"40>", "30>00002", "10>00001"};
+    QTest::newRow("given before memory") << Remembered{{"40", "merenda", "00004"}} << Pairs{{"30", "4"}} << ""
+                                         << QStringList{"40>", "30>00004", "10>00001"};
+    QTest::newRow("given over a pairing by name") << Remembered{} << Pairs{{"10", "2"}} << ""
+                                                  << QStringList{"40>", "30>", "10>00002"};
+    QTest::newRow("given one another row holds") << Remembered{} << Pairs{{"30", "1"}} << "Serv_Ja_Cad" << QStringList{};
+    QTest::newRow("given twice") << Remembered{} << Pairs{{"30", "2"}, {"40", "2"}} << "Serv_Ja_Cad" << QStringList{};
+    QTest::newRow("given an origin the file lacks") << Remembered{} << Pairs{{"99", "2"}} << "Serv_Nao_Cad" << QStringList{};
+    QTest::newRow("given no destination") << Remembered{} << Pairs{{"30", ""}} << "Serv_Dest_Deve" << QStringList{};
+}
+
+void TstServiceMap::pairsAndMemory()
+{
+    QFETCH(Remembered, memory);
+    QFETCH(Pairs, given);
+    QFETCH(QString, key);
+    QFETCH(QStringList, expected);
+    QuietSink sink;
+    for (const QStringList &m : memory)
+        QVERIFY(m_f->exec(QStringLiteral("INSERT INTO SERVPARE (CDFILIAL, CDSERVFILIORIG, NMSERVICOORIG, CDSERVFILIDEST) "
+                                         "VALUES ('%1', '%2', '%3', '%4')")
+                              .arg(m.value(3, QStringLiteral("0007")), m[0], m[1], m[2])));
+    m_map->paresInformados = given;
+    QString got;
+    try {
+        setUp({{"00001", "ALMOCO"}, {"00002", "JANTAR"}, {"00004", "CEIA"}}, {{"10", "almoco"}, {"30", "lanche"}, {"40", "merenda"}});
+    } catch (const AbandonedAction &a) {
+        got = a.key();
+    }
+    QCOMPARE(got, key);
+    QCOMPARE(sink.errors, key.isEmpty() ? QStringList() : QStringList{Msg(key)});
+    QCOMPARE(m_map->cdsServico.state(), TableState::Browse); // a refused pair leaves no row in edit
+    if (!key.isEmpty())
+        return;
+    QStringList rows, held;
+    const MemTable &t = m_map->cdsServico;
+    for (int r = 0; r < t.rowCount(); ++r) {
+        rows << t.textAt(r, 0) + u'>' + t.textAt(r, 1) + (m_map->isRemembered(r) ? QStringLiteral("*") : QString());
+        if (!t.textAt(r, 1).isEmpty())
+            held << t.textAt(r, 1);
+    }
+    QCOMPARE(rows, expected);
+    // Whatever paired a row, its destination is in use, so no other row can take it.
+    QStringList inUse = destinos();
+    inUse.sort();
+    held.sort();
+    QCOMPARE(inUse, held);
 }
 
 QTEST_GUILESS_MAIN(TstServiceMap)

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -78,6 +79,14 @@ QString serviceLine(const QString &code, const QString &name)
     return QStringLiteral("SERVICO") + t + code + t + name + t;
 }
 
+QStringList serviceLines()
+{
+    return {serviceLine(QStringLiteral("CDSERVFILI"), QStringLiteral("NMSERVICO")),
+            serviceLine(QStringLiteral("00001"), QStringLiteral("almoco")),
+            serviceLine(QStringLiteral("00002"), QStringLiteral("Jantar")),
+            serviceLine(QStringLiteral("00003"), QStringLiteral("Ceia especial"))};
+}
+
 } // namespace
 
 class TestServiceGrid : public QObject {
@@ -98,6 +107,7 @@ private slots:
     void drawnText_data();
     void drawnText();
     void screenshot();
+    void rememberedShownApart();
 
 private:
     QModelIndex cell(int row, QStringView field) const
@@ -129,6 +139,9 @@ void TestServiceGrid::initTestCase()
         QVERIFY(q.exec(QStringLiteral("CREATE TABLE SERVICO (CDFILIAL VARCHAR(4), CDSERVFILI VARCHAR(5), NMSERVICO VARCHAR(40))")));
         QVERIFY(q.exec(QStringLiteral("INSERT INTO SERVICO VALUES ('0001', '00005', 'ALMOCO'), ('0001', '00007', 'JANTAR'), "
                                       "('0001', '00012', 'CEIA'), ('0001', '00020', 'LANCHE'), ('0002', '00099', 'OUTRA')")));
+        // Remembered pairings: none until rememberedShownApart puts one there.
+        QVERIFY(q.exec(QStringLiteral("CREATE TABLE SERVPARE (CDFILIAL VARCHAR(4), CDSERVFILIORIG VARCHAR(5), "
+                                      "NMSERVICOORIG VARCHAR(40), CDSERVFILIDEST VARCHAR(5), DTULTATUPARE TIMESTAMP)")));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("seed"));
     Ambiente::instance().databaseUrl = QStringLiteral("sqlite:") + path;
@@ -145,11 +158,7 @@ void TestServiceGrid::init()
     m_map = std::make_unique<ServiceMap>();
     m_map->CdFilialDestino = [] { return QStringLiteral("0001"); };
     m_map->prepareDestinationServices();
-    QCOMPARE(m_map->build({serviceLine(QStringLiteral("CDSERVFILI"), QStringLiteral("NMSERVICO")),
-                           serviceLine(QStringLiteral("00001"), QStringLiteral("almoco")),
-                           serviceLine(QStringLiteral("00002"), QStringLiteral("Jantar")),
-                           serviceLine(QStringLiteral("00003"), QStringLiteral("Ceia especial"))}),
-             3);
+    QCOMPARE(m_map->build(serviceLines()), 3);
     m_grid = std::make_unique<TServiceGrid>();
     m_grid->setServiceMap(m_map.get());
     m_grid->setLookup([this](ReadOnlyQuery &q, const QString &c) { return m_lookup(q, c); });
@@ -473,6 +482,44 @@ void TestServiceGrid::screenshot()
     // The documentation's picture of the tab comes from the whole screen (tst_screen_import).
     QVERIFY(shot.save(m_dir.filePath(QStringLiteral("service-grid.png"))));
     grid->setServiceMap(nullptr);
+}
+
+void TestServiceGrid::rememberedShownApart()
+{
+    // The branch's last import paired "Ceia especial" (row 0) with 00012 CEIA; row 1 pairs by name.
+    QSqlQuery(Database::shared()).exec(QStringLiteral("INSERT INTO SERVPARE VALUES ('0001', '00003', 'Ceia especial', '00012', NULL)"));
+    m_map->clear();
+    m_map->prepareDestinationServices();
+    m_map->build(serviceLines());
+    QSqlQuery(Database::shared()).exec(QStringLiteral("DELETE FROM SERVPARE"));
+    m_grid->setCurrentIndex(cell(2, ServiceGridFields::Orig)); // no destination cell selected
+
+    // A tooltip on the remembered destination only, and its name in a colour of its own.
+    const auto shown = [this](int row) {
+        QToolTip::hideText();
+        QTest::qWaitFor([] { return !QToolTip::isVisible(); }); // the last tip fades on a timer
+        const QRect r = m_grid->visualRect(cell(row, ServiceGridFields::Dest));
+        QHelpEvent help(QEvent::ToolTip, r.center(), m_grid->viewport()->mapToGlobal(r.center()));
+        QApplication::sendEvent(m_grid->viewport(), &help);
+        const QImage shot = m_grid->viewport()->grab(r).toImage();
+        bool coloured = false;
+        for (int y = 0; y < shot.height() && !coloured; ++y)
+            for (int x = 0; x < shot.width() && !coloured; ++x)
+                coloured = shot.pixelColor(x, y) == ServiceGridDelegate::rememberedColour();
+        return (QToolTip::isVisible() ? QToolTip::text() : QStringLiteral("-")) + (coloured ? " coloured" : "");
+    };
+    QCOMPARE(shown(0), QStringLiteral("Pareado pela última importação coloured"));
+    QCOMPARE(shown(1), QStringLiteral("-"));
+
+    // Another destination typed over it is the operator's: no longer told apart.
+    ServiceCodeEditor *editor = openEditor(0);
+    QVERIFY(editor);
+    QTest::keyClicks(editor->lineEdit(), QStringLiteral("20"));
+    QTest::keyClick(editor->lineEdit(), Qt::Key_Return);
+    QCOMPARE(text(0, ServiceMap::ColDest), QStringLiteral("00020"));
+    m_grid->setCurrentIndex(cell(2, ServiceGridFields::Orig));
+    QCOMPARE(shown(0), QStringLiteral("-"));
+    QVERIFY(m_sink.errors.isEmpty());
 }
 
 QTEST_MAIN(TestServiceGrid)
