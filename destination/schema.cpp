@@ -1,6 +1,7 @@
 #include "schema.h"
 #include "appserver.h"
 #include "database.h"
+#include "importhistory.h"
 #include "transactionguard.h"
 
 #include <QSqlError>
@@ -72,6 +73,8 @@ QStringList statements(const QSqlDatabase &db)
                        .arg(t.indexes.at(i).join(QStringLiteral(", ")));
         }
     }
+    // The import history, written by the application server beside the catalogue's tables.
+    out << ImportHistory::statements(kind);
     return out;
 }
 
@@ -95,6 +98,9 @@ Status dropAll(QSqlDatabase db)
         if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(t.name)); !s)
             return s;
     }
+    // The import history.
+    if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS HISTIMPO")); !s)
+        return s;
     return okStatus();
 }
 

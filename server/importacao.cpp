@@ -16,6 +16,7 @@
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
 #include "rdmimpoprato.h"
+#include "history.h"
 #include "database.h"
 #include "dberror.h"
 #include "datapacket.h"
@@ -493,7 +494,7 @@ std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, co
 
 class Import {
 public:
-    Import(QSqlDatabase &db) : m_db(db) {}
+    Import(QSqlDatabase &db, ImportHistoryRecorder *history = nullptr) : m_db(db), m_history(history) {}
 
     Payload run(const QCborArray &args);
 
@@ -538,6 +539,7 @@ private:
     QSet<QString> m_flagged;       // keys of the dishes refused for their flags
     QList<int> m_dishRows;         // packet rows of the dishes written, in packet order
     ImportSummary m_summary;
+    ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
 };
 
 Status Import::checkArguments(const QCborArray &args)
@@ -1183,6 +1185,8 @@ Payload Import::run(const QCborArray &args)
         s = upsertPerDish(m_pratPadr, false);
     if (s)
         s = upsertPerDish(m_pratFili, true);
+    if (s && m_history)
+        s = m_history->written(m_summary); // the history row, in the import's transaction
     if (s) {
         pausePoint("antes-commit");
         s = tx.commit();
@@ -1203,8 +1207,10 @@ Payload Import::run(const QCborArray &args)
 
 Result<QByteArray> importacao(QSqlDatabase &db, const QCborArray &args)
 {
-    Import import(db);
-    return import.run(args);
+    // One history row per call: in the transaction when it commits, after the rollback otherwise.
+    ImportHistoryRecorder history(db, args);
+    Import import(db, &history);
+    return history.finish(import.run(args));
 }
 
 } // namespace RdmMethods
