@@ -64,7 +64,7 @@ void writeText(const QList<ImportHistory::Entry> &entries, FILE *out)
         dishes += QStringLiteral("; %1 ms").arg(e.durationMs);
         std::fprintf(out, "%s\n", qPrintable(dishes));
         if (!e.rows.isEmpty())
-            std::fprintf(out, "  linhas: %s\n", qPrintable(ImportHistory::rowsToText(e.rows).replace(QLatin1Char(';'), QStringLiteral(", "))));
+            std::fprintf(out, "  linhas: %s\n", qPrintable(ImportHistory::rowsToText(e.rows).replace(QLatin1Char('='), QLatin1Char(' ')).replace(QLatin1Char(';'), QStringLiteral(", "))));
         if (!e.message.isEmpty())
             std::fprintf(out, "  %s%s\n", qPrintable(e.message),
                          e.messageKey.isEmpty() ? "" : qPrintable(QStringLiteral(" [%1]").arg(e.messageKey)));

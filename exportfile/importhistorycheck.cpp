@@ -5,7 +5,7 @@
 #include "database.h"
 
 #include <QFileInfo>
-#include <QTimeZone>
+#include <QSqlQuery>
 
 ImportOrigin ImportSession::fileOrigin() const
 {
@@ -22,23 +22,33 @@ std::optional<ImportSession::PreviousImport> ImportSession::previousImport(const
 {
     if (origin.sha256.isEmpty())
         return std::nullopt;
-    try {
-        ReadOnlyQuery q(QStringLiteral("SELECT DTIMPORTACAO, CDOPERADOR FROM HISTIMPO WHERE CDFILIAL = :P_CDFILIAL "
-                                       "AND DSSHA256 = :P_DSSHA256 AND IDRESULTADO = 'ok' "
-                                       "ORDER BY DTIMPORTACAO DESC"));
-        q.setParam(QStringLiteral("P_CDFILIAL"), CdFilial);
-        q.setParam(QStringLiteral("P_DSSHA256"), origin.sha256);
-        q.open();
-        if (q.eof())
-            return std::nullopt;
-        const QVariant v = q.value(0);
-        QDateTime when = v.metaType().id() == QMetaType::QDateTime
-            ? v.toDateTime()
-            : QDateTime::fromString(v.toString().left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        when = QDateTime(when.date(), when.time(), Qt::UTC);
-        return PreviousImport{when, q.value(1).toString().trimmed()};
-    } catch (const DatabaseError &) {
-        // A destination no import has reached since the history came has no table yet.
-        return std::nullopt;
+    // A connection of its own, closed at once: the shared one may hold a read snapshot open under
+    // a query the screen keeps positioned, and would miss an import made since.
+    const QString connection = QStringLiteral("imp40500_history_check");
+    std::optional<PreviousImport> found;
+    {
+        auto db = Database::open(Ambiente::instance().databaseUrl, connection);
+        if (db) {
+            QSqlQuery q(db.value());
+            q.setForwardOnly(true);
+            // A destination no import has reached since the history came has no table yet: the
+            // query fails, and the file counts as never imported.
+            if (q.prepare(QStringLiteral("SELECT DTIMPORTACAO, CDOPERADOR FROM HISTIMPO WHERE CDFILIAL = ? "
+                                         "AND DSSHA256 = ? AND IDRESULTADO = 'ok' ORDER BY DTIMPORTACAO DESC"))) {
+                q.bindValue(0, CdFilial);
+                q.bindValue(1, origin.sha256);
+                if (q.exec() && q.next()) {
+                    const QVariant v = q.value(0);
+                    QDateTime when = v.metaType().id() == QMetaType::QDateTime
+                        ? v.toDateTime()
+                        : QDateTime::fromString(v.toString().left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+                    found = PreviousImport{QDateTime(when.date(), when.time(), Qt::UTC), q.value(1).toString().trimmed()};
+                }
+            }
+            q.finish();
+            db.value().close();
+        }
     }
+    QSqlDatabase::removeDatabase(connection);
+    return found;
 }

@@ -1,5 +1,6 @@
 #include "historywindow.h"
 
+#include "ambiente.h"
 #include "database.h"
 #include "importhistory.h"
 #include "messages.h"
@@ -26,9 +27,16 @@ QStandardItem *item(const QString &text, const QVariant &sortValue = {})
     return i;
 }
 
+// Numbers as the operator reads them, whatever the machine's regional settings.
+const QLocale &ptBR()
+{
+    static const QLocale locale(QLocale::Portuguese, QLocale::Brazil);
+    return locale;
+}
+
 QStandardItem *number(qint64 n, const QString &text = {})
 {
-    QStandardItem *i = item(text.isEmpty() ? QLocale().toString(n) : text, n);
+    QStandardItem *i = item(text.isEmpty() ? ptBR().toString(n) : text, n);
     i->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return i;
 }
@@ -84,12 +92,20 @@ QString HistoryWindow::statusText() const
 void HistoryWindow::refresh()
 {
     m_rows->removeRows(0, m_rows->rowCount());
+    // A connection of its own for each reading: the process's shared connection may hold a read
+    // snapshot open under a query the screens keep positioned, and would not see new imports.
     Result<QList<ImportHistory::Entry>> entries = QList<ImportHistory::Entry>();
-    try {
-        entries = ImportHistory::list(Database::shared(), {}, kLimit);
-    } catch (const DatabaseError &e) {
-        entries = Result<QList<ImportHistory::Entry>>::fail(e.message());
+    const QString connection = QStringLiteral("imp40500_history_window");
+    {
+        auto db = Database::open(Ambiente::instance().databaseUrl, connection);
+        if (!db) {
+            entries = Result<QList<ImportHistory::Entry>>::fail(db.failure());
+        } else {
+            entries = ImportHistory::list(db.value(), {}, kLimit);
+            db.value().close();
+        }
     }
+    QSqlDatabase::removeDatabase(connection);
     if (!entries) {
         m_status->setText(entries.error());
         return;
@@ -106,8 +122,8 @@ void HistoryWindow::refresh()
         row[DishesWritten] = number(e.dishesWritten);
         row[DishesRefused] = number(e.dishesRefused.size());
         row[DishesRefused]->setToolTip(e.dishesRefused.join(QStringLiteral(", ")));
-        row[Rows] = item(ImportHistory::rowsToText(e.rows).replace(QLatin1Char(';'), QStringLiteral(", ")));
-        row[Duration] = number(e.durationMs, QLocale().toString(double(e.durationMs) / 1000.0, 'f', 1));
+        row[Rows] = item(ImportHistory::rowsToText(e.rows).replace(QLatin1Char('='), QLatin1Char(' ')).replace(QLatin1Char(';'), QStringLiteral(", ")));
+        row[Duration] = number(e.durationMs, ptBR().toString(double(e.durationMs) / 1000.0, 'f', 1));
         row[Message] = item(e.message);
         row[Message]->setToolTip(e.messageKey);
         row[Sha256] = item(e.sha256);

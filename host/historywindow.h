@@ -18,7 +18,7 @@ public:
     static constexpr int kLimit = 1000;
 
     explicit HistoryWindow(QWidget *parent = nullptr);
-    // Reads the history again from the process's database connection (Database::shared).
+    // Reads the history again from the operator's database (Ambiente::databaseUrl).
     void refresh();
 
     QTableView *view() const { return m_view; }

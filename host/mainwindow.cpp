@@ -95,7 +95,7 @@ HistoryWindow *MainWindow::openHistory()
     history->setAttribute(Qt::WA_DeleteOnClose);
     QMdiSubWindow *sub = m_mdiArea->addSubWindow(history);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    sub->resize(820, 360);
+    sub->resize(980, 380);
     sub->show();
     return history;
 }
