@@ -56,7 +56,11 @@ private slots:
     void cleanup()
     {
         Database::closeShared();
-        Ambiente::instance().databaseUrl.clear();
+        Ambiente &amb = Ambiente::instance();
+        amb.databaseUrl.clear();
+        amb.Operador.clear();
+        amb.FiliProc.clear();
+        amb.NomeFiliProc.clear();
     }
 
     void listsNewestFirstAndSorts()
@@ -72,7 +76,11 @@ private slots:
                                     QStringLiteral("sobremesas.txt"), false, 0)})
             QVERIFY(ImportHistory::insert(db->db(), e));
         Database::closeShared();
-        Ambiente::instance().databaseUrl = db->url();
+        Ambiente &amb = Ambiente::instance();
+        amb.databaseUrl = db->url();
+        amb.Operador = QStringLiteral("ADMIN"); // for the picture's status bar
+        amb.FiliProc = QStringLiteral("0001");
+        amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
         // A screen's query left positioned on the shared connection keeps its read snapshot open.
         QSqlQuery held(Database::shared());
         QVERIFY(held.exec(QStringLiteral("SELECT CDPRATO FROM PRATO")) && held.next());
