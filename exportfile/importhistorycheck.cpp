@@ -7,14 +7,39 @@
 #include <QFileInfo>
 #include <QSqlQuery>
 
+namespace {
+
+// The last file hashed on this thread: the question before an import and the import itself read
+// a large file once, not twice. A file changed since (size or time) is read again.
+struct HashedFile {
+    QString path;
+    qint64 size = -1;
+    QDateTime modified;
+    ImportOrigin origin;
+};
+thread_local HashedFile t_lastHashed;
+
+} // namespace
+
 ImportOrigin ImportSession::fileOrigin() const
 {
-    const QString operador = Ambiente::instance().Operador;
-    if (auto o = ImportOrigin::ofFile(NmArquivo, operador))
-        return o.value();
-    ImportOrigin o;
-    o.operatorCode = operador.trimmed().left(10);
-    o.fileName = QFileInfo(NmArquivo).fileName().left(255);
+    const QString operador = Ambiente::instance().Operador.trimmed().left(10);
+    const QFileInfo info(NmArquivo);
+    HashedFile &last = t_lastHashed;
+    if (!info.isFile() || last.path != info.absoluteFilePath() || last.size != info.size()
+        || last.modified != info.lastModified()) {
+        last = HashedFile();
+        auto o = ImportOrigin::ofFile(NmArquivo, operador);
+        if (!o) {
+            ImportOrigin known;
+            known.operatorCode = operador;
+            known.fileName = info.fileName().left(255);
+            return known;
+        }
+        last = HashedFile{info.absoluteFilePath(), info.size(), info.lastModified(), o.value()};
+    }
+    ImportOrigin o = last.origin;
+    o.operatorCode = operador;
     return o;
 }
 
