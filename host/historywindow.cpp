@@ -134,8 +134,7 @@ void HistoryWindow::refresh()
         m_rows->appendRow(row);
     }
     m_status->setText(entries->isEmpty() ? Msg(QStringLiteral("Hist_Vazio"))
-                                         : QStringLiteral("%1 importação(ões), da mais recente à mais antiga.")
-                                               .arg(entries->size()));
+                                         : Msg(QStringLiteral("Hist_Contagem")).arg(entries->size()));
     m_view->sortByColumn(When, Qt::DescendingOrder);
     m_view->resizeColumnsToContents();
 }
