@@ -8,6 +8,7 @@
 #include "messages.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -112,6 +113,11 @@ int runHistory(const QStringList &args)
     if (url.isEmpty()) {
         std::fprintf(stderr, "imp40500 history: informe o banco de dados com --db ou IMP_DB.\n");
         return 2;
+    }
+    // Opening an SQLite file that is not there would make an empty one, and list nothing from it.
+    if (const auto parsed = DbUrl::parse(url); parsed && parsed->kind == DbKind::SQLite && !QFileInfo::exists(parsed->path)) {
+        std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(Msg(QStringLiteral("Hist_BancoInexistente")).arg(url)));
+        return 1;
     }
     const QString connection = QStringLiteral("imp40500_history");
     int rc = 0;

@@ -334,6 +334,11 @@ private slots:
                                  dir.path());
         QCOMPARE(other.exitCode, 0);
         QVERIFY(other.out.contains("Nenhuma importação registrada."));
+        const Run missing = runCli({QStringLiteral("history"), QStringLiteral("--db"), QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("nenhum.db"))},
+                                   dir.path());
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY(missing.err.contains(QStringLiteral("não existe").toUtf8()));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("nenhum.db"))));
         for (const char *bad : {"0", "-3", "muitos"}) {
             const Run r = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QString::fromLatin1(bad)} + where,
                                  dir.path());
