@@ -1,7 +1,10 @@
 #include "history.h"
+#include "dberror.h"
 #include "framework.h"
 #include "importorigin.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QUuid>
 
 ImportHistoryRecorder::ImportHistoryRecorder(QSqlDatabase &db, const QCborArray &args) : m_db(db)
@@ -40,7 +43,31 @@ Result<QByteArray> ImportHistoryRecorder::finish(Result<QByteArray> result)
     m_entry.messageKey = result.failure().key;
     m_entry.message = result.failure().message;
     // A commit whose answer was lost may have written the call's row already: that one stands.
-    if (Status s = ImportHistory::insert(m_db, m_entry, true); !s)
+    // The database ended the import's connection (the reason it failed, often; Qt then holds it as
+    // closed): the row goes in through a connection of its own.
+    Status s = m_db.isOpen() ? ImportHistory::insert(m_db, m_entry, true) : insertOnNewConnection();
+    if (!s && s.failure().key == QLatin1String("BD_ConexaoPerdida"))
+        s = insertOnNewConnection();
+    if (!s)
         reportFailureDetail(s.failure());
     return result;
+}
+
+Status ImportHistoryRecorder::insertOnNewConnection()
+{
+    const QString name = QStringLiteral("imp40500_history_%1").arg(m_entry.id);
+    Status s = okStatus();
+    {
+        QSqlDatabase fresh = QSqlDatabase::cloneDatabase(m_db, name);
+        if (!fresh.open()) {
+            s = Status::fail(DbError::describe(QStringLiteral("gravar o histórico de importações"), fresh.lastError()));
+        } else {
+            if (Database::kindOf(fresh) == DbKind::PostgreSQL)
+                QSqlQuery(fresh).exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
+            s = ImportHistory::insert(fresh, m_entry, true);
+            fresh.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return s;
 }

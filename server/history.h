@@ -23,6 +23,8 @@ public:
     Result<QByteArray> finish(Result<QByteArray> result);
 
 private:
+    Status insertOnNewConnection();
+
     QSqlDatabase &m_db;
     ImportHistory::Entry m_entry;
     QElapsedTimer m_clock;

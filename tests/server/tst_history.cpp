@@ -14,6 +14,8 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <future>
+
 namespace {
 
 ImportOrigin origin(const QString &file, char fill)
@@ -208,6 +210,67 @@ private slots:
         QCOMPARE(e.messageKey, r.failure().key);
         QVERIFY2(e.messageKey.startsWith(QLatin1String("BD_")), qPrintable(e.messageKey));
         QVERIFY2(e.message.startsWith(QStringLiteral("A importação não foi gravada.")), qPrintable(e.message));
+    }
+
+    // A server process paused in the middle of the import's writes (IMP_SERVER_PAUSE_AT=pratos)
+    // loses its PostgreSQL connection there: the import fails as not written, and its row still
+    // goes in, through a connection of its own.
+    void connectionLostMidWrite()
+    {
+        SKIP_UNLESS_AVAILABLE(SeededDb::Kind::PostgreSQL)
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        QProcess server;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("IMP_SERVER_PAUSE_AT"), QStringLiteral("pratos"));
+        env.insert(QStringLiteral("IMP_SERVER_PAUSE_SECONDS"), QStringLiteral("2"));
+        server.setProcessEnvironment(env);
+        const auto stopServer = qScopeGuard([&server] {
+            server.kill();
+            server.waitForFinished(5000);
+        });
+        server.start(QStringLiteral(IMP_SERVER_BIN),
+                     {QStringLiteral("--db"), db->url(), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        QVERIFY(server.waitForStarted(5000));
+        QByteArray out, err;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            server.waitForReadyRead(100);
+            out += server.readAllStandardOutput();
+        }
+        const qsizetype at = out.indexOf("127.0.0.1:");
+        QVERIFY2(at >= 0, out.constData());
+        const int port = out.mid(at + 10, out.indexOf('/', at) - at - 10).toInt();
+
+        const QString before = db->snapshot();
+        auto reply = std::async(std::launch::async, [port] {
+            NetConnection net;
+            net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port, QString(), 60));
+            const ImportOrigin::Scope scope(origin(QStringLiteral("queda.txt"), 'c'));
+            return twoDishes().run(net);
+        });
+        for (int i = 0; i < 300 && !err.contains("pausa em"); ++i) {
+            server.waitForReadyRead(100);
+            err += server.readAllStandardError();
+        }
+        QVERIFY2(err.contains("pausa em"), err.constData());
+        QSqlQuery kill(db->db());
+        QVERIFY(kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                         "WHERE datname = current_database() AND pid <> pg_backend_pid()")));
+        const auto r = reply.get();
+        QVERIFY(!r);
+        QCOMPARE(r.failure().key, QStringLiteral("BD_ConexaoPerdida"));
+        QCOMPARE(db->snapshot(), before);
+
+        auto all = ImportHistory::list(db->db());
+        QVERIFY2(all, qPrintable(all.error()));
+        server.waitForReadyRead(200);
+        err += server.readAllStandardError();
+        QVERIFY2(all->size() == 1, err.constData());
+        QVERIFY(!all->first().ok);
+        QCOMPARE(all->first().fileName, QStringLiteral("queda.txt"));
+        QCOMPARE(all->first().messageKey, QStringLiteral("BD_ConexaoPerdida"));
+        QCOMPARE(all->first().message, r.error());
     }
 
     // A destination made before the history: the server gives it the table and records into it.
