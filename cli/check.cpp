@@ -226,6 +226,11 @@ int runCheck(const QStringList &args, bool import)
         session.Grava_Tabelas();
 
         if (import) {
+            // The same file imported before into this branch is imported again, with a warning.
+            if (const auto before = session.previousImport(session.fileOrigin()))
+                sink.showInfo(Msg(QStringLiteral("Hist_JaImportadoAviso"))
+                                  .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
+                                       before->operatorCode));
             const Result<ImportOutcome> outcome = ImportRun(session).run();
             if (!outcome)
                 return failed(outcome.failure());

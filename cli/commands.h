@@ -4,3 +4,4 @@
 
 int runInitDb(const QStringList &args);
 int runCheck(const QStringList &args, bool import);
+int runHistory(const QStringList &args);

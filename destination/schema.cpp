@@ -1,6 +1,7 @@
 #include "schema.h"
 #include "appserver.h"
 #include "database.h"
+#include "importhistory.h"
 #include "transactionguard.h"
 
 #include <QSqlError>
@@ -73,6 +74,8 @@ QStringList statements(const QSqlDatabase &db)
         }
     }
     out << pairingsStatement(db);
+    // The import history, written by the application server beside the catalogue's tables.
+    out << ImportHistory::statements(kind);
     return out;
 }
 
@@ -131,6 +134,9 @@ Status dropAll(QSqlDatabase db)
             return s;
     }
     if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(kPairingsTable))); !s)
+        return s;
+    // The import history.
+    if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS HISTIMPO")); !s)
         return s;
     return okStatus();
 }

@@ -168,6 +168,8 @@ void ImportDocument::closeLoadedTables()
 Result<QByteArray> ImportSession::callImportacao()
 {
     auto packet = [](MemTable &t) { return t.isActive() ? DataPacket::save(t) : QByteArray(); };
+    // The file's name, size and hash go beside the call, for the destination's import history.
+    const ImportOrigin::Scope origin(fileOrigin());
     return Rdm::Importacao(d->net, packet(cdsPrato), packet(cdsRecePadr), packet(cdsReceFili),
                            packet(cdsServDestino), packet(cdsReceServ), packet(cdsPratPadr),
                            packet(cdsPratFili), packet(cdsServico), TemRecePadr, TemReceFili,

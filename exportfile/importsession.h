@@ -3,6 +3,7 @@
 // map, the flags and the state of the pass. The screen owns one session and binds its grids to the
 // session's tables (MemTableModel); the command line drives the same session without a screen.
 #include "checks.h"
+#include "importorigin.h"
 #include "memtable.h"
 #include "query.h"
 #include "servicemap.h"
@@ -10,7 +11,9 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QDateTime>
 #include <memory>
+#include <optional>
 
 class NetConnection;
 
@@ -163,6 +166,18 @@ public:
     // The eight packets, the three flags and the branch, sent to Importacao in the server's order
     // (PRATO, RECEPADR, RECEFILI, SERVDESTINO, RECESERV, PRATPADR, PRATFILI, SERVICO).
     Result<QByteArray> callImportacao();
+
+    // The import history (importhistorycheck.cpp). The file's origin as the history keeps it: the
+    // operator, the file's name, size and SHA-256 (only the name when the file cannot be read).
+    ImportOrigin fileOrigin() const;
+    // The newest successful import of the same file (by its SHA-256) into CdFilial, read from the
+    // destination's history; none when there is none or the history cannot be read (an import
+    // is never refused for it).
+    struct PreviousImport {
+        QDateTime when; // UTC
+        QString operatorCode;
+    };
+    std::optional<PreviousImport> previousImport(const ImportOrigin &origin) const;
 
 
     // The dish row that recipe lines give their flags to; -1 before the first dish line of a pass.

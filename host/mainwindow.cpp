@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "ambiente.h"
+#include "historywindow.h"
 #include "messages.h"
 
 #include <QAction>
@@ -30,6 +31,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMd
     QAction *prato = importacao->addAction(QStringLiteral("Importação de &Prato"), this,
                                            &MainWindow::openImportacaoPrato);
     prato->setObjectName(QStringLiteral("actImportacaoPrato"));
+    QAction *historico = importacao->addAction(Msg(QStringLiteral("Hist_Titulo")), this, &MainWindow::openHistory);
+    historico->setObjectName(QStringLiteral("actHistoricoImportacoes"));
 
     QMenu *janela = menuBar()->addMenu(QStringLiteral("&Janela"));
     janela->addAction(QStringLiteral("&Nova anotação"), this, &MainWindow::newNotes);
@@ -77,6 +80,24 @@ void MainWindow::openImportacaoPrato()
 {
     if (!m_package.iniProc(packageHost()))
         QMessageBox::critical(this, windowTitle(), m_package.error());
+}
+
+HistoryWindow *MainWindow::openHistory()
+{
+    for (QMdiSubWindow *sub : m_mdiArea->subWindowList()) {
+        if (auto *open = qobject_cast<HistoryWindow *>(sub->widget())) {
+            open->refresh();
+            m_mdiArea->setActiveSubWindow(sub);
+            return open;
+        }
+    }
+    auto *history = new HistoryWindow;
+    history->setAttribute(Qt::WA_DeleteOnClose);
+    QMdiSubWindow *sub = m_mdiArea->addSubWindow(history);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->resize(980, 380);
+    sub->show();
+    return history;
 }
 
 void MainWindow::newNotes()

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 class QMdiArea;
+class HistoryWindow;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -16,6 +17,9 @@ public:
     QMdiArea *mdiArea() const { return m_mdiArea; }
     // Menu "Importação de Prato": loads the package when needed and calls IniProc.
     void openImportacaoPrato();
+    // Menu "Histórico de importações": the destination's import history in a child window (the one
+    // already open is brought forward and read again).
+    HistoryWindow *openHistory();
     // A blank notes window beside the screens.
     void newNotes();
     // "Ajuda da tela": the help of the active screen, at the control that has the focus. False

@@ -1,6 +1,7 @@
 // The HTTP transport of the application server: one POST per call to
 // http://host:port/IMP40500.rdmImpoPrato/<Method>, the token in the header X-IMP-Token.
 #include "appserver.h"
+#include "importorigin.h"
 #include "messages.h"
 
 #include <httplib.h>
@@ -40,6 +41,8 @@ Result<QByteArray> HttpTransport::call(const QString &method, const QCborArray &
     req.headers.emplace("Content-Type", "application/cbor");
     if (!m_token.isEmpty())
         req.headers.emplace("X-IMP-Token", m_token.toStdString());
+    if (const ImportOrigin &origin = ImportOrigin::current(); !origin.isEmpty())
+        req.headers.emplace(kOriginHeader, origin.toHeader().toStdString());
     const QByteArray body = Wire::encodeRequest(args);
     req.body.assign(body.constData(), size_t(body.size()));
 

@@ -32,6 +32,16 @@ public:
         QMessageBox::information(dialogParent(), kTitle, text);
     }
 
+    bool askYesNo(const QString &text) override
+    {
+        // The answer that changes nothing is the default: Enter does not import a file twice.
+        QMessageBox box(QMessageBox::Question, kTitle, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Sim"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Não"));
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    }
+
     int pesquisar(QAbstractItemModel *rows, const QString &title) override
     {
         QDialog dlg(dialogParent());

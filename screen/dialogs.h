@@ -26,6 +26,8 @@ public:
     // asking (the focused control first, then its containers), so the help can open at the
     // section about them.
     virtual void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) = 0;
+    // A question with the buttons Sim and Não; true for Sim.
+    virtual bool askYesNo(const QString &text) = 0;
 };
 
 // The dialogs in use (never null). setDialogs does not take ownership; nullptr puts the Qt

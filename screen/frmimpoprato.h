@@ -202,6 +202,9 @@ private:
 
     // The import run under the screen: a failure inside gives the panel back and goes on.
     Result<ImportOutcome> runImport();
+    // Whether to go on with the import: asks first when the destination's history already has this
+    // file imported into the branch (frmimpopratohistory.cpp).
+    bool confirmReimport();
     // Shows a failure the core returned and abandons the handler.
     [[noreturn]] void showFailure(const Failure &failure);
 

@@ -314,6 +314,8 @@ void TfrmImpoPrato::sbtImportExportClick(QObject *)
     // and stays off (the state); a new import needs a new load.
     if (m_state != ScreenState::Loaded)
         return;
+    if (!confirmReimport())
+        return;
     setState(ScreenState::Importing);
     // Focus moves the import makes (closing the error panel, locking the panel) are its own.
     m_inPanelHandler = true;

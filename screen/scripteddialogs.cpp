@@ -52,8 +52,15 @@ void ScriptedDialogs::showHelp(const QString &helpFile, int helpContext, const Q
     helps << Help{helpFile, helpContext, fields};
 }
 
+bool ScriptedDialogs::askYesNo(const QString &text)
+{
+    questions << text;
+    return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
+}
+
 void ScriptedDialogs::clear()
 {
+    questions.clear();
     errors.clear();
     infos.clear();
     lookups.clear();

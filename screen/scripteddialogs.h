@@ -33,6 +33,7 @@ public:
     QString getOpenFileName(const QString &title, const QString &directory,
                             const QString &filter, const QString &defaultSuffix) override;
     void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) override;
+    bool askYesNo(const QString &text) override;
 
     void clear();
 
@@ -47,6 +48,8 @@ public:
 
     QList<int> lookupAnswers;       // row to choose per lookup; -1 cancels
     QStringList openFileAnswers;    // file name per open dialog; empty cancels
+    QStringList questions;          // every yes/no question, in order
+    QList<bool> questionAnswers;    // answer per question; Sim when the queue is empty
 
 private:
     Dialogs *m_previous;

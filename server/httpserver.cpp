@@ -1,4 +1,5 @@
 #include "httpserver.h"
+#include "importorigin.h"
 #include "messages.h"
 
 #include <httplib.h>
@@ -314,6 +315,8 @@ HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, 
     d->server.Post(escaped + R"(/([A-Za-z]{1,64}))", [this](const httplib::Request &req, httplib::Response &res) {
         const QString method = QString::fromStdString(req.matches[1]);
         const QByteArray body = QByteArray::fromRawData(req.body.data(), qsizetype(req.body.size()));
+        // The file an import comes from, for its history row (the module takes it over to its thread).
+        const ImportOrigin::Scope origin(ImportOrigin::fromHeader(QByteArray::fromStdString(req.get_header_value(kOriginHeader))));
         reply(res, 200, d->module->handle(method, body));
     });
 

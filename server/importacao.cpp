@@ -16,6 +16,7 @@
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
 #include "rdmimpoprato.h"
+#include "history.h"
 #include "database.h"
 #include "dberror.h"
 #include "datapacket.h"
@@ -494,7 +495,7 @@ std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, co
 
 class Import {
 public:
-    Import(QSqlDatabase &db) : m_db(db) {}
+    Import(QSqlDatabase &db, ImportHistoryRecorder *history = nullptr) : m_db(db), m_history(history) {}
 
     Payload run(const QCborArray &args);
 
@@ -539,6 +540,7 @@ private:
     QSet<QString> m_flagged;       // keys of the dishes refused for their flags
     QList<int> m_dishRows;         // packet rows of the dishes written, in packet order
     ImportSummary m_summary;
+    ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
 };
 
 Status Import::checkArguments(const QCborArray &args)
@@ -1186,6 +1188,8 @@ Payload Import::run(const QCborArray &args)
         s = upsertPerDish(m_pratFili, true);
     if (s)
         s = ServicePairings::remember(m_db, m_branch, m_servico.table);
+    if (s && m_history)
+        s = m_history->written(m_summary); // the history row, in the import's transaction
     if (s) {
         pausePoint("antes-commit");
         s = tx.commit();
@@ -1206,8 +1210,10 @@ Payload Import::run(const QCborArray &args)
 
 Result<QByteArray> importacao(QSqlDatabase &db, const QCborArray &args)
 {
-    Import import(db);
-    return import.run(args);
+    // One history row per call: in the transaction when it commits, after the rollback otherwise.
+    ImportHistoryRecorder history(db, args);
+    Import import(db, &history);
+    return history.finish(import.run(args));
 }
 
 } // namespace RdmMethods

@@ -3,6 +3,8 @@
 #include "datapacket.h"
 #include "dberror.h"
 #include "framework.h"
+#include "importhistory.h"
+#include "importorigin.h"
 #include "messages.h"
 #include "memtable.h"
 #include "transactionguard.h"
@@ -67,6 +69,10 @@ struct RdmImpoPrato::Worker {
             closeDb();
             return failure;
         }
+        // A destination made before the import history had it gets its table here. One that cannot
+        // take it (read-only) still serves every reading; its imports fail on the history row.
+        if (Status s = ImportHistory::ensureTable(db); !s)
+            reportFailureDetail(s.failure());
         if (Database::kindOf(db) == DbKind::SQLite) {
             // An import touches every page of its tables' indexes; a larger page cache than
             // SQLite's 2 MB default keeps them in memory for the length of the transaction.
@@ -209,7 +215,9 @@ RdmImpoPrato::~RdmImpoPrato()
 QByteArray RdmImpoPrato::handle(const QString &method, const QByteArray &requestBody)
 {
     Worker &w = *m_worker;
-    std::packaged_task<QByteArray()> task([&w, &method, &requestBody]() -> QByteArray {
+    // The caller's import origin goes with the request to the thread that runs it.
+    std::packaged_task<QByteArray()> task([&w, &method, &requestBody, origin = ImportOrigin::current()]() -> QByteArray {
+        const ImportOrigin::Scope scope(origin);
         try {
             auto args = Wire::decodeRequest(requestBody);
             if (!args)

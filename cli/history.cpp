@@ -1,0 +1,151 @@
+// imp40500 history [--db URL] [--branch CODE] [--limit N] [--json]: the destination's import
+// history, newest first.
+#include "commands.h"
+#include "ambiente.h"
+#include "database.h"
+#include "framework.h"
+#include "importhistory.h"
+#include "messages.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+namespace {
+
+QJsonValue textOrNull(const QString &s)
+{
+    return s.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
+}
+
+QJsonObject toJson(const ImportHistory::Entry &e)
+{
+    QJsonObject rows;
+    for (const auto &[table, count] : e.rows)
+        rows.insert(table, count);
+    QJsonArray refused;
+    for (const QString &code : e.dishesRefused)
+        refused.append(code);
+    QJsonObject o;
+    o.insert(QStringLiteral("when"), e.when.toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("operator"), textOrNull(e.operatorCode));
+    o.insert(QStringLiteral("branch"), textOrNull(e.branch));
+    o.insert(QStringLiteral("file"), textOrNull(e.fileName));
+    o.insert(QStringLiteral("bytes"), e.bytes < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(e.bytes));
+    o.insert(QStringLiteral("sha256"), textOrNull(e.sha256));
+    o.insert(QStringLiteral("outcome"), e.ok ? QStringLiteral("ok") : QStringLiteral("failed"));
+    o.insert(QStringLiteral("dishes_written"), e.dishesWritten);
+    o.insert(QStringLiteral("dishes_refused"), refused);
+    o.insert(QStringLiteral("rows"), rows);
+    o.insert(QStringLiteral("message"), textOrNull(e.message));
+    return o;
+}
+
+// One import per paragraph: the first line says when, who, where and what came of it.
+void writeText(const QList<ImportHistory::Entry> &entries, FILE *out)
+{
+    if (entries.isEmpty()) {
+        std::fprintf(out, "%s\n", qPrintable(Msg(QStringLiteral("Hist_Vazio"))));
+        return;
+    }
+    for (const ImportHistory::Entry &e : entries) {
+        const QString who = e.operatorCode.isEmpty() ? Msg(QStringLiteral("Hist_SemOperador")) : e.operatorCode;
+        std::fprintf(out, "%s UTC  filial %s  %s  %s\n", qPrintable(e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                     qPrintable(e.branch), qPrintable(who), e.ok ? "ok" : "falhou");
+        if (!e.fileName.isEmpty() || !e.sha256.isEmpty())
+            std::fprintf(out, "  arquivo %s (%s bytes) sha256 %s\n", qPrintable(e.fileName),
+                         e.bytes < 0 ? "?" : qPrintable(QString::number(e.bytes)),
+                         e.sha256.isEmpty() ? "?" : qPrintable(e.sha256));
+        QString dishes = QStringLiteral("  pratos gravados %1, recusados %2").arg(e.dishesWritten).arg(e.dishesRefused.size());
+        if (!e.dishesRefused.isEmpty())
+            dishes += QStringLiteral(" (%1)").arg(e.dishesRefused.join(QStringLiteral(", ")));
+        dishes += QStringLiteral("; %1 ms").arg(e.durationMs);
+        std::fprintf(out, "%s\n", qPrintable(dishes));
+        if (!e.rows.isEmpty())
+            std::fprintf(out, "  linhas: %s\n", qPrintable(ImportHistory::rowsToText(e.rows).replace(QLatin1Char('='), QLatin1Char(' ')).replace(QLatin1Char(';'), QStringLiteral(", "))));
+        if (!e.message.isEmpty())
+            std::fprintf(out, "  %s%s\n", qPrintable(e.message),
+                         e.messageKey.isEmpty() ? "" : qPrintable(QStringLiteral(" [%1]").arg(e.messageKey)));
+    }
+}
+
+} // namespace
+
+int runHistory(const QStringList &args)
+{
+    QCommandLineParser cli;
+    cli.setApplicationDescription(QStringLiteral("Lista o histórico de importações do destino, da mais recente à mais antiga."));
+    cli.addHelpOption();
+    cli.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (ou IMP_DB)."),
+                   QStringLiteral("URL")});
+    cli.addOption({QStringLiteral("branch"), QStringLiteral("Só as importações nesta filial."), QStringLiteral("CODIGO")});
+    cli.addOption({QStringLiteral("limit"), QStringLiteral("No máximo N importações (padrão 50)."), QStringLiteral("N"),
+                   QStringLiteral("50")});
+    cli.addOption({QStringLiteral("json"), QStringLiteral("Lista em JSON.")});
+    if (!cli.parse(args)) {
+        std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(cli.errorText()));
+        return 2;
+    }
+    if (cli.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(cli.helpText()), stdout);
+        return 0;
+    }
+    if (!cli.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "imp40500 history: argumento inesperado: %s\n", qPrintable(cli.positionalArguments().first()));
+        return 2;
+    }
+    bool ok = false;
+    const int limit = cli.value(QStringLiteral("limit")).toInt(&ok);
+    if (!ok || limit < 1 || limit > 100000) {
+        std::fprintf(stderr, "imp40500 history: %s\n",
+                     qPrintable(Msg(QStringLiteral("Hist_LimiteInvalido")).arg(cli.value(QStringLiteral("limit")))));
+        return 2;
+    }
+    const QString branch = cli.value(QStringLiteral("branch")).trimmed();
+    if (branch.size() > 4 || (!branch.isEmpty() && !std::all_of(branch.begin(), branch.end(), [](QChar c) { return c.isDigit(); }))) {
+        std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(Msg(QStringLiteral("Hist_FilialInvalida")).arg(branch)));
+        return 2;
+    }
+    const QString url = cli.isSet(QStringLiteral("db")) ? cli.value(QStringLiteral("db")) : Ambiente::instance().databaseUrl;
+    if (url.isEmpty()) {
+        std::fprintf(stderr, "imp40500 history: informe o banco de dados com --db ou IMP_DB.\n");
+        return 2;
+    }
+    // Opening an SQLite file that is not there would make an empty one, and list nothing from it.
+    if (const auto parsed = DbUrl::parse(url); parsed && parsed->kind == DbKind::SQLite && !QFileInfo::exists(parsed->path)) {
+        std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(Msg(QStringLiteral("Hist_BancoInexistente")).arg(url)));
+        return 1;
+    }
+    const QString connection = QStringLiteral("imp40500_history");
+    int rc = 0;
+    {
+        auto db = Database::open(url, connection);
+        if (!db) {
+            reportFailureDetail(db.failure());
+            std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(db.error()));
+            return 1;
+        }
+        // Branch codes are kept with their leading zeros, as the screen completes them.
+        const QString code = branch.isEmpty() ? branch : branch.rightJustified(4, QLatin1Char('0'));
+        const auto entries = ImportHistory::list(db.value(), code, limit);
+        if (!entries) {
+            reportFailureDetail(entries.failure());
+            std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(entries.error()));
+            rc = 1;
+        } else if (cli.isSet(QStringLiteral("json"))) {
+            QJsonArray array;
+            for (const ImportHistory::Entry &e : entries.value())
+                array.append(toJson(e));
+            std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+        } else {
+            writeText(entries.value(), stdout);
+        }
+        db.value().close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    std::fflush(stdout);
+    return rc;
+}

@@ -1,0 +1,214 @@
+#include "importhistory.h"
+#include "dberror.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimeZone>
+
+namespace ImportHistory {
+
+namespace {
+
+constexpr const char *kColumns = "CDHISTIMPO, DTIMPORTACAO, CDOPERADOR, CDFILIAL, NMARQUIVO, QTBYTES, DSSHA256, "
+                                 "IDRESULTADO, QTPRATOGRAV, QTPRATOERRO, DSPRATOERRO, DSLINHAS, QTDURACAOMS, "
+                                 "CDMENSAGEM, DSMENSAGEM";
+// The time as stored: SQLite keeps the text, PostgreSQL reads it into its timestamp; either sorts it.
+constexpr const char *kWhenFormat = "yyyy-MM-dd HH:mm:ss.zzz";
+
+bool missingTable(const QSqlError &e)
+{
+    return e.nativeErrorCode() == QLatin1String("42P01") || e.text().contains(QLatin1String("no such table"), Qt::CaseInsensitive);
+}
+
+bool hasTable(QSqlDatabase &db)
+{
+    QSqlQuery probe(db);
+    return probe.exec(QStringLiteral("SELECT 1 FROM HISTIMPO WHERE 1 = 0"));
+}
+
+QVariant textOrNull(const QString &s)
+{
+    return s.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(s);
+}
+
+QDateTime whenFrom(const QVariant &v)
+{
+    QDateTime d;
+    if (v.metaType().id() == QMetaType::QDateTime) {
+        d = v.toDateTime();
+    } else {
+        const QString s = v.toString().trimmed();
+        d = QDateTime::fromString(s, QString::fromLatin1(kWhenFormat));
+        if (!d.isValid())
+            d = QDateTime::fromString(s.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    // Stored as UTC wall-clock time, whatever time zone the driver gave it.
+    return d.isValid() ? QDateTime(d.date(), d.time(), Qt::UTC) : QDateTime();
+}
+
+Entry entryFrom(const QSqlQuery &q)
+{
+    Entry e;
+    e.id = q.value(0).toString();
+    e.when = whenFrom(q.value(1));
+    e.operatorCode = q.value(2).toString().trimmed();
+    e.branch = q.value(3).toString().trimmed();
+    e.fileName = q.value(4).toString();
+    e.bytes = q.value(5).isNull() ? -1 : q.value(5).toLongLong();
+    e.sha256 = q.value(6).toString().trimmed();
+    e.ok = q.value(7).toString().trimmed() == QLatin1String("ok");
+    e.dishesWritten = q.value(8).toInt();
+    const QString refused = q.value(10).toString();
+    if (!refused.isEmpty())
+        e.dishesRefused = refused.split(QLatin1Char(','));
+    e.rows = rowsFromText(q.value(11).toString());
+    e.durationMs = q.value(12).toLongLong();
+    e.messageKey = q.value(13).toString();
+    e.message = q.value(14).toString();
+    return e;
+}
+
+Result<QList<Entry>> select(QSqlDatabase &db, const QString &where, const QVariantList &params, int limit)
+{
+    using R = Result<QList<Entry>>;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    const QString sql = QStringLiteral("SELECT %1 FROM HISTIMPO%2 ORDER BY DTIMPORTACAO DESC, CDHISTIMPO DESC LIMIT ?")
+                            .arg(QLatin1String(kColumns), where);
+    bool ok = q.prepare(sql);
+    if (ok) {
+        for (int i = 0; i < params.size(); ++i)
+            q.bindValue(i, params.at(i));
+        q.bindValue(int(params.size()), qMax(0, limit));
+        ok = q.exec();
+    }
+    if (!ok) {
+        // A destination no import has reached since the history came has no table yet.
+        if (missingTable(q.lastError()))
+            return QList<Entry>();
+        return R::fail(DbError::describe(QStringLiteral("ler o histórico de importações"), q.lastError()));
+    }
+    QList<Entry> out;
+    while (q.next())
+        out << entryFrom(q);
+    return out;
+}
+
+} // namespace
+
+QStringList statements(DbKind kind)
+{
+    const bool pg = kind == DbKind::PostgreSQL;
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS HISTIMPO (\n"
+                       "  CDHISTIMPO VARCHAR(36) NOT NULL,\n"
+                       "  DTIMPORTACAO %1 NOT NULL,\n"
+                       "  CDOPERADOR VARCHAR(10),\n"
+                       "  CDFILIAL VARCHAR(4),\n"
+                       "  NMARQUIVO VARCHAR(255),\n"
+                       "  QTBYTES BIGINT,\n"
+                       "  DSSHA256 VARCHAR(64),\n"
+                       "  IDRESULTADO VARCHAR(6) NOT NULL,\n"
+                       "  QTPRATOGRAV INTEGER NOT NULL,\n"
+                       "  QTPRATOERRO INTEGER NOT NULL,\n"
+                       "  DSPRATOERRO TEXT,\n"
+                       "  DSLINHAS TEXT,\n"
+                       "  QTDURACAOMS BIGINT,\n"
+                       "  CDMENSAGEM VARCHAR(64),\n"
+                       "  DSMENSAGEM TEXT,\n"
+                       "  PRIMARY KEY (CDHISTIMPO)\n"
+                       ")")
+            .arg(pg ? QStringLiteral("TIMESTAMP(3) WITHOUT TIME ZONE") : QStringLiteral("TIMESTAMP")),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS IX_HISTIMPO_1 ON HISTIMPO (CDFILIAL, DSSHA256)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS IX_HISTIMPO_2 ON HISTIMPO (DTIMPORTACAO)"),
+    };
+}
+
+Status ensureTable(QSqlDatabase db)
+{
+    if (hasTable(db))
+        return okStatus();
+    QSqlError error;
+    for (const QString &sql : statements(Database::kindOf(db))) {
+        QSqlQuery q(db);
+        if (!q.exec(sql)) {
+            error = q.lastError();
+            break;
+        }
+    }
+    // Another server opening the same destination may have made it in the meantime.
+    if (error.isValid() && !hasTable(db))
+        return Status::fail(DbError::describe(QStringLiteral("criar a tabela do histórico de importações"), error));
+    return okStatus();
+}
+
+Status insert(QSqlDatabase db, const Entry &e, bool unlessPresent)
+{
+    QSqlQuery q(db);
+    const QString sql = QStringLiteral("INSERT INTO HISTIMPO (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)%2")
+                            .arg(QLatin1String(kColumns),
+                                 unlessPresent ? QStringLiteral(" ON CONFLICT (CDHISTIMPO) DO NOTHING") : QString());
+    if (!q.prepare(sql))
+        return Status::fail(DbError::describe(QStringLiteral("gravar o histórico de importações"), q.lastError()));
+    const QVariant nullNumber(QMetaType::fromType<qlonglong>());
+    const QVariantList values{e.id,
+                              e.when.toUTC().toString(QString::fromLatin1(kWhenFormat)),
+                              textOrNull(e.operatorCode),
+                              textOrNull(e.branch),
+                              textOrNull(e.fileName),
+                              e.bytes < 0 ? nullNumber : QVariant(e.bytes),
+                              textOrNull(e.sha256),
+                              e.ok ? QStringLiteral("ok") : QStringLiteral("failed"),
+                              e.dishesWritten,
+                              int(e.dishesRefused.size()),
+                              textOrNull(e.dishesRefused.join(QLatin1Char(','))),
+                              textOrNull(rowsToText(e.rows)),
+                              e.durationMs,
+                              textOrNull(e.messageKey),
+                              textOrNull(e.message)};
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values.at(i));
+    if (!q.exec())
+        return Status::fail(DbError::describe(QStringLiteral("gravar o histórico de importações"), q.lastError()));
+    return okStatus();
+}
+
+Result<QList<Entry>> list(QSqlDatabase db, const QString &branch, int limit)
+{
+    if (branch.isEmpty())
+        return select(db, {}, {}, limit);
+    return select(db, QStringLiteral(" WHERE CDFILIAL = ?"), {branch}, limit);
+}
+
+Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256)
+{
+    using R = Result<std::optional<Entry>>;
+    auto rows = select(db, QStringLiteral(" WHERE CDFILIAL = ? AND DSSHA256 = ? AND IDRESULTADO = 'ok'"),
+                       {branch, sha256}, 1);
+    if (!rows)
+        return R::fail(rows.failure());
+    if (rows->isEmpty())
+        return std::optional<Entry>();
+    return std::optional<Entry>(rows->first());
+}
+
+QString rowsToText(const QList<QPair<QString, int>> &rows)
+{
+    QStringList parts;
+    for (const auto &[table, count] : rows)
+        parts << QStringLiteral("%1=%2").arg(table).arg(count);
+    return parts.join(QLatin1Char(';'));
+}
+
+QList<QPair<QString, int>> rowsFromText(const QString &text)
+{
+    QList<QPair<QString, int>> out;
+    for (const QString &part : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const qsizetype eq = part.indexOf(QLatin1Char('='));
+        if (eq > 0)
+            out.append({part.left(eq), part.mid(eq + 1).toInt()});
+    }
+    return out;
+}
+
+} // namespace ImportHistory

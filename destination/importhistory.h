@@ -1,0 +1,52 @@
+#pragma once
+// The import history of a destination: one row per call of Importacao (when, who, into which
+// branch, which file, what was written or why nothing was), in the table HISTIMPO. The application
+// server writes it (server/history.h); the command line and the host list it.
+#include "database.h"
+#include "result.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <optional>
+
+namespace ImportHistory {
+
+struct Entry {
+    QString id;                 // unique per call
+    QDateTime when;             // the call's start, UTC (millisecond precision)
+    QString operatorCode;       // empty when the client did not say
+    QString branch;             // the destination branch as the call named it
+    QString fileName;           // without its directory; empty when unknown
+    qint64 bytes = -1;          // -1: unknown
+    QString sha256;             // empty: unknown
+    bool ok = false;            // written (committed), or failed and rolled back
+    int dishesWritten = 0;
+    QStringList dishesRefused;  // CDPRATO of the dishes refused for their error flags
+    QList<QPair<QString, int>> rows; // rows written per table, in the order written
+    qint64 durationMs = 0;
+    QString messageKey;         // a failure's catalogue key (empty when it has none)
+    QString message;            // a failure's text for the operator
+};
+
+// The table's DDL for the database's kind, table then indexes; idempotent.
+QStringList statements(DbKind kind);
+// Creates the table when the destination does not have it yet (a destination older than the
+// history), so that no caller has to.
+Status ensureTable(QSqlDatabase db);
+// Writes one row. With `unlessPresent`, a row with the same id already there is kept (a commit whose
+// outcome was lost may have written the call's row already).
+Status insert(QSqlDatabase db, const Entry &entry, bool unlessPresent = false);
+// The newest `limit` rows, newest first; of one branch when `branch` is not empty. A destination
+// without the table has no history yet: an empty list.
+Result<QList<Entry>> list(QSqlDatabase db, const QString &branch = {}, int limit = 100);
+// The newest successful import of the file (its SHA-256) into the branch, if there is one.
+Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256);
+
+// "PRATO=3;RECEPADR=5" and back, as the rows per table are kept in the table.
+QString rowsToText(const QList<QPair<QString, int>> &rows);
+QList<QPair<QString, int>> rowsFromText(const QString &text);
+
+} // namespace ImportHistory

@@ -1,0 +1,140 @@
+#include "historywindow.h"
+
+#include "ambiente.h"
+#include "database.h"
+#include "importhistory.h"
+#include "messages.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <QHBoxLayout>
+
+namespace {
+
+// The sort role holds the value a column sorts by (a time, a number), the display role its text.
+constexpr int kSortRole = Qt::UserRole + 1;
+
+QStandardItem *item(const QString &text, const QVariant &sortValue = {})
+{
+    auto *i = new QStandardItem(text);
+    i->setEditable(false);
+    i->setData(sortValue.isValid() ? sortValue : QVariant(text), kSortRole);
+    return i;
+}
+
+// Numbers as the operator reads them, whatever the machine's regional settings.
+const QLocale &ptBR()
+{
+    static const QLocale locale(QLocale::Portuguese, QLocale::Brazil);
+    return locale;
+}
+
+QStandardItem *number(qint64 n, const QString &text = {})
+{
+    QStandardItem *i = item(text.isEmpty() ? ptBR().toString(n) : text, n);
+    i->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return i;
+}
+
+} // namespace
+
+HistoryWindow::HistoryWindow(QWidget *parent)
+    : QWidget(parent), m_rows(new QStandardItemModel(this)), m_sorted(new QSortFilterProxyModel(this)),
+      m_view(new QTableView(this)), m_status(new QLabel(this))
+{
+    setObjectName(QStringLiteral("frmHistorico"));
+    setWindowTitle(Msg(QStringLiteral("Hist_Titulo")));
+    m_rows->setHorizontalHeaderLabels({QStringLiteral("Quando"), QStringLiteral("Operador"), QStringLiteral("Filial"),
+                                       QStringLiteral("Arquivo"), QStringLiteral("Bytes"), QStringLiteral("Resultado"),
+                                       QStringLiteral("Pratos gravados"), QStringLiteral("Pratos recusados"),
+                                       QStringLiteral("Linhas gravadas"), QStringLiteral("Duração (s)"),
+                                       QStringLiteral("Mensagem"), QStringLiteral("SHA-256")});
+    m_sorted->setSourceModel(m_rows);
+    m_sorted->setSortRole(kSortRole);
+    m_view->setObjectName(QStringLiteral("dbgHistorico"));
+    m_view->setModel(m_sorted);
+    m_view->setSortingEnabled(true);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setAlternatingRowColors(true);
+    m_view->verticalHeader()->hide();
+    m_view->horizontalHeader()->setStretchLastSection(true);
+
+    auto *refreshButton = new QPushButton(QStringLiteral("&Atualizar"), this);
+    refreshButton->setObjectName(QStringLiteral("sbtAtualizar"));
+    connect(refreshButton, &QPushButton::clicked, this, &HistoryWindow::refresh);
+    m_status->setObjectName(QStringLiteral("lblHistorico"));
+
+    auto *bar = new QHBoxLayout;
+    bar->addWidget(m_status, 1);
+    bar->addWidget(refreshButton);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(m_view);
+    refresh();
+}
+
+QAbstractItemModel *HistoryWindow::model() const
+{
+    return m_sorted;
+}
+
+QString HistoryWindow::statusText() const
+{
+    return m_status->text();
+}
+
+void HistoryWindow::refresh()
+{
+    m_rows->removeRows(0, m_rows->rowCount());
+    // A connection of its own for each reading: the process's shared connection may hold a read
+    // snapshot open under a query the screens keep positioned, and would not see new imports.
+    Result<QList<ImportHistory::Entry>> entries = QList<ImportHistory::Entry>();
+    const QString connection = QStringLiteral("imp40500_history_window");
+    {
+        auto db = Database::open(Ambiente::instance().databaseUrl, connection);
+        if (!db) {
+            entries = Result<QList<ImportHistory::Entry>>::fail(db.failure());
+        } else {
+            entries = ImportHistory::list(db.value(), {}, kLimit);
+            db.value().close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    if (!entries) {
+        m_status->setText(entries.error());
+        return;
+    }
+    for (const ImportHistory::Entry &e : entries.value()) {
+        const QDateTime local = e.when.toLocalTime();
+        QList<QStandardItem *> row(ColumnCount);
+        row[When] = item(local.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")), e.when);
+        row[Operator] = item(e.operatorCode);
+        row[Branch] = item(e.branch);
+        row[File] = item(e.fileName);
+        row[Bytes] = e.bytes < 0 ? item(QString(), qint64(-1)) : number(e.bytes);
+        row[Outcome] = item(e.ok ? QStringLiteral("ok") : QStringLiteral("falhou"));
+        row[DishesWritten] = number(e.dishesWritten);
+        row[DishesRefused] = number(e.dishesRefused.size());
+        row[DishesRefused]->setToolTip(e.dishesRefused.join(QStringLiteral(", ")));
+        row[Rows] = item(ImportHistory::rowsToText(e.rows).replace(QLatin1Char('='), QLatin1Char(' ')).replace(QLatin1Char(';'), QStringLiteral(", ")));
+        row[Duration] = number(e.durationMs, ptBR().toString(double(e.durationMs) / 1000.0, 'f', 1));
+        row[Message] = item(e.message);
+        row[Message]->setToolTip(e.messageKey);
+        row[Sha256] = item(e.sha256);
+        if (!e.ok) {
+            for (QStandardItem *i : row)
+                i->setForeground(QColor(0xb0, 0x1c, 0x1c));
+        }
+        m_rows->appendRow(row);
+    }
+    m_status->setText(entries->isEmpty() ? Msg(QStringLiteral("Hist_Vazio"))
+                                         : Msg(QStringLiteral("Hist_Contagem")).arg(entries->size()));
+    m_view->sortByColumn(When, Qt::DescendingOrder);
+    m_view->resizeColumnsToContents();
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The history row of one call of Importacao (ImportHistory, destination/): the call's start, the
+// client's origin (operator, file name, size, SHA-256), and what became of it. A written import's
+// row goes in with the import, inside its transaction; a failed one's after the rollback, so that
+// a refused or broken import is on record too.
+#include "appserver.h"
+#include "importhistory.h"
+
+#include <QCborArray>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+
+class ImportHistoryRecorder {
+public:
+    // Begins the row of the call with these arguments, from the origin current on this thread.
+    ImportHistoryRecorder(QSqlDatabase &db, const QCborArray &args);
+
+    // The row of an import about to commit, written in its transaction: if the row cannot be
+    // written, nothing is.
+    Status written(const ImportSummary &summary);
+    // The call's result, as it is. A failure's row is written now, the transaction being over; the
+    // row's own failure is only reported (the import's failure is the one the client hears of).
+    Result<QByteArray> finish(Result<QByteArray> result);
+
+private:
+    Status insertOnNewConnection();
+
+    QSqlDatabase &m_db;
+    ImportHistory::Entry m_entry;
+    QElapsedTimer m_clock;
+};

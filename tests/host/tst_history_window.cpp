@@ -1,0 +1,151 @@
+// The host's "Histórico de importações": the menu entry opens one child window listing the
+// destination's import history newest first, sortable by any column; a destination without the
+// history says it has none. Renders the documentation's picture of it.
+#include "historywindow.h"
+#include "mainwindow.h"
+
+#include "ambiente.h"
+#include "database.h"
+#include "importhistory.h"
+#include "seeddb.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QDir>
+#include <QHeaderView>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+ImportHistory::Entry entry(const QString &when, const QString &op, const QString &file, bool ok, int written,
+                           const QStringList &refused = {})
+{
+    ImportHistory::Entry e;
+    e.id = when + op;
+    e.when = QDateTime::fromString(when, Qt::ISODate);
+    e.when.setTimeSpec(Qt::UTC);
+    e.operatorCode = op;
+    e.branch = QStringLiteral("0001");
+    e.fileName = file;
+    e.bytes = 18230 + written;
+    e.sha256 = QString(64, ok ? QLatin1Char('a') : QLatin1Char('b'));
+    e.ok = ok;
+    e.dishesWritten = written;
+    e.dishesRefused = refused;
+    if (ok)
+        e.rows = {{QStringLiteral("PRATO"), written}, {QStringLiteral("RECEPADR"), written * 3}};
+    e.durationMs = 240 + written * 10;
+    if (!ok) {
+        e.messageKey = QStringLiteral("BD_Bloqueado");
+        e.message = QStringLiteral("A importação não foi gravada. Não foi possível gravar PRATO: o banco de dados está "
+                                   "ocupado com outra gravação (bloqueado); tente de novo em instantes.");
+    }
+    return e;
+}
+
+} // namespace
+
+class HistoryWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        Database::closeShared();
+        Ambiente &amb = Ambiente::instance();
+        amb.databaseUrl.clear();
+        amb.Operador.clear();
+        amb.FiliProc.clear();
+        amb.NomeFiliProc.clear();
+    }
+
+    void listsNewestFirstAndSorts()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        for (const auto &e : {entry(QStringLiteral("2024-05-02T09:15:00"), QStringLiteral("MARIA"),
+                                    QStringLiteral("cardapio-maio.txt"), true, 42, {QStringLiteral("100.020")}),
+                              entry(QStringLiteral("2024-05-06T14:40:10"), QStringLiteral("ADMIN"),
+                                    QStringLiteral("cardapio-maio.txt"), true, 42),
+                              entry(QStringLiteral("2024-05-03T08:05:30"), QStringLiteral("JOANA"),
+                                    QStringLiteral("sobremesas.txt"), false, 0)})
+            QVERIFY(ImportHistory::insert(db->db(), e));
+        Database::closeShared();
+        Ambiente &amb = Ambiente::instance();
+        amb.databaseUrl = db->url();
+        amb.Operador = QStringLiteral("ADMIN"); // for the picture's status bar
+        amb.FiliProc = QStringLiteral("0001");
+        amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
+        // A screen's query left positioned on the shared connection keeps its read snapshot open.
+        QSqlQuery held(Database::shared());
+        QVERIFY(held.exec(QStringLiteral("SELECT CDPRATO FROM PRATO")) && held.next());
+
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *action = window.findChild<QAction *>(QStringLiteral("actHistoricoImportacoes"));
+        QVERIFY(action);
+        QCOMPARE(action->text(), QStringLiteral("Histórico de importações"));
+        action->trigger();
+        action->trigger(); // the open window is brought forward, not opened twice
+        QCOMPARE(window.mdiArea()->subWindowList().size(), 1);
+        auto *history = qobject_cast<HistoryWindow *>(window.mdiArea()->subWindowList().first()->widget());
+        QVERIFY(history);
+        QAbstractItemModelTester tester(history->model());
+
+        const auto column = [&](int c) {
+            QStringList out;
+            for (int r = 0; r < history->model()->rowCount(); ++r)
+                out << history->model()->index(r, c).data().toString();
+            return out;
+        };
+        QCOMPARE(column(HistoryWindow::Operator), (QStringList{"ADMIN", "JOANA", "MARIA"}));
+        QCOMPARE(column(HistoryWindow::Outcome), (QStringList{"ok", "falhou", "ok"}));
+        QCOMPARE(history->model()->index(2, HistoryWindow::DishesRefused).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("100.020"));
+        QVERIFY(history->statusText().startsWith(QStringLiteral("3 ")));
+
+        // Any column sorts; numbers as numbers, times as times.
+        history->view()->sortByColumn(HistoryWindow::DishesWritten, Qt::AscendingOrder);
+        QCOMPARE(column(HistoryWindow::Operator).first(), QStringLiteral("JOANA"));
+        history->view()->sortByColumn(HistoryWindow::When, Qt::AscendingOrder);
+        QCOMPARE(column(HistoryWindow::Operator), (QStringList{"MARIA", "JOANA", "ADMIN"}));
+        history->view()->sortByColumn(HistoryWindow::When, Qt::DescendingOrder);
+
+        // An import made meanwhile shows on the next reading.
+        QVERIFY(ImportHistory::insert(db->db(), entry(QStringLiteral("2024-05-07T10:00:00"), QStringLiteral("PAULO"),
+                                                      QStringLiteral("lanches.txt"), true, 7)));
+        history->refresh();
+        QCOMPARE(column(HistoryWindow::Operator), (QStringList{"PAULO", "ADMIN", "JOANA", "MARIA"}));
+
+        window.mdiArea()->subWindowList().first()->move(0, 0);
+        QCoreApplication::processEvents();
+        const QImage shot = window.grab().toImage();
+        QVERIFY(!shot.isNull());
+        // Into the build folder; scripts/screenshots.sh points this at the documentation's pictures.
+        const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(shot.save(dir + QStringLiteral("/history-window.png")));
+    }
+
+    void destinationWithoutHistory()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::SQLite, false, &why);
+        QVERIFY2(db, qPrintable(why));
+        QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("DROP TABLE HISTIMPO")));
+        Database::closeShared();
+        Ambiente::instance().databaseUrl = db->url();
+        HistoryWindow history;
+        QCOMPARE(history.model()->rowCount(), 0);
+        QCOMPARE(history.statusText(), QStringLiteral("Nenhuma importação registrada."));
+    }
+};
+
+QTEST_MAIN(HistoryWindowTest)
+#include "tst_history_window.moc"

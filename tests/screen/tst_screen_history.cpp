@@ -1,0 +1,95 @@
+// The screen and the import history: the sample imported once goes without a question; loaded and
+// imported again into the same branch, the operator is asked first, and "Não" sends nothing.
+#include "screenfixture.h"
+
+#include "importhistory.h"
+#include "messages.h"
+
+#include <QLineEdit>
+#include <QSqlQuery>
+#include <QToolButton>
+
+class ScreenHistoryTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_fx = std::make_unique<ScreenFixture>();
+        QString why;
+        QVERIFY2(m_fx->open(&why), qPrintable(why));
+        QCoreApplication::processEvents();
+    }
+    void cleanup() { m_fx.reset(); }
+    void sameFileAgainAsksFirst();
+
+private:
+    TfrmImpoPrato *f() const { return frmImpoPrato; }
+    // Picks the sample in the open dialog and leaves the panel: the load runs.
+    void loadSample();
+    void clickImport()
+    {
+        QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+        QCoreApplication::processEvents();
+    }
+
+    std::unique_ptr<ScreenFixture> m_fx;
+};
+
+void ScreenHistoryTest::loadSample()
+{
+    m_fx->dialogs->openFileAnswers = {ScreenFixture::samplePath()};
+    QTest::mouseClick(f()->sbtArquivo, Qt::LeftButton);
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QVERIFY(f()->sbtImportExport->isEnabled());
+}
+
+void ScreenHistoryTest::sameFileAgainAsksFirst()
+{
+    ScriptedDialogs &dialogs = *m_fx->dialogs;
+    // A query left positioned on the shared connection keeps a read snapshot from before the
+    // first import; the check must see past it.
+    QSqlQuery held(Database::shared());
+    QVERIFY(held.exec(QStringLiteral("SELECT CDPRATO FROM PRATO")) && held.next());
+    loadSample();
+    clickImport();
+    QCOMPARE(dialogs.questions, QStringList());
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 1);
+    auto history = ImportHistory::list(m_fx->db->db());
+    QVERIFY2(history && history->size() == 1, qPrintable(history.error()));
+    const ImportHistory::Entry first = history->first();
+    QCOMPARE(first.operatorCode, QStringLiteral("ADMIN"));
+    QCOMPARE(first.fileName, QStringLiteral("pratos-exemplo.txt"));
+    QCOMPARE(first.sha256.size(), 64);
+
+    // The same file again: the question names the first import; "Não" leaves everything as loaded.
+    loadSample();
+    dialogs.questionAnswers = {false};
+    const int infos = int(dialogs.infos.size());
+    clickImport();
+    const QString question = Msg(QStringLiteral("Hist_JaImportado"))
+                                 .arg(first.when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
+                                      QStringLiteral("ADMIN"));
+    QCOMPARE(dialogs.questions, QStringList{question});
+    QVERIFY(question.startsWith(QStringLiteral("Este arquivo já foi importado em ")));
+    QVERIFY(question.endsWith(QStringLiteral(" por ADMIN. Importar novamente?")));
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 1);
+    QCOMPARE(dialogs.infos.size(), infos);
+    QVERIFY(f()->sbtImportExport->isEnabled());
+    QVERIFY(f()->medNmArquivo->isEnabled());
+
+    // "Sim": imported again, and on record twice.
+    dialogs.questionAnswers = {true};
+    clickImport();
+    QCOMPARE(dialogs.questions.size(), 2);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 2);
+    QCOMPARE(dialogs.errors, QStringList());
+    QCOMPARE(ImportHistory::list(m_fx->db->db())->size(), 2);
+}
+
+QTEST_MAIN(ScreenHistoryTest)
+#include "tst_screen_history.moc"

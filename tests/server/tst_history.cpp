@@ -1,0 +1,415 @@
+// The import history: one row per Importacao through both transports on SQLite and PostgreSQL,
+// with the client's origin (operator, file, size, SHA-256) carried beside the twelve arguments; the
+// row of an import that fails halfway through its writes; a destination older than the history;
+// and `imp40500 import` / `imp40500 history` end to end, embedded and against a server process.
+#include "rig.h"
+
+#include "importhistory.h"
+#include "importorigin.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <future>
+
+namespace {
+
+ImportOrigin origin(const QString &file, char fill)
+{
+    ImportOrigin o;
+    o.operatorCode = QStringLiteral("MARIA");
+    o.fileName = file;
+    o.bytes = 4321;
+    o.sha256 = QString(64, QLatin1Char(fill));
+    return o;
+}
+
+// One clean dish with its standard recipe and yield, and one refused for its flags.
+ImportCall twoDishes(const QString &branch = QStringLiteral("0001"))
+{
+    const QString P = QStringLiteral("P");
+    ImportCall call;
+    call.branch = branch;
+    call.prato = {dish(P, QStringLiteral("200001"), QStringLiteral("PRATO NOVO")),
+                  dish(P, QStringLiteral("200002"), QStringLiteral("PRATO COM ERRO"), QStringLiteral("0100000000"))};
+    call.recePadr = {{P, QStringLiteral("200001"), QStringLiteral("000101"), QStringLiteral("KG"), 0.5}};
+    call.pratPadr = {{P, QStringLiteral("200001"), QStringLiteral("KG"), 1.0}};
+    return call;
+}
+
+void backendsAndTransports()
+{
+    QTest::addColumn<QString>("backend");
+    QTest::addColumn<QString>("transport");
+    for (const char *b : {"sqlite", "postgresql"})
+        for (const char *t : {"inprocess", "http"})
+            QTest::addRow("%s/%s", b, t) << QString::fromLatin1(b) << QString::fromLatin1(t);
+}
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Run runCli(const QStringList &args, const QString &dir)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(QStringLiteral(IMP40500_BIN), args);
+    Run r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+} // namespace
+
+class TestHistory : public QObject {
+    Q_OBJECT
+
+private slots:
+    // What a client may put in the header, and what the server keeps of it.
+    void originHeader_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QString>("operatorCode");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("sha256");
+        const QString sha(64, QLatin1Char('a'));
+        QTest::newRow("round trip") << origin(QStringLiteral("cardápio ção.txt"), 'a').toHeader() << "MARIA"
+                                    << "cardápio ção.txt" << qint64(4321) << sha;
+        QTest::newRow("not base64") << QByteArray("@@@") << "" << "" << qint64(-1) << "";
+        QTest::newRow("not a map") << QByteArray("9f") << "" << "" << qint64(-1) << "";
+        ImportOrigin wild;
+        wild.operatorCode = QStringLiteral("OPERADOR-COM-NOME-LONGO");
+        wild.fileName = QString(300, QLatin1Char('x')) + QStringLiteral("\n");
+        wild.bytes = 7;
+        wild.sha256 = QStringLiteral("zz") + QString(62, QLatin1Char('0'));
+        QTest::newRow("out of bounds") << wild.toHeader() << "OPERADOR-C" << QString(255, QLatin1Char('x')) << qint64(7)
+                                       << "";
+        ImportOrigin upper;
+        upper.sha256 = QString(64, QLatin1Char('F'));
+        upper.fileName = QStringLiteral("a\tb.txt");
+        QTest::newRow("upper-case hash, control character") << upper.toHeader() << "" << "ab.txt" << qint64(-1)
+                                                            << QString(64, QLatin1Char('f'));
+    }
+    void originHeader()
+    {
+        QFETCH(QByteArray, header);
+        const ImportOrigin o = ImportOrigin::fromHeader(header);
+        QTEST(o.operatorCode, "operatorCode");
+        QTEST(o.fileName, "file");
+        QTEST(o.bytes, "bytes");
+        QTEST(o.sha256, "sha256");
+    }
+
+    // A written import and a refused one, each with its row, newest first; the refused one does not
+    // count as the file having been imported.
+    void recordsEachImport_data() { backendsAndTransports(); }
+    void recordsEachImport()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QString, transport);
+        MAKE_RIG(rig, backend, transport);
+        const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-1);
+        {
+            const ImportOrigin::Scope scope(origin(QStringLiteral("cardápio.txt"), 'a'));
+            auto r = twoDishes().run(rig->net);
+            QVERIFY2(r, qPrintable(r.error()));
+            QTest::qWait(5); // the rows are told apart by their time
+            auto refused = twoDishes(QStringLiteral("0003")).run(rig->net); // contract rescinded
+            QVERIFY(!refused);
+        }
+        // A call without an origin is recorded all the same.
+        QTest::qWait(5);
+        QVERIFY(twoDishes().run(rig->net));
+
+        auto all = ImportHistory::list(rig->db->db());
+        QVERIFY2(all, qPrintable(all.error()));
+        QCOMPARE(all->size(), 3);
+        const ImportHistory::Entry &bare = all->at(0), &failed = all->at(1), &ok = all->at(2);
+        QVERIFY(bare.ok);
+        QVERIFY(bare.fileName.isEmpty() && bare.sha256.isEmpty() && bare.operatorCode.isEmpty());
+        QCOMPARE(bare.bytes, qint64(-1));
+
+        QVERIFY(!failed.ok);
+        QCOMPARE(failed.branch, QStringLiteral("0003"));
+        QVERIFY2(failed.message.contains(QLatin1String("rescindido")), qPrintable(failed.message));
+        QCOMPARE(failed.dishesWritten, 0);
+
+        QVERIFY(ok.ok);
+        QVERIFY(ok.when >= start && ok.when <= QDateTime::currentDateTimeUtc());
+        QCOMPARE(ok.operatorCode, QStringLiteral("MARIA"));
+        QCOMPARE(ok.branch, QStringLiteral("0001"));
+        QCOMPARE(ok.fileName, QStringLiteral("cardápio.txt"));
+        QCOMPARE(ok.bytes, qint64(4321));
+        QCOMPARE(ok.sha256, QString(64, QLatin1Char('a')));
+        QCOMPARE(ok.dishesWritten, 1);
+        QCOMPARE(ok.dishesRefused, QStringList{QStringLiteral("200002")});
+        const QList<QPair<QString, int>> rows{{QStringLiteral("PRATO"), 1},    {QStringLiteral("RECEPADR"), 1},
+                                              {QStringLiteral("RECEFILI"), 0}, {QStringLiteral("RECESERV"), 0},
+                                              {QStringLiteral("PRATPADR"), 1}, {QStringLiteral("PRATFILI"), 0}};
+        QCOMPARE(ok.rows, rows);
+        QVERIFY(ok.message.isEmpty() && ok.messageKey.isEmpty());
+
+        QCOMPARE(ImportHistory::list(rig->db->db(), QStringLiteral("0003"))->size(), 1);
+        auto last = ImportHistory::lastImportOf(rig->db->db(), QStringLiteral("0001"), ok.sha256);
+        QVERIFY(last && last->has_value());
+        QCOMPARE(last->value().id, ok.id);
+        auto none = ImportHistory::lastImportOf(rig->db->db(), QStringLiteral("0003"), ok.sha256);
+        QVERIFY(none && !none->has_value());
+    }
+
+    // The database refuses a write halfway through (the dishes are in, their yields are not): the
+    // import is rolled back whole, and its row, written after the rollback, says why.
+    void failedMidWrite_data() { backendsAndTransports(); }
+    void failedMidWrite()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QString, transport);
+        MAKE_RIG(rig, backend, transport);
+        if (backend == QLatin1String("postgresql")) {
+            QVERIFY(rig->exec(QStringLiteral("CREATE FUNCTION FALHA_SIMULADA() RETURNS trigger LANGUAGE plpgsql AS "
+                                             "$$ BEGIN RAISE EXCEPTION 'falha simulada na gravação'; END $$")));
+            QVERIFY(rig->exec(QStringLiteral("CREATE TRIGGER FALHA_PRATPADR BEFORE INSERT ON PRATPADR FOR EACH ROW "
+                                             "EXECUTE FUNCTION FALHA_SIMULADA()")));
+        } else {
+            QVERIFY(rig->exec(QStringLiteral("CREATE TRIGGER FALHA_PRATPADR BEFORE INSERT ON PRATPADR BEGIN "
+                                             "SELECT RAISE(ABORT, 'falha simulada na gravação'); END")));
+        }
+        const QString before = rig->db->snapshot();
+        Result<QByteArray> r = QByteArray();
+        {
+            const ImportOrigin::Scope scope(origin(QStringLiteral("meio.txt"), 'b'));
+            r = twoDishes().run(rig->net);
+        }
+        QVERIFY(!r);
+        QCOMPARE(rig->db->snapshot(), before);
+
+        auto all = ImportHistory::list(rig->db->db());
+        QVERIFY2(all, qPrintable(all.error()));
+        QCOMPARE(all->size(), 1);
+        const ImportHistory::Entry &e = all->first();
+        QVERIFY(!e.ok);
+        QCOMPARE(e.fileName, QStringLiteral("meio.txt"));
+        QCOMPARE(e.sha256, QString(64, QLatin1Char('b')));
+        QCOMPARE(e.dishesWritten, 0);
+        QVERIFY(e.rows.isEmpty());
+        QCOMPARE(e.message, r.error());
+        QCOMPARE(e.messageKey, r.failure().key);
+        QVERIFY2(e.messageKey.startsWith(QLatin1String("BD_")), qPrintable(e.messageKey));
+        QVERIFY2(e.message.startsWith(QStringLiteral("A importação não foi gravada.")), qPrintable(e.message));
+    }
+
+    // A server process paused in the middle of the import's writes (IMP_SERVER_PAUSE_AT=pratos)
+    // loses its PostgreSQL connection there: the import fails as not written, and its row still
+    // goes in, through a connection of its own.
+    void connectionLostMidWrite()
+    {
+        SKIP_UNLESS_AVAILABLE(SeededDb::Kind::PostgreSQL)
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        QProcess server;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("IMP_SERVER_PAUSE_AT"), QStringLiteral("pratos"));
+        env.insert(QStringLiteral("IMP_SERVER_PAUSE_SECONDS"), QStringLiteral("2"));
+        server.setProcessEnvironment(env);
+        const auto stopServer = qScopeGuard([&server] {
+            server.kill();
+            server.waitForFinished(5000);
+        });
+        server.start(QStringLiteral(IMP_SERVER_BIN),
+                     {QStringLiteral("--db"), db->url(), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        QVERIFY(server.waitForStarted(5000));
+        QByteArray out, err;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            server.waitForReadyRead(100);
+            out += server.readAllStandardOutput();
+        }
+        const qsizetype at = out.indexOf("127.0.0.1:");
+        QVERIFY2(at >= 0, out.constData());
+        const int port = out.mid(at + 10, out.indexOf('/', at) - at - 10).toInt();
+
+        const QString before = db->snapshot();
+        auto reply = std::async(std::launch::async, [port] {
+            NetConnection net;
+            net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port, QString(), 60));
+            const ImportOrigin::Scope scope(origin(QStringLiteral("queda.txt"), 'c'));
+            return twoDishes().run(net);
+        });
+        for (int i = 0; i < 300 && !err.contains("pausa em"); ++i) {
+            server.waitForReadyRead(100);
+            err += server.readAllStandardError();
+        }
+        QVERIFY2(err.contains("pausa em"), err.constData());
+        QSqlQuery kill(db->db());
+        QVERIFY(kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                         "WHERE datname = current_database() AND pid <> pg_backend_pid()")));
+        const auto r = reply.get();
+        QVERIFY(!r);
+        QCOMPARE(r.failure().key, QStringLiteral("BD_ConexaoPerdida"));
+        QCOMPARE(db->snapshot(), before);
+
+        auto all = ImportHistory::list(db->db());
+        QVERIFY2(all, qPrintable(all.error()));
+        server.waitForReadyRead(200);
+        err += server.readAllStandardError();
+        QVERIFY2(all->size() == 1, err.constData());
+        QVERIFY(!all->first().ok);
+        QCOMPARE(all->first().fileName, QStringLiteral("queda.txt"));
+        QCOMPARE(all->first().messageKey, QStringLiteral("BD_ConexaoPerdida"));
+        QCOMPARE(all->first().message, r.error());
+    }
+
+    // A destination made before the history: the server gives it the table and records into it.
+    void olderDestinationGetsTheTable_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("sqlite") << QStringLiteral("sqlite");
+        QTest::newRow("postgresql") << QStringLiteral("postgresql");
+    }
+    void olderDestinationGetsTheTable()
+    {
+        QFETCH(QString, backend);
+        SKIP_UNLESS_AVAILABLE(backend)
+        QString why;
+        auto db = SeededDb::create(backend, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("DROP TABLE HISTIMPO")));
+        QVERIFY(ImportHistory::list(db->db())->isEmpty()); // no table: no history, no failure
+
+        auto module = RdmImpoPrato::openDirect(db->url(), &why);
+        QVERIFY2(module, qPrintable(why));
+        NetConnection net;
+        net.setTransport(std::make_unique<InProcessTransport>(module));
+        auto r = twoDishes().run(net);
+        QVERIFY2(r, qPrintable(r.error()));
+        QCOMPARE(ImportHistory::list(db->db())->size(), 1);
+    }
+
+    // The command line, embedded and against a server process: the file's origin reaches the row,
+    // a second import of the same file warns and goes on, and `history` lists both.
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<bool>("serverProcess");
+        for (const char *b : {"sqlite", "postgresql"}) {
+            QTest::addRow("%s/embedded", b) << QString::fromLatin1(b) << false;
+            QTest::addRow("%s/server", b) << QString::fromLatin1(b) << true;
+        }
+    }
+    void commandLine()
+    {
+        QFETCH(QString, backend);
+        QFETCH(bool, serverProcess);
+        SKIP_UNLESS_AVAILABLE(backend)
+        QString why;
+        auto db = SeededDb::create(backend, true, &why);
+        QVERIFY2(db, qPrintable(why));
+        QTemporaryDir dir;
+        ExportWriter w;
+        w.service(QStringLiteral("10"), QStringLiteral("ALMOCO"));
+        w.dish(QStringLiteral("P"), QStringLiteral("555555"), QStringLiteral("PRATO LIMPO"));
+        w.add({QStringLiteral("RECEPADR"), QStringLiteral("P"), QStringLiteral("555555"), QStringLiteral("000101"),
+               QStringLiteral("KG"), QStringLiteral("0,5")});
+        const QString file = dir.filePath(QStringLiteral("cardápio de março.txt"));
+        QVERIFY(w.write(file));
+        const QByteArray bytes = w.bytes();
+        const QString sha = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+
+        // JOANA may import into 0001.
+        QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("INSERT INTO FILIOPER (CDFILIAL, CDOPERADOR) VALUES ('0001', 'JOANA')")));
+        QProcess server;
+        const auto stopServer = qScopeGuard([&server] {
+            if (server.state() != QProcess::NotRunning) {
+                server.kill();
+                server.waitForFinished(5000);
+            }
+        });
+        QStringList target{QStringLiteral("--db"), db->url()};
+        if (serverProcess) {
+            server.start(QStringLiteral(IMP_SERVER_BIN),
+                         {QStringLiteral("--db"), db->url(), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+            QVERIFY(server.waitForStarted(5000));
+            QByteArray out;
+            for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+                server.waitForReadyRead(100);
+                out += server.readAllStandardOutput();
+            }
+            const qsizetype at = out.indexOf("127.0.0.1:");
+            QVERIFY2(at >= 0, out.constData());
+            target << QStringLiteral("--server") << QString::fromLatin1(out.mid(at, out.indexOf('/', at) - at));
+        }
+        const QStringList import = QStringList{QStringLiteral("import"), file, QStringLiteral("--branch"), QStringLiteral("1"),
+                                               QStringLiteral("--operator"), QStringLiteral("JOANA"),
+                                               QStringLiteral("--locale"), QStringLiteral("pt_BR")}
+            + target;
+        const Run first = runCli(import, dir.path());
+        QVERIFY2(first.exitCode == 0, first.err.constData());
+        QVERIFY(!first.err.contains("importado"));
+        QTest::qWait(5);
+        const Run second = runCli(import, dir.path());
+        QVERIFY2(second.exitCode == 0, second.err.constData());
+        QVERIFY2(second.err.contains(QStringLiteral("já foi importado nesta filial").toUtf8()), second.err.constData());
+        QVERIFY2(second.err.contains("por JOANA"), second.err.constData());
+
+        const QStringList where{QStringLiteral("--db"), db->url()};
+        const Run json = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--json"), QStringLiteral("--branch"),
+                                            QStringLiteral("1")} + where, dir.path());
+        QVERIFY2(json.exitCode == 0, json.err.constData());
+        const QJsonArray list = QJsonDocument::fromJson(json.out).array();
+        QCOMPARE(list.size(), 2);
+        const QJsonObject newest = list.first().toObject();
+        QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "file", "message",
+                                             "operator", "outcome", "rows", "sha256", "when"}));
+        QCOMPARE(newest["operator"].toString(), QStringLiteral("JOANA"));
+        QCOMPARE(newest["branch"].toString(), QStringLiteral("0001"));
+        QCOMPARE(newest["file"].toString(), QStringLiteral("cardápio de março.txt"));
+        QCOMPARE(newest["bytes"].toInteger(), qint64(bytes.size()));
+        QCOMPARE(newest["sha256"].toString(), sha);
+        QCOMPARE(newest["outcome"].toString(), QStringLiteral("ok"));
+        QCOMPARE(newest["dishes_written"].toInt(), 1);
+        QCOMPARE(newest["dishes_refused"].toArray().size(), 0);
+        QCOMPARE(newest["rows"].toObject()["PRATO"].toInt(), 1);
+        QCOMPARE(newest["rows"].toObject()["RECEPADR"].toInt(), 1);
+        QVERIFY(newest["message"].isNull());
+        QVERIFY(QDateTime::fromString(newest["when"].toString(), Qt::ISODateWithMs)
+                > QDateTime::fromString(list.last().toObject()["when"].toString(), Qt::ISODateWithMs));
+
+        const Run limited = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QStringLiteral("1")} + where,
+                                   dir.path());
+        QCOMPARE(limited.exitCode, 0);
+        QCOMPARE(limited.out.count("filial 0001"), 1);
+        QVERIFY(limited.out.contains(sha.toLatin1()));
+        const Run other = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--branch"), QStringLiteral("2")} + where,
+                                 dir.path());
+        QCOMPARE(other.exitCode, 0);
+        QVERIFY(other.out.contains("Nenhuma importação registrada."));
+        const Run missing = runCli({QStringLiteral("history"), QStringLiteral("--db"), QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("nenhum.db"))},
+                                   dir.path());
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY(missing.err.contains(QStringLiteral("não existe").toUtf8()));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("nenhum.db"))));
+        for (const char *bad : {"0", "-3", "muitos"}) {
+            const Run r = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QString::fromLatin1(bad)} + where,
+                                 dir.path());
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY(r.err.contains("limite"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"
