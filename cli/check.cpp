@@ -1,4 +1,5 @@
 // imp40500 check FILE --branch CODE [--db URL] [--operator CODE] [--locale NAME] [--server HOST:PORT] [--json]
+//                    [--errors-csv OUT]
 // imp40500 import FILE --branch CODE ...
 // The file and branch checks and the load pass, exactly as the screen runs them when the operator
 // leaves the parameter panel; `import` then sends the tables as the import button does.
@@ -9,14 +10,18 @@
 #include "appserver.h"
 #include "database.h"
 #include "embedded.h"
+#include "errorcsv.h"
 #include "framework.h"
+#include "importpreview.h"
 #include "importrun.h"
 #include "importsession.h"
 #include "messages.h"
+#include "stoprequest.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <malloc.h>
@@ -78,6 +83,18 @@ int fail(bool json, const QString &key, const QString &text)
     return key.isEmpty() ? 1 : 2;
 }
 
+QString signalName(int sig)
+{
+    switch (sig) {
+    case SIGINT: return QStringLiteral("SIGINT");
+    case SIGTERM: return QStringLiteral("SIGTERM");
+    default: return QString::number(sig);
+    }
+}
+
+// Exit code of a run stopped by a signal, as a shell gives a command its signal ended (128 + 2).
+constexpr int kStoppedExit = 130;
+
 } // namespace
 
 namespace {
@@ -87,6 +104,7 @@ struct CheckOptions {
     QString file;
     QString branch;
     bool json = false;
+    QString errorsCsv; // --errors-csv: where the errors of the dishes go; empty: nowhere
 };
 
 // Parses the options and sets the environment from them; an exit code when the command ends here
@@ -112,6 +130,9 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
     cli.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação (padrão: embutido)."),
                    QStringLiteral("HOST:PORTA")});
     cli.addOption({QStringLiteral("json"), QStringLiteral("Resultado em JSON.")});
+    cli.addOption({QStringLiteral("errors-csv"),
+                   QStringLiteral("Grava os erros dos pratos em SAIDA (CSV em UTF-8, separado por \";\")."),
+                   QStringLiteral("SAIDA")});
     cli.addOption({QStringLiteral("verbose"),
                    QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados ou do sistema).")});
     if (!cli.parse(args)) {
@@ -123,6 +144,7 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
         return 0;
     }
     opts.json = cli.isSet(QStringLiteral("json"));
+    opts.errorsCsv = cli.value(QStringLiteral("errors-csv"));
     if (cli.isSet(QStringLiteral("verbose")))
         setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
     const QStringList positional = cli.positionalArguments();
@@ -190,6 +212,21 @@ int runCheck(const QStringList &args, bool import)
     CliObserver observer(!json && isatty(fileno(stderr)));
     ImportSession session(net);
     session.setObserver(&observer);
+    // SIGINT and SIGTERM only ask the work to stop: the load pass ends at its next line, an import
+    // at its next table or before its commit, rolled back; then the run says so and exits 130.
+    StopRequest &stop = StopRequest::process();
+    StopRequest::installSignalHandlers();
+    session.setStopRequest(&stop);
+    const auto stopped = [&]() {
+        observer.setStatusText(QString());
+        const QString text = Msg(import ? QStringLiteral("Sinal_Importacao") : QStringLiteral("Sinal_Verificacao"))
+                                 .arg(signalName(stop.signal()));
+        sink.showError(text);
+        if (json)
+            CheckReport::writeJsonError(QStringLiteral("Sinal"), text, stdout);
+        std::fflush(stdout);
+        return kStoppedExit;
+    };
     session.NmArquivo = opts.file;
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
@@ -209,11 +246,23 @@ int runCheck(const QStringList &args, bool import)
         session.Vd_Arquivo(true);
         const QString branchName = session.Vd_CdFilial(true, amb.Operador);
         session.Grava_Tabelas();
+        if (stop.requested())
+            return stopped();
+        // Only a file that loaded has errors to report: a refused one writes no file.
+        if (!opts.errorsCsv.isEmpty()) {
+            if (const Status written = ErrorCsv::write(session, amb.DBPict(1), opts.errorsCsv); !written)
+                return failed(written.failure());
+        }
 
         if (import) {
             const Result<ImportOutcome> outcome = ImportRun(session).run();
+            if (!outcome && (outcome.failure().key == u"Imp_Interrompida" || stop.requested()))
+                return stopped();
             if (!outcome)
                 return failed(outcome.failure());
+            // A signal that came once the import was committed stopped nothing: it was written.
+            if (stop.requested())
+                sink.showError(Msg(QStringLiteral("Sinal_Depois")).arg(signalName(stop.signal())));
             if (json) {
                 CheckReport::writeJson(session, stdout);
                 std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
@@ -222,15 +271,24 @@ int runCheck(const QStringList &args, bool import)
                 std::printf("\n%s\n", qPrintable(outcome->summaryText()));
                 std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
             }
-        } else if (json) {
-            CheckReport::writeJson(session, stdout);
         } else {
-            CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+            // What the import would change; a server that cannot tell fails the check.
+            const Result<ImportPreview> preview = ImportPreview::ask(session);
+            if (stop.requested())
+                return stopped();
+            if (!preview)
+                return failed(preview.failure());
+            if (json)
+                CheckReport::writeJson(session, stdout, &preview.value());
+            else
+                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout, &preview.value());
         }
         std::fflush(stdout);
         return 0;
     } catch (const AbandonedAction &a) {
         DeactiveShowAvi();
+        if (a.key() == u"Carga_Cancelada" || stop.requested())
+            return stopped();
         return fail(json, a.key(), a.text());
     } catch (const DatabaseError &e) {
         DeactiveShowAvi();

@@ -78,6 +78,29 @@ public:
         return dlg.selectedFiles().constFirst();
     }
 
+    bool question(const QString &text) override
+    {
+        return QMessageBox::question(dialogParent(), kTitle, text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No)
+            == QMessageBox::Yes;
+    }
+
+    QString getSaveFileName(const QString &title, const QString &directory,
+                            const QString &filter, const QString &defaultSuffix) override
+    {
+        QFileDialog dlg(dialogParent(), title, directory);
+        dlg.setOption(QFileDialog::DontUseNativeDialog);
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+        QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+        filters << allFilesFilter();
+        dlg.setNameFilters(filters);
+        dlg.setDefaultSuffix(defaultSuffix);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().constFirst();
+    }
+
     void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) override
     {
         // The help ships inside the program: the context names a page, the fields a section.

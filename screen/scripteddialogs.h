@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <functional>
 
 class ScriptedDialogs : public Dialogs {
 public:
@@ -32,6 +33,9 @@ public:
     int pesquisar(QAbstractItemModel *rows, const QString &title) override;
     QString getOpenFileName(const QString &title, const QString &directory,
                             const QString &filter, const QString &defaultSuffix) override;
+    bool question(const QString &text) override;
+    QString getSaveFileName(const QString &title, const QString &directory,
+                            const QString &filter, const QString &defaultSuffix) override;
     void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) override;
 
     void clear();
@@ -45,8 +49,15 @@ public:
     // Per message (errors and infos alike, in order): whether the busy indicator was showing.
     QList<bool> busyAtMessage;
 
+    QStringList questions;
+    QList<OpenDialog> saveDialogs;
+
     QList<int> lookupAnswers;       // row to choose per lookup; -1 cancels
     QStringList openFileAnswers;    // file name per open dialog; empty cancels
+    QList<bool> questionAnswers;    // per question; no when the list is empty
+    QStringList saveFileAnswers;    // file name per save dialog; empty cancels
+    // Runs when a question has been answered, with its answer (a test's clock, for one).
+    std::function<void(bool)> afterQuestion;
 
 private:
     Dialogs *m_previous;

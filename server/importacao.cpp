@@ -15,6 +15,7 @@
 // - rows of the per-branch tables (RECEFILI, PRATFILI, RECESERV) are written for the destination
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
+#include "interruption.h"
 #include "rdmimpoprato.h"
 #include "database.h"
 #include "dberror.h"
@@ -1173,6 +1174,8 @@ Payload Import::run(const QCborArray &args)
         s = writeDishes();
     if (s)
         pausePoint("pratos");
+    if (s)
+        s = stopPoint();
     if (s && m_temRecePadr)
         s = replaceRecipe(m_recePadr, false);
     if (s && m_temReceFili)
@@ -1180,11 +1183,16 @@ Payload Import::run(const QCborArray &args)
     if (s && m_temReceServ)
         s = replaceRecipe(m_receServ, true);
     if (s)
+        s = stopPoint();
+    if (s)
         s = upsertPerDish(m_pratPadr, false);
     if (s)
         s = upsertPerDish(m_pratFili, true);
     if (s) {
         pausePoint("antes-commit");
+        s = stopPoint();
+    }
+    if (s) {
         s = tx.commit();
         if (s)
             pausePoint("depois-commit");
