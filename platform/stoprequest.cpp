@@ -8,10 +8,8 @@ StopRequest g_process;
 
 extern "C" void onStopSignal(int sig)
 {
-    // Only the atomic store here; the second signal of a kind gets the default action back, so a
-    // process that does not stop on its own can still be ended from the keyboard.
+    // Only the atomic store: the work stops itself at its next safe point.
     g_process.request(sig);
-    std::signal(sig, SIG_DFL);
 }
 
 } // namespace
@@ -26,8 +24,10 @@ void StopRequest::installSignalHandlers()
     struct sigaction sa = {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
-    // Reads and writes under way go on: the work looks at the request at its own points.
-    sa.sa_flags = SA_RESTART;
+    // Reads and writes under way go on: the work looks at the request at its own points. The
+    // handler runs once per kind (SA_RESETHAND): a second Ctrl+C ends a process that does not
+    // stop on its own.
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }

@@ -44,8 +44,6 @@ private slots:
     void initTestCase_data();
     void init();
     void cleanup();
-    void csvField_data();
-    void csvField();
     void errorRows();
     void loadStops_data();
     void loadStops();
@@ -96,26 +94,6 @@ bool TstErrPrev::firstRowOnly()
     return db == u"sqlite" && transport == u"inprocess";
 }
 
-void TstErrPrev::csvField_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QByteArray>("field");
-    QTest::newRow("plain") << "ARROZ BRANCO" << QByteArray("ARROZ BRANCO");
-    QTest::newRow("accents in UTF-8") << "FEIJÃO" << QByteArray("FEIJ\xC3\x83O");
-    QTest::newRow("separator") << "A;B" << QByteArray("\"A;B\"");
-    QTest::newRow("quotes doubled") << "O \"BOM\"" << QByteArray("\"O \"\"BOM\"\"\"");
-    QTest::newRow("line break") << "A\r\nB" << QByteArray("\"A\r\nB\"");
-    QTest::newRow("comma stays bare") << "1,5" << QByteArray("1,5");
-    QTest::newRow("empty") << "" << QByteArray();
-}
-
-void TstErrPrev::csvField()
-{
-    QFETCH(QString, value);
-    QFETCH(QByteArray, field);
-    QCOMPARE(ErrorCsv::field(value), field);
-}
-
 void TstErrPrev::errorRows()
 {
     // A dish with two errors (a unit on its line, a product on its recipe's) gets two rows; a dish
@@ -136,6 +114,7 @@ void TstErrPrev::errorRows()
                         "14;555.001;\"ARROZ; \"\"ESPECIAL\"\"\";Padr\xC3\xA3o;Produto n\xC3\xA3o existe no destino.\r\n"
                         "16;000.900;OUTRO NOME;Local;Prato j\xC3\xA1 existe no destino PUDIM DE LEITE CONDENSADO.\r\n"));
     QVERIFY(ErrorCsv::anyErrors(*m_session));
+    QCOMPARE(ErrorCsv::field(u"A\r\nB"), QByteArray("\"A\r\nB\""));
     // Without its mark, for the clipboard, the same rows.
     QCOMPARE(ErrorCsv::text(*m_session, QStringLiteral("999.999"), false), csv.mid(3));
 
@@ -258,11 +237,9 @@ void TstErrPrev::previewRefusals_data()
     const QByteArray good = DataPacket::save(dishes);
     QTest::newRow("too few") << QCborArray{good, -1, -1} << "Srv_Argumentos";
     QTest::newRow("flag as text") << QCborArray{good, "sim", -1, -1, "0001"} << "Srv_Previa";
-    QTest::newRow("packet as text") << QCborArray{"PRATO", -1, -1, -1, "0001"} << "Srv_Previa";
     QTest::newRow("not a packet") << QCborArray{QByteArray("xyz"), -1, -1, -1, "0001"} << "Srv_ArgumentoInvalido";
     QTest::newRow("without the dish's columns") << QCborArray{bad, -1, -1, -1, "0001"} << "Srv_ArgumentoInvalido";
     QTest::newRow("branch too long") << QCborArray{good, -1, -1, -1, "00001"} << "Srv_ArgumentoInvalido";
-    QTest::newRow("branch empty") << QCborArray{good, -1, -1, -1, ""} << "Srv_ArgumentoInvalido";
     // A quote in a code is a value like any other.
     QTest::newRow("quote in the branch") << QCborArray{good, -1, -1, -1, "0'1"} << "";
 }

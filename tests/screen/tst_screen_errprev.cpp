@@ -1,6 +1,6 @@
-// The screen's part of the error report, the cancel and the preview: the dish grid's context menu
-// (a CSV file through the save dialog, the clipboard), Escape during the load pass, and the
-// preview's totals on the status line, over the sample file and a demo destination.
+// The screen's part of the error report, the cancel and the preview: the preview's totals on the
+// status line, the dish grid's context menu (a CSV file through the save dialog, the clipboard),
+// and Escape during the load pass, over the sample file and a demo destination.
 #include "screenfixture.h"
 
 #include "errorcsv.h"
@@ -30,7 +30,6 @@ private slots:
     void init();
     void cleanup();
     void errorMenu();
-    void previewOnStatusLine();
     void escapeDuringLoad_data();
     void escapeDuringLoad();
 
@@ -84,6 +83,10 @@ void ScreenErrPrevTest::errorMenu()
     QVERIFY(!f()->actCopiarErros->isEnabled());
     loadSample();
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    // The preview on the status line: the sample against the demo destination has three dishes
+    // new there and two that replace one.
+    QCOMPARE(f()->statusText(), QStringLiteral("novos 3, substituídos 2"));
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrevia")), 1);
     QCOMPARE(f()->dbgPrato->contextMenuPolicy(), Qt::ActionsContextMenu);
     QCOMPARE(f()->dbgPrato->actions(), (QList<QAction *>{f()->actExportarErros, f()->actCopiarErros}));
     QCOMPARE(f()->actExportarErros->text(), QStringLiteral("Exportar erros..."));
@@ -145,28 +148,6 @@ void ScreenErrPrevTest::errorMenu()
     const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
     QVERIFY(QDir().mkpath(dir));
     QVERIFY(shot.save(dir + QStringLiteral("/error-menu.png")));
-}
-
-void ScreenErrPrevTest::previewOnStatusLine()
-{
-    loadSample();
-    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
-    // The sample against the demo destination: three dishes new, two that replace one there.
-    QCOMPARE(f()->statusText(), QStringLiteral("novos 3, substituídos 2"));
-    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrevia")), 1);
-
-    // A server that cannot tell leaves the line to the pass; the load stands.
-    m_fx->rdm->failMethod = QStringLiteral("GetPrevia");
-    m_fx->rdm->failWith = QStringLiteral("sem prévia");
-    f()->medNmArquivo->setFocus();
-    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
-    settle();
-    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
-    QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
-    settle();
-    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
-    QCOMPARE(f()->statusText(), QString());
-    QCOMPARE(m_fx->dialogs->errors, QStringList());
 }
 
 void ScreenErrPrevTest::escapeDuringLoad_data()
