@@ -272,16 +272,20 @@ int runCheck(const QStringList &args, bool import)
                 std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
             }
         } else {
-            // What the import would change; a server that cannot tell fails the check.
+            // What the import would change. A server that cannot tell (one without GetPrevia)
+            // leaves the report without it, and says so on stderr: the check itself stands.
             const Result<ImportPreview> preview = ImportPreview::ask(session);
             if (stop.requested())
                 return stopped();
-            if (!preview)
-                return failed(preview.failure());
+            if (!preview) {
+                reportFailureDetail(preview.failure());
+                sink.showError(Msg(QStringLiteral("Previa_Indisponivel")).arg(preview.failure().message));
+            }
+            const ImportPreview *shown = preview ? &preview.value() : nullptr;
             if (json)
-                CheckReport::writeJson(session, stdout, &preview.value());
+                CheckReport::writeJson(session, stdout, shown);
             else
-                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout, &preview.value());
+                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout, shown);
         }
         std::fflush(stdout);
         return 0;
