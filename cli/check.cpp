@@ -219,11 +219,11 @@ int runCheck(const QStringList &args, bool import)
     session.setStopRequest(&stop);
     const auto stopped = [&]() {
         observer.setStatusText(QString());
-        const QString text = Msg(import ? QStringLiteral("Sinal_Importacao") : QStringLiteral("Sinal_Verificacao"))
-                                 .arg(signalName(stop.signal()));
+        const QString key = import ? QStringLiteral("Sinal_Importacao") : QStringLiteral("Sinal_Verificacao");
+        const QString text = Msg(key).arg(signalName(stop.signal()));
         sink.showError(text);
         if (json)
-            CheckReport::writeJsonError(QStringLiteral("Sinal"), text, stdout);
+            CheckReport::writeJsonError(key, text, stdout);
         std::fflush(stdout);
         return kStoppedExit;
     };
