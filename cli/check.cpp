@@ -1,5 +1,6 @@
 // imp40500 check FILE --branch CODE [--db URL] [--operator CODE] [--locale NAME] [--server HOST:PORT] [--json]
 //                  [--pair ORIGEM=DESTINO ...]
+//                    [--errors-csv OUT]
 // imp40500 import FILE --branch CODE ...
 // The file and branch checks and the load pass, exactly as the screen runs them when the operator
 // leaves the parameter panel; `import` then sends the tables as the import button does.
@@ -10,14 +11,18 @@
 #include "appserver.h"
 #include "database.h"
 #include "embedded.h"
+#include "errorcsv.h"
 #include "framework.h"
+#include "importpreview.h"
 #include "importrun.h"
 #include "importsession.h"
 #include "messages.h"
+#include "stoprequest.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <malloc.h>
@@ -79,6 +84,18 @@ int fail(bool json, const QString &key, const QString &text)
     return key.isEmpty() ? 1 : 2;
 }
 
+QString signalName(int sig)
+{
+    switch (sig) {
+    case SIGINT: return QStringLiteral("SIGINT");
+    case SIGTERM: return QStringLiteral("SIGTERM");
+    default: return QString::number(sig);
+    }
+}
+
+// Exit code of a run stopped by a signal, as a shell gives a command its signal ended (128 + 2).
+constexpr int kStoppedExit = 130;
+
 } // namespace
 
 namespace {
@@ -89,6 +106,7 @@ struct CheckOptions {
     QString branch;
     bool json = false;
     QList<QPair<QString, QString>> pairs; // --pair ORIGEM=DESTINO, in the order given
+    QString errorsCsv; // --errors-csv: where the errors of the dishes go; empty: nowhere
 };
 
 // Parses the options and sets the environment from them; an exit code when the command ends here
@@ -118,6 +136,9 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
                    QStringLiteral("Pareia o serviço de origem com o serviço destino, como na aba Serviço "
                                   "(pode ser repetido)."),
                    QStringLiteral("ORIGEM=DESTINO")});
+    cli.addOption({QStringLiteral("errors-csv"),
+                   QStringLiteral("Grava os erros dos pratos em SAIDA (CSV em UTF-8, separado por \";\")."),
+                   QStringLiteral("SAIDA")});
     cli.addOption({QStringLiteral("verbose"),
                    QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados ou do sistema).")});
     if (!cli.parse(args)) {
@@ -129,6 +150,7 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
         return 0;
     }
     opts.json = cli.isSet(QStringLiteral("json"));
+    opts.errorsCsv = cli.value(QStringLiteral("errors-csv"));
     if (cli.isSet(QStringLiteral("verbose")))
         setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
     const QStringList positional = cli.positionalArguments();
@@ -204,6 +226,21 @@ int runCheck(const QStringList &args, bool import)
     CliObserver observer(!json && isatty(fileno(stderr)));
     ImportSession session(net);
     session.setObserver(&observer);
+    // SIGINT and SIGTERM only ask the work to stop: the load pass ends at its next line, an import
+    // at its next table or before its commit, rolled back; then the run says so and exits 130.
+    StopRequest &stop = StopRequest::process();
+    StopRequest::installSignalHandlers();
+    session.setStopRequest(&stop);
+    const auto stopped = [&]() {
+        observer.setStatusText(QString());
+        const QString key = import ? QStringLiteral("Sinal_Importacao") : QStringLiteral("Sinal_Verificacao");
+        const QString text = Msg(key).arg(signalName(stop.signal()));
+        sink.showError(text);
+        if (json)
+            CheckReport::writeJsonError(key, text, stdout);
+        std::fflush(stdout);
+        return kStoppedExit;
+    };
     session.NmArquivo = opts.file;
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
@@ -224,6 +261,13 @@ int runCheck(const QStringList &args, bool import)
         session.Vd_Arquivo(true);
         const QString branchName = session.Vd_CdFilial(true, amb.Operador);
         session.Grava_Tabelas();
+        if (stop.requested())
+            return stopped();
+        // Only a file that loaded has errors to report: a refused one writes no file.
+        if (!opts.errorsCsv.isEmpty()) {
+            if (const Status written = ErrorCsv::write(session, amb.DBPict(1), opts.errorsCsv); !written)
+                return failed(written.failure());
+        }
 
         if (import) {
             // The same file imported before into this branch is imported again, with a warning.
@@ -232,8 +276,13 @@ int runCheck(const QStringList &args, bool import)
                                   .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
                                        before->operatorCode));
             const Result<ImportOutcome> outcome = ImportRun(session).run();
+            if (!outcome && (outcome.failure().key == u"Imp_Interrompida" || stop.requested()))
+                return stopped();
             if (!outcome)
                 return failed(outcome.failure());
+            // A signal that came once the import was committed stopped nothing: it was written.
+            if (stop.requested())
+                sink.showError(Msg(QStringLiteral("Sinal_Depois")).arg(signalName(stop.signal())));
             if (json) {
                 CheckReport::writeJson(session, stdout);
                 std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
@@ -242,15 +291,28 @@ int runCheck(const QStringList &args, bool import)
                 std::printf("\n%s\n", qPrintable(outcome->summaryText()));
                 std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
             }
-        } else if (json) {
-            CheckReport::writeJson(session, stdout);
         } else {
-            CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+            // What the import would change. A server that cannot tell (one without GetPrevia)
+            // leaves the report without it, and says so on stderr: the check itself stands.
+            const Result<ImportPreview> preview = ImportPreview::ask(session);
+            if (stop.requested())
+                return stopped();
+            if (!preview) {
+                reportFailureDetail(preview.failure());
+                sink.showError(Msg(QStringLiteral("Previa_Indisponivel")).arg(preview.failure().message));
+            }
+            const ImportPreview *shown = preview ? &preview.value() : nullptr;
+            if (json)
+                CheckReport::writeJson(session, stdout, shown);
+            else
+                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout, shown);
         }
         std::fflush(stdout);
         return 0;
     } catch (const AbandonedAction &a) {
         DeactiveShowAvi();
+        if (a.key() == u"Carga_Cancelada" || stop.requested())
+            return stopped();
         return fail(json, a.key(), a.text());
     } catch (const DatabaseError &e) {
         DeactiveShowAvi();

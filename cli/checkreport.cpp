@@ -3,6 +3,7 @@
 #include "ambiente.h"
 #include "dishflags.h"
 #include "dishtable.h"
+#include "importpreview.h"
 #include "importsession.h"
 #include "messages.h"
 
@@ -149,7 +150,7 @@ QByteArray jsonString(QStringView s)
     return out;
 }
 
-void writeJson(ImportSession &s, std::FILE *f)
+void writeJson(ImportSession &s, std::FILE *f, const ImportPreview *preview)
 {
     Out o(f);
     o << "{\"flags\": {\"TemRecePadr\": " << boolText(s.TemRecePadr) << ", \"TemReceFili\": "
@@ -207,6 +208,24 @@ void writeJson(ImportSession &s, std::FILE *f)
             o << sep << "\"cutLastLine\": " << QByteArray::number(notes.cutLastLine);
         o << "}";
     }
+    // Last, so that everything before it reads as it did without a preview.
+    if (preview) {
+        const auto codes = [&](const QStringList &l) {
+            o << "[";
+            for (qsizetype i = 0; i < l.size(); ++i)
+                o << (i ? ", " : "") << jsonString(l[i]);
+            o << "]";
+        };
+        o << ",\n \"preview\": {\"new\": ";
+        codes(preview->newDishes);
+        o << ", \"replaced\": ";
+        codes(preview->replacedDishes);
+        o << ", \"rows_replaced\": {";
+        for (qsizetype i = 0; i < preview->rowsReplaced.size(); ++i)
+            o << (i ? ", " : "") << jsonString(preview->rowsReplaced[i].first) << ": "
+              << QByteArray::number(preview->rowsReplaced[i].second);
+        o << "}}";
+    }
     o << "}\n";
 }
 
@@ -216,8 +235,11 @@ void writeJsonError(const QString &key, const QString &text, std::FILE *f)
     o << "{\"error\": {\"key\": " << jsonString(key) << ", \"text\": " << jsonString(text) << "}}\n";
 }
 
-void writeText(ImportSession &s, const QString &branchName, const QString &dishPicture, std::FILE *f)
+void writeText(ImportSession &s, const QString &branchName, const QString &dishPicture, std::FILE *f,
+               const ImportPreview *preview)
 {
+    const QString isNew = preview ? Msg(QStringLiteral("Previa_Novo")) : QString();
+    const QString replaces = preview ? Msg(QStringLiteral("Previa_Substitui")) : QString();
     Out o(f);
     o << "Arquivo: " << s.NmArquivo << "\n";
     o << "Filial destino: " << s.CdFilial << (branchName.isEmpty() ? QString() : QStringLiteral(" - ") + branchName)
@@ -238,12 +260,17 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
         const QString err = cErr >= 0 ? p.textAt(r, cErr) : QString();
         const bool bad = DishFlags::hasErrors(err);
         withErrors += bad ? 1 : 0;
-        QString line = QStringLiteral("  %1 %2  %3  %4\n")
+        QString line = QStringLiteral("  %1 %2  %3  %4")
                            .arg(bad ? QStringLiteral("ERRO") : QStringLiteral("OK  "),
                                 formatThroughPicture(code, dishPicture).leftJustified(12),
                                 (cName >= 0 ? p.textAt(r, cName) : QString()).leftJustified(40),
                                 DishTable::treeText(tree));
-        o << line;
+        if (preview && !bad) {
+            const ImportPreview::Dish d = preview->dish(r);
+            if (d != ImportPreview::Dish::NotWritten)
+                line += QStringLiteral("  (%1)").arg(d == ImportPreview::Dish::New ? isNew : replaces);
+        }
+        o << line << "\n";
         if (bad)
             for (const QString &e : DishFlags::texts(err, cLocal >= 0 ? p.textAt(r, cLocal) : QString(), s.controlCharLine(r)))
                 o << "         - " << e << "\n";
@@ -284,6 +311,8 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
         for (const QString &w : warnings)
             o << "  - " << w << "\n";
     }
+    if (preview)
+        o << "\nImportação: " << preview->totalsText() << "; " << preview->rowsText() << ".\n";
 }
 
 } // namespace CheckReport

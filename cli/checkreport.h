@@ -7,19 +7,23 @@
 #include <cstdio>
 
 class ImportSession;
+struct ImportPreview;
 
 namespace CheckReport {
 
 // {"flags": {...}, "tables": {...}, "servico": [...], "servdestino": [...]}, "remembered" (the map's
-// rows paired from memory: [{"CDSERVFILIORIG", "CDSERVFILIDEST"}]) only when there are any, and
+// rows paired from memory: [{"CDSERVFILIORIG", "CDSERVFILIDEST"}]) only when there are any,
 // "warnings" (values that did not convert, lines with a NUL, a cut last line) only when the pass
-// found any.
-void writeJson(ImportSession &session, std::FILE *out);
+// found any; with a preview, last, "preview": {"new": [codes], "replaced": [codes],
+// "rows_replaced": {table: n}}.
+void writeJson(ImportSession &session, std::FILE *out, const ImportPreview *preview = nullptr);
 // {"error": {"key": ..., "text": ...}}
 void writeJsonError(const QString &key, const QString &text, std::FILE *out);
 // Per dish its code (through the destination's dish-code mask), name, tree and errors; the
-// service map; counts.
-void writeText(ImportSession &session, const QString &branchName, const QString &dishPicture, std::FILE *out);
+// service map; counts. With a preview, each dish without errors says whether it is new or
+// replaces one at the destination, and the last line gives the preview's totals.
+void writeText(ImportSession &session, const QString &branchName, const QString &dishPicture, std::FILE *out,
+               const ImportPreview *preview = nullptr);
 
 // A JSON string literal of the text, quotes included.
 QByteArray jsonString(QStringView s);

@@ -69,6 +69,21 @@ int ImportSession::controlCharLine(int dishRow) const
     return d->controlCharLines.value(dishRow, 0);
 }
 
+int ImportSession::dishLine(int dishRow) const
+{
+    return dishRow >= 0 && size_t(dishRow) < d->dishLines.size() ? d->dishLines[size_t(dishRow)] : 0;
+}
+
+StopRequest &ImportSession::stopRequest()
+{
+    return *d->stop;
+}
+
+void ImportSession::setStopRequest(StopRequest *request)
+{
+    d->stop = request ? request : &d->ownStop;
+}
+
 QStringList ImportSession::loadWarnings() const
 {
     QStringList out;

@@ -7,6 +7,7 @@
 #include "memtable.h"
 #include "query.h"
 #include "servicemap.h"
+#include "stoprequest.h"
 
 #include <QHash>
 #include <QString>
@@ -189,6 +190,16 @@ public:
     QStringList loadWarnings() const;
     // The first line with a NUL that flagged this dish row (position 6); 0 when none.
     int controlCharLine(int dishRow) const;
+    // The file's line of a dish row of the last pass (the first line of the file is 1); 0 when the
+    // row was not loaded from a dish line.
+    int dishLine(int dishRow) const;
+
+    // What stops the load pass at its next safe point (the window messages it lets through, and
+    // every 64 data lines): the pass then ends as a failed load, abandoned with "Carga_Cancelada"
+    // and no message of its own. The session's own request (reset at the start of every pass)
+    // unless another is set; the command line sets the process's, which its signals make.
+    StopRequest &stopRequest();
+    void setStopRequest(StopRequest *request); // nullptr: the session's own
 
     // Counters of the last pass, for reports and tests.
     struct Stats {

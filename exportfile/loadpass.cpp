@@ -99,6 +99,8 @@ void ImportSession::runLoadPass()
         owners = {};
     d->notes = {};
     d->controlCharLines.clear();
+    d->dishLines.clear();
+    d->ownStop.reset();
     d->lineNumber = 0;
     d->lineHasNul = false;
     d->decoder = ValueDecoder(Ambiente::instance().locale);
@@ -143,7 +145,8 @@ void ImportSession::readServiceSection()
             lsbServico << decode(line);
         else
             countTableLine(line, d->linesPerTable);
-        ++TotalLinhas;
+        if ((++TotalLinhas & 4095) == 0)
+            d->stopIfRequested();
     }
     if (d->reader.failed())
         MensErro(d->reader.errorString());
@@ -177,6 +180,8 @@ void ImportSession::openEmptyTables()
     // million rows step by step (each step holding the old storage and the new at once).
     for (size_t i = 0; i < std::size(kTables); ++i) {
         reserveRows(this->*(kTables[i].table), d->linesPerTable[i]);
+        if (i == 0)
+            d->dishLines.reserve(size_t(std::max(0, d->linesPerTable[i])));
         if (std::size(kKeyColumns[i]) > 0)
             d->flagOwner[i].reserve(size_t(std::max(0, d->linesPerTable[i])));
     }
@@ -193,6 +198,7 @@ void ImportSession::readStructureSection()
     obs.setProgress(0);
     obs.setStatusText(Msg(QStringLiteral("VERIFICANDO_PRATOS")));
     obs.serveEvents();
+    d->stopIfRequested();
 
     // 9. The structure section, up to and including the data marker.
     lsbEstrutura.clear();
@@ -251,9 +257,12 @@ void ImportSession::readDataSection()
         obs.setProgress(++position);
         // Window messages are let through several times a second, not per line: a repaint per
         // line would cost more than the line itself.
-        if ((position & 63) == 0 && d->sinceServe.elapsed() >= 50) {
-            obs.serveEvents();
-            d->sinceServe.restart();
+        if ((position & 63) == 0) {
+            if (d->sinceServe.elapsed() >= 50) {
+                obs.serveEvents();
+                d->sinceServe.restart();
+            }
+            d->stopIfRequested();
         }
     }
     if (d->reader.failed())
@@ -307,6 +316,11 @@ void ImportSession::Grava_Prato(QStringView tabela)
 
     if (&table == &cdsPrato) {
         d->lastDishRow = cdsPrato.currentRow();
+        if (d->lastDishRow >= 0) {
+            if (size_t(d->lastDishRow) >= d->dishLines.size())
+                d->dishLines.resize(size_t(d->lastDishRow) + 1, 0);
+            d->dishLines[size_t(d->lastDishRow)] = d->lineNumber;
+        }
         QString scratch;
         if (plan.iderroCol >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol, scratch)))
             d->observer->enableErrors();

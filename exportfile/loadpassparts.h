@@ -8,6 +8,7 @@
 #include "dishflags.h"
 #include "exportreader.h"
 #include "framework.h"
+#include "messages.h"
 #include "valuedecoder.h"
 
 #include <QElapsedTimer>
@@ -294,6 +295,15 @@ struct ImportSession::Impl {
     std::array<std::vector<qint32>, 7> flagOwner;
     LoadNotes notes;
     QHash<int, int> controlCharLines; // dish row -> first line with a NUL
+    std::vector<int> dishLines;       // dish row -> its line in the file
+    StopRequest ownStop;
+    StopRequest *stop = &ownStop;
+    // Ends the pass, as a failure without a message, when a stop was asked for.
+    void stopIfRequested() const
+    {
+        if (stop->requested())
+            MensErro(Msg(QStringLiteral("Carga_Cancelada")), false, QStringLiteral("Carga_Cancelada"));
+    }
     int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
     bool lineHasNul = false;
 

@@ -32,7 +32,7 @@ public:
         QMessageBox::information(dialogParent(), kTitle, text);
     }
 
-    bool askYesNo(const QString &text) override
+    bool question(const QString &text) override
     {
         // The answer that changes nothing is the default: Enter does not import a file twice.
         QMessageBox box(QMessageBox::Question, kTitle, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
@@ -79,6 +79,22 @@ public:
         dlg.setOption(QFileDialog::DontUseNativeDialog);
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
         dlg.setFileMode(QFileDialog::ExistingFile);
+        QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+        filters << allFilesFilter();
+        dlg.setNameFilters(filters);
+        dlg.setDefaultSuffix(defaultSuffix);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().constFirst();
+    }
+
+    QString getSaveFileName(const QString &title, const QString &directory,
+                            const QString &filter, const QString &defaultSuffix) override
+    {
+        QFileDialog dlg(dialogParent(), title, directory);
+        dlg.setOption(QFileDialog::DontUseNativeDialog);
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
         QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
         filters << allFilesFilter();
         dlg.setNameFilters(filters);

@@ -22,12 +22,17 @@ public:
     // `defaultSuffix` ("txt") is added to a typed name that has none.
     virtual QString getOpenFileName(const QString &title, const QString &directory,
                                     const QString &filter, const QString &defaultSuffix) = 0;
+    // A question with the buttons Sim and Não; true for Sim. Não is the default button, so Enter
+    // does not say yes.
+    virtual bool question(const QString &text) = 0;
+    // The name to save a file under; empty when cancelled. A file that exists is confirmed by the
+    // dialog. `filter` and `defaultSuffix` as for getOpenFileName.
+    virtual QString getSaveFileName(const QString &title, const QString &directory,
+                                    const QString &filter, const QString &defaultSuffix) = 0;
     // The help of a screen: its help file and context, and the objects the person was at when
     // asking (the focused control first, then its containers), so the help can open at the
     // section about them.
     virtual void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) = 0;
-    // A question with the buttons Sim and Não; true for Sim.
-    virtual bool askYesNo(const QString &text) = 0;
 };
 
 // The dialogs in use (never null). setDialogs does not take ownership; nullptr puts the Qt

@@ -158,6 +158,7 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     buildFiltro();
     buildTabs();
     buildErro();
+    buildErrorMenu();
 
     netImpoPrato.ThrowException = false;
     netImpoPrato.BeforeConnect = [this](NetConnection &) { netImpoPratoBeforeConnect(this); };

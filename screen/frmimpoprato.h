@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QLineEdit;
 class QListWidget;
 class QScrollArea;
@@ -169,6 +170,17 @@ public:
     // and the import button; any other state of the map unlocks both.
     void dtsServicoStateChange(QObject *sender);
 
+    // The dish grid's context menu: the errors of the load held, one row per error, saved as a
+    // CSV file (through the dialogs' save dialog) or copied to the clipboard. Offered while a load
+    // is held and no import runs.
+    QAction *actExportarErros;
+    QAction *actCopiarErros;
+    void actExportarErrosClick(QObject *sender);
+    void actCopiarErrosClick(QObject *sender);
+    // Escape while the load pass runs: asks "Cancelar a carga do arquivo?" and, on yes, has the
+    // pass stop at its next safe point, where it ends as a failed load.
+    void cancelLoadQuestion();
+
     // LoadObserver: what the load pass shows on this screen.
     void setProgressRange(int maximum) override;
     void setProgress(int position) override;
@@ -199,6 +211,10 @@ private:
     void buildTabs();
     void buildErro();
     void buildSide();
+    void buildErrorMenu();
+    // After a load: what its import would change ("novos N, substituídos M") on the status line,
+    // after what the pass left there. A server that cannot tell leaves the line as it was.
+    void showPreview();
 
     // The import run under the screen: a failure inside gives the panel back and goes on.
     Result<ImportOutcome> runImport();

@@ -16,6 +16,7 @@
 #include "memtablemodel.h"
 #include "servicegrid.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QScopeGuard>
 #include <QFocusEvent>
@@ -103,6 +104,12 @@ void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)
 
 void TfrmImpoPrato::FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift)
 {
+    // Escape during the load pass offers to cancel it; the screen itself still cannot close.
+    if (key == Qt::Key_Escape && Carregando) {
+        key = 0;
+        cancelLoadQuestion();
+        return;
+    }
     // Escape on the floating error panel closes the panel, not the screen.
     if (key == Qt::Key_Escape && errorReview->panelShowing()) {
         key = 0;
@@ -222,12 +229,19 @@ void TfrmImpoPrato::panFiltroExit(QObject *)
     // The pass unlocks both containers on every way out; a failure leaves the import button off.
     try {
         Grava_Tabelas();
+    } catch (const AbandonedAction &a) {
+        discardFailedLoad();
+        // A pass the operator cancelled says so where the progress was.
+        if (a.key() == u"Carga_Cancelada")
+            setStatusText(a.text());
+        throw;
     } catch (...) {
         discardFailedLoad();
         throw;
     }
     m_loadLock = false;
     setState(ScreenState::Loaded);
+    showPreview();
 }
 
 void TfrmImpoPrato::discardFailedLoad()
@@ -292,6 +306,9 @@ void TfrmImpoPrato::applyState()
     // (each button keeps its own state underneath).
     SetChildEnabled(panFiltro, !(m_loadLock || m_importLock));
     SetChildEnabled(panMenu, !m_loadLock);
+    const bool errorsOffered = m_state == ScreenState::Loaded || m_state == ScreenState::Imported;
+    actExportarErros->setEnabled(errorsOffered);
+    actCopiarErros->setEnabled(errorsOffered);
 }
 
 void TfrmImpoPrato::cdsDiretoriosBeforePost(MemTable &table)

@@ -10,6 +10,6 @@ bool TfrmImpoPrato::confirmReimport()
     if (!before)
         return true;
     const QString who = before->operatorCode.isEmpty() ? Msg(QStringLiteral("Hist_SemOperador")) : before->operatorCode;
-    return dialogs()->askYesNo(Msg(QStringLiteral("Hist_JaImportado"))
+    return dialogs()->question(Msg(QStringLiteral("Hist_JaImportado"))
                                    .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")), who));
 }

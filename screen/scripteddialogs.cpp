@@ -47,25 +47,36 @@ QString ScriptedDialogs::getOpenFileName(const QString &title, const QString &di
     return openFileAnswers.isEmpty() ? QString() : openFileAnswers.takeFirst();
 }
 
+bool ScriptedDialogs::question(const QString &text)
+{
+    questions << text;
+    const bool yes = questionAnswers.isEmpty() || questionAnswers.takeFirst();
+    if (afterQuestion)
+        afterQuestion(yes);
+    return yes;
+}
+
+QString ScriptedDialogs::getSaveFileName(const QString &title, const QString &directory,
+                                         const QString &filter, const QString &defaultSuffix)
+{
+    saveDialogs << OpenDialog{title, directory, filter, defaultSuffix};
+    return saveFileAnswers.isEmpty() ? QString() : saveFileAnswers.takeFirst();
+}
+
 void ScriptedDialogs::showHelp(const QString &helpFile, int helpContext, const QStringList &fields)
 {
     helps << Help{helpFile, helpContext, fields};
 }
 
-bool ScriptedDialogs::askYesNo(const QString &text)
-{
-    questions << text;
-    return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
-}
-
 void ScriptedDialogs::clear()
 {
-    questions.clear();
     errors.clear();
     infos.clear();
     lookups.clear();
     helps.clear();
     openDialogDirectories.clear();
     openDialogs.clear();
+    questions.clear();
+    saveDialogs.clear();
     busyAtMessage.clear();
 }

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <functional>
 
 class ScriptedDialogs : public Dialogs {
 public:
@@ -32,8 +33,10 @@ public:
     int pesquisar(QAbstractItemModel *rows, const QString &title) override;
     QString getOpenFileName(const QString &title, const QString &directory,
                             const QString &filter, const QString &defaultSuffix) override;
+    bool question(const QString &text) override;
+    QString getSaveFileName(const QString &title, const QString &directory,
+                            const QString &filter, const QString &defaultSuffix) override;
     void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) override;
-    bool askYesNo(const QString &text) override;
 
     void clear();
 
@@ -46,10 +49,15 @@ public:
     // Per message (errors and infos alike, in order): whether the busy indicator was showing.
     QList<bool> busyAtMessage;
 
+    QStringList questions;          // every yes/no question, in order
+    QList<OpenDialog> saveDialogs;
+
     QList<int> lookupAnswers;       // row to choose per lookup; -1 cancels
     QStringList openFileAnswers;    // file name per open dialog; empty cancels
-    QStringList questions;          // every yes/no question, in order
     QList<bool> questionAnswers;    // answer per question; Sim when the queue is empty
+    QStringList saveFileAnswers;    // file name per save dialog; empty cancels
+    // Runs when a question has been answered, with its answer (a test's clock, for one).
+    std::function<void(bool)> afterQuestion;
 
 private:
     Dialogs *m_previous;

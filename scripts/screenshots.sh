@@ -7,11 +7,12 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
-cmake --build "$build" -j2 --target tst_screen_lifecycle tst_screen_import tst_history_window
+cmake --build "$build" -j2 --target tst_screen_lifecycle tst_screen_import tst_history_window tst_screen_errprev
 out="$root/docs/screenshots"
 mkdir -p "$out"
 export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 IMP_SOURCE_DIR="$root" IMP_SCREENSHOT_DIR="$out"
 "$build/bin/tst_screen_lifecycle" rendersScreenshot
 "$build/bin/tst_screen_import" sampleFromPickToImport errorPanelFromTheScreen serviceEditLocksDishTabAndImport
 "$build/bin/tst_history_window" listsNewestFirstAndSorts
+"$build/bin/tst_screen_errprev" errorMenu
 ls -l "$out"

@@ -370,6 +370,10 @@ Result<int> HttpServer::start(const QString &host, int port)
 void HttpServer::stop()
 {
     if (d->thread.joinable()) {
+        // A stop before the listening thread has entered its loop would be lost, and the join
+        // below would wait for ever: a server stopped right after it started.
+        while (d->running && !d->server.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         d->server.stop();
         d->thread.join();
     }

@@ -15,6 +15,7 @@
 // - rows of the per-branch tables (RECEFILI, PRATFILI, RECESERV) are written for the destination
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
+#include "interruption.h"
 #include "rdmimpoprato.h"
 #include "history.h"
 #include "database.h"
@@ -1176,12 +1177,16 @@ Payload Import::run(const QCborArray &args)
         s = writeDishes();
     if (s)
         pausePoint("pratos");
+    if (s)
+        s = stopPoint();
     if (s && m_temRecePadr)
         s = replaceRecipe(m_recePadr, false);
     if (s && m_temReceFili)
         s = replaceRecipe(m_receFili, true);
     if (s && m_temReceServ)
         s = replaceRecipe(m_receServ, true);
+    if (s)
+        s = stopPoint();
     if (s)
         s = upsertPerDish(m_pratPadr, false);
     if (s)
@@ -1192,6 +1197,9 @@ Payload Import::run(const QCborArray &args)
         s = m_history->written(m_summary); // the history row, in the import's transaction
     if (s) {
         pausePoint("antes-commit");
+        s = stopPoint();
+    }
+    if (s) {
         s = tx.commit();
         if (s)
             pausePoint("depois-commit");

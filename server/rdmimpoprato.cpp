@@ -1,4 +1,5 @@
 #include "rdmimpoprato.h"
+#include "preview.h"
 #include "database.h"
 #include "datapacket.h"
 #include "dberror.h"
@@ -256,7 +257,8 @@ QStringList RdmImpoPrato::methodNames()
     return {QStringLiteral("GetDiretorios"), QStringLiteral("SetDiretorios"), QStringLiteral("GetParamGeral"),
             QStringLiteral("GetPrato"),      QStringLiteral("GetRecePadr"),   QStringLiteral("GetReceServ"),
             QStringLiteral("GetReceFili"),   QStringLiteral("GetPratPadr"),   QStringLiteral("GetPratFili"),
-            QStringLiteral("GetPratServ"),   QStringLiteral("GetPesqPrato"),  QStringLiteral("Importacao")};
+            QStringLiteral("GetPratServ"),   QStringLiteral("GetPesqPrato"),  QStringLiteral("Importacao"),
+            QLatin1String(RdmMethods::kPreviewMethod)};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -533,6 +535,8 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray
             return fail(s.error());
         return importacao(db, args);
     }
+    if (method == QLatin1String(kPreviewMethod))
+        return getPrevia(db, args);
     return fail(QStringLiteral("O servidor de aplicação %1 não tem o método \"%2\".")
                     .arg(QLatin1String(kServerName), method.left(64)));
 }

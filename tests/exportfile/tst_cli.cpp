@@ -83,7 +83,7 @@ void TstCli::sampleFile()
     const Run c = run({"check", sample, "--branch", "1", "--json"});
     QCOMPARE(c.exitCode, 0);
     const QJsonObject j = c.json();
-    QCOMPARE(j.keys(), (QStringList{"flags", "servdestino", "servico", "tables"}));
+    QCOMPARE(j.keys(), (QStringList{"flags", "preview", "servdestino", "servico", "tables"}));
     QCOMPARE(j["flags"].toObject().keys(), (QStringList{"TemReceFili", "TemRecePadr", "TemReceServ"}));
     QVERIFY(j["flags"].toObject()["TemRecePadr"].isBool());
     const QJsonObject tables = j["tables"].toObject();

@@ -6,6 +6,7 @@
 #include "memtable.h"
 #include "memtablemodel.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMap>
@@ -89,6 +90,13 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
         if (f->sbtErros->isEnabled())
             broken << QStringLiteral("error button enabled without a load");
     }
+
+    // The error report is offered for a load held and at rest, never while a pass runs.
+    const bool reportOffered = f->actExportarErros->isEnabled() && f->actCopiarErros->isEnabled();
+    if (reportOffered != (state == S::Loaded || state == S::Imported))
+        broken << QStringLiteral("error report %1 in state %2")
+                      .arg(reportOffered ? QStringLiteral("offered") : QStringLiteral("not offered"),
+                           TfrmImpoPrato::stateName(state));
 
     // The tabs follow the load held and the map's edit.
     const bool serviceTab = pgc->isTabVisible(pgc->indexOf(f->tshPadrao));

@@ -387,10 +387,11 @@ void ImportParametersTest::loadShowsItselfAndRefusesClose()
     QVERIFY(!closed);
     QVERIFY(frmImpoPrato && boIdCriado);
 
-    // After the pass: everything unlocked and quiet, the import button on, the focus outside.
+    // After the pass: everything unlocked and quiet (the status line holds only what the import
+    // would change), the import button on, the focus outside.
     QVERIFY(m_fx->dialogs->errors.isEmpty());
     QVERIFY(!f()->Carregando);
-    QVERIFY(f()->statusText().isEmpty());
+    QCOMPARE(f()->statusText(), QStringLiteral("novos 3, substituídos 2"));
     QCOMPARE(f()->pgbProgresso->value(), 0);
     QVERIFY(f()->medNmArquivo->isEnabled());
     QVERIFY(f()->sbtCancel->isEnabled());
