@@ -138,7 +138,7 @@ bool adminExec(const QString &url, const QString &sql)
 }
 
 // Importacao in process, timed from the call to the reply. Returns seconds, or -1.
-double timeImport(const QString &url, const QCborArray &args, bool show)
+double timeImport(const QString &url, const CallArgs &args, bool show)
 {
     QString error;
     auto module = RdmImpoPrato::open(url, &error);
@@ -215,9 +215,9 @@ int main(int argc, char **argv)
     QMap<QByteArray, QByteArray> packets;
     for (const Table &t : tables)
         packets.insert(t.name, packetOf(t, QByteArray(t.name) == "PRATO"));
-    const QCborArray args{packets["PRATO"], packets["RECEPADR"], packets["RECEFILI"], QByteArray(), packets["RECESERV"],
-                          packets["PRATPADR"], packets["PRATFILI"], QByteArray(), qint64(-1), qint64(-1), qint64(-1),
-                          QStringLiteral("0001")};
+    const CallArgs args{packets["PRATO"], packets["RECEPADR"], packets["RECEFILI"], QByteArray(), packets["RECESERV"],
+                        packets["PRATPADR"], packets["PRATFILI"], QByteArray(), qint64(-1), qint64(-1), qint64(-1),
+                        QStringLiteral("0001")};
     qint64 bytes = 0;
     for (const QByteArray &p : packets)
         bytes += p.size();

@@ -1,5 +1,6 @@
 #include "httpserver.h"
 #include "messages.h"
+#include "wire.h"
 
 #include <httplib.h>
 

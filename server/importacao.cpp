@@ -23,7 +23,6 @@
 #include "messages.h"
 #include "transactionguard.h"
 
-#include <QCborValue>
 #include <QHash>
 #include <QSet>
 #include <QSqlDriver>
@@ -68,9 +67,9 @@ struct Packet {
 
 // Loads one packet argument and checks that it holds only the columns it may hold. An empty byte
 // string is an empty table: the screen's service tables do not exist until their first row.
-Status loadPacket(const QCborValue &arg, Packet &p, const QStringList &allowed)
+Status loadPacket(const QVariant &arg, Packet &p, const QStringList &allowed)
 {
-    if (!arg.isByteArray())
+    if (!CallArg::isPacket(arg))
         return Status::fail(QStringLiteral("Importacao: o argumento de %1 não é um pacote de dados.").arg(p.label));
     const QByteArray bytes = arg.toByteArray();
     // Every catalogue column starts as missing, so an empty table is one without any column.
@@ -104,13 +103,13 @@ QStringList names(const QList<FieldDef> &fields)
     return out;
 }
 
-Result<bool> flagArg(const QCborValue &v, const char *name)
+Result<bool> flagArg(const QVariant &v, const char *name)
 {
     // Automation booleans: -1 is true, 0 false; any other non-zero integer also counts as true.
-    if (v.isBool())
+    if (CallArg::isBool(v))
         return v.toBool();
-    if (v.isInteger())
-        return v.toInteger() != 0;
+    if (CallArg::isInteger(v))
+        return v.toLongLong() != 0;
     return Result<bool>::fail(QStringLiteral("Importacao: o indicador %1 deve ser um inteiro (-1 ou 0).")
                                   .arg(QLatin1String(name)));
 }
@@ -495,10 +494,10 @@ class Import {
 public:
     Import(QSqlDatabase &db) : m_db(db) {}
 
-    Payload run(const QCborArray &args);
+    Payload run(const CallArgs &args);
 
 private:
-    Status checkArguments(const QCborArray &args);
+    Status checkArguments(const CallArgs &args);
     Status checkBranchAndServices();
     Status selectDishes();
     Status checkRecipeKeys();
@@ -540,7 +539,7 @@ private:
     ImportSummary m_summary;
 };
 
-Status Import::checkArguments(const QCborArray &args)
+Status Import::checkArguments(const CallArgs &args)
 {
     const auto setup = [](Packet &p, const char *label, const char *table) {
         p.label = QString::fromLatin1(label);
@@ -571,7 +570,7 @@ Status Import::checkArguments(const QCborArray &args)
             allowed = names(Catalogue::packetFields(*p.def));
         else
             allowed = &p == &m_servDestino ? servDestinoCols : servicoCols;
-        const QCborValue arg = args.at(i);
+        const QVariant arg = args.at(i);
         loads.push_back(std::async(std::launch::async, [arg, &p, allowed] {
             try {
                 return loadPacket(arg, p, allowed);
@@ -601,7 +600,7 @@ Status Import::checkArguments(const QCborArray &args)
     m_temReceFili = f2.value();
     m_temReceServ = f3.value();
 
-    if (!args.at(11).isString())
+    if (!CallArg::isText(args.at(11)))
         return Status::fail(QStringLiteral("Importacao: a filial destino deve ser um texto."));
     m_branch = args.at(11).toString().trimmed();
     if (m_branch.isEmpty())
@@ -1152,7 +1151,7 @@ static Payload notWritten(Failure f)
     return Payload::fail(std::move(f));
 }
 
-Payload Import::run(const QCborArray &args)
+Payload Import::run(const CallArgs &args)
 {
     if (Status s = checkArguments(args); !s)
         return Payload::fail(s.failure());
@@ -1201,7 +1200,7 @@ Payload Import::run(const QCborArray &args)
 
 } // namespace
 
-Result<QByteArray> importacao(QSqlDatabase &db, const QCborArray &args)
+Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args)
 {
     Import import(db);
     return import.run(args);

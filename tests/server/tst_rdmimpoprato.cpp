@@ -137,7 +137,7 @@ private slots:
         auto unknown = net.call(QStringLiteral("ApagaTudo"), {});
         QVERIFY(!unknown);
         QVERIFY2(unknown.error().contains(QLatin1String("ApagaTudo")), qPrintable(unknown.error()));
-        auto arity = net.call(QStringLiteral("GetPesqPrato"), QCborArray{QStringLiteral("1")});
+        auto arity = net.call(QStringLiteral("GetPesqPrato"), CallArgs{QStringLiteral("1")});
         QVERIFY(!arity);
         QVERIFY2(arity.error().contains(QLatin1String("2 argumento")), qPrintable(arity.error()));
     }
@@ -313,7 +313,7 @@ private slots:
         if (fault == QLatin1String("toolong"))
             std::swap(call.prato[n - 1], call.prato[n]);
         QList<FieldDef> wide = fieldsOf("PRATO");
-        QCborArray args = call.args();
+        CallArgs args = call.args();
         if (fault == QLatin1String("toolong")) {
             // The screen cuts text to its width; a packet from elsewhere may not.
             wide[3].width = 0; // NMPRATO
@@ -373,7 +373,7 @@ private slots:
             call.servDestino = {{QStringLiteral("998"), QStringLiteral("X")}};
         if (fault == QLatin1String("dish without code"))
             call.prato << dish(QStringLiteral("P"), QString(), QStringLiteral("SEM CODIGO"));
-        QCborArray args = call.args();
+        CallArgs args = call.args();
         if (fault == QLatin1String("packet garbage"))
             args[0] = QByteArray("\x9f\xff garbage", 10);
         if (fault == QLatin1String("packet not bytes"))

@@ -1,6 +1,7 @@
 // The HTTP transport and server: the token, and every way a server can fail the client (down, too
 // slow, malformed or oversized replies, oversized requests) ending in a clear message, not a hang.
 #include "rig.h"
+#include "wire.h"
 
 #include <httplib.h>
 
@@ -189,7 +190,7 @@ private slots:
         QVERIFY2(db, qPrintable(why));
         auto module = RdmImpoPrato::openDirect(db->url(), &why);
         QVERIFY2(module, qPrintable(why));
-        const QByteArray request = Wire::encodeRequest({});
+        const QByteArray request = Wire::encodeRequest(CallArgs{});
         QVERIFY(Wire::decodeResponse(module->handle(QStringLiteral("GetParamGeral"), request)));
         Result<QByteArray> fromOther = Result<QByteArray>::fail(QString());
         std::thread other([&] { fromOther = Wire::decodeResponse(module->handle(QStringLiteral("GetParamGeral"), request)); });
