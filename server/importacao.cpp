@@ -11,7 +11,7 @@
 // - for each written dish, its RECEPADR, RECEFILI and RECESERV rows at the destination are
 //   replaced by the packet's rows when the file held that section, and left alone otherwise;
 // - PRATPADR rows are inserted or updated by CDFILAUXPRAT+CDPRATO (one yield per dish), PRATFILI
-//   rows by CDFILIAL+CDFILAUXPRAT+CDPRATO;
+//   rows by CDFILIAL+CDFILAUXPRAT+CDPRATO; of a dish's repeated rows only the last is written;
 // - rows of the per-branch tables (RECEFILI, PRATFILI, RECESERV) are written for the destination
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
@@ -48,6 +48,9 @@ struct Packet {
     MemTable table;
     const Catalogue::TableDef *def = nullptr;
     QList<int> source; // per catalogue column: its column in the packet, -1 when the packet lacks it
+    // Per row, the written dish it belongs to (an index into Import's dish rows), -1 for a row of a
+    // dish that is not written. Made once per packet (Import::mapRows) and read by every later step.
+    std::vector<int> dish;
 
     int col(QStringView name) const { return table.isActive() ? table.fieldIndex(name) : -1; }
     int rows() const { return table.isActive() ? table.rowCount() : 0; }
@@ -500,9 +503,9 @@ private:
     Status checkArguments(const CallArgs &args);
     Status checkBranchAndServices();
     Status selectDishes();
+    // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
+    void mapRows(Packet &p) const;
     Status checkRecipeKeys();
-    // Whether the row belongs to a dish being written; `buffer` is the caller's, reused per row.
-    bool isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const;
     Status writeDishes();
     Status replaceRecipe(Packet &p, bool perBranch);
     Status upsertPerDish(Packet &p, bool perBranch);
@@ -526,16 +529,25 @@ private:
     Status preparePg();
     // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
     Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
-    Status writeDishRows(Packet &p, bool perBranch, bool upsert);
+    Status writeDishRows(Packet &p, bool perBranch);
+    // The tables in the order they are written, each after the one before it, in one transaction.
+    Status writeTables();
+    // Called after each table is written, inside the transaction: the summary holds the rows
+    // written so far. A failure here rolls the whole import back.
+    Status afterTable(const QString &table);
+    // Called once the import's outcome is known: committed, or not written with `failure` (the
+    // summary then holds what would have been written up to the failure). The dishes written and
+    // refused are in the summary either way.
+    void finished(bool committed, const Failure &failure);
 
     QSqlDatabase &m_db;
     TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
     Packet m_prato, m_recePadr, m_receFili, m_servDestino, m_receServ, m_pratPadr, m_pratFili, m_servico;
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
     QString m_branch;
-    QSet<QString> m_written;       // keys of the dishes written
+    QHash<QString, int> m_dishIndex; // key of each dish written: its index in m_dishRows
     QSet<QString> m_flagged;       // keys of the dishes refused for their flags
-    QList<int> m_dishRows;         // packet rows of the dishes written, in packet order
+    QList<int> m_dishRows;         // packet rows of the dishes written (the last of each key), in order
     ImportSummary m_summary;
 };
 
@@ -696,10 +708,30 @@ Status Import::selectDishes()
         // A clean copy of a flagged dish does not make it clean: no copy of it is written.
         if (m_flagged.contains(key))
             continue;
-        m_written.insert(key);
+        m_dishIndex.insert(key, int(m_dishRows.size()));
         m_dishRows << last.value(key);
     }
+    for (Packet *p : {&m_recePadr, &m_receFili, &m_receServ, &m_pratPadr, &m_pratFili})
+        mapRows(*p);
     return okStatus();
+}
+
+void Import::mapRows(Packet &p) const
+{
+    const int rows = p.rows();
+    p.dish.assign(size_t(rows), -1);
+    if (rows == 0 || m_dishIndex.isEmpty())
+        return;
+    const int aux = p.col(u"CDFILAUXPRAT");
+    const int prato = p.col(u"CDPRATO");
+    QString key, a, b;
+    for (int r = 0; r < rows; ++r) {
+        key.clear();
+        key += p.keyView(r, aux, a);
+        key += QChar(0x1F);
+        key += p.keyView(r, prato, b);
+        p.dish[size_t(r)] = m_dishIndex.value(key, -1);
+    }
 }
 
 // The recipe rows of the dishes to be written must each have their whole key, once per table: a
@@ -726,7 +758,6 @@ Status Import::checkRecipeKeys()
             keyNames << k;
             keyCols << p.col(k);
         }
-        const int aux = p.col(u"CDFILAUXPRAT");
         const int prato = p.col(u"CDPRATO");
         const qsizetype n = keyCols.size();
         std::vector<QStringView> values(static_cast<size_t>(n)), other(static_cast<size_t>(n));
@@ -734,9 +765,8 @@ Status Import::checkRecipeKeys()
         // Rows by a hash of their key; rows of equal hashes are compared value by value.
         QMultiHash<size_t, int> seen;
         seen.reserve(p.rows());
-        QString buffer;
         for (int r = 0; r < p.rows(); ++r) {
-            if (!isWritten(p, r, aux, prato, buffer))
+            if (p.dish[size_t(r)] < 0)
                 continue;
             size_t h = 0;
             for (qsizetype i = 0; i < n; ++i) {
@@ -768,16 +798,6 @@ Status Import::checkRecipeKeys()
         }
     }
     return okStatus();
-}
-
-bool Import::isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const
-{
-    QString a, b;
-    buffer.clear();
-    buffer += p.keyView(row, aux, a);
-    buffer += QChar(0x1F);
-    buffer += p.keyView(row, prato, b);
-    return m_written.contains(buffer);
 }
 
 QList<int> Import::writtenColumns(const Packet &p, bool perBranch) const
@@ -1038,10 +1058,9 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
     return found;
 }
 
-// The packet's rows of the dishes being written, in packet order. With `upsert`, a row updates the
-// one with its key, so on SQLite (one statement per row) a repeated key simply keeps its last row,
-// and the rows are counted once per dish as on PostgreSQL.
-Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
+// The packet's rows of the dishes being written, in packet order, inserted after the dishes'
+// recipes at the destination are gone.
+Status Import::writeDishRows(Packet &p, bool perBranch)
 {
     if (p.rows() == 0 || m_dishRows.isEmpty()) {
         m_summary.rowsPerTable.append({p.label, 0});
@@ -1049,33 +1068,20 @@ Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
     }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
-    const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
-    const int pratoAt = int(cols.indexOf(p.def->indexOf(u"CDPRATO")));
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, upsert);
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
     Cells values;
-    QString key;
-    QSet<QString> dishes; // per-branch rows all go to the destination branch: the dish is the key
-    const int auxCol = p.col(u"CDFILAUXPRAT");
-    const int pratoCol = p.col(u"CDPRATO");
-    QString buffer;
     for (int r = 0; r < p.rows(); ++r) {
         // A row of a dish that is not written is not looked at any further.
-        if (!isWritten(p, r, auxCol, pratoCol, buffer))
+        if (p.dish[size_t(r)] < 0)
             continue;
         if (Status s = rowValues(p, r, columns, values); !s)
             return s;
-        key.clear();
-        key += values[size_t(auxAt)].text;
-        key += QChar(0x1F);
-        key += values[size_t(pratoAt)].text;
         if (Status s = writer->add(values); !s)
             return s;
-        if (upsert)
-            dishes.insert(key);
     }
     if (Status s = writer->finish(); !s)
         return s;
-    m_summary.rowsPerTable.append({p.label, upsert ? int(dishes.size()) : writer->written()});
+    m_summary.rowsPerTable.append({p.label, writer->written()});
     return okStatus();
 }
 
@@ -1089,25 +1095,21 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
         if (Status s = deleteRecipes(p.def->name, perBranch); !s)
             return s;
     }
-    return writeDishRows(p, perBranch, false);
+    return writeDishRows(p, perBranch);
 }
 
 Status Import::upsertPerDish(Packet &p, bool perBranch)
 {
-    if (Database::kindOf(m_db) != DbKind::PostgreSQL || p.rows() == 0 || m_dishRows.isEmpty())
-        return writeDishRows(p, perBranch, true);
-    // A key may be written once per statement; a repeated row counts as its last.
-    const int aux = p.col(u"CDFILAUXPRAT");
-    const int prato = p.col(u"CDPRATO");
-    QHash<QString, int> last;
-    QList<QString> order;
+    // One row per dish (the branch is the destination's whatever the row says): a dish repeated
+    // in the packet is written once, with its last row, on either database.
+    std::vector<int> last(size_t(m_dishRows.size()), -1);
     for (int r = 0; r < p.rows(); ++r) {
-        const QString key = dishKey(p.text(r, aux), p.text(r, prato));
-        if (!m_written.contains(key))
-            continue;
-        if (!last.contains(key))
-            order << key;
-        last.insert(key, r);
+        if (const int d = p.dish[size_t(r)]; d >= 0)
+            last[size_t(d)] = r;
+    }
+    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+        m_summary.rowsPerTable.append({p.label, 0});
+        return okStatus();
     }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
@@ -1116,8 +1118,10 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
         return Status::fail(existing.failure());
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
     Cells values;
-    for (const QString &key : std::as_const(order)) {
-        if (Status s = rowValues(p, last.value(key), columns, values); !s)
+    for (int r : last) {
+        if (r < 0)
+            continue;
+        if (Status s = rowValues(p, r, columns, values); !s)
             return s;
         if (Status s = writer->add(values); !s)
             return s;
@@ -1151,37 +1155,67 @@ static Payload notWritten(Failure f)
     return Payload::fail(std::move(f));
 }
 
+Status Import::afterTable(const QString &)
+{
+    return okStatus();
+}
+
+void Import::finished(bool, const Failure &)
+{
+}
+
+Status Import::writeTables()
+{
+    if (Database::kindOf(m_db) == DbKind::PostgreSQL) {
+        if (Status s = preparePg(); !s)
+            return s;
+    }
+    if (Status s = writeDishes(); !s)
+        return s;
+    pausePoint("pratos");
+    if (Status s = afterTable(m_prato.label); !s)
+        return s;
+    struct Step {
+        Packet *p;
+        bool run;
+        bool perBranch;
+        bool replace; // the dish's rows at the destination give way to the packet's
+    };
+    for (const Step &step : {Step{&m_recePadr, m_temRecePadr, false, true}, Step{&m_receFili, m_temReceFili, true, true},
+                             Step{&m_receServ, m_temReceServ, true, true}, Step{&m_pratPadr, true, false, false},
+                             Step{&m_pratFili, true, true, false}}) {
+        if (!step.run)
+            continue;
+        Status s = step.replace ? replaceRecipe(*step.p, step.perBranch) : upsertPerDish(*step.p, step.perBranch);
+        if (s)
+            s = afterTable(step.p->label);
+        if (!s)
+            return s;
+    }
+    return okStatus();
+}
+
 Payload Import::run(const CallArgs &args)
 {
+    const auto refused = [this](Failure f) {
+        finished(false, f);
+        return Payload::fail(std::move(f));
+    };
     if (Status s = checkArguments(args); !s)
-        return Payload::fail(s.failure());
+        return refused(s.failure());
     if (Status s = checkBranchAndServices(); !s)
-        return Payload::fail(s.failure());
+        return refused(s.failure());
     if (Status s = selectDishes(); !s)
-        return Payload::fail(s.failure());
+        return refused(s.failure());
     if (Status s = checkRecipeKeys(); !s)
-        return notWritten(s.failure());
+        return refused(notWritten(s.failure()).failure());
 
     TransactionGuard tx(m_db);
     if (!tx.begun())
-        return Payload::fail(tx.failure());
+        return refused(tx.failure());
     m_tx = &tx;
     pausePoint("inicio");
-    Status s = Database::kindOf(m_db) == DbKind::PostgreSQL ? preparePg() : okStatus();
-    if (s)
-        s = writeDishes();
-    if (s)
-        pausePoint("pratos");
-    if (s && m_temRecePadr)
-        s = replaceRecipe(m_recePadr, false);
-    if (s && m_temReceFili)
-        s = replaceRecipe(m_receFili, true);
-    if (s && m_temReceServ)
-        s = replaceRecipe(m_receServ, true);
-    if (s)
-        s = upsertPerDish(m_pratPadr, false);
-    if (s)
-        s = upsertPerDish(m_pratFili, true);
+    Status s = writeTables();
     if (s) {
         pausePoint("antes-commit");
         s = tx.commit();
@@ -1190,11 +1224,12 @@ Payload Import::run(const CallArgs &args)
         // A connection lost on the commit leaves the outcome with the database: it may have
         // committed before the connection went.
         if (!s && s.failure().key == QLatin1String("BD_ConexaoPerdida"))
-            return Payload::fail(Msg(QStringLiteral("BD_ConfirmacaoIncerta")), QStringLiteral("BD_ConfirmacaoIncerta"),
-                                 s.failure().detail);
+            return refused(Failure{Msg(QStringLiteral("BD_ConfirmacaoIncerta")), QStringLiteral("BD_ConfirmacaoIncerta"),
+                                   s.failure().detail});
     }
     if (!s)
-        return notWritten(s.failure());
+        return refused(notWritten(s.failure()).failure());
+    finished(true, Failure());
     return m_summary.encode();
 }
 
