@@ -180,14 +180,15 @@ QVariant toSql(const QVariant &v, FieldKind kind, bool *ok)
     return good ? out : QVariant();
 }
 
-QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields)
+QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields, bool onRow)
 {
     MemTable table(tableName);
     table.setFields(fields);
     table.createDataSet();
     table.beginBulkLoad();
     QVariantList row;
-    while (query.next()) {
+    while (onRow || query.next()) {
+        onRow = false;
         row.clear();
         for (int i = 0; i < fields.size(); ++i)
             row << fromSql(query.value(i), fields.at(i).kind);

@@ -37,6 +37,7 @@ IMP_PLATFORM_EXPORT QVariant fromSql(const QVariant &v, FieldKind kind);
 // Null stays null; a value the kind cannot take gives an invalid QVariant and *ok false.
 IMP_PLATFORM_EXPORT QVariant toSql(const QVariant &v, FieldKind kind, bool *ok = nullptr);
 // The remaining rows of an executed query as a data packet of `fields` (query column i feeds
-// field i), values converted by fromSql.
-IMP_PLATFORM_EXPORT QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields);
+// field i), values converted by fromSql; with `onRow`, the query already stands on the first.
+IMP_PLATFORM_EXPORT QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields,
+                                        bool onRow = false);
 } // namespace Catalogue

@@ -209,7 +209,7 @@ Result<QByteArray> RdmImpoPrato::call(const QString &method, const CallArgs &arg
 {
     using Reply = Result<QByteArray>;
     Worker &w = *m_worker;
-    std::packaged_task<Reply()> task([&w, &method, &args]() -> Reply {
+    const auto run = [&w, &method, &args]() -> Reply {
         try {
             return w.run(method, args);
         } catch (const std::bad_alloc &) {
@@ -219,16 +219,16 @@ Result<QByteArray> RdmImpoPrato::call(const QString &method, const CallArgs &arg
         } catch (...) {
             return Reply::fail(QStringLiteral("Falha desconhecida em %1.").arg(method));
         }
-    });
-    std::future<Reply> reply = task.get_future();
+    };
     if (w.direct) {
         // The connection belongs to the thread that opened the module; another thread may not use it.
         if (std::this_thread::get_id() != w.owner)
             return Reply::fail(QStringLiteral("O servidor embutido só atende a thread que o abriu."));
         std::lock_guard lock(w.directMutex);
-        task();
-        return reply.get();
+        return run();
     }
+    std::packaged_task<Reply()> task(run);
+    std::future<Reply> reply = task.get_future();
     {
         std::lock_guard lock(w.mutex);
         if (w.stopping)
@@ -352,7 +352,18 @@ Payload getPesqPrato(QSqlDatabase &db, const CallArgs &args, RdmMethods::Prepare
         prepared->pesqPrato.reset(); // prepared again by the next call
         return failed;
     }
-    Payload packet = Catalogue::packRows(q, QStringLiteral("PESQPRATO"), fields);
+    // Most lookups find the code free: their reply, a packet without rows, is the same every time.
+    if (!q.next()) {
+        q.finish();
+        static const QByteArray noRows = [&] {
+            MemTable empty(QStringLiteral("PESQPRATO"));
+            empty.setFields(fields);
+            empty.createDataSet();
+            return DataPacket::save(empty);
+        }();
+        return noRows;
+    }
+    Payload packet = Catalogue::packRows(q, QStringLiteral("PESQPRATO"), fields, true);
     q.finish();
     return packet;
 }
