@@ -525,6 +525,9 @@ private:
     Status rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const;
     // Removes the recipe rows of every dish written, at the destination branch when `perBranch`.
     Status deleteRecipes(const QString &table, bool perBranch);
+    // SQLite: the written dishes' keys in the temporary table IMP_KEYS, made on first use and
+    // dropped before the commit (a rollback takes it away too).
+    Status sqliteKeys();
     // PostgreSQL: locks the tables written and puts the written dishes' keys into IMP_KEYS.
     Status preparePg();
     // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
@@ -542,6 +545,7 @@ private:
 
     QSqlDatabase &m_db;
     TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
+    bool m_sqliteKeys = false;        // IMP_KEYS filled on SQLite
     Packet m_prato, m_recePadr, m_receFili, m_servDestino, m_receServ, m_pratPadr, m_pratFili, m_servico;
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
     QString m_branch;
@@ -936,28 +940,23 @@ Status Import::writeDishes()
 
 Status Import::deleteRecipes(const QString &table, bool perBranch)
 {
-    const int dAux = m_prato.col(u"CDFILAUXPRAT");
-    const int dPrato = m_prato.col(u"CDPRATO");
     const auto failed = [&](const QString &why) {
         m_tx->rollback();
         return Status::fail(DbError::describe(QStringLiteral("substituir as linhas de %1").arg(table), {}, why));
     };
     if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
-        SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2CDFILAUXPRAT = ? AND CDPRATO = ?")
+        // One statement per table, as on PostgreSQL, rather than one per dish and table.
+        if (Status s = sqliteKeys(); !s)
+            return failed(s.error());
+        SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2(CDFILAUXPRAT, CDPRATO) IN "
+                                                 "(SELECT CDFILAUXPRAT, CDPRATO FROM temp.IMP_KEYS)")
                                       .arg(table, perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString()));
         if (!del.ok())
             return failed(del.error());
-        for (int r : std::as_const(m_dishRows)) {
-            const QString aux = m_prato.text(r, dAux);
-            const QString prato = m_prato.text(r, dPrato);
-            int pos = 1;
-            if (perBranch)
-                del.bind(pos++, m_branch);
-            del.bind(pos++, aux);
-            del.bind(pos, prato);
-            if (!del.step())
-                return failed(del.error());
-        }
+        if (perBranch)
+            del.bind(1, m_branch);
+        if (!del.step())
+            return failed(del.error());
         return okStatus();
     }
 
@@ -975,6 +974,34 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
     const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
     PQclear(res);
     return ok ? okStatus() : failed(error);
+}
+
+Status Import::sqliteKeys()
+{
+    if (m_sqliteKeys)
+        return okStatus();
+    for (const char *sql : {"CREATE TEMP TABLE IF NOT EXISTS IMP_KEYS (CDFILAUXPRAT TEXT NOT NULL, CDPRATO TEXT NOT NULL, "
+                            "PRIMARY KEY (CDFILAUXPRAT, CDPRATO)) WITHOUT ROWID",
+                            "DELETE FROM temp.IMP_KEYS"}) {
+        SqliteStatement s(m_db, QString::fromLatin1(sql));
+        if (!s.ok() || !s.step())
+            return Status::fail(s.error());
+    }
+    SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_KEYS (CDFILAUXPRAT, CDPRATO) VALUES (?, ?)"));
+    if (!add.ok())
+        return Status::fail(add.error());
+    const int dAux = m_prato.col(u"CDFILAUXPRAT");
+    const int dPrato = m_prato.col(u"CDPRATO");
+    for (int r : std::as_const(m_dishRows)) {
+        const QString aux = m_prato.text(r, dAux);
+        const QString prato = m_prato.text(r, dPrato);
+        add.bind(1, aux);
+        add.bind(2, prato);
+        if (!add.step())
+            return Status::fail(add.error());
+    }
+    m_sqliteKeys = true;
+    return okStatus();
 }
 
 Status Import::preparePg()
@@ -1191,6 +1218,13 @@ Status Import::writeTables()
             s = afterTable(step.p->label);
         if (!s)
             return s;
+    }
+    if (m_sqliteKeys) {
+        SqliteStatement drop(m_db, QStringLiteral("DROP TABLE temp.IMP_KEYS"));
+        if (!drop.ok() || !drop.step()) {
+            m_tx->rollback();
+            return Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, drop.error()));
+        }
     }
     return okStatus();
 }
