@@ -278,6 +278,8 @@ private slots:
             QTest::addRow("%s/null key in the last service recipe row", b) << be << "nullkey" << "RECESERV";
             QTest::addRow("%s/repeated recipe row", b) << be << "duplicate" << "RECEPADR";
             QTest::addRow("%s/name longer than its column", b) << be << "toolong" << "NMPRATO";
+            // Found while the last table is written, after the recipes were replaced.
+            QTest::addRow("%s/price that is no number in the last table", b) << be << "price" << "VRPRECO";
         }
     }
 
@@ -291,6 +293,7 @@ private slots:
 
         // Enough dishes that several batches of every table are written before the fault.
         ImportCall call;
+        QList<QVariantList> prices; // PRATFILI, its prices as text
         const QString P = QStringLiteral("P");
         const int n = 2500;
         for (int i = 0; i < n; ++i) {
@@ -307,6 +310,10 @@ private slots:
                                           last && fault == QLatin1String("nullkey") ? QVariant() : QVariant(QStringLiteral("000101")),
                                           QStringLiteral("KG"), 0.1};
             call.pratPadr << QVariantList{P, code, QStringLiteral("KG"), 1.0};
+            prices << QVariantList{QStringLiteral("0001"), P, code,
+                                   last && fault == QLatin1String("price") ? QVariant(QStringLiteral("caro"))
+                                                                            : QVariant(QStringLiteral("9.5")),
+                                   QVariant()};
         }
         // Update an existing dish too, so a rollback has something to put back.
         call.prato << dish(P, QStringLiteral("100001"), QStringLiteral("ARROZ ALTERADO"));
@@ -319,11 +326,24 @@ private slots:
             wide[3].width = 0; // NMPRATO
             args[0] = packet(QStringLiteral("PRATO"), wide, call.prato);
         }
+        // The prices travel as text, which the server converts (a packet from elsewhere).
+        QList<FieldDef> priceAsText = fieldsOf("PRATFILI");
+        priceAsText[3] = FieldDef::text(QStringLiteral("VRPRECO"), 20);
+        args[6] = packet(QStringLiteral("PRATFILI"), priceAsText, prices);
         auto r = rig->net.call(QStringLiteral("Importacao"), args);
         QVERIFY(!r);
         QVERIFY2(r.error().contains(message), qPrintable(r.error()));
         QVERIFY2(r.error().contains(QStringLiteral("não foi gravada")), qPrintable(r.error()));
         QCOMPARE(rig->db->snapshot(), before);
+
+        // The same connection imports again, replacing a recipe the destination holds.
+        ImportCall again;
+        again.prato = {dish(P, QStringLiteral("100001"), QStringLiteral("ARROZ ALTERADO"))};
+        again.recePadr = {{P, QStringLiteral("100001"), QStringLiteral("000103"), QStringLiteral("KG"), 2.0}};
+        auto ok = again.run(rig->net);
+        QVERIFY2(ok, qPrintable(ok.error()));
+        QCOMPARE(column(*rig->db, QStringLiteral("SELECT CDPRODUTO FROM RECEPADR WHERE CDFILAUXPRAT = 'P' AND CDPRATO = '100001'")),
+                 QStringList{QStringLiteral("000103")});
     }
 
     void refusesBadArguments_data()
