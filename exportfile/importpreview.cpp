@@ -6,6 +6,7 @@
 #include "importsession.h"
 #include "messages.h"
 
+#include <QCborArray>
 #include <QCborMap>
 #include <QCborValue>
 
@@ -52,8 +53,8 @@ Result<ImportPreview> ImportPreview::ask(ImportSession &s)
         dishes.endBulkLoad();
     }
 
-    const QCborArray args{DataPacket::save(dishes), s.TemRecePadr ? -1 : 0, s.TemReceFili ? -1 : 0,
-                          s.TemReceServ ? -1 : 0, s.CdFilial};
+    const CallArgs args{DataPacket::save(dishes), CallArg::flag(s.TemRecePadr), CallArg::flag(s.TemReceFili),
+                        CallArg::flag(s.TemReceServ), s.CdFilial};
     const Result<QByteArray> reply = s.net().call(QStringLiteral("GetPrevia"), args);
     if (!reply)
         return reply.failure();

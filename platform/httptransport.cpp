@@ -1,11 +1,13 @@
 // The HTTP transport of the application server: one POST per call to
 // http://host:port/IMP40500.rdmImpoPrato/<Method>, the token in the header X-IMP-Token.
-#include "appserver.h"
 #include "importorigin.h"
 #include "messages.h"
+#include "transport.h"
+#include "wire.h"
 
 #include <httplib.h>
 
+#include <QCborMap>
 #include <QCborValue>
 #include <QElapsedTimer>
 
@@ -24,7 +26,7 @@ void HttpTransport::setConnectTimeout(int seconds)
     m_connectTimeout = qMax(1, seconds);
 }
 
-Result<QByteArray> HttpTransport::call(const QString &method, const QCborArray &args)
+Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &args)
 {
     const QString where = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
     const auto fail = [](const QString &text) { return Result<QByteArray>::fail(text); };

@@ -7,7 +7,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 
-ImportHistoryRecorder::ImportHistoryRecorder(QSqlDatabase &db, const QCborArray &args) : m_db(db)
+ImportHistoryRecorder::ImportHistoryRecorder(QSqlDatabase &db, const CallArgs &args) : m_db(db)
 {
     m_clock.start();
     m_entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -18,7 +18,7 @@ ImportHistoryRecorder::ImportHistoryRecorder(QSqlDatabase &db, const QCborArray 
     m_entry.bytes = origin.bytes;
     m_entry.sha256 = origin.sha256;
     // The branch as the call named it, even one the import then refuses (cut to the column).
-    if (args.size() > 11 && args.at(11).isString())
+    if (args.size() > 11 && CallArg::isText(args.at(11)))
         m_entry.branch = args.at(11).toString().trimmed().left(4);
 }
 

@@ -6,14 +6,14 @@
 #include "appserver.h"
 #include "importhistory.h"
 
-#include <QCborArray>
+#include "callargs.h"
 #include <QElapsedTimer>
 #include <QSqlDatabase>
 
 class ImportHistoryRecorder {
 public:
     // Begins the row of the call with these arguments, from the origin current on this thread.
-    ImportHistoryRecorder(QSqlDatabase &db, const QCborArray &args);
+    ImportHistoryRecorder(QSqlDatabase &db, const CallArgs &args);
 
     // The row of an import about to commit, written in its transaction: if the row cannot be
     // written, nothing is.

@@ -1,6 +1,7 @@
 #include "httpserver.h"
 #include "importorigin.h"
 #include "messages.h"
+#include "wire.h"
 
 #include <httplib.h>
 

@@ -11,7 +11,7 @@
 // - for each written dish, its RECEPADR, RECEFILI and RECESERV rows at the destination are
 //   replaced by the packet's rows when the file held that section, and left alone otherwise;
 // - PRATPADR rows are inserted or updated by CDFILAUXPRAT+CDPRATO (one yield per dish), PRATFILI
-//   rows by CDFILIAL+CDFILAUXPRAT+CDPRATO;
+//   rows by CDFILIAL+CDFILAUXPRAT+CDPRATO; of a dish's repeated rows only the last is written;
 // - rows of the per-branch tables (RECEFILI, PRATFILI, RECESERV) are written for the destination
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
@@ -19,6 +19,7 @@
 #include "rdmimpoprato.h"
 #include "history.h"
 #include "database.h"
+#include "rowwriter.h"
 #include "dberror.h"
 #include "datapacket.h"
 #include "memtable.h"
@@ -26,7 +27,6 @@
 #include "transactionguard.h"
 #include "servicepairings.h"
 
-#include <QCborValue>
 #include <QHash>
 #include <QSet>
 #include <QSqlDriver>
@@ -52,6 +52,9 @@ struct Packet {
     MemTable table;
     const Catalogue::TableDef *def = nullptr;
     QList<int> source; // per catalogue column: its column in the packet, -1 when the packet lacks it
+    // Per row, the written dish it belongs to (an index into Import's dish rows), -1 for a row of a
+    // dish that is not written. Made once per packet (Import::mapRows) and read by every later step.
+    std::vector<int> dish;
 
     int col(QStringView name) const { return table.isActive() ? table.fieldIndex(name) : -1; }
     int rows() const { return table.isActive() ? table.rowCount() : 0; }
@@ -71,9 +74,9 @@ struct Packet {
 
 // Loads one packet argument and checks that it holds only the columns it may hold. An empty byte
 // string is an empty table: the screen's service tables do not exist until their first row.
-Status loadPacket(const QCborValue &arg, Packet &p, const QStringList &allowed)
+Status loadPacket(const QVariant &arg, Packet &p, const QStringList &allowed)
 {
-    if (!arg.isByteArray())
+    if (!CallArg::isPacket(arg))
         return Status::fail(QStringLiteral("Importacao: o argumento de %1 não é um pacote de dados.").arg(p.label));
     const QByteArray bytes = arg.toByteArray();
     // Every catalogue column starts as missing, so an empty table is one without any column.
@@ -107,13 +110,13 @@ QStringList names(const QList<FieldDef> &fields)
     return out;
 }
 
-Result<bool> flagArg(const QCborValue &v, const char *name)
+Result<bool> flagArg(const QVariant &v, const char *name)
 {
     // Automation booleans: -1 is true, 0 false; any other non-zero integer also counts as true.
-    if (v.isBool())
+    if (CallArg::isBool(v))
         return v.toBool();
-    if (v.isInteger())
-        return v.toInteger() != 0;
+    if (CallArg::isInteger(v))
+        return v.toLongLong() != 0;
     return Result<bool>::fail(QStringLiteral("Importacao: o indicador %1 deve ser um inteiro (-1 ou 0).")
                                   .arg(QLatin1String(name)));
 }
@@ -123,390 +126,21 @@ QString dishKey(const QString &aux, const QString &prato)
     return aux + QChar(0x1F) + prato;
 }
 
-// One value of a row as written: null, text or number (date-times travel as text).
-// Text is a view: into the packet's table where the value is taken as it stands, into `own` where
-// it was made for the row (a date, a converted value), so a row costs no copy of its texts.
-struct Cell {
-    enum Kind : std::uint8_t { Null, Text, Number };
-    Kind kind = Null;
-    QStringView text;
-    QString own;
-    double number = 0;
-    void setOwn(QString s)
-    {
-        own = std::move(s);
-        text = own;
-    }
-};
-using Cells = std::vector<Cell>;
-
-// How the rows of one table reach the database. Both databases are fed through their own client
-// interfaces on the connection Qt opened, inside the transaction Qt began: QSqlQuery's per-value
-// conversions would cost several times what the database spends on the rows.
-// - SQLite: one prepared single-row statement, bound and stepped per row, as its bulk loader does.
-// - PostgreSQL: COPY FROM STDIN, straight into the table for plain inserts, or into a temporary
-//   table that one INSERT ... ON CONFLICT then merges for rows inserted or updated by key.
-// No value is ever part of a statement's text.
-class RowWriter {
-public:
-    virtual ~RowWriter() = default;
-    virtual Status add(const Cells &row) = 0;
-    virtual Status finish() = 0;
-    int written() const { return m_written; }
-
-protected:
-    int m_written = 0;
-};
-
-QString joinNames(const Catalogue::TableDef &def, const QList<int> &columns)
-{
-    QStringList cols;
-    for (int c : columns)
-        cols << def.columns.at(c).name;
-    return cols.join(QLatin1Char(','));
-}
-
-QString upsertClause(const Catalogue::TableDef &def, const QList<int> &columns)
-{
-    QStringList sets;
-    for (int c : columns) {
-        const QString &n = def.columns.at(c).name;
-        if (!def.key.contains(n))
-            sets << QStringLiteral("%1 = excluded.%1").arg(n);
-    }
-    return QStringLiteral(" ON CONFLICT (%1) ").arg(def.key.join(QLatin1Char(',')))
-        + (sets.isEmpty() ? QStringLiteral("DO NOTHING") : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
-}
-
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
-        return *static_cast<sqlite3 *const *>(h.constData());
-    return nullptr;
-}
-
-PGconn *pgHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && (qstrcmp(h.typeName(), "PGconn*") == 0 || qstrcmp(h.typeName(), "pg_conn*") == 0))
-        return *static_cast<PGconn *const *>(h.constData());
-    return nullptr;
-}
-
-// One prepared statement of the SQLite interface, stepped and reset per row.
-class SqliteStatement {
-public:
-    SqliteStatement(const QSqlDatabase &db, const QString &sql) : m_db(sqliteHandle(db))
-    {
-        if (m_db) {
-            const QByteArray text = sql.toUtf8();
-            if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK)
-                m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
-        } else {
-            m_error = QStringLiteral("conexão SQLite indisponível");
-        }
-    }
-    ~SqliteStatement() { sqlite3_finalize(m_stmt); }
-    SqliteStatement(const SqliteStatement &) = delete;
-    SqliteStatement &operator=(const SqliteStatement &) = delete;
-
-    bool ok() const { return m_stmt != nullptr; }
-    QString error() const { return m_error; }
-
-    // The text must stay alive until step(): SQLite reads it in place.
-    void bind(int pos, QStringView text)
-    {
-        sqlite3_bind_text16(m_stmt, pos, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
-    }
-    void bind(int pos, const Cell &c)
-    {
-        switch (c.kind) {
-        case Cell::Null:
-            sqlite3_bind_null(m_stmt, pos);
-            break;
-        case Cell::Number:
-            sqlite3_bind_double(m_stmt, pos, c.number);
-            break;
-        case Cell::Text:
-            bind(pos, c.text);
-            break;
-        }
-    }
-
-    // Runs the statement once; `gotRow` tells whether it yielded a row.
-    bool step(bool *gotRow = nullptr)
-    {
-        const int rc = sqlite3_step(m_stmt);
-        if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-            m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
-        if (gotRow)
-            *gotRow = rc == SQLITE_ROW;
-        sqlite3_reset(m_stmt);
-        return rc == SQLITE_DONE || rc == SQLITE_ROW;
-    }
-
-private:
-    sqlite3 *m_db = nullptr;
-    sqlite3_stmt *m_stmt = nullptr;
-    QString m_error;
-};
-
-class SqliteWriter final : public RowWriter {
-public:
-    SqliteWriter(QSqlDatabase &db, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
-        : m_table(def.name),
-          m_stmt(db, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)%4")
-                         .arg(def.name, joinNames(def, columns), QStringLiteral("?,").repeated(columns.size()).chopped(1),
-                              upsert ? upsertClause(def, columns) : QString()))
-    {
-    }
-
-    Status add(const Cells &row) override
-    {
-        if (!m_stmt.ok())
-            return failed();
-        for (size_t i = 0; i < row.size(); ++i)
-            m_stmt.bind(int(i) + 1, row[i]);
-        if (!m_stmt.step())
-            return failed();
-        ++m_written;
-        return okStatus();
-    }
-    Status finish() override { return m_stmt.ok() ? okStatus() : failed(); }
-
-private:
-    Status failed() const
-    {
-        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_table), {}, m_stmt.error()));
-    }
-    QString m_table;
-    SqliteStatement m_stmt;
-};
-
-// COPY FROM STDIN in the text format: tab between values, \N for null, backslash escapes.
-class PgCopy {
-public:
-    PgCopy(PGconn *conn, const QString &statement) : m_conn(conn), m_statement(statement.toUtf8()) {}
-    ~PgCopy() { abort(); }
-
-    // A copy left open (a value refused on this side) must be ended before anything else can run
-    // on the connection, even the rollback.
-    void abort()
-    {
-        if (m_open) {
-            m_open = false;
-            PQputCopyEnd(m_conn, "importação interrompida");
-            drain();
-        }
-    }
-    PgCopy(const PgCopy &) = delete;
-    PgCopy &operator=(const PgCopy &) = delete;
-
-    QString error() const { return m_error; }
-
-    bool begin()
-    {
-        if (!m_conn) {
-            m_error = QStringLiteral("conexão PostgreSQL indisponível");
-            return false;
-        }
-        PGresult *res = PQexec(m_conn, m_statement.constData());
-        const bool ok = PQresultStatus(res) == PGRES_COPY_IN;
-        if (!ok)
-            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
-        PQclear(res);
-        if (!ok)
-            drain();
-        m_open = ok;
-        m_buffer.reserve(kChunk + 4096);
-        return ok;
-    }
-
-    bool add(const Cells &row)
-    {
-        for (size_t i = 0; i < row.size(); ++i) {
-            if (i)
-                m_buffer += '\t';
-            const Cell &c = row[i];
-            if (c.kind == Cell::Null) {
-                m_buffer += "\\N";
-            } else if (c.kind == Cell::Number) {
-                m_buffer += QByteArray::number(c.number, 'g', 15);
-            } else {
-                appendText(c.text);
-            }
-        }
-        m_buffer += '\n';
-        return m_buffer.size() < kChunk || flush();
-    }
-
-    bool end()
-    {
-        if (!flush())
-            return false;
-        m_open = false;
-        if (PQputCopyEnd(m_conn, nullptr) != 1) {
-            m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-            drain();
-            return false;
-        }
-        PGresult *res = PQgetResult(m_conn);
-        const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
-        if (!ok)
-            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
-        PQclear(res);
-        drain();
-        return ok;
-    }
-
-private:
-    static constexpr qsizetype kChunk = 1 << 20;
-
-    void appendText(QStringView text)
-    {
-        const QByteArray u = text.toUtf8();
-        bool plain = true;
-        for (char ch : u)
-            plain = plain && ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r';
-        if (plain) {
-            m_buffer += u;
-            return;
-        }
-        for (char ch : u) {
-            switch (ch) {
-            case '\\': m_buffer += "\\\\"; break;
-            case '\t': m_buffer += "\\t"; break;
-            case '\n': m_buffer += "\\n"; break;
-            case '\r': m_buffer += "\\r"; break;
-            default: m_buffer += ch;
-            }
-        }
-    }
-
-    bool flush()
-    {
-        if (m_buffer.isEmpty())
-            return true;
-        if (PQputCopyData(m_conn, m_buffer.constData(), int(m_buffer.size())) != 1) {
-            m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-            return false;
-        }
-        m_buffer.clear();
-        return true;
-    }
-
-    void drain()
-    {
-        while (PGresult *r = PQgetResult(m_conn))
-            PQclear(r);
-    }
-
-    PGconn *m_conn;
-    QByteArray m_statement;
-    QByteArray m_buffer;
-    QString m_error;
-    bool m_open = false;
-};
-
-// Runs a statement without parameters on the PostgreSQL connection.
-Status pgExec(PGconn *conn, const QString &sql)
-{
-    PGresult *res = PQexec(conn, sql.toUtf8().constData());
-    const ExecStatusType st = PQresultStatus(res);
-    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
-    PQclear(res);
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
-        return Status::fail(error);
-    return okStatus();
-}
-
-class PgWriter final : public RowWriter {
-public:
-    PgWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
-        : m_conn(pgHandle(db)), m_tx(tx), m_def(def), m_columns(columns), m_upsert(upsert),
-          m_stage(QStringLiteral("IMP_STAGE_") + def.name),
-          m_copy(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(upsert ? m_stage : def.name, joinNames(def, columns)))
-    {
-    }
-
-    Status add(const Cells &row) override
-    {
-        if (!m_started) {
-            m_started = true;
-            if (m_upsert && m_conn) {
-                // Dropped with the transaction, whichever way it ends.
-                if (Status s = pgExec(m_conn, QStringLiteral("CREATE TEMPORARY TABLE %1 (LIKE %2) ON COMMIT DROP")
-                                                  .arg(m_stage, m_def.name));
-                    !s)
-                    return failed(s.error());
-            }
-            if (!m_copy.begin())
-                return failed(m_copy.error());
-        }
-        if (!m_copy.add(row))
-            return failed(m_copy.error());
-        ++m_written;
-        return okStatus();
-    }
-
-    Status finish() override
-    {
-        if (!m_started)
-            return okStatus();
-        if (!m_copy.end())
-            return failed(m_copy.error());
-        if (m_upsert) {
-            const QString cols = joinNames(m_def, m_columns);
-            if (Status s = pgExec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3%4")
-                                              .arg(m_def.name, cols, m_stage, upsertClause(m_def, m_columns)));
-                !s)
-                return failed(s.error());
-        }
-        return okStatus();
-    }
-
-private:
-    Status failed(const QString &why)
-    {
-        m_copy.abort();
-        m_tx.rollback();
-        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_def.name), {}, why));
-    }
-
-    PGconn *m_conn;
-    TransactionGuard &m_tx;
-    const Catalogue::TableDef &m_def;
-    QList<int> m_columns;
-    bool m_upsert;
-    QString m_stage;
-    PgCopy m_copy;
-    bool m_started = false;
-};
-
-// `upsert`: rows are inserted or update the row with their key. On PostgreSQL, when the caller has
-// found that no key of the rows exists yet (`mayConflict` false), they are copied straight in.
-std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def,
-                                      const QList<int> &columns, bool upsert, bool mayConflict = true)
-{
-    if (Database::kindOf(db) == DbKind::PostgreSQL)
-        return std::make_unique<PgWriter>(db, tx, def, columns, upsert && mayConflict);
-    return std::make_unique<SqliteWriter>(db, def, columns, upsert && mayConflict);
-}
+using namespace Rows;
 
 class Import {
 public:
     Import(QSqlDatabase &db, ImportHistoryRecorder *history = nullptr) : m_db(db), m_history(history) {}
 
-    Payload run(const QCborArray &args);
+    Payload run(const CallArgs &args);
 
 private:
-    Status checkArguments(const QCborArray &args);
+    Status checkArguments(const CallArgs &args);
     Status checkBranchAndServices();
     Status selectDishes();
+    // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
+    void mapRows(Packet &p) const;
     Status checkRecipeKeys();
-    // Whether the row belongs to a dish being written; `buffer` is the caller's, reused per row.
-    bool isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const;
     Status writeDishes();
     Status replaceRecipe(Packet &p, bool perBranch);
     Status upsertPerDish(Packet &p, bool perBranch);
@@ -526,25 +160,38 @@ private:
     Status rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const;
     // Removes the recipe rows of every dish written, at the destination branch when `perBranch`.
     Status deleteRecipes(const QString &table, bool perBranch);
+    // SQLite: the written dishes' keys in the temporary table IMP_KEYS, made on first use and
+    // dropped before the commit (a rollback takes it away too).
+    Status sqliteKeys();
     // PostgreSQL: locks the tables written and puts the written dishes' keys into IMP_KEYS.
     Status preparePg();
     // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
     Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
-    Status writeDishRows(Packet &p, bool perBranch, bool upsert);
+    Status writeDishRows(Packet &p, bool perBranch);
+    // The tables in the order they are written, each after the one before it, in one transaction.
+    Status writeTables();
+    // Called after each table is written, inside the transaction: the summary holds the rows
+    // written so far. A failure here rolls the whole import back.
+    Status afterTable(const QString &table);
+    // Called once the import's outcome is known: committed, or not written with `failure` (the
+    // summary then holds what would have been written up to the failure). The dishes written and
+    // refused are in the summary either way.
+    void finished(bool committed, const Failure &failure);
 
     QSqlDatabase &m_db;
     TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
+    bool m_sqliteKeys = false;        // IMP_KEYS filled on SQLite
     Packet m_prato, m_recePadr, m_receFili, m_servDestino, m_receServ, m_pratPadr, m_pratFili, m_servico;
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
     QString m_branch;
-    QSet<QString> m_written;       // keys of the dishes written
+    QHash<QString, int> m_dishIndex; // key of each dish written: its index in m_dishRows
     QSet<QString> m_flagged;       // keys of the dishes refused for their flags
-    QList<int> m_dishRows;         // packet rows of the dishes written, in packet order
+    QList<int> m_dishRows;         // packet rows of the dishes written (the last of each key), in order
     ImportSummary m_summary;
     ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
 };
 
-Status Import::checkArguments(const QCborArray &args)
+Status Import::checkArguments(const CallArgs &args)
 {
     const auto setup = [](Packet &p, const char *label, const char *table) {
         p.label = QString::fromLatin1(label);
@@ -575,7 +222,7 @@ Status Import::checkArguments(const QCborArray &args)
             allowed = names(Catalogue::packetFields(*p.def));
         else
             allowed = &p == &m_servDestino ? servDestinoCols : servicoCols;
-        const QCborValue arg = args.at(i);
+        const QVariant arg = args.at(i);
         loads.push_back(std::async(std::launch::async, [arg, &p, allowed] {
             try {
                 return loadPacket(arg, p, allowed);
@@ -605,7 +252,7 @@ Status Import::checkArguments(const QCborArray &args)
     m_temReceFili = f2.value();
     m_temReceServ = f3.value();
 
-    if (!args.at(11).isString())
+    if (!CallArg::isText(args.at(11)))
         return Status::fail(QStringLiteral("Importacao: a filial destino deve ser um texto."));
     m_branch = args.at(11).toString().trimmed();
     if (m_branch.isEmpty())
@@ -701,10 +348,30 @@ Status Import::selectDishes()
         // A clean copy of a flagged dish does not make it clean: no copy of it is written.
         if (m_flagged.contains(key))
             continue;
-        m_written.insert(key);
+        m_dishIndex.insert(key, int(m_dishRows.size()));
         m_dishRows << last.value(key);
     }
+    for (Packet *p : {&m_recePadr, &m_receFili, &m_receServ, &m_pratPadr, &m_pratFili})
+        mapRows(*p);
     return okStatus();
+}
+
+void Import::mapRows(Packet &p) const
+{
+    const int rows = p.rows();
+    p.dish.assign(size_t(rows), -1);
+    if (rows == 0 || m_dishIndex.isEmpty())
+        return;
+    const int aux = p.col(u"CDFILAUXPRAT");
+    const int prato = p.col(u"CDPRATO");
+    QString key, a, b;
+    for (int r = 0; r < rows; ++r) {
+        key.clear();
+        key += p.keyView(r, aux, a);
+        key += QChar(0x1F);
+        key += p.keyView(r, prato, b);
+        p.dish[size_t(r)] = m_dishIndex.value(key, -1);
+    }
 }
 
 // The recipe rows of the dishes to be written must each have their whole key, once per table: a
@@ -731,7 +398,6 @@ Status Import::checkRecipeKeys()
             keyNames << k;
             keyCols << p.col(k);
         }
-        const int aux = p.col(u"CDFILAUXPRAT");
         const int prato = p.col(u"CDPRATO");
         const qsizetype n = keyCols.size();
         std::vector<QStringView> values(static_cast<size_t>(n)), other(static_cast<size_t>(n));
@@ -739,9 +405,8 @@ Status Import::checkRecipeKeys()
         // Rows by a hash of their key; rows of equal hashes are compared value by value.
         QMultiHash<size_t, int> seen;
         seen.reserve(p.rows());
-        QString buffer;
         for (int r = 0; r < p.rows(); ++r) {
-            if (!isWritten(p, r, aux, prato, buffer))
+            if (p.dish[size_t(r)] < 0)
                 continue;
             size_t h = 0;
             for (qsizetype i = 0; i < n; ++i) {
@@ -773,16 +438,6 @@ Status Import::checkRecipeKeys()
         }
     }
     return okStatus();
-}
-
-bool Import::isWritten(const Packet &p, int row, int aux, int prato, QString &buffer) const
-{
-    QString a, b;
-    buffer.clear();
-    buffer += p.keyView(row, aux, a);
-    buffer += QChar(0x1F);
-    buffer += p.keyView(row, prato, b);
-    return m_written.contains(buffer);
 }
 
 QList<int> Import::writtenColumns(const Packet &p, bool perBranch) const
@@ -921,28 +576,23 @@ Status Import::writeDishes()
 
 Status Import::deleteRecipes(const QString &table, bool perBranch)
 {
-    const int dAux = m_prato.col(u"CDFILAUXPRAT");
-    const int dPrato = m_prato.col(u"CDPRATO");
     const auto failed = [&](const QString &why) {
         m_tx->rollback();
         return Status::fail(DbError::describe(QStringLiteral("substituir as linhas de %1").arg(table), {}, why));
     };
     if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
-        SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2CDFILAUXPRAT = ? AND CDPRATO = ?")
+        // One statement per table, as on PostgreSQL, rather than one per dish and table.
+        if (Status s = sqliteKeys(); !s)
+            return failed(s.error());
+        SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2(CDFILAUXPRAT, CDPRATO) IN "
+                                                 "(SELECT CDFILAUXPRAT, CDPRATO FROM temp.IMP_KEYS)")
                                       .arg(table, perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString()));
         if (!del.ok())
             return failed(del.error());
-        for (int r : std::as_const(m_dishRows)) {
-            const QString aux = m_prato.text(r, dAux);
-            const QString prato = m_prato.text(r, dPrato);
-            int pos = 1;
-            if (perBranch)
-                del.bind(pos++, m_branch);
-            del.bind(pos++, aux);
-            del.bind(pos, prato);
-            if (!del.step())
-                return failed(del.error());
-        }
+        if (perBranch)
+            del.bind(1, m_branch);
+        if (!del.step())
+            return failed(del.error());
         return okStatus();
     }
 
@@ -960,6 +610,34 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
     const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
     PQclear(res);
     return ok ? okStatus() : failed(error);
+}
+
+Status Import::sqliteKeys()
+{
+    if (m_sqliteKeys)
+        return okStatus();
+    for (const char *sql : {"CREATE TEMP TABLE IF NOT EXISTS IMP_KEYS (CDFILAUXPRAT TEXT NOT NULL, CDPRATO TEXT NOT NULL, "
+                            "PRIMARY KEY (CDFILAUXPRAT, CDPRATO)) WITHOUT ROWID",
+                            "DELETE FROM temp.IMP_KEYS"}) {
+        SqliteStatement s(m_db, QString::fromLatin1(sql));
+        if (!s.ok() || !s.step())
+            return Status::fail(s.error());
+    }
+    SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_KEYS (CDFILAUXPRAT, CDPRATO) VALUES (?, ?)"));
+    if (!add.ok())
+        return Status::fail(add.error());
+    const int dAux = m_prato.col(u"CDFILAUXPRAT");
+    const int dPrato = m_prato.col(u"CDPRATO");
+    for (int r : std::as_const(m_dishRows)) {
+        const QString aux = m_prato.text(r, dAux);
+        const QString prato = m_prato.text(r, dPrato);
+        add.bind(1, aux);
+        add.bind(2, prato);
+        if (!add.step())
+            return Status::fail(add.error());
+    }
+    m_sqliteKeys = true;
+    return okStatus();
 }
 
 Status Import::preparePg()
@@ -1043,10 +721,9 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
     return found;
 }
 
-// The packet's rows of the dishes being written, in packet order. With `upsert`, a row updates the
-// one with its key, so on SQLite (one statement per row) a repeated key simply keeps its last row,
-// and the rows are counted once per dish as on PostgreSQL.
-Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
+// The packet's rows of the dishes being written, in packet order, inserted after the dishes'
+// recipes at the destination are gone.
+Status Import::writeDishRows(Packet &p, bool perBranch)
 {
     if (p.rows() == 0 || m_dishRows.isEmpty()) {
         m_summary.rowsPerTable.append({p.label, 0});
@@ -1054,33 +731,20 @@ Status Import::writeDishRows(Packet &p, bool perBranch, bool upsert)
     }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
-    const int auxAt = int(cols.indexOf(p.def->indexOf(u"CDFILAUXPRAT")));
-    const int pratoAt = int(cols.indexOf(p.def->indexOf(u"CDPRATO")));
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, upsert);
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
     Cells values;
-    QString key;
-    QSet<QString> dishes; // per-branch rows all go to the destination branch: the dish is the key
-    const int auxCol = p.col(u"CDFILAUXPRAT");
-    const int pratoCol = p.col(u"CDPRATO");
-    QString buffer;
     for (int r = 0; r < p.rows(); ++r) {
         // A row of a dish that is not written is not looked at any further.
-        if (!isWritten(p, r, auxCol, pratoCol, buffer))
+        if (p.dish[size_t(r)] < 0)
             continue;
         if (Status s = rowValues(p, r, columns, values); !s)
             return s;
-        key.clear();
-        key += values[size_t(auxAt)].text;
-        key += QChar(0x1F);
-        key += values[size_t(pratoAt)].text;
         if (Status s = writer->add(values); !s)
             return s;
-        if (upsert)
-            dishes.insert(key);
     }
     if (Status s = writer->finish(); !s)
         return s;
-    m_summary.rowsPerTable.append({p.label, upsert ? int(dishes.size()) : writer->written()});
+    m_summary.rowsPerTable.append({p.label, writer->written()});
     return okStatus();
 }
 
@@ -1094,25 +758,21 @@ Status Import::replaceRecipe(Packet &p, bool perBranch)
         if (Status s = deleteRecipes(p.def->name, perBranch); !s)
             return s;
     }
-    return writeDishRows(p, perBranch, false);
+    return writeDishRows(p, perBranch);
 }
 
 Status Import::upsertPerDish(Packet &p, bool perBranch)
 {
-    if (Database::kindOf(m_db) != DbKind::PostgreSQL || p.rows() == 0 || m_dishRows.isEmpty())
-        return writeDishRows(p, perBranch, true);
-    // A key may be written once per statement; a repeated row counts as its last.
-    const int aux = p.col(u"CDFILAUXPRAT");
-    const int prato = p.col(u"CDPRATO");
-    QHash<QString, int> last;
-    QList<QString> order;
+    // One row per dish (the branch is the destination's whatever the row says): a dish repeated
+    // in the packet is written once, with its last row, on either database.
+    std::vector<int> last(size_t(m_dishRows.size()), -1);
     for (int r = 0; r < p.rows(); ++r) {
-        const QString key = dishKey(p.text(r, aux), p.text(r, prato));
-        if (!m_written.contains(key))
-            continue;
-        if (!last.contains(key))
-            order << key;
-        last.insert(key, r);
+        if (const int d = p.dish[size_t(r)]; d >= 0)
+            last[size_t(d)] = r;
+    }
+    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+        m_summary.rowsPerTable.append({p.label, 0});
+        return okStatus();
     }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
@@ -1121,8 +781,10 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
         return Status::fail(existing.failure());
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
     Cells values;
-    for (const QString &key : std::as_const(order)) {
-        if (Status s = rowValues(p, last.value(key), columns, values); !s)
+    for (int r : last) {
+        if (r < 0)
+            continue;
+        if (Status s = rowValues(p, r, columns, values); !s)
             return s;
         if (Status s = writer->add(values); !s)
             return s;
@@ -1156,41 +818,76 @@ static Payload notWritten(Failure f)
     return Payload::fail(std::move(f));
 }
 
-Payload Import::run(const QCborArray &args)
+// After each table, inside the transaction: an import asked to stop (SIGINT, SIGTERM) ends here
+// as an ordinary failure, so the rollback is the usual one.
+Status Import::afterTable(const QString &)
 {
+    return stopPoint();
+}
+
+void Import::finished(bool, const Failure &)
+{
+}
+
+Status Import::writeTables()
+{
+    if (Database::kindOf(m_db) == DbKind::PostgreSQL) {
+        if (Status s = preparePg(); !s)
+            return s;
+    }
+    if (Status s = writeDishes(); !s)
+        return s;
+    pausePoint("pratos");
+    if (Status s = afterTable(m_prato.label); !s)
+        return s;
+    struct Step {
+        Packet *p;
+        bool run;
+        bool perBranch;
+        bool replace; // the dish's rows at the destination give way to the packet's
+    };
+    for (const Step &step : {Step{&m_recePadr, m_temRecePadr, false, true}, Step{&m_receFili, m_temReceFili, true, true},
+                             Step{&m_receServ, m_temReceServ, true, true}, Step{&m_pratPadr, true, false, false},
+                             Step{&m_pratFili, true, true, false}}) {
+        if (!step.run)
+            continue;
+        Status s = step.replace ? replaceRecipe(*step.p, step.perBranch) : upsertPerDish(*step.p, step.perBranch);
+        if (s)
+            s = afterTable(step.p->label);
+        if (!s)
+            return s;
+    }
+    if (m_sqliteKeys) {
+        SqliteStatement drop(m_db, QStringLiteral("DROP TABLE temp.IMP_KEYS"));
+        if (!drop.ok() || !drop.step()) {
+            m_tx->rollback();
+            return Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, drop.error()));
+        }
+    }
+    return okStatus();
+}
+
+Payload Import::run(const CallArgs &args)
+{
+    const auto refused = [this](Failure f) {
+        finished(false, f);
+        return Payload::fail(std::move(f));
+    };
     if (Status s = checkArguments(args); !s)
-        return Payload::fail(s.failure());
+        return refused(s.failure());
     if (Status s = checkBranchAndServices(); !s)
-        return Payload::fail(s.failure());
+        return refused(s.failure());
     if (Status s = selectDishes(); !s)
-        return Payload::fail(s.failure());
+        return refused(s.failure());
     if (Status s = checkRecipeKeys(); !s)
-        return notWritten(s.failure());
+        return refused(notWritten(s.failure()).failure());
 
     TransactionGuard tx(m_db);
     if (!tx.begun())
-        return Payload::fail(tx.failure());
+        return refused(tx.failure());
     m_tx = &tx;
     pausePoint("inicio");
-    Status s = Database::kindOf(m_db) == DbKind::PostgreSQL ? preparePg() : okStatus();
-    if (s)
-        s = writeDishes();
-    if (s)
-        pausePoint("pratos");
-    if (s)
-        s = stopPoint();
-    if (s && m_temRecePadr)
-        s = replaceRecipe(m_recePadr, false);
-    if (s && m_temReceFili)
-        s = replaceRecipe(m_receFili, true);
-    if (s && m_temReceServ)
-        s = replaceRecipe(m_receServ, true);
-    if (s)
-        s = stopPoint();
-    if (s)
-        s = upsertPerDish(m_pratPadr, false);
-    if (s)
-        s = upsertPerDish(m_pratFili, true);
+    Status s = writeTables();
     if (s)
         s = ServicePairings::remember(m_db, m_branch, m_servico.table);
     if (s && m_history)
@@ -1206,17 +903,18 @@ Payload Import::run(const QCborArray &args)
         // A connection lost on the commit leaves the outcome with the database: it may have
         // committed before the connection went.
         if (!s && s.failure().key == QLatin1String("BD_ConexaoPerdida"))
-            return Payload::fail(Msg(QStringLiteral("BD_ConfirmacaoIncerta")), QStringLiteral("BD_ConfirmacaoIncerta"),
-                                 s.failure().detail);
+            return refused(Failure{Msg(QStringLiteral("BD_ConfirmacaoIncerta")), QStringLiteral("BD_ConfirmacaoIncerta"),
+                                   s.failure().detail});
     }
     if (!s)
-        return notWritten(s.failure());
+        return refused(notWritten(s.failure()).failure());
+    finished(true, Failure());
     return m_summary.encode();
 }
 
 } // namespace
 
-Result<QByteArray> importacao(QSqlDatabase &db, const QCborArray &args)
+Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args)
 {
     // One history row per call: in the transaction when it commits, after the rollback otherwise.
     ImportHistoryRecorder history(db, args);

@@ -5,6 +5,7 @@
 #include "memtable.h"
 #include "messages.h"
 
+#include <QCborArray>
 #include <QCborMap>
 #include <QCborValue>
 #include <QHash>
@@ -43,14 +44,14 @@ Status readRows(QSqlDatabase &db, const QString &what, const QString &sql, const
 
 } // namespace
 
-Result<QByteArray> getPrevia(QSqlDatabase &db, const QCborArray &args)
+Result<QByteArray> getPrevia(QSqlDatabase &db, const CallArgs &args)
 {
     // Every argument is judged before anything is read.
     if (args.size() != 5)
         return Payload::fail(Msg(QStringLiteral("Srv_Argumentos")).arg(QLatin1String(kPreviewMethod)).arg(5).arg(args.size()),
                              QStringLiteral("Srv_Argumentos"));
-    if (!args.at(0).isByteArray() || !args.at(1).isInteger() || !args.at(2).isInteger() || !args.at(3).isInteger()
-        || !args.at(4).isString())
+    if (!CallArg::isPacket(args.at(0)) || !CallArg::isInteger(args.at(1)) || !CallArg::isInteger(args.at(2))
+        || !CallArg::isInteger(args.at(3)) || !CallArg::isText(args.at(4)))
         return Payload::fail(Msg(QStringLiteral("Srv_Previa")), QStringLiteral("Srv_Previa"));
     const QString branch = args.at(4).toString().trimmed();
     if (branch.isEmpty() || branch.size() > 4)
@@ -102,7 +103,7 @@ Result<QByteArray> getPrevia(QSqlDatabase &db, const QCborArray &args)
     } recipes[] = {{"RECEPADR", false, 1}, {"RECEFILI", true, 2}, {"RECESERV", true, 3}};
     for (const auto &t : recipes) {
         qint64 count = 0;
-        if (args.at(t.flagArg).toInteger() != 0 && !found.isEmpty()) {
+        if (args.at(t.flagArg).toLongLong() != 0 && !found.isEmpty()) {
             for (auto tree = byTree.cbegin(); tree != byTree.cend(); ++tree) {
                 const QString sql = QStringLiteral("SELECT CDPRATO, COUNT(*) FROM %1 WHERE %2CDFILAUXPRAT = ? GROUP BY CDPRATO")
                                         .arg(QLatin1String(t.table), t.perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString());

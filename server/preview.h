@@ -11,10 +11,10 @@
 #include "result.h"
 
 #include <QByteArray>
-#include <QCborArray>
+#include "callargs.h"
 #include <QSqlDatabase>
 
 namespace RdmMethods {
 inline constexpr const char *kPreviewMethod = "GetPrevia";
-Result<QByteArray> getPrevia(QSqlDatabase &db, const QCborArray &args);
+Result<QByteArray> getPrevia(QSqlDatabase &db, const CallArgs &args);
 } // namespace RdmMethods

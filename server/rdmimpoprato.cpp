@@ -10,7 +10,6 @@
 #include "memtable.h"
 #include "transactionguard.h"
 
-#include <QCborValue>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -33,7 +32,7 @@ struct RdmImpoPrato::Worker {
     std::thread thread;
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<std::packaged_task<QByteArray()>> queue;
+    std::deque<std::packaged_task<Result<QByteArray>()>> queue;
     bool stopping = false;
     QSqlDatabase db; // touched only on `thread`
     RdmMethods::Prepared prepared; // on db, same thread
@@ -105,7 +104,7 @@ struct RdmImpoPrato::Worker {
 
     // Runs one call. A call that finds the connection gone reconnects and runs once more, but only
     // when it began no transaction: a call that did may have written, and is not run twice.
-    Result<QByteArray> run(const QString &method, const QCborArray &args)
+    Result<QByteArray> run(const QString &method, const CallArgs &args)
     {
         if (connectionLost() && !reconnect())
             return Result<QByteArray>::fail(DbError::describe(QStringLiteral("executar %1").arg(method), QStringLiteral("08006"),
@@ -135,7 +134,7 @@ struct RdmImpoPrato::Worker {
         }
         opened.set_value(Failure());
         for (;;) {
-            std::packaged_task<QByteArray()> task;
+            std::packaged_task<Result<QByteArray>()> task;
             {
                 std::unique_lock lock(mutex);
                 wake.wait(lock, [&] { return stopping || !queue.empty(); });
@@ -213,39 +212,36 @@ RdmImpoPrato::~RdmImpoPrato()
     }
 }
 
-QByteArray RdmImpoPrato::handle(const QString &method, const QByteArray &requestBody)
+Result<QByteArray> RdmImpoPrato::call(const QString &method, const CallArgs &args)
 {
+    using Reply = Result<QByteArray>;
     Worker &w = *m_worker;
     // The caller's import origin goes with the request to the thread that runs it.
-    std::packaged_task<QByteArray()> task([&w, &method, &requestBody, origin = ImportOrigin::current()]() -> QByteArray {
+    const auto run = [&w, &method, &args, origin = ImportOrigin::current()]() -> Reply {
         const ImportOrigin::Scope scope(origin);
         try {
-            auto args = Wire::decodeRequest(requestBody);
-            if (!args)
-                return Wire::encodeFailure(args.failure());
-            auto r = w.run(method, args.value());
-            return r ? Wire::encodeSuccess(r.value()) : Wire::encodeFailure(r.failure());
+            return w.run(method, args);
         } catch (const std::bad_alloc &) {
-            return Wire::encodeFailure(QStringLiteral("Memória insuficiente para %1.").arg(method));
+            return Reply::fail(QStringLiteral("Memória insuficiente para %1.").arg(method));
         } catch (const std::exception &e) {
-            return Wire::encodeFailure(QStringLiteral("Falha em %1: %2").arg(method, QString::fromUtf8(e.what())));
+            return Reply::fail(QStringLiteral("Falha em %1: %2").arg(method, QString::fromUtf8(e.what())));
         } catch (...) {
-            return Wire::encodeFailure(QStringLiteral("Falha desconhecida em %1.").arg(method));
+            return Reply::fail(QStringLiteral("Falha desconhecida em %1.").arg(method));
         }
-    });
-    std::future<QByteArray> reply = task.get_future();
+    };
     if (w.direct) {
         // The connection belongs to the thread that opened the module; another thread may not use it.
         if (std::this_thread::get_id() != w.owner)
-            return Wire::encodeFailure(QStringLiteral("O servidor embutido só atende a thread que o abriu."));
+            return Reply::fail(QStringLiteral("O servidor embutido só atende a thread que o abriu."));
         std::lock_guard lock(w.directMutex);
-        task();
-        return reply.get();
+        return run();
     }
+    std::packaged_task<Reply()> task(run);
+    std::future<Reply> reply = task.get_future();
     {
         std::lock_guard lock(w.mutex);
         if (w.stopping)
-            return Wire::encodeFailure(QStringLiteral("O servidor de aplicação está sendo encerrado."));
+            return Reply::fail(QStringLiteral("O servidor de aplicação está sendo encerrado."));
         w.queue.push_back(std::move(task));
     }
     w.wake.notify_one();
@@ -274,7 +270,7 @@ using Payload = Result<QByteArray>;
 
 Payload fail(const QString &text) { return Payload::fail(text); }
 
-Status argCount(const QString &method, const QCborArray &args, int n)
+Status argCount(const QString &method, const CallArgs &args, int n)
 {
     if (args.size() != n)
         return Status::fail(Msg(QStringLiteral("Srv_Argumentos")).arg(method).arg(n).arg(args.size()),
@@ -335,9 +331,9 @@ Payload getParamGeral(QSqlDatabase &db)
                       QStringLiteral("SELECT %1 FROM PARAMGERAL ORDER BY CDFILIAL").arg(columnList(t.columns)), {});
 }
 
-Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args, RdmMethods::Prepared *prepared)
+Payload getPesqPrato(QSqlDatabase &db, const CallArgs &args, RdmMethods::Prepared *prepared)
 {
-    if (!args.at(0).isString() || !args.at(1).isString())
+    if (!CallArg::isText(args.at(0)) || !CallArg::isText(args.at(1)))
         return fail(QStringLiteral("GetPesqPrato espera o código do prato e o código da filial como textos."));
     // Codes longer than their columns name no dish; refused rather than looked up.
     if (args.at(0).toString().size() > 10 || args.at(1).toString().size() > 4)
@@ -366,7 +362,18 @@ Payload getPesqPrato(QSqlDatabase &db, const QCborArray &args, RdmMethods::Prepa
         prepared->pesqPrato.reset(); // prepared again by the next call
         return failed;
     }
-    Payload packet = Catalogue::packRows(q, QStringLiteral("PESQPRATO"), fields);
+    // Most lookups find the code free: their reply, a packet without rows, is the same every time.
+    if (!q.next()) {
+        q.finish();
+        static const QByteArray noRows = [&] {
+            MemTable empty(QStringLiteral("PESQPRATO"));
+            empty.setFields(fields);
+            empty.createDataSet();
+            return DataPacket::save(empty);
+        }();
+        return noRows;
+    }
+    Payload packet = Catalogue::packRows(q, QStringLiteral("PESQPRATO"), fields, true);
     q.finish();
     return packet;
 }
@@ -449,9 +456,9 @@ struct DiretoriosColumns {
 
 // Applies the change packet of the remembered directories. The module keeps only its own
 // program's directory; a row of another program is refused rather than written.
-Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
+Payload setDiretorios(QSqlDatabase &db, const CallArgs &args)
 {
-    if (!args.at(0).isByteArray())
+    if (!CallArg::isPacket(args.at(0)))
         return fail(QStringLiteral("SetDiretorios espera o pacote de alterações de DIRETORIOS."));
     auto delta = DataPacket::loadDelta(args.at(0).toByteArray());
     if (!delta)
@@ -501,7 +508,7 @@ Payload setDiretorios(QSqlDatabase &db, const QCborArray &args)
 
 } // namespace
 
-Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args, Prepared *prepared)
+Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &args, Prepared *prepared)
 {
     if (!db.isOpen())
         return fail(QStringLiteral("O banco de dados do servidor de aplicação não está aberto."));

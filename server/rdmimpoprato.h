@@ -5,7 +5,6 @@
 // the module's database connection, as a QSqlDatabase may only be used by the thread that opened it.
 #include "appserver.h"
 
-#include <QCborArray>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <memory>
@@ -22,7 +21,7 @@ public:
     static std::shared_ptr<RdmImpoPrato> openDirect(const QString &databaseUrl, QString *error);
     ~RdmImpoPrato() override;
 
-    QByteArray handle(const QString &method, const QByteArray &requestBody) override;
+    Result<QByteArray> call(const QString &method, const CallArgs &args) override;
 
     static QStringList methodNames();
 
@@ -40,6 +39,6 @@ namespace RdmMethods {
 struct Prepared {
     std::unique_ptr<QSqlQuery> pesqPrato;
 };
-Result<QByteArray> run(QSqlDatabase &db, const QString &method, const QCborArray &args, Prepared *prepared = nullptr);
-Result<QByteArray> importacao(QSqlDatabase &db, const QCborArray &args);
+Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &args, Prepared *prepared = nullptr);
+Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args);
 } // namespace RdmMethods

@@ -10,6 +10,7 @@
 #include "memtable.h"
 #include "rdmimpoprato.h"
 #include "schema.h"
+#include "wire.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -126,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QString method = g_methods.at(data[0] % g_methods.size());
     const QByteArray body(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
-    // What RdmImpoPrato::handle does on the module's thread.
+    // What the HTTP edge and the module do with a request, on one thread.
     QByteArray reply;
     auto args = Wire::decodeRequest(body);
     if (!args) {

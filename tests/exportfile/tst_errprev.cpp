@@ -248,7 +248,7 @@ void TstErrPrev::previewRefusals()
 {
     QFETCH(QCborArray, args);
     QFETCH(QString, key);
-    const Result<QByteArray> r = m_srv->net.call(QStringLiteral("GetPrevia"), args);
+    const Result<QByteArray> r = m_srv->net.call(QStringLiteral("GetPrevia"), args.toVariantList());
     QCOMPARE(r.ok(), key.isEmpty());
     if (!r)
         QCOMPARE(r.failure().key, key);

@@ -16,8 +16,8 @@ QStringList g_log; // everything the run does, in order
 
 struct FakeServer : ServerTransport {
     Result<QByteArray> reply = QByteArray();
-    QCborArray args;
-    Result<QByteArray> call(const QString &method, const QCborArray &a) override
+    CallArgs args;
+    Result<QByteArray> call(const QString &method, const CallArgs &a) override
     {
         g_log << "call " + method;
         args = a;
@@ -114,14 +114,14 @@ void TestImportRun::success()
     QCOMPARE(outcome->summaryText().isEmpty(), !outcome->hasSummary);
 
     // The flagged dish goes as it is; the flags as automation booleans; the session's branch.
-    const QCborArray &args = f.server->args;
+    const CallArgs &args = f.server->args;
     QCOMPARE(args.size(), 12);
     MemTable sent;
     QVERIFY(DataPacket::load(sent, args.at(0).toByteArray()).ok());
     QCOMPARE(sent.rowCount(), 2);
     QCOMPARE(sent.textAt(1, sent.fieldIndex(u"IDERRO")) + sent.textAt(1, sent.fieldIndex(u"MNPRATOLOCAL")),
              QStringLiteral("0001000000PUDIM DA CASA"));
-    QCOMPARE(QList<qint64>({args.at(8).toInteger(), args.at(9).toInteger(), args.at(10).toInteger()}),
+    QCOMPARE(QList<qint64>({args.at(8).toLongLong(), args.at(9).toLongLong(), args.at(10).toLongLong()}),
              QList<qint64>({-1, 0, -1}));
     QCOMPARE(args.at(11).toString(), QStringLiteral("0009"));
 }

@@ -37,7 +37,7 @@ struct FailingTransport : ServerTransport {
     std::unique_ptr<ServerTransport> inner;
     QSet<QString> failing;
     int failures = 0;
-    Result<QByteArray> call(const QString &method, const QCborArray &args) override
+    Result<QByteArray> call(const QString &method, const CallArgs &args) override
     {
         if (failing.contains(method)) {
             ++failures;

@@ -14,13 +14,13 @@ public:
     QString failWith;          // non-empty: GetDiretorios fails with this message
     QHash<QString, int> calls;
 
-    QByteArray handle(const QString &method, const QByteArray &) override
+    Result<QByteArray> call(const QString &method, const CallArgs &) override
     {
         ++calls[method];
         if (method != QLatin1String("GetDiretorios"))
-            return Wire::encodeFailure(QStringLiteral("Método não disponível: %1").arg(method));
+            return Result<QByteArray>::fail(QStringLiteral("Método não disponível: %1").arg(method));
         if (!failWith.isEmpty())
-            return Wire::encodeFailure(failWith);
+            return Result<QByteArray>::fail(failWith);
         MemTable t(QStringLiteral("DIRETORIOS"));
         t.setFields({FieldDef::text(QStringLiteral("CDPROGRAMA"), 8),
                      FieldDef::text(QStringLiteral("DSDIRETORIO"), 100)});
@@ -31,7 +31,7 @@ public:
             t.setText(1, d);
             t.post();
         }
-        return Wire::encodeSuccess(DataPacket::save(t));
+        return DataPacket::save(t);
     }
 };
 
@@ -39,7 +39,7 @@ public:
 class DownTransport final : public ServerTransport {
 public:
     int calls = 0;
-    Result<QByteArray> call(const QString &, const QCborArray &) override
+    Result<QByteArray> call(const QString &, const CallArgs &) override
     {
         ++calls;
         return Result<QByteArray>::fail(QStringLiteral("Servidor de aplicação fora do ar."));

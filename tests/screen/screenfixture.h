@@ -28,12 +28,12 @@ public:
     QString failMethod;      // this method answers failWith instead of running
     QString failWith;
 
-    QByteArray handle(const QString &method, const QByteArray &body) override
+    Result<QByteArray> call(const QString &method, const CallArgs &args) override
     {
         ++calls[method];
         if (method == failMethod)
-            return Wire::encodeFailure(failWith);
-        return real->handle(method, body);
+            return Result<QByteArray>::fail(failWith);
+        return real->call(method, args);
     }
 };
 

@@ -28,11 +28,11 @@ class SpyRdm final : public RemoteDataModule {
 public:
     std::shared_ptr<RemoteDataModule> real;
     std::function<void(const QString &)> during;
-    QByteArray handle(const QString &method, const QByteArray &body) override
+    Result<QByteArray> call(const QString &method, const CallArgs &args) override
     {
         if (during)
             during(method);
-        return real->handle(method, body);
+        return real->call(method, args);
     }
 };
 

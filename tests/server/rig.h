@@ -6,7 +6,6 @@
 #include "memtable.h"
 #include "seededserver.h"
 
-#include <QCborArray>
 #include <QDateTime>
 
 using Rig = SeededServer;
@@ -68,20 +67,20 @@ struct ImportCall {
     bool temRecePadr = true, temReceFili = true, temReceServ = true;
     QString branch = QStringLiteral("0001");
 
-    QCborArray args() const
+    CallArgs args() const
     {
-        return QCborArray{packet("PRATO", prato),
-                          packet("RECEPADR", recePadr),
-                          packet("RECEFILI", receFili),
-                          packet(QStringLiteral("SERVDESTINO"), servDestinoFields(), servDestino),
-                          packet("RECESERV", receServ),
-                          packet("PRATPADR", pratPadr),
-                          packet("PRATFILI", pratFili),
-                          packet(QStringLiteral("SERVICO"), serviceMapFields(), servico),
-                          qint64(temRecePadr ? -1 : 0),
-                          qint64(temReceFili ? -1 : 0),
-                          qint64(temReceServ ? -1 : 0),
-                          branch};
+        return CallArgs{packet("PRATO", prato),
+                        packet("RECEPADR", recePadr),
+                        packet("RECEFILI", receFili),
+                        packet(QStringLiteral("SERVDESTINO"), servDestinoFields(), servDestino),
+                        packet("RECESERV", receServ),
+                        packet("PRATPADR", pratPadr),
+                        packet("PRATFILI", pratFili),
+                        packet(QStringLiteral("SERVICO"), serviceMapFields(), servico),
+                        qint64(temRecePadr ? -1 : 0),
+                        qint64(temReceFili ? -1 : 0),
+                        qint64(temReceServ ? -1 : 0),
+                        branch};
     }
     Result<QByteArray> run(NetConnection &net) const { return net.call(QStringLiteral("Importacao"), args()); }
 };

@@ -2,6 +2,7 @@
 // the token and the size are judged on the headers before any body is read, a chunked body is
 // refused. Every wait is bounded. (A lost answer to an import: tst_twoservers kills the server.)
 #include "rig.h"
+#include "wire.h"
 
 #include "messages.h"
 

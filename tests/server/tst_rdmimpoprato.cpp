@@ -137,7 +137,7 @@ private slots:
         auto unknown = net.call(QStringLiteral("ApagaTudo"), {});
         QVERIFY(!unknown);
         QVERIFY2(unknown.error().contains(QLatin1String("ApagaTudo")), qPrintable(unknown.error()));
-        auto arity = net.call(QStringLiteral("GetPesqPrato"), QCborArray{QStringLiteral("1")});
+        auto arity = net.call(QStringLiteral("GetPesqPrato"), CallArgs{QStringLiteral("1")});
         QVERIFY(!arity);
         QVERIFY2(arity.error().contains(QLatin1String("2 argumento")), qPrintable(arity.error()));
     }
@@ -278,6 +278,8 @@ private slots:
             QTest::addRow("%s/null key in the last service recipe row", b) << be << "nullkey" << "RECESERV";
             QTest::addRow("%s/repeated recipe row", b) << be << "duplicate" << "RECEPADR";
             QTest::addRow("%s/name longer than its column", b) << be << "toolong" << "NMPRATO";
+            // Found while the last table is written, after the recipes were replaced.
+            QTest::addRow("%s/price that is no number in the last table", b) << be << "price" << "VRPRECO";
         }
     }
 
@@ -291,6 +293,7 @@ private slots:
 
         // Enough dishes that several batches of every table are written before the fault.
         ImportCall call;
+        QList<QVariantList> prices; // PRATFILI, its prices as text
         const QString P = QStringLiteral("P");
         const int n = 2500;
         for (int i = 0; i < n; ++i) {
@@ -307,23 +310,40 @@ private slots:
                                           last && fault == QLatin1String("nullkey") ? QVariant() : QVariant(QStringLiteral("000101")),
                                           QStringLiteral("KG"), 0.1};
             call.pratPadr << QVariantList{P, code, QStringLiteral("KG"), 1.0};
+            prices << QVariantList{QStringLiteral("0001"), P, code,
+                                   last && fault == QLatin1String("price") ? QVariant(QStringLiteral("caro"))
+                                                                            : QVariant(QStringLiteral("9.5")),
+                                   QVariant()};
         }
         // Update an existing dish too, so a rollback has something to put back.
         call.prato << dish(P, QStringLiteral("100001"), QStringLiteral("ARROZ ALTERADO"));
         if (fault == QLatin1String("toolong"))
             std::swap(call.prato[n - 1], call.prato[n]);
         QList<FieldDef> wide = fieldsOf("PRATO");
-        QCborArray args = call.args();
+        CallArgs args = call.args();
         if (fault == QLatin1String("toolong")) {
             // The screen cuts text to its width; a packet from elsewhere may not.
             wide[3].width = 0; // NMPRATO
             args[0] = packet(QStringLiteral("PRATO"), wide, call.prato);
         }
+        // The prices travel as text, which the server converts (a packet from elsewhere).
+        QList<FieldDef> priceAsText = fieldsOf("PRATFILI");
+        priceAsText[3] = FieldDef::text(QStringLiteral("VRPRECO"), 20);
+        args[6] = packet(QStringLiteral("PRATFILI"), priceAsText, prices);
         auto r = rig->net.call(QStringLiteral("Importacao"), args);
         QVERIFY(!r);
         QVERIFY2(r.error().contains(message), qPrintable(r.error()));
         QVERIFY2(r.error().contains(QStringLiteral("não foi gravada")), qPrintable(r.error()));
         QCOMPARE(rig->db->snapshot(), before);
+
+        // The same connection imports again, replacing a recipe the destination holds.
+        ImportCall again;
+        again.prato = {dish(P, QStringLiteral("100001"), QStringLiteral("ARROZ ALTERADO"))};
+        again.recePadr = {{P, QStringLiteral("100001"), QStringLiteral("000103"), QStringLiteral("KG"), 2.0}};
+        auto ok = again.run(rig->net);
+        QVERIFY2(ok, qPrintable(ok.error()));
+        QCOMPARE(column(*rig->db, QStringLiteral("SELECT CDPRODUTO FROM RECEPADR WHERE CDFILAUXPRAT = 'P' AND CDPRATO = '100001'")),
+                 QStringList{QStringLiteral("000103")});
     }
 
     void refusesBadArguments_data()
@@ -373,7 +393,7 @@ private slots:
             call.servDestino = {{QStringLiteral("998"), QStringLiteral("X")}};
         if (fault == QLatin1String("dish without code"))
             call.prato << dish(QStringLiteral("P"), QString(), QStringLiteral("SEM CODIGO"));
-        QCborArray args = call.args();
+        CallArgs args = call.args();
         if (fault == QLatin1String("packet garbage"))
             args[0] = QByteArray("\x9f\xff garbage", 10);
         if (fault == QLatin1String("packet not bytes"))

@@ -3,6 +3,7 @@
 // database failures reach the operator in words with the driver's text as detail; a PostgreSQL
 // connection that went away is opened again.
 #include "rig.h"
+#include "wire.h"
 
 #include "dberror.h"
 #include "framework.h"
@@ -123,7 +124,7 @@ private slots:
                           QStringLiteral("KG"), 0.1}};
         QList<FieldDef> wide = fieldsOf("PRATO");
         wide[3].width = 0; // NMPRATO: a packet from elsewhere may carry a longer name
-        QCborArray args = call.args();
+        CallArgs args = call.args();
         args[0] = packet(QStringLiteral("PRATO"), wide, call.prato);
         auto r = rig->net.call(QStringLiteral("Importacao"), args);
         QVERIFY2(r, qPrintable(r.error()));
@@ -241,7 +242,7 @@ private slots:
             dirs.setValue(u"CDPROGRAMA", QStringLiteral("IMP40500"));
             dirs.setValue(u"DSDIRETORIO", QStringLiteral("/dados"));
             dirs.post();
-            auto r = RdmMethods::run(db, QStringLiteral("SetDiretorios"), QCborArray{DataPacket::saveDelta(dirs)});
+            auto r = RdmMethods::run(db, QStringLiteral("SetDiretorios"), CallArgs{DataPacket::saveDelta(dirs)});
             QVERIFY(!r);
             QCOMPARE(r.failure().key, QStringLiteral("BD_SomenteLeitura"));
             QVERIFY2(!r.error().contains(QLatin1String("readonly")), qPrintable(r.error()));

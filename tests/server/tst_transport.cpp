@@ -1,6 +1,7 @@
 // The HTTP transport and server: the token, and every way a server can fail the client (down, too
 // slow, malformed or oversized replies, oversized requests) ending in a clear message, not a hang.
 #include "rig.h"
+#include "wire.h"
 
 #include <httplib.h>
 
@@ -189,13 +190,41 @@ private slots:
         QVERIFY2(db, qPrintable(why));
         auto module = RdmImpoPrato::openDirect(db->url(), &why);
         QVERIFY2(module, qPrintable(why));
-        const QByteArray request = Wire::encodeRequest({});
+        const QByteArray request = Wire::encodeRequest(CallArgs{});
         QVERIFY(Wire::decodeResponse(module->handle(QStringLiteral("GetParamGeral"), request)));
         Result<QByteArray> fromOther = Result<QByteArray>::fail(QString());
         std::thread other([&] { fromOther = Wire::decodeResponse(module->handle(QStringLiteral("GetParamGeral"), request)); });
         other.join();
         QVERIFY(!fromOther);
         QVERIFY2(fromOther.error().contains(QLatin1String("thread")), qPrintable(fromOther.error()));
+    }
+
+    // In process, a packet reaches the module as the caller's own bytes, not a copy, and a
+    // failure comes back as any server's would: with a text, and a key cut to 64 characters.
+    void inProcessPassesValues()
+    {
+        struct Echo final : RemoteDataModule {
+            const char *seen = nullptr;
+            Result<QByteArray> call(const QString &method, const CallArgs &args) override
+            {
+                seen = args.value(0).toByteArray().constData();
+                if (method == QLatin1String("Falha"))
+                    return Result<QByteArray>::fail(QStringLiteral("  "), QString(100, QLatin1Char('K')));
+                return args.value(0).toByteArray();
+            }
+        };
+        auto echo = std::make_shared<Echo>();
+        NetConnection net;
+        net.setTransport(std::make_unique<InProcessTransport>(echo));
+        const QByteArray packet(1 << 20, 'p');
+        auto r = Rdm::SetDiretorios(net, packet);
+        QVERIFY(r);
+        QCOMPARE(echo->seen, packet.constData());
+        QCOMPARE(r.value().constData(), packet.constData());
+        auto failed = net.call(QStringLiteral("Falha"), CallArgs{packet});
+        QVERIFY(!failed);
+        QVERIFY(!failed.error().trimmed().isEmpty());
+        QCOMPARE(failed.failure().key.size(), 64);
     }
 
     void connectionWithoutServer()

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Peak memory and time of `imp40500 import` (embedded server, SQLite) of one generated file against
+# the file's size, for this build and, when given, another build's imp40500 in the same run.
+#   bench/import-peak.sh [DISHES] [LOCAL_EVERY] [OTHER_IMP40500]
+# Defaults: 100000 dishes, every second one local. Needs GNU time (/usr/bin/time).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+DISHES="${1:-100000}"
+EVERY="${2:-2}"
+OTHER="${3:-}"
+BUILD="${BUILD:-build}"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+"$BUILD/bin/imp40500-gen" --dishes "$DISHES" --local-every "$EVERY" --out "$WORK/f.txt" --db "sqlite:$WORK/seed.db" >/dev/null
+bytes=$(stat -c %s "$WORK/f.txt")
+echo "file: $DISHES dishes, one local in $EVERY, $bytes bytes; load average $(cut -d' ' -f1-3 /proc/loadavg)"
+run() {
+  local name="$1" bin="$2"
+  cp "$WORK/seed.db" "$WORK/run.db"
+  /usr/bin/time -f "%M %e" -o "$WORK/time" "$bin" import "$WORK/f.txt" --branch 0001 --db "sqlite:$WORK/run.db" >/dev/null
+  read -r kb secs <"$WORK/time"
+  awk -v n="$name" -v kb="$kb" -v s="$secs" -v b="$bytes" \
+    'BEGIN { printf "%-8s import %6.2f s, peak %7.1f MiB = %.2f x the file\n", n, s, kb / 1024, kb * 1024 / b }'
+}
+run this "$BUILD/bin/imp40500"
+if [ -n "$OTHER" ]; then
+  run other "$OTHER"
+fi

@@ -1,0 +1,45 @@
+#pragma once
+// The typed calls of the twelve methods of "IMP40500.rdmImpoPrato", argument orders as the server
+// defines them, and the summary Importacao returns.
+#include "platform_export.h"
+#include "result.h"
+#include "transport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+// Summary of an import, the payload of Importacao.
+struct IMP_PLATFORM_EXPORT ImportSummary {
+    int dishesWritten = 0;
+    QStringList dishesNotWritten;           // CDPRATO of dishes refused for their error flags
+    QList<QPair<QString, int>> rowsPerTable; // table name, rows written
+    QByteArray encode() const;
+    static Result<ImportSummary> decode(const QByteArray &payload);
+    QString toText() const;                 // two or more lines for a person
+};
+
+namespace Rdm {
+IMP_PLATFORM_EXPORT Result<QByteArray> GetDiretorios(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> SetDiretorios(NetConnection &c, const QByteArray &delta);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetParamGeral(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetPrato(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetRecePadr(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetReceServ(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetReceFili(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetPratPadr(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetPratFili(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetPratServ(NetConnection &c);
+IMP_PLATFORM_EXPORT Result<QByteArray> GetPesqPrato(NetConnection &c, const QString &cdPrato,
+                                                    const QString &cdFilial);
+// Packets in this order: PRATO, RECEPADR, RECEFILI, SERVDESTINO, RECESERV, PRATPADR, PRATFILI, SERVICO.
+IMP_PLATFORM_EXPORT Result<QByteArray> Importacao(NetConnection &c, const QByteArray &prato,
+                                                  const QByteArray &recePadr, const QByteArray &receFili,
+                                                  const QByteArray &servDestino, const QByteArray &receServ,
+                                                  const QByteArray &pratPadr, const QByteArray &pratFili,
+                                                  const QByteArray &servico, bool temRecePadr,
+                                                  bool temReceFili, bool temReceServ,
+                                                  const QString &cdFilial);
+} // namespace Rdm

@@ -1,0 +1,135 @@
+#include "transport.h"
+#include "ambiente.h"
+#include "wire.h"
+
+#include <QMutex>
+
+// ---------------------------------------------------------------------------------------------
+// Transports
+
+RemoteDataModule::~RemoteDataModule() = default;
+ServerTransport::~ServerTransport() = default;
+
+QByteArray RemoteDataModule::handle(const QString &method, const QByteArray &requestBody)
+{
+    auto args = Wire::decodeRequest(requestBody);
+    if (!args)
+        return Wire::encodeFailure(args.failure());
+    return Wire::encodeReply(call(method, args.value()));
+}
+
+InProcessTransport::InProcessTransport(std::shared_ptr<RemoteDataModule> module)
+    : m_module(std::move(module))
+{
+}
+
+Result<QByteArray> InProcessTransport::call(const QString &method, const CallArgs &args)
+{
+    if (!m_module)
+        return Result<QByteArray>::fail(QStringLiteral("Servidor de aplicação embutido não disponível."));
+    // The values go as they are: the packets, a good part of the file's size each, are shared with
+    // the caller's, not copied. The methods check every argument's kind as they would a request's.
+    Result<QByteArray> r = m_module->call(method, args);
+    if (!r)
+        return Result<QByteArray>::fail(Wire::received(r.failure()));
+    return r;
+}
+
+namespace {
+QMutex g_factoryMutex;
+EmbeddedServerFactory g_factory;
+} // namespace
+
+void setEmbeddedServerFactory(EmbeddedServerFactory factory)
+{
+    QMutexLocker lock(&g_factoryMutex);
+    g_factory = std::move(factory);
+}
+
+bool hasEmbeddedServerFactory()
+{
+    QMutexLocker lock(&g_factoryMutex);
+    return bool(g_factory);
+}
+
+static EmbeddedServerFactory embeddedFactory()
+{
+    QMutexLocker lock(&g_factoryMutex);
+    return g_factory;
+}
+
+// ---------------------------------------------------------------------------------------------
+// NetConnection
+
+NetConnection::NetConnection() = default;
+NetConnection::~NetConnection() = default;
+
+void NetConnection::setConnected(bool on)
+{
+    if (!on) {
+        m_open = false;
+        if (!m_injected)
+            m_transport.reset();
+        return;
+    }
+    if (connected())
+        return;
+    m_lastError.clear();
+    if (m_injected) {
+        m_open = true;
+        return;
+    }
+    if (BeforeConnect)
+        BeforeConnect(*this);
+    if (!Host.trimmed().isEmpty()) {
+        if (Port <= 0 || Port > 65535) {
+            m_lastError = QStringLiteral("Porta do servidor de aplicação inválida: %1.").arg(Port);
+            return;
+        }
+        m_transport = std::make_unique<HttpTransport>(Host.trimmed(), Port, Ambiente::instance().token);
+        m_open = true;
+        return;
+    }
+    const EmbeddedServerFactory factory = embeddedFactory();
+    if (!factory) {
+        m_lastError = QStringLiteral("Servidor de aplicação não informado e nenhum servidor embutido disponível.");
+        return;
+    }
+    QString error;
+    std::shared_ptr<RemoteDataModule> module = factory(&error);
+    if (!module) {
+        m_lastError = error.isEmpty() ? QStringLiteral("Não foi possível iniciar o servidor de aplicação embutido.")
+                                      : error;
+        return;
+    }
+    m_transport = std::make_unique<InProcessTransport>(std::move(module));
+    m_open = true;
+}
+
+bool NetConnection::connected() const
+{
+    return m_open && m_transport;
+}
+
+QString NetConnection::lastError() const
+{
+    return m_lastError;
+}
+
+void NetConnection::setTransport(std::unique_ptr<ServerTransport> transport)
+{
+    m_transport = std::move(transport);
+    m_injected = bool(m_transport);
+    m_open = m_injected;
+}
+
+Result<QByteArray> NetConnection::call(const QString &method, const CallArgs &args)
+{
+    if (!connected())
+        setConnected(true);
+    if (!connected())
+        return Result<QByteArray>::fail(
+            QStringLiteral("Sem conexão com o servidor de aplicação %1: %2").arg(ServerName, m_lastError));
+    return m_transport->call(method, args);
+}
+

@@ -1,0 +1,97 @@
+#pragma once
+// The client's way to the application server "IMP40500.rdmImpoPrato": an abstract transport (HTTP
+// or in-process) and the connection `TNetConnection` that picks one. Calls block; a failure is a
+// value (the connection never throws: ThrowException is off).
+#include "callargs.h"
+#include "platform_export.h"
+#include "result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+inline constexpr const char *kServerName = "IMP40500.rdmImpoPrato";
+inline constexpr qint64 kMaxReplyBytes = qint64(2) * 1024 * 1024 * 1024 - 1;
+
+// The server's side of a call, implemented by the remote data module. The in-process transport
+// calls it with the arguments as they are; the HTTP server hands it the request's bytes.
+class IMP_PLATFORM_EXPORT RemoteDataModule {
+public:
+    virtual ~RemoteDataModule();
+    // Runs one method on the arguments as values and gives its payload or its failure. Never throws.
+    virtual Result<QByteArray> call(const QString &method, const CallArgs &args) = 0;
+    // The same call from and to the wire format (Wire::decodeRequest, Wire::encodeReply).
+    QByteArray handle(const QString &method, const QByteArray &requestBody);
+};
+
+class IMP_PLATFORM_EXPORT ServerTransport {
+public:
+    virtual ~ServerTransport();
+    virtual Result<QByteArray> call(const QString &method, const CallArgs &args) = 0;
+};
+
+// The module in this process: arguments and payloads pass as values, packets shared, not copied.
+class IMP_PLATFORM_EXPORT InProcessTransport : public ServerTransport {
+public:
+    explicit InProcessTransport(std::shared_ptr<RemoteDataModule> module);
+    Result<QByteArray> call(const QString &method, const CallArgs &args) override;
+
+private:
+    std::shared_ptr<RemoteDataModule> m_module;
+};
+
+class IMP_PLATFORM_EXPORT HttpTransport : public ServerTransport {
+public:
+    HttpTransport(QString host, int port, QString token, int timeoutSeconds = 300);
+    Result<QByteArray> call(const QString &method, const CallArgs &args) override;
+
+    // A reply longer than this is refused (default kMaxReplyBytes).
+    void setMaxReplyBytes(qint64 bytes);
+    void setConnectTimeout(int seconds); // default 10
+
+private:
+    QString m_host;
+    int m_port;
+    QString m_token;
+    int m_timeout;
+    qint64 m_maxReply = kMaxReplyBytes;
+    int m_connectTimeout = 10;
+};
+
+// Whoever links the server code registers how to make the embedded module (used when WebURL is
+// empty). The factory may return nullptr with a message in `error`.
+using EmbeddedServerFactory = std::function<std::shared_ptr<RemoteDataModule>(QString *error)>;
+IMP_PLATFORM_EXPORT void setEmbeddedServerFactory(EmbeddedServerFactory factory);
+IMP_PLATFORM_EXPORT bool hasEmbeddedServerFactory();
+
+// TNetConnection.
+class IMP_PLATFORM_EXPORT NetConnection {
+public:
+    NetConnection();
+    ~NetConnection();
+
+    QString ServerName = QString::fromLatin1(kServerName);
+    bool ThrowException = false;
+    QString Host;
+    int Port = 0;
+    std::function<void(NetConnection &)> BeforeConnect;
+
+    // Opening runs BeforeConnect, then picks the transport: HTTP to Host:Port when Host is set,
+    // the embedded module otherwise. A connection that cannot open stays closed; calls then fail.
+    void setConnected(bool on);
+    bool connected() const;
+    QString lastError() const;
+
+    // Tests put their own transport in; it is used instead of opening one.
+    // A call on a closed connection opens it first.
+    void setTransport(std::unique_ptr<ServerTransport> transport);
+
+    Result<QByteArray> call(const QString &method, const CallArgs &args);
+
+private:
+    std::unique_ptr<ServerTransport> m_transport;
+    bool m_injected = false;
+    bool m_open = false;
+    QString m_lastError;
+};

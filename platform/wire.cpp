@@ -1,0 +1,124 @@
+#include "wire.h"
+
+#include <QCborMap>
+#include <QCborValue>
+
+namespace Wire {
+
+QByteArray encodeRequest(const CallArgs &args)
+{
+    QCborArray a;
+    for (const QVariant &v : args)
+        a.append(QCborValue::fromVariant(v));
+    return encodeRequest(a);
+}
+
+QByteArray encodeRequest(const QCborArray &args)
+{
+    return QCborValue(args).toCbor();
+}
+
+Result<CallArgs> decodeRequest(const QByteArray &body)
+{
+    QCborParserError err;
+    const QCborValue v = QCborValue::fromCbor(body, &err);
+    if (err.error != QCborError::NoError)
+        return Result<CallArgs>::fail(
+            QStringLiteral("Requisição inválida: %1 (byte %2).").arg(err.errorString()).arg(err.offset));
+    if (!v.isArray())
+        return Result<CallArgs>::fail(QStringLiteral("Requisição inválida: os argumentos não formam uma lista."));
+    const QCborArray array = v.toArray();
+    CallArgs args;
+    args.reserve(array.size());
+    for (const QCborValue &a : array) {
+        // Texts, integers and byte strings become the values a typed call makes; anything else
+        // keeps a kind of its own (a list, a map, a number, null), which every method refuses.
+        if (a.isString())
+            args << a.toString();
+        else if (a.isInteger())
+            args << QVariant(a.toInteger());
+        else if (a.isByteArray())
+            args << a.toByteArray();
+        else if (a.isBool())
+            args << a.toBool();
+        else if (a.isDouble())
+            args << a.toDouble();
+        else
+            args << QVariant::fromValue(a);
+    }
+    return args;
+}
+
+QByteArray encodeSuccess(const QByteArray &payload)
+{
+    QCborMap m;
+    m.insert(QStringLiteral("ok"), true);
+    m.insert(QStringLiteral("payload"), payload);
+    return QCborValue(m).toCbor();
+}
+
+QByteArray encodeFailure(const QString &message)
+{
+    return encodeFailure(Failure{message, {}, {}});
+}
+
+QByteArray encodeFailure(const Failure &failure)
+{
+    QCborMap m;
+    m.insert(QStringLiteral("ok"), false);
+    m.insert(QStringLiteral("error"), failure.message);
+    if (!failure.key.isEmpty())
+        m.insert(QStringLiteral("key"), failure.key);
+    if (!failure.detail.isEmpty())
+        m.insert(QStringLiteral("detail"), failure.detail);
+    return QCborValue(m).toCbor();
+}
+
+QByteArray encodeReply(const Result<QByteArray> &reply)
+{
+    return reply ? encodeSuccess(reply.value()) : encodeFailure(reply.failure());
+}
+
+Failure received(Failure failure)
+{
+    if (failure.message.trimmed().isEmpty())
+        failure.message = QStringLiteral("O servidor de aplicação recusou a chamada sem informar o motivo.");
+    failure.key = failure.key.left(64);
+    return failure;
+}
+
+Result<QByteArray> decodeResponse(const QByteArray &body)
+{
+    const auto malformed = [](const QString &why) {
+        return Result<QByteArray>::fail(
+            QStringLiteral("Resposta inválida do servidor de aplicação: %1").arg(why));
+    };
+    if (body.isEmpty())
+        return malformed(QStringLiteral("resposta vazia."));
+    QCborParserError err;
+    const QCborValue v = QCborValue::fromCbor(body, &err);
+    if (err.error != QCborError::NoError)
+        return malformed(err.errorString() + QLatin1Char('.'));
+    if (!v.isMap())
+        return malformed(QStringLiteral("formato desconhecido."));
+    const QCborMap m = v.toMap();
+    const QCborValue ok = m.value(QStringLiteral("ok"));
+    if (!ok.isBool())
+        return malformed(QStringLiteral("sem indicação de sucesso."));
+    if (ok.toBool()) {
+        const QCborValue payload = m.value(QStringLiteral("payload"));
+        if (payload.isUndefined() || payload.isNull())
+            return QByteArray();
+        if (!payload.isByteArray())
+            return malformed(QStringLiteral("conteúdo da resposta não é binário."));
+        return payload.toByteArray();
+    }
+    const QCborValue error = m.value(QStringLiteral("error"));
+    const QCborValue key = m.value(QStringLiteral("key"));
+    const QCborValue detail = m.value(QStringLiteral("detail"));
+    return Result<QByteArray>::fail(received(Failure{error.isString() ? error.toString() : QString(),
+                                                     key.isString() ? key.toString() : QString(),
+                                                     detail.isString() ? detail.toString() : QString()}));
+}
+
+} // namespace Wire

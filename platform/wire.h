@@ -1,0 +1,28 @@
+#pragma once
+// The application server's wire format, used only where a call crosses a process boundary (the
+// HTTP transport and the HTTP server); calls inside one process pass their values as they are.
+//   request  = CBOR array of the method's arguments (byte strings for packets, integers -1/0 for
+//              yes/no, text strings for texts)
+//   response = CBOR map {"ok": bool, "payload": bytes} or {"ok": false, "error": text[, "key": text,
+//              "detail": text]}
+#include "callargs.h"
+#include "platform_export.h"
+#include "result.h"
+
+#include <QByteArray>
+#include <QCborArray>
+
+namespace Wire {
+IMP_PLATFORM_EXPORT QByteArray encodeRequest(const CallArgs &args);
+// Any CBOR array, also one no typed call would make (tests and the fuzzer send such requests).
+IMP_PLATFORM_EXPORT QByteArray encodeRequest(const QCborArray &args);
+IMP_PLATFORM_EXPORT Result<CallArgs> decodeRequest(const QByteArray &body);
+IMP_PLATFORM_EXPORT QByteArray encodeSuccess(const QByteArray &payload);
+IMP_PLATFORM_EXPORT QByteArray encodeFailure(const QString &message);
+// A failure with its catalogue key and detail, which travel as "key" and "detail" beside "error".
+IMP_PLATFORM_EXPORT QByteArray encodeFailure(const Failure &failure);
+IMP_PLATFORM_EXPORT QByteArray encodeReply(const Result<QByteArray> &reply);
+IMP_PLATFORM_EXPORT Result<QByteArray> decodeResponse(const QByteArray &body);
+// A failure as the client takes it from any server: a text always, a key of at most 64 characters.
+IMP_PLATFORM_EXPORT Failure received(Failure failure);
+} // namespace Wire

@@ -1,0 +1,392 @@
+#pragma once
+// How Importacao's rows reach the database: one row as the values written (`Cell`), and a writer
+// per table fed through each database's own client interface on the connection Qt opened. Only
+// server/importacao.cpp includes this.
+#include "database.h"
+#include "dberror.h"
+#include "rdmimpoprato.h"
+#include "transactionguard.h"
+
+#include <QSqlDriver>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+namespace RdmMethods::Rows {
+
+// One value of a row as written: null, text or number (date-times travel as text).
+// Text is a view: into the packet's table where the value is taken as it stands, into `own` where
+// it was made for the row (a date, a converted value), so a row costs no copy of its texts.
+struct Cell {
+    enum Kind : std::uint8_t { Null, Text, Number };
+    Kind kind = Null;
+    QStringView text;
+    QString own;
+    double number = 0;
+    void setOwn(QString s)
+    {
+        own = std::move(s);
+        text = own;
+    }
+};
+using Cells = std::vector<Cell>;
+
+// How the rows of one table reach the database. Both databases are fed through their own client
+// interfaces on the connection Qt opened, inside the transaction Qt began: QSqlQuery's per-value
+// conversions would cost several times what the database spends on the rows.
+// - SQLite: one prepared single-row statement, bound and stepped per row, as its bulk loader does.
+// - PostgreSQL: COPY FROM STDIN, straight into the table for plain inserts, or into a temporary
+//   table that one INSERT ... ON CONFLICT then merges for rows inserted or updated by key.
+// No value is ever part of a statement's text.
+class RowWriter {
+public:
+    virtual ~RowWriter() = default;
+    virtual Status add(const Cells &row) = 0;
+    virtual Status finish() = 0;
+    int written() const { return m_written; }
+
+protected:
+    int m_written = 0;
+};
+
+inline QString joinNames(const Catalogue::TableDef &def, const QList<int> &columns)
+{
+    QStringList cols;
+    for (int c : columns)
+        cols << def.columns.at(c).name;
+    return cols.join(QLatin1Char(','));
+}
+
+inline QString upsertClause(const Catalogue::TableDef &def, const QList<int> &columns)
+{
+    QStringList sets;
+    for (int c : columns) {
+        const QString &n = def.columns.at(c).name;
+        if (!def.key.contains(n))
+            sets << QStringLiteral("%1 = excluded.%1").arg(n);
+    }
+    return QStringLiteral(" ON CONFLICT (%1) ").arg(def.key.join(QLatin1Char(',')))
+        + (sets.isEmpty() ? QStringLiteral("DO NOTHING") : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
+}
+
+inline sqlite3 *sqliteHandle(const QSqlDatabase &db)
+{
+    const QVariant h = db.driver()->handle();
+    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(h.constData());
+    return nullptr;
+}
+
+inline PGconn *pgHandle(const QSqlDatabase &db)
+{
+    const QVariant h = db.driver()->handle();
+    if (h.isValid() && (qstrcmp(h.typeName(), "PGconn*") == 0 || qstrcmp(h.typeName(), "pg_conn*") == 0))
+        return *static_cast<PGconn *const *>(h.constData());
+    return nullptr;
+}
+
+// One prepared statement of the SQLite interface, stepped and reset per row.
+class SqliteStatement {
+public:
+    SqliteStatement(const QSqlDatabase &db, const QString &sql) : m_db(sqliteHandle(db))
+    {
+        if (m_db) {
+            const QByteArray text = sql.toUtf8();
+            if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK)
+                m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        } else {
+            m_error = QStringLiteral("conexão SQLite indisponível");
+        }
+    }
+    ~SqliteStatement() { sqlite3_finalize(m_stmt); }
+    SqliteStatement(const SqliteStatement &) = delete;
+    SqliteStatement &operator=(const SqliteStatement &) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    QString error() const { return m_error; }
+
+    // The text must stay alive until step(): SQLite reads it in place.
+    void bind(int pos, QStringView text)
+    {
+        sqlite3_bind_text16(m_stmt, pos, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
+    }
+    void bind(int pos, const Cell &c)
+    {
+        switch (c.kind) {
+        case Cell::Null:
+            sqlite3_bind_null(m_stmt, pos);
+            break;
+        case Cell::Number:
+            sqlite3_bind_double(m_stmt, pos, c.number);
+            break;
+        case Cell::Text:
+            bind(pos, c.text);
+            break;
+        }
+    }
+
+    // Runs the statement once; `gotRow` tells whether it yielded a row.
+    bool step(bool *gotRow = nullptr)
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+            m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        if (gotRow)
+            *gotRow = rc == SQLITE_ROW;
+        sqlite3_reset(m_stmt);
+        return rc == SQLITE_DONE || rc == SQLITE_ROW;
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_stmt = nullptr;
+    QString m_error;
+};
+
+class SqliteWriter final : public RowWriter {
+public:
+    SqliteWriter(QSqlDatabase &db, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
+        : m_table(def.name),
+          m_stmt(db, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)%4")
+                         .arg(def.name, joinNames(def, columns), QStringLiteral("?,").repeated(columns.size()).chopped(1),
+                              upsert ? upsertClause(def, columns) : QString()))
+    {
+    }
+
+    Status add(const Cells &row) override
+    {
+        if (!m_stmt.ok())
+            return failed();
+        for (size_t i = 0; i < row.size(); ++i)
+            m_stmt.bind(int(i) + 1, row[i]);
+        if (!m_stmt.step())
+            return failed();
+        ++m_written;
+        return okStatus();
+    }
+    Status finish() override { return m_stmt.ok() ? okStatus() : failed(); }
+
+private:
+    Status failed() const
+    {
+        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_table), {}, m_stmt.error()));
+    }
+    QString m_table;
+    SqliteStatement m_stmt;
+};
+
+// COPY FROM STDIN in the text format: tab between values, \N for null, backslash escapes.
+class PgCopy {
+public:
+    PgCopy(PGconn *conn, const QString &statement) : m_conn(conn), m_statement(statement.toUtf8()) {}
+    ~PgCopy() { abort(); }
+
+    // A copy left open (a value refused on this side) must be ended before anything else can run
+    // on the connection, even the rollback.
+    void abort()
+    {
+        if (m_open) {
+            m_open = false;
+            PQputCopyEnd(m_conn, "importação interrompida");
+            drain();
+        }
+    }
+    PgCopy(const PgCopy &) = delete;
+    PgCopy &operator=(const PgCopy &) = delete;
+
+    QString error() const { return m_error; }
+
+    bool begin()
+    {
+        if (!m_conn) {
+            m_error = QStringLiteral("conexão PostgreSQL indisponível");
+            return false;
+        }
+        PGresult *res = PQexec(m_conn, m_statement.constData());
+        const bool ok = PQresultStatus(res) == PGRES_COPY_IN;
+        if (!ok)
+            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+        PQclear(res);
+        if (!ok)
+            drain();
+        m_open = ok;
+        m_buffer.reserve(kChunk + 4096);
+        return ok;
+    }
+
+    bool add(const Cells &row)
+    {
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (i)
+                m_buffer += '\t';
+            const Cell &c = row[i];
+            if (c.kind == Cell::Null) {
+                m_buffer += "\\N";
+            } else if (c.kind == Cell::Number) {
+                m_buffer += QByteArray::number(c.number, 'g', 15);
+            } else {
+                appendText(c.text);
+            }
+        }
+        m_buffer += '\n';
+        return m_buffer.size() < kChunk || flush();
+    }
+
+    bool end()
+    {
+        if (!flush())
+            return false;
+        m_open = false;
+        if (PQputCopyEnd(m_conn, nullptr) != 1) {
+            m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+            drain();
+            return false;
+        }
+        PGresult *res = PQgetResult(m_conn);
+        const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+        if (!ok)
+            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+        PQclear(res);
+        drain();
+        return ok;
+    }
+
+private:
+    static constexpr qsizetype kChunk = 1 << 20;
+
+    void appendText(QStringView text)
+    {
+        const QByteArray u = text.toUtf8();
+        bool plain = true;
+        for (char ch : u)
+            plain = plain && ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r';
+        if (plain) {
+            m_buffer += u;
+            return;
+        }
+        for (char ch : u) {
+            switch (ch) {
+            case '\\': m_buffer += "\\\\"; break;
+            case '\t': m_buffer += "\\t"; break;
+            case '\n': m_buffer += "\\n"; break;
+            case '\r': m_buffer += "\\r"; break;
+            default: m_buffer += ch;
+            }
+        }
+    }
+
+    bool flush()
+    {
+        if (m_buffer.isEmpty())
+            return true;
+        if (PQputCopyData(m_conn, m_buffer.constData(), int(m_buffer.size())) != 1) {
+            m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+            return false;
+        }
+        m_buffer.clear();
+        return true;
+    }
+
+    void drain()
+    {
+        while (PGresult *r = PQgetResult(m_conn))
+            PQclear(r);
+    }
+
+    PGconn *m_conn;
+    QByteArray m_statement;
+    QByteArray m_buffer;
+    QString m_error;
+    bool m_open = false;
+};
+
+// Runs a statement without parameters on the PostgreSQL connection.
+inline Status pgExec(PGconn *conn, const QString &sql)
+{
+    PGresult *res = PQexec(conn, sql.toUtf8().constData());
+    const ExecStatusType st = PQresultStatus(res);
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    PQclear(res);
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+        return Status::fail(error);
+    return okStatus();
+}
+
+class PgWriter final : public RowWriter {
+public:
+    PgWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
+        : m_conn(pgHandle(db)), m_tx(tx), m_def(def), m_columns(columns), m_upsert(upsert),
+          m_stage(QStringLiteral("IMP_STAGE_") + def.name),
+          m_copy(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(upsert ? m_stage : def.name, joinNames(def, columns)))
+    {
+    }
+
+    Status add(const Cells &row) override
+    {
+        if (!m_started) {
+            m_started = true;
+            if (m_upsert && m_conn) {
+                // Dropped with the transaction, whichever way it ends.
+                if (Status s = pgExec(m_conn, QStringLiteral("CREATE TEMPORARY TABLE %1 (LIKE %2) ON COMMIT DROP")
+                                                  .arg(m_stage, m_def.name));
+                    !s)
+                    return failed(s.error());
+            }
+            if (!m_copy.begin())
+                return failed(m_copy.error());
+        }
+        if (!m_copy.add(row))
+            return failed(m_copy.error());
+        ++m_written;
+        return okStatus();
+    }
+
+    Status finish() override
+    {
+        if (!m_started)
+            return okStatus();
+        if (!m_copy.end())
+            return failed(m_copy.error());
+        if (m_upsert) {
+            const QString cols = joinNames(m_def, m_columns);
+            if (Status s = pgExec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3%4")
+                                              .arg(m_def.name, cols, m_stage, upsertClause(m_def, m_columns)));
+                !s)
+                return failed(s.error());
+        }
+        return okStatus();
+    }
+
+private:
+    Status failed(const QString &why)
+    {
+        m_copy.abort();
+        m_tx.rollback();
+        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_def.name), {}, why));
+    }
+
+    PGconn *m_conn;
+    TransactionGuard &m_tx;
+    const Catalogue::TableDef &m_def;
+    QList<int> m_columns;
+    bool m_upsert;
+    QString m_stage;
+    PgCopy m_copy;
+    bool m_started = false;
+};
+
+// `upsert`: rows are inserted or update the row with their key. On PostgreSQL, when the caller has
+// found that no key of the rows exists yet (`mayConflict` false), they are copied straight in.
+inline std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def,
+                                      const QList<int> &columns, bool upsert, bool mayConflict = true)
+{
+    if (Database::kindOf(db) == DbKind::PostgreSQL)
+        return std::make_unique<PgWriter>(db, tx, def, columns, upsert && mayConflict);
+    return std::make_unique<SqliteWriter>(db, def, columns, upsert && mayConflict);
+}
+
+} // namespace RdmMethods::Rows
