@@ -73,28 +73,25 @@ public:
     QString getOpenFileName(const QString &title, const QString &directory,
                             const QString &filter, const QString &defaultSuffix) override
     {
-        QFileDialog dlg(dialogParent(), title, directory);
-        // Qt's own dialog, not the desktop's: it speaks the host's language (the translations the
-        // host loaded) and behaves the same on every desktop.
-        dlg.setOption(QFileDialog::DontUseNativeDialog);
-        dlg.setAcceptMode(QFileDialog::AcceptOpen);
-        dlg.setFileMode(QFileDialog::ExistingFile);
-        QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
-        filters << allFilesFilter();
-        dlg.setNameFilters(filters);
-        dlg.setDefaultSuffix(defaultSuffix);
-        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
-            return QString();
-        return dlg.selectedFiles().constFirst();
+        return runFileDialog(QFileDialog::AcceptOpen, title, directory, filter, defaultSuffix);
     }
 
     QString getSaveFileName(const QString &title, const QString &directory,
                             const QString &filter, const QString &defaultSuffix) override
     {
+        // A file that exists is confirmed by the dialog itself.
+        return runFileDialog(QFileDialog::AcceptSave, title, directory, filter, defaultSuffix);
+    }
+
+    static QString runFileDialog(QFileDialog::AcceptMode mode, const QString &title, const QString &directory,
+                                 const QString &filter, const QString &defaultSuffix)
+    {
         QFileDialog dlg(dialogParent(), title, directory);
+        // Qt's own dialog, not the desktop's: it speaks the host's language (the translations the
+        // host loaded) and behaves the same on every desktop.
         dlg.setOption(QFileDialog::DontUseNativeDialog);
-        dlg.setAcceptMode(QFileDialog::AcceptSave);
-        dlg.setFileMode(QFileDialog::AnyFile);
+        dlg.setAcceptMode(mode);
+        dlg.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
         QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
         filters << allFilesFilter();
         dlg.setNameFilters(filters);
