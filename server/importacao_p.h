@@ -66,6 +66,7 @@ public:
 
 private:
     Status checkArguments(const CallArgs &args);
+    Status loadPackets(const CallArgs &args);
     Status checkBranchAndServices();
     Status selectDishes();
     // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.

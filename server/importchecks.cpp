@@ -66,7 +66,8 @@ QString dishKey(const QString &aux, const QString &prato)
 
 namespace RdmMethods::importacao_detail {
 
-Status Import::checkArguments(const CallArgs &args)
+// The eight packet arguments, each decoded into its table and checked for the columns it may hold.
+Status Import::loadPackets(const CallArgs &args)
 {
     const auto setup = [](Packet &p, const char *label, const char *table) {
         p.label = QString::fromLatin1(label);
@@ -113,8 +114,13 @@ Status Import::checkArguments(const CallArgs &args)
         if (first && !s)
             first = s;
     }
-    if (!first)
-        return first;
+    return first;
+}
+
+Status Import::checkArguments(const CallArgs &args)
+{
+    if (Status loaded = loadPackets(args); !loaded)
+        return loaded;
 
     auto f1 = flagArg(args.at(8), "TemRecePadr");
     auto f2 = flagArg(args.at(9), "TemReceFili");
