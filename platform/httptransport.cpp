@@ -13,6 +13,15 @@
 
 namespace {
 
+// One connection per call, so nothing is kept alive between calls.
+void setTimeouts(httplib::Client &client, int connectSeconds, int seconds)
+{
+    client.set_keep_alive(false);
+    client.set_connection_timeout(connectSeconds, 0);
+    client.set_read_timeout(seconds, 0);
+    client.set_write_timeout(seconds, 0);
+}
+
 httplib::Request postRequest(const QString &method, const CallArgs &args, const QString &token)
 {
     httplib::Request req;
@@ -108,10 +117,7 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
     const auto fail = [](const QString &text) { return Result<QByteArray>::fail(text); };
 
     httplib::Client client(m_host.toStdString(), m_port);
-    client.set_keep_alive(false);
-    client.set_connection_timeout(m_connectTimeout, 0);
-    client.set_read_timeout(m_timeout, 0);
-    client.set_write_timeout(m_timeout, 0);
+    setTimeouts(client, m_connectTimeout, m_timeout);
 
     httplib::Request req = postRequest(method, args, m_token);
 
