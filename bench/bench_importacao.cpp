@@ -206,6 +206,8 @@ void report(const char *what, double import, double bulk)
 
 } // namespace
 
+// One long main on purpose: the runs are read top to bottom as the table of figures they print, each
+// beside the setup it measures.
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);

@@ -87,6 +87,8 @@ double median(std::vector<double> v)
 
 } // namespace
 
+// One long main on purpose: the runs are read top to bottom as the table of figures they print, each
+// beside the setup it measures.
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);

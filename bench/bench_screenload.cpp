@@ -22,6 +22,8 @@
 #include <QKeyEvent>
 #include <cstdio>
 
+// One long main on purpose: the screen is driven step by step as an operator would, each step timed
+// where it stands.
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");

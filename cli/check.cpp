@@ -109,12 +109,9 @@ struct CheckOptions {
     QString errorsCsv; // --errors-csv: where the errors of the dishes go; empty: nowhere
 };
 
-// Parses the options and sets the environment from them; an exit code when the command ends here
-// (help, or options that cannot be used).
-std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opts)
+// The options of check and import, with their help texts.
+void addOptions(QCommandLineParser &cli, bool import)
 {
-    const char *const name = import ? "import" : "check";
-    QCommandLineParser cli;
     cli.setApplicationDescription(import ? QStringLiteral("Verifica e importa um arquivo de exportação de pratos.")
                                          : QStringLiteral("Verifica um arquivo de exportação de pratos contra o destino."));
     cli.addHelpOption();
@@ -141,6 +138,15 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
                    QStringLiteral("SAIDA")});
     cli.addOption({QStringLiteral("verbose"),
                    QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados ou do sistema).")});
+}
+
+// Parses the options and sets the environment from them; an exit code when the command ends here
+// (help, or options that cannot be used).
+std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opts)
+{
+    const char *const name = import ? "import" : "check";
+    QCommandLineParser cli;
+    addOptions(cli, import);
     if (!cli.parse(args)) {
         std::fprintf(stderr, "imp40500 %s: %s\n", name, qPrintable(cli.errorText()));
         return 1;
@@ -200,6 +206,88 @@ std::optional<int> setUp(const QStringList &args, bool import, CheckOptions &opt
     return std::nullopt;
 }
 
+// What the steps of a run share once the load pass has begun.
+struct Run {
+    ImportSession &session;
+    StderrSink &sink;
+    CliObserver &observer;
+    StopRequest &stop;
+    bool json;
+    bool import;
+
+    // A run stopped by SIGINT or SIGTERM says so, on stderr and in the JSON, and exits 130.
+    int stopped() const
+    {
+        observer.setStatusText(QString());
+        const QString key = import ? QStringLiteral("Sinal_Importacao") : QStringLiteral("Sinal_Verificacao");
+        const QString text = Msg(key).arg(signalName(stop.signal()));
+        sink.showError(text);
+        if (json)
+            CheckReport::writeJsonError(key, text, stdout);
+        std::fflush(stdout);
+        return kStoppedExit;
+    }
+
+    // A failure the core returned: told on stderr as the screen would show it, then the exit.
+    int failed(const Failure &f) const
+    {
+        reportFailureDetail(f);
+        sink.showError(f.message);
+        return fail(json, f.key, f.message);
+    }
+
+    // import: the loaded tables sent as the import button sends them, then the report and the summary.
+    int importTables(const QString &branchName) const
+    {
+        Ambiente &amb = Ambiente::instance();
+        // The same file imported before into this branch is imported again, with a warning.
+        if (const auto before = session.previousImport(session.fileOrigin()))
+            sink.showInfo(Msg(QStringLiteral("Hist_JaImportadoAviso"))
+                              .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
+                                   before->operatorCode));
+        const Result<ImportOutcome> outcome = ImportRun(session).run();
+        if (!outcome && (outcome.failure().key == u"Imp_Interrompida" || stop.requested()))
+            return stopped();
+        if (!outcome)
+            return failed(outcome.failure());
+        // A signal that came once the import was committed stopped nothing: it was written.
+        if (stop.requested())
+            sink.showError(Msg(QStringLiteral("Sinal_Depois")).arg(signalName(stop.signal())));
+        if (json) {
+            CheckReport::writeJson(session, stdout);
+            std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
+        } else {
+            CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+            std::printf("\n%s\n", qPrintable(outcome->summaryText()));
+            std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
+        }
+        std::fflush(stdout);
+        return 0;
+    }
+
+    // check: the report, with what the import would change when the server can tell.
+    int reportCheck(const QString &branchName) const
+    {
+        Ambiente &amb = Ambiente::instance();
+        // What the import would change. A server that cannot tell (one without GetPrevia)
+        // leaves the report without it, and says so on stderr: the check itself stands.
+        const Result<ImportPreview> preview = ImportPreview::ask(session);
+        if (stop.requested())
+            return stopped();
+        if (!preview) {
+            reportFailureDetail(preview.failure());
+            sink.showError(Msg(QStringLiteral("Previa_Indisponivel")).arg(preview.failure().message));
+        }
+        const ImportPreview *shown = preview ? &preview.value() : nullptr;
+        if (json)
+            CheckReport::writeJson(session, stdout, shown);
+        else
+            CheckReport::writeText(session, branchName, amb.DBPict(1), stdout, shown);
+        std::fflush(stdout);
+        return 0;
+    }
+};
+
 } // namespace
 
 int runCheck(const QStringList &args, bool import)
@@ -231,88 +319,34 @@ int runCheck(const QStringList &args, bool import)
     StopRequest &stop = StopRequest::process();
     StopRequest::installSignalHandlers();
     session.setStopRequest(&stop);
-    const auto stopped = [&]() {
-        observer.setStatusText(QString());
-        const QString key = import ? QStringLiteral("Sinal_Importacao") : QStringLiteral("Sinal_Verificacao");
-        const QString text = Msg(key).arg(signalName(stop.signal()));
-        sink.showError(text);
-        if (json)
-            CheckReport::writeJsonError(key, text, stdout);
-        std::fflush(stdout);
-        return kStoppedExit;
-    };
     session.NmArquivo = opts.file;
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
     session.CdFilial = opts.branch;
     session.serviceMap.paresInformados = opts.pairs;
 
-    // A failure the core returned: told on stderr as the screen would show it, then the exit.
-    const auto failed = [&](const Failure &f) {
-        reportFailureDetail(f);
-        sink.showError(f.message);
-        return fail(json, f.key, f.message);
-    };
+    const Run run{session, sink, observer, stop, json, import};
 
     try {
         // As the screen: the remembered directory on its first activation, then leaving the panel.
         if (const Result<QString> dir = session.loadDiretorios(); !dir)
-            return failed(dir.failure());
+            return run.failed(dir.failure());
         session.Vd_Arquivo(true);
         const QString branchName = session.Vd_CdFilial(true, amb.Operador);
         session.Grava_Tabelas();
         if (stop.requested())
-            return stopped();
+            return run.stopped();
         // Only a file that loaded has errors to report: a refused one writes no file.
         if (!opts.errorsCsv.isEmpty()) {
             if (const Status written = ErrorCsv::write(session, amb.DBPict(1), opts.errorsCsv); !written)
-                return failed(written.failure());
+                return run.failed(written.failure());
         }
 
-        if (import) {
-            // The same file imported before into this branch is imported again, with a warning.
-            if (const auto before = session.previousImport(session.fileOrigin()))
-                sink.showInfo(Msg(QStringLiteral("Hist_JaImportadoAviso"))
-                                  .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
-                                       before->operatorCode));
-            const Result<ImportOutcome> outcome = ImportRun(session).run();
-            if (!outcome && (outcome.failure().key == u"Imp_Interrompida" || stop.requested()))
-                return stopped();
-            if (!outcome)
-                return failed(outcome.failure());
-            // A signal that came once the import was committed stopped nothing: it was written.
-            if (stop.requested())
-                sink.showError(Msg(QStringLiteral("Sinal_Depois")).arg(signalName(stop.signal())));
-            if (json) {
-                CheckReport::writeJson(session, stdout);
-                std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
-            } else {
-                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
-                std::printf("\n%s\n", qPrintable(outcome->summaryText()));
-                std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
-            }
-        } else {
-            // What the import would change. A server that cannot tell (one without GetPrevia)
-            // leaves the report without it, and says so on stderr: the check itself stands.
-            const Result<ImportPreview> preview = ImportPreview::ask(session);
-            if (stop.requested())
-                return stopped();
-            if (!preview) {
-                reportFailureDetail(preview.failure());
-                sink.showError(Msg(QStringLiteral("Previa_Indisponivel")).arg(preview.failure().message));
-            }
-            const ImportPreview *shown = preview ? &preview.value() : nullptr;
-            if (json)
-                CheckReport::writeJson(session, stdout, shown);
-            else
-                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout, shown);
-        }
-        std::fflush(stdout);
-        return 0;
+        return import ? run.importTables(branchName) : run.reportCheck(branchName);
     } catch (const AbandonedAction &a) {
         DeactiveShowAvi();
         if (a.key() == u"Carga_Cancelada" || stop.requested())
-            return stopped();
+            return run.stopped();
         return fail(json, a.key(), a.text());
     } catch (const DatabaseError &e) {
         DeactiveShowAvi();

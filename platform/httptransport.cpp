@@ -11,6 +11,91 @@
 #include <QCborValue>
 #include <QElapsedTimer>
 
+namespace {
+
+// One connection per call, so nothing is kept alive between calls.
+void setTimeouts(httplib::Client &client, int connectSeconds, int seconds)
+{
+    client.set_keep_alive(false);
+    client.set_connection_timeout(connectSeconds, 0);
+    client.set_read_timeout(seconds, 0);
+    client.set_write_timeout(seconds, 0);
+}
+
+httplib::Request postRequest(const QString &method, const CallArgs &args, const QString &token)
+{
+    httplib::Request req;
+    req.method = "POST";
+    req.path = "/" + std::string(kServerName) + "/" + method.toStdString();
+    req.headers.emplace("Content-Type", "application/cbor");
+    if (!token.isEmpty())
+        req.headers.emplace("X-IMP-Token", token.toStdString());
+    if (const ImportOrigin &origin = ImportOrigin::current(); !origin.isEmpty())
+        req.headers.emplace(kOriginHeader, origin.toHeader().toStdString());
+    const QByteArray body = Wire::encodeRequest(args);
+    req.body.assign(body.constData(), size_t(body.size()));
+    return req;
+}
+
+// A failed read, or a failure httplib does not name, may come after the server received the whole
+// call; a refused connection, a connect timeout or a failed write cannot.
+bool mayHaveRun(httplib::Error error)
+{
+    switch (error) {
+    case httplib::Error::Connection:
+    case httplib::Error::BindIPAddress:
+    case httplib::Error::ConnectionTimeout:
+    case httplib::Error::Write:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// The text of a call that did not get through, for a call that cannot have run at the server.
+QString sendFailure(httplib::Error error, const QString &method, const QString &where, int timeout)
+{
+    switch (error) {
+    case httplib::Error::Connection:
+    case httplib::Error::BindIPAddress:
+        return QStringLiteral("Não foi possível conectar ao servidor de aplicação em %1: "
+                              "o servidor está fora do ar ou o endereço está errado.")
+            .arg(where);
+    case httplib::Error::ConnectionTimeout:
+        return QStringLiteral("Tempo esgotado ao conectar ao servidor de aplicação em %1.").arg(where);
+    case httplib::Error::Read:
+        return QStringLiteral("O servidor de aplicação em %1 não respondeu em %2 segundos ou "
+                              "encerrou a conexão.")
+            .arg(where)
+            .arg(timeout);
+    case httplib::Error::Write:
+        return QStringLiteral("Falha ao enviar a chamada %1 ao servidor de aplicação em %2.").arg(method, where);
+    default:
+        return QStringLiteral("Falha na comunicação com o servidor de aplicação em %1 (%2).")
+            .arg(where, QString::fromStdString(httplib::to_string(error)));
+    }
+}
+
+// The text of a reply other than 200.
+QString refusalText(int status, const QByteArray &bytes, const QString &method, const QString &where)
+{
+    if (status == 401 || status == 403)
+        return QStringLiteral("Acesso recusado pelo servidor de aplicação em %1: token ausente ou inválido.").arg(where);
+    if (status == 413)
+        return QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação em %2.").arg(method, where);
+    // The server answers other refusals in the wire format too; use its words when it gave them.
+    const QCborValue refusal = QCborValue::fromCbor(bytes);
+    if (refusal.isMap() && refusal.toMap().value(QStringLiteral("ok")).isFalse()
+        && refusal.toMap().value(QStringLiteral("error")).isString())
+        return refusal.toMap().value(QStringLiteral("error")).toString();
+    return QStringLiteral("O servidor de aplicação em %1 respondeu com o status HTTP %2 à chamada %3.")
+        .arg(where)
+        .arg(status)
+        .arg(method);
+}
+
+} // namespace
+
 HttpTransport::HttpTransport(QString host, int port, QString token, int timeoutSeconds)
     : m_host(std::move(host)), m_port(port), m_token(std::move(token)), m_timeout(qMax(1, timeoutSeconds))
 {
@@ -32,21 +117,9 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
     const auto fail = [](const QString &text) { return Result<QByteArray>::fail(text); };
 
     httplib::Client client(m_host.toStdString(), m_port);
-    client.set_keep_alive(false);
-    client.set_connection_timeout(m_connectTimeout, 0);
-    client.set_read_timeout(m_timeout, 0);
-    client.set_write_timeout(m_timeout, 0);
+    setTimeouts(client, m_connectTimeout, m_timeout);
 
-    httplib::Request req;
-    req.method = "POST";
-    req.path = "/" + std::string(kServerName) + "/" + method.toStdString();
-    req.headers.emplace("Content-Type", "application/cbor");
-    if (!m_token.isEmpty())
-        req.headers.emplace("X-IMP-Token", m_token.toStdString());
-    if (const ImportOrigin &origin = ImportOrigin::current(); !origin.isEmpty())
-        req.headers.emplace(kOriginHeader, origin.toHeader().toStdString());
-    const QByteArray body = Wire::encodeRequest(args);
-    req.body.assign(body.constData(), size_t(body.size()));
+    httplib::Request req = postRequest(method, args, m_token);
 
     // The read timeout bounds each read; a server that trickles its reply would still hold the
     // caller forever, so the whole reply also has a deadline. The size cap is checked against the
@@ -105,50 +178,14 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
                         .arg(where)
                         .arg(deadlineMs / 1000));
     if (!sent || error != httplib::Error::Success) {
-        switch (error) {
-        case httplib::Error::Connection:
-        case httplib::Error::BindIPAddress:
-            return fail(QStringLiteral("Não foi possível conectar ao servidor de aplicação em %1: "
-                                       "o servidor está fora do ar ou o endereço está errado.")
-                            .arg(where));
-        case httplib::Error::ConnectionTimeout:
-            return fail(QStringLiteral("Tempo esgotado ao conectar ao servidor de aplicação em %1.").arg(where));
-        case httplib::Error::Read:
-            if (writes)
-                return unknownOutcome(QStringLiteral("%1: %2").arg(where, QString::fromStdString(httplib::to_string(error))));
-            return fail(QStringLiteral("O servidor de aplicação em %1 não respondeu em %2 segundos ou "
-                                       "encerrou a conexão.")
-                            .arg(where)
-                            .arg(m_timeout));
-        case httplib::Error::Write:
-            return fail(QStringLiteral("Falha ao enviar a chamada %1 ao servidor de aplicação em %2.")
-                            .arg(method, where));
-        default:
-            if (writes)
-                return unknownOutcome(QStringLiteral("%1: %2").arg(where, QString::fromStdString(httplib::to_string(error))));
-            return fail(QStringLiteral("Falha na comunicação com o servidor de aplicação em %1 (%2).")
-                            .arg(where, QString::fromStdString(httplib::to_string(error))));
-        }
+        if (writes && mayHaveRun(error))
+            return unknownOutcome(QStringLiteral("%1: %2").arg(where, QString::fromStdString(httplib::to_string(error))));
+        return fail(sendFailure(error, method, where, m_timeout));
     }
 
     const QByteArray bytes = QByteArray::fromStdString(reply);
     if (res.status == 200)
         return Wire::decodeResponse(bytes);
 
-    if (res.status == 401 || res.status == 403) {
-        return fail(QStringLiteral("Acesso recusado pelo servidor de aplicação em %1: token ausente ou inválido.")
-                        .arg(where));
-    }
-    if (res.status == 413)
-        return fail(QStringLiteral("A chamada %1 excede o tamanho aceito pelo servidor de aplicação em %2.")
-                        .arg(method, where));
-    // The server answers other refusals in the wire format too; use its words when it gave them.
-    const QCborValue refusal = QCborValue::fromCbor(bytes);
-    if (refusal.isMap() && refusal.toMap().value(QStringLiteral("ok")).isFalse()
-        && refusal.toMap().value(QStringLiteral("error")).isString())
-        return fail(refusal.toMap().value(QStringLiteral("error")).toString());
-    return fail(QStringLiteral("O servidor de aplicação em %1 respondeu com o status HTTP %2 à chamada %3.")
-                    .arg(where)
-                    .arg(res.status)
-                    .arg(method));
+    return fail(refusalText(res.status, bytes, method, where));
 }

@@ -42,6 +42,53 @@ Status readRows(QSqlDatabase &db, const QString &what, const QString &sql, const
     return okStatus();
 }
 
+// The packet's dish rows by tree (CDFILAUXPRAT), then code (CDPRATO).
+using DishesByTree = QHash<QString, QHash<QString, QList<int>>>;
+
+// The rows of the packet's dishes that the destination already holds, and their tree + code.
+Status findExisting(QSqlDatabase &db, const DishesByTree &byTree, QList<int> &existing, QSet<QString> &found)
+{
+    for (auto tree = byTree.cbegin(); tree != byTree.cend(); ++tree) {
+        const auto &codes = tree.value();
+        const Status st = readRows(db, QStringLiteral("ler PRATO"),
+                                   QStringLiteral("SELECT CDPRATO FROM PRATO WHERE CDFILAUXPRAT = ?"), {tree.key()},
+                                   [&](QSqlQuery &q) {
+                                       const QString code = q.value(0).toString().trimmed();
+                                       if (auto it = codes.constFind(code); it != codes.constEnd()) {
+                                           existing << it.value();
+                                           found.insert(tree.key() + QChar(0x1F) + code);
+                                       }
+                                   });
+        if (!st)
+            return st;
+    }
+    return okStatus();
+}
+
+// How many rows of a recipe table the destination holds for the packet's dishes (of the
+// destination branch, for a per-branch table).
+Status countRecipeRows(QSqlDatabase &db, const char *table, bool perBranch, const QString &branch,
+                       const DishesByTree &byTree, qint64 &count)
+{
+    for (auto tree = byTree.cbegin(); tree != byTree.cend(); ++tree) {
+        const QString sql = QStringLiteral("SELECT CDPRATO, COUNT(*) FROM %1 WHERE %2CDFILAUXPRAT = ? GROUP BY CDPRATO")
+                                .arg(QLatin1String(table), perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString());
+        QVariantList params;
+        if (perBranch)
+            params << branch;
+        params << tree.key();
+        const Status st = readRows(db, QStringLiteral("ler %1").arg(QLatin1String(table)), sql, params,
+                                   [&](QSqlQuery &q) {
+                                       const QString code = q.value(0).toString().trimmed();
+                                       if (tree.value().contains(code))
+                                           count += q.value(1).toLongLong();
+                                   });
+        if (!st)
+            return st;
+    }
+    return okStatus();
+}
+
 } // namespace
 
 Result<QByteArray> getPrevia(QSqlDatabase &db, const CallArgs &args)
@@ -66,7 +113,7 @@ Result<QByteArray> getPrevia(QSqlDatabase &db, const CallArgs &args)
 
     // The dishes by tree, then code, both trimmed as the import compares them. A tree value longer
     // than its column names no dish of the destination: such a dish is new.
-    QHash<QString, QHash<QString, QList<int>>> byTree;
+    DishesByTree byTree;
     for (int r = 0; r < dishes.rowCount(); ++r) {
         const QString aux = dishes.textAt(r, cAux).trimmed();
         const QString code = dishes.textAt(r, cCode).trimmed();
@@ -77,20 +124,8 @@ Result<QByteArray> getPrevia(QSqlDatabase &db, const CallArgs &args)
 
     QList<int> existing;
     QSet<QString> found; // tree + code of the dishes the destination holds
-    for (auto tree = byTree.cbegin(); tree != byTree.cend(); ++tree) {
-        const auto &codes = tree.value();
-        const Status st = readRows(db, QStringLiteral("ler PRATO"),
-                                   QStringLiteral("SELECT CDPRATO FROM PRATO WHERE CDFILAUXPRAT = ?"), {tree.key()},
-                                   [&](QSqlQuery &q) {
-                                       const QString code = q.value(0).toString().trimmed();
-                                       if (auto it = codes.constFind(code); it != codes.constEnd()) {
-                                           existing << it.value();
-                                           found.insert(tree.key() + QChar(0x1F) + code);
-                                       }
-                                   });
-        if (!st)
-            return Payload::fail(st.failure());
-    }
+    if (const Status st = findExisting(db, byTree, existing, found); !st)
+        return Payload::fail(st.failure());
     std::sort(existing.begin(), existing.end());
 
     // A section the file held replaces the written dishes' recipe rows of that table: those of
@@ -104,22 +139,8 @@ Result<QByteArray> getPrevia(QSqlDatabase &db, const CallArgs &args)
     for (const auto &t : recipes) {
         qint64 count = 0;
         if (args.at(t.flagArg).toLongLong() != 0 && !found.isEmpty()) {
-            for (auto tree = byTree.cbegin(); tree != byTree.cend(); ++tree) {
-                const QString sql = QStringLiteral("SELECT CDPRATO, COUNT(*) FROM %1 WHERE %2CDFILAUXPRAT = ? GROUP BY CDPRATO")
-                                        .arg(QLatin1String(t.table), t.perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString());
-                QVariantList params;
-                if (t.perBranch)
-                    params << branch;
-                params << tree.key();
-                const Status st = readRows(db, QStringLiteral("ler %1").arg(QLatin1String(t.table)), sql, params,
-                                           [&](QSqlQuery &q) {
-                                               const QString code = q.value(0).toString().trimmed();
-                                               if (tree.value().contains(code))
-                                                   count += q.value(1).toLongLong();
-                                           });
-                if (!st)
-                    return Payload::fail(st.failure());
-            }
+            if (const Status st = countRecipeRows(db, t.table, t.perBranch, branch, byTree, count); !st)
+                return Payload::fail(st.failure());
         }
         rows.insert(QLatin1String(t.table), count);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // How Importacao's rows reach the database: one row as the values written (`Cell`), and a writer
 // per table fed through each database's own client interface on the connection Qt opened. Only
-// server/importacao.cpp includes this.
+// Importacao's own sources include this (through importacao_p.h).
 #include "database.h"
 #include "dberror.h"
 #include "rdmimpoprato.h"

@@ -1,0 +1,581 @@
+#pragma once
+// The packet reader, private to datapacket.cpp, which holds the format's description and the
+// entry points that read a packet.
+#include "datapacket.h"
+
+#include <QCborStreamReader>
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+#include <type_traits>
+
+namespace DataPacket::reader_detail {
+
+inline constexpr int kMaxNesting = 32;
+
+// Where a value sits, for the message; only formatted when something is wrong with it.
+inline QString label(const QString &s) { return s; }
+template <typename F>
+QString label(const F &f) { return f(); }
+
+inline QString kindLabel(FieldKind k)
+{
+    switch (k) {
+    case FieldKind::Text: return QStringLiteral("texto");
+    case FieldKind::Number: return QStringLiteral("número");
+    case FieldKind::DateTime: return QStringLiteral("data/hora (inteiro)");
+    case FieldKind::Integer: return QStringLiteral("inteiro");
+    case FieldKind::Boolean: return QStringLiteral("lógico");
+    }
+    return {};
+}
+
+// Reads one packet. Every count the packet declares is checked against the bytes that are really
+// left before anything is sized by it, and every failure keeps the first message.
+class Reader {
+public:
+    Reader(const QByteArray &data, const Limits &limits) : m_data(data), m_r(data), m_limits(limits) {}
+
+    QString error() const { return m_error; }
+    bool failed() const { return !m_error.isEmpty(); }
+
+    bool fail(const QString &what)
+    {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("Pacote de dados inválido: %1").arg(what);
+        return false;
+    }
+    bool checkStream()
+    {
+        if (failed())
+            return false;
+        const QCborError e = m_r.lastError();
+        if (e.c == QCborError::NoError)
+            return true;
+        const qint64 at = m_r.currentOffset();
+        switch (e.c) {
+        case QCborError::EndOfFile: return fail(QStringLiteral("dados truncados (byte %1).").arg(at));
+        case QCborError::NestingTooDeep: return fail(QStringLiteral("aninhamento excessivo (byte %1).").arg(at));
+        case QCborError::DataTooLarge: return fail(QStringLiteral("dado grande demais (byte %1).").arg(at));
+        case QCborError::InvalidUtf8String: return fail(QStringLiteral("texto UTF-8 inválido (byte %1).").arg(at));
+        default: break;
+        }
+        return fail(QStringLiteral("%1 (byte %2).").arg(e.toString()).arg(m_r.currentOffset()));
+    }
+    qint64 remaining() const { return qint64(m_data.size()) - m_r.currentOffset(); }
+    qint64 offset() const { return m_r.currentOffset(); }
+
+    QString typeName() const
+    {
+        switch (m_r.type()) {
+        case QCborStreamReader::UnsignedInteger:
+        case QCborStreamReader::NegativeInteger: return QStringLiteral("inteiro");
+        case QCborStreamReader::ByteArray: return QStringLiteral("bytes");
+        case QCborStreamReader::String: return QStringLiteral("texto");
+        case QCborStreamReader::Array: return QStringLiteral("lista");
+        case QCborStreamReader::Map: return QStringLiteral("mapa");
+        case QCborStreamReader::Tag: return QStringLiteral("etiqueta");
+        case QCborStreamReader::SimpleType: return QStringLiteral("valor simples");
+        case QCborStreamReader::Float16:
+        case QCborStreamReader::Float:
+        case QCborStreamReader::Double: return QStringLiteral("número");
+        case QCborStreamReader::Invalid: return QStringLiteral("fim dos dados");
+        }
+        return QStringLiteral("desconhecido");
+    }
+
+    bool atTop() const { return m_r.containerDepth() == 0; }
+
+    // Opens an array or map; `declared` is its length, or -1 when it is not given ahead.
+    template <typename W>
+    bool enter(bool wantMap, const W &w, qint64 &declared)
+    {
+        if (!checkStream())
+            return false;
+        if (wantMap ? !m_r.isMap() : !m_r.isArray())
+            return fail(QStringLiteral("%1: esperado %2, encontrado %3.")
+                            .arg(label(w), wantMap ? QStringLiteral("mapa") : QStringLiteral("lista"), typeName()));
+        declared = -1;
+        if (m_r.isLengthKnown()) {
+            const quint64 n = m_r.length();
+            // Each element takes at least one byte (a map entry two).
+            const quint64 minBytes = wantMap ? 2 : 1;
+            if (n > quint64(std::numeric_limits<qint64>::max() / 2) || n * minBytes > quint64(remaining()))
+                return fail(QStringLiteral("%1 declara %2 elementos, mais do que os dados contêm.").arg(label(w)).arg(n));
+            declared = qint64(n);
+        }
+        if (m_r.containerDepth() >= kMaxNesting)
+            return fail(QStringLiteral("aninhamento excessivo."));
+        if (!m_r.enterContainer())
+            return checkStream() && fail(QStringLiteral("%1 ilegível.").arg(label(w)));
+        return checkStream();
+    }
+    bool hasNext() { return !failed() && m_r.hasNext() && m_r.lastError().c == QCborError::NoError; }
+    bool leave()
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.leaveContainer())
+            return checkStream() && fail(QStringLiteral("fim de lista ou mapa ilegível."));
+        return checkStream();
+    }
+    bool skip()
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.next(kMaxNesting - m_r.containerDepth()))
+            return checkStream() && fail(QStringLiteral("aninhamento excessivo."));
+        return checkStream();
+    }
+
+    template <typename W>
+    bool readText(QString &out, qsizetype maxChars, const W &w)
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.isString())
+            return fail(QStringLiteral("%1: esperado texto, encontrado %2.").arg(label(w), typeName()));
+        out.clear();
+        for (;;) {
+            const qsizetype chunk = m_r.currentStringChunkSize();
+            if (chunk > remaining())
+                return fail(QStringLiteral("%1: texto de %2 bytes além do fim dos dados.").arg(label(w)).arg(chunk));
+            // UTF-8 takes at least one byte per UTF-16 unit, and at most three.
+            if (chunk > 0 && (chunk / 3) > maxChars)
+                return fail(QStringLiteral("%1: texto longo demais (%2 bytes).").arg(label(w)).arg(chunk));
+            auto res = m_r.readString();
+            if (res.status == QCborStreamReader::Error)
+                return checkStream() && fail(QStringLiteral("%1: texto ilegível.").arg(label(w)));
+            if (res.status == QCborStreamReader::EndOfString)
+                break;
+            out += res.data;
+            if (out.size() > maxChars)
+                return fail(QStringLiteral("%1: texto com mais de %2 caracteres.").arg(label(w)).arg(maxChars));
+        }
+        return checkStream();
+    }
+
+    template <typename W>
+    bool readInt(qint64 &out, const W &w)
+    {
+        if (!checkStream())
+            return false;
+        if (m_r.isUnsignedInteger()) {
+            const quint64 v = m_r.toUnsignedInteger();
+            if (v > quint64(std::numeric_limits<qint64>::max()))
+                return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(label(w)));
+            out = qint64(v);
+        } else if (m_r.isNegativeInteger()) {
+            // QCborNegativeInteger holds the magnitude; 0 stands for 2^64, which wrapped.
+            const quint64 n = quint64(m_r.toNegativeInteger());
+            if (n == 0 || n - 1 >= quint64(std::numeric_limits<qint64>::max()))
+                return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(label(w)));
+            out = -qint64(n - 1) - 1;
+        } else {
+            return fail(QStringLiteral("%1: esperado inteiro, encontrado %2.").arg(label(w), typeName()));
+        }
+        m_r.next();
+        return checkStream();
+    }
+    template <typename W>
+    bool readBool(bool &out, const W &w)
+    {
+        if (!checkStream())
+            return false;
+        if (!m_r.isBool())
+            return fail(QStringLiteral("%1: esperado lógico, encontrado %2.").arg(label(w), typeName()));
+        out = m_r.toBool();
+        m_r.next();
+        return checkStream();
+    }
+    bool isNull() const { return m_r.isNull(); }
+    bool isString() const { return m_r.isString(); }
+    bool isInteger() const { return m_r.isInteger(); }
+    bool isFloat() const { return m_r.isDouble() || m_r.isFloat() || m_r.isFloat16(); }
+    bool isBool() const { return m_r.isBool(); }
+    double readFloat()
+    {
+        double d = m_r.isDouble() ? m_r.toDouble() : m_r.isFloat() ? double(m_r.toFloat()) : double(m_r.toFloat16());
+        m_r.next();
+        return d;
+    }
+    void skipScalar() { m_r.next(); }
+
+    bool readFields(QList<FieldDef> &fields)
+    {
+        qint64 declared = -1;
+        if (!enter(false, QStringLiteral("campos"), declared))
+            return false;
+        if (declared > m_limits.maxFields)
+            return fail(QStringLiteral("%1 campos; o máximo é %2.").arg(declared).arg(m_limits.maxFields));
+        while (hasNext()) {
+            if (fields.size() >= m_limits.maxFields)
+                return fail(QStringLiteral("mais de %1 campos.").arg(m_limits.maxFields));
+            FieldDef f;
+            if (!readField(f, int(fields.size())))
+                return false;
+            for (const FieldDef &g : fields)
+                if (g.name.compare(f.name, Qt::CaseInsensitive) == 0)
+                    return fail(QStringLiteral("campo %1 repetido.").arg(f.name));
+            fields.append(f);
+        }
+        if (!leave())
+            return false;
+        if (fields.isEmpty())
+            return fail(QStringLiteral("pacote sem campos."));
+        return true;
+    }
+
+    bool readField(FieldDef &f, int index)
+    {
+        // Labels are made only when a message needs them: a lookup's reply is three fields read
+        // once per local dish.
+        const auto what = [index] { return QStringLiteral("campo %1").arg(index + 1); };
+        qint64 declared = -1;
+        if (!enter(true, what, declared))
+            return false;
+        bool hasName = false, hasKind = false;
+        QStringList seen;
+        QString key;
+        while (hasNext()) {
+            if (!readText(key, 64, what))
+                return false;
+            if (seen.contains(key))
+                return fail(QStringLiteral("%1: chave %2 repetida.").arg(what(), key));
+            seen.append(key);
+            const auto item = [&what, &key] { return what() + QLatin1Char('.') + key; };
+            qint64 n = 0;
+            bool b = false;
+            if (key == u"name") {
+                if (!readText(f.name, 128, item))
+                    return false;
+                hasName = true;
+            } else if (key == u"label") {
+                if (!readText(f.label, 1024, item))
+                    return false;
+            } else if (key == u"mask") {
+                if (!readText(f.editMask, 1024, item))
+                    return false;
+            } else if (key == u"kind") {
+                if (!readInt(n, item))
+                    return false;
+                if (n < 0 || n > qint64(FieldKind::Boolean))
+                    return fail(QStringLiteral("%1: tipo %2 desconhecido.").arg(item()).arg(n));
+                f.kind = FieldKind(n);
+                hasKind = true;
+            } else if (key == u"width") {
+                if (!readInt(n, item))
+                    return false;
+                if (n < 0 || n > m_limits.maxTextLength)
+                    return fail(QStringLiteral("%1: largura %2 fora da faixa.").arg(item()).arg(n));
+                f.width = int(n);
+            } else if (key == u"flags") {
+                if (!readInt(n, item))
+                    return false;
+                if (n < 0 || n > 255)
+                    return fail(QStringLiteral("%1: marcas %2 fora da faixa.").arg(item()).arg(n));
+                f.providerFlags = std::uint8_t(n);
+            } else if (key == u"ro") {
+                if (!readBool(b, item))
+                    return false;
+                f.readOnly = b;
+            } else if (key == u"req") {
+                if (!readBool(b, item))
+                    return false;
+                f.required = b;
+            } else if (!skip()) { // a key of a later version
+                return false;
+            }
+        }
+        if (!leave())
+            return false;
+        if (!hasName || f.name.trimmed().isEmpty())
+            return fail(QStringLiteral("%1 sem nome.").arg(what()));
+        if (!hasKind)
+            return fail(QStringLiteral("campo %1 sem tipo.").arg(f.name));
+        return true;
+    }
+
+    // One value that is not null, in the column's kind, handed to `put` as `const QString *`, double,
+    // qint64 (integers and date-times as msecs) or bool. `text` is the caller's buffer for text.
+    template <typename W, typename Put>
+    bool readTyped(const FieldDef &f, QString &text, const W &w, Put &&put)
+    {
+        switch (f.kind) {
+        case FieldKind::Text:
+            if (m_r.isString()) {
+                if (!readText(text, m_limits.maxTextLength, w))
+                    return false;
+                put(static_cast<const QString *>(&text));
+                return true;
+            }
+            break;
+        case FieldKind::Number:
+            if (isFloat()) {
+                put(readFloat());
+                return checkStream();
+            }
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, w))
+                    return false;
+                put(double(i));
+                return true;
+            }
+            break;
+        case FieldKind::Integer:
+        case FieldKind::DateTime:
+            if (isInteger()) {
+                qint64 i;
+                if (!readInt(i, w))
+                    return false;
+                if (i == std::numeric_limits<qint64>::min()) // the table's null mark
+                    return fail(QStringLiteral("%1: inteiro fora da faixa.").arg(label(w)));
+                put(i);
+                return true;
+            }
+            break;
+        case FieldKind::Boolean:
+            if (isBool()) {
+                put(m_r.toBool());
+                m_r.next();
+                return checkStream();
+            }
+            break;
+        }
+        if (!checkStream())
+            return false;
+        return fail(QStringLiteral("%1: esperado %2, encontrado %3.").arg(label(w), kindLabel(f.kind), typeName()));
+    }
+
+    // One value in the column's kind, as a QVariant (delta rows).
+    template <typename W>
+    bool readVariant(const FieldDef &f, QVariant &out, const W &where)
+    {
+        if (!checkStream())
+            return false;
+        if (m_r.isNull()) {
+            out = QVariant();
+            m_r.next();
+            return checkStream();
+        }
+        QString text;
+        return readTyped(f, text, where, [&](auto v) {
+            using V = decltype(v);
+            if constexpr (std::is_same_v<V, const QString *>)
+                out = *v;
+            else if constexpr (std::is_same_v<V, qint64>)
+                out = f.kind == FieldKind::Integer ? QVariant(v) : QVariant(QDateTime::fromMSecsSinceEpoch(v, Qt::UTC));
+            else
+                out = v;
+        });
+    }
+
+    // One value straight into a bulk-loaded row.
+    bool readCell(MemTable &t, int row, int col, const FieldDef &f, QString &scratch)
+    {
+        if (m_r.isNull()) {
+            m_r.next();
+            return checkStream();
+        }
+        const auto at = [&] { return where(row, f); };
+        return readTyped(f, scratch, at, [&](auto v) {
+            using V = decltype(v);
+            if constexpr (std::is_same_v<V, const QString *>)
+                t.bulkSetText(row, col, *v);
+            else if constexpr (std::is_same_v<V, double>)
+                t.bulkSetNumber(row, col, v);
+            else if constexpr (std::is_same_v<V, qint64>)
+                t.bulkSetInteger(row, col, v);
+            else
+                t.bulkSetBoolean(row, col, v);
+        });
+    }
+
+    static QString where(qint64 row, const FieldDef &f)
+    {
+        return QStringLiteral("linha %1, campo %2").arg(row + 1).arg(f.name);
+    }
+
+    bool readRows(MemTable &t, const QList<FieldDef> &fields)
+    {
+        qint64 declared = -1;
+        if (!enter(false, QStringLiteral("linhas"), declared))
+            return false;
+        if (declared > m_limits.maxRows)
+            return fail(QStringLiteral("%1 linhas; o máximo é %2.").arg(declared).arg(m_limits.maxRows));
+        const int fc = int(fields.size());
+        // A row takes one byte for its list and at least one per value: never reserve more rows
+        // than the bytes left could hold, whatever the packet declares.
+        qint64 expected = declared < 0 ? 0 : std::min<qint64>(declared, remaining() / (1 + fc));
+        expected = std::min<qint64>(expected, std::numeric_limits<int>::max() / 2);
+        t.beginBulkLoad(int(expected));
+        QString scratch;
+        qint64 row = 0;
+        while (hasNext()) {
+            if (row >= m_limits.maxRows)
+                return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
+            qint64 n = -1;
+            if (!enter(false, [row] { return QStringLiteral("linha %1").arg(row + 1); }, n))
+                return false;
+            if (n >= 0 && n != fc)
+                return fail(QStringLiteral("linha %1 tem %2 valores; esperados %3.").arg(row + 1).arg(n).arg(fc));
+            const int r = t.bulkNewRow();
+            int col = 0;
+            while (hasNext()) {
+                if (col >= fc)
+                    return fail(QStringLiteral("linha %1 tem mais de %2 valores.").arg(row + 1).arg(fc));
+                if (!readCell(t, r, col, fields[col], scratch))
+                    return false;
+                ++col;
+            }
+            if (!leave())
+                return false;
+            if (col != fc)
+                return fail(QStringLiteral("linha %1 tem %2 valores; esperados %3.").arg(row + 1).arg(col).arg(fc));
+            ++row;
+        }
+        return leave();
+    }
+
+    template <typename W>
+    bool readValueList(const QList<FieldDef> &fields, QVariantList &out, const W &what)
+    {
+        qint64 n = -1;
+        if (!enter(false, what, n))
+            return false;
+        const int fc = int(fields.size());
+        if (n > 0 && n != fc)
+            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(label(what)).arg(n).arg(fc));
+        while (hasNext()) {
+            if (out.size() >= fc)
+                return fail(QStringLiteral("%1 tem mais de %2 valores.").arg(label(what)).arg(fc));
+            QVariant v;
+            const FieldDef &f = fields[out.size()];
+            if (!readVariant(f, v, [&] { return QStringLiteral("%1, campo %2").arg(label(what), f.name); }))
+                return false;
+            out.append(v);
+        }
+        if (!leave())
+            return false;
+        if (!out.isEmpty() && out.size() != fc)
+            return fail(QStringLiteral("%1 tem %2 valores; esperados %3.").arg(label(what)).arg(out.size()).arg(fc));
+        return true;
+    }
+
+    bool readDeltaRows(const QList<FieldDef> &fields, std::vector<DeltaRow> &rows)
+    {
+        qint64 declared = -1;
+        if (!enter(false, QStringLiteral("linhas"), declared))
+            return false;
+        if (declared > m_limits.maxRows)
+            return fail(QStringLiteral("%1 linhas; o máximo é %2.").arg(declared).arg(m_limits.maxRows));
+        if (declared > 0)
+            rows.reserve(size_t(std::min<qint64>(declared, remaining() / 4)));
+        while (hasNext()) {
+            if (qint64(rows.size()) >= m_limits.maxRows)
+                return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
+            const auto what = [n = rows.size() + 1] { return QStringLiteral("alteração %1").arg(n); };
+            qint64 n = -1;
+            if (!enter(false, what, n))
+                return false;
+            if (n >= 0 && n != 3)
+                return fail(QStringLiteral("%1: esperados 3 elementos, encontrados %2.").arg(label(what)).arg(n));
+            DeltaRow d;
+            qint64 kind = 0;
+            if (!hasNext())
+                return checkStream() && fail(QStringLiteral("%1 vazia.").arg(label(what)));
+            if (!readInt(kind, what))
+                return false;
+            if (kind < 1 || kind > 3)
+                return fail(QStringLiteral("%1: tipo de alteração %2 desconhecido.").arg(label(what)).arg(kind));
+            d.change = RowChange(kind);
+            if (!hasNext() || !readValueList(fields, d.values, [&] { return what() + QStringLiteral(" (valores)"); }))
+                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(label(what)));
+            if (!hasNext() || !readValueList(fields, d.original, [&] { return what() + QStringLiteral(" (originais)"); }))
+                return checkStream() && fail(QStringLiteral("%1 incompleta.").arg(label(what)));
+            if (hasNext())
+                return fail(QStringLiteral("%1: elementos a mais.").arg(label(what)));
+            if (!leave())
+                return false;
+            const bool needValues = d.change != RowChange::Deleted;
+            const bool needOriginal = d.change != RowChange::Inserted;
+            if (needValues != !d.values.isEmpty() || needOriginal != !d.original.isEmpty())
+                return fail(QStringLiteral("%1: valores incompatíveis com o tipo de alteração.").arg(label(what)));
+            rows.push_back(std::move(d));
+        }
+        return leave();
+    }
+
+    // The top map, calling `onRows` when "rows" comes (after "fields").
+    template <typename OnRows>
+    bool readPacket(QString &table, QList<FieldDef> &fields, bool &delta, bool &hasRows, bool stopAfterFields,
+                    OnRows onRows)
+    {
+        if (m_data.isEmpty())
+            return fail(QStringLiteral("pacote vazio."));
+        qint64 declared = -1;
+        if (!enter(true, QStringLiteral("pacote"), declared))
+            return false;
+        bool hasFields = false, hasTable = false, hasDelta = false;
+        delta = false;
+        hasRows = false;
+        while (hasNext()) {
+            QString key;
+            if (!readText(key, 64, QStringLiteral("chave do pacote")))
+                return false;
+            if (key == u"table") {
+                if (hasTable)
+                    return fail(QStringLiteral("chave table repetida."));
+                if (!readText(table, 256, QStringLiteral("table")))
+                    return false;
+                hasTable = true;
+            } else if (key == u"fields") {
+                if (hasFields)
+                    return fail(QStringLiteral("chave fields repetida."));
+                if (!readFields(fields))
+                    return false;
+                hasFields = true;
+                if (stopAfterFields)
+                    return true;
+            } else if (key == u"delta") {
+                if (hasDelta)
+                    return fail(QStringLiteral("chave delta repetida."));
+                if (!readBool(delta, QStringLiteral("delta")))
+                    return false;
+                hasDelta = true;
+            } else if (key == u"rows") {
+                if (hasRows)
+                    return fail(QStringLiteral("chave rows repetida."));
+                if (stopAfterFields) {
+                    if (!skip())
+                        return false;
+                } else {
+                    if (!hasFields)
+                        return fail(QStringLiteral("linhas antes dos campos."));
+                    if (!onRows(delta))
+                        return false;
+                }
+                hasRows = true;
+            } else if (!skip()) {
+                return false;
+            }
+        }
+        if (!leave())
+            return false;
+        if (!hasFields)
+            return fail(QStringLiteral("pacote sem campos."));
+        if (!atTop() || remaining() > 0)
+            return fail(QStringLiteral("dados após o fim do pacote (byte %1).").arg(offset()));
+        return true;
+    }
+
+private:
+    const QByteArray &m_data;
+    QCborStreamReader m_r;
+    Limits m_limits;
+    QString m_error;
+};
+
+} // namespace DataPacket::reader_detail

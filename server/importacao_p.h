@@ -1,0 +1,125 @@
+#pragma once
+// Importacao's import object, shared by its sources: the argument checks (importchecks.cpp), the
+// writes (importwrite.cpp) and the run that orders them in one transaction (importacao.cpp).
+#include "interruption.h"
+#include "rdmimpoprato.h"
+#include "history.h"
+#include "database.h"
+#include "rowwriter.h"
+#include "dberror.h"
+#include "datapacket.h"
+#include "memtable.h"
+#include "messages.h"
+#include "transactionguard.h"
+#include "servicepairings.h"
+
+#include <QHash>
+#include <QSet>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <thread>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+namespace RdmMethods::importacao_detail {
+
+using Payload = Result<QByteArray>;
+
+struct Packet {
+    QString label;
+    MemTable table;
+    const Catalogue::TableDef *def = nullptr;
+    QList<int> source; // per catalogue column: its column in the packet, -1 when the packet lacks it
+    // Per row, the written dish it belongs to (an index into Import's dish rows), -1 for a row of a
+    // dish that is not written. Made once per packet (Import::mapRows) and read by every later step.
+    std::vector<int> dish;
+
+    int col(QStringView name) const { return table.isActive() ? table.fieldIndex(name) : -1; }
+    int rows() const { return table.isActive() ? table.rowCount() : 0; }
+    QString text(int row, int c) const { return c < 0 ? QString() : table.textAt(row, c).trimmed(); }
+    // The same text without a copy when the packet holds the column as text; `scratch` holds it
+    // otherwise.
+    QStringView keyView(int row, int c, QString &scratch) const
+    {
+        if (c < 0)
+            return {};
+        if (table.field(c).kind == FieldKind::Text)
+            return table.textViewAt(row, c).trimmed();
+        scratch = text(row, c);
+        return scratch;
+    }
+};
+
+using namespace Rows;
+
+class Import {
+public:
+    Import(QSqlDatabase &db, ImportHistoryRecorder *history = nullptr) : m_db(db), m_history(history) {}
+
+    Payload run(const CallArgs &args);
+
+private:
+    Status checkArguments(const CallArgs &args);
+    Status loadPackets(const CallArgs &args);
+    Status checkBranchAndServices();
+    Status selectDishes();
+    // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
+    void mapRows(Packet &p) const;
+    Status checkRecipeKeys();
+    Status writeDishes();
+    Status replaceRecipe(Packet &p, bool perBranch);
+    Status upsertPerDish(Packet &p, bool perBranch);
+    // Columns written for a packet: the catalogue's columns it carries, and CDFILIAL always on a
+    // per-branch table.
+    QList<int> writtenColumns(const Packet &p, bool perBranch) const;
+    struct Column {
+        QString name;
+        int src = -1;          // column in the packet
+        FieldKind kind = FieldKind::Text;
+        int width = 0;
+        bool key = false;
+        bool branch = false;   // written as the destination branch
+        bool sameKind = false; // the packet holds it in the catalogue's kind
+    };
+    QList<Column> plan(const Packet &p, const QList<int> &columns, bool perBranch) const;
+    Status rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const;
+    // Removes the recipe rows of every dish written, at the destination branch when `perBranch`.
+    Status deleteRecipes(const QString &table, bool perBranch);
+    // SQLite: the written dishes' keys in the temporary table IMP_KEYS, made on first use and
+    // dropped before the commit (a rollback takes it away too).
+    Status sqliteKeys();
+    // PostgreSQL: locks the tables written and puts the written dishes' keys into IMP_KEYS.
+    Status preparePg();
+    // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
+    Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
+    Status writeDishRows(Packet &p, bool perBranch);
+    // The tables in the order they are written, each after the one before it, in one transaction.
+    Status writeTables();
+    // Called after each table is written, inside the transaction: the summary holds the rows
+    // written so far. A failure here rolls the whole import back.
+    Status afterTable(const QString &table);
+    // Called once the import's outcome is known: committed, or not written with `failure` (the
+    // summary then holds what would have been written up to the failure). The dishes written and
+    // refused are in the summary either way.
+    void finished(bool committed, const Failure &failure);
+
+    QSqlDatabase &m_db;
+    TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
+    bool m_sqliteKeys = false;        // IMP_KEYS filled on SQLite
+    Packet m_prato, m_recePadr, m_receFili, m_servDestino, m_receServ, m_pratPadr, m_pratFili, m_servico;
+    bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
+    QString m_branch;
+    QHash<QString, int> m_dishIndex; // key of each dish written: its index in m_dishRows
+    QSet<QString> m_flagged;       // keys of the dishes refused for their flags
+    QList<int> m_dishRows;         // packet rows of the dishes written (the last of each key), in order
+    ImportSummary m_summary;
+    ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
+};
+
+} // namespace RdmMethods::importacao_detail

@@ -1,0 +1,362 @@
+// Importacao's writes, inside the transaction: the dishes, then each recipe table's rows of the
+// written dishes, replaced or upserted, through the row writers of both databases.
+#include "importacao_p.h"
+
+namespace RdmMethods::importacao_detail {
+
+QList<int> Import::writtenColumns(const Packet &p, bool perBranch) const
+{
+    QList<int> cols;
+    for (int c = 0; c < p.def->columns.size(); ++c) {
+        if (p.source.at(c) >= 0 || (perBranch && p.def->columns.at(c).name == QLatin1String("CDFILIAL")))
+            cols << c;
+    }
+    return cols;
+}
+
+QList<Import::Column> Import::plan(const Packet &p, const QList<int> &columns, bool perBranch) const
+{
+    QList<Column> out;
+    for (int c : columns) {
+        const FieldDef &f = p.def->columns.at(c);
+        Column col;
+        col.name = f.name;
+        col.src = p.source.at(c);
+        col.kind = f.kind;
+        col.width = f.width;
+        col.key = p.def->key.contains(f.name);
+        col.branch = perBranch && f.name == QLatin1String("CDFILIAL");
+        col.sameKind = col.src >= 0 && p.table.field(col.src).kind == f.kind;
+        out << col;
+    }
+    return out;
+}
+
+// "yyyy-MM-dd HH:mm:ss" without going through QDateTime::toString's format parser, which would
+// cost more than the rest of the row together.
+static QString stamp(const QDateTime &d)
+{
+    const QDate day = d.date();
+    const QTime t = d.time();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", day.year(), day.month(), day.day(), t.hour(),
+                  t.minute(), t.second());
+    return QString::fromLatin1(buf, 19);
+}
+
+Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const
+{
+    out.resize(size_t(plan.size()));
+    for (qsizetype i = 0; i < plan.size(); ++i) {
+        const Column &c = plan.at(i);
+        Cell &cell = out[size_t(i)];
+        cell.kind = Cell::Null;
+        cell.text = QStringView();
+        if (c.branch) {
+            cell.kind = Cell::Text;
+            cell.text = m_branch;
+            continue;
+        }
+        if (c.src < 0 || p.table.isNullAt(row, c.src))
+            continue;
+        if (c.sameKind && c.kind == FieldKind::Number) {
+            cell.kind = Cell::Number;
+            cell.number = p.table.numberAt(row, c.src);
+            continue;
+        }
+        if (c.sameKind && c.kind == FieldKind::DateTime) {
+            const QDateTime d = p.table.dateTimeAt(row, c.src);
+            if (d.isValid()) {
+                cell.kind = Cell::Text;
+                cell.setOwn(stamp(d));
+            }
+            continue;
+        }
+        if (c.sameKind && c.kind == FieldKind::Text) {
+            cell.text = p.table.textViewAt(row, c.src);
+        } else {
+            bool ok = true;
+            const QVariant v = Catalogue::toSql(p.table.valueAt(row, c.src), c.kind, &ok);
+            if (!ok)
+                return Status::fail(QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
+                                        .arg(c.name, p.label)
+                                        .arg(row + 1));
+            if (v.isNull())
+                continue;
+            if (c.kind == FieldKind::Number || c.kind == FieldKind::Integer || c.kind == FieldKind::Boolean) {
+                cell.kind = Cell::Number;
+                cell.number = v.toDouble();
+                continue;
+            }
+            cell.setOwn(v.toString());
+        }
+        // Text. Codes are compared trimmed everywhere; keep them so in the database.
+        if (c.key)
+            cell.text = cell.text.trimmed();
+        if (c.width > 0 && cell.text.size() > c.width)
+            return Status::fail(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
+                                               "(linha %5 do pacote).")
+                                    .arg(cell.text.left(60), c.name, p.label)
+                                    .arg(c.width)
+                                    .arg(row + 1));
+        // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
+        // the dish; SQLite would keep a value no other program reads back whole.
+        if (cell.text.contains(QChar(0)))
+            return Status::fail(Msg(QStringLiteral("Imp_CaractereNulo"))
+                                    .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
+                                    .arg(row + 1),
+                                QStringLiteral("Imp_CaractereNulo"));
+        cell.kind = cell.text.isEmpty() ? Cell::Null : Cell::Text;
+    }
+    return okStatus();
+}
+
+Status Import::writeDishes()
+{
+    if (m_dishRows.isEmpty()) {
+        // Nothing to write, and a packet without rows may not even have columns to name.
+        m_summary.rowsPerTable.append({m_prato.label, 0});
+        return okStatus();
+    }
+    const QList<int> cols = writtenColumns(m_prato, false);
+    const QList<Column> columns = plan(m_prato, cols, false);
+    auto existing = holdsWrittenDishes(m_prato.def->name, false);
+    if (!existing)
+        return Status::fail(existing.failure());
+    auto writer = makeWriter(m_db, *m_tx, *m_prato.def, cols, true, existing.value());
+    Cells values;
+    for (int r : std::as_const(m_dishRows)) {
+        if (Status s = rowValues(m_prato, r, columns, values); !s)
+            return s;
+        if (Status s = writer->add(values); !s)
+            return s;
+    }
+    if (Status s = writer->finish(); !s)
+        return s;
+    m_summary.dishesWritten = writer->written();
+    m_summary.rowsPerTable.append({m_prato.label, writer->written()});
+    return okStatus();
+}
+
+Status Import::deleteRecipes(const QString &table, bool perBranch)
+{
+    const auto failed = [&](const QString &why) {
+        m_tx->rollback();
+        return Status::fail(DbError::describe(QStringLiteral("substituir as linhas de %1").arg(table), {}, why));
+    };
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
+        // One statement per table, as on PostgreSQL, rather than one per dish and table.
+        if (Status s = sqliteKeys(); !s)
+            return failed(s.error());
+        SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2(CDFILAUXPRAT, CDPRATO) IN "
+                                                 "(SELECT CDFILAUXPRAT, CDPRATO FROM temp.IMP_KEYS)")
+                                      .arg(table, perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString()));
+        if (!del.ok())
+            return failed(del.error());
+        if (perBranch)
+            del.bind(1, m_branch);
+        if (!del.step())
+            return failed(del.error());
+        return okStatus();
+    }
+
+    // PostgreSQL: one statement per table, joined to the written dishes' keys (preparePg).
+    PGconn *conn = pgHandle(m_db);
+    const QByteArray sql = QStringLiteral("DELETE FROM %1 USING IMP_KEYS K WHERE %1.CDFILAUXPRAT = K.CDFILAUXPRAT "
+                                          "AND %1.CDPRATO = K.CDPRATO%2")
+                               .arg(table, perBranch ? QStringLiteral(" AND %1.CDFILIAL = $1").arg(table) : QString())
+                               .toUtf8();
+    const QByteArray branch = m_branch.toUtf8();
+    const char *params[1] = {branch.constData()};
+    PGresult *res = PQexecParams(conn, sql.constData(), perBranch ? 1 : 0, nullptr, perBranch ? params : nullptr,
+                                 nullptr, nullptr, 0);
+    const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    PQclear(res);
+    return ok ? okStatus() : failed(error);
+}
+
+Status Import::sqliteKeys()
+{
+    if (m_sqliteKeys)
+        return okStatus();
+    for (const char *sql : {"CREATE TEMP TABLE IF NOT EXISTS IMP_KEYS (CDFILAUXPRAT TEXT NOT NULL, CDPRATO TEXT NOT NULL, "
+                            "PRIMARY KEY (CDFILAUXPRAT, CDPRATO)) WITHOUT ROWID",
+                            "DELETE FROM temp.IMP_KEYS"}) {
+        SqliteStatement s(m_db, QString::fromLatin1(sql));
+        if (!s.ok() || !s.step())
+            return Status::fail(s.error());
+    }
+    SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_KEYS (CDFILAUXPRAT, CDPRATO) VALUES (?, ?)"));
+    if (!add.ok())
+        return Status::fail(add.error());
+    const int dAux = m_prato.col(u"CDFILAUXPRAT");
+    const int dPrato = m_prato.col(u"CDPRATO");
+    for (int r : std::as_const(m_dishRows)) {
+        const QString aux = m_prato.text(r, dAux);
+        const QString prato = m_prato.text(r, dPrato);
+        add.bind(1, aux);
+        add.bind(2, prato);
+        if (!add.step())
+            return Status::fail(add.error());
+    }
+    m_sqliteKeys = true;
+    return okStatus();
+}
+
+Status Import::preparePg()
+{
+    PGconn *conn = pgHandle(m_db);
+    const auto failed = [&](const QString &why) {
+        m_tx->rollback();
+        return Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, why));
+    };
+    if (!conn)
+        return failed(QStringLiteral("conexão PostgreSQL indisponível"));
+    // Writers elsewhere wait for the import; readers do not. Without this, a dish another session
+    // inserted between the check below and the copy would turn a copy into a key violation.
+    if (Status s = pgExec(conn, QStringLiteral("LOCK TABLE PRATO, RECEPADR, RECEFILI, RECESERV, PRATPADR, PRATFILI "
+                                               "IN SHARE ROW EXCLUSIVE MODE"));
+        !s)
+        return failed(s.error());
+    if (Status s = pgExec(conn, QStringLiteral("CREATE TEMPORARY TABLE IMP_KEYS (CDFILAUXPRAT VARCHAR(4), "
+                                               "CDPRATO VARCHAR(10)) ON COMMIT DROP"));
+        !s)
+        return failed(s.error());
+    const int dAux = m_prato.col(u"CDFILAUXPRAT");
+    const int dPrato = m_prato.col(u"CDPRATO");
+    PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO) FROM STDIN"));
+    if (!copy.begin())
+        return failed(copy.error());
+    Cells key(2);
+    key[0].kind = key[1].kind = Cell::Text;
+    for (int r : std::as_const(m_dishRows)) {
+        key[0].setOwn(m_prato.text(r, dAux));
+        key[1].setOwn(m_prato.text(r, dPrato));
+        if (!copy.add(key)) {
+            copy.abort();
+            return failed(copy.error());
+        }
+    }
+    if (!copy.end())
+        return failed(copy.error());
+    if (Status s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS")); !s)
+        return failed(s.error());
+    return okStatus();
+}
+
+Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
+{
+    if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
+        // SQLite has no key table to join: a table without any row of the destination (the usual
+        // case of a first import) is told apart cheaply, anything else counts as holding them.
+        SqliteStatement any(m_db, QStringLiteral("SELECT 1 FROM %1%2 LIMIT 1")
+                                      .arg(table, perBranch ? QStringLiteral(" WHERE CDFILIAL = ?") : QString()));
+        if (!any.ok()) {
+            m_tx->rollback();
+            return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, any.error()));
+        }
+        if (perBranch)
+            any.bind(1, m_branch);
+        bool found = false;
+        if (!any.step(&found)) {
+            m_tx->rollback();
+            return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, any.error()));
+        }
+        return found;
+    }
+    PGconn *conn = pgHandle(m_db);
+    const QByteArray sql = QStringLiteral("SELECT 1 FROM %1 T JOIN IMP_KEYS K ON T.CDFILAUXPRAT = K.CDFILAUXPRAT "
+                                          "AND T.CDPRATO = K.CDPRATO%2 LIMIT 1")
+                               .arg(table, perBranch ? QStringLiteral(" AND T.CDFILIAL = $1") : QString())
+                               .toUtf8();
+    const QByteArray branch = m_branch.toUtf8();
+    const char *params[1] = {branch.constData()};
+    PGresult *res = PQexecParams(conn, sql.constData(), perBranch ? 1 : 0, nullptr, perBranch ? params : nullptr,
+                                 nullptr, nullptr, 0);
+    const bool ok = PQresultStatus(res) == PGRES_TUPLES_OK;
+    const bool found = ok && PQntuples(res) > 0;
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    PQclear(res);
+    if (!ok) {
+        m_tx->rollback();
+        return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, error));
+    }
+    return found;
+}
+
+// The packet's rows of the dishes being written, in packet order, inserted after the dishes'
+// recipes at the destination are gone.
+Status Import::writeDishRows(Packet &p, bool perBranch)
+{
+    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+        m_summary.rowsPerTable.append({p.label, 0});
+        return okStatus();
+    }
+    const QList<int> cols = writtenColumns(p, perBranch);
+    const QList<Column> columns = plan(p, cols, perBranch);
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
+    Cells values;
+    for (int r = 0; r < p.rows(); ++r) {
+        // A row of a dish that is not written is not looked at any further.
+        if (p.dish[size_t(r)] < 0)
+            continue;
+        if (Status s = rowValues(p, r, columns, values); !s)
+            return s;
+        if (Status s = writer->add(values); !s)
+            return s;
+    }
+    if (Status s = writer->finish(); !s)
+        return s;
+    m_summary.rowsPerTable.append({p.label, writer->written()});
+    return okStatus();
+}
+
+Status Import::replaceRecipe(Packet &p, bool perBranch)
+{
+    // The dish's recipe at the destination gives way to the file's, even where the file's is empty.
+    auto holds = holdsWrittenDishes(p.def->name, perBranch);
+    if (!holds)
+        return Status::fail(holds.failure());
+    if (holds.value()) {
+        if (Status s = deleteRecipes(p.def->name, perBranch); !s)
+            return s;
+    }
+    return writeDishRows(p, perBranch);
+}
+
+Status Import::upsertPerDish(Packet &p, bool perBranch)
+{
+    // One row per dish (the branch is the destination's whatever the row says): a dish repeated
+    // in the packet is written once, with its last row, on either database.
+    std::vector<int> last(size_t(m_dishRows.size()), -1);
+    for (int r = 0; r < p.rows(); ++r) {
+        if (const int d = p.dish[size_t(r)]; d >= 0)
+            last[size_t(d)] = r;
+    }
+    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+        m_summary.rowsPerTable.append({p.label, 0});
+        return okStatus();
+    }
+    const QList<int> cols = writtenColumns(p, perBranch);
+    const QList<Column> columns = plan(p, cols, perBranch);
+    auto existing = holdsWrittenDishes(p.def->name, perBranch);
+    if (!existing)
+        return Status::fail(existing.failure());
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
+    Cells values;
+    for (int r : last) {
+        if (r < 0)
+            continue;
+        if (Status s = rowValues(p, r, columns, values); !s)
+            return s;
+        if (Status s = writer->add(values); !s)
+            return s;
+    }
+    if (Status s = writer->finish(); !s)
+        return s;
+    m_summary.rowsPerTable.append({p.label, writer->written()});
+    return okStatus();
+}
+
+} // namespace RdmMethods::importacao_detail
