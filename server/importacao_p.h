@@ -13,6 +13,7 @@
 #include "transactionguard.h"
 #include "servicepairings.h"
 
+#include <span>
 #include <QHash>
 #include <QSet>
 #include <QSqlDriver>
@@ -72,6 +73,7 @@ private:
     // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
     void mapRows(Packet &p) const;
     Status checkRecipeKeys();
+    Result<int> writeRows(Packet &p, std::span<const int> rows, bool perBranch);
     Status writeDishes();
     Status replaceRecipe(Packet &p, bool perBranch);
     Status upsertPerDish(Packet &p, bool perBranch);

@@ -111,6 +111,30 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
     return okStatus();
 }
 
+// Writes the given rows of a packet (a negative index is skipped) through a writer that updates the
+// destination's row of a dish it already holds; returns how many rows were written.
+Result<int> Import::writeRows(Packet &p, std::span<const int> rows, bool perBranch)
+{
+    const QList<int> cols = writtenColumns(p, perBranch);
+    const QList<Column> columns = plan(p, cols, perBranch);
+    auto existing = holdsWrittenDishes(p.def->name, perBranch);
+    if (!existing)
+        return Result<int>::fail(existing.failure());
+    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
+    Cells values;
+    for (int r : rows) {
+        if (r < 0)
+            continue;
+        if (Status s = rowValues(p, r, columns, values); !s)
+            return Result<int>::fail(s.failure());
+        if (Status s = writer->add(values); !s)
+            return Result<int>::fail(s.failure());
+    }
+    if (Status s = writer->finish(); !s)
+        return Result<int>::fail(s.failure());
+    return writer->written();
+}
+
 Status Import::writeDishes()
 {
     if (m_dishRows.isEmpty()) {
@@ -118,23 +142,11 @@ Status Import::writeDishes()
         m_summary.rowsPerTable.append({m_prato.label, 0});
         return okStatus();
     }
-    const QList<int> cols = writtenColumns(m_prato, false);
-    const QList<Column> columns = plan(m_prato, cols, false);
-    auto existing = holdsWrittenDishes(m_prato.def->name, false);
-    if (!existing)
-        return Status::fail(existing.failure());
-    auto writer = makeWriter(m_db, *m_tx, *m_prato.def, cols, true, existing.value());
-    Cells values;
-    for (int r : std::as_const(m_dishRows)) {
-        if (Status s = rowValues(m_prato, r, columns, values); !s)
-            return s;
-        if (Status s = writer->add(values); !s)
-            return s;
-    }
-    if (Status s = writer->finish(); !s)
-        return s;
-    m_summary.dishesWritten = writer->written();
-    m_summary.rowsPerTable.append({m_prato.label, writer->written()});
+    const auto written = writeRows(m_prato, std::span<const int>(m_dishRows.constData(), size_t(m_dishRows.size())), false);
+    if (!written)
+        return Status::fail(written.failure());
+    m_summary.dishesWritten = written.value();
+    m_summary.rowsPerTable.append({m_prato.label, written.value()});
     return okStatus();
 }
 
@@ -338,24 +350,10 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
         m_summary.rowsPerTable.append({p.label, 0});
         return okStatus();
     }
-    const QList<int> cols = writtenColumns(p, perBranch);
-    const QList<Column> columns = plan(p, cols, perBranch);
-    auto existing = holdsWrittenDishes(p.def->name, perBranch);
-    if (!existing)
-        return Status::fail(existing.failure());
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
-    Cells values;
-    for (int r : last) {
-        if (r < 0)
-            continue;
-        if (Status s = rowValues(p, r, columns, values); !s)
-            return s;
-        if (Status s = writer->add(values); !s)
-            return s;
-    }
-    if (Status s = writer->finish(); !s)
-        return s;
-    m_summary.rowsPerTable.append({p.label, writer->written()});
+    const auto written = writeRows(p, last, perBranch);
+    if (!written)
+        return Status::fail(written.failure());
+    m_summary.rowsPerTable.append({p.label, written.value()});
     return okStatus();
 }
 
