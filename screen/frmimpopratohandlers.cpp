@@ -213,6 +213,7 @@ void TfrmImpoPrato::panFiltroEnter(QObject *)
     m_dishErrors = false;
     setState(ScreenState::NoFile);
     m_session.closeLoadedTables();
+    setStatusText(QString()); // the last load's preview and notes go with it
     applyState();
 }
 
@@ -252,6 +253,7 @@ void TfrmImpoPrato::discardFailedLoad()
     m_dishErrors = false;
     setState(ScreenState::LoadFailed);
     m_session.closeLoadedTables();
+    setStatusText(QString());
     applyState();
     QWidget *f = QApplication::focusWidget();
     if (!f || !panFiltro->isAncestorOf(f))

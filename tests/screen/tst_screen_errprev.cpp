@@ -148,6 +148,12 @@ void ScreenErrPrevTest::errorMenu()
     const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
     QVERIFY(QDir().mkpath(dir));
     QVERIFY(shot.save(dir + QStringLiteral("/error-menu.png")));
+
+    // The operator going back to the file field discards the load, and its preview with it.
+    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
+    settle();
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
+    QVERIFY2(f()->statusText().isEmpty(), qPrintable(f()->statusText()));
 }
 
 void ScreenErrPrevTest::escapeDuringLoad_data()
