@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     const double screen = t.nsecsElapsed() / 1e9;
     app.processEvents();
     std::printf("load pass on the screen     %.2f s (%d dishes; import button %s)\n", screen,
-                frmImpoPrato->cdsPrato.rowCount(), frmImpoPrato->sbtImportExport->isEnabled() ? "on" : "off");
+                frmImpoPrato->document().cdsPrato.rowCount(), frmImpoPrato->sbtImportExport->isEnabled() ? "on" : "off");
     std::printf("screen / without            %.2f\n", bare > 0 ? screen / bare : 0.0);
     if (!dialogs.errors.isEmpty())
         std::printf("messages: %s\n", qPrintable(dialogs.errors.join(u'/')));

@@ -110,22 +110,6 @@ bool TOpenDialog::Execute()
 TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     : TfrmPadrImportExport(parent),
       m_session(netImpoPrato),
-      cdsPrato(m_session.cdsPrato),
-      cdsRecePadr(m_session.cdsRecePadr),
-      cdsPratPadr(m_session.cdsPratPadr),
-      cdsReceFili(m_session.cdsReceFili),
-      cdsPratFili(m_session.cdsPratFili),
-      cdsReceServ(m_session.cdsReceServ),
-      cdsPratServ(m_session.cdsPratServ),
-      cdsPesqPrato(m_session.cdsPesqPrato),
-      cdsDiretorios(m_session.cdsDiretorios),
-      cdsParamGeral(m_session.cdsParamGeral),
-      cdsServico(m_session.cdsServico),
-      cdsServDestino(m_session.cdsServDestino),
-      lsbServico(m_session.lsbServico),
-      lsbEstrutura(m_session.lsbEstrutura),
-      qryFilial(m_session.qryFilial),
-      qryPesqServico(m_session.serviceMap.qryPesqServico),
       dtsDiretorios(&m_session.cdsDiretorios),
       dtsFilial(&m_session.qryFilial,
                 {FieldDef::text(QStringLiteral("CDFILIAL"), 4, QStringLiteral("Código")),
@@ -133,11 +117,7 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
                  FieldDef::text(QStringLiteral("IDCNTRRESC"), 1)}),
       dtsPesqServico(&m_session.serviceMap.qryPesqServico,
                      {FieldDef::text(QStringLiteral("CDSERVFILI"), 5, QStringLiteral("Código")),
-                      FieldDef::text(QStringLiteral("NMSERVICO"), 40, QStringLiteral("Nome"))}),
-      Carregando(m_session.Carregando),
-      TemRecePadr(m_session.TemRecePadr),
-      TemReceFili(m_session.TemReceFili),
-      TemReceServ(m_session.TemReceServ)
+                      FieldDef::text(QStringLiteral("NMSERVICO"), 40, QStringLiteral("Nome"))})
 {
     setObjectName(QStringLiteral("frmImpoPrato"));
     setWindowTitle(kCaption);
@@ -166,7 +146,7 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
 
     // The dish table's own events: the flags of a new dish, the error button following the current
     // dish, the dish-code mask.
-    DishTable::install(cdsPrato, [this](bool errors) {
+    DishTable::install(m_session.cdsPrato, [this](bool errors) {
         m_dishErrors = errors;
         // The pass inserts a row per dish line; what the button shows is settled when it ends.
         if (m_state != ScreenState::Loading)
@@ -179,6 +159,7 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
 
     // The remembered directory's row events are the session's (they send the change to the
     // server); the screen runs them under its own names.
+    MemTable &cdsDiretorios = m_session.cdsDiretorios;
     m_diretoriosBeforePost = cdsDiretorios.events.beforePost;
     m_diretoriosAfterPost = cdsDiretorios.events.afterPost;
     cdsDiretorios.events.beforePost = [this](MemTable &t) { cdsDiretoriosBeforePost(t); };
@@ -317,17 +298,18 @@ void TfrmImpoPrato::buildTabs()
     panGrid = gridNest(tshPadrao, QStringLiteral("panGrid"), sclGrid, QStringLiteral("sclGrid"), dbgPadrao);
     pgcPadrao->addTab(tshPadrao, QStringLiteral("Serviço"));
 
-    m_dishModel = std::make_unique<MemTableModel>(&cdsPrato);
+    // Both grids are bound to the document's tables: the models watch them, nothing copies them.
+    m_dishModel = std::make_unique<MemTableModel>(&m_session.cdsPrato);
     dtsPrato = m_dishModel.get();
     // The service grid tells its own refusals; the dish grid's are told here.
     connect(dtsPrato, &MemTableModel::editRefused, this, [](const QString &text) { messageSink()->showError(text); });
     dtsPrato->setObjectName(QStringLiteral("dtsPrato"));
     dbgPrato->setModel(dtsPrato);
-    dbgPrato->setDataSet(&cdsPrato);
+    dbgPrato->setDataSet(&m_session.cdsPrato);
     // The pictures are copies of the hidden images', as the drawing takes them.
     dbgPrato->dishDelegate()->setPictures(imgCerto->pixmap().toImage(), imgErro->pixmap().toImage());
 
-    m_serviceModel = std::make_unique<MemTableModel>(&cdsServico);
+    m_serviceModel = std::make_unique<MemTableModel>(&m_session.cdsServico);
     dtsServico = m_serviceModel.get();
     dtsServico->setObjectName(QStringLiteral("dtsServico"));
     dbgPadrao->setServiceMap(&m_session.serviceMap, dtsServico);
@@ -396,7 +378,7 @@ void TfrmImpoPrato::buildErro()
     panErro->hide();
     panErro->raise();
 
-    errorReview = new ErrorReview(cdsPrato, {panErro, lsbErro, sbtErros, ButtonFlat1, dbgPrato}, this);
+    errorReview = new ErrorReview(m_session.cdsPrato, {panErro, lsbErro, sbtErros, ButtonFlat1, dbgPrato}, this);
     // With the service tab in front the dish grid cannot take the focus back; its grid does.
     errorReview->setFallbackFocus([this]() -> QWidget * { return dbgPadrao; });
     errorReview->setControlCharLine([this](int row) { return m_session.controlCharLine(row); });

@@ -60,9 +60,11 @@ public:
     // Shift+Tab or a key of the panel, not by a focus move that Qt or the window system made.
     bool operatorInPanel() const { return m_inPanel; }
 
-    // The server connection and the import session (tables, service map, flags, load pass).
+    // The server connection and the import session (its load pass, checks and import call).
     NetConnection netImpoPrato;
     ImportSession &session() { return m_session; }
+    // What the load holds: the tables the grids are bound to, the service map and the Tem… flags.
+    ImportDocument &document() { return m_session; }
 
 private:
     ImportSession m_session;
@@ -108,24 +110,6 @@ public:
 
     TOpenDialog odgEfetivos;
 
-    // The session's tables, lists and queries under the screen's names.
-    MemTable &cdsPrato;
-    MemTable &cdsRecePadr;
-    MemTable &cdsPratPadr;
-    MemTable &cdsReceFili;
-    MemTable &cdsPratFili;
-    MemTable &cdsReceServ;
-    MemTable &cdsPratServ;
-    MemTable &cdsPesqPrato;
-    MemTable &cdsDiretorios;
-    MemTable &cdsParamGeral;
-    MemTable &cdsServico;
-    MemTable &cdsServDestino;
-    QStringList &lsbServico;
-    QStringList &lsbEstrutura;
-    ReadOnlyQuery &qryFilial;
-    ReadOnlyQuery &qryPesqServico;
-
     // Data sources of the lookups and models of the grids.
     TDataSource dtsDiretorios;
     TDataSource dtsFilial;
@@ -133,12 +117,8 @@ public:
     MemTableModel *dtsPrato;
     MemTableModel *dtsServico;
 
-    // Flags (Carregando and the three Tem… live in the session, which the load pass runs in).
+    // The screen's own flag; Carregando and the three Tem… are the session's and its document's.
     bool PrimeiraAtivacao = false;
-    bool &Carregando;
-    bool &TemRecePadr;
-    bool &TemReceFili;
-    bool &TemReceServ;
 
     // Handlers.
     void FormCreate(QObject *sender) override;

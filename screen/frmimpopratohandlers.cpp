@@ -52,9 +52,9 @@ void TfrmImpoPrato::FormCreate(QObject *sender)
     TfrmPadrImportExport::FormCreate(sender);
     PrimeiraAtivacao = true;
     sbtImportExport->setIcon(QIcon(Glyphs::transparent(importPicture())));
-    TemRecePadr = false;
-    TemReceFili = false;
-    TemReceServ = false;
+    m_session.TemRecePadr = false;
+    m_session.TemReceFili = false;
+    m_session.TemReceServ = false;
     // The service tab shows once a load pass has built the service map.
     pgcPadrao->setTabVisible(pgcPadrao->indexOf(tshPadrao), false);
 }
@@ -94,7 +94,7 @@ void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)
 {
     netImpoPrato.setConnected(true);
     // The load pass lets the event loop run after each line; the screen must outlive it.
-    if (Carregando) {
+    if (m_session.Carregando) {
         action = CloseAction::None;
         return;
     }
@@ -105,7 +105,7 @@ void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)
 void TfrmImpoPrato::FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift)
 {
     // Escape during the load pass offers to cancel it; the screen itself still cannot close.
-    if (key == Qt::Key_Escape && Carregando) {
+    if (key == Qt::Key_Escape && m_session.Carregando) {
         key = 0;
         cancelLoadQuestion();
         return;
@@ -147,6 +147,7 @@ void TfrmImpoPrato::sbtArquivoClick(QObject *)
 
 void TfrmImpoPrato::sbtFilialBeforePesq(QObject *, bool &)
 {
+    ReadOnlyQuery &qryFilial = m_session.qryFilial;
     qryFilial.close();
     qryFilial.setParam(QStringLiteral("P_CDFILIAL"), QString());
     qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral("T"));
@@ -281,6 +282,7 @@ void TfrmImpoPrato::setState(ScreenState state)
 
 void TfrmImpoPrato::applyState()
 {
+    const MemTable &cdsServico = m_session.cdsServico;
     const TableState mapState = cdsServico.isActive() ? cdsServico.state() : TableState::Inactive;
     const bool mapEditing = mapState == TableState::Edit || mapState == TableState::Insert;
     const bool holdsLoad = m_state == ScreenState::Loading || m_state == ScreenState::Loaded
@@ -389,7 +391,7 @@ void TfrmImpoPrato::dtsServicoStateChange(QObject *)
     // Every state of the map is reflected; a row half edited locks the dishes and the import
     // until it is posted or cancelled. On the map's own tab, a row settled after an import lets
     // the same tables be sent again: they are still the completed load's.
-    const TableState state = cdsServico.state();
+    const TableState state = m_session.cdsServico.state();
     const bool editing = state == TableState::Edit || state == TableState::Insert;
     if (m_state == ScreenState::Imported && !editing && pgcPadrao->currentWidget() == tshPadrao)
         m_state = ScreenState::Loaded;

@@ -69,7 +69,7 @@ void TfrmImpoPrato::cancelLoadQuestion()
     StopRequest &stop = m_session.stopRequest();
     if (stop.requested())
         return; // already asked and answered: the pass is on its way out
-    if (dialogs()->question(Msg(QStringLiteral("Carga_Cancelar"))) && Carregando)
+    if (dialogs()->question(Msg(QStringLiteral("Carga_Cancelar"))) && m_session.Carregando)
         stop.request();
 }
 

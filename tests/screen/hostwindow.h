@@ -42,7 +42,7 @@ inline bool openHostWindow(QMainWindow *&main, QMdiArea *&area)
 inline void closeScreenNow()
 {
     if (boIdCriado && frmImpoPrato) {
-        frmImpoPrato->Carregando = false;
+        frmImpoPrato->session().Carregando = false;
         delete frmImpoPrato->subWindow();
     }
     boIdCriado = false;

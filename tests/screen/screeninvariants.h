@@ -48,13 +48,13 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
     using S = TfrmImpoPrato::ScreenState;
     QStringList broken;
     const S state = f->screenState();
-    const MemTable &map = f->cdsServico;
+    const MemTable &map = f->document().cdsServico;
     const bool editing = mapEditing(map);
     const int mapRows = map.isActive() ? map.rowCount() : 0;
     QTabWidget *pgc = f->pgcPadrao;
 
     // Between two actions nothing runs.
-    if (state == S::Loading || state == S::Importing || f->Carregando)
+    if (state == S::Loading || state == S::Importing || f->session().Carregando)
         broken << QStringLiteral("a load or an import is still marked as running");
     if (!f->medNmArquivo->isEnabled() || !f->sbtCancel->isEnabled())
         broken << QStringLiteral("the parameter panel or the side panel stayed locked");
@@ -65,7 +65,7 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
             broken << QStringLiteral("import enabled in state %1").arg(TfrmImpoPrato::stateName(state));
         if (editing)
             broken << QStringLiteral("import enabled while a service row is in edit");
-        if (!f->cdsPrato.isActive())
+        if (!f->document().cdsPrato.isActive())
             broken << QStringLiteral("import enabled with the dish table closed");
     }
 
@@ -80,12 +80,12 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
                           .arg(QStringList(held.keys()).join(u','), QStringList(expected.keys()).join(u','))
                    << QStringLiteral("(%1 rows for %2 services)").arg(mapRows).arg(fileServices(f->medNmArquivo->text()).size());
         // With no row in edit, the destinations in use are those the rows hold.
-        if (!editing && column(f->cdsServDestino, 0) != column(map, 1, true))
+        if (!editing && column(f->document().cdsServDestino, 0) != column(map, 1, true))
             broken << QStringLiteral("the destinations in use differ from the map's");
     } else {
-        if (mapRows != 0 || (f->cdsServDestino.isActive() && f->cdsServDestino.rowCount() != 0))
+        if (mapRows != 0 || (f->document().cdsServDestino.isActive() && f->document().cdsServDestino.rowCount() != 0))
             broken << QStringLiteral("the map holds rows in state %1").arg(TfrmImpoPrato::stateName(state));
-        if (f->cdsPrato.isActive())
+        if (f->document().cdsPrato.isActive())
             broken << QStringLiteral("dish table open in state %1").arg(TfrmImpoPrato::stateName(state));
         if (f->sbtErros->isEnabled())
             broken << QStringLiteral("error button enabled without a load");

@@ -190,8 +190,8 @@ void ImportParametersTest::fileChecks()
     // Nothing was loaded and the panel is usable.
     QVERIFY(!f()->sbtImportExport->isEnabled());
     QVERIFY(f()->medNmArquivo->isEnabled());
-    QVERIFY(!f()->cdsPrato.isActive());
-    QVERIFY(!f()->cdsParamGeral.isActive());
+    QVERIFY(!f()->document().cdsPrato.isActive());
+    QVERIFY(!f()->document().cdsParamGeral.isActive());
 }
 
 void ImportParametersTest::acceptedFileRemembersItsDirectory()
@@ -217,7 +217,7 @@ void ImportParametersTest::acceptedFileRemembersItsDirectory()
     QCOMPARE(q.value(0).toString().trimmed(), QStringLiteral("IMP40500"));
     QCOMPARE(q.value(1).toString(), QDir::cleanPath(dir) + u'/');
     QVERIFY(!q.next());
-    QCOMPARE(f()->cdsDiretorios.changeCount(), 0);
+    QCOMPARE(f()->document().cdsDiretorios.changeCount(), 0);
 
     // The next screen offers that directory.
     m_fx->closeScreen();
@@ -241,8 +241,8 @@ void ImportParametersTest::failedSetDiretoriosIsToldOnceAndTheFileLoads()
     QVERIFY(m_fx->dialogs->infos.first().endsWith(QStringLiteral(": Diretório não gravado.")));
     QVERIFY(QApplication::focusWidget() != f()->medNmArquivo);
     // The unsent row is gone: the table is as the server last gave it (no row).
-    QCOMPARE(f()->cdsDiretorios.changeCount(), 0);
-    QCOMPARE(f()->cdsDiretorios.rowCount(), 0);
+    QCOMPARE(f()->document().cdsDiretorios.changeCount(), 0);
+    QCOMPARE(f()->document().cdsDiretorios.rowCount(), 0);
 
     // Leaving the panel checks the file again and loads it, without a second notice.
     clickDishGrid();
@@ -371,7 +371,7 @@ void ImportParametersTest::loadShowsItselfAndRefusesClose()
     QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
     QTimer::singleShot(0, f(), [&] {
         seen = true;
-        carregando = f()->Carregando;
+        carregando = f()->session().Carregando;
         status = f()->statusText();
         filtroLocked = !f()->medNmArquivo->isEnabled() && !f()->medCdFilial->isEnabled();
         sideLocked = !f()->sbtCancel->isEnabled();
@@ -390,14 +390,14 @@ void ImportParametersTest::loadShowsItselfAndRefusesClose()
     // After the pass: everything unlocked and quiet (the status line holds only what the import
     // would change), the import button on, the focus outside.
     QVERIFY(m_fx->dialogs->errors.isEmpty());
-    QVERIFY(!f()->Carregando);
+    QVERIFY(!f()->session().Carregando);
     QCOMPARE(f()->statusText(), QStringLiteral("novos 3, substituídos 2"));
     QCOMPARE(f()->pgbProgresso->value(), 0);
     QVERIFY(f()->medNmArquivo->isEnabled());
     QVERIFY(f()->sbtCancel->isEnabled());
     QVERIFY(f()->sbtImportExport->isEnabled());
     QVERIFY(!f()->panFiltro->isAncestorOf(QApplication::focusWidget()));
-    QVERIFY(f()->cdsPrato.rowCount() > 0);
+    QVERIFY(f()->document().cdsPrato.rowCount() > 0);
     QVERIFY(f()->pgcPadrao->isTabVisible(f()->pgcPadrao->indexOf(f()->tshPadrao)));
 }
 
@@ -420,8 +420,8 @@ void ImportParametersTest::failedLoadLeavesImportOff()
     QVERIFY(!f()->sbtImportExport->isEnabled());
     QVERIFY(f()->medNmArquivo->isEnabled());
     QVERIFY(f()->sbtCancel->isEnabled());
-    QVERIFY(!f()->Carregando);
-    QCOMPARE(f()->cdsPrato.rowCount(), 0);
+    QVERIFY(!f()->session().Carregando);
+    QCOMPARE(f()->document().cdsPrato.rowCount(), 0);
 }
 
 void ImportParametersTest::reenteringPanelDiscardsLoad()
@@ -429,10 +429,10 @@ void ImportParametersTest::reenteringPanelDiscardsLoad()
     f()->medNmArquivo->setText(ScreenFixture::samplePath());
     clickDishGrid();
     QVERIFY(m_fx->dialogs->errors.isEmpty());
-    const int dishes = f()->cdsPrato.rowCount();
+    const int dishes = f()->document().cdsPrato.rowCount();
     QVERIFY(dishes > 0);
-    QVERIFY(f()->cdsServico.rowCount() > 0);
-    QVERIFY(f()->cdsServDestino.rowCount() > 0);
+    QVERIFY(f()->document().cdsServico.rowCount() > 0);
+    QVERIFY(f()->document().cdsServDestino.rowCount() > 0);
     QVERIFY(f()->sbtImportExport->isEnabled());
     f()->sbtErros->setEnabled(true);
     // The service tab in front: the grid that had the focus goes out of sight.
@@ -444,11 +444,12 @@ void ImportParametersTest::reenteringPanelDiscardsLoad()
     QTest::mouseClick(f()->medCdFilial, Qt::LeftButton);
     settle();
     QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
-    for (MemTable *t : {&f()->cdsPrato, &f()->cdsRecePadr, &f()->cdsPratPadr, &f()->cdsReceFili,
-                        &f()->cdsPratFili, &f()->cdsReceServ, &f()->cdsPratServ})
+    ImportDocument &d = f()->document();
+    for (MemTable *t : {&d.cdsPrato, &d.cdsRecePadr, &d.cdsPratPadr, &d.cdsReceFili, &d.cdsPratFili, &d.cdsReceServ,
+                        &d.cdsPratServ})
         QVERIFY2(!t->isActive(), qPrintable(t->name()));
-    QCOMPARE(f()->cdsServico.rowCount(), 0);
-    QCOMPARE(f()->cdsServDestino.rowCount(), 0);
+    QCOMPARE(f()->document().cdsServico.rowCount(), 0);
+    QCOMPARE(f()->document().cdsServDestino.rowCount(), 0);
     QVERIFY(!f()->pgcPadrao->isTabVisible(f()->pgcPadrao->indexOf(f()->tshPadrao)));
     QCOMPARE(f()->pgcPadrao->currentWidget(), f()->tshPrato);
     QVERIFY(!f()->sbtImportExport->isEnabled());
@@ -461,7 +462,7 @@ void ImportParametersTest::reenteringPanelDiscardsLoad()
     clickDishGrid();
     QVERIFY(m_fx->dialogs->errors.isEmpty());
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 2);
-    QCOMPARE(f()->cdsPrato.rowCount(), dishes);
+    QCOMPARE(f()->document().cdsPrato.rowCount(), dishes);
     QVERIFY(f()->sbtImportExport->isEnabled());
 }
 

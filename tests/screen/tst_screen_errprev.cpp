@@ -65,7 +65,7 @@ void ScreenErrPrevTest::loadSample(std::function<void()> duringLoad)
     if (duringLoad) {
         probe.setInterval(0);
         QObject::connect(&probe, &QTimer::timeout, [&] {
-            if (!f()->Carregando)
+            if (!f()->session().Carregando)
                 return;
             probe.stop();
             duringLoad();
@@ -124,9 +124,9 @@ void ScreenErrPrevTest::errorMenu()
 
     // The documentation's picture: the menu open over a dish with errors.
     int errorRow = -1;
-    const int flags = f()->cdsPrato.fieldIndex(u"IDERRO");
-    for (int r = 0; r < f()->cdsPrato.rowCount() && errorRow < 0; ++r)
-        if (f()->cdsPrato.textAt(r, flags).contains(u'1'))
+    const int flags = f()->document().cdsPrato.fieldIndex(u"IDERRO");
+    for (int r = 0; r < f()->document().cdsPrato.rowCount() && errorRow < 0; ++r)
+        if (f()->document().cdsPrato.textAt(r, flags).contains(u'1'))
             errorRow = r;
     QVERIFY(errorRow >= 0);
     f()->dbgPrato->setFocus();
@@ -182,13 +182,13 @@ void ScreenErrPrevTest::escapeDuringLoad()
     QVERIFY(boIdCriado);
     QCOMPARE(m_fx->dialogs->questions, QStringList{QStringLiteral("Cancelar a carga do arquivo?")});
     QCOMPARE(m_fx->dialogs->errors, QStringList());
-    QVERIFY(!f()->Carregando);
+    QVERIFY(!f()->session().Carregando);
     if (yes) {
         // As a failed load: nothing to import or review, the panel ready for the next file, and
         // not one line read after the answer.
         QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::LoadFailed);
         QCOMPARE(f()->session().stats().dataLines, linesAtAnswer);
-        QVERIFY(!f()->cdsPrato.isActive());
+        QVERIFY(!f()->document().cdsPrato.isActive());
         QVERIFY(!f()->sbtImportExport->isEnabled());
         QVERIFY(!f()->actExportarErros->isEnabled());
         QVERIFY(f()->medNmArquivo->isEnabled());
@@ -197,7 +197,7 @@ void ScreenErrPrevTest::escapeDuringLoad()
         QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 0);
     } else {
         QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
-        QVERIFY(f()->cdsPrato.rowCount() > 0);
+        QVERIFY(f()->document().cdsPrato.rowCount() > 0);
         QVERIFY(f()->sbtImportExport->isEnabled());
     }
 }

@@ -86,7 +86,7 @@ void ScreenImportTest::loadSample()
 
 QList<DishRow> ScreenImportTest::dishes() const
 {
-    const MemTable &t = f()->cdsPrato;
+    const MemTable &t = f()->document().cdsPrato;
     const int code = t.fieldIndex(u"CDPRATO"), name = t.fieldIndex(u"NMPRATO"), flags = t.fieldIndex(u"IDERRO");
     QList<DishRow> out;
     for (int r = 0; r < t.rowCount(); ++r)
@@ -191,7 +191,7 @@ void ScreenImportTest::errorPanelFromTheScreen()
     f()->dbgPrato->scrollTo(f()->dtsPrato->index(good, 0));
     QTest::mouseClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, rowPoint(good));
     settle();
-    QCOMPARE(f()->cdsPrato.currentRow(), good);
+    QCOMPARE(f()->document().cdsPrato.currentRow(), good);
     QVERIFY(!f()->sbtErros->isEnabled());
     QTest::mouseDClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, rowPoint(good));
     settle();
@@ -201,7 +201,7 @@ void ScreenImportTest::errorPanelFromTheScreen()
     f()->dbgPrato->scrollTo(f()->dtsPrato->index(bad, 0));
     QTest::mouseClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, rowPoint(bad));
     settle();
-    QCOMPARE(f()->cdsPrato.currentRow(), bad);
+    QCOMPARE(f()->document().cdsPrato.currentRow(), bad);
     QVERIFY(f()->sbtErros->isEnabled());
     QTest::mouseClick(f()->sbtErros, Qt::LeftButton);
     settle();
@@ -217,7 +217,7 @@ void ScreenImportTest::errorPanelFromTheScreen()
     QVERIFY(f()->panErro->isHidden());
     QCOMPARE(QApplication::focusWidget(), f()->dbgPrato);
     QVERIFY(f()->sbtImportExport->isEnabled());
-    QCOMPARE(f()->cdsPrato.rowCount(), all.size());
+    QCOMPARE(f()->document().cdsPrato.rowCount(), all.size());
 
     // Import with the panel open closes it first.
     QTest::mouseClick(f()->sbtErros, Qt::LeftButton);
@@ -225,7 +225,7 @@ void ScreenImportTest::errorPanelFromTheScreen()
     settle();
     QVERIFY(f()->panErro->isHidden());
     QCOMPARE(m_fx->dialogs->infos.size(), 1);
-    QCOMPARE(f()->cdsPrato.rowCount(), all.size());
+    QCOMPARE(f()->document().cdsPrato.rowCount(), all.size());
 }
 
 void ScreenImportTest::serviceEditLocksDishTabAndImport()
@@ -240,7 +240,7 @@ void ScreenImportTest::serviceEditLocksDishTabAndImport()
     settle();
     QVERIFY(f()->sbtImportExport->isEnabled());
     // Changing tabs is no visit to the parameter panel: nothing was discarded.
-    QVERIFY(f()->cdsPrato.rowCount() > 0);
+    QVERIFY(f()->document().cdsPrato.rowCount() > 0);
 
     TServiceGrid *grid = f()->dbgPadrao;
     const int dest = f()->dtsServico->columnOfField(u"CDSERVFILIDEST");
@@ -250,24 +250,24 @@ void ScreenImportTest::serviceEditLocksDishTabAndImport()
 
     // Typing a code starts an edit of the row: the dishes and the import wait for it.
     QTest::keyClick(grid, Qt::Key_2);
-    QCOMPARE(f()->cdsServico.state(), TableState::Edit);
+    QCOMPARE(f()->document().cdsServico.state(), TableState::Edit);
     QVERIFY(!pgc->isTabEnabled(pgc->indexOf(f()->tshPrato)));
     QVERIFY(!f()->sbtImportExport->isEnabled());
 
     // Escape gives the row back: both unlocked.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     settle();
-    QCOMPARE(f()->cdsServico.state(), TableState::Browse);
+    QCOMPARE(f()->document().cdsServico.state(), TableState::Browse);
     QVERIFY(pgc->isTabEnabled(pgc->indexOf(f()->tshPrato)));
     QVERIFY(f()->sbtImportExport->isEnabled());
     QVERIFY(m_fx->dialogs->errors.isEmpty());
 
     // The button follows the map on the dish tab too: a row in edit is never imported.
     pgc->setCurrentWidget(f()->tshPrato);
-    f()->cdsServico.first();
-    f()->cdsServico.edit();
+    f()->document().cdsServico.first();
+    f()->document().cdsServico.edit();
     QVERIFY(!f()->sbtImportExport->isEnabled());
-    f()->cdsServico.cancel();
+    f()->document().cdsServico.cancel();
     QVERIFY(f()->sbtImportExport->isEnabled());
 }
 

@@ -214,7 +214,7 @@ void ScreenLifecycleTest::iniProcAfterCloseCreatesFreshScreen()
     QPointer<TfrmImpoPrato> first = frmImpoPrato;
     frmImpoPrato->medNmArquivo->setText(QStringLiteral("/tmp/outro.txt"));
     frmImpoPrato->medCdFilial->setText(QStringLiteral("0002"));
-    frmImpoPrato->TemRecePadr = true;
+    frmImpoPrato->document().TemRecePadr = true;
 
     QVERIFY(screenWindow()->close());
     QVERIFY(!boIdCriado);
@@ -231,7 +231,7 @@ void ScreenLifecycleTest::iniProcAfterCloseCreatesFreshScreen()
     QCOMPARE(frmImpoPrato->medNmArquivo->text(), QStringLiteral("D:\\Novos\\"));
     QCOMPARE(frmImpoPrato->medCdFilial->text(), QStringLiteral("0001"));
     QCOMPARE(frmImpoPrato->edtNmFilial->text(), QStringLiteral("RESTAURANTE MATRIZ"));
-    QVERIFY(!frmImpoPrato->TemRecePadr);
+    QVERIFY(!frmImpoPrato->document().TemRecePadr);
     QCOMPARE(m_rdm->calls.value(QStringLiteral("GetDiretorios")), 2);
 }
 
@@ -375,7 +375,7 @@ void ScreenLifecycleTest::closeDuringLoadIsRefused()
         flushDeletes();
     };
 
-    frmImpoPrato->Carregando = true;
+    frmImpoPrato->session().Carregando = true;
     tryClose();
     QVERIFY(screen);
     QVERIFY(sub);
@@ -383,7 +383,7 @@ void ScreenLifecycleTest::closeDuringLoadIsRefused()
     QVERIFY(sub->isVisible());
     QVERIFY(m_dialogs->errors.isEmpty());
 
-    screen->Carregando = false;
+    screen->session().Carregando = false;
     tryClose();
     QVERIFY(!boIdCriado);
     QVERIFY(!screen);

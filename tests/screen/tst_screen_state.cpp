@@ -88,7 +88,7 @@ void ScreenStateTest::loadSample()
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
     QVERIFY(f()->sbtImportExport->isEnabled());
-    QCOMPARE(f()->cdsServico.rowCount(), 2);
+    QCOMPARE(f()->document().cdsServico.rowCount(), 2);
 }
 
 void ScreenStateTest::enteringPanelWithServiceRowInEditLeavesNothingToImport()
@@ -101,7 +101,7 @@ void ScreenStateTest::enteringPanelWithServiceRowInEditLeavesNothingToImport()
     grid->setFocus(Qt::MouseFocusReason);
     grid->setCurrentIndex(f()->dtsServico->index(0, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
     QTest::keyClick(grid, Qt::Key_2);
-    QCOMPARE(f()->cdsServico.state(), TableState::Edit);
+    QCOMPARE(f()->document().cdsServico.state(), TableState::Edit);
     QVERIFY(!f()->sbtImportExport->isEnabled());
 
     // A click on the file field with the row still in edit: the load goes, and with it anything to
@@ -109,8 +109,8 @@ void ScreenStateTest::enteringPanelWithServiceRowInEditLeavesNothingToImport()
     QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
     settle();
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
-    QVERIFY(!f()->cdsPrato.isActive());
-    QCOMPARE(f()->cdsServico.rowCount(), 0);
+    QVERIFY(!f()->document().cdsPrato.isActive());
+    QCOMPARE(f()->document().cdsServico.rowCount(), 0);
     QVERIFY(!f()->sbtImportExport->isEnabled());
     QVERIFY2(invariants().isEmpty(), qPrintable(invariants()));
 
@@ -128,7 +128,7 @@ void ScreenStateTest::failedLoadCannotBeImported()
     clickDishGrid();
     QCOMPARE(m_fx->dialogs->errors, QStringList{QStringLiteral("Tabela PRATO indisponível.")});
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::LoadFailed);
-    QCOMPARE(f()->cdsServico.rowCount(), 0);
+    QCOMPARE(f()->document().cdsServico.rowCount(), 0);
     QVERIFY(!f()->pgcPadrao->isTabVisible(f()->pgcPadrao->indexOf(f()->tshPadrao)));
     QVERIFY(!f()->sbtImportExport->isEnabled());
     // The panel is ready for the next file.
@@ -168,7 +168,7 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
     clickDishGrid();
     QCOMPARE(m_fx->dialogs->errors, QStringList{kInvalido});
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::LoadFailed);
-    QCOMPARE(f()->cdsServico.rowCount(), 0);
+    QCOMPARE(f()->document().cdsServico.rowCount(), 0);
     QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
 
     // The sample typed into the field, the panel left: its two services, once each.
@@ -179,7 +179,7 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
     clickDishGrid();
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
-    QCOMPARE(f()->cdsServico.rowCount(), 2);
+    QCOMPARE(f()->document().cdsServico.rowCount(), 2);
     QVERIFY2(invariants().isEmpty(), qPrintable(invariants()));
 
     // A paired row takes its own destination again.
@@ -188,11 +188,11 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
     TServiceGrid *grid = f()->dbgPadrao;
     const int dest = f()->dtsServico->columnOfField(u"CDSERVFILIDEST");
     int paired = -1;
-    for (int r = 0; r < f()->cdsServico.rowCount() && paired < 0; ++r)
-        if (!f()->cdsServico.textAt(r, 1).trimmed().isEmpty())
+    for (int r = 0; r < f()->document().cdsServico.rowCount() && paired < 0; ++r)
+        if (!f()->document().cdsServico.textAt(r, 1).trimmed().isEmpty())
             paired = r;
     QVERIFY(paired >= 0);
-    const QString own = f()->cdsServico.textAt(paired, 1);
+    const QString own = f()->document().cdsServico.textAt(paired, 1);
     grid->setFocus(Qt::MouseFocusReason);
     grid->setCurrentIndex(f()->dtsServico->index(paired, dest));
     // Each key to where the focus is: the first one opens the cell's editor.
@@ -201,7 +201,7 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     settle();
     QCOMPARE(m_fx->dialogs->errors.join(u'/'), QString());
-    QCOMPARE(f()->cdsServico.state(), TableState::Browse);
+    QCOMPARE(f()->document().cdsServico.state(), TableState::Browse);
     QVERIFY2(invariants().isEmpty(), qPrintable(invariants()));
 }
 
@@ -337,9 +337,9 @@ void ScreenStateTest::keysOnTheGridsKeepTheLoad()
     loadSample();
     // A dish with errors, current, so that the error panel has something to list.
     int bad = -1;
-    const int flags = f()->cdsPrato.fieldIndex(u"IDERRO");
-    for (int r = 0; r < f()->cdsPrato.rowCount() && bad < 0; ++r)
-        if (f()->cdsPrato.textAt(r, flags).contains(u'1'))
+    const int flags = f()->document().cdsPrato.fieldIndex(u"IDERRO");
+    for (int r = 0; r < f()->document().cdsPrato.rowCount() && bad < 0; ++r)
+        if (f()->document().cdsPrato.textAt(r, flags).contains(u'1'))
             bad = r;
     QVERIFY(bad >= 0);
     f()->dbgPrato->setFocus(Qt::MouseFocusReason);
@@ -352,7 +352,7 @@ void ScreenStateTest::keysOnTheGridsKeepTheLoad()
         QVERIFY(f()->panErro->isVisible());
         QCOMPARE(QApplication::focusWidget(), f()->lsbErro);
     }
-    const int rows = f()->cdsPrato.rowCount();
+    const int rows = f()->document().cdsPrato.rowCount();
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
     settle();
@@ -363,7 +363,7 @@ void ScreenStateTest::keysOnTheGridsKeepTheLoad()
         return;
     QCOMPARE(f()->panErro->isVisible(), panelOpen);
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
-    QCOMPARE(f()->cdsPrato.rowCount(), rows);
+    QCOMPARE(f()->document().cdsPrato.rowCount(), rows);
     QVERIFY(!f()->panFiltro->isAncestorOf(QApplication::focusWidget()));
     QVERIFY(f()->sbtImportExport->isEnabled());
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
