@@ -1,6 +1,7 @@
 // `imp40500 check` and `imp40500 import` end to end, as other tools run them: the exit codes, the
 // JSON shape they rely on, the report, and what the import writes.
 #include "exportwriter.h"
+#include "serverprocess.h"
 #include "loadfixture.h"
 #include "messages.h"
 #include "seeddb.h"
@@ -14,11 +15,7 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-};
+using Run = ProcessRun;
 
 QByteArray dish(const QString &tree, const QString &code, const QString &name, const QString &unit)
 {
@@ -65,16 +62,8 @@ void TstCli::cleanup()
 
 Run TstCli::run(const QStringList &args)
 {
-    QProcess p;
-    p.setWorkingDirectory(m_dir.path());
-    p.start(QStringLiteral(IMP40500_BIN), args + QStringList{"--db", m_db->url(), "--locale", "pt_BR"});
-    Run r;
-    if (!p.waitForFinished(120000))
-        return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return ProcessRun::run(QStringLiteral(IMP40500_BIN), args + QStringList{"--db", m_db->url(), "--locale", "pt_BR"},
+                           m_dir.path());
 }
 
 void TstCli::sampleFile()

@@ -1,6 +1,7 @@
 // `imp40500 check --errors-csv`, the preview in the check's report and JSON, and SIGINT/SIGTERM
 // during a check and during an import, on real processes over both databases.
 #include "exportwriter.h"
+#include "serverprocess.h"
 #include "seededserver.h"
 
 #include <QJsonArray>
@@ -16,10 +17,7 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
+using Run = ProcessRun;
 
 // Whether the process has its own handler for SIGINT yet (the mask of caught signals).
 bool catchesSigint(qint64 pid)
@@ -49,8 +47,7 @@ private slots:
 
 private:
     QProcess *start(const QStringList &args, const QStringList &env = {});
-    Run finish(QProcess *p);
-    Run run(const QStringList &args) { return finish(start(args)); }
+    Run run(const QStringList &args) { return ProcessRun::finish(*start(args)); }
     QString write(const ExportWriter &w, const QString &name = QStringLiteral("f.txt"));
     std::unique_ptr<SeededDb> m_db;
     QTemporaryDir m_dir;
@@ -89,17 +86,6 @@ QProcess *TstCliErrPrev::start(const QStringList &args, const QStringList &env)
     m_proc->start(QStringLiteral(IMP40500_BIN), args + QStringList{"--db", m_db->url(), "--locale", "pt_BR"});
     m_proc->waitForStarted();
     return m_proc.get();
-}
-
-Run TstCliErrPrev::finish(QProcess *p)
-{
-    Run r;
-    if (!p->waitForFinished(120000))
-        return r;
-    r.exitCode = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
-    r.out = p->readAllStandardOutput();
-    r.err = p->readAllStandardError();
-    return r;
 }
 
 QString TstCliErrPrev::write(const ExportWriter &w, const QString &name)
@@ -224,7 +210,7 @@ void TstCliErrPrev::stopSignals()
     }
     QVERIFY2(ready, err.constData());
     ::kill(pid_t(p->processId()), signal);
-    Run r = finish(p);
+    Run r = ProcessRun::finish(*p);
     r.err.prepend(err);
     QCOMPARE(r.exitCode, 130);
     QVERIFY2(r.err.contains(line), r.err.constData());

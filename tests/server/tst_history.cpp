@@ -3,6 +3,7 @@
 // row of an import that fails halfway through its writes; a destination older than the history;
 // and `imp40500 import` / `imp40500 history` end to end, embedded and against a server process.
 #include "rig.h"
+#include "serverprocess.h"
 
 #include "importhistory.h"
 #include "importorigin.h"
@@ -50,26 +51,9 @@ void backendsAndTransports()
             QTest::addRow("%s/%s", b, t) << QString::fromLatin1(b) << QString::fromLatin1(t);
 }
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run runCli(const QStringList &args, const QString &dir)
+ProcessRun runCli(const QStringList &args, const QString &dir)
 {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start(QStringLiteral(IMP40500_BIN), args);
-    Run r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return ProcessRun::run(QStringLiteral(IMP40500_BIN), args, dir);
 }
 
 } // namespace
@@ -221,26 +205,9 @@ private slots:
         QString why;
         auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
         QVERIFY2(db, qPrintable(why));
-        QProcess server;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("IMP_SERVER_PAUSE_AT"), QStringLiteral("pratos"));
-        env.insert(QStringLiteral("IMP_SERVER_PAUSE_SECONDS"), QStringLiteral("2"));
-        server.setProcessEnvironment(env);
-        const auto stopServer = qScopeGuard([&server] {
-            server.kill();
-            server.waitForFinished(5000);
-        });
-        server.start(QStringLiteral(IMP_SERVER_BIN),
-                     {QStringLiteral("--db"), db->url(), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-        QVERIFY(server.waitForStarted(5000));
-        QByteArray out, err;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            server.waitForReadyRead(100);
-            out += server.readAllStandardOutput();
-        }
-        const qsizetype at = out.indexOf("127.0.0.1:");
-        QVERIFY2(at >= 0, out.constData());
-        const int port = out.mid(at + 10, out.indexOf('/', at) - at - 10).toInt();
+        auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
+        QVERIFY2(server, qPrintable(why));
+        const int port = server->port;
 
         const QString before = db->snapshot();
         auto reply = std::async(std::launch::async, [port] {
@@ -249,11 +216,7 @@ private slots:
             const ImportOrigin::Scope scope(origin(QStringLiteral("queda.txt"), 'c'));
             return twoDishes().run(net);
         });
-        for (int i = 0; i < 300 && !err.contains("pausa em"); ++i) {
-            server.waitForReadyRead(100);
-            err += server.readAllStandardError();
-        }
-        QVERIFY2(err.contains("pausa em"), err.constData());
+        QVERIFY2(server->waitForPause(30000), server->err.constData());
         QSqlQuery kill(db->db());
         QVERIFY(kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                                          "WHERE datname = current_database() AND pid <> pg_backend_pid()")));
@@ -264,9 +227,9 @@ private slots:
 
         auto all = ImportHistory::list(db->db());
         QVERIFY2(all, qPrintable(all.error()));
-        server.waitForReadyRead(200);
-        err += server.readAllStandardError();
-        QVERIFY2(all->size() == 1, err.constData());
+        server->proc.waitForReadyRead(200);
+        server->err += server->proc.readAllStandardError();
+        QVERIFY2(all->size() == 1, server->err.constData());
         QVERIFY(!all->first().ok);
         QCOMPARE(all->first().fileName, QStringLiteral("queda.txt"));
         QCOMPARE(all->first().messageKey, QStringLiteral("BD_ConexaoPerdida"));
@@ -274,12 +237,7 @@ private slots:
     }
 
     // A destination made before the history: the server gives it the table and records into it.
-    void olderDestinationGetsTheTable_data()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::newRow("sqlite") << QStringLiteral("sqlite");
-        QTest::newRow("postgresql") << QStringLiteral("postgresql");
-    }
+    void olderDestinationGetsTheTable_data() { bothBackends(); }
     void olderDestinationGetsTheTable()
     {
         QFETCH(QString, backend);
@@ -331,42 +289,28 @@ private slots:
 
         // JOANA may import into 0001.
         QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("INSERT INTO FILIOPER (CDFILIAL, CDOPERADOR) VALUES ('0001', 'JOANA')")));
-        QProcess server;
-        const auto stopServer = qScopeGuard([&server] {
-            if (server.state() != QProcess::NotRunning) {
-                server.kill();
-                server.waitForFinished(5000);
-            }
-        });
+        std::unique_ptr<ServerProcess> server;
         QStringList target{QStringLiteral("--db"), db->url()};
         if (serverProcess) {
-            server.start(QStringLiteral(IMP_SERVER_BIN),
-                         {QStringLiteral("--db"), db->url(), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-            QVERIFY(server.waitForStarted(5000));
-            QByteArray out;
-            for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-                server.waitForReadyRead(100);
-                out += server.readAllStandardOutput();
-            }
-            const qsizetype at = out.indexOf("127.0.0.1:");
-            QVERIFY2(at >= 0, out.constData());
-            target << QStringLiteral("--server") << QString::fromLatin1(out.mid(at, out.indexOf('/', at) - at));
+            server = ServerProcess::start(db->url(), &why);
+            QVERIFY2(server, qPrintable(why));
+            target << QStringLiteral("--server") << server->address();
         }
         const QStringList import = QStringList{QStringLiteral("import"), file, QStringLiteral("--branch"), QStringLiteral("1"),
                                                QStringLiteral("--operator"), QStringLiteral("JOANA"),
                                                QStringLiteral("--locale"), QStringLiteral("pt_BR")}
             + target;
-        const Run first = runCli(import, dir.path());
+        const ProcessRun first = runCli(import, dir.path());
         QVERIFY2(first.exitCode == 0, first.err.constData());
         QVERIFY(!first.err.contains("importado"));
         QTest::qWait(5);
-        const Run second = runCli(import, dir.path());
+        const ProcessRun second = runCli(import, dir.path());
         QVERIFY2(second.exitCode == 0, second.err.constData());
         QVERIFY2(second.err.contains(QStringLiteral("já foi importado nesta filial").toUtf8()), second.err.constData());
         QVERIFY2(second.err.contains("por JOANA"), second.err.constData());
 
         const QStringList where{QStringLiteral("--db"), db->url()};
-        const Run json = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--json"), QStringLiteral("--branch"),
+        const ProcessRun json = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--json"), QStringLiteral("--branch"),
                                             QStringLiteral("1")} + where, dir.path());
         QVERIFY2(json.exitCode == 0, json.err.constData());
         const QJsonArray list = QJsonDocument::fromJson(json.out).array();
@@ -388,22 +332,22 @@ private slots:
         QVERIFY(QDateTime::fromString(newest["when"].toString(), Qt::ISODateWithMs)
                 > QDateTime::fromString(list.last().toObject()["when"].toString(), Qt::ISODateWithMs));
 
-        const Run limited = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QStringLiteral("1")} + where,
+        const ProcessRun limited = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QStringLiteral("1")} + where,
                                    dir.path());
         QCOMPARE(limited.exitCode, 0);
         QCOMPARE(limited.out.count("filial 0001"), 1);
         QVERIFY(limited.out.contains(sha.toLatin1()));
-        const Run other = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--branch"), QStringLiteral("2")} + where,
+        const ProcessRun other = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--branch"), QStringLiteral("2")} + where,
                                  dir.path());
         QCOMPARE(other.exitCode, 0);
         QVERIFY(other.out.contains("Nenhuma importação registrada."));
-        const Run missing = runCli({QStringLiteral("history"), QStringLiteral("--db"), QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("nenhum.db"))},
+        const ProcessRun missing = runCli({QStringLiteral("history"), QStringLiteral("--db"), QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("nenhum.db"))},
                                    dir.path());
         QCOMPARE(missing.exitCode, 1);
         QVERIFY(missing.err.contains(QStringLiteral("não existe").toUtf8()));
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("nenhum.db"))));
         for (const char *bad : {"0", "-3", "muitos"}) {
-            const Run r = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QString::fromLatin1(bad)} + where,
+            const ProcessRun r = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QString::fromLatin1(bad)} + where,
                                  dir.path());
             QCOMPARE(r.exitCode, 2);
             QVERIFY(r.err.contains("limite"));

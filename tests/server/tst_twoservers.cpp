@@ -2,9 +2,9 @@
 // two first directory writes at the same time both succeed; a server killed (-9) during Importacao
 // at any point leaves the destination exactly as before or exactly as after.
 #include "rig.h"
+#include "serverprocess.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QSqlQuery>
 #include <QtTest>
@@ -13,72 +13,6 @@
 #include <future>
 
 namespace {
-
-// One server process on a free port; stopped (killed) with the object.
-class ServerProcess {
-public:
-    // nullptr with *why when it did not come up within a few seconds.
-    static std::unique_ptr<ServerProcess> start(const QString &dbUrl, QString *why, const QByteArray &pauseAt = {},
-                                                int pauseSeconds = 60)
-    {
-        auto s = std::make_unique<ServerProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!pauseAt.isEmpty())
-            env.insert(QStringLiteral("IMP_SERVER_PAUSE_AT"), QString::fromLatin1(pauseAt));
-        env.insert(QStringLiteral("IMP_SERVER_PAUSE_SECONDS"), QString::number(pauseSeconds));
-        s->proc.setProcessEnvironment(env);
-        s->proc.start(QStringLiteral(IMP_SERVER_BIN),
-                      {QStringLiteral("--db"), dbUrl, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-        if (!s->proc.waitForStarted(5000)) {
-            *why = s->proc.errorString();
-            return nullptr;
-        }
-        // "imp40500-server: escutando em http://127.0.0.1:PORT/..."
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            s->proc.waitForReadyRead(100);
-            out += s->proc.readAllStandardOutput();
-        }
-        const qsizetype at = out.indexOf("127.0.0.1:");
-        if (at < 0) {
-            *why = QString::fromLocal8Bit(out + s->proc.readAllStandardError());
-            return nullptr;
-        }
-        s->port = out.mid(at + 10, out.indexOf('/', at) - at - 10).toInt();
-        return s;
-    }
-    ~ServerProcess()
-    {
-        proc.kill();
-        proc.waitForFinished(5000);
-    }
-    // Waits until the server says it paused at its fault-injection point.
-    bool waitForPause(int ms)
-    {
-        for (int i = 0; i < ms / 100; ++i) {
-            proc.waitForReadyRead(100);
-            err += proc.readAllStandardError();
-            if (err.contains("pausa em"))
-                return true;
-        }
-        return false;
-    }
-    NetConnection &net()
-    {
-        if (!m_net) {
-            m_net = std::make_unique<NetConnection>();
-            m_net->setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port, QString(), 120));
-        }
-        return *m_net;
-    }
-
-    QProcess proc;
-    QByteArray err;
-    int port = 0;
-
-private:
-    std::unique_ptr<NetConnection> m_net;
-};
 
 // An import large enough to take a while: `n` new dishes with recipes, and one existing dish changed.
 ImportCall bigImport(int n, const QString &tag)
@@ -101,16 +35,8 @@ ImportCall bigImport(int n, const QString &tag)
 class TestTwoServers : public QObject {
     Q_OBJECT
 
-private:
-    static void backends()
-    {
-        QTest::addColumn<QString>("backend");
-        QTest::newRow("sqlite") << QStringLiteral("sqlite");
-        QTest::newRow("postgresql") << QStringLiteral("postgresql");
-    }
-
 private slots:
-    void concurrentImports_data() { backends(); }
+    void concurrentImports_data() { bothBackends(); }
     void concurrentImports()
     {
         QFETCH(QString, backend);
@@ -258,11 +184,9 @@ private slots:
                          QStringLiteral("sqlite:") + f.fileName()};
         if (verbose)
             args << QStringLiteral("--verbose");
-        QProcess p;
-        p.start(QStringLiteral(IMP40500_BIN), args);
-        QVERIFY(p.waitForFinished(30000));
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY(p.exitCode() != 0);
+        const ProcessRun run = ProcessRun::run(QStringLiteral(IMP40500_BIN), args, {}, 30000);
+        const QString err = QString::fromUtf8(run.err);
+        QVERIFY(run.exitCode != 0);
         QVERIFY2(err.contains(QStringLiteral("não pode ser aberto")), qPrintable(err));
         QVERIFY2(!err.contains(QLatin1String("initdb")), qPrintable(err));
         QCOMPARE(err.contains(QLatin1String("not a database")), verbose);

@@ -78,3 +78,10 @@ void bothDatabases()
     QTest::newRow("sqlite") << "sqlite";
     QTest::newRow("postgresql") << "postgresql";
 }
+
+void bothBackends()
+{
+    QTest::addColumn<QString>("backend");
+    QTest::newRow("sqlite") << QStringLiteral("sqlite");
+    QTest::newRow("postgresql") << QStringLiteral("postgresql");
+}

@@ -53,6 +53,8 @@ private:
 
 // initTestCase_data of the suites that run once per destination database.
 void bothDatabases();
+// The rows "sqlite" and "postgresql" of a test's own column "backend".
+void bothBackends();
 
 // Skips the current test when this run has no database of that kind ("sqlite"/"postgresql").
 #define SKIP_UNLESS_AVAILABLE(kind)                                                                  \
