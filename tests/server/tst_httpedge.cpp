@@ -43,8 +43,8 @@ void sendAll(int fd, const QByteArray &bytes)
     }
 }
 
-// What the server sends until it closes or `seconds` pass.
-QByteArray readReply(int fd, int seconds)
+// What the server sends until it closes or `seconds` pass; *closed says whether it closed.
+QByteArray readReply(int fd, int seconds, bool *closed = nullptr)
 {
     QByteArray out;
     QElapsedTimer clock;
@@ -55,8 +55,11 @@ QByteArray readReply(int fd, int seconds)
         if (::poll(&p, 1, 100) <= 0)
             continue;
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
+        if (n <= 0) {
+            if (closed)
+                *closed = true;
             break;
+        }
         out.append(buf, n);
     }
     return out;
@@ -65,17 +68,9 @@ QByteArray readReply(int fd, int seconds)
 // Whether the server closed the connection within `seconds`.
 bool closedWithin(int fd, int seconds)
 {
-    QElapsedTimer clock;
-    clock.start();
-    char buf[4096];
-    while (clock.elapsed() < seconds * 1000) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
-        if (::recv(fd, buf, sizeof buf, 0) <= 0)
-            return true;
-    }
-    return false;
+    bool closed = false;
+    readReply(fd, seconds, &closed);
+    return closed;
 }
 
 QByteArray head(const QByteArray &path, const QList<QByteArray> &headers)
@@ -181,15 +176,8 @@ private slots:
     // filled (it stops reading at the headers).
     void chunkedBodyOverTheCap()
     {
-        QString why;
-        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
-        QVERIFY2(db, qPrintable(why));
-        auto module = RdmImpoPrato::open(db->url(), &why);
-        QVERIFY2(module, qPrintable(why));
-        HttpServer server(module, QString(), 64 * 1024);
-        auto port = server.start(QStringLiteral("127.0.0.1"), 0);
-        QVERIFY(port);
-        const int fd = connectTo(port.value());
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"), QString(), 64 * 1024);
+        const int fd = connectTo(rig->http->port());
         QVERIFY(fd >= 0);
         sendAll(fd, head(kPath, {"Transfer-Encoding: chunked"}));
         const QByteArray chunk = QByteArray("10000\r\n") + QByteArray(0x10000, 'a') + "\r\n";
@@ -199,9 +187,7 @@ private slots:
         ::close(fd);
         QVERIFY2(reply.startsWith("HTTP/1.1 411"), reply.left(80).constData());
         // The server goes on serving.
-        NetConnection net;
-        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), QString(), 10));
-        QVERIFY(Rdm::GetParamGeral(net));
+        QVERIFY(Rdm::GetParamGeral(rig->net));
     }
 };
 

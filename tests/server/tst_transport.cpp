@@ -72,16 +72,9 @@ private slots:
     {
         QFETCH(QString, sent);
         QFETCH(bool, accepted);
-        QString why;
-        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
-        QVERIFY2(db, qPrintable(why));
-        auto module = RdmImpoPrato::open(db->url(), &why);
-        QVERIFY2(module, qPrintable(why));
-        HttpServer server(module, QStringLiteral("s3gr3d0"));
-        auto port = server.start(QStringLiteral("127.0.0.1"), 0);
-        QVERIFY2(port, qPrintable(port.error()));
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"), QStringLiteral("s3gr3d0"));
         NetConnection net;
-        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), sent, 10));
+        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), rig->http->port(), sent, 10));
         auto r = Rdm::GetParamGeral(net);
         QCOMPARE(r.ok(), accepted);
         if (!accepted)
@@ -164,21 +157,12 @@ private slots:
 
     void requestTooLarge()
     {
-        QString why;
-        auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
-        QVERIFY2(db, qPrintable(why));
-        auto module = RdmImpoPrato::open(db->url(), &why);
-        QVERIFY2(module, qPrintable(why));
-        HttpServer server(module, QString(), 64 * 1024);
-        auto port = server.start(QStringLiteral("127.0.0.1"), 0);
-        QVERIFY2(port, qPrintable(port.error()));
-        NetConnection net;
-        net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port.value(), QString(), 10));
-        auto r = Rdm::SetDiretorios(net, QByteArray(256 * 1024, 'z'));
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"), QString(), 64 * 1024);
+        auto r = Rdm::SetDiretorios(rig->net, QByteArray(256 * 1024, 'z'));
         QVERIFY(!r);
         QVERIFY2(r.error().contains(QLatin1String("excede o tamanho")), qPrintable(r.error()));
         // The server is still there for reasonable requests.
-        QVERIFY(Rdm::GetParamGeral(net));
+        QVERIFY(Rdm::GetParamGeral(rig->net));
     }
 
     // The embedded module answers on the thread that opened it and refuses any other, whose calls

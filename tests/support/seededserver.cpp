@@ -6,10 +6,10 @@
 #include <QSqlQuery>
 
 std::unique_ptr<SeededServer> SeededServer::make(const QString &kind, Transport transport, QString *why,
-                                                 const QString &token)
+                                                 const QString &token, qint64 maxRequestBytes)
 {
     auto s = std::make_unique<SeededServer>();
-    if (!s->open(kind, transport, why, token))
+    if (!s->open(kind, transport, why, token, maxRequestBytes))
         return nullptr;
     return s;
 }
@@ -19,7 +19,8 @@ SeededServer::Transport SeededServer::transportOf(const QString &transport)
     return transport == QLatin1String("http") ? Transport::Http : Transport::InProcess;
 }
 
-bool SeededServer::open(const QString &kind, Transport transport, QString *why, const QString &token)
+bool SeededServer::open(const QString &kind, Transport transport, QString *why, const QString &token,
+                        qint64 maxRequestBytes)
 {
     db = SeededDb::create(kind, true, why);
     if (!db)
@@ -28,7 +29,7 @@ bool SeededServer::open(const QString &kind, Transport transport, QString *why, 
     if (!module)
         return false;
     if (transport == Transport::Http) {
-        http = std::make_unique<HttpServer>(module, token);
+        http = std::make_unique<HttpServer>(module, token, maxRequestBytes);
         auto port = http->start(QStringLiteral("127.0.0.1"), 0);
         if (!port) {
             *why = port.error();

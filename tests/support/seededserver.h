@@ -25,8 +25,10 @@ public:
     QTemporaryDir dir;
 
     // nullptr with *why: the database kind is not available (see SeededDb::available) or a failure.
+    // Over HTTP the server refuses a request without `token` and any body over maxRequestBytes.
     static std::unique_ptr<SeededServer> make(const QString &kind, Transport transport, QString *why,
-                                              const QString &token = {});
+                                              const QString &token = {},
+                                              qint64 maxRequestBytes = HttpServer::kDefaultMaxRequestBytes);
     // "http" or anything else (in-process).
     static Transport transportOf(const QString &transport);
 
@@ -45,7 +47,8 @@ public:
                   const QString &name = QStringLiteral("f.txt"));
 
 protected:
-    bool open(const QString &kind, Transport transport, QString *why, const QString &token = {});
+    bool open(const QString &kind, Transport transport, QString *why, const QString &token = {},
+              qint64 maxRequestBytes = HttpServer::kDefaultMaxRequestBytes);
 
 private:
     bool m_operatorDatabase = false;
