@@ -16,9 +16,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTemporaryDir>
 #include <QTest>
 
 class WatchedRdm final : public RemoteDataModule {
@@ -37,8 +39,17 @@ public:
     }
 };
 
+// The screen settles a focus move once Qt has finished moving the focus: `rounds` passes over the
+// pending events.
+inline void settle(int rounds = 1)
+{
+    for (int i = 0; i < rounds; ++i)
+        QCoreApplication::processEvents();
+}
+
 class ScreenFixture {
 public:
+    QTemporaryDir dir; // the export files a test writes
     std::unique_ptr<SeededDb> db;
     std::shared_ptr<WatchedRdm> rdm;
     QMainWindow *main = nullptr;
@@ -48,6 +59,10 @@ public:
     // Everything up to the open screen (IniProc); false with the reason when the setup failed.
     bool open(QString *why)
     {
+        if (!dir.isValid()) {
+            *why = QStringLiteral("no temporary directory: %1").arg(dir.errorString());
+            return false;
+        }
         db = SeededDb::create(SeededDb::Kind::SQLite, true, why);
         if (!db)
             return false;
@@ -93,8 +108,32 @@ public:
 
     TfrmImpoPrato *screen() const { return frmImpoPrato; }
 
+    // Writes `bytes` as the file `name` of dir: its path, empty when it could not be written.
+    QString write(const QByteArray &bytes, const QString &name = QStringLiteral("pratos.txt")) const
+    {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+        return file.fileName();
+    }
+
+    // Leaves the parameter panel for the dish grid by clicking into it.
+    static void clickDishGrid(int settleRounds = 1)
+    {
+        QTest::mouseClick(frmImpoPrato->dbgPrato->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+        settle(settleRounds);
+    }
+
     static QString samplePath()
     {
         return QDir(qEnvironmentVariable("IMP_SOURCE_DIR", QStringLiteral("."))).filePath(QStringLiteral("samples/pratos-exemplo.txt"));
     }
 };
+
+// init() of a screen suite: `fx` holds the open screen; the test fails without it.
+#define OPEN_SCREEN(fx)                                                                              \
+    fx = std::make_unique<ScreenFixture>();                                                          \
+    {                                                                                                \
+        QString why_;                                                                                \
+        QVERIFY2(fx->open(&why_), qPrintable(why_));                                                 \
+    }

@@ -54,12 +54,6 @@ public:
     bool focusSeenInBox = false;
 };
 
-// The screen settles a focus move once Qt has finished moving the focus.
-void settle()
-{
-    QCoreApplication::processEvents();
-}
-
 void pressTab(QWidget *w, bool back = false)
 {
     QTest::keyClick(w, back ? Qt::Key_Backtab : Qt::Key_Tab);
@@ -90,21 +84,13 @@ private slots:
 
 private:
     TfrmImpoPrato *f() const { return frmImpoPrato; }
-    QString write(const QByteArray &bytes, const QString &name = QStringLiteral("pratos.txt"));
-    // Leaves the panel for the dish grid by clicking into it.
-    void clickDishGrid();
 
     std::unique_ptr<ScreenFixture> m_fx;
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void ImportParametersTest::init()
 {
-    m_fx = std::make_unique<ScreenFixture>();
-    QString why;
-    QVERIFY2(m_fx->open(&why), qPrintable(why));
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    OPEN_SCREEN(m_fx)
     settle();
     QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
 }
@@ -112,21 +98,6 @@ void ImportParametersTest::init()
 void ImportParametersTest::cleanup()
 {
     m_fx.reset();
-    m_dir.reset();
-}
-
-QString ImportParametersTest::write(const QByteArray &bytes, const QString &name)
-{
-    QFile file(m_dir->filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return {};
-    return file.fileName();
-}
-
-void ImportParametersTest::clickDishGrid()
-{
-    QTest::mouseClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
-    settle();
 }
 
 void ImportParametersTest::fileChecks_data()
@@ -170,16 +141,16 @@ void ImportParametersTest::fileChecks()
 
     QString name;
     if (file == u"dir")
-        name = m_dir->filePath(QStringLiteral("nao-existe/pratos.txt"));
+        name = m_fx->dir.filePath(QStringLiteral("nao-existe/pratos.txt"));
     else if (file == u"missing")
-        name = m_dir->filePath(QStringLiteral("pratos.txt"));
+        name = m_fx->dir.filePath(QStringLiteral("pratos.txt"));
     else if (file == u"file")
-        name = write(content);
+        name = m_fx->write(content);
     f()->medNmArquivo->setText(name);
     m_fx->dialogs->clear();
 
     if (leavePanel)
-        clickDishGrid();
+        ScreenFixture::clickDishGrid();
     else
         pressTab(f()->medNmArquivo);
 
@@ -197,15 +168,15 @@ void ImportParametersTest::fileChecks()
 void ImportParametersTest::acceptedFileRemembersItsDirectory()
 {
     // A file in a directory two levels down, named with a doubled separator on the way.
-    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("exportacoes/marco")));
-    const QString dir = m_dir->filePath(QStringLiteral("exportacoes/marco"));
+    QVERIFY(QDir(m_fx->dir.path()).mkpath(QStringLiteral("exportacoes/marco")));
+    const QString dir = m_fx->dir.filePath(QStringLiteral("exportacoes/marco"));
     QVERIFY(ExportWriter().write(dir + QStringLiteral("/pratos.txt")));
-    f()->medNmArquivo->setText(m_dir->filePath(QStringLiteral("exportacoes//marco/pratos.txt")));
+    f()->medNmArquivo->setText(m_fx->dir.filePath(QStringLiteral("exportacoes//marco/pratos.txt")));
     f()->medCdFilial->clear();
 
     // Straight out of the panel from the file field: the field's exit checks the file, then the
     // panel's exit checks it again (and then stops at the empty branch).
-    clickDishGrid();
+    ScreenFixture::clickDishGrid();
     QCOMPARE(m_fx->dialogs->errors, QStringList{kFilialDeve});
     QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetParamGeral")), 2);
@@ -228,7 +199,7 @@ void ImportParametersTest::acceptedFileRemembersItsDirectory()
 
 void ImportParametersTest::failedSetDiretoriosIsToldOnceAndTheFileLoads()
 {
-    const QString name = write(ExportWriter().bytes());
+    const QString name = m_fx->write(ExportWriter().bytes());
     m_fx->rdm->failMethod = QStringLiteral("SetDiretorios");
     m_fx->rdm->failWith = QStringLiteral("Diretório não gravado.");
     f()->medNmArquivo->setText(name);
@@ -245,7 +216,7 @@ void ImportParametersTest::failedSetDiretoriosIsToldOnceAndTheFileLoads()
     QCOMPARE(f()->document().cdsDiretorios.rowCount(), 0);
 
     // Leaving the panel checks the file again and loads it, without a second notice.
-    clickDishGrid();
+    ScreenFixture::clickDishGrid();
     QCOMPARE(m_fx->dialogs->infos.size(), 1);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("SetDiretorios")), 2);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
@@ -277,7 +248,7 @@ void ImportParametersTest::branchChecks()
     QFETCH(QString, error);
 
     // A good file, so that leaving the panel gets as far as the branch.
-    f()->medNmArquivo->setText(write(ExportWriter().bytes()));
+    f()->medNmArquivo->setText(m_fx->write(ExportWriter().bytes()));
     pressTab(f()->medNmArquivo);
     QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
     QVERIFY(m_fx->dialogs->errors.isEmpty());
@@ -291,7 +262,7 @@ void ImportParametersTest::branchChecks()
     QTest::keyClicks(f()->medCdFilial, typed);
 
     if (leavePanel)
-        clickDishGrid();
+        ScreenFixture::clickDishGrid();
     else
         pressTab(f()->medCdFilial, true);
 
@@ -324,7 +295,7 @@ void ImportParametersTest::messageBoxTakingFocusRunsNoExit()
 {
     auto boxes = std::make_unique<FocusTakingDialogs>();
     boxes->previous = m_fx->main;
-    f()->medNmArquivo->setText(m_dir->filePath(QStringLiteral("nao-ha.txt")));
+    f()->medNmArquivo->setText(m_fx->dir.filePath(QStringLiteral("nao-ha.txt")));
 
     // A box shown while the focus rests in a field that would be refused: the field's check does
     // not run for the box taking the focus, nor for the focus coming back.
@@ -349,7 +320,7 @@ void ImportParametersTest::loadWarningsStayOnTheStatusLine()
     // told on the status line once the pass is over.
     ExportWriter w;
     w.lines << ExportWriter::fields({"PRATO", "P", "100001", "0009", "X", "1", "KG", "abc", "10/1/2024", "01", "EXP", ""});
-    f()->medNmArquivo->setText(write(w.bytes() + "PRATO\xF8P"));
+    f()->medNmArquivo->setText(m_fx->write(w.bytes() + "PRATO\xF8P"));
     pressTab(f()->medNmArquivo);
     QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
     settle();
@@ -411,9 +382,9 @@ void ImportParametersTest::failedLoadLeavesImportOff()
         w.lines << ExportWriter::fields({"COMENTARIO"});
     w.lines << marker;
     w.dish(QStringLiteral("P"), QStringLiteral("100001"), QStringLiteral("ARROZ BRANCO"));
-    f()->medNmArquivo->setText(write(w.bytes()));
+    f()->medNmArquivo->setText(m_fx->write(w.bytes()));
 
-    clickDishGrid();
+    ScreenFixture::clickDishGrid();
     QCOMPARE(m_fx->dialogs->errors, QStringList{kInvalido});
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
     QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
@@ -427,7 +398,7 @@ void ImportParametersTest::failedLoadLeavesImportOff()
 void ImportParametersTest::reenteringPanelDiscardsLoad()
 {
     f()->medNmArquivo->setText(ScreenFixture::samplePath());
-    clickDishGrid();
+    ScreenFixture::clickDishGrid();
     QVERIFY(m_fx->dialogs->errors.isEmpty());
     const int dishes = f()->document().cdsPrato.rowCount();
     QVERIFY(dishes > 0);
@@ -459,7 +430,7 @@ void ImportParametersTest::reenteringPanelDiscardsLoad()
     pressTab(f()->medCdFilial, true);
     pressTab(f()->medNmArquivo);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 1);
-    clickDishGrid();
+    ScreenFixture::clickDishGrid();
     QVERIFY(m_fx->dialogs->errors.isEmpty());
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 2);
     QCOMPARE(f()->document().cdsPrato.rowCount(), dishes);

@@ -14,15 +14,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-namespace {
-
-void settle()
-{
-    QCoreApplication::processEvents();
-}
-
-} // namespace
-
 class ScreenErrPrevTest : public QObject {
     Q_OBJECT
 
@@ -43,9 +34,7 @@ private:
 
 void ScreenErrPrevTest::init()
 {
-    m_fx = std::make_unique<ScreenFixture>();
-    QString why;
-    QVERIFY2(m_fx->open(&why), qPrintable(why));
+    OPEN_SCREEN(m_fx)
     settle();
 }
 

@@ -99,10 +99,8 @@ private:
 
 void ScreenFrameTest::init()
 {
-    m_fx = std::make_unique<ScreenFixture>();
-    QString why;
-    QVERIFY2(m_fx->open(&why), qPrintable(why));
-    QCoreApplication::processEvents();
+    OPEN_SCREEN(m_fx)
+    settle();
 }
 
 void ScreenFrameTest::cleanup()

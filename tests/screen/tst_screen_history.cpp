@@ -15,10 +15,8 @@ class ScreenHistoryTest : public QObject {
 private slots:
     void init()
     {
-        m_fx = std::make_unique<ScreenFixture>();
-        QString why;
-        QVERIFY2(m_fx->open(&why), qPrintable(why));
-        QCoreApplication::processEvents();
+        OPEN_SCREEN(m_fx)
+        settle();
     }
     void cleanup() { m_fx.reset(); }
     void sameFileAgainAsksFirst();

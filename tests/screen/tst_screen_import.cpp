@@ -19,11 +19,6 @@
 
 namespace {
 
-void settle()
-{
-    QCoreApplication::processEvents();
-}
-
 struct DishRow {
     QString code;
     QString name;
@@ -55,9 +50,7 @@ private:
 
 void ScreenImportTest::init()
 {
-    m_fx = std::make_unique<ScreenFixture>();
-    QString why;
-    QVERIFY2(m_fx->open(&why), qPrintable(why));
+    OPEN_SCREEN(m_fx)
     settle();
 }
 

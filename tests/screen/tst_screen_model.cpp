@@ -25,7 +25,7 @@ namespace {
 
 using State = TfrmImpoPrato::ScreenState;
 
-void settle()
+void settleFully()
 {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
@@ -94,7 +94,6 @@ private:
     QString runSequence(quint32 seed, int length, QStringList &log);
 
     std::unique_ptr<ScreenFixture> m_fx;
-    std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_files;                  // what the file button may answer
     QHash<QString, QStringList> m_services; // origin service codes per file
     int m_reopened = 0;
@@ -104,25 +103,20 @@ private:
 
 void ScreenModelTest::initTestCase()
 {
-    m_fx = std::make_unique<ScreenFixture>();
-    QString why;
-    QVERIFY2(m_fx->open(&why), qPrintable(why));
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    OPEN_SCREEN(m_fx)
     writeFiles();
-    settle();
+    settleFully();
 }
 
 void ScreenModelTest::cleanupTestCase()
 {
     m_fx.reset();
-    m_dir.reset();
 }
 
 void ScreenModelTest::writeFiles()
 {
     auto put = [this](const QString &name, const ExportWriter &w, const QStringList &services) {
-        const QString path = m_dir->filePath(name);
+        const QString path = m_fx->dir.filePath(name);
         QVERIFY(w.write(path));
         m_files << path;
         m_services.insert(path, services);
@@ -170,7 +164,7 @@ void ScreenModelTest::resetScreen()
 {
     if (!frmImpoPrato || !boIdCriado) {
         IniProc();
-        settle();
+        settleFully();
         ++m_reopened;
     }
     m_fx->rdm->failMethod.clear();
@@ -181,17 +175,17 @@ void ScreenModelTest::resetScreen()
     if (sub->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
         sub->showNormal();
     m_fx->area->setActiveSubWindow(sub);
-    settle();
+    settleFully();
     if (f()->panErro->isVisible())
         f()->errorReview->ButtonFlat1Click();
     // Into the panel as the operator goes there; the load, if any, goes with it.
     click(f()->medNmArquivo);
-    settle();
+    settleFully();
     if (f()->screenState() != State::NoFile)
         f()->panFiltroEnter(f()->panFiltro);
     f()->medNmArquivo->setText(m_files.first());
     f()->medCdFilial->setText(QStringLiteral("0001"));
-    settle();
+    settleFully();
 }
 
 Action ScreenModelTest::generate(std::mt19937 &rng)
@@ -219,7 +213,7 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     case 2: {
         const int k = pick(m_files.size() + 2);
         const QString answer = k < m_files.size() ? m_files[k]
-                               : k == m_files.size() ? m_dir->filePath(QStringLiteral("nao-existe.txt"))
+                               : k == m_files.size() ? m_fx->dir.filePath(QStringLiteral("nao-existe.txt"))
                                                      : QString();
         a = {QStringLiteral("file button, answer %1").arg(answer.isEmpty() ? QStringLiteral("cancel") : QFileInfo(answer).fileName()),
              Reach::Panel, false, [this, dlg, answer] {
@@ -406,7 +400,7 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     case 21: {
         const int k = pick(3);
         a = {QStringLiteral("type file %1").arg(k), Reach::Panel, false, [this, k] {
-                 const QString text = k == 0 ? QString() : k == 1 ? m_files.first() : m_dir->filePath(QStringLiteral("x/y.txt"));
+                 const QString text = k == 0 ? QString() : k == 1 ? m_files.first() : m_fx->dir.filePath(QStringLiteral("x/y.txt"));
                  if (!f()->medNmArquivo->isVisible())
                      return;
                  click(f()->medNmArquivo);
@@ -441,7 +435,7 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         if (!frmImpoPrato || !boIdCriado) {
             // Escape closed the screen: the operator opens it again.
             IniProc();
-            settle();
+            settleFully();
             ++m_reopened;
             log << QStringLiteral("   (screen opened again)");
         }
@@ -456,7 +450,7 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         const int failingCalls = m_fx->rdm->calls.value(failing);
 
         a.run();
-        settle();
+        settleFully();
         // A method fails once, on its next call.
         if (!failing.isEmpty() && m_fx->rdm->calls.value(failing) != failingCalls)
             m_fx->rdm->failMethod.clear();

@@ -14,12 +14,6 @@
 
 namespace {
 
-void settle()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-}
-
 const QString kInvalido = QStringLiteral("Arquivo origem não é do tipo esperado.");
 
 } // namespace
@@ -44,21 +38,15 @@ private:
     TfrmImpoPrato *f() const { return frmImpoPrato; }
     // The sample in the file field, the panel left by a click on the dish grid.
     void loadSample();
-    void clickDishGrid();
     QString invariants() const;
 
     std::unique_ptr<ScreenFixture> m_fx;
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void ScreenStateTest::init()
 {
-    m_fx = std::make_unique<ScreenFixture>();
-    QString why;
-    QVERIFY2(m_fx->open(&why), qPrintable(why));
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    settle();
+    OPEN_SCREEN(m_fx)
+    settle(2);
     QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
     QVERIFY(f()->operatorInPanel());
 }
@@ -66,7 +54,6 @@ void ScreenStateTest::init()
 void ScreenStateTest::cleanup()
 {
     m_fx.reset();
-    m_dir.reset();
 }
 
 QString ScreenStateTest::invariants() const
@@ -75,16 +62,10 @@ QString ScreenStateTest::invariants() const
     return ScreenInvariants::check(f(), [](const QString &) { return QStringList{"10", "30"}; });
 }
 
-void ScreenStateTest::clickDishGrid()
-{
-    QTest::mouseClick(f()->dbgPrato->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
-    settle();
-}
-
 void ScreenStateTest::loadSample()
 {
     f()->medNmArquivo->setText(ScreenFixture::samplePath());
-    clickDishGrid();
+    ScreenFixture::clickDishGrid(2);
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
     QVERIFY(f()->sbtImportExport->isEnabled());
@@ -96,7 +77,7 @@ void ScreenStateTest::enteringPanelWithServiceRowInEditLeavesNothingToImport()
     loadSample();
     QTabWidget *pgc = f()->pgcPadrao;
     pgc->setCurrentWidget(f()->tshPadrao);
-    settle();
+    settle(2);
     TServiceGrid *grid = f()->dbgPadrao;
     grid->setFocus(Qt::MouseFocusReason);
     grid->setCurrentIndex(f()->dtsServico->index(0, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
@@ -107,7 +88,7 @@ void ScreenStateTest::enteringPanelWithServiceRowInEditLeavesNothingToImport()
     // A click on the file field with the row still in edit: the load goes, and with it anything to
     // import, whatever the map's edit reports on its way out.
     QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
-    settle();
+    settle(2);
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
     QVERIFY(!f()->document().cdsPrato.isActive());
     QCOMPARE(f()->document().cdsServico.rowCount(), 0);
@@ -125,7 +106,7 @@ void ScreenStateTest::failedLoadCannotBeImported()
     m_fx->rdm->failMethod = QStringLiteral("GetPrato");
     m_fx->rdm->failWith = QStringLiteral("Tabela PRATO indisponível.");
     f()->medNmArquivo->setText(ScreenFixture::samplePath());
-    clickDishGrid();
+    ScreenFixture::clickDishGrid(2);
     QCOMPARE(m_fx->dialogs->errors, QStringList{QStringLiteral("Tabela PRATO indisponível.")});
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::LoadFailed);
     QCOMPARE(f()->document().cdsServico.rowCount(), 0);
@@ -145,7 +126,7 @@ void ScreenStateTest::failedLoadCannotBeImported()
     // With the server back, the same file loads.
     m_fx->rdm->failMethod.clear();
     m_fx->dialogs->clear();
-    clickDishGrid();
+    ScreenFixture::clickDishGrid(2);
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
     QVERIFY2(invariants().isEmpty(), qPrintable(invariants()));
@@ -162,10 +143,10 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
     while (w.lines.size() < 31)
         w.lines << ExportWriter::fields({"COMENTARIO"});
     w.lines << marker;
-    const QString bad = m_dir->filePath(QStringLiteral("marcador-32.txt"));
+    const QString bad = m_fx->dir.filePath(QStringLiteral("marcador-32.txt"));
     QVERIFY(w.write(bad));
     f()->medNmArquivo->setText(bad);
-    clickDishGrid();
+    ScreenFixture::clickDishGrid(2);
     QCOMPARE(m_fx->dialogs->errors, QStringList{kInvalido});
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::LoadFailed);
     QCOMPARE(f()->document().cdsServico.rowCount(), 0);
@@ -176,7 +157,7 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
     f()->medNmArquivo->selectAll();
     QTest::keyClick(f()->medNmArquivo, Qt::Key_Delete);
     QTest::keyClicks(f()->medNmArquivo, ScreenFixture::samplePath());
-    clickDishGrid();
+    ScreenFixture::clickDishGrid(2);
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
     QCOMPARE(f()->document().cdsServico.rowCount(), 2);
@@ -184,7 +165,7 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
 
     // A paired row takes its own destination again.
     f()->pgcPadrao->setCurrentWidget(f()->tshPadrao);
-    settle();
+    settle(2);
     TServiceGrid *grid = f()->dbgPadrao;
     const int dest = f()->dtsServico->columnOfField(u"CDSERVFILIDEST");
     int paired = -1;
@@ -199,7 +180,7 @@ void ScreenStateTest::loadAfterFailedLoadListsEachServiceOnce()
     for (QChar c : own.trimmed())
         QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    settle();
+    settle(2);
     QCOMPARE(m_fx->dialogs->errors.join(u'/'), QString());
     QCOMPARE(f()->document().cdsServico.state(), TableState::Browse);
     QVERIFY2(invariants().isEmpty(), qPrintable(invariants()));
@@ -231,10 +212,10 @@ void ScreenStateTest::focusMovesOfTheWindowSystemDiscardNothing()
     } else {
         f()->medNmArquivo->setText(ScreenFixture::samplePath());
         QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
-        settle();
+        settle(2);
         QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
     }
-    settle();
+    settle(2);
     const int getPrato = m_fx->rdm->calls.value(QStringLiteral("GetPrato"));
     const int paramGeral = m_fx->rdm->calls.value(QStringLiteral("GetParamGeral"));
     const TfrmImpoPrato::ScreenState before = f()->screenState();
@@ -242,11 +223,11 @@ void ScreenStateTest::focusMovesOfTheWindowSystemDiscardNothing()
 
     if (move == u"maxrestore") {
         sub->showMaximized();
-        settle();
+        settle(2);
         sub->showNormal();
     } else if (move == u"minrestore") {
         sub->showMinimized();
-        settle();
+        settle(2);
         sub->showNormal();
         m_fx->area->setActiveSubWindow(sub);
     } else if (move == u"qt") {
@@ -254,7 +235,7 @@ void ScreenStateTest::focusMovesOfTheWindowSystemDiscardNothing()
         QWidget *other = loaded ? static_cast<QWidget *>(f()->medCdFilial) : f()->dbgPrato;
         QWidget *back = loaded ? static_cast<QWidget *>(f()->dbgPrato) : f()->medCdFilial;
         other->setFocus(Qt::OtherFocusReason);
-        settle();
+        settle(2);
         back->setFocus(Qt::OtherFocusReason);
     } else if (move == u"activation") {
         QWidget *back = QApplication::focusWidget();
@@ -269,10 +250,10 @@ void ScreenStateTest::focusMovesOfTheWindowSystemDiscardNothing()
     } else if (move == u"popup") {
         QWidget *back = QApplication::focusWidget();
         f()->medNmArquivo->setFocus(Qt::PopupFocusReason);
-        settle();
+        settle(2);
         back->setFocus(Qt::PopupFocusReason);
     }
-    settle();
+    settle(2);
 
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), getPrato);
@@ -283,12 +264,12 @@ void ScreenStateTest::focusMovesOfTheWindowSystemDiscardNothing()
     // The operator's own move still counts.
     if (loaded) {
         QTest::mouseClick(f()->medCdFilial, Qt::LeftButton);
-        settle();
+        settle(2);
         QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
     } else {
         f()->medCdFilial->setFocus(Qt::OtherFocusReason);
         QTest::keyClick(f()->medCdFilial, Qt::Key_Tab);
-        settle();
+        settle(2);
         QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
         QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), getPrato + 1);
     }
@@ -300,12 +281,12 @@ void ScreenStateTest::fileButtonMovesTheOperatorToTheFileField()
     // A branch the operator may not use, typed; then the file button, whose click puts the focus on
     // the file field: the branch field is left, and checked, although no click or Tab reached it.
     QTest::mouseClick(f()->medCdFilial, Qt::LeftButton);
-    settle();
+    settle(2);
     f()->medCdFilial->selectAll();
     QTest::keyClicks(f()->medCdFilial, QStringLiteral("4"));
     m_fx->dialogs->openFileAnswers = {QString()};
     QTest::mouseClick(f()->sbtArquivo, Qt::LeftButton);
-    settle();
+    settle(2);
     QCOMPARE(m_fx->dialogs->errors, QStringList{QStringLiteral("Filial não cadastrada.")});
     QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
@@ -344,18 +325,18 @@ void ScreenStateTest::keysOnTheGridsKeepTheLoad()
     QVERIFY(bad >= 0);
     f()->dbgPrato->setFocus(Qt::MouseFocusReason);
     f()->dbgPrato->setCurrentIndex(f()->dtsPrato->index(bad, 1));
-    settle();
+    settle(2);
     QVERIFY(f()->sbtErros->isEnabled());
     if (where == u"panel") {
         QTest::mouseClick(f()->sbtErros, Qt::LeftButton);
-        settle();
+        settle(2);
         QVERIFY(f()->panErro->isVisible());
         QCOMPARE(QApplication::focusWidget(), f()->lsbErro);
     }
     const int rows = f()->document().cdsPrato.rowCount();
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
-    settle();
+    settle(2);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     QCOMPARE(bool(frmImpoPrato && boIdCriado), screenStays);
