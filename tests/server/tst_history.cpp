@@ -201,10 +201,7 @@ private slots:
     // goes in, through a connection of its own.
     void connectionLostMidWrite()
     {
-        SKIP_UNLESS_AVAILABLE(SeededDb::Kind::PostgreSQL)
-        QString why;
-        auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
-        QVERIFY2(db, qPrintable(why));
+        MAKE_SEEDED_DB(db, SeededDb::Kind::PostgreSQL, why)
         auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
         QVERIFY2(server, qPrintable(why));
         const int port = server->port;
@@ -241,10 +238,7 @@ private slots:
     void olderDestinationGetsTheTable()
     {
         QFETCH(QString, backend);
-        SKIP_UNLESS_AVAILABLE(backend)
-        QString why;
-        auto db = SeededDb::create(backend, true, &why);
-        QVERIFY2(db, qPrintable(why));
+        MAKE_SEEDED_DB(db, backend, why)
         QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("DROP TABLE HISTIMPO")));
         QVERIFY(ImportHistory::list(db->db())->isEmpty()); // no table: no history, no failure
 
@@ -272,10 +266,7 @@ private slots:
     {
         QFETCH(QString, backend);
         QFETCH(bool, serverProcess);
-        SKIP_UNLESS_AVAILABLE(backend)
-        QString why;
-        auto db = SeededDb::create(backend, true, &why);
-        QVERIFY2(db, qPrintable(why));
+        MAKE_SEEDED_DB(db, backend, why)
         QTemporaryDir dir;
         ExportWriter w;
         w.service(QStringLiteral("10"), QStringLiteral("ALMOCO"));

@@ -40,10 +40,7 @@ private slots:
     void concurrentImports()
     {
         QFETCH(QString, backend);
-        SKIP_UNLESS_AVAILABLE(backend)
-        QString why;
-        auto db = SeededDb::create(backend, true, &why);
-        QVERIFY2(db, qPrintable(why));
+        MAKE_SEEDED_DB(db, backend, why)
         auto a = ServerProcess::start(db->url(), &why);
         QVERIFY2(a, qPrintable(why));
         auto b = ServerProcess::start(db->url(), &why);
@@ -104,10 +101,7 @@ private slots:
         QFETCH(QString, backend);
         QFETCH(QByteArray, point);
         QFETCH(bool, written);
-        SKIP_UNLESS_AVAILABLE(backend)
-        QString why;
-        auto db = SeededDb::create(backend, true, &why);
-        QVERIFY2(db, qPrintable(why));
+        MAKE_SEEDED_DB(db, backend, why)
         const QString before = db->snapshot();
         const ImportCall call = bigImport(2000, QStringLiteral("K"));
 
@@ -141,10 +135,7 @@ private slots:
     // the next call finds a new connection.
     void connectionLostInsideTheTransaction()
     {
-        SKIP_UNLESS_AVAILABLE(SeededDb::Kind::PostgreSQL)
-        QString why;
-        auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
-        QVERIFY2(db, qPrintable(why));
+        MAKE_SEEDED_DB(db, SeededDb::Kind::PostgreSQL, why)
         const QString before = db->snapshot();
         auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
         QVERIFY2(server, qPrintable(why));

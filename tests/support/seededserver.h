@@ -64,6 +64,14 @@ void bothBackends();
     if (!SeededDb::available(kind))                                                                  \
         QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
 
+// A fresh demo destination of `kind` in the new variable `db`, a failure's reason in the new `why`;
+// skips a kind this run does not have.
+#define MAKE_SEEDED_DB(db, kind, why)                                                                \
+    SKIP_UNLESS_AVAILABLE(kind)                                                                      \
+    QString why;                                                                                     \
+    auto db = SeededDb::create(kind, true, &why);                                                    \
+    QVERIFY2(db, qPrintable(why));
+
 // Fills `target` from the database of the current global row (`factory(kind, &why)`); skips a
 // database this run does not have.
 #define OPEN_FOR_DATABASE_ROW(target, factory)                                                       \
