@@ -214,9 +214,7 @@ private slots:
             return twoDishes().run(net);
         });
         QVERIFY2(server->waitForPause(30000), server->err.constData());
-        QSqlQuery kill(db->db());
-        QVERIFY(kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                         "WHERE datname = current_database() AND pid <> pg_backend_pid()")));
+        QVERIFY(db->dropOtherConnections());
         const auto r = reply.get();
         QVERIFY(!r);
         QCOMPARE(r.failure().key, QStringLiteral("BD_ConexaoPerdida"));

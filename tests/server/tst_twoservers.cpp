@@ -142,9 +142,7 @@ private slots:
         const ImportCall call = bigImport(200, QStringLiteral("R"));
         auto reply = std::async(std::launch::async, [&] { return call.run(server->net()); });
         QVERIFY2(server->waitForPause(30000), server->err.constData());
-        QSqlQuery kill(db->db());
-        QVERIFY(kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                         "WHERE datname = current_database() AND pid <> pg_backend_pid()")));
+        QVERIFY(db->dropOtherConnections());
         const auto r = reply.get();
         QVERIFY(!r);
         QCOMPARE(r.failure().key, QStringLiteral("BD_ConexaoPerdida"));

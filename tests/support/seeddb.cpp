@@ -145,3 +145,10 @@ int SeededDb::count(const QString &table, const QString &where)
     q.exec(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(table, where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where));
     return q.next() ? q.value(0).toInt() : -1;
 }
+
+bool SeededDb::dropOtherConnections()
+{
+    QSqlQuery kill(db());
+    return kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                    "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+}

@@ -32,6 +32,9 @@ public:
     QString snapshot();
     // Rows of one table matching a WHERE clause written by the test (its own constant text).
     int count(const QString &table, const QString &where = {});
+    // PostgreSQL: ends every other connection to this database (a server's, in the middle of its
+    // work), as a database restart would; false when the statement failed.
+    bool dropOtherConnections();
 
 private:
     SeededDb() = default;
