@@ -25,7 +25,6 @@ ImportSession::ImportSession(NetConnection &net)
 {
     serviceMap.setLoadingFlag(&Carregando);
     serviceMap.CdFilialDestino = [this] { return CdFilial; };
-    ErrosLinha = kNoErrors;
 
     // A new dish starts without errors.
     cdsPrato.events.afterInsert = &DishTable::cdsPratoAfterInsert;
@@ -33,6 +32,12 @@ ImportSession::ImportSession(NetConnection &net)
 }
 
 ImportSession::~ImportSession() = default;
+
+void ImportSession::Grava_Tabelas()
+{
+    LoadPass pass(*this);
+    pass.Grava_Tabelas();
+}
 
 void ImportSession::setObserver(LoadObserver *observer)
 {
@@ -112,11 +117,6 @@ QList<QPair<QString, MemTable *>> ImportDocument::dataTables()
             {QStringLiteral("PRATPADR"), &cdsPratPadr},   {QStringLiteral("RECEFILI"), &cdsReceFili},
             {QStringLiteral("PRATFILI"), &cdsPratFili},   {QStringLiteral("RECESERV"), &cdsReceServ},
             {QStringLiteral("PRATSERV"), &cdsPratServ}};
-}
-
-int ImportSession::inPosicao(QStringView s)
-{
-    return ExportText::inPosicao(s);
 }
 
 // ---- The checks of the parameter panel ---------------------------------------------------------

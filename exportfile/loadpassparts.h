@@ -1,8 +1,11 @@
 #pragma once
-// The load pass's own pieces, shared by the session's sources (importsession.cpp, loadpass.cpp,
-// rowdecoder.cpp, keychecks.cpp, lookups.cpp) and by nothing else: how a structure line decodes,
-// the per-pass caches, and the session's private state.
+// The load pass's own pieces, shared by the session's and the pass's sources (importsession.cpp,
+// loadpass.cpp, rowdecoder.cpp, keychecks.cpp, lookups.cpp) and by nothing else: how a structure
+// line decodes, the per-pass caches, the session's and the pass's private state.
 #include "importsession.h"
+#include "loadpass.h"
+
+#include "ambiente.h"
 
 #include "datapacket.h"
 #include "dishflags.h"
@@ -266,6 +269,8 @@ const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView va
 
 using namespace LoadPassParts;
 
+// What the session keeps of the passes: whom they tell, what stops them, and what the last one
+// found.
 struct ImportSession::Impl {
     explicit Impl(NetConnection &n) : net(n) {}
 
@@ -273,11 +278,42 @@ struct ImportSession::Impl {
     NullObserver nullObserver;
     LoadObserver *observer = &nullObserver;
 
+    // The last pass's results.
+    int lastDishRow = -1;
+    Stats stats;
+    LoadNotes notes;
+    QHash<int, int> controlCharLines; // dish row -> first line with a NUL
+    std::vector<int> dishLines;       // dish row -> its line in the file
+
+    StopRequest ownStop;
+    StopRequest *stop = &ownStop;
+
+    // Notices already given to the operator by this session (each is told once).
+    QSet<QString> noticesGiven;
+    void notice(const QString &text)
+    {
+        if (noticesGiven.contains(text))
+            return;
+        noticesGiven.insert(text);
+        observer->showNotice(text);
+    }
+};
+
+// The state of one pass besides the line: the reader, the plans, the answers of the destination.
+struct LoadPass::Impl {
+    Impl(ImportSession &session, LoadPass &pass)
+        : s(session), p(pass), last(*session.d), observer(*last.observer), decoder(Ambiente::instance().locale)
+    {
+    }
+
+    ImportSession &s;
+    LoadPass &p;
+    ImportSession::Impl &last; // where the results of the pass go
+    LoadObserver &observer;
+
     ExportReader reader;
     ValueDecoder decoder;
-    int lastDishRow = -1;
     int markerIndex = -1;       // index of the data marker in lsbEstrutura; -1 when not met
-    Stats stats;
     // Lines per table of kTables, counted by the first reading for the second's reservations.
     std::array<int, std::size(kTables)> linesPerTable{};
 
@@ -291,49 +327,36 @@ struct ImportSession::Impl {
     QByteArray pesqPratoLoaded; // the GetPesqPrato reply cdsPesqPrato holds
 
     // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
-    // already flagged for an empty key part; what the pass found besides the flags.
+    // already flagged for an empty key part.
     std::array<std::vector<qint32>, 7> flagOwner;
-    LoadNotes notes;
-    QHash<int, int> controlCharLines; // dish row -> first line with a NUL
-    std::vector<int> dishLines;       // dish row -> its line in the file
-    StopRequest ownStop;
-    StopRequest *stop = &ownStop;
+    int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
+    bool lineHasNul = false;
+    QElapsedTimer sinceServe;
+
     // Ends the pass, as a failure without a message, when a stop was asked for.
     void stopIfRequested() const
     {
-        if (stop->requested())
+        if (last.stop->requested())
             MensErro(Msg(QStringLiteral("Carga_Cancelada")), false, QStringLiteral("Carga_Cancelada"));
-    }
-    int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
-    bool lineHasNul = false;
-
-    // Notices already given to the operator by this session (each is told once).
-    QSet<QString> noticesGiven;
-    void notice(const QString &text)
-    {
-        if (noticesGiven.contains(text))
-            return;
-        noticesGiven.insert(text);
-        observer->showNotice(text);
     }
 
     // The key and NUL checks of the row just posted, and the search for repeated keys at the end
-    // of the pass (see below).
-    void checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar);
-    void flagRepeatedKeys(ImportSession &s);
+    // of the pass (keychecks.cpp).
+    void checkRow(MemTable &table, Plan &plan, bool controlChar);
+    void flagRepeatedKeys();
 
     // The row decoder's steps for one value of a data line (`after`: the rest of the line).
-    void decodeColumn(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c, QStringView raw,
-                      QStringView after, const QString &branch, bool &controlChar);
-    void checkDishName(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c, QStringView after,
+    void decodeColumn(MemTable &table, const Plan &plan, const ColPlan &c, QStringView raw, QStringView after,
+                      const QString &branch, bool &controlChar);
+    void checkDishName(MemTable &table, const Plan &plan, const ColPlan &c, QStringView after,
                        const QString &branch);
-    bool checkCode(ImportSession &s, const Plan &plan, const ColPlan &c, QStringView &v, QString &replaced);
+    bool checkCode(const Plan &plan, const ColPlan &c, QStringView &v, QString &replaced);
     void storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar);
 
     void noteUnparsed(const MemTable &table, int col)
     {
         const QString &column = table.field(col).name;
-        for (LoadNotes::Unparsed &u : notes.unparsed) {
+        for (LoadNotes::Unparsed &u : last.notes.unparsed) {
             if (u.column == column && u.table == table.name()) {
                 ++u.count;
                 if (u.lines.size() < LoadNotes::kMaxLines)
@@ -341,8 +364,6 @@ struct ImportSession::Impl {
                 return;
             }
         }
-        notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
+        last.notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
     }
-
-    QElapsedTimer sinceServe;
 };

@@ -1,5 +1,5 @@
 // The unit and product lookups of the load pass, each code asked once per pass.
-#include "importsession.h"
+#include "loadpass.h"
 #include "loadpassparts.h"
 
 // ---- Lookups -----------------------------------------------------------------------------------
@@ -30,12 +30,12 @@ const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView va
 
 } // namespace LoadPassParts
 
-QString ImportSession::PesqUnidMedida(const QString &sgUnidade)
+QString LoadPass::PesqUnidMedida(const QString &sgUnidade)
 {
-    return lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), sgUnidade, d->units, d->stats.unitQueries);
+    return lookupOnce(s.qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), sgUnidade, d->units, d->last.stats.unitQueries);
 }
 
-QString ImportSession::PesqProduto(const QString &cdProduto)
+QString LoadPass::PesqProduto(const QString &cdProduto)
 {
-    return lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), cdProduto, d->products, d->stats.productQueries);
+    return lookupOnce(s.qryPesqProduto, QStringLiteral("P_CDPRODUTO"), cdProduto, d->products, d->last.stats.productQueries);
 }

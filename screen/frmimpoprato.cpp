@@ -122,8 +122,6 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
       cdsParamGeral(m_session.cdsParamGeral),
       cdsServico(m_session.cdsServico),
       cdsServDestino(m_session.cdsServDestino),
-      lsbServico(m_session.lsbServico),
-      lsbEstrutura(m_session.lsbEstrutura),
       qryFilial(m_session.qryFilial),
       qryPesqServico(m_session.serviceMap.qryPesqServico),
       dtsDiretorios(&m_session.cdsDiretorios),

@@ -121,8 +121,6 @@ public:
     MemTable &cdsParamGeral;
     MemTable &cdsServico;
     MemTable &cdsServDestino;
-    QStringList &lsbServico;
-    QStringList &lsbEstrutura;
     ReadOnlyQuery &qryFilial;
     ReadOnlyQuery &qryPesqServico;
 
