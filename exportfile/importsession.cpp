@@ -18,9 +18,7 @@ ImportDocument::ImportDocument()
 }
 
 ImportSession::ImportSession(NetConnection &net)
-    : qryPesqUnidMed(QStringLiteral("SELECT SGUNIDADE, DSUNIDADE FROM UNIDMEDIDA WHERE SGUNIDADE = :P_SGUNIDADE")),
-      qryPesqProduto(QStringLiteral("SELECT CDPRODUTO, NMPRODUTO FROM PRODUTO WHERE CDPRODUTO = :P_CDPRODUTO")),
-      qryFilial(ImportChecks::qryFilialSql()),
+    : qryFilial(ImportChecks::qryFilialSql()),
       d(std::make_unique<Impl>(net))
 {
     serviceMap.setLoadingFlag(&Carregando);
@@ -35,7 +33,7 @@ ImportSession::~ImportSession() = default;
 
 void ImportSession::Grava_Tabelas()
 {
-    LoadPass pass(*this);
+    LoadPass pass(*this, d->lookups);
     pass.Grava_Tabelas();
 }
 
@@ -52,6 +50,11 @@ LoadObserver &ImportSession::observer()
 NetConnection &ImportSession::net()
 {
     return d->net;
+}
+
+DestinationLookups &ImportSession::lookups()
+{
+    return d->lookups;
 }
 
 int ImportSession::lastDishRow() const

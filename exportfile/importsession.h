@@ -18,6 +18,7 @@
 
 class NetConnection;
 class LoadPass;
+class DestinationLookups;
 
 // What the load pass does to whatever shows it. Every call has an empty default.
 class LoadObserver {
@@ -117,10 +118,9 @@ public:
     void setObserver(LoadObserver *observer); // not owned; nullptr: nothing is shown
     LoadObserver &observer();
     NetConnection &net();
+    // What a load pass asks the destination: the connection's (destinationlookups.h).
+    DestinationLookups &lookups();
 
-    // Unit and product lookups (P_SGUNIDADE, P_CDPRODUTO); prepared once.
-    ReadOnlyQuery qryPesqUnidMed;
-    ReadOnlyQuery qryPesqProduto;
     // The branches the operator may use (P_CDFILIAL, P_TCDFILIAL, P_CDOPERADOR).
     ReadOnlyQuery qryFilial;
 

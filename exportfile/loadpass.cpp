@@ -72,8 +72,8 @@ void ensureDishColumns(MemTable &prato)
 
 } // namespace
 
-LoadPass::LoadPass(ImportSession &session)
-    : ErrosLinha(kNoErrors), s(session), d(std::make_unique<Impl>(session, *this))
+LoadPass::LoadPass(ImportSession &session, DestinationLookups &lookups)
+    : ErrosLinha(kNoErrors), s(session), d(std::make_unique<Impl>(session, *this, lookups))
 {
 }
 
@@ -126,7 +126,7 @@ void LoadPass::runLoadPass()
     }};
 
     // 2. The destination branch's services, for the pairing.
-    s.serviceMap.prepareDestinationServices();
+    d->lookups.services(s.serviceMap);
 
     readServiceSection();
     openEmptyTables();

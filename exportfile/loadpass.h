@@ -10,9 +10,13 @@
 #include <QStringList>
 #include <memory>
 
+class DestinationLookups;
+
 class LoadPass {
 public:
-    explicit LoadPass(ImportSession &session);
+    // What the pass asks the destination goes to `lookups` (the session's own: session.lookups()),
+    // each code once per pass.
+    LoadPass(ImportSession &session, DestinationLookups &lookups);
     ~LoadPass();
     LoadPass(const LoadPass &) = delete;
     LoadPass &operator=(const LoadPass &) = delete;

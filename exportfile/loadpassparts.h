@@ -2,6 +2,7 @@
 // The load pass's own pieces, shared by the session's and the pass's sources (importsession.cpp,
 // loadpass.cpp, rowdecoder.cpp, keychecks.cpp, lookups.cpp) and by nothing else: how a structure
 // line decodes, the per-pass caches, the session's and the pass's private state.
+#include "destinationlookups.h"
 #include "importsession.h"
 #include "loadpass.h"
 
@@ -261,10 +262,6 @@ inline const std::initializer_list<QStringView> kKeyColumns[] = {
 };
 static_assert(std::size(kKeyColumns) == std::size(kTables));
 
-// The unit or product lookup of a code, asked of the destination once per pass.
-const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView value, ViewCache &cache,
-                          int &executions);
-
 } // namespace LoadPassParts
 
 using namespace LoadPassParts;
@@ -272,9 +269,10 @@ using namespace LoadPassParts;
 // What the session keeps of the passes: whom they tell, what stops them, and what the last one
 // found.
 struct ImportSession::Impl {
-    explicit Impl(NetConnection &n) : net(n) {}
+    explicit Impl(NetConnection &n) : net(n), lookups(n) {}
 
     NetConnection &net;
+    ConnectionLookups lookups; // what the session's passes ask the destination
     NullObserver nullObserver;
     LoadObserver *observer = &nullObserver;
 
@@ -301,13 +299,15 @@ struct ImportSession::Impl {
 
 // The state of one pass besides the line: the reader, the plans, the answers of the destination.
 struct LoadPass::Impl {
-    Impl(ImportSession &session, LoadPass &pass)
-        : s(session), p(pass), last(*session.d), observer(*last.observer), decoder(Ambiente::instance().locale)
+    Impl(ImportSession &session, LoadPass &pass, DestinationLookups &destination)
+        : s(session), p(pass), lookups(destination), last(*session.d), observer(*last.observer),
+          decoder(Ambiente::instance().locale)
     {
     }
 
     ImportSession &s;
     LoadPass &p;
+    DestinationLookups &lookups;
     ImportSession::Impl &last; // where the results of the pass go
     LoadObserver &observer;
 
@@ -322,8 +322,11 @@ struct LoadPass::Impl {
     Plan *currentPlan = nullptr; // set by Grava_Prato for GetValues
 
     // Answers of the lookups, valid for one pass: the destination does not change under a load.
+    // A code crosses to the destination on a miss only.
     ViewCache units;
     ViewCache products;
+    using Lookup = Result<QString> (DestinationLookups::*)(const QString &);
+    const QString &lookupOnce(Lookup lookup, QStringView value, ViewCache &cache, int &asked);
     QByteArray pesqPratoLoaded; // the GetPesqPrato reply cdsPesqPrato holds
 
     // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was

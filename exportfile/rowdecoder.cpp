@@ -161,7 +161,7 @@ void LoadPass::Impl::checkDishName(MemTable &table, const Plan &plan, const ColP
     ++last.stats.serverPesqPrato;
     // A lookup that cannot be made leaves the check undone for this dish and for every other one
     // like it: the pass ends, with one message.
-    const Result<QByteArray> r = Rdm::GetPesqPrato(last.net, code, branch);
+    const Result<QByteArray> r = lookups.dish(code, branch);
     if (!r)
         throw PassFailure{r.failure()};
     // Most replies are the same empty one: a reply identical to the one cdsPesqPrato holds would
@@ -199,12 +199,12 @@ bool LoadPass::Impl::checkCode(const Plan &plan, const ColPlan &c, QStringView &
         return false;
     switch (c.special) {
     case Special::SgUnidade:
-        if (!lookupOnce(s.qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, units, last.stats.unitQueries).isEmpty())
+        if (!lookupOnce(&DestinationLookups::unit, v, units, last.stats.unitQueries).isEmpty())
             return false;
         p.ErrosLinha[DishFlags::UnidMedida] = u'1';
         return true;
     case Special::CdProduto:
-        if (!lookupOnce(s.qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, products, last.stats.productQueries).isEmpty())
+        if (!lookupOnce(&DestinationLookups::product, v, products, last.stats.productQueries).isEmpty())
             return false;
         p.ErrosLinha[DishFlags::Produto] = u'1';
         return true;

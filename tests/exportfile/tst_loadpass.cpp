@@ -82,7 +82,7 @@ void TstLoadPass::cleanup()
 QString TstLoadPass::load(const ExportWriter &w, const QByteArray &eol)
 {
     m_s->NmArquivo = m_f->write(w, eol);
-    m_pass = std::make_unique<LoadPass>(*m_s);
+    m_pass = std::make_unique<LoadPass>(*m_s, m_s->lookups());
     try {
         m_pass->Grava_Tabelas();
         return {};
