@@ -31,10 +31,10 @@ ImportSession::ImportSession(NetConnection &net)
 
 ImportSession::~ImportSession() = default;
 
-void ImportSession::Grava_Tabelas()
+Status ImportSession::Grava_Tabelas()
 {
     LoadPass pass(*this, d->lookups);
-    pass.Grava_Tabelas();
+    return pass.Grava_Tabelas();
 }
 
 void ImportSession::setObserver(LoadObserver *observer)

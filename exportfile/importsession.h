@@ -140,10 +140,9 @@ public:
     Result<QString> loadDiretorios();
     QString rememberedDirectory() const;
 
-    // The load pass over NmArquivo for CdFilial: one LoadPass (loadpass.h), made for the run.
-    // Fails through MensErro / AbandonedAction ("Arquivo_Invalido", a server failure, the file
-    // system's message); the clean-up runs first.
-    void Grava_Tabelas();
+    // The load pass over NmArquivo for CdFilial: one LoadPass (loadpass.h), made for the run. Its
+    // failure comes back as the value, after its clean-up (LoadPass::Grava_Tabelas).
+    Status Grava_Tabelas();
     void Vd_CdServDestino(bool posting) { serviceMap.Vd_CdServDestino(posting); }
 
     // The eight packets, the three flags and the branch, sent to Importacao in the server's order

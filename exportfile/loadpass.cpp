@@ -89,14 +89,31 @@ QString LoadPass::PesqServico(QStringView cdServFiliOrig)
     return s.serviceMap.PesqServico(cdServFiliOrig);
 }
 
-void LoadPass::Grava_Tabelas()
+Status LoadPass::Grava_Tabelas()
 {
-    runLoadPass();
+    // Every way out of the pass becomes its value here, after its clean-up has run.
+    try {
+        runLoadPass();
+    } catch (const AbandonedAction &a) {
+        return Failure{a.text(), a.key(), {}};
+    } catch (const std::exception &e) {
+        return Failure{QString::fromUtf8(e.what()), {}, {}};
+    } catch (...) {
+        return Failure{Msg(QStringLiteral("Erro_Inesperado")), QStringLiteral("Erro_Inesperado"), {}};
+    }
+    if (d->cleanupFailure)
+        return *d->cleanupFailure;
     // The clean-up has cleared the status line; what the operator should know about the file
     // (values left empty, a cut last line, NULs) stays there.
     const QStringList warnings = s.loadWarnings();
     if (!warnings.isEmpty())
         d->observer.setStatusText(warnings.join(u' '));
+    return okStatus();
+}
+
+bool LoadPass::cancelled(const Failure &failure)
+{
+    return failure.key == u"Carga_Cancelada";
 }
 
 void LoadPass::runLoadPass()
@@ -116,12 +133,18 @@ void LoadPass::runLoadPass()
         s.Carregando = false;
         d->reader.close();
         d->currentPlan = nullptr;
+        // A failure of the observer here comes back from the pass unless the pass failed already.
         try {
             obs.setProgress(0);
             obs.setStatusText(QString());
             obs.serveEvents();
             obs.setPanelsEnabled(true);
+        } catch (const AbandonedAction &a) {
+            d->cleanupFailure = Failure{a.text(), a.key(), {}};
+        } catch (const std::exception &e) {
+            d->cleanupFailure = Failure{QString::fromUtf8(e.what()), {}, {}};
         } catch (...) {
+            d->cleanupFailure = Failure{Msg(QStringLiteral("Erro_Inesperado")), QStringLiteral("Erro_Inesperado"), {}};
         }
     }};
 

@@ -5,6 +5,7 @@
 // flags); what outlives the run (the tables, the notes, the dish lines, the counters) it leaves in
 // the session.
 #include "importsession.h"
+#include "result.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,10 +22,12 @@ public:
     LoadPass(const LoadPass &) = delete;
     LoadPass &operator=(const LoadPass &) = delete;
 
-    // The pass over NmArquivo for CdFilial. Fails through MensErro / AbandonedAction
-    // ("Arquivo_Invalido", a server failure, the file system's message); the clean-up runs first.
-    // Once per object.
-    void Grava_Tabelas();
+    // The pass over NmArquivo for CdFilial; once per object. Its failure comes back as the value
+    // ("Arquivo_Invalido", a server failure, the file system's message; "Carga_Cancelada" when
+    // stopped, which is not shown), after its clean-up has run; nothing is shown here.
+    Status Grava_Tabelas();
+    // A failure that is a stopped pass: the caller tells no message for it.
+    static bool cancelled(const Failure &failure);
     // One data line in LinhaAtual, whose first field is `tabela` (it may be a view into LinhaAtual).
     void Grava_Prato(QStringView tabela);
     // Decodes LinhaAtual against LinhaEstrutura into one new row of `table` and posts it.

@@ -335,6 +335,7 @@ struct LoadPass::Impl {
     int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
     bool lineHasNul = false;
     QElapsedTimer sinceServe;
+    std::optional<Failure> cleanupFailure; // what the observer failed with during the clean-up
 
     // Ends the pass, as a failure without a message, when a stop was asked for.
     void stopIfRequested() const

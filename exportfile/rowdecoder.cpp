@@ -137,7 +137,8 @@ void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPl
     } catch (const PassFailure &) {
         throw;
     } catch (const AbandonedAction &) {
-        // Already shown where it was raised; the column is skipped.
+        // Its message is for the handler boundary: the pass ends with it.
+        throw;
     } catch (const DatabaseError &e) {
         // A unit or product lookup that cannot be made: no check of the file can be
         // trusted any more.

@@ -129,12 +129,7 @@ QString TstDestinationLookups::writeFile()
 
 QString TstDestinationLookups::run(LoadPass &pass)
 {
-    try {
-        pass.Grava_Tabelas();
-        return {};
-    } catch (const AbandonedAction &a) {
-        return a.key().isEmpty() ? QLatin1Char('!') + a.text() : a.key();
-    }
+    return passOutcome(pass.Grava_Tabelas());
 }
 
 void TstDestinationLookups::eachCodeOncePerPass()

@@ -83,12 +83,7 @@ QString TstLoadPass::load(const ExportWriter &w, const QByteArray &eol)
 {
     m_s->NmArquivo = m_f->write(w, eol);
     m_pass = std::make_unique<LoadPass>(*m_s, m_s->lookups());
-    try {
-        m_pass->Grava_Tabelas();
-        return {};
-    } catch (const AbandonedAction &a) {
-        return a.key().isEmpty() ? QLatin1Char('!') + a.text() : a.key();
-    }
+    return passOutcome(m_pass->Grava_Tabelas());
 }
 
 void TstLoadPass::structure_data()
