@@ -51,7 +51,10 @@ int main(int argc, char **argv)
         session.CdFilial = branch;
         QElapsedTimer t;
         t.start();
-        session.Grava_Tabelas();
+        if (const Status loaded = session.Grava_Tabelas(); !loaded) {
+            std::fprintf(stderr, "%s\n", qPrintable(loaded.error()));
+            return 1;
+        }
         bare = t.nsecsElapsed() / 1e9;
         std::printf("load pass without a screen  %.2f s (%d dishes)\n", bare, session.cdsPrato.rowCount());
     }

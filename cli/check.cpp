@@ -16,6 +16,7 @@
 #include "importpreview.h"
 #include "importrun.h"
 #include "importsession.h"
+#include "loadpass.h"
 #include "messages.h"
 #include "stoprequest.h"
 
@@ -333,7 +334,11 @@ int runCheck(const QStringList &args, bool import)
             return run.failed(dir.failure());
         session.Vd_Arquivo(true);
         const QString branchName = session.Vd_CdFilial(true, amb.Operador);
-        session.Grava_Tabelas();
+        if (const Status loaded = session.Grava_Tabelas(); !loaded) {
+            if (LoadPass::cancelled(loaded.failure()) || stop.requested())
+                return run.stopped();
+            return run.failed(loaded.failure());
+        }
         if (stop.requested())
             return run.stopped();
         // Only a file that loaded has errors to report: a refused one writes no file.
@@ -344,9 +349,12 @@ int runCheck(const QStringList &args, bool import)
 
         return import ? run.importTables(branchName) : run.reportCheck(branchName);
     } catch (const AbandonedAction &a) {
+        // The command line's handler boundary: the message is told here, once.
         DeactiveShowAvi();
         if (a.key() == u"Carga_Cancelada" || stop.requested())
             return run.stopped();
+        if (a.toBeShown())
+            sink.showError(a.text());
         return fail(json, a.key(), a.text());
     } catch (const DatabaseError &e) {
         DeactiveShowAvi();

@@ -57,7 +57,7 @@ Result<ImportOutcome> ImportRun::run()
     const Result<QByteArray> answer = m_session.callImportacao();
     if (!answer)
         return answer.failure();
-    // An action abandoned inside (already told) goes on as it is.
+    // An action abandoned inside comes back as the failure, told once by the caller.
     try {
         m_refreshCache({QStringLiteral("PRATO")});
     } catch (const DatabaseError &e) {

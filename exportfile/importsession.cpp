@@ -18,14 +18,11 @@ ImportDocument::ImportDocument()
 }
 
 ImportSession::ImportSession(NetConnection &net)
-    : qryPesqUnidMed(QStringLiteral("SELECT SGUNIDADE, DSUNIDADE FROM UNIDMEDIDA WHERE SGUNIDADE = :P_SGUNIDADE")),
-      qryPesqProduto(QStringLiteral("SELECT CDPRODUTO, NMPRODUTO FROM PRODUTO WHERE CDPRODUTO = :P_CDPRODUTO")),
-      qryFilial(ImportChecks::qryFilialSql()),
+    : qryFilial(ImportChecks::qryFilialSql()),
       d(std::make_unique<Impl>(net))
 {
     serviceMap.setLoadingFlag(&Carregando);
     serviceMap.CdFilialDestino = [this] { return CdFilial; };
-    ErrosLinha = kNoErrors;
 
     // A new dish starts without errors.
     cdsPrato.events.afterInsert = &DishTable::cdsPratoAfterInsert;
@@ -33,6 +30,12 @@ ImportSession::ImportSession(NetConnection &net)
 }
 
 ImportSession::~ImportSession() = default;
+
+Status ImportSession::Grava_Tabelas()
+{
+    LoadPass pass(*this, d->lookups);
+    return pass.Grava_Tabelas();
+}
 
 void ImportSession::setObserver(LoadObserver *observer)
 {
@@ -47,6 +50,11 @@ LoadObserver &ImportSession::observer()
 NetConnection &ImportSession::net()
 {
     return d->net;
+}
+
+DestinationLookups &ImportSession::lookups()
+{
+    return d->lookups;
 }
 
 int ImportSession::lastDishRow() const
@@ -112,11 +120,6 @@ QList<QPair<QString, MemTable *>> ImportDocument::dataTables()
             {QStringLiteral("PRATPADR"), &cdsPratPadr},   {QStringLiteral("RECEFILI"), &cdsReceFili},
             {QStringLiteral("PRATFILI"), &cdsPratFili},   {QStringLiteral("RECESERV"), &cdsReceServ},
             {QStringLiteral("PRATSERV"), &cdsPratServ}};
-}
-
-int ImportSession::inPosicao(QStringView s)
-{
-    return ExportText::inPosicao(s);
 }
 
 // ---- The checks of the parameter panel ---------------------------------------------------------

@@ -1,6 +1,6 @@
 #pragma once
 // One import: the source file and destination branch, the tables the load pass fills, the service
-// map, the flags and the state of the pass. The screen owns one session and binds its grids to the
+// map, the flags and what the last pass found. The screen owns one session and binds its grids to the
 // session's tables (MemTableModel); the command line drives the same session without a screen.
 #include "checks.h"
 #include "importorigin.h"
@@ -17,12 +17,14 @@
 #include <optional>
 
 class NetConnection;
+class LoadPass;
+class DestinationLookups;
 
 // What the load pass does to whatever shows it. Every call has an empty default.
 class LoadObserver {
 public:
     virtual ~LoadObserver();
-    // Progress bar: maximum (TotalLinhas, negative for a file of fewer than 13 lines) and position.
+    // Progress bar: maximum (LoadPass::TotalLinhas, negative for a file of fewer than 13 lines) and position.
     virtual void setProgressRange(int maximum) { (void)maximum; }
     // Called after every data line with the new position; must be cheap (store it, no painting).
     virtual void setProgress(int position) { (void)position; }
@@ -116,10 +118,9 @@ public:
     void setObserver(LoadObserver *observer); // not owned; nullptr: nothing is shown
     LoadObserver &observer();
     NetConnection &net();
+    // What a load pass asks the destination: the connection's (destinationlookups.h).
+    DestinationLookups &lookups();
 
-    // Unit and product lookups (P_SGUNIDADE, P_CDPRODUTO); prepared once.
-    ReadOnlyQuery qryPesqUnidMed;
-    ReadOnlyQuery qryPesqProduto;
     // The branches the operator may use (P_CDFILIAL, P_TCDFILIAL, P_CDOPERADOR).
     ReadOnlyQuery qryFilial;
 
@@ -128,16 +129,6 @@ public:
 
     // Flags.
     bool Carregando = false;
-
-    // State of the pass.
-    QString LinhaAtual;
-    QString LinhaEstrutura;
-    QString NomeTabela;
-    QString ErrosLinha;
-    QString NomePratoDestino;
-    int TotalLinhas = 0;
-    QStringList lsbServico;
-    QStringList lsbEstrutura;
 
     // The checks of the parameter panel, with the focus handed to the observer on failure.
     // Vd_Arquivo also remembers the directory (cdsDiretorios, SetDiretorios) on success.
@@ -149,20 +140,10 @@ public:
     Result<QString> loadDiretorios();
     QString rememberedDirectory() const;
 
-    // The load pass over NmArquivo for CdFilial. Fails through MensErro / AbandonedAction
-    // ("Arquivo_Invalido", a server failure, the file system's message); the clean-up runs first.
-    void Grava_Tabelas();
-    // One data line in LinhaAtual, whose first field is `tabela` (it may be a view into LinhaAtual).
-    void Grava_Prato(QStringView tabela);
-    // Decodes LinhaAtual against LinhaEstrutura into one new row of `table` and posts it.
-    void GetValues(MemTable &table);
-    static int inPosicao(QStringView s);
-
-    QString PesqUnidMedida(const QString &sgUnidade);
-    QString PesqProduto(const QString &cdProduto);
-    QString PesqServico(QStringView cdServFiliOrig) { return serviceMap.PesqServico(cdServFiliOrig); }
+    // The load pass over NmArquivo for CdFilial: one LoadPass (loadpass.h), made for the run. Its
+    // failure comes back as the value, after its clean-up (LoadPass::Grava_Tabelas).
+    Status Grava_Tabelas();
     void Vd_CdServDestino(bool posting) { serviceMap.Vd_CdServDestino(posting); }
-
 
     // The eight packets, the three flags and the branch, sent to Importacao in the server's order
     // (PRATO, RECEPADR, RECEFILI, SERVDESTINO, RECESERV, PRATPADR, PRATFILI, SERVICO).
@@ -211,14 +192,9 @@ public:
     };
     const Stats &stats() const;
 
+    struct Impl; // loadpassparts.h
+
 private:
-    void runLoadPass(); // Grava_Tabelas without what it leaves on the status line
-    // Its steps: the service lines and the line count (first reading), the empty tables from the
-    // server, the structure section (second reading), the data lines.
-    void readServiceSection();
-    void openEmptyTables();
-    void readStructureSection();
-    void readDataSection();
-    struct Impl;
+    friend class LoadPass;
     std::unique_ptr<Impl> d;
 };

@@ -1,6 +1,6 @@
 // The key and NUL checks of the load pass: per row as it is posted, and the repeated keys once the
 // file is in.
-#include "importsession.h"
+#include "loadpass.h"
 #include "loadpassparts.h"
 
 #include "ambiente.h"
@@ -18,7 +18,7 @@ using namespace ExportText;
 // an empty CDFILIAL is the destination branch, which is what the server writes for it. Two dish
 // rows with one key are both flagged, so that neither is written in place of the other; a recipe
 // line flags its dish when it repeats an earlier line of its table.
-void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar)
+void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
 {
     if (!plan.keysReady) {
         plan.keysReady = true;
@@ -42,7 +42,7 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
 
     const int row = table.currentRow();
     const bool isDish = &table == &s.cdsPrato;
-    const int dish = isDish ? row : lastDishRow;
+    const int dish = isDish ? row : last.lastDishRow;
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
         QString keyScratch;
@@ -59,14 +59,14 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
         return;
 
     if (keyFault)
-        s.ErrosLinha[DishFlags::Chave] = u'1';
+        p.ErrosLinha[DishFlags::Chave] = u'1';
     if (controlChar) {
-        s.ErrosLinha[DishFlags::Caractere] = u'1';
-        notes.nulLines << lineNumber;
+        p.ErrosLinha[DishFlags::Caractere] = u'1';
+        last.notes.nulLines << lineNumber;
     }
-    mergeIntoDish(s.cdsPrato, dish, s.ErrosLinha);
-    if (controlChar && dish >= 0 && !controlCharLines.contains(dish))
-        controlCharLines.insert(dish, lineNumber);
+    mergeIntoDish(s.cdsPrato, dish, p.ErrosLinha);
+    if (controlChar && dish >= 0 && !last.controlCharLines.contains(dish))
+        last.controlCharLines.insert(dish, lineNumber);
 }
 
 // Rows with one key, per table: sorted by a hash of their stored key (8 bytes a row, one table at
@@ -74,7 +74,7 @@ void ImportSession::Impl::checkRow(ImportSession &s, MemTable &table, Plan &plan
 // distinct key met in the run, so that a file of one key repeated a million times stays linear.
 // Every dish row of a repeated key is flagged; a recipe row flags its dish when an earlier row of
 // its table has its key.
-void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
+void LoadPass::Impl::flagRepeatedKeys()
 {
     const QStringView branch(s.CdFilial);
     QString repeated = kNoErrors;
@@ -136,8 +136,8 @@ void ImportSession::Impl::flagRepeatedKeys(ImportSession &s)
         }
     }
     // The table goes back to the dish loaded last, as the pass leaves it.
-    if (lastDishRow >= 0 && lastDishRow < s.cdsPrato.rowCount() && s.cdsPrato.currentRow() != lastDishRow)
-        s.cdsPrato.moveTo(lastDishRow);
+    if (last.lastDishRow >= 0 && last.lastDishRow < s.cdsPrato.rowCount() && s.cdsPrato.currentRow() != last.lastDishRow)
+        s.cdsPrato.moveTo(last.lastDishRow);
     if (dishFlagged)
-        observer->enableErrors();
+        observer.enableErrors();
 }

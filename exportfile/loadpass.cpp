@@ -1,6 +1,6 @@
 // The load pass (Grava_Tabelas): the file read twice, the empty tables from the server, the
 // structure section, then each data line to its table.
-#include "importsession.h"
+#include "loadpass.h"
 #include "loadpassparts.h"
 
 #include "ambiente.h"
@@ -72,55 +72,84 @@ void ensureDishColumns(MemTable &prato)
 
 } // namespace
 
-void ImportSession::Grava_Tabelas()
+LoadPass::LoadPass(ImportSession &session, DestinationLookups &lookups)
+    : ErrosLinha(kNoErrors), s(session), d(std::make_unique<Impl>(session, *this, lookups))
 {
-    runLoadPass();
-    // The clean-up has cleared the status line; what the operator should know about the file
-    // (values left empty, a cut last line, NULs) stays there.
-    const QStringList warnings = loadWarnings();
-    if (!warnings.isEmpty())
-        d->observer->setStatusText(warnings.join(u' '));
 }
 
-void ImportSession::runLoadPass()
+LoadPass::~LoadPass() = default;
+
+int LoadPass::inPosicao(QStringView text)
 {
-    LoadObserver &obs = *d->observer;
-    Carregando = true;
-    d->lastDishRow = -1;
-    d->markerIndex = -1;
-    d->stats = {};
-    d->linesPerTable.fill(0);
-    d->planReady.fill(false);
-    d->currentPlan = nullptr;
-    d->units.clear();
-    d->products.clear();
-    d->pesqPratoLoaded.clear();
-    for (auto &owners : d->flagOwner)
-        owners = {};
-    d->notes = {};
-    d->controlCharLines.clear();
-    d->dishLines.clear();
-    d->ownStop.reset();
-    d->lineNumber = 0;
-    d->lineHasNul = false;
-    d->decoder = ValueDecoder(Ambiente::instance().locale);
+    return ExportText::inPosicao(text);
+}
+
+QString LoadPass::PesqServico(QStringView cdServFiliOrig)
+{
+    return s.serviceMap.PesqServico(cdServFiliOrig);
+}
+
+Status LoadPass::Grava_Tabelas()
+{
+    // Every way out of the pass becomes its value here, after its clean-up has run.
+    try {
+        runLoadPass();
+    } catch (const AbandonedAction &a) {
+        return Failure{a.text(), a.key(), {}};
+    } catch (const std::exception &e) {
+        return Failure{QString::fromUtf8(e.what()), {}, {}};
+    } catch (...) {
+        return Failure{Msg(QStringLiteral("Erro_Inesperado")), QStringLiteral("Erro_Inesperado"), {}};
+    }
+    if (d->cleanupFailure)
+        return *d->cleanupFailure;
+    // The clean-up has cleared the status line; what the operator should know about the file
+    // (values left empty, a cut last line, NULs) stays there.
+    const QStringList warnings = s.loadWarnings();
+    if (!warnings.isEmpty())
+        d->observer.setStatusText(warnings.join(u' '));
+    return okStatus();
+}
+
+bool LoadPass::cancelled(const Failure &failure)
+{
+    return failure.key == u"Carga_Cancelada";
+}
+
+void LoadPass::runLoadPass()
+{
+    LoadObserver &obs = d->observer;
+    s.Carregando = true;
+    // What the last pass found goes; this one's state starts with the object.
+    d->last.lastDishRow = -1;
+    d->last.stats = {};
+    d->last.notes = {};
+    d->last.controlCharLines.clear();
+    d->last.dishLines.clear();
+    d->last.ownStop.reset();
 
     Finally cleanup{[&] {
         // Runs to its end whatever failed; the failure itself goes on to the caller.
-        Carregando = false;
+        s.Carregando = false;
         d->reader.close();
         d->currentPlan = nullptr;
+        // A failure of the observer here comes back from the pass unless the pass failed already.
         try {
             obs.setProgress(0);
             obs.setStatusText(QString());
             obs.serveEvents();
             obs.setPanelsEnabled(true);
+        } catch (const AbandonedAction &a) {
+            d->cleanupFailure = Failure{a.text(), a.key(), {}};
+        } catch (const std::exception &e) {
+            d->cleanupFailure = Failure{QString::fromUtf8(e.what()), {}, {}};
         } catch (...) {
+            d->cleanupFailure = Failure{Msg(QStringLiteral("Erro_Inesperado")), QStringLiteral("Erro_Inesperado"), {}};
         }
     }};
 
     // 2. The destination branch's services, for the pairing.
-    serviceMap.prepareDestinationServices();
+    d->lookups.services(s.serviceMap);
 
     readServiceSection();
     openEmptyTables();
@@ -128,11 +157,11 @@ void ImportSession::runLoadPass()
     readDataSection();
 }
 
-void ImportSession::readServiceSection()
+void LoadPass::readServiceSection()
 {
-    LoadObserver &obs = *d->observer;
+    LoadObserver &obs = d->observer;
     // 3-4. First pass: the service lines and the line count.
-    if (!d->reader.open(NmArquivo))
+    if (!d->reader.open(s.NmArquivo))
         MensErro(d->reader.errorString());
     QByteArrayView line;
     d->reader.readRawLine(line);
@@ -154,23 +183,23 @@ void ImportSession::readServiceSection()
     d->reader.close();
 
     // 5. The service map.
-    if (serviceMap.build(lsbServico) > 0)
+    if (s.serviceMap.build(lsbServico) > 0)
         obs.showServiceTab();
 }
 
-void ImportSession::openEmptyTables()
+void LoadPass::openEmptyTables()
 {
     // 6. The empty tables, their columns from the server.
     ActiveShowAvi(6);
     try {
-        loadPacket(cdsPrato, Rdm::GetPrato(d->net));
-        ensureDishColumns(cdsPrato);
-        loadPacket(cdsRecePadr, Rdm::GetRecePadr(d->net));
-        loadPacket(cdsReceServ, Rdm::GetReceServ(d->net));
-        loadPacket(cdsReceFili, Rdm::GetReceFili(d->net));
-        loadPacket(cdsPratPadr, Rdm::GetPratPadr(d->net));
-        loadPacket(cdsPratFili, Rdm::GetPratFili(d->net));
-        loadPacket(cdsPratServ, Rdm::GetPratServ(d->net));
+        loadPacket(s.cdsPrato, Rdm::GetPrato(d->last.net));
+        ensureDishColumns(s.cdsPrato);
+        loadPacket(s.cdsRecePadr, Rdm::GetRecePadr(d->last.net));
+        loadPacket(s.cdsReceServ, Rdm::GetReceServ(d->last.net));
+        loadPacket(s.cdsReceFili, Rdm::GetReceFili(d->last.net));
+        loadPacket(s.cdsPratPadr, Rdm::GetPratPadr(d->last.net));
+        loadPacket(s.cdsPratFili, Rdm::GetPratFili(d->last.net));
+        loadPacket(s.cdsPratServ, Rdm::GetPratServ(d->last.net));
     } catch (...) {
         DeactiveShowAvi();
         throw;
@@ -179,20 +208,20 @@ void ImportSession::openEmptyTables()
     // Room for the rows the first pass counted, taken once instead of growing a table of a
     // million rows step by step (each step holding the old storage and the new at once).
     for (size_t i = 0; i < std::size(kTables); ++i) {
-        reserveRows(this->*(kTables[i].table), d->linesPerTable[i]);
+        reserveRows(s.*(kTables[i].table), d->linesPerTable[i]);
         if (i == 0)
-            d->dishLines.reserve(size_t(std::max(0, d->linesPerTable[i])));
+            d->last.dishLines.reserve(size_t(std::max(0, d->linesPerTable[i])));
         if (std::size(kKeyColumns[i]) > 0)
             d->flagOwner[i].reserve(size_t(std::max(0, d->linesPerTable[i])));
     }
 }
 
-void ImportSession::readStructureSection()
+void LoadPass::readStructureSection()
 {
-    LoadObserver &obs = *d->observer;
+    LoadObserver &obs = d->observer;
     QByteArrayView line;
     // 7-8. Second pass.
-    if (!d->reader.open(NmArquivo))
+    if (!d->reader.open(s.NmArquivo))
         MensErro(d->reader.errorString());
     obs.setProgressRange(TotalLinhas);
     obs.setProgress(0);
@@ -229,9 +258,9 @@ void ImportSession::readStructureSection()
     }
 }
 
-void ImportSession::readDataSection()
+void LoadPass::readDataSection()
 {
-    LoadObserver &obs = *d->observer;
+    LoadObserver &obs = d->observer;
     QByteArrayView line;
     // 10. The data lines. Line numbers count the lines read, as the operator is told them.
     int position = 0;
@@ -253,7 +282,7 @@ void ImportSession::readDataSection()
         }
         decodeInto(line, LinhaAtual);
         Grava_Prato(firstField(QStringView(LinhaAtual)));
-        ++d->stats.dataLines;
+        ++d->last.stats.dataLines;
         obs.setProgress(++position);
         // Window messages are let through several times a second, not per line: a repaint per
         // line would cost more than the line itself.
@@ -269,14 +298,14 @@ void ImportSession::readDataSection()
         MensErro(d->reader.errorString());
     // A file cut in the middle of its last line still loads what it has; the operator is told.
     if (lastLineCut)
-        d->notes.cutLastLine = d->lineNumber;
+        d->last.notes.cutLastLine = d->lineNumber;
     d->lineNumber = 0;
     d->lineHasNul = false;
-    d->flagRepeatedKeys(*this);
+    d->flagRepeatedKeys();
 }
 
 
-void ImportSession::Grava_Prato(QStringView tabela)
+void LoadPass::Grava_Prato(QStringView tabela)
 {
     const TableEntry *entry = nullptr;
     for (const TableEntry &e : kTables) {
@@ -295,11 +324,11 @@ void ImportSession::Grava_Prato(QStringView tabela)
 
     const int idx = entry->index;
     if (idx >= lsbEstrutura.size() || (d->markerIndex >= 0 && idx >= d->markerIndex)) {
-        d->observer->setPanelsEnabled(true);
-        d->observer->focusArquivo();
+        d->observer.setPanelsEnabled(true);
+        d->observer.focusArquivo();
         MensErroKey(QStringLiteral("Arquivo_Invalido"));
     }
-    MemTable &table = this->*(entry->table);
+    MemTable &table = s.*(entry->table);
 
     Plan &plan = d->plans[size_t(idx)];
     if (!d->planReady[size_t(idx)] || plan.table != &table) {
@@ -314,21 +343,21 @@ void ImportSession::Grava_Prato(QStringView tabela)
     GetValues(table);
     d->currentPlan = nullptr;
 
-    if (&table == &cdsPrato) {
-        d->lastDishRow = cdsPrato.currentRow();
-        if (d->lastDishRow >= 0) {
-            if (size_t(d->lastDishRow) >= d->dishLines.size())
-                d->dishLines.resize(size_t(d->lastDishRow) + 1, 0);
-            d->dishLines[size_t(d->lastDishRow)] = d->lineNumber;
+    if (&table == &s.cdsPrato) {
+        d->last.lastDishRow = s.cdsPrato.currentRow();
+        if (d->last.lastDishRow >= 0) {
+            if (size_t(d->last.lastDishRow) >= d->last.dishLines.size())
+                d->last.dishLines.resize(size_t(d->last.lastDishRow) + 1, 0);
+            d->last.dishLines[size_t(d->last.lastDishRow)] = d->lineNumber;
         }
         QString scratch;
-        if (plan.iderroCol >= 0 && DishFlags::hasErrors(cdsPrato.textViewAt(d->lastDishRow, plan.iderroCol, scratch)))
-            d->observer->enableErrors();
-    } else if (&table == &cdsRecePadr) {
-        TemRecePadr = true;
-    } else if (&table == &cdsReceFili) {
-        TemReceFili = true;
-    } else if (&table == &cdsReceServ) {
-        TemReceServ = true;
+        if (plan.iderroCol >= 0 && DishFlags::hasErrors(s.cdsPrato.textViewAt(d->last.lastDishRow, plan.iderroCol, scratch)))
+            d->observer.enableErrors();
+    } else if (&table == &s.cdsRecePadr) {
+        s.TemRecePadr = true;
+    } else if (&table == &s.cdsReceFili) {
+        s.TemReceFili = true;
+    } else if (&table == &s.cdsReceServ) {
+        s.TemReceServ = true;
     }
 }

@@ -1,8 +1,12 @@
 #pragma once
-// The load pass's own pieces, shared by the session's sources (importsession.cpp, loadpass.cpp,
-// rowdecoder.cpp, keychecks.cpp, lookups.cpp) and by nothing else: how a structure line decodes,
-// the per-pass caches, and the session's private state.
+// The load pass's own pieces, shared by the session's and the pass's sources (importsession.cpp,
+// loadpass.cpp, rowdecoder.cpp, keychecks.cpp, lookups.cpp) and by nothing else: how a structure
+// line decodes, the per-pass caches, the session's and the pass's private state.
+#include "destinationlookups.h"
 #include "importsession.h"
+#include "loadpass.h"
+
+#include "ambiente.h"
 
 #include "datapacket.h"
 #include "dishflags.h"
@@ -258,54 +262,29 @@ inline const std::initializer_list<QStringView> kKeyColumns[] = {
 };
 static_assert(std::size(kKeyColumns) == std::size(kTables));
 
-// The unit or product lookup of a code, asked of the destination once per pass.
-const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView value, ViewCache &cache,
-                          int &executions);
-
 } // namespace LoadPassParts
 
 using namespace LoadPassParts;
 
+// What the session keeps of the passes: whom they tell, what stops them, and what the last one
+// found.
 struct ImportSession::Impl {
-    explicit Impl(NetConnection &n) : net(n) {}
+    explicit Impl(NetConnection &n) : net(n), lookups(n) {}
 
     NetConnection &net;
+    ConnectionLookups lookups; // what the session's passes ask the destination
     NullObserver nullObserver;
     LoadObserver *observer = &nullObserver;
 
-    ExportReader reader;
-    ValueDecoder decoder;
+    // The last pass's results.
     int lastDishRow = -1;
-    int markerIndex = -1;       // index of the data marker in lsbEstrutura; -1 when not met
     Stats stats;
-    // Lines per table of kTables, counted by the first reading for the second's reservations.
-    std::array<int, std::size(kTables)> linesPerTable{};
-
-    std::array<Plan, kStructureSlots> plans;
-    std::array<bool, kStructureSlots> planReady{};
-    Plan *currentPlan = nullptr; // set by Grava_Prato for GetValues
-
-    // Answers of the lookups, valid for one pass: the destination does not change under a load.
-    ViewCache units;
-    ViewCache products;
-    QByteArray pesqPratoLoaded; // the GetPesqPrato reply cdsPesqPrato holds
-
-    // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
-    // already flagged for an empty key part; what the pass found besides the flags.
-    std::array<std::vector<qint32>, 7> flagOwner;
     LoadNotes notes;
     QHash<int, int> controlCharLines; // dish row -> first line with a NUL
     std::vector<int> dishLines;       // dish row -> its line in the file
+
     StopRequest ownStop;
     StopRequest *stop = &ownStop;
-    // Ends the pass, as a failure without a message, when a stop was asked for.
-    void stopIfRequested() const
-    {
-        if (stop->requested())
-            MensErro(Msg(QStringLiteral("Carga_Cancelada")), false, QStringLiteral("Carga_Cancelada"));
-    }
-    int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
-    bool lineHasNul = false;
 
     // Notices already given to the operator by this session (each is told once).
     QSet<QString> noticesGiven;
@@ -316,24 +295,72 @@ struct ImportSession::Impl {
         noticesGiven.insert(text);
         observer->showNotice(text);
     }
+};
+
+// The state of one pass besides the line: the reader, the plans, the answers of the destination.
+struct LoadPass::Impl {
+    Impl(ImportSession &session, LoadPass &pass, DestinationLookups &destination)
+        : s(session), p(pass), lookups(destination), last(*session.d), observer(*last.observer),
+          decoder(Ambiente::instance().locale)
+    {
+    }
+
+    ImportSession &s;
+    LoadPass &p;
+    DestinationLookups &lookups;
+    ImportSession::Impl &last; // where the results of the pass go
+    LoadObserver &observer;
+
+    ExportReader reader;
+    ValueDecoder decoder;
+    int markerIndex = -1;       // index of the data marker in lsbEstrutura; -1 when not met
+    // Lines per table of kTables, counted by the first reading for the second's reservations.
+    std::array<int, std::size(kTables)> linesPerTable{};
+
+    std::array<Plan, kStructureSlots> plans;
+    std::array<bool, kStructureSlots> planReady{};
+    Plan *currentPlan = nullptr; // set by Grava_Prato for GetValues
+
+    // Answers of the lookups, valid for one pass: the destination does not change under a load.
+    // A code crosses to the destination on a miss only.
+    ViewCache units;
+    ViewCache products;
+    using Lookup = Result<QString> (DestinationLookups::*)(const QString &);
+    const QString &lookupOnce(Lookup lookup, QStringView value, ViewCache &cache, int &asked);
+    QByteArray pesqPratoLoaded; // the GetPesqPrato reply cdsPesqPrato holds
+
+    // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
+    // already flagged for an empty key part.
+    std::array<std::vector<qint32>, 7> flagOwner;
+    int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
+    bool lineHasNul = false;
+    QElapsedTimer sinceServe;
+    std::optional<Failure> cleanupFailure; // what the observer failed with during the clean-up
+
+    // Ends the pass, as a failure without a message, when a stop was asked for.
+    void stopIfRequested() const
+    {
+        if (last.stop->requested())
+            MensErro(Msg(QStringLiteral("Carga_Cancelada")), false, QStringLiteral("Carga_Cancelada"));
+    }
 
     // The key and NUL checks of the row just posted, and the search for repeated keys at the end
-    // of the pass (see below).
-    void checkRow(ImportSession &s, MemTable &table, Plan &plan, bool controlChar);
-    void flagRepeatedKeys(ImportSession &s);
+    // of the pass (keychecks.cpp).
+    void checkRow(MemTable &table, Plan &plan, bool controlChar);
+    void flagRepeatedKeys();
 
     // The row decoder's steps for one value of a data line (`after`: the rest of the line).
-    void decodeColumn(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c, QStringView raw,
-                      QStringView after, const QString &branch, bool &controlChar);
-    void checkDishName(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c, QStringView after,
+    void decodeColumn(MemTable &table, const Plan &plan, const ColPlan &c, QStringView raw, QStringView after,
+                      const QString &branch, bool &controlChar);
+    void checkDishName(MemTable &table, const Plan &plan, const ColPlan &c, QStringView after,
                        const QString &branch);
-    bool checkCode(ImportSession &s, const Plan &plan, const ColPlan &c, QStringView &v, QString &replaced);
+    bool checkCode(const Plan &plan, const ColPlan &c, QStringView &v, QString &replaced);
     void storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar);
 
     void noteUnparsed(const MemTable &table, int col)
     {
         const QString &column = table.field(col).name;
-        for (LoadNotes::Unparsed &u : notes.unparsed) {
+        for (LoadNotes::Unparsed &u : last.notes.unparsed) {
             if (u.column == column && u.table == table.name()) {
                 ++u.count;
                 if (u.lines.size() < LoadNotes::kMaxLines)
@@ -341,8 +368,6 @@ struct ImportSession::Impl {
                 return;
             }
         }
-        notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
+        last.notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
     }
-
-    QElapsedTimer sinceServe;
 };

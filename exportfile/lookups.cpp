@@ -1,13 +1,66 @@
-// The unit and product lookups of the load pass, each code asked once per pass.
-#include "importsession.h"
+// What the load pass asks the destination: the default lookups over the connection, and the pass's
+// own answers in front of them, each code asked once per pass.
+#include "destinationlookups.h"
+#include "loadpass.h"
 #include "loadpassparts.h"
 
-// ---- Lookups -----------------------------------------------------------------------------------
+#include "appserver.h"
+#include "database.h"
+#include "servicemap.h"
 
-namespace LoadPassParts {
+DestinationLookups::~DestinationLookups() = default;
 
-const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView value, ViewCache &cache,
-                          int &executions)
+namespace {
+
+// One run of a prepared lookup query with a new code: its first column, empty when no row.
+Result<QString> ask(ReadOnlyQuery &q, const QString &param, const QString &value)
+{
+    try {
+        q.close();
+        q.setParam(param, value);
+        q.open(); // prepared once, executed again with the new value
+        QString found;
+        if (!q.eof())
+            found = q.value(0).toString();
+        q.close();
+        return found;
+    } catch (const DatabaseError &e) {
+        return Failure{e.message(), {}, {}};
+    }
+}
+
+} // namespace
+
+ConnectionLookups::ConnectionLookups(NetConnection &net)
+    : m_net(net),
+      m_unit(QStringLiteral("SELECT SGUNIDADE, DSUNIDADE FROM UNIDMEDIDA WHERE SGUNIDADE = :P_SGUNIDADE")),
+      m_product(QStringLiteral("SELECT CDPRODUTO, NMPRODUTO FROM PRODUTO WHERE CDPRODUTO = :P_CDPRODUTO"))
+{
+}
+
+Result<QString> ConnectionLookups::unit(const QString &sgUnidade)
+{
+    return ask(m_unit, QStringLiteral("P_SGUNIDADE"), sgUnidade);
+}
+
+Result<QString> ConnectionLookups::product(const QString &cdProduto)
+{
+    return ask(m_product, QStringLiteral("P_CDPRODUTO"), cdProduto);
+}
+
+void ConnectionLookups::services(ServiceMap &map)
+{
+    map.prepareDestinationServices();
+}
+
+Result<QByteArray> ConnectionLookups::dish(const QString &cdPrato, const QString &cdFilial)
+{
+    return Rdm::GetPesqPrato(m_net, cdPrato, cdFilial);
+}
+
+// ---- The pass's answers ------------------------------------------------------------------------
+
+const QString &LoadPass::Impl::lookupOnce(Lookup lookup, QStringView value, ViewCache &cache, int &asked)
 {
     if (const QString *hit = cache.find(value))
         return *hit;
@@ -16,26 +69,28 @@ const QString &lookupOnce(ReadOnlyQuery &q, const QString &param, QStringView va
         cache.insert(value, QString());
         return *cache.find(value);
     }
-    QString found;
-    q.close();
-    q.setParam(param, value.toString());
-    q.open(); // prepared once, executed again with the new value
-    ++executions;
-    if (!q.eof())
-        found = q.value(0).toString();
-    q.close();
-    cache.insert(value, found);
+    ++asked;
+    const Result<QString> found = (lookups.*lookup)(value.toString());
+    if (!found)
+        throw PassFailure{found.failure()};
+    cache.insert(value, found.value());
     return *cache.find(value);
 }
 
-} // namespace LoadPassParts
-
-QString ImportSession::PesqUnidMedida(const QString &sgUnidade)
+QString LoadPass::PesqUnidMedida(const QString &sgUnidade)
 {
-    return lookupOnce(qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), sgUnidade, d->units, d->stats.unitQueries);
+    try {
+        return d->lookupOnce(&DestinationLookups::unit, sgUnidade, d->units, d->last.stats.unitQueries);
+    } catch (const PassFailure &f) {
+        MensErro(f.failure.message, true, f.failure.key);
+    }
 }
 
-QString ImportSession::PesqProduto(const QString &cdProduto)
+QString LoadPass::PesqProduto(const QString &cdProduto)
 {
-    return lookupOnce(qryPesqProduto, QStringLiteral("P_CDPRODUTO"), cdProduto, d->products, d->stats.productQueries);
+    try {
+        return d->lookupOnce(&DestinationLookups::product, cdProduto, d->products, d->last.stats.productQueries);
+    } catch (const PassFailure &f) {
+        MensErro(f.failure.message, true, f.failure.key);
+    }
 }

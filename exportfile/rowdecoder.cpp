@@ -1,5 +1,5 @@
 // The row decoder (GetValues): one data line against its structure line into one new row.
-#include "importsession.h"
+#include "loadpass.h"
 #include "loadpassparts.h"
 
 #include "ambiente.h"
@@ -50,7 +50,7 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
 
 } // namespace
 
-void ImportSession::GetValues(MemTable &table)
+void LoadPass::GetValues(MemTable &table)
 {
     // The plan of this structure line: Grava_Prato's, made once per pass, or one made now.
     Plan local;
@@ -66,7 +66,7 @@ void ImportSession::GetValues(MemTable &table)
     rowOperation([&] { table.append(); });
     NomeTabela = plan->tableName;
 
-    const QString branch = CdFilial;
+    const QString branch = s.CdFilial;
     const QStringView line(LinhaAtual);
     qsizetype pos = 0;
     size_t k = 0;
@@ -77,7 +77,7 @@ void ImportSession::GetValues(MemTable &table)
             if (end < 0)
                 break;
             if (k < plan->cols.size())
-                d->decodeColumn(*this, table, *plan, plan->cols[k], line.sliced(pos, end - pos),
+                d->decodeColumn(table, *plan, plan->cols[k], line.sliced(pos, end - pos),
                                 line.sliced(end + 1), branch, controlChar);
             pos = end + 1;
             ++k;
@@ -90,7 +90,7 @@ void ImportSession::GetValues(MemTable &table)
     }
 
     rowOperation([&] { table.post(); });
-    d->checkRow(*this, table, *plan, controlChar);
+    d->checkRow(table, *plan, controlChar);
 
     // What is left: after the line's last terminator, and the names no value used.
     LinhaAtual.remove(0, pos);
@@ -98,7 +98,7 @@ void ImportSession::GetValues(MemTable &table)
     assignShared(LinhaEstrutura, plan->rest[used]);
 }
 
-void ImportSession::Impl::decodeColumn(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c,
+void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPlan &c,
                                        QStringView raw, QStringView after, const QString &branch,
                                        bool &controlChar)
 {
@@ -108,22 +108,22 @@ void ImportSession::Impl::decodeColumn(ImportSession &s, MemTable &table, const 
         bool recordFlags = false;
         if (c.special == Special::CdFilAuxPrato) {
             if (plan.isPrato && v != u"P")
-                checkDishName(s, table, plan, c, after, branch);
+                checkDishName(table, plan, c, after, branch);
         } else {
-            recordFlags = checkCode(s, plan, c, v, replaced);
+            recordFlags = checkCode(plan, c, v, replaced);
         }
 
         if (recordFlags) {
             if (plan.isPrato) {
                 if (plan.iderroCol >= 0)
-                    table.setText(plan.iderroCol, s.ErrosLinha);
+                    table.setText(plan.iderroCol, p.ErrosLinha);
             } else if (&table == &s.cdsPrato) {
                 // A dish line decoded by another table's structure: the row being built is
                 // the dish the flags belong to.
                 if (plan.iderroCol >= 0)
-                    table.setText(plan.iderroCol, mergeFlags(table.text(plan.iderroCol), s.ErrosLinha));
+                    table.setText(plan.iderroCol, mergeFlags(table.text(plan.iderroCol), p.ErrosLinha));
             } else {
-                mergeIntoDish(s.cdsPrato, lastDishRow, s.ErrosLinha);
+                mergeIntoDish(s.cdsPrato, last.lastDishRow, p.ErrosLinha);
             }
         }
 
@@ -137,7 +137,8 @@ void ImportSession::Impl::decodeColumn(ImportSession &s, MemTable &table, const 
     } catch (const PassFailure &) {
         throw;
     } catch (const AbandonedAction &) {
-        // Already shown where it was raised; the column is skipped.
+        // Its message is for the handler boundary: the pass ends with it.
+        throw;
     } catch (const DatabaseError &e) {
         // A unit or product lookup that cannot be made: no check of the file can be
         // trusted any more.
@@ -149,7 +150,7 @@ void ImportSession::Impl::decodeColumn(ImportSession &s, MemTable &table, const 
 
 // Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO. A local dish whose
 // code names another dish at the destination raises position 4 and takes the destination's name.
-void ImportSession::Impl::checkDishName(ImportSession &s, MemTable &table, const Plan &plan, const ColPlan &c,
+void LoadPass::Impl::checkDishName(MemTable &table, const Plan &plan, const ColPlan &c,
                                         QStringView after, const QString &branch)
 {
     const QStringView cdPrato = firstField(after);
@@ -158,10 +159,10 @@ void ImportSession::Impl::checkDishName(ImportSession &s, MemTable &table, const
     // A code with a NUL cannot be at the destination (nor be asked for).
     if (code.contains(QChar(0)))
         return;
-    ++stats.serverPesqPrato;
+    ++last.stats.serverPesqPrato;
     // A lookup that cannot be made leaves the check undone for this dish and for every other one
     // like it: the pass ends, with one message.
-    const Result<QByteArray> r = Rdm::GetPesqPrato(net, code, branch);
+    const Result<QByteArray> r = lookups.dish(code, branch);
     if (!r)
         throw PassFailure{r.failure()};
     // Most replies are the same empty one: a reply identical to the one cdsPesqPrato holds would
@@ -172,19 +173,19 @@ void ImportSession::Impl::checkDishName(ImportSession &s, MemTable &table, const
         if (!st)
             throw PassFailure{st.failure()};
         pesqPratoLoaded = r.value();
-        ++stats.pesqPratoLoads;
+        ++last.stats.pesqPratoLoads;
     }
     if (s.cdsPesqPrato.rowCount() == 0)
         return;
     const int nm = s.cdsPesqPrato.fieldIndexOrThrow(u"NMPRATO");
     if (s.cdsPesqPrato.textViewAt(0, nm) == nmPrato)
         return;
-    s.ErrosLinha[DishFlags::Prato] = u'1';
-    s.NomePratoDestino = s.cdsPesqPrato.textAt(0, nm);
+    p.ErrosLinha[DishFlags::Prato] = u'1';
+    p.NomePratoDestino = s.cdsPesqPrato.textAt(0, nm);
     if (plan.mnPratoLocalCol >= 0)
-        table.setText(plan.mnPratoLocalCol, s.NomePratoDestino);
+        table.setText(plan.mnPratoLocalCol, p.NomePratoDestino);
     if (plan.iderroCol >= 0)
-        table.setText(plan.iderroCol, s.ErrosLinha);
+        table.setText(plan.iderroCol, p.ErrosLinha);
     if (c.col >= 0)
         table.setText(c.col, branch);
 }
@@ -192,26 +193,26 @@ void ImportSession::Impl::checkDishName(ImportSession &s, MemTable &table, const
 // The unit, product and service of a value: a code the destination lacks raises its position (true:
 // the line's flags changed). RECESERV stores the destination's service; other tables keep the
 // origin's.
-bool ImportSession::Impl::checkCode(ImportSession &s, const Plan &plan, const ColPlan &c, QStringView &v,
+bool LoadPass::Impl::checkCode(const Plan &plan, const ColPlan &c, QStringView &v,
                                     QString &replaced)
 {
     if (EmptyString(v))
         return false;
     switch (c.special) {
     case Special::SgUnidade:
-        if (!lookupOnce(s.qryPesqUnidMed, QStringLiteral("P_SGUNIDADE"), v, units, stats.unitQueries).isEmpty())
+        if (!lookupOnce(&DestinationLookups::unit, v, units, last.stats.unitQueries).isEmpty())
             return false;
-        s.ErrosLinha[DishFlags::UnidMedida] = u'1';
+        p.ErrosLinha[DishFlags::UnidMedida] = u'1';
         return true;
     case Special::CdProduto:
-        if (!lookupOnce(s.qryPesqProduto, QStringLiteral("P_CDPRODUTO"), v, products, stats.productQueries).isEmpty())
+        if (!lookupOnce(&DestinationLookups::product, v, products, last.stats.productQueries).isEmpty())
             return false;
-        s.ErrosLinha[DishFlags::Produto] = u'1';
+        p.ErrosLinha[DishFlags::Produto] = u'1';
         return true;
     case Special::CdServFili:
-        replaced = s.PesqServico(v);
+        replaced = p.PesqServico(v);
         if (replaced.isEmpty()) {
-            s.ErrosLinha[DishFlags::Servico] = u'1';
+            p.ErrosLinha[DishFlags::Servico] = u'1';
             return true;
         }
         if (plan.isReceServ)
@@ -227,7 +228,7 @@ bool ImportSession::Impl::checkCode(ImportSession &s, const Plan &plan, const Co
 
 // A value that does not convert leaves the column null, as it always has, but is counted, so that
 // the operator hears of it.
-void ImportSession::Impl::storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar)
+void LoadPass::Impl::storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar)
 {
     bool converted = true;
     switch (c.kind) {

@@ -1,4 +1,5 @@
 #include "dishgrid.h"
+#include "handlerboundary.h"
 
 #include "ambiente.h"
 #include "dishpictures.h"
@@ -290,7 +291,8 @@ void TDishGrid::currentChanged(const QModelIndex &current, const QModelIndex &pr
     // here, and the grid goes back to the table's row.
     try {
         m_table->moveTo(row);
-    } catch (const AbandonedAction &) {
+    } catch (const AbandonedAction &a) {
+        HandlerBoundary::reportAbandoned(a);
         scheduleFollow();
     } catch (const std::exception &e) {
         messageSink()->showError(QString::fromUtf8(e.what()));

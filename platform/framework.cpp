@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-AbandonedAction::AbandonedAction(QString text, QString key)
-    : m_text(std::move(text)), m_key(std::move(key)), m_utf8(m_text.toUtf8())
+AbandonedAction::AbandonedAction(QString text, QString key, bool toBeShown)
+    : m_text(std::move(text)), m_key(std::move(key)), m_utf8(m_text.toUtf8()), m_show(toBeShown)
 {
 }
 
@@ -71,9 +71,7 @@ void DeactiveShowAvi()
 
 void MensErro(const QString &text, bool showError, const QString &key)
 {
-    if (showError)
-        g_sink->showError(text);
-    throw AbandonedAction(text, key);
+    throw AbandonedAction(text, key, showError);
 }
 
 void MensErroKey(const QString &key)

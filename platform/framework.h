@@ -1,7 +1,8 @@
 #pragma once
 // The screen framework's services that need no widgets: string helpers, the abandoned action
-// behind MensErro, the result check of server calls, and the sinks through which the core tells a
-// person something (the screen installs message boxes; the command line prints to stderr).
+// behind MensErro, the result check of server calls, and the sinks through which the handler
+// boundary tells a person something (the screen installs message boxes; the command line prints
+// to stderr).
 #include "platform_export.h"
 #include "result.h"
 
@@ -10,22 +11,28 @@
 #include <exception>
 #include <functional>
 
-// Thrown by MensErro: the current action is abandoned. Caught at the event-handler boundary and at
-// the package's exported entry points; never crosses Qt's event loop or an extern "C" function.
+// Thrown by MensErro: the current action is abandoned. It carries what the person is to be told
+// (nothing is shown where it is thrown): the handler boundary (runAction, handlerboundary.h) shows
+// it when it catches it, the command line prints it at its top level. Whoever catches it on the
+// way must pass it on, or show it when toBeShown(). Never crosses Qt's event loop or an extern "C"
+// function.
 class IMP_PLATFORM_EXPORT AbandonedAction : public std::exception {
 public:
-    AbandonedAction(QString text, QString key = {});
+    AbandonedAction(QString text, QString key = {}, bool toBeShown = true);
     const char *what() const noexcept override;
     const QString &text() const { return m_text; }
     const QString &key() const { return m_key; }
+    // False for an action given up without a message of its own (a cancelled load).
+    bool toBeShown() const { return m_show; }
 
 private:
     QString m_text;
     QString m_key;
     QByteArray m_utf8;
+    bool m_show = true;
 };
 
-// Where MensErro's text goes before the action is abandoned. The default writes to stderr.
+// Where the handler boundary's messages go. The default writes to stderr.
 class IMP_PLATFORM_EXPORT MessageSink {
 public:
     virtual ~MessageSink();
@@ -48,7 +55,8 @@ IMP_PLATFORM_EXPORT BusyIndicator *setBusyIndicator(BusyIndicator *indicator);
 IMP_PLATFORM_EXPORT void ActiveShowAvi(int kind);
 IMP_PLATFORM_EXPORT void DeactiveShowAvi();
 
-// Shows the text as an error and abandons the action. `showError` false: abandons without showing.
+// Abandons the action with the text as its error, to be shown by the handler boundary. `showError`
+// false: abandons without a message.
 [[noreturn]] IMP_PLATFORM_EXPORT void MensErro(const QString &text, bool showError = true,
                                                const QString &key = {});
 // Looks the key up in the catalogue and calls MensErro with its text.
@@ -60,8 +68,8 @@ IMP_PLATFORM_EXPORT void DeactiveShowAvi();
 IMP_PLATFORM_EXPORT void setFailureDetailSink(std::function<void(const QString &)> sink);
 IMP_PLATFORM_EXPORT void reportFailureDetail(const Failure &failure);
 
-// The payload of a server result, or the failure's message shown and the action abandoned (its
-// detail reported first).
+// The payload of a server result, or the action abandoned with the failure's message (its detail
+// reported first).
 IMP_PLATFORM_EXPORT QByteArray CheckResultServ(const Result<QByteArray> &result, bool showError = true,
                                                int helpContext = 0);
 

@@ -5,6 +5,17 @@
 
 namespace HandlerBoundary {
 
+void reportAbandoned(const AbandonedAction &a) noexcept
+{
+    if (!a.toBeShown())
+        return;
+    try {
+        messageSink()->showError(a.text());
+    } catch (...) {
+        // A sink that fails while reporting has nothing left to tell.
+    }
+}
+
 void reportUnexpected(const std::exception &e) noexcept
 {
     try {

@@ -142,8 +142,9 @@ bool MemTableModel::setData(const QModelIndex &index, const QVariant &value, int
     if (col < 0 || m_table->field(col).readOnly)
         return false;
     // The view calls this from its event handling: this is where an abandoned action (a row event
-    // calling MensErro, already shown) or a refused value ends, so nothing crosses the event loop.
-    // A refused value is reported (editRefused); whoever shows the grid tells the operator.
+    // calling MensErro) or a refused value ends, so nothing crosses the event loop. Both are
+    // reported (editRefused, unless the action was abandoned without a message); whoever shows the
+    // grid tells the operator.
     try {
         if (m_table->currentRow() != index.row())
             m_table->moveTo(index.row()); // posts the row being left, as the grid does
@@ -151,7 +152,9 @@ bool MemTableModel::setData(const QModelIndex &index, const QVariant &value, int
             m_table->edit();
         m_table->setValue(col, value);
         return true;
-    } catch (const AbandonedAction &) {
+    } catch (const AbandonedAction &a) {
+        if (a.toBeShown())
+            emit editRefused(a.text());
         return false;
     } catch (const std::exception &e) {
         emit editRefused(QString::fromUtf8(e.what()));

@@ -142,7 +142,7 @@ public:
     void cdsDiretoriosBeforePost(MemTable &table);
     void cdsDiretoriosAfterPost(MemTable &table);
     // The load pass over the file and branch of the panel (the session's, shown on this screen).
-    void Grava_Tabelas();
+    Status Grava_Tabelas();
 
     // The import of what the load pass put into the tables (one call of Importacao).
     void sbtImportExportClick(QObject *sender);

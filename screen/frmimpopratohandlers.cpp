@@ -1,6 +1,7 @@
 // TfrmImpoPrato's handlers: the form's events, the parameter panel's checks, the screen's state,
 // the load pass and the import.
 #include "frmimpoprato.h"
+#include "loadpass.h"
 #include "handlerboundary.h"
 #include "ambiente.h"
 #include "consiste.h"
@@ -228,18 +229,16 @@ void TfrmImpoPrato::panFiltroExit(QObject *)
     m_session.closeLoadedTables();
     m_loadLock = true;
     setState(ScreenState::Loading);
-    // The pass unlocks both containers on every way out; a failure leaves the import button off.
-    try {
-        Grava_Tabelas();
-    } catch (const AbandonedAction &a) {
+    // The pass unlocks both containers on every way out; a failure leaves the import button off,
+    // and is told once the pass and the screen have cleaned up.
+    if (const Status loaded = Grava_Tabelas(); !loaded) {
         discardFailedLoad();
         // A pass the operator cancelled says so where the progress was.
-        if (a.key() == u"Carga_Cancelada")
-            setStatusText(a.text());
-        throw;
-    } catch (...) {
-        discardFailedLoad();
-        throw;
+        if (LoadPass::cancelled(loaded.failure())) {
+            setStatusText(loaded.failure().message);
+            MensErro(loaded.failure().message, false, loaded.failure().key);
+        }
+        showFailure(loaded.failure());
     }
     m_loadLock = false;
     setState(ScreenState::Loaded);
@@ -399,7 +398,7 @@ void TfrmImpoPrato::dtsServicoStateChange(QObject *)
         applyState();
 }
 
-void TfrmImpoPrato::Grava_Tabelas()
+Status TfrmImpoPrato::Grava_Tabelas()
 {
-    m_session.Grava_Tabelas();
+    return m_session.Grava_Tabelas();
 }

@@ -5,7 +5,9 @@
 #include "appserver.h"
 #include "database.h"
 #include "framework.h"
+#include "handlerboundary.h"
 #include "importsession.h"
+#include "loadpass.h"
 #include "seededserver.h"
 
 #include <QSqlError>
@@ -42,16 +44,22 @@ struct RecordingObserver : LoadObserver {
     void showServiceTab() override { ++serviceTabShown; }
 };
 
-// Runs the load pass: "" when it completed, the catalogue key of a refusal, "!" and the text of a
-// failure without a key.
+// What a load pass ended with, told to the message sink as the screen's handler boundary tells
+// it: "" when it completed, the catalogue key of a refusal, "!" and the text of a failure without
+// a key.
+inline QString passOutcome(const Status &loaded)
+{
+    if (loaded)
+        return {};
+    const Failure &f = loaded.failure();
+    runAction([&] { MensErro(f.message, !LoadPass::cancelled(f), f.key); });
+    return f.key.isEmpty() ? QLatin1Char('!') + f.message : f.key;
+}
+
+// Runs the load pass with the session's own lookups (passOutcome).
 inline QString runPass(ImportSession &s)
 {
-    try {
-        s.Grava_Tabelas();
-        return {};
-    } catch (const AbandonedAction &a) {
-        return a.key().isEmpty() ? QLatin1Char('!') + a.text() : a.key();
-    }
+    return passOutcome(s.Grava_Tabelas());
 }
 
 // A sink that keeps messages instead of printing them.

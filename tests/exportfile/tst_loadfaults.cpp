@@ -315,7 +315,28 @@ void TstLoadFaults::failedLookupEndsThePassOnce()
         m_transport->failing.insert(failing);
     else
         QVERIFY(m_f->exec("ALTER TABLE UNIDMEDIDA RENAME TO UNIDMEDIDA_FORA"));
+    // The message comes after the clean-up: the busy indicator off, the pass over.
+    struct Busy : BusyIndicator {
+        bool on = false;
+        void show(int) override { on = true; }
+        void hide() override { on = false; }
+    } busy;
+    struct AtMessage : MessageSink {
+        std::function<void(const QString &)> f;
+        void showError(const QString &t) override { f(t); }
+        void showInfo(const QString &) override {}
+    } at;
+    QStringList states;
+    at.f = [&](const QString &t) {
+        states << QStringLiteral("busy=%1 loading=%2 panels=%3").arg(busy.on).arg(m_s->Carregando).arg(m_obs.panels.last());
+        m_sink->errors << t;
+    };
+    BusyIndicator *oldBusy = setBusyIndicator(&busy);
+    MessageSink *oldSink = setMessageSink(&at);
     const QString got = load(w);
+    setMessageSink(oldSink);
+    setBusyIndicator(oldBusy);
+    QCOMPARE(states, QStringList{QStringLiteral("busy=0 loading=0 panels=1")});
     if (!failing.startsWith(u"Get"))
         QVERIFY(m_f->exec("ALTER TABLE UNIDMEDIDA_FORA RENAME TO UNIDMEDIDA"));
     // A failed load: one message, no key of a refusal of the file.

@@ -2,6 +2,8 @@
 // the structure section, the decoding of values, the error flags and the checks of the parameters.
 #include "loadfixture.h"
 
+#include "loadpass.h"
+
 #include "messages.h"
 
 #include <QDir>
@@ -48,6 +50,7 @@ private slots:
 private:
     std::unique_ptr<LoadFixture> m_f;
     std::unique_ptr<ImportSession> m_s;
+    std::unique_ptr<LoadPass> m_pass; // the last pass, kept to look at its state
     RecordingObserver m_obs;
     std::unique_ptr<QuietSink> m_sink;
     QString load(const ExportWriter &w, const QByteArray &eol = "\r\n");
@@ -70,6 +73,7 @@ void TstLoadPass::init()
 
 void TstLoadPass::cleanup()
 {
+    m_pass.reset();
     m_s.reset();
     m_f.reset();
     m_sink.reset();
@@ -78,7 +82,8 @@ void TstLoadPass::cleanup()
 QString TstLoadPass::load(const ExportWriter &w, const QByteArray &eol)
 {
     m_s->NmArquivo = m_f->write(w, eol);
-    return runPass(*m_s);
+    m_pass = std::make_unique<LoadPass>(*m_s, m_s->lookups());
+    return passOutcome(m_pass->Grava_Tabelas());
 }
 
 void TstLoadPass::structure_data()
@@ -86,7 +91,7 @@ void TstLoadPass::structure_data()
     QTest::addColumn<Lines>("lines");
     QTest::addColumn<QByteArray>("eol");
     QTest::addColumn<QString>("key");
-    QTest::addColumn<int>("total");   // TotalLinhas
+    QTest::addColumn<int>("total");   // LoadPass::TotalLinhas
     QTest::addColumn<int>("dishes");
 
     ExportWriter w;
@@ -134,7 +139,7 @@ void TstLoadPass::structure()
     ExportWriter w;
     w.lines = lines;
     QCOMPARE(load(w, eol), key);
-    QCOMPARE(m_s->TotalLinhas, total);
+    QCOMPARE(m_pass->TotalLinhas, total);
     QCOMPARE(m_s->cdsPrato.isActive() ? m_s->cdsPrato.rowCount() : 0, dishes);
     QVERIFY(!m_s->Carregando);
     QCOMPARE(m_obs.panels.last(), true);
@@ -308,7 +313,7 @@ void TstLoadPass::lookupsAnswerAsTheirQueries()
         q.addBindValue(u);
         QVERIFY(q.exec());
         const QString direct = q.next() ? q.value(0).toString() : QString();
-        QCOMPARE(m_s->PesqUnidMedida(u), direct);
+        QCOMPARE(m_pass->PesqUnidMedida(u), direct);
         anyMissing = anyMissing || direct.isEmpty();
     }
     QCOMPARE(m_s->stats().unitQueries, 6); // once per distinct value
@@ -323,8 +328,8 @@ void TstLoadPass::passState()
     QVERIFY(m_s->TemRecePadr && m_s->TemReceFili && !m_s->TemReceServ);
     QCOMPARE(m_obs.statuses.first(), Msg("VERIFICANDO_PRATOS"));
     // State after the last line: what followed its last terminator, the names no value used.
-    QCOMPARE(m_s->LinhaAtual, QString());
-    QCOMPARE(m_s->NomeTabela, QStringLiteral("RECEFILI"));
+    QCOMPARE(m_pass->LinhaAtual, QString());
+    QCOMPARE(m_pass->NomeTabela, QStringLiteral("RECEFILI"));
     // A later pass over a file without those lines leaves the flags set.
     ExportWriter plain;
     plain.lines << dishLine("P", "1", "X");

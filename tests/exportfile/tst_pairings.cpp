@@ -85,7 +85,7 @@ void TstPairings::rememberedByTheNextLoad()
     // The next load into 0001 gives 30 its destination again, and the data lines see it; another
     // branch has nothing remembered.
     QCOMPARE(load(), (QStringList{"", "40>", "30>00004*", "10>00001"}));
-    QCOMPARE(m_session->PesqServico(u"30"), QStringLiteral("00004"));
+    QCOMPARE(m_session->serviceMap.PesqServico(u"30"), QStringLiteral("00004"));
     QCOMPARE(load({}, QStringLiteral("0002")), (QStringList{"", "40>", "30>", "10>00001"}));
 
     // A changed pairing replaces the one remembered.

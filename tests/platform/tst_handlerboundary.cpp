@@ -31,7 +31,7 @@ private slots:
         QTest::addColumn<QStringList>("shown");
         const QStringList none;
         QTest::newRow("completes") << 0 << false << true << none;
-        // MensErro showed its text when it was raised: the boundary adds nothing.
+        // MensErro only carries its text: the boundary shows it, once.
         QTest::newRow("abandoned") << 1 << false << false << QStringList{QStringLiteral("Filial não cadastrada.")};
         QTest::newRow("abandoned, silent") << 2 << false << false << none;
         QTest::newRow("std exception") << 3 << false << false << QStringList{QStringLiteral("disco cheio")};
@@ -54,7 +54,7 @@ private slots:
             case 1:
                 MensErro(QStringLiteral("Filial não cadastrada."));
             case 2:
-                throw AbandonedAction(QStringLiteral("x"), QStringLiteral("Filial_N_Cad"));
+                throw AbandonedAction(QStringLiteral("x"), QStringLiteral("Filial_N_Cad"), false);
             case 3:
                 throw std::runtime_error("disco cheio");
             case 4:

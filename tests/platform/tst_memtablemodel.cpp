@@ -201,6 +201,15 @@ void TestMemTableModel::setDataEditsThroughTheTable()
     QCOMPARE(t.currentRow(), 0);
     QCOMPARE(t.state(), TableState::Edit);
     QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("A"));
+
+    // MensErro in a row event: its message goes the same way, once; abandoned without one, nothing.
+    t.events.beforePost = [](MemTable &) { MensErro(QStringLiteral("Serviço origem deve ser informado.")); };
+    QVERIFY(!model.setData(model.index(1, 2), QStringLiteral("B")));
+    t.events.beforePost = [](MemTable &) { MensErro(QStringLiteral("cancelado"), false); };
+    QVERIFY(!model.setData(model.index(1, 2), QStringLiteral("B")));
+    QCOMPARE(refused.count(), 2);
+    QCOMPARE(refused.at(1).at(0).toString(), QStringLiteral("Serviço origem deve ser informado."));
+    QCOMPARE(sink.shown, 0);
 }
 
 // Widgets are deleted after their owner's members: a model left behind by its table is empty and
