@@ -117,6 +117,8 @@ inline std::optional<QDateTime> parseDateTime(QStringView s)
 
 inline qint64 wallClockMsecs(const QDateTime &dt)
 {
+    if (dt.timeSpec() == Qt::UTC)
+        return dt.toMSecsSinceEpoch(); // already the wall clock read as UTC
     return QDateTime(dt.date(), dt.time(), Qt::UTC).toMSecsSinceEpoch();
 }
 
@@ -303,6 +305,52 @@ struct Column {
     {
         if (v.capacity() - v.size() < more)
             v.reserve(std::max(v.size() + more, v.capacity() + v.capacity() / 2 + 256));
+    }
+    // The load's path: UTF-16 text, compared with the last text and copied in one pass each.
+    quint64 storeText(QStringView v)
+    {
+        const size_t n = size_t(v.size());
+        const char16_t *src = v.utf16();
+        const quint32 lastLen = quint32(lastText >> 32);
+        if (lastLen != kNullLength && lastLen == n && sameAsLast(src, n))
+            return lastText;
+        if (n == 0)
+            return 0;
+        const quint64 off = wide ? arena.size() : arena8.size();
+        if (off + quint64(n) > kMaxArena)
+            throw std::length_error("Tabela em memória: limite de texto de uma coluna excedido.");
+        if (!wide) {
+            grow(arena8, n);
+            const size_t at = arena8.size();
+            arena8.resize(at + n);
+            char *dst = arena8.data() + at;
+            char16_t any = 0; // the bits of every character: above 0xFF when one of them is
+            for (size_t i = 0; i < n; ++i) {
+                any |= src[i];
+                dst[i] = char(src[i]);
+            }
+            if (any > 0xFF) {
+                arena8.resize(at);
+                widen(); // the same offsets: the narrow arena's characters, two bytes each
+            }
+        }
+        if (wide) {
+            grow(arena, n);
+            arena.insert(arena.end(), src, src + n);
+        }
+        lastText = (quint64(quint32(n)) << 32) | off;
+        return lastText;
+    }
+    bool sameAsLast(const char16_t *src, size_t n) const
+    {
+        const quint32 off = quint32(lastText);
+        if (wide)
+            return std::memcmp(arena.data() + off, src, n * sizeof(char16_t)) == 0;
+        const unsigned char *have = reinterpret_cast<const unsigned char *>(arena8.data()) + off;
+        for (size_t i = 0; i < n; ++i)
+            if (have[i] != src[i])
+                return false;
+        return true;
     }
     quint64 storeText(QAnyStringView s)
     {
