@@ -222,6 +222,7 @@ struct Column {
     std::vector<char16_t> arena;
     bool wide = false;
     quint64 lastText = kNullText; // last text stored: equal texts in a row share characters
+    size_t reservedRows = 0;      // rows the table was reserved for (see grow)
     MemTable::DisplayHook hook;
 
     quint64 nullRaw() const
@@ -300,11 +301,24 @@ struct Column {
         std::vector<char>().swap(arena8);
         wide = true;
     }
+    // Room for `more` characters. A table reserved for a known number of rows (a load that
+    // counted its lines first) sizes its text for all of them from the characters per row so far,
+    // an eighth more at the least: a few exact steps instead of half again at each, and no half
+    // empty arena held at the end of the load.
     template <typename V>
-    static void grow(V &v, size_t more)
+    void grow(V &v, size_t more) const
     {
-        if (v.capacity() - v.size() < more)
-            v.reserve(std::max(v.size() + more, v.capacity() + v.capacity() / 2 + 256));
+        if (v.capacity() - v.size() >= more)
+            return;
+        const size_t need = v.size() + more;
+        const size_t rows = cells.size();
+        if (rows >= 1024 && rows < reservedRows) {
+            const double perRow = double(need) / double(rows);
+            const size_t predicted = size_t(perRow * double(reservedRows) * 1.02);
+            v.reserve(std::max(predicted, need + need / 8));
+            return;
+        }
+        v.reserve(std::max(need, v.capacity() + v.capacity() / 2 + 256));
     }
     // The load's path: UTF-16 text, compared with the last text and copied in one pass each.
     quint64 storeText(QStringView v)
@@ -405,9 +419,11 @@ struct Column {
         std::vector<char>().swap(arena8);
         wide = false;
         lastText = kNullText;
+        reservedRows = 0;
     }
     void reserve(size_t n)
     {
+        reservedRows = n;
         if (kind == FieldKind::Boolean)
             flags.reserve(n);
         else
