@@ -50,8 +50,11 @@ Status readRows(QSqlDatabase &db, const QString &what, const QString &sql, const
 class DishIndex {
 public:
     struct Key {
-        QStringView tree, code;
+        const QChar *treeChars, *codeChars;
+        quint8 treeSize, codeSize; // at most 4 and 10 (longer ones are left out)
         int row;
+        QStringView tree() const { return QStringView(treeChars, treeSize); }
+        QStringView code() const { return QStringView(codeChars, codeSize); }
     };
     // [begin, end) of one tree's keys.
     struct Tree {
@@ -71,20 +74,20 @@ public:
             const QStringView code = dishes.textViewAt(r, cCode).trimmed();
             if (aux.isEmpty() || code.isEmpty() || aux.size() > 4 || code.size() > 10)
                 continue;
-            m_keys.push_back(Key{aux, code, r});
+            m_keys.push_back(Key{aux.data(), code.data(), quint8(aux.size()), quint8(code.size()), r});
         }
         std::sort(m_keys.begin(), m_keys.end(), [](const Key &a, const Key &b) {
-            if (const int c = a.tree.compare(b.tree); c != 0)
+            if (const int c = a.tree().compare(b.tree()); c != 0)
                 return c < 0;
-            if (const int c = a.code.compare(b.code); c != 0)
+            if (const int c = a.code().compare(b.code()); c != 0)
                 return c < 0;
             return a.row < b.row;
         });
         for (size_t i = 0; i < m_keys.size();) {
             size_t j = i + 1;
-            while (j < m_keys.size() && m_keys[j].tree == m_keys[i].tree)
+            while (j < m_keys.size() && m_keys[j].tree() == m_keys[i].tree())
                 ++j;
-            m_trees.push_back(Tree{m_keys[i].tree, i, j});
+            m_trees.push_back(Tree{m_keys[i].tree(), i, j});
             i = j;
         }
     }
@@ -96,9 +99,9 @@ public:
     {
         const Key *b = m_keys.data() + t.begin;
         const Key *e = m_keys.data() + t.end;
-        const Key *lo = std::lower_bound(b, e, code, [](const Key &k, QStringView c) { return k.code.compare(c) < 0; });
+        const Key *lo = std::lower_bound(b, e, code, [](const Key &k, QStringView c) { return k.code().compare(c) < 0; });
         const Key *hi = lo;
-        while (hi != e && hi->code == code)
+        while (hi != e && hi->code() == code)
             ++hi;
         return {lo, hi};
     }
