@@ -77,9 +77,9 @@ public:
             m_keys.push_back(Key{aux.data(), code.data(), quint8(aux.size()), quint8(code.size()), r});
         }
         std::sort(m_keys.begin(), m_keys.end(), [](const Key &a, const Key &b) {
-            if (const int c = a.tree().compare(b.tree()); c != 0)
+            if (const int c = compare(a.treeChars, a.treeSize, b.treeChars, b.treeSize); c != 0)
                 return c < 0;
-            if (const int c = a.code().compare(b.code()); c != 0)
+            if (const int c = compare(a.codeChars, a.codeSize, b.codeChars, b.codeSize); c != 0)
                 return c < 0;
             return a.row < b.row;
         });
@@ -99,7 +99,9 @@ public:
     {
         const Key *b = m_keys.data() + t.begin;
         const Key *e = m_keys.data() + t.end;
-        const Key *lo = std::lower_bound(b, e, code, [](const Key &k, QStringView c) { return k.code().compare(c) < 0; });
+        const Key *lo = std::lower_bound(b, e, code, [](const Key &k, QStringView c) {
+            return compare(k.codeChars, k.codeSize, c.data(), c.size()) < 0;
+        });
         const Key *hi = lo;
         while (hi != e && hi->code() == code)
             ++hi;
@@ -107,6 +109,16 @@ public:
     }
 
 private:
+    // UTF-16 code units in order, a prefix first: QStringView::compare's order, inline for the
+    // sort's million comparisons of codes a few characters long.
+    static int compare(const QChar *a, qsizetype na, const QChar *b, qsizetype nb)
+    {
+        const qsizetype n = std::min(na, nb);
+        for (qsizetype i = 0; i < n; ++i)
+            if (a[i] != b[i])
+                return a[i].unicode() < b[i].unicode() ? -1 : 1;
+        return na < nb ? -1 : (na > nb ? 1 : 0);
+    }
     std::vector<Key> m_keys;
     std::vector<Tree> m_trees;
 };
