@@ -274,7 +274,9 @@ struct Column {
             return {};
         return QStringView(arena.data() + quint32(r), qsizetype(len));
     }
-    // The characters of a text cell as UTF-16, in `scratch` when the column is narrow.
+    // The characters of a text cell as UTF-16, in the front of `scratch` when the column is narrow.
+    // Scratch only grows (the key checks read millions of cells of a few characters through one),
+    // so its own size says nothing: the view has the cell's.
     QStringView viewInto(quint64 r, QString &scratch) const
     {
         const quint32 len = quint32(r >> 32);
@@ -282,12 +284,13 @@ struct Column {
             return {};
         if (wide)
             return QStringView(arena.data() + quint32(r), qsizetype(len));
-        scratch.resize(qsizetype(len));
+        if (scratch.size() < qsizetype(len))
+            scratch.resize(qsizetype(len));
         char16_t *out = reinterpret_cast<char16_t *>(scratch.data());
         const char *in = arena8.data() + quint32(r);
         for (quint32 i = 0; i < len; ++i)
             out[i] = char16_t(static_cast<unsigned char>(in[i]));
-        return scratch;
+        return QStringView(out, qsizetype(len));
     }
     void widen()
     {
