@@ -30,12 +30,13 @@ namespace {
 
 struct Run {
     double seconds = 0;
+    double cpuSeconds = 0; // user + system, which a busy machine disturbs less than the wall clock
     long maxRssKb = 0;
     int status = -1;
 };
 
-// Runs a program with stdin from a file (or /dev/null) and stdout/stderr to /dev/null; wall time
-// and the child's own peak resident size.
+// Runs a program with stdin from a file (or /dev/null) and stdout/stderr to /dev/null; wall time,
+// the child's CPU time and its own peak resident size.
 Run spawn(const QStringList &argv, const QString &stdinPath = {})
 {
     std::vector<QByteArray> store;
@@ -66,6 +67,7 @@ Run spawn(const QStringList &argv, const QString &stdinPath = {})
     wait4(pid, &status, 0, &ru);
     r.seconds = double(t.nsecsElapsed()) / 1e9;
     r.maxRssKb = ru.ru_maxrss;
+    r.cpuSeconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     posix_spawn_file_actions_destroy(&fa);
     return r;
@@ -152,7 +154,7 @@ int main(int argc, char **argv)
     warm(csv);
 
     const int runs = qMax(1, cli.value(QStringLiteral("runs")).toInt());
-    std::vector<double> sqliteTimes, checkTimes;
+    std::vector<double> sqliteTimes, checkTimes, sqliteCpu, checkCpu;
     long peakKb = 0;
     for (int i = 0; i < runs; ++i) {
         QFile::remove(fresh);
@@ -162,6 +164,7 @@ int main(int argc, char **argv)
             return 2;
         }
         sqliteTimes.push_back(s.seconds);
+        sqliteCpu.push_back(s.cpuSeconds);
         const Run c = spawn({imp, QStringLiteral("check"), file, QStringLiteral("--branch"), o.destinationBranch,
                              QStringLiteral("--db"), QStringLiteral("sqlite:") + dest, QStringLiteral("--locale"),
                              localeName});
@@ -170,6 +173,7 @@ int main(int argc, char **argv)
             return 2;
         }
         checkTimes.push_back(c.seconds);
+        checkCpu.push_back(c.cpuSeconds);
         peakKb = std::max(peakKb, c.maxRssKb);
     }
 
@@ -183,6 +187,8 @@ int main(int argc, char **argv)
     std::printf("sqlite3 .import        %.3f s (median of %d)\n", ts, runs);
     std::printf("imp40500 check         %.3f s (median of %d)\n", tc, runs);
     std::printf("ratio check/import     %.2f (target <= 0.6)\n", ratio);
+    std::printf("CPU time (user+sys)    import %.3f s, check %.3f s: %.2f (medians)\n", median(sqliteCpu),
+                median(checkCpu), median(checkCpu) / std::max(1e-9, median(sqliteCpu)));
     std::printf("check peak RSS         %.1f MiB = %.2f x file size (target <= 2.5)\n", double(peakKb) / 1024.0, rssRatio);
     const bool ok = ratio <= 0.6 && rssRatio <= 2.5;
     std::printf("%s\n", ok ? "PASS" : "FAIL");

@@ -33,7 +33,16 @@ public:
     }
     Out &operator<<(QStringView s)
     {
-        m_buf.append(s.toUtf8());
+        appendUtf8(s);
+        check();
+        return *this;
+    }
+    // `s` padded with blanks to `width` characters, as QString::leftJustified pads it.
+    Out &justified(QStringView s, qsizetype width)
+    {
+        appendUtf8(s);
+        for (qsizetype i = s.size(); i < width; ++i)
+            m_buf.append(' ');
         check();
         return *this;
     }
@@ -48,6 +57,31 @@ public:
 
 private:
     static constexpr qsizetype kBlock = 1 << 16;
+    // UTF-8 straight into the block; text with surrogates goes through Qt's own conversion.
+    void appendUtf8(QStringView s)
+    {
+        const qsizetype at = m_buf.size();
+        m_buf.resize(at + 3 * s.size());
+        char *out = m_buf.data() + at;
+        for (QChar qc : s) {
+            const char16_t c = qc.unicode();
+            if (c < 0x80) {
+                *out++ = char(c);
+            } else if (c < 0x800) {
+                *out++ = char(0xC0 | (c >> 6));
+                *out++ = char(0x80 | (c & 0x3F));
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                m_buf.resize(at);
+                m_buf.append(s.toUtf8());
+                return;
+            } else {
+                *out++ = char(0xE0 | (c >> 12));
+                *out++ = char(0x80 | ((c >> 6) & 0x3F));
+                *out++ = char(0x80 | (c & 0x3F));
+            }
+        }
+        m_buf.resize(out - m_buf.constData());
+    }
     void check()
     {
         if (m_buf.size() >= kBlock) {
@@ -254,25 +288,39 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
     int withErrors = 0;
     const int dishes = p.isActive() ? p.rowCount() : 0;
     o << "Pratos: " << QByteArray::number(dishes) << "\n";
+    // The words of the few trees a file has, looked up once each.
+    std::vector<std::pair<QString, QString>> treeWords;
+    const auto treeText = [&](QStringView tree) -> const QString & {
+        for (const auto &[value, words] : treeWords)
+            if (value == tree)
+                return words;
+        treeWords.emplace_back(tree.toString(), DishTable::treeText(tree));
+        return treeWords.back().second;
+    };
+    QString codeChars, treeChars, errChars, nameChars; // the views' characters, narrow columns only
     for (int r = 0; r < dishes; ++r) {
-        const QString code = cCode >= 0 ? p.textAt(r, cCode) : QString();
-        const QString tree = cTree >= 0 ? p.textAt(r, cTree) : QString();
-        const QString err = cErr >= 0 ? p.textAt(r, cErr) : QString();
-        const bool bad = DishFlags::hasErrors(err);
+        const QStringView codeView = cCode >= 0 ? p.textViewAt(r, cCode, codeChars) : QStringView();
+        const QStringView treeView = cTree >= 0 ? p.textViewAt(r, cTree, treeChars) : QStringView();
+        const QStringView errView = cErr >= 0 ? p.textViewAt(r, cErr, errChars) : QStringView();
+        const bool bad = DishFlags::hasErrors(errView);
         withErrors += bad ? 1 : 0;
-        QString line = QStringLiteral("  %1 %2  %3  %4")
-                           .arg(bad ? QStringLiteral("ERRO") : QStringLiteral("OK  "),
-                                formatThroughPicture(code, dishPicture).leftJustified(12),
-                                (cName >= 0 ? p.textAt(r, cName) : QString()).leftJustified(40),
-                                DishTable::treeText(tree));
+        // "  STATUS CODE  NAME  TREE", the code and the name padded to 12 and 40 characters.
+        o << (bad ? "  ERRO " : "  OK   ");
+        if (dishPicture.isEmpty())
+            o.justified(codeView, 12);
+        else
+            o.justified(formatThroughPicture(codeView.toString(), dishPicture), 12);
+        o << "  ";
+        o.justified(cName >= 0 ? p.textViewAt(r, cName, nameChars) : QStringView(), 40);
+        o << "  " << treeText(treeView);
         if (preview && !bad) {
             const ImportPreview::Dish d = preview->dish(r);
             if (d != ImportPreview::Dish::NotWritten)
-                line += QStringLiteral("  (%1)").arg(d == ImportPreview::Dish::New ? isNew : replaces);
+                o << "  (" << (d == ImportPreview::Dish::New ? isNew : replaces) << ")";
         }
-        o << line << "\n";
+        o << "\n";
         if (bad)
-            for (const QString &e : DishFlags::texts(err, cLocal >= 0 ? p.textAt(r, cLocal) : QString(), s.controlCharLine(r)))
+            for (const QString &e : DishFlags::texts(errView.toString(), cLocal >= 0 ? p.textAt(r, cLocal) : QString(), s.controlCharLine(r)))
                 o << "         - " << e << "\n";
     }
 

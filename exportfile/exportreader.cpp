@@ -42,7 +42,9 @@ void ExportReader::close()
     m_failed = false;
     m_error.clear();
     m_pos = m_end = 0;
-    // The buffer is kept for the next file: the second pass reuses the first pass's block.
+    // The block goes with the file: what the load keeps in memory after its readings must not
+    // carry it (the next opening takes a new one, a single allocation).
+    m_buf = QByteArray();
 }
 
 bool ExportReader::isOpen() const
@@ -78,9 +80,13 @@ bool ExportReader::fill()
         m_pos = 0;
     }
     // One block of room; the buffer grows only for a line longer than what it holds.
-    if (m_buf.size() < m_block)
-        m_buf.resize(m_block);
-    else if (m_buf.size() - m_end < qMax<qint64>(1, m_block / 4))
+    if (m_buf.size() < m_block) {
+        // Exactly one block: resize would round a buffer's first growth up to twice that.
+        QByteArray block(m_block, Qt::Uninitialized);
+        if (m_end > 0)
+            std::memcpy(block.data(), m_buf.constData(), size_t(m_end));
+        m_buf = std::move(block);
+    } else if (m_buf.size() - m_end < qMax<qint64>(1, m_block / 4))
         m_buf.resize(qMax<qint64>(m_buf.size() * 2, m_end + m_block));
     const qint64 room = qMin<qint64>(m_buf.size() - m_end, m_block);
     qint64 got = 0;

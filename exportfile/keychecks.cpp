@@ -45,7 +45,7 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
     const int dish = isDish ? row : last.lastDishRow;
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
-        QString keyScratch;
+        static thread_local QString keyScratch; // kept: one allocation per pass, not per row
         for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
             keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i], keyScratch));
         // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then

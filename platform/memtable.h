@@ -172,7 +172,8 @@ public:
     // and this view makes it keep two from then on (the views of the other overload end then).
     QStringView textViewAt(int row, int col) const;
     // The same characters without widening the column: a view of the table's own when the column is
-    // wide, else of `scratch`, which they are copied into (valid until scratch next changes).
+    // wide, else of the front of `scratch`, which they are copied into (valid until scratch next
+    // changes; scratch only grows, so its size is not the text's: read the view, not scratch).
     QStringView textViewAt(int row, int col, QString &scratch) const;
     bool isWideText(int col) const; // the column keeps two bytes a character
     QVariantList rowValues(int row) const;

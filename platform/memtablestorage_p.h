@@ -117,6 +117,8 @@ inline std::optional<QDateTime> parseDateTime(QStringView s)
 
 inline qint64 wallClockMsecs(const QDateTime &dt)
 {
+    if (dt.timeSpec() == Qt::UTC)
+        return dt.toMSecsSinceEpoch(); // already the wall clock read as UTC
     return QDateTime(dt.date(), dt.time(), Qt::UTC).toMSecsSinceEpoch();
 }
 
@@ -220,6 +222,7 @@ struct Column {
     std::vector<char16_t> arena;
     bool wide = false;
     quint64 lastText = kNullText; // last text stored: equal texts in a row share characters
+    size_t reservedRows = 0;      // rows the table was reserved for (see grow)
     MemTable::DisplayHook hook;
 
     quint64 nullRaw() const
@@ -271,7 +274,9 @@ struct Column {
             return {};
         return QStringView(arena.data() + quint32(r), qsizetype(len));
     }
-    // The characters of a text cell as UTF-16, in `scratch` when the column is narrow.
+    // The characters of a text cell as UTF-16, in the front of `scratch` when the column is narrow.
+    // Scratch only grows (the key checks read millions of cells of a few characters through one),
+    // so its own size says nothing: the view has the cell's.
     QStringView viewInto(quint64 r, QString &scratch) const
     {
         const quint32 len = quint32(r >> 32);
@@ -279,12 +284,13 @@ struct Column {
             return {};
         if (wide)
             return QStringView(arena.data() + quint32(r), qsizetype(len));
-        scratch.resize(qsizetype(len));
+        if (scratch.size() < qsizetype(len))
+            scratch.resize(qsizetype(len));
         char16_t *out = reinterpret_cast<char16_t *>(scratch.data());
         const char *in = arena8.data() + quint32(r);
         for (quint32 i = 0; i < len; ++i)
             out[i] = char16_t(static_cast<unsigned char>(in[i]));
-        return scratch;
+        return QStringView(out, qsizetype(len));
     }
     void widen()
     {
@@ -298,11 +304,70 @@ struct Column {
         std::vector<char>().swap(arena8);
         wide = true;
     }
+    // Room for `more` characters. A table reserved for a known number of rows (a load that
+    // counted its lines first) sizes its text for all of them from the characters per row so far,
+    // an eighth more at the least: a few exact steps instead of half again at each, and no half
+    // empty arena held at the end of the load.
     template <typename V>
-    static void grow(V &v, size_t more)
+    void grow(V &v, size_t more) const
     {
-        if (v.capacity() - v.size() < more)
-            v.reserve(std::max(v.size() + more, v.capacity() + v.capacity() / 2 + 256));
+        if (v.capacity() - v.size() >= more)
+            return;
+        const size_t need = v.size() + more;
+        const size_t rows = cells.size();
+        if (rows >= 1024 && rows < reservedRows) {
+            const double perRow = double(need) / double(rows);
+            const size_t predicted = size_t(perRow * double(reservedRows) * 1.02);
+            v.reserve(std::max(predicted, need + need / 8));
+            return;
+        }
+        v.reserve(std::max(need, v.capacity() + v.capacity() / 2 + 256));
+    }
+    // The load's path: UTF-16 text, compared with the last text and copied in one pass each.
+    quint64 storeText(QStringView v)
+    {
+        const size_t n = size_t(v.size());
+        const char16_t *src = v.utf16();
+        const quint32 lastLen = quint32(lastText >> 32);
+        if (lastLen != kNullLength && lastLen == n && sameAsLast(src, n))
+            return lastText;
+        if (n == 0)
+            return 0;
+        const quint64 off = wide ? arena.size() : arena8.size();
+        if (off + quint64(n) > kMaxArena)
+            throw std::length_error("Tabela em memória: limite de texto de uma coluna excedido.");
+        if (!wide) {
+            grow(arena8, n);
+            const size_t at = arena8.size();
+            arena8.resize(at + n);
+            char *dst = arena8.data() + at;
+            char16_t any = 0; // the bits of every character: above 0xFF when one of them is
+            for (size_t i = 0; i < n; ++i) {
+                any |= src[i];
+                dst[i] = char(src[i]);
+            }
+            if (any > 0xFF) {
+                arena8.resize(at);
+                widen(); // the same offsets: the narrow arena's characters, two bytes each
+            }
+        }
+        if (wide) {
+            grow(arena, n);
+            arena.insert(arena.end(), src, src + n);
+        }
+        lastText = (quint64(quint32(n)) << 32) | off;
+        return lastText;
+    }
+    bool sameAsLast(const char16_t *src, size_t n) const
+    {
+        const quint32 off = quint32(lastText);
+        if (wide)
+            return std::memcmp(arena.data() + off, src, n * sizeof(char16_t)) == 0;
+        const unsigned char *have = reinterpret_cast<const unsigned char *>(arena8.data()) + off;
+        for (size_t i = 0; i < n; ++i)
+            if (have[i] != src[i])
+                return false;
+        return true;
     }
     quint64 storeText(QAnyStringView s)
     {
@@ -357,9 +422,11 @@ struct Column {
         std::vector<char>().swap(arena8);
         wide = false;
         lastText = kNullText;
+        reservedRows = 0;
     }
     void reserve(size_t n)
     {
+        reservedRows = n;
         if (kind == FieldKind::Boolean)
             flags.reserve(n);
         else

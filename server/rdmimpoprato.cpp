@@ -15,13 +15,26 @@
 #include <QSqlQuery>
 
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <thread>
+
+struct RdmMethods::Prepared::LiteStatement {
+    sqlite3_stmt *stmt = nullptr;
+};
+
+void RdmMethods::Prepared::LiteDeleter::operator()(LiteStatement *s) const
+{
+    if (s)
+        sqlite3_finalize(s->stmt);
+    delete s;
+}
 
 // ---------------------------------------------------------------------------------------------
 // The module's thread
@@ -331,6 +344,91 @@ Payload getParamGeral(QSqlDatabase &db)
                       QStringLiteral("SELECT %1 FROM PARAMGERAL ORDER BY CDFILIAL").arg(columnList(t.columns)), {});
 }
 
+// The connection's SQLite handle; nullptr on any other database.
+sqlite3 *liteHandle(const QSqlDatabase &db)
+{
+    const QVariant h = db.driver()->handle();
+    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(h.constData());
+    return nullptr;
+}
+
+// Binds a code as the driver does: as UTF-16 text, an empty one as '' (never as NULL).
+int bindCode(sqlite3_stmt *stmt, int index, const QString &code)
+{
+    return sqlite3_bind_text16(stmt, index, code.unicode(), int(code.size() * sizeof(QChar)), SQLITE_STATIC);
+}
+
+// The dish lookup on the SQLite statement the connection keeps: the rows found, as
+// Catalogue::packRows gives them (text, NULL as null), or nothing for the common case of a free
+// code (`found` false).
+Payload pesqPratoLite(sqlite3 *h, RdmMethods::Prepared &prepared, const QString &sql, const QString &code,
+                      const QString &branch, const QList<FieldDef> &fields, bool &found)
+{
+    found = false;
+    if (!prepared.pesqPratoLite) {
+        sqlite3_stmt *stmt = nullptr;
+        const QByteArray text = sql.toUtf8();
+        const int rc = sqlite3_prepare_v3(h, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        if (rc != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            return Payload::fail(DbError::describe(QStringLiteral("ler PESQPRATO"), QString::number(rc),
+                                                   QString::fromUtf8(sqlite3_errmsg(h))));
+        }
+        prepared.pesqPratoLite.reset(new RdmMethods::Prepared::LiteStatement{stmt});
+    }
+    sqlite3_stmt *stmt = prepared.pesqPratoLite->stmt;
+    // Left as it was however the call ends: reset, the codes unbound (they are the caller's).
+    struct Done {
+        sqlite3_stmt *stmt;
+        ~Done()
+        {
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+        }
+    };
+    int rc = bindCode(stmt, 1, code);
+    if (rc == SQLITE_OK)
+        rc = bindCode(stmt, 2, branch);
+    std::optional<MemTable> rows;
+    {
+        const Done done{stmt};
+        while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+            rc = sqlite3_step(stmt);
+            if (rc != SQLITE_ROW)
+                break;
+            if (!rows) {
+                rows.emplace(QStringLiteral("PESQPRATO"));
+                rows->setFields(fields);
+                rows->createDataSet();
+                rows->beginBulkLoad();
+            }
+            QVariantList row;
+            for (int i = 0; i < int(fields.size()); ++i) {
+                if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
+                    row << QVariant();
+                    continue;
+                }
+                const void *chars = sqlite3_column_text16(stmt, i);
+                const int bytes = sqlite3_column_bytes16(stmt, i);
+                row << QVariant(QString(static_cast<const QChar *>(chars), bytes / int(sizeof(QChar))));
+            }
+            rows->bulkAppendRow(row);
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        const Payload failed = Payload::fail(DbError::describe(QStringLiteral("ler PESQPRATO"), QString::number(rc),
+                                                               QString::fromUtf8(sqlite3_errmsg(h))));
+        prepared.pesqPratoLite.reset(); // prepared again by the next call
+        return failed;
+    }
+    if (!rows)
+        return QByteArray();
+    found = true;
+    rows->endBulkLoad();
+    return DataPacket::save(*rows);
+}
+
 Payload getPesqPrato(QSqlDatabase &db, const CallArgs &args, RdmMethods::Prepared *prepared)
 {
     if (!CallArg::isText(args.at(0)) || !CallArg::isText(args.at(1)))
@@ -339,13 +437,29 @@ Payload getPesqPrato(QSqlDatabase &db, const CallArgs &args, RdmMethods::Prepare
     if (args.at(0).toString().size() > 10 || args.at(1).toString().size() > 4)
         return fail(Msg(QStringLiteral("Srv_ArgumentoInvalido"))
                         .arg(QStringLiteral("GetPesqPrato"), QStringLiteral("código mais longo que a coluna")));
-    const auto &t = def("PRATO");
-    const QList<FieldDef> fields{t.columns.at(t.indexOf(u"CDFILAUXPRAT")), t.columns.at(t.indexOf(u"CDPRATO")),
-                                 t.columns.at(t.indexOf(u"NMPRATO"))};
+    static const QList<FieldDef> fields = [] {
+        const auto &t = def("PRATO");
+        return QList<FieldDef>{t.columns.at(t.indexOf(u"CDFILAUXPRAT")), t.columns.at(t.indexOf(u"CDPRATO")),
+                               t.columns.at(t.indexOf(u"NMPRATO"))};
+    }();
     const QString sql = QStringLiteral("SELECT CDFILAUXPRAT, CDPRATO, NMPRATO FROM PRATO "
                                        "WHERE CDPRATO = ? AND CDFILAUXPRAT = ? ORDER BY CDFILAUXPRAT, CDPRATO");
     if (!prepared)
         return rowsPacket(db, QStringLiteral("PESQPRATO"), fields, sql, {args.at(0).toString(), args.at(1).toString()});
+    // Most lookups find the code free: their reply, a packet without rows, is the same every time.
+    static const QByteArray noRows = [&] {
+        MemTable empty(QStringLiteral("PESQPRATO"));
+        empty.setFields(fields);
+        empty.createDataSet();
+        return DataPacket::save(empty);
+    }();
+    if (sqlite3 *h = liteHandle(db)) {
+        bool found = false;
+        Payload packet = pesqPratoLite(h, *prepared, sql, args.at(0).toString(), args.at(1).toString(), fields, found);
+        if (packet && !found)
+            return noRows;
+        return packet;
+    }
     // Called once per local dish of a file: the statement is prepared once for the connection.
     if (!prepared->pesqPrato) {
         auto q = std::make_unique<QSqlQuery>(db);
@@ -362,15 +476,8 @@ Payload getPesqPrato(QSqlDatabase &db, const CallArgs &args, RdmMethods::Prepare
         prepared->pesqPrato.reset(); // prepared again by the next call
         return failed;
     }
-    // Most lookups find the code free: their reply, a packet without rows, is the same every time.
     if (!q.next()) {
         q.finish();
-        static const QByteArray noRows = [&] {
-            MemTable empty(QStringLiteral("PESQPRATO"));
-            empty.setFields(fields);
-            empty.createDataSet();
-            return DataPacket::save(empty);
-        }();
         return noRows;
     }
     Payload packet = Catalogue::packRows(q, QStringLiteral("PESQPRATO"), fields, true);

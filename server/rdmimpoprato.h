@@ -38,6 +38,13 @@ namespace RdmMethods {
 // dish); they must go before the connection is closed.
 struct Prepared {
     std::unique_ptr<QSqlQuery> pesqPrato;
+    // On SQLite, the same lookup through the library's own interface: the driver's per-call work
+    // (naming the placeholders, describing the result's columns) cost more than the search.
+    struct LiteStatement;
+    struct LiteDeleter {
+        void operator()(LiteStatement *s) const;
+    };
+    std::unique_ptr<LiteStatement, LiteDeleter> pesqPratoLite;
 };
 Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &args, Prepared *prepared = nullptr);
 Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args);

@@ -51,6 +51,8 @@ private slots:
     void preview();
     void previewRefusals_data();
     void previewRefusals();
+    void previewKeys_data();
+    void previewKeys();
 
 private:
     // The first global row alone runs the tests that do not depend on the database or transport.
@@ -254,6 +256,51 @@ void TstErrPrev::previewRefusals()
         QCOMPARE(r.failure().key, key);
     else
         QCOMPARE(QCborValue::fromCbor(r.value()).toMap().value(QStringLiteral("existing")).toArray().size(), 0);
+}
+
+// GetPrevia compares trees and codes trimmed (a local dish is held under the destination branch), counts every packet row of a dish it finds (one
+// dish may come twice), leaves out rows whose tree or code cannot name a dish, and reads a code
+// column of another kind by its text.
+void TstErrPrev::previewKeys_data()
+{
+    QTest::addColumn<bool>("numericCodes");
+    QTest::addColumn<QStringList>("trees");
+    QTest::addColumn<QStringList>("codes");
+    QTest::addColumn<QList<qint64>>("existing");
+    QTest::newRow("trimmed, repeated, unusable")
+        << false << QStringList{"P", "P", "0001", "P", " P ", "P", "00001", "0001"}
+        << QStringList{" 100001 ", "555001", "000901", "100001", "100001", "", "000901", "000901"}
+        << QList<qint64>{0, 2, 3, 4, 7};
+    QTest::newRow("codes as numbers") << true << QStringList{"P", "0001"} << QStringList{"100001", "901"}
+                                      << QList<qint64>{0};
+}
+
+void TstErrPrev::previewKeys()
+{
+    QFETCH(bool, numericCodes);
+    QFETCH(QStringList, trees);
+    QFETCH(QStringList, codes);
+    QFETCH(QList<qint64>, existing);
+    MemTable dishes(QStringLiteral("PRATO"));
+    dishes.setFields({FieldDef::text(QStringLiteral("CDFILAUXPRAT"), 0),
+                      numericCodes ? FieldDef::integer(QStringLiteral("CDPRATO")) : FieldDef::text(QStringLiteral("CDPRATO"), 0)});
+    dishes.createDataSet();
+    for (int i = 0; i < trees.size(); ++i) {
+        dishes.append();
+        dishes.setText(0, trees[i]);
+        if (numericCodes)
+            dishes.setInteger(1, codes[i].toLongLong());
+        else
+            dishes.setText(1, codes[i]);
+        dishes.post();
+    }
+    const QCborArray args{DataPacket::save(dishes), -1, -1, -1, "0001"};
+    const Result<QByteArray> r = m_srv->net.call(QStringLiteral("GetPrevia"), args.toVariantList());
+    QVERIFY2(r, qPrintable(r ? QString() : r.error()));
+    QList<qint64> got;
+    for (const QCborValue &v : QCborValue::fromCbor(r.value()).toMap().value(QStringLiteral("existing")).toArray())
+        got << v.toInteger();
+    QCOMPARE(got, existing);
 }
 
 QTEST_MAIN(TstErrPrev)

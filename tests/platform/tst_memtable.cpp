@@ -132,6 +132,8 @@ private slots:
     void textWidths_data();
     void textWidths();
     void narrowTextTakesLessMemory();
+    void reservedLoad_data();
+    void reservedLoad();
 };
 
 void TestMemTable::events_data()
@@ -650,6 +652,54 @@ void TestMemTable::narrowTextTakesLessMemory()
     (void)t.textViewAt(0, 0);
     QVERIFY(t.isWideText(0));
     QVERIFY2(t.memoryUsage() >= narrow + 35000, qPrintable(QString::number(t.memoryUsage()) + " vs " + QString::number(narrow)));
+}
+
+// A load reserved for the rows it counted, as the load pass reserves them: every text stays as
+// stored whether the count was right or short, the column turning wide half-way or not, read back
+// through one scratch from the longest text to the shortest; with the count right the text takes
+// little more room than its characters.
+void TestMemTable::reservedLoad_data()
+{
+    QTest::addColumn<int>("reserved");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("wideHalfWay");
+    QTest::newRow("as counted") << 3000 << 3000 << false;
+    QTest::newRow("more rows than counted") << 1500 << 4000 << false;
+    QTest::newRow("wide half-way") << 3000 << 3000 << true;
+}
+
+void TestMemTable::reservedLoad()
+{
+    QFETCH(int, reserved);
+    QFETCH(int, rows);
+    QFETCH(bool, wideHalfWay);
+    MemTable t;
+    t.setFields({FieldDef::text("A", 0), FieldDef::integer("N")});
+    t.createDataSet();
+    t.beginBulkLoad(reserved);
+    t.endBulkLoad();
+    const std::size_t empty = t.memoryUsage();
+    QStringList texts;
+    qsizetype chars = 0;
+    for (int i = 0; i < rows; ++i) {
+        // Longer towards the end, so that the first rows' average falls short of the last ones'.
+        QString text(1 + i % 7 + i / 500, QChar(u'a' + i % 26));
+        if (wideHalfWay && i == rows / 2)
+            text += QChar(0x20AC);
+        texts << text;
+        chars += text.size();
+        t.append();
+        t.setText(0, text);
+        t.setInteger(1, i);
+        t.post();
+    }
+    QCOMPARE(t.isWideText(0), wideHalfWay);
+    QString scratch;
+    for (int i = rows - 1; i >= 0; --i)
+        QCOMPARE(t.textViewAt(i, 0, scratch).toString(), texts[i]);
+    if (reserved == rows && !wideHalfWay)
+        QVERIFY2(t.memoryUsage() - empty < std::size_t(chars) * 5 / 4,
+                 qPrintable(QString::number(t.memoryUsage() - empty) + " bytes for " + QString::number(chars)));
 }
 
 QTEST_GUILESS_MAIN(TestMemTable)

@@ -142,6 +142,37 @@ private slots:
         QVERIFY2(arity.error().contains(QLatin1String("2 argumento")), qPrintable(arity.error()));
     }
 
+    // The dish lookup kept prepared by the connection: found and free codes in turn, a name beyond
+    // Latin-1, and a failure (the table gone) that the next call after it recovers from.
+    void dishLookup_data() { backends(); }
+    void dishLookup()
+    {
+        QFETCH(QString, backend);
+        MAKE_RIG(rig, backend, QStringLiteral("inprocess"));
+        NetConnection &net = rig->net;
+        QSqlQuery sql(rig->db->db());
+        QVERIFY(sql.exec(QStringLiteral("UPDATE PRATO SET NMPRATO = 'PUDIM \u2603 DA CASA' WHERE CDPRATO = '000900'")));
+        const struct {
+            const char *code, *branch;
+            int rows;
+        } lookups[] = {{"000900", "0001", 1}, {"000900", "0002", 0}, {"", "0001", 0}, {"000900", "0001", 1},
+                       {"999999", "0001", 0}, {"000900", "0001", 1}};
+        for (const auto &l : lookups) {
+            MemTable pesq;
+            QVERIFY(loadInto(pesq, Rdm::GetPesqPrato(net, QString::fromLatin1(l.code), QString::fromLatin1(l.branch))));
+            QCOMPARE(pesq.rowCount(), l.rows);
+            if (l.rows)
+                QCOMPARE(pesq.text(u"NMPRATO"), QStringLiteral("PUDIM \u2603 DA CASA"));
+        }
+        QVERIFY(sql.exec(QStringLiteral("ALTER TABLE PRATO RENAME TO PRATO_FORA")));
+        const auto gone = Rdm::GetPesqPrato(net, QStringLiteral("000900"), QStringLiteral("0001"));
+        QVERIFY(sql.exec(QStringLiteral("ALTER TABLE PRATO_FORA RENAME TO PRATO")));
+        QVERIFY(!gone);
+        MemTable back;
+        QVERIFY(loadInto(back, Rdm::GetPesqPrato(net, QStringLiteral("000900"), QStringLiteral("0001"))));
+        QCOMPARE(back.rowCount(), 1);
+    }
+
     void importSkipsFlaggedDishes_data() { backends(); }
     void importSkipsFlaggedDishes()
     {
