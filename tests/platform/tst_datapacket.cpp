@@ -5,6 +5,8 @@
 #include <QCborStreamWriter>
 #include <QTest>
 
+#include <cstring>
+
 namespace {
 
 QList<FieldDef> allKinds()
@@ -75,6 +77,8 @@ private slots:
     void malformed_data();
     void malformed();
     void truncatedAtEveryLength();
+    void rowsAsLoaded_data();
+    void rowsAsLoaded();
     void loadEvents();
     void deltaMessages_data();
     void deltaMessages();
@@ -243,6 +247,14 @@ void TestDataPacket::malformed()
     QCOMPARE(t.rowCount(), 0);
     QCOMPARE(t.fields(), before);
     QVERIFY(!DataPacket::loadDelta(packet).ok());
+    // Rows read in place refuse the same packets with the same words.
+    DataPacket::PacketRows rows;
+    QVERIFY(rows.open(DataPacket::save(t)).ok());
+    const Status inPlace = rows.open(packet);
+    QCOMPARE(inPlace.error(), st.error());
+    QVERIFY(!rows.isOpen());
+    QCOMPARE(rows.rowCount(), 0);
+    QVERIFY(rows.fields().isEmpty());
 }
 
 // Every prefix of a valid packet is refused, whichever reader gets it, with no crash.
@@ -266,9 +278,126 @@ void TestDataPacket::truncatedAtEveryLength()
         QVERIFY2(!st.ok(), qPrintable(QString::number(n)));
         QVERIFY(!t.isActive());
         QCOMPARE(t.rowCount(), 0);
+        DataPacket::PacketRows rows;
+        QVERIFY2(!rows.open(whole.left(n)).ok(), qPrintable(QString::number(n)));
     }
     for (qsizetype n = 0; n < delta.size(); ++n)
         QVERIFY2(!DataPacket::loadDelta(delta.left(n)).ok(), qPrintable(QString::number(n)));
+}
+
+// Every form of value a packet may hold, read in place, gives what the table load() fills holds:
+// lists and texts of open length, texts in chunks, small floats, integers in a number column,
+// text cut to its column's width (never half a character), empty text and null.
+void TestDataPacket::rowsAsLoaded_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<int>("rowCount");
+
+    MemTable t(QStringLiteral("PRATO"));
+    fill(t);
+    QTest::newRow("saved table") << DataPacket::save(t) << 3;
+    t.close();
+    t.createDataSet();
+    QTest::newRow("no rows") << DataPacket::save(t) << 0;
+
+    const auto hand = [](int width, FieldKind second, const std::function<void(QCborStreamWriter &)> &rows) {
+        QByteArray out;
+        QCborStreamWriter w(&out);
+        w.startMap(2);
+        w.append(QLatin1String("fields"));
+        w.startArray(2);
+        w.startMap(3);
+        w.append(QLatin1String("name"));
+        w.append(QLatin1String("T"));
+        w.append(QLatin1String("kind"));
+        w.append(qint64(FieldKind::Text));
+        w.append(QLatin1String("width"));
+        w.append(qint64(width));
+        w.endMap();
+        w.startMap(2);
+        w.append(QLatin1String("name"));
+        w.append(QLatin1String("V"));
+        w.append(QLatin1String("kind"));
+        w.append(qint64(second));
+        w.endMap();
+        w.endArray();
+        w.append(QLatin1String("rows"));
+        rows(w);
+        w.endMap();
+        return out;
+    };
+    // Raw CBOR: an open list of rows, each an open list; text in two chunks; a 16-bit float.
+    QByteArray open = hand(0, FieldKind::Number, [](QCborStreamWriter &w) {
+        w.startArray();
+        w.endArray();
+    });
+    open.chop(1); // the open list's break: the packet ends with the rows
+    open += QByteArray::fromHex("9f" "7f626162" "62c3a9ff" "f93e00" "ff"
+                                "9f" "60" "1864" "ff"
+                                "9f" "f6" "fa3fc00000" "ff"
+                                "9f" "62787a" "39ffff" "ff"
+                                "ff");
+    QTest::newRow("open lists, chunks, small floats, integers as numbers") << open << 4;
+    QTest::newRow("text cut to the width") << hand(3, FieldKind::Integer, [](QCborStreamWriter &w) {
+        w.startArray(5);
+        for (const char *s : {"abcdef", "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80x", "ab\xf0\x9f\x98\x80", "  x  ", "\xc3\xa9\xc3\xa9\xc3\xa9"}) {
+            w.startArray(2);
+            w.appendTextString(s, qsizetype(std::strlen(s)));
+            w.append(qint64(-7));
+            w.endArray();
+        }
+        w.endArray();
+    }) << 5;
+    QTest::newRow("flags and dates") << hand(0, FieldKind::Boolean, [](QCborStreamWriter &w) {
+        w.startArray(2);
+        w.startArray(2); w.append(QLatin1String("s")); w.append(true); w.endArray();
+        w.startArray(2); w.appendNull(); w.append(false); w.endArray();
+        w.endArray();
+    }) << 2;
+    QTest::newRow("dates") << hand(0, FieldKind::DateTime, [](QCborStreamWriter &w) {
+        w.startArray(2);
+        w.startArray(2); w.append(QLatin1String("d")); w.append(qint64(1709296200123)); w.endArray();
+        w.startArray(2); w.append(QLatin1String("e")); w.append(qint64(-86400000)); w.endArray();
+        w.endArray();
+    }) << 2;
+}
+
+void TestDataPacket::rowsAsLoaded()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(int, rowCount);
+    MemTable t;
+    const Status loaded = DataPacket::load(t, packet);
+    QVERIFY2(loaded.ok(), qPrintable(loaded.error()));
+    DataPacket::PacketRows rows;
+    const Status opened = rows.open(packet);
+    QVERIFY2(opened.ok(), qPrintable(opened.error()));
+    QCOMPARE(rows.rowCount(), rowCount);
+    QCOMPARE(t.rowCount(), rowCount);
+    QCOMPARE(rows.fields(), t.fields());
+    QCOMPARE(rows.fieldIndex(u"t"), t.fieldIndex(u"t"));
+    DataPacket::PacketRow row;
+    // Backwards, then forwards: a row read does not depend on the one before it.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < rowCount; ++i) {
+            const int r = pass ? i : rowCount - 1 - i;
+            rows.read(r, row);
+            QCOMPARE(row.index(), r);
+            for (int c = 0; c < t.fieldCount(); ++c) {
+                const QString at = QStringLiteral("row %1, column %2").arg(r).arg(c);
+                QVERIFY2(row.isNull(c) == t.isNullAt(r, c), qPrintable(at));
+                QVERIFY2(row.text(c) == t.textAt(r, c), qPrintable(at + QStringLiteral(": ") + row.text(c) + QStringLiteral(" / ") + t.textAt(r, c)));
+                QVERIFY2(row.value(c) == t.valueAt(r, c), qPrintable(at));
+                switch (t.field(c).kind) {
+                case FieldKind::Text: QCOMPARE(QString::fromUtf8(row.utf8(c)), t.textAt(r, c)); break;
+                case FieldKind::Number: QCOMPARE(row.number(c), t.isNullAt(r, c) ? 0.0 : t.numberAt(r, c)); break;
+                case FieldKind::Integer: QCOMPARE(row.integer(c), t.isNullAt(r, c) ? 0 : t.integerAt(r, c)); break;
+                case FieldKind::DateTime: QCOMPARE(row.dateTime(c), t.dateTimeAt(r, c)); break;
+                case FieldKind::Boolean: QCOMPARE(row.boolean(c), !t.isNullAt(r, c) && t.booleanAt(r, c)); break;
+                }
+            }
+        }
+    }
 }
 
 void TestDataPacket::loadEvents()

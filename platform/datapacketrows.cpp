@@ -1,0 +1,314 @@
+// Rows read where they lie in a whole-table packet (PacketRows, datapacket.h).
+//
+// open() goes through the packet once with the same reader as load(), so a packet is refused by
+// both or by neither, with the same words; it keeps only where each row's list starts. read()
+// then decodes a row straight from its bytes with the small decoder below, which needs to know
+// only the forms that reading let through: lists of known or open length, text whole or in
+// chunks, integers, floating point of 16, 32 or 64 bits, true, false and null.
+#include "datapacketreader_p.h"
+
+#include <QFloat16>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+
+namespace DataPacket {
+
+namespace {
+
+// The head of one CBOR item: its major type and argument, or an open length.
+struct Head {
+    int major = 0;
+    int info = 0;
+    quint64 arg = 0;
+    bool open = false; // list or text of open length, ended by a break (0xFF)
+};
+
+inline Head readHead(const char *data, qsizetype &at)
+{
+    const auto byte = quint8(data[at++]);
+    Head h;
+    h.major = byte >> 5;
+    h.info = byte & 0x1F;
+    switch (h.info) {
+    case 24:
+        h.arg = quint8(data[at]);
+        at += 1;
+        break;
+    case 25:
+        h.arg = qFromBigEndian<quint16>(data + at);
+        at += 2;
+        break;
+    case 26:
+        h.arg = qFromBigEndian<quint32>(data + at);
+        at += 4;
+        break;
+    case 27:
+        h.arg = qFromBigEndian<quint64>(data + at);
+        at += 8;
+        break;
+    case 31:
+        h.open = true;
+        break;
+    default:
+        h.arg = quint64(h.info);
+        break;
+    }
+    return h;
+}
+
+inline bool isBreak(const char *data, qsizetype at) { return quint8(data[at]) == 0xFF; }
+
+// UTF-16 units of UTF-8 text: one per character, two for those beyond U+FFFF.
+qsizetype utf16Length(QByteArrayView u)
+{
+    qsizetype n = 0;
+    for (char ch : u) {
+        const auto b = quint8(ch);
+        if ((b & 0xC0) != 0x80)
+            n += b >= 0xF0 ? 2 : 1;
+    }
+    return n;
+}
+
+// The bytes of the first `width` UTF-16 units, a character that would not fit whole left out, as
+// MemTable cuts a text longer than its column.
+qsizetype cutAt(QByteArrayView u, qsizetype width)
+{
+    qsizetype units = 0;
+    qsizetype i = 0;
+    while (i < u.size()) {
+        const auto b = quint8(u[i]);
+        const int len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+        const int w = len == 4 ? 2 : 1;
+        if (units + w > width)
+            break;
+        units += w;
+        i += len;
+    }
+    return i;
+}
+
+} // namespace
+
+PacketRows::PacketRows() = default;
+PacketRows::~PacketRows() = default;
+PacketRows::PacketRows(PacketRows &&) noexcept = default;
+PacketRows &PacketRows::operator=(PacketRows &&) noexcept = default;
+
+void PacketRows::close()
+{
+    m_data.clear();
+    m_name.clear();
+    m_fields.clear();
+    std::vector<qint64>().swap(m_starts);
+    m_open = false;
+}
+
+Status PacketRows::open(const QByteArray &packet, const Limits &limits)
+{
+    close();
+    reader_detail::Reader reader(packet, limits);
+    bool delta = false, hasRows = false;
+    bool ok = false;
+    try {
+        ok = reader.readPacket(m_name, m_fields, delta, hasRows, false, [&](bool isDelta) {
+            if (isDelta)
+                return reader.fail(QStringLiteral("pacote de alterações onde se espera a tabela inteira."));
+            return reader.scanRows(m_fields, m_starts);
+        });
+        if (ok && delta)
+            ok = reader.fail(QStringLiteral("pacote de alterações onde se espera a tabela inteira."));
+    } catch (const std::exception &e) {
+        ok = reader.fail(QString::fromUtf8(e.what()));
+    }
+    if (!ok) {
+        close();
+        return Status::fail(reader.error());
+    }
+    m_data = packet;
+    m_open = true;
+    return okStatus();
+}
+
+int PacketRows::fieldIndex(QStringView name) const
+{
+    for (int i = 0; i < m_fields.size(); ++i) {
+        const QString &f = m_fields[i].name;
+        if (f.size() == name.size() && QStringView(f).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void PacketRows::read(qsizetype index, PacketRow &row) const
+{
+    const char *data = m_data.constData();
+    const qsizetype fc = m_fields.size();
+    row.m_data = data;
+    row.m_fields = &m_fields;
+    row.m_index = index;
+    row.m_cells.resize(size_t(fc));
+    row.m_scratch.clear();
+    qsizetype at = qsizetype(m_starts[size_t(index)]);
+    const Head list = readHead(data, at);
+    // The reading in open() found exactly one value per column in every row.
+    for (qsizetype col = 0; col < fc; ++col) {
+        PacketRow::Cell &cell = row.m_cells[size_t(col)];
+        const FieldDef &f = m_fields[col];
+        const Head h = readHead(data, at);
+        cell.inScratch = false;
+        switch (h.major) {
+        case 0: // unsigned integer
+        case 1: { // negative integer: -1 - arg
+            const qint64 v = h.major == 0 ? qint64(h.arg) : -1 - qint64(h.arg);
+            if (f.kind == FieldKind::Number) {
+                cell.kind = PacketRow::Number;
+                cell.number = double(v);
+            } else {
+                cell.kind = PacketRow::Integer;
+                cell.integer = v;
+            }
+            break;
+        }
+        case 3: { // text
+            cell.kind = PacketRow::Text;
+            if (!h.open) {
+                cell.offset = at;
+                cell.size = qsizetype(h.arg);
+                at += qsizetype(h.arg);
+            } else {
+                cell.inScratch = true;
+                cell.offset = row.m_scratch.size();
+                while (!isBreak(data, at)) {
+                    const Head chunk = readHead(data, at);
+                    row.m_scratch.append(data + at, qsizetype(chunk.arg));
+                    at += qsizetype(chunk.arg);
+                }
+                ++at;
+                cell.size = row.m_scratch.size() - cell.offset;
+            }
+            // Text longer than the column is cut there, as the table load() fills would cut it.
+            if (f.width > 0 && cell.size > f.width) {
+                const QByteArrayView whole(cell.inScratch ? row.m_scratch.constData() + cell.offset : data + cell.offset,
+                                           cell.size);
+                if (utf16Length(whole) > f.width)
+                    cell.size = cutAt(whole, f.width);
+            }
+            break;
+        }
+        case 7:
+            switch (h.info) {
+            case 20:
+            case 21:
+                cell.kind = PacketRow::Boolean;
+                cell.integer = h.info == 21;
+                break;
+            case 25: {
+                const auto bits = quint16(h.arg);
+                float v;
+                qFloatFromFloat16(&v, reinterpret_cast<const qfloat16 *>(&bits), 1);
+                cell.kind = PacketRow::Number;
+                cell.number = double(v);
+                break;
+            }
+            case 26: {
+                const auto bits = quint32(h.arg);
+                float v;
+                std::memcpy(&v, &bits, sizeof v);
+                cell.kind = PacketRow::Number;
+                cell.number = double(v);
+                break;
+            }
+            case 27: {
+                const quint64 bits = h.arg;
+                double v;
+                std::memcpy(&v, &bits, sizeof v);
+                cell.kind = PacketRow::Number;
+                cell.number = v;
+                break;
+            }
+            default: // null
+                cell.kind = PacketRow::Null;
+                break;
+            }
+            break;
+        default:
+            cell.kind = PacketRow::Null;
+            break;
+        }
+    }
+    Q_UNUSED(list);
+}
+
+QByteArrayView PacketRow::utf8(int col) const
+{
+    const Cell &c = m_cells[size_t(col)];
+    if (c.kind != Text)
+        return {};
+    return QByteArrayView((c.inScratch ? m_scratch.constData() : m_data) + c.offset, c.size);
+}
+
+QString PacketRow::text(int col) const
+{
+    const Cell &c = m_cells[size_t(col)];
+    const FieldKind kind = m_fields->at(col).kind;
+    switch (c.kind) {
+    case Null: return {};
+    case Text: return QString::fromUtf8(utf8(col));
+    case Number:
+        return std::fabs(c.number) < 1e15 ? QString::number(c.number, 'f', QLocale::FloatingPointShortest)
+                                          : QString::number(c.number, 'g', QLocale::FloatingPointShortest);
+    case Integer:
+        if (kind == FieldKind::DateTime)
+            return QDateTime::fromMSecsSinceEpoch(c.integer, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+        return QString::number(c.integer);
+    case Boolean: return c.integer ? QStringLiteral("true") : QStringLiteral("false");
+    }
+    return {};
+}
+
+QVariant PacketRow::value(int col) const
+{
+    const Cell &c = m_cells[size_t(col)];
+    switch (c.kind) {
+    case Null: return {};
+    case Text: return QString::fromUtf8(utf8(col));
+    case Number: return c.number;
+    case Integer:
+        if (m_fields->at(col).kind == FieldKind::DateTime)
+            return QDateTime::fromMSecsSinceEpoch(c.integer, Qt::UTC);
+        return c.integer;
+    case Boolean: return bool(c.integer);
+    }
+    return {};
+}
+
+double PacketRow::number(int col) const
+{
+    const Cell &c = m_cells[size_t(col)];
+    return c.kind == Number ? c.number : 0.0;
+}
+
+qint64 PacketRow::integer(int col) const
+{
+    const Cell &c = m_cells[size_t(col)];
+    return c.kind == Integer ? c.integer : 0;
+}
+
+bool PacketRow::boolean(int col) const
+{
+    const Cell &c = m_cells[size_t(col)];
+    return c.kind == Boolean && c.integer;
+}
+
+QDateTime PacketRow::dateTime(int col) const
+{
+    const Cell &c = m_cells[size_t(col)];
+    if (c.kind == Integer && m_fields->at(col).kind == FieldKind::DateTime)
+        return QDateTime::fromMSecsSinceEpoch(c.integer, Qt::UTC);
+    return {};
+}
+
+} // namespace DataPacket
