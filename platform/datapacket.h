@@ -42,6 +42,9 @@ IMP_PLATFORM_EXPORT Result<QList<FieldDef>> peekFields(const QByteArray &packet)
 
 class PacketRow;
 
+// UTF-8 as text, whole: unlike QString::fromUtf8, a byte order mark at the start is kept.
+IMP_PLATFORM_EXPORT QString fromUtf8(QByteArrayView utf8);
+
 // A whole-table packet read where it lies: its columns, and its rows one at a time straight from
 // the packet's bytes, with no decoded copy of the table beside them. open() reads the packet
 // through once, refusing whatever load() refuses with the same words, and notes where each row

@@ -4,7 +4,9 @@
 // both or by neither, with the same words; it keeps only where each row's list starts. read()
 // then decodes a row straight from its bytes with the small decoder below, which needs to know
 // only the forms that reading let through: lists of known or open length, text whole or in
-// chunks, integers, floating point of 16, 32 or 64 bits, true, false and null.
+// chunks, integers, floating point of 16, 32 or 64 bits, true, false and null. Text is taken as
+// that reader takes it: a byte order mark at the start of a text, or of each of its chunks, is not
+// part of it.
 #include "datapacketreader_p.h"
 
 #include <QFloat16>
@@ -60,6 +62,12 @@ inline Head readHead(const char *data, qsizetype &at)
 
 inline bool isBreak(const char *data, qsizetype at) { return quint8(data[at]) == 0xFF; }
 
+// The packet reader's UTF-8 decoder drops a byte order mark that starts a text (or a chunk of it).
+inline qsizetype markAt(const char *data, qsizetype size)
+{
+    return size >= 3 && quint8(data[0]) == 0xEF && quint8(data[1]) == 0xBB && quint8(data[2]) == 0xBF ? 3 : 0;
+}
+
 // UTF-16 units of UTF-8 text: one per character, two for those beyond U+FFFF.
 qsizetype utf16Length(QByteArrayView u)
 {
@@ -91,6 +99,13 @@ qsizetype cutAt(QByteArrayView u, qsizetype width)
 }
 
 } // namespace
+
+QString fromUtf8(QByteArrayView utf8)
+{
+    if (markAt(utf8.data(), utf8.size()) == 0)
+        return QString::fromUtf8(utf8);
+    return QChar(0xFEFF) + QString::fromUtf8(utf8.sliced(3));
+}
 
 PacketRows::PacketRows() = default;
 PacketRows::~PacketRows() = default;
@@ -175,15 +190,17 @@ void PacketRows::read(qsizetype index, PacketRow &row) const
         case 3: { // text
             cell.kind = PacketRow::Text;
             if (!h.open) {
-                cell.offset = at;
-                cell.size = qsizetype(h.arg);
+                const qsizetype mark = markAt(data + at, qsizetype(h.arg));
+                cell.offset = at + mark;
+                cell.size = qsizetype(h.arg) - mark;
                 at += qsizetype(h.arg);
             } else {
                 cell.inScratch = true;
                 cell.offset = row.m_scratch.size();
                 while (!isBreak(data, at)) {
                     const Head chunk = readHead(data, at);
-                    row.m_scratch.append(data + at, qsizetype(chunk.arg));
+                    const qsizetype mark = markAt(data + at, qsizetype(chunk.arg));
+                    row.m_scratch.append(data + at + mark, qsizetype(chunk.arg) - mark);
                     at += qsizetype(chunk.arg);
                 }
                 ++at;
@@ -256,7 +273,7 @@ QString PacketRow::text(int col) const
     const FieldKind kind = m_fields->at(col).kind;
     switch (c.kind) {
     case Null: return {};
-    case Text: return QString::fromUtf8(utf8(col));
+    case Text: return fromUtf8(utf8(col));
     case Number:
         return std::fabs(c.number) < 1e15 ? QString::number(c.number, 'f', QLocale::FloatingPointShortest)
                                           : QString::number(c.number, 'g', QLocale::FloatingPointShortest);
@@ -274,7 +291,7 @@ QVariant PacketRow::value(int col) const
     const Cell &c = m_cells[size_t(col)];
     switch (c.kind) {
     case Null: return {};
-    case Text: return QString::fromUtf8(utf8(col));
+    case Text: return fromUtf8(utf8(col));
     case Number: return c.number;
     case Integer:
         if (m_fields->at(col).kind == FieldKind::DateTime)

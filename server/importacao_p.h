@@ -44,7 +44,7 @@ inline QByteArrayView trimmedUtf8(QByteArrayView v, QByteArray &scratch)
     while (!v.isEmpty() && blank(v.back()))
         v.chop(1);
     if (!v.isEmpty() && (quint8(v.front()) >= 0x80 || quint8(v.back()) >= 0x80)) {
-        scratch = QString::fromUtf8(v).trimmed().toUtf8();
+        scratch = DataPacket::fromUtf8(v).trimmed().toUtf8();
         return scratch;
     }
     return v;

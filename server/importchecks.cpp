@@ -109,7 +109,7 @@ Status Import::loadPackets(const CallArgs &args)
                 return loadPacket(arg, p, allowed);
             } catch (const std::exception &e) {
                 return Status::fail(QStringLiteral("Importacao: o pacote de %1 é inválido: %2")
-                                        .arg(p.label, QString::fromUtf8(e.what())));
+                                        .arg(p.label, DataPacket::fromUtf8(e.what())));
             }
         }));
     }
@@ -232,7 +232,7 @@ Status Import::selectDishes()
         const QByteArrayView a = m_prato.keyView(row, aux, sa);
         const QByteArrayView p = m_prato.keyView(row, prato, sp);
         if (erro >= 0 && (erroText ? row.utf8(erro).contains('1') : row.text(erro).contains(QLatin1Char('1')))) {
-            m_summary.dishesNotWritten << QString::fromUtf8(p);
+            m_summary.dishesNotWritten << DataPacket::fromUtf8(p);
             entry(a, p).flagged = true;
             continue;
         }
@@ -357,7 +357,7 @@ Status Import::checkRecipeKeys()
             keyOf(p.at(repeated), values, scratch);
             QStringList key;
             for (QByteArrayView v : values)
-                key << QString::fromUtf8(v);
+                key << DataPacket::fromUtf8(v);
             return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida"))
                                     .arg(p.text(repeated, prato), p.label, key.join(QLatin1Char('/')))
                                     .arg(repeated + 1),

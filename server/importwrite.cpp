@@ -110,7 +110,7 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
         if (c.width > 0 && cell.text.size() > c.width && utf16Size(cell.text) > c.width)
             return Status::fail(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
                                                "(linha %5 do pacote).")
-                                    .arg(QString::fromUtf8(cell.text).left(60), c.name, p.label)
+                                    .arg(DataPacket::fromUtf8(cell.text).left(60), c.name, p.label)
                                     .arg(c.width)
                                     .arg(row + 1));
         // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
@@ -197,7 +197,7 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
     PGresult *res = PQexecParams(conn, sql.constData(), perBranch ? 1 : 0, nullptr, perBranch ? params : nullptr,
                                  nullptr, nullptr, 0);
     const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
-    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString error = DataPacket::fromUtf8(PQresultErrorMessage(res)).trimmed();
     PQclear(res);
     return ok ? okStatus() : failed(error);
 }
@@ -303,7 +303,7 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
                                  nullptr, nullptr, 0);
     const bool ok = PQresultStatus(res) == PGRES_TUPLES_OK;
     const bool found = ok && PQntuples(res) > 0;
-    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString error = DataPacket::fromUtf8(PQresultErrorMessage(res)).trimmed();
     PQclear(res);
     if (!ok) {
         m_tx->rollback();
