@@ -322,6 +322,9 @@ int runCheck(const QStringList &args, bool import)
     session.NmArquivo = opts.file;
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
+    // The text report after an import reads the dishes and the service map only; the JSON one
+    // lists every table.
+    session.ReleaseRecipesOnImport = import && !json;
     session.CdFilial = opts.branch;
     session.serviceMap.paresInformados = opts.pairs;
 
