@@ -21,6 +21,7 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <cstdio>
@@ -245,6 +246,17 @@ struct Run {
             sink.showInfo(Msg(QStringLiteral("Hist_JaImportadoAviso"))
                               .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
                                    before->operatorCode));
+        // The text report reads the tables as the load left them, and the import lets the recipe
+        // tables go (ReleaseRecipesOnImport): it is written before, into a temporary file, and
+        // printed once the import is through.
+        std::FILE *report = json ? nullptr : std::tmpfile();
+        if (!json && report)
+            CheckReport::writeText(session, branchName, amb.DBPict(1), report);
+        session.ReleaseRecipesOnImport = report != nullptr;
+        const auto closeReport = qScopeGuard([report] {
+            if (report)
+                std::fclose(report);
+        });
         const Result<ImportOutcome> outcome = ImportRun(session).run();
         if (!outcome && (outcome.failure().key == u"Imp_Interrompida" || stop.requested()))
             return stopped();
@@ -257,7 +269,14 @@ struct Run {
             CheckReport::writeJson(session, stdout);
             std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
         } else {
-            CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+            if (report) {
+                std::rewind(report);
+                char buf[1 << 16];
+                for (size_t n; (n = std::fread(buf, 1, sizeof buf, report)) > 0;)
+                    std::fwrite(buf, 1, n, stdout);
+            } else {
+                CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+            }
             std::printf("\n%s\n", qPrintable(outcome->summaryText()));
             std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
         }
@@ -322,9 +341,6 @@ int runCheck(const QStringList &args, bool import)
     session.NmArquivo = opts.file;
     // The dry run writes nothing into the destination, not even the remembered directory.
     session.RememberDirectory = import;
-    // The text report after an import reads the dishes and the service map only; the JSON one
-    // lists every table.
-    session.ReleaseRecipesOnImport = import && !json;
     session.CdFilial = opts.branch;
     session.serviceMap.paresInformados = opts.pairs;
 

@@ -557,10 +557,13 @@ public:
         bool hasFields = false, hasTable = false, hasDelta = false;
         delta = false;
         hasRows = false;
+        m_entriesLeft = declared;
         while (hasNext()) {
             QString key;
             if (!readText(key, 64, QStringLiteral("chave do pacote")))
                 return false;
+            if (m_entriesLeft > 0)
+                --m_entriesLeft;
             if (key == u"table") {
                 if (hasTable)
                     return fail(QStringLiteral("chave table repetida."));
@@ -592,6 +595,8 @@ public:
                         return fail(QStringLiteral("linhas antes dos campos."));
                     if (!onRows(delta))
                         return false;
+                    if (m_readToEnd)
+                        return true;
                 }
                 hasRows = true;
             } else if (!skip()) {
@@ -607,7 +612,20 @@ public:
         return true;
     }
 
+    // Whether the rows' list, read by other means up to `end`, is the packet's last entry and the
+    // packet ends with it; then the reading is over (readPacket returns at once).
+    bool finishAfterRows(qint64 end)
+    {
+        const qint64 size = m_data.size();
+        if (m_entriesLeft == 0 ? end != size : (m_entriesLeft > 0 || end + 1 != size || quint8(m_data.at(end)) != 0xFF))
+            return false;
+        m_readToEnd = true;
+        return true;
+    }
+
 private:
+    qint64 m_entriesLeft = -1; // of the top map, once the key read last is counted; -1: open length
+    bool m_readToEnd = false;
     const QByteArray &m_data;
     QCborStreamReader m_r;
     Limits m_limits;

@@ -98,6 +98,173 @@ qsizetype cutAt(QByteArrayView u, qsizetype width)
     return i;
 }
 
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
+bool wellFormedUtf8(const quint8 *p, const quint8 *end)
+{
+    while (p < end) {
+        // Eight ASCII bytes at a time.
+        while (end - p >= 8) {
+            quint64 w;
+            std::memcpy(&w, p, 8);
+            if (w & 0x8080808080808080ull)
+                break;
+            p += 8;
+        }
+        if (p == end)
+            break;
+        const quint8 b = *p;
+        if (b < 0x80) {
+            ++p;
+            continue;
+        }
+        int more;
+        quint8 lo = 0x80, hi = 0xBF; // the second byte's range
+        if (b >= 0xC2 && b <= 0xDF) {
+            more = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            more = 2;
+            if (b == 0xE0)
+                lo = 0xA0;
+            else if (b == 0xED)
+                hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            more = 3;
+            if (b == 0xF0)
+                lo = 0x90;
+            else if (b == 0xF4)
+                hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (end - p <= more || p[1] < lo || p[1] > hi)
+            return false;
+        for (int i = 2; i <= more; ++i)
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+        p += more + 1;
+    }
+    return true;
+}
+
+// The common case of the rows' list read quickly: the list as the packet writer makes it, each
+// value in its column's kind, text whole and well-formed. It answers false, having noted nothing
+// for certain, at anything else, which the exact reading then looks at: it never lets through what
+// that reading refuses. On success `at` is past the list.
+bool quickScan(const QByteArray &packet, qsizetype &at, const QList<FieldDef> &fields, const Limits &limits,
+               std::vector<qint64> &starts)
+{
+    const auto *data = reinterpret_cast<const quint8 *>(packet.constData());
+    const qsizetype size = packet.size();
+    const qsizetype fc = fields.size();
+    // The head of an item at `i`, its length or value in `arg`; false when it is cut short, of
+    // open length where `open` is not allowed, reserved, or not in its shortest form.
+    const auto head = [&](qsizetype &i, int &major, quint64 &arg, bool &open) {
+        if (i >= size)
+            return false;
+        const quint8 b = data[i++];
+        major = b >> 5;
+        const int info = b & 0x1F;
+        open = false;
+        if (info < 24) {
+            arg = quint64(info);
+            return true;
+        }
+        if (info == 31) {
+            open = true;
+            return major == 4 || major == 3;
+        }
+        if (info > 27 || major == 7)
+            return false;
+        const int n = 1 << (info - 24);
+        if (size - i < n)
+            return false;
+        arg = 0;
+        for (int k = 0; k < n; ++k)
+            arg = (arg << 8) | data[i + k];
+        i += n;
+        const quint64 least = n == 1 ? 24 : n == 2 ? 0x100 : n == 4 ? 0x10000 : 0x100000000ull;
+        return arg >= least;
+    };
+    qsizetype i = at;
+    int major;
+    quint64 arg;
+    bool open;
+    if (!head(i, major, arg, open) || major != 4)
+        return false;
+    const bool listOpen = open;
+    if (!open && (arg > quint64(limits.maxRows) || arg > quint64(size - i)))
+        return false;
+    const quint64 declared = arg;
+    starts.reserve(open ? 0 : size_t(declared));
+    for (quint64 row = 0;; ++row) {
+        if (listOpen) {
+            if (i >= size)
+                return false;
+            if (data[i] == 0xFF) {
+                ++i;
+                break;
+            }
+            if (row >= quint64(limits.maxRows))
+                return false;
+        } else if (row == declared) {
+            break;
+        }
+        starts.push_back(i);
+        if (!head(i, major, arg, open) || major != 4 || (!open && arg != quint64(fc)))
+            return false;
+        const bool rowOpen = open;
+        for (qsizetype c = 0; c < fc; ++c) {
+            if (i >= size)
+                return false;
+            if (data[i] == 0xF6) { // null
+                ++i;
+                continue;
+            }
+            const FieldKind kind = fields[c].kind;
+            if (kind == FieldKind::Boolean) {
+                if (data[i] != 0xF4 && data[i] != 0xF5)
+                    return false;
+                ++i;
+                continue;
+            }
+            if (kind == FieldKind::Number && (data[i] == 0xF9 || data[i] == 0xFA || data[i] == 0xFB)) {
+                const qsizetype n = data[i] == 0xF9 ? 2 : data[i] == 0xFA ? 4 : 8;
+                if (size - i - 1 < n)
+                    return false;
+                i += 1 + n;
+                continue;
+            }
+            if (!head(i, major, arg, open) || open)
+                return false;
+            if (kind == FieldKind::Text) {
+                if (major != 3 || arg > quint64(limits.maxTextLength) || arg > quint64(size - i))
+                    return false;
+                if (!wellFormedUtf8(data + i, data + i + qsizetype(arg)))
+                    return false;
+                i += qsizetype(arg);
+                continue;
+            }
+            // Number, Integer, DateTime: an integer within qint64, its least value excluded.
+            if (major == 0) {
+                if (arg > quint64(std::numeric_limits<qint64>::max()))
+                    return false;
+            } else if (major == 1) {
+                if (arg >= quint64(std::numeric_limits<qint64>::max()))
+                    return false;
+            } else {
+                return false;
+            }
+        }
+        if (rowOpen) {
+            if (i >= size || data[i] != 0xFF)
+                return false;
+            ++i;
+        }
+    }
+    at = i;
+    return true;
+}
+
 } // namespace
 
 QString fromUtf8(QByteArrayView utf8)
@@ -131,6 +298,12 @@ Status PacketRows::open(const QByteArray &packet, const Limits &limits)
         ok = reader.readPacket(m_name, m_fields, delta, hasRows, false, [&](bool isDelta) {
             if (isDelta)
                 return reader.fail(QStringLiteral("pacote de alterações onde se espera a tabela inteira."));
+            // Quickly where it can: a packet that ends with its rows, as the packet writer makes
+            // them. The exact reading takes over wherever the quick one has a doubt.
+            qsizetype at = qsizetype(reader.offset());
+            if (quickScan(packet, at, m_fields, limits, m_starts) && reader.finishAfterRows(at))
+                return true;
+            m_starts.clear();
             return reader.scanRows(m_fields, m_starts);
         });
         if (ok && delta)

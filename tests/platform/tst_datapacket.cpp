@@ -300,10 +300,11 @@ void TestDataPacket::rowsAsLoaded_data()
     t.createDataSet();
     QTest::newRow("no rows") << DataPacket::save(t) << 0;
 
-    const auto hand = [](int width, FieldKind second, const std::function<void(QCborStreamWriter &)> &rows) {
+    const auto hand = [](int width, FieldKind second, const std::function<void(QCborStreamWriter &)> &rows,
+                         bool nameAfterRows = false) {
         QByteArray out;
         QCborStreamWriter w(&out);
-        w.startMap(2);
+        w.startMap(nameAfterRows ? 3 : 2);
         w.append(QLatin1String("fields"));
         w.startArray(2);
         w.startMap(3);
@@ -323,6 +324,10 @@ void TestDataPacket::rowsAsLoaded_data()
         w.endArray();
         w.append(QLatin1String("rows"));
         rows(w);
+        if (nameAfterRows) {
+            w.append(QLatin1String("table"));
+            w.append(QLatin1String("X"));
+        }
         w.endMap();
         return out;
     };
@@ -357,6 +362,12 @@ void TestDataPacket::rowsAsLoaded_data()
         w.startArray(2); w.appendNull(); w.append(false); w.endArray();
         w.endArray();
     }) << 2;
+    QTest::newRow("rows before the table's name") << hand(2, FieldKind::Integer, [](QCborStreamWriter &w) {
+        w.startArray(2);
+        w.startArray(2); w.append(QLatin1String("abc")); w.append(qint64(5)); w.endArray();
+        w.startArray(2); w.append(QString(QChar(0xFEFF)) + QStringLiteral("xyz")); w.appendNull(); w.endArray();
+        w.endArray();
+    }, true) << 2;
     QTest::newRow("dates") << hand(0, FieldKind::DateTime, [](QCborStreamWriter &w) {
         w.startArray(2);
         w.startArray(2); w.append(QLatin1String("d")); w.append(qint64(1709296200123)); w.endArray();
