@@ -109,7 +109,7 @@ Status Import::loadPackets(const CallArgs &args)
                 return loadPacket(arg, p, allowed);
             } catch (const std::exception &e) {
                 return Status::fail(QStringLiteral("Importacao: o pacote de %1 é inválido: %2")
-                                        .arg(p.label, DataPacket::fromUtf8(e.what())));
+                                        .arg(p.label, QString::fromUtf8(e.what())));
             }
         }));
     }

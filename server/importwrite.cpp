@@ -197,7 +197,7 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
     PGresult *res = PQexecParams(conn, sql.constData(), perBranch ? 1 : 0, nullptr, perBranch ? params : nullptr,
                                  nullptr, nullptr, 0);
     const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
-    const QString error = DataPacket::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
     PQclear(res);
     return ok ? okStatus() : failed(error);
 }
@@ -303,7 +303,7 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
                                  nullptr, nullptr, 0);
     const bool ok = PQresultStatus(res) == PGRES_TUPLES_OK;
     const bool found = ok && PQntuples(res) > 0;
-    const QString error = DataPacket::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
     PQclear(res);
     if (!ok) {
         m_tx->rollback();
