@@ -345,6 +345,13 @@ void TestDataPacket::rowsAsLoaded_data()
                                 "9f" "66efbbbfefbbbf" "20" "ff"
                                 "ff");
     QTest::newRow("open lists, chunks, small floats, integers as numbers, byte order marks") << open << 6;
+    QByteArray openWhole = hand(0, FieldKind::Number, [](QCborStreamWriter &w) {
+        w.startArray();
+        w.endArray();
+    });
+    openWhole.chop(1);
+    openWhole += QByteArray::fromHex("9f" "62c3a9" "3903e7" "ff" "82" "60" "fb3ff8000000000000" "ff");
+    QTest::newRow("open lists of whole texts") << openWhole << 2;
     QTest::newRow("text cut to the width") << hand(3, FieldKind::Integer, [](QCborStreamWriter &w) {
         w.startArray(6);
         for (const char *s : {"abcdef", "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80x", "ab\xf0\x9f\x98\x80", "  x  ", "\xc3\xa9\xc3\xa9\xc3\xa9",
