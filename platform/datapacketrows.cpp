@@ -340,8 +340,8 @@ void PacketRows::read(qsizetype index, PacketRow &row) const
     row.m_cells.resize(size_t(fc));
     row.m_scratch.clear();
     qsizetype at = qsizetype(m_starts[size_t(index)]);
-    const Head list = readHead(data, at);
-    // The reading in open() found exactly one value per column in every row.
+    // The row's list: open() found one value per column in it.
+    readHead(data, at);
     for (qsizetype col = 0; col < fc; ++col) {
         PacketRow::Cell &cell = row.m_cells[size_t(col)];
         const FieldDef &f = m_fields[col];
@@ -429,7 +429,6 @@ void PacketRows::read(qsizetype index, PacketRow &row) const
             break;
         }
     }
-    Q_UNUSED(list);
 }
 
 QByteArrayView PacketRow::utf8(int col) const
