@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Peak memory and time of `imp40500 import` (embedded server, SQLite) of one generated file against
 # the file's size, for this build and, when given, another build's imp40500 in the same run.
-#   bench/import-peak.sh [DISHES] [LOCAL_EVERY] [OTHER_IMP40500]
+#   [RUNS=N] bench/import-peak.sh [DISHES] [LOCAL_EVERY] [OTHER_IMP40500]
 # Defaults: 100000 dishes, every second one local. Needs GNU time (/usr/bin/time).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,12 +17,15 @@ echo "file: $DISHES dishes, one local in $EVERY, $bytes bytes; load average $(cu
 run() {
   local name="$1" bin="$2"
   cp "$WORK/seed.db" "$WORK/run.db"
-  /usr/bin/time -f "%M %e" -o "$WORK/time" "$bin" import "$WORK/f.txt" --branch 0001 --db "sqlite:$WORK/run.db" >/dev/null
-  read -r kb secs <"$WORK/time"
-  awk -v n="$name" -v kb="$kb" -v s="$secs" -v b="$bytes" \
-    'BEGIN { printf "%-8s import %6.2f s, peak %7.1f MiB = %.2f x the file\n", n, s, kb / 1024, kb * 1024 / b }'
+  /usr/bin/time -f "%M %e %U %S" -o "$WORK/time" "$bin" import "$WORK/f.txt" --branch 0001 --db "sqlite:$WORK/run.db" >/dev/null
+  read -r kb secs user sys <"$WORK/time"
+  awk -v n="$name" -v kb="$kb" -v s="$secs" -v u="$user" -v y="$sys" -v b="$bytes" -v l="$(cut -d' ' -f1 /proc/loadavg)" \
+    'BEGIN { printf "%-8s import %6.2f s (CPU %.2f s), peak %7.1f MiB = %.2f x the file (load %s)\n", n, s, u + y, kb / 1024, kb * 1024 / b, l }'
 }
-run this "$BUILD/bin/imp40500"
-if [ -n "$OTHER" ]; then
-  run other "$OTHER"
-fi
+# RUNS rounds (default 1), this build and the other alternating, as the machine may be shared.
+for _ in $(seq "${RUNS:-1}"); do
+  run this "$BUILD/bin/imp40500"
+  if [ -n "$OTHER" ]; then
+    run other "$OTHER"
+  fi
+done

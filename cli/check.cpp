@@ -22,6 +22,7 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <cstdio>
@@ -246,6 +247,21 @@ struct Run {
             sink.showInfo(Msg(QStringLiteral("Hist_JaImportadoAviso"))
                               .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
                                    before->operatorCode));
+        // The report reads the tables as the load left them, and the import lets the recipe tables
+        // go (ReleaseRecipesOnImport): it is written before, into a temporary file, and printed
+        // once the import is through. Without a temporary file the tables stay for the report.
+        std::FILE *report = std::tmpfile();
+        if (report) {
+            if (json)
+                CheckReport::writeJson(session, report);
+            else
+                CheckReport::writeText(session, branchName, amb.DBPict(1), report);
+        }
+        session.ReleaseRecipesOnImport = report != nullptr;
+        const auto closeReport = qScopeGuard([report] {
+            if (report)
+                std::fclose(report);
+        });
         const Result<ImportOutcome> outcome = ImportRun(session).run();
         if (!outcome && (outcome.failure().key == u"Imp_Interrompida" || stop.requested()))
             return stopped();
@@ -254,11 +270,19 @@ struct Run {
         // A signal that came once the import was committed stopped nothing: it was written.
         if (stop.requested())
             sink.showError(Msg(QStringLiteral("Sinal_Depois")).arg(signalName(stop.signal())));
-        if (json) {
+        if (report) {
+            std::rewind(report);
+            char buf[1 << 16];
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, report)) > 0;)
+                std::fwrite(buf, 1, n, stdout);
+        } else if (json) {
             CheckReport::writeJson(session, stdout);
-            std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
         } else {
             CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
+        }
+        if (json) {
+            std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
+        } else {
             std::printf("\n%s\n", qPrintable(outcome->summaryText()));
             std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
         }

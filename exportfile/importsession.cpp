@@ -186,10 +186,18 @@ void ImportDocument::closeLoadedTables()
 Result<QByteArray> ImportSession::callImportacao()
 {
     auto packet = [](MemTable &t) { return t.isActive() ? DataPacket::save(t) : QByteArray(); };
+    // One packet after another; with ReleaseRecipesOnImport a recipe table goes once its packet is made.
+    const auto recipe = [&](MemTable &t) {
+        QByteArray p = packet(t);
+        if (ReleaseRecipesOnImport)
+            t.close();
+        return p;
+    };
+    const QByteArray prato = packet(cdsPrato), recePadr = recipe(cdsRecePadr), receFili = recipe(cdsReceFili),
+                     servDestino = packet(cdsServDestino), receServ = recipe(cdsReceServ),
+                     pratPadr = recipe(cdsPratPadr), pratFili = recipe(cdsPratFili), servico = packet(cdsServico);
     // The file's name, size and hash go beside the call, for the destination's import history.
     const ImportOrigin::Scope origin(fileOrigin());
-    return Rdm::Importacao(d->net, packet(cdsPrato), packet(cdsRecePadr), packet(cdsReceFili),
-                           packet(cdsServDestino), packet(cdsReceServ), packet(cdsPratPadr),
-                           packet(cdsPratFili), packet(cdsServico), TemRecePadr, TemReceFili,
-                           TemReceServ, CdFilial);
+    return Rdm::Importacao(d->net, prato, recePadr, receFili, servDestino, receServ, pratPadr, pratFili, servico,
+                           TemRecePadr, TemReceFili, TemReceServ, CdFilial);
 }

@@ -126,6 +126,9 @@ public:
 
     // Vd_Arquivo remembers the accepted file's directory on the server; a dry run turns it off.
     bool RememberDirectory = true;
+    // Set by `imp40500 import` when nothing reads the recipe tables after the import: each is
+    // closed once its packet is made, so that the tables and the packets are not held side by side.
+    bool ReleaseRecipesOnImport = false;
 
     // Flags.
     bool Carregando = false;

@@ -9,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
+#include <vector>
 
 namespace DataPacket::reader_detail {
 
@@ -398,7 +399,41 @@ public:
         return QStringLiteral("linha %1, campo %2").arg(row + 1).arg(f.name);
     }
 
+    // A value that is not stored anywhere, checked as readCell checks it.
+    bool checkCell(qint64 row, const FieldDef &f, QString &scratch)
+    {
+        if (m_r.isNull()) {
+            m_r.next();
+            return checkStream();
+        }
+        const auto at = [&] { return where(row, f); };
+        return readTyped(f, scratch, at, [](auto) {});
+    }
+
     bool readRows(MemTable &t, const QList<FieldDef> &fields)
+    {
+        return walkRows(
+            fields, [&](qint64 expected) { t.beginBulkLoad(int(expected)); }, [&](qint64) { return qint64(t.bulkNewRow()); },
+            [&](qint64 r, int col, const FieldDef &f, QString &scratch) { return readCell(t, int(r), col, f, scratch); });
+    }
+
+    // The rows checked as readRows checks them, nothing kept but where each row's list starts.
+    bool scanRows(const QList<FieldDef> &fields, std::vector<qint64> &starts)
+    {
+        return walkRows(
+            fields, [&](qint64 expected) { starts.reserve(size_t(expected)); },
+            [&](qint64 at) {
+                starts.push_back(at);
+                return qint64(starts.size()) - 1;
+            },
+            [&](qint64 r, int, const FieldDef &f, QString &scratch) { return checkCell(r, f, scratch); });
+    }
+
+    // The rows' list: `begin(expected)` before the first row, `newRow(offset)` at each row (the
+    // offset of its list in the packet; it answers the row's index), `cell(row, col, field,
+    // scratch)` for each value.
+    template <typename Begin, typename NewRow, typename OnCell>
+    bool walkRows(const QList<FieldDef> &fields, Begin begin, NewRow newRow, OnCell cell)
     {
         qint64 declared = -1;
         if (!enter(false, QStringLiteral("linhas"), declared))
@@ -410,23 +445,24 @@ public:
         // than the bytes left could hold, whatever the packet declares.
         qint64 expected = declared < 0 ? 0 : std::min<qint64>(declared, remaining() / (1 + fc));
         expected = std::min<qint64>(expected, std::numeric_limits<int>::max() / 2);
-        t.beginBulkLoad(int(expected));
+        begin(expected);
         QString scratch;
         qint64 row = 0;
         while (hasNext()) {
             if (row >= m_limits.maxRows)
                 return fail(QStringLiteral("mais de %1 linhas.").arg(m_limits.maxRows));
+            const qint64 start = offset();
             qint64 n = -1;
             if (!enter(false, [row] { return QStringLiteral("linha %1").arg(row + 1); }, n))
                 return false;
             if (n >= 0 && n != fc)
                 return fail(QStringLiteral("linha %1 tem %2 valores; esperados %3.").arg(row + 1).arg(n).arg(fc));
-            const int r = t.bulkNewRow();
+            const qint64 r = newRow(start);
             int col = 0;
             while (hasNext()) {
                 if (col >= fc)
                     return fail(QStringLiteral("linha %1 tem mais de %2 valores.").arg(row + 1).arg(fc));
-                if (!readCell(t, r, col, fields[col], scratch))
+                if (!cell(r, col, fields[col], scratch))
                     return false;
                 ++col;
             }
@@ -521,10 +557,13 @@ public:
         bool hasFields = false, hasTable = false, hasDelta = false;
         delta = false;
         hasRows = false;
+        m_entriesLeft = declared;
         while (hasNext()) {
             QString key;
             if (!readText(key, 64, QStringLiteral("chave do pacote")))
                 return false;
+            if (m_entriesLeft > 0)
+                --m_entriesLeft;
             if (key == u"table") {
                 if (hasTable)
                     return fail(QStringLiteral("chave table repetida."));
@@ -556,6 +595,8 @@ public:
                         return fail(QStringLiteral("linhas antes dos campos."));
                     if (!onRows(delta))
                         return false;
+                    if (m_readToEnd)
+                        return true;
                 }
                 hasRows = true;
             } else if (!skip()) {
@@ -571,7 +612,20 @@ public:
         return true;
     }
 
+    // Whether the rows' list, read by other means up to `end`, is the packet's last entry and the
+    // packet ends with it; then the reading is over (readPacket returns at once).
+    bool finishAfterRows(qint64 end)
+    {
+        const qint64 size = m_data.size();
+        if (m_entriesLeft == 0 ? end != size : (m_entriesLeft > 0 || end + 1 != size || quint8(m_data.at(end)) != 0xFF))
+            return false;
+        m_readToEnd = true;
+        return true;
+    }
+
 private:
+    qint64 m_entriesLeft = -1; // of the top map, once the key read last is counted; -1: open length
+    bool m_readToEnd = false;
     const QByteArray &m_data;
     QCborStreamReader m_r;
     Limits m_limits;

@@ -20,6 +20,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -32,8 +33,30 @@ namespace RdmMethods::importacao_detail {
 
 using Payload = Result<QByteArray>;
 
+// Text read as QString::trimmed reads it: ASCII blanks at either end go here, and a text that
+// starts or ends beyond ASCII (U+00A0 and U+2003 are blanks too) is trimmed through QString into
+// `scratch`.
+inline QByteArrayView trimmedUtf8(QByteArrayView v, QByteArray &scratch)
+{
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!v.isEmpty() && blank(v.front()))
+        v = v.sliced(1);
+    while (!v.isEmpty() && blank(v.back()))
+        v.chop(1);
+    if (!v.isEmpty() && (quint8(v.front()) >= 0x80 || quint8(v.back()) >= 0x80)) {
+        scratch = DataPacket::fromUtf8(v).trimmed().toUtf8();
+        return scratch;
+    }
+    return v;
+}
+
+// One packet argument. The dish and recipe tables are read where they lie in the packet (`rows`):
+// Importacao holds no decoded copy of them. The two small service tables are decoded into
+// `table`, which the service pairings read.
 struct Packet {
     QString label;
+    bool decoded = false; // held in `table` rather than read in place
+    DataPacket::PacketRows rows;
     MemTable table;
     const Catalogue::TableDef *def = nullptr;
     QList<int> source; // per catalogue column: its column in the packet, -1 when the packet lacks it
@@ -41,20 +64,47 @@ struct Packet {
     // dish that is not written. Made once per packet (Import::mapRows) and read by every later step.
     std::vector<int> dish;
 
-    int col(QStringView name) const { return table.isActive() ? table.fieldIndex(name) : -1; }
-    int rows() const { return table.isActive() ? table.rowCount() : 0; }
-    QString text(int row, int c) const { return c < 0 ? QString() : table.textAt(row, c).trimmed(); }
-    // The same text without a copy when the packet holds the column as text; `scratch` holds it
-    // otherwise.
-    QStringView keyView(int row, int c, QString &scratch) const
+    int col(QStringView name) const
+    {
+        if (decoded)
+            return table.isActive() ? table.fieldIndex(name) : -1;
+        return rows.isOpen() ? rows.fieldIndex(name) : -1;
+    }
+    int rowCount() const
+    {
+        if (decoded)
+            return table.isActive() ? table.rowCount() : 0;
+        return rows.isOpen() ? int(rows.rowCount()) : 0;
+    }
+    FieldKind kind(int c) const { return decoded ? table.field(c).kind : rows.fields().at(c).kind; }
+    // Row `r` of a packet read in place, decoded once for as long as the same row is asked for.
+    const DataPacket::PacketRow &at(int r) const
+    {
+        if (m_row.index() != r)
+            rows.read(r, m_row);
+        return m_row;
+    }
+    QString text(int row, int c) const
+    {
+        if (c < 0)
+            return QString();
+        return (decoded ? table.textAt(row, c) : at(row).text(c)).trimmed();
+    }
+    // The same text as UTF-8 of row `row` read into `from`, without a copy when the packet holds
+    // the column as text; `scratch` holds it otherwise.
+    QByteArrayView keyView(const DataPacket::PacketRow &from, int c, QByteArray &scratch) const
     {
         if (c < 0)
             return {};
-        if (table.field(c).kind == FieldKind::Text)
-            return table.textViewAt(row, c).trimmed();
-        scratch = text(row, c);
+        if (kind(c) == FieldKind::Text)
+            return trimmedUtf8(from.utf8(c), scratch);
+        scratch = from.text(c).trimmed().toUtf8();
         return scratch;
     }
+    QByteArrayView keyView(int row, int c, QByteArray &scratch) const { return keyView(at(row), c, scratch); }
+
+private:
+    mutable DataPacket::PacketRow m_row;
 };
 
 using namespace Rows;
@@ -117,8 +167,8 @@ private:
     Packet m_prato, m_recePadr, m_receFili, m_servDestino, m_receServ, m_pratPadr, m_pratFili, m_servico;
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
     QString m_branch;
-    QHash<QString, int> m_dishIndex; // key of each dish written: its index in m_dishRows
-    QSet<QString> m_flagged;       // keys of the dishes refused for their flags
+    QByteArray m_branchUtf8;
+    QHash<QByteArray, int> m_dishIndex; // key of each dish: its index in m_dishRows, -1 when not written
     QList<int> m_dishRows;         // packet rows of the dishes written (the last of each key), in order
     ImportSummary m_summary;
     ImportHistoryRecorder *m_history; // the call's history row (server/history.h)

@@ -7,7 +7,7 @@ namespace RdmMethods::importacao_detail {
 namespace {
 
 
-// Loads one packet argument and checks that it holds only the columns it may hold. An empty byte
+// Reads one packet argument and checks that it holds only the columns it may hold. An empty byte
 // string is an empty table: the screen's service tables do not exist until their first row.
 Status loadPacket(const QVariant &arg, Packet &p, const QStringList &allowed)
 {
@@ -20,9 +20,10 @@ Status loadPacket(const QVariant &arg, Packet &p, const QStringList &allowed)
         p.source.fill(-1, p.def->columns.size());
     if (bytes.isEmpty())
         return okStatus();
-    if (Status s = DataPacket::load(p.table, bytes); !s)
+    const Status s = p.decoded ? DataPacket::load(p.table, bytes) : p.rows.open(bytes);
+    if (!s)
         return Status::fail(QStringLiteral("Importacao: o pacote de %1 é inválido: %2").arg(p.label, s.error()));
-    for (const FieldDef &f : p.table.fields()) {
+    for (const FieldDef &f : p.decoded ? p.table.fields() : p.rows.fields()) {
         bool known = false;
         for (const QString &a : allowed)
             known = known || a.compare(f.name, Qt::CaseInsensitive) == 0;
@@ -32,7 +33,7 @@ Status loadPacket(const QVariant &arg, Packet &p, const QStringList &allowed)
     }
     if (p.def) {
         for (int c = 0; c < p.def->columns.size(); ++c)
-            p.source[c] = p.table.fieldIndex(p.def->columns.at(c).name);
+            p.source[c] = p.col(p.def->columns.at(c).name);
     }
     return okStatus();
 }
@@ -56,9 +57,12 @@ Result<bool> flagArg(const QVariant &v, const char *name)
                                   .arg(QLatin1String(name)));
 }
 
-QString dishKey(const QString &aux, const QString &prato)
+QByteArray dishKey(QByteArrayView aux, QByteArrayView prato)
 {
-    return aux + QChar(0x1F) + prato;
+    QByteArray key;
+    key.reserve(aux.size() + 1 + prato.size());
+    key.append(aux).append(char(0x1F)).append(prato);
+    return key;
 }
 } // namespace
 
@@ -73,6 +77,7 @@ Status Import::loadPackets(const CallArgs &args)
         p.label = QString::fromLatin1(label);
         p.table.setName(p.label);
         p.def = table ? Catalogue::table(QString::fromLatin1(table)) : nullptr;
+        p.decoded = !table; // the service tables, a few rows each
     };
     setup(m_prato, "PRATO", "PRATO");
     setup(m_recePadr, "RECEPADR", "RECEPADR");
@@ -88,8 +93,8 @@ Status Import::loadPackets(const CallArgs &args)
                                   QStringLiteral("NMSERVICOORIG"), QStringLiteral("NMSERVICODEST")};
     Packet *order[] = {&m_prato, &m_recePadr, &m_receFili, &m_servDestino,
                        &m_receServ, &m_pratPadr, &m_pratFili, &m_servico};
-    // Decoding the packets is a good part of a large import; each goes into its own table, so
-    // they are decoded side by side. The first failure in argument order is the one reported.
+    // Reading the packets through is a good part of a large import; each is read on its own, so
+    // they are read side by side. The first failure in argument order is the one reported.
     std::vector<std::future<Status>> loads;
     for (int i = 0; i < 8; ++i) {
         Packet &p = *order[i];
@@ -136,6 +141,7 @@ Status Import::checkArguments(const CallArgs &args)
     if (!CallArg::isText(args.at(11)))
         return Status::fail(QStringLiteral("Importacao: a filial destino deve ser um texto."));
     m_branch = args.at(11).toString().trimmed();
+    m_branchUtf8 = m_branch.toUtf8();
     if (m_branch.isEmpty())
         return Status::fail(QStringLiteral("Filial destino deve ser informada."));
     if (m_branch.size() > 4)
@@ -144,7 +150,7 @@ Status Import::checkArguments(const CallArgs &args)
     // Rows of the dish and recipe tables are tied to their dish by these two columns.
     // The rest of a table's key must travel too (the branch excepted: the destination's is written).
     for (Packet *p : {&m_prato, &m_recePadr, &m_receFili, &m_receServ, &m_pratPadr, &m_pratFili}) {
-        if (p->rows() == 0)
+        if (p->rowCount() == 0)
             continue;
         QStringList required{QStringLiteral("CDFILAUXPRAT"), QStringLiteral("CDPRATO")};
         for (const QString &k : p->def->key) {
@@ -176,10 +182,10 @@ Status Import::checkBranchAndServices()
     // at the destination branch: the operator may have typed one that was removed meanwhile.
     QStringList codes;
     const int dest = m_servico.col(u"CDSERVFILIDEST");
-    for (int r = 0; r < m_servico.rows(); ++r)
+    for (int r = 0; r < m_servico.rowCount(); ++r)
         codes << m_servico.text(r, dest);
     const int inUse = m_servDestino.col(u"CDSERVFILI");
-    for (int r = 0; r < m_servDestino.rows(); ++r)
+    for (int r = 0; r < m_servDestino.rowCount(); ++r)
         codes << m_servDestino.text(r, inUse);
     codes.removeAll(QString());
     codes.removeDuplicates();
@@ -202,36 +208,48 @@ Status Import::selectDishes()
     const int aux = m_prato.col(u"CDFILAUXPRAT");
     const int prato = m_prato.col(u"CDPRATO");
     const int erro = m_prato.col(u"IDERRO");
-    // A flagged dish is not written, whatever its values: it is set aside before anything of it is
-    // looked at, so a flagged row without a code, or repeating another, refuses nothing.
-    QHash<QString, int> last;
-    QStringList order;
-    for (int r = 0; r < m_prato.rows(); ++r) {
-        const QString a = m_prato.text(r, aux);
-        const QString p = m_prato.text(r, prato);
-        if (erro >= 0 && m_prato.table.textAt(r, erro).contains(QLatin1Char('1'))) {
-            m_summary.dishesNotWritten << p;
-            m_flagged.insert(dishKey(a, p));
+    const bool erroText = erro >= 0 && m_prato.kind(erro) == FieldKind::Text;
+    // Each key once, in the order it first comes: its last clean row, and whether any row of it
+    // is flagged. A flagged dish is not written, whatever its values: it is set aside before
+    // anything of it is looked at, so a flagged row without a code, or repeating another, refuses
+    // nothing; and a clean copy of a flagged dish does not make it clean.
+    struct Seen {
+        int last = -1;
+        bool flagged = false;
+    };
+    std::vector<Seen> seen;
+    QByteArray sa, sp;
+    const auto entry = [&](QByteArrayView a, QByteArrayView p) -> Seen & {
+        auto it = m_dishIndex.find(dishKey(a, p));
+        if (it == m_dishIndex.end()) {
+            it = m_dishIndex.insert(dishKey(a, p), int(seen.size()));
+            seen.emplace_back();
+        }
+        return seen[size_t(*it)];
+    };
+    for (int r = 0; r < m_prato.rowCount(); ++r) {
+        const DataPacket::PacketRow &row = m_prato.at(r);
+        const QByteArrayView a = m_prato.keyView(row, aux, sa);
+        const QByteArrayView p = m_prato.keyView(row, prato, sp);
+        if (erro >= 0 && (erroText ? row.utf8(erro).contains('1') : row.text(erro).contains(QLatin1Char('1')))) {
+            m_summary.dishesNotWritten << DataPacket::fromUtf8(p);
+            entry(a, p).flagged = true;
             continue;
         }
         if (a.isEmpty() || p.isEmpty())
             return Status::fail(Msg(QStringLiteral("Imp_PratoSemCodigo")).arg(r + 1), QStringLiteral("Imp_PratoSemCodigo"));
-        const QString key = dishKey(a, p);
-        auto it = last.find(key);
-        if (it == last.end()) {
-            last.insert(key, r);
-            order << key;
-        } else {
-            *it = r;
+        entry(a, p).last = r;
+    }
+    // The dishes written, numbered in the order their first clean row came; the others map to -1.
+    std::vector<int> number(seen.size(), -1);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i].last >= 0 && !seen[i].flagged) {
+            number[i] = int(m_dishRows.size());
+            m_dishRows << seen[i].last;
         }
     }
-    for (const QString &key : std::as_const(order)) {
-        // A clean copy of a flagged dish does not make it clean: no copy of it is written.
-        if (m_flagged.contains(key))
-            continue;
-        m_dishIndex.insert(key, int(m_dishRows.size()));
-        m_dishRows << last.value(key);
-    }
+    for (auto it = m_dishIndex.begin(); it != m_dishIndex.end(); ++it)
+        *it = number[size_t(*it)];
     for (Packet *p : {&m_recePadr, &m_receFili, &m_receServ, &m_pratPadr, &m_pratFili})
         mapRows(*p);
     return okStatus();
@@ -239,18 +257,19 @@ Status Import::selectDishes()
 
 void Import::mapRows(Packet &p) const
 {
-    const int rows = p.rows();
+    const int rows = p.rowCount();
     p.dish.assign(size_t(rows), -1);
     if (rows == 0 || m_dishIndex.isEmpty())
         return;
     const int aux = p.col(u"CDFILAUXPRAT");
     const int prato = p.col(u"CDPRATO");
-    QString key, a, b;
+    QByteArray key, a, b;
     for (int r = 0; r < rows; ++r) {
-        key.clear();
-        key += p.keyView(r, aux, a);
-        key += QChar(0x1F);
-        key += p.keyView(r, prato, b);
+        const DataPacket::PacketRow &row = p.at(r);
+        key.truncate(0);
+        key += p.keyView(row, aux, a);
+        key += char(0x1F);
+        key += p.keyView(row, prato, b);
         p.dish[size_t(r)] = m_dishIndex.value(key, -1);
     }
 }
@@ -269,7 +288,7 @@ Status Import::checkRecipeKeys()
     for (const Table &t : {Table{&m_recePadr, m_temRecePadr}, Table{&m_receFili, m_temReceFili},
                            Table{&m_receServ, m_temReceServ}}) {
         Packet &p = *t.p;
-        if (!t.replaced || p.rows() == 0)
+        if (!t.replaced || p.rowCount() == 0)
             continue;
         QList<int> keyCols;
         QStringList keyNames;
@@ -281,42 +300,74 @@ Status Import::checkRecipeKeys()
         }
         const int prato = p.col(u"CDPRATO");
         const qsizetype n = keyCols.size();
-        std::vector<QStringView> values(static_cast<size_t>(n)), other(static_cast<size_t>(n));
-        std::vector<QString> scratch(static_cast<size_t>(n)), otherScratch(static_cast<size_t>(n));
-        // Rows by a hash of their key; rows of equal hashes are compared value by value.
-        QMultiHash<size_t, int> seen;
-        seen.reserve(p.rows());
-        for (int r = 0; r < p.rows(); ++r) {
+        std::vector<QByteArrayView> values(static_cast<size_t>(n)), other(static_cast<size_t>(n));
+        std::vector<QByteArray> scratch(static_cast<size_t>(n)), otherScratch(static_cast<size_t>(n));
+        DataPacket::PacketRow a, b;
+        const auto keyOf = [&](const DataPacket::PacketRow &row, std::vector<QByteArrayView> &out,
+                               std::vector<QByteArray> &buf) {
+            for (qsizetype i = 0; i < n; ++i)
+                out[size_t(i)] = p.keyView(row, keyCols.at(i), buf[size_t(i)]);
+        };
+        // The first row, in packet order, that lacks part of its key or repeats an earlier row's
+        // is the one reported. Rows up to the first without a whole key are sorted by a hash of
+        // their key; rows of equal hashes are compared value by value.
+        int firstEmpty = -1, emptyPart = 0;
+        std::vector<std::pair<size_t, int>> hashes;
+        for (int r = 0; r < p.rowCount() && firstEmpty < 0; ++r) {
             if (p.dish[size_t(r)] < 0)
                 continue;
+            keyOf(p.at(r), values, scratch);
             size_t h = 0;
-            for (qsizetype i = 0; i < n; ++i) {
-                values[size_t(i)] = p.keyView(r, keyCols.at(i), scratch[size_t(i)]);
-                if (values[size_t(i)].isEmpty())
-                    return Status::fail(Msg(QStringLiteral("Imp_LinhaSemChave"))
-                                            .arg(p.text(r, prato), p.label, keyNames.at(i))
-                                            .arg(r + 1),
-                                        QStringLiteral("Imp_LinhaSemChave"));
+            for (qsizetype i = 0; i < n && firstEmpty < 0; ++i) {
+                if (values[size_t(i)].isEmpty()) {
+                    firstEmpty = r;
+                    emptyPart = int(i);
+                }
                 h = qHash(values[size_t(i)], h * 31 + 7);
             }
-            for (auto it = seen.constFind(h); it != seen.constEnd() && it.key() == h; ++it) {
-                bool same = true;
-                for (qsizetype i = 0; i < n && same; ++i) {
-                    other[size_t(i)] = p.keyView(it.value(), keyCols.at(i), otherScratch[size_t(i)]);
-                    same = other[size_t(i)] == values[size_t(i)];
-                }
-                if (same) {
-                    QStringList key;
-                    for (QStringView v : values)
-                        key << v.toString();
-                    return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida"))
-                                            .arg(p.text(r, prato), p.label, key.join(QLatin1Char('/')))
-                                            .arg(r + 1),
-                                        QStringLiteral("Imp_LinhaRepetida"));
+            if (firstEmpty < 0)
+                hashes.emplace_back(h, r);
+        }
+        std::sort(hashes.begin(), hashes.end());
+        int repeated = -1;
+        for (size_t i = 0; i < hashes.size();) {
+            size_t end = i + 1;
+            while (end < hashes.size() && hashes[end].first == hashes[i].first)
+                ++end;
+            // Within a run of equal hashes, rows are in packet order: each is compared with those
+            // before it, and only a row earlier than the repetition found so far can change it.
+            for (size_t j = i + 1; j < end; ++j) {
+                const int r = hashes[j].second;
+                if (repeated >= 0 && r >= repeated)
+                    break;
+                p.rows.read(r, a);
+                keyOf(a, values, scratch);
+                for (size_t k = i; k < j; ++k) {
+                    p.rows.read(hashes[k].second, b);
+                    keyOf(b, other, otherScratch);
+                    if (values == other) {
+                        repeated = r;
+                        break;
+                    }
                 }
             }
-            seen.insert(h, r);
+            i = end;
         }
+        if (repeated >= 0) {
+            keyOf(p.at(repeated), values, scratch);
+            QStringList key;
+            for (QByteArrayView v : values)
+                key << DataPacket::fromUtf8(v);
+            return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida"))
+                                    .arg(p.text(repeated, prato), p.label, key.join(QLatin1Char('/')))
+                                    .arg(repeated + 1),
+                                QStringLiteral("Imp_LinhaRepetida"));
+        }
+        if (firstEmpty >= 0)
+            return Status::fail(Msg(QStringLiteral("Imp_LinhaSemChave"))
+                                    .arg(p.text(firstEmpty, prato), p.label, keyNames.at(emptyPart))
+                                    .arg(firstEmpty + 1),
+                                QStringLiteral("Imp_LinhaSemChave"));
     }
     return okStatus();
 }

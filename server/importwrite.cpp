@@ -26,7 +26,7 @@ QList<Import::Column> Import::plan(const Packet &p, const QList<int> &columns, b
         col.width = f.width;
         col.key = p.def->key.contains(f.name);
         col.branch = perBranch && f.name == QLatin1String("CDFILIAL");
-        col.sameKind = col.src >= 0 && p.table.field(col.src).kind == f.kind;
+        col.sameKind = col.src >= 0 && p.kind(col.src) == f.kind;
         out << col;
     }
     return out;
@@ -34,38 +34,51 @@ QList<Import::Column> Import::plan(const Packet &p, const QList<int> &columns, b
 
 // "yyyy-MM-dd HH:mm:ss" without going through QDateTime::toString's format parser, which would
 // cost more than the rest of the row together.
-static QString stamp(const QDateTime &d)
+static QByteArray stamp(const QDateTime &d)
 {
     const QDate day = d.date();
     const QTime t = d.time();
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", day.year(), day.month(), day.day(), t.hour(),
                   t.minute(), t.second());
-    return QString::fromLatin1(buf, 19);
+    return QByteArray(buf, 19);
+}
+
+// How many characters (UTF-16 units, as the columns' widths count them) UTF-8 text holds.
+static qsizetype utf16Size(QByteArrayView u)
+{
+    qsizetype n = 0;
+    for (char ch : u) {
+        const auto b = quint8(ch);
+        if ((b & 0xC0) != 0x80)
+            n += b >= 0xF0 ? 2 : 1;
+    }
+    return n;
 }
 
 Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const
 {
+    const DataPacket::PacketRow &values = p.at(row);
     out.resize(size_t(plan.size()));
     for (qsizetype i = 0; i < plan.size(); ++i) {
         const Column &c = plan.at(i);
         Cell &cell = out[size_t(i)];
         cell.kind = Cell::Null;
-        cell.text = QStringView();
+        cell.text = QByteArrayView();
         if (c.branch) {
             cell.kind = Cell::Text;
-            cell.text = m_branch;
+            cell.text = m_branchUtf8;
             continue;
         }
-        if (c.src < 0 || p.table.isNullAt(row, c.src))
+        if (c.src < 0 || values.isNull(c.src))
             continue;
         if (c.sameKind && c.kind == FieldKind::Number) {
             cell.kind = Cell::Number;
-            cell.number = p.table.numberAt(row, c.src);
+            cell.number = values.number(c.src);
             continue;
         }
         if (c.sameKind && c.kind == FieldKind::DateTime) {
-            const QDateTime d = p.table.dateTimeAt(row, c.src);
+            const QDateTime d = values.dateTime(c.src);
             if (d.isValid()) {
                 cell.kind = Cell::Text;
                 cell.setOwn(stamp(d));
@@ -73,10 +86,10 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
             continue;
         }
         if (c.sameKind && c.kind == FieldKind::Text) {
-            cell.text = p.table.textViewAt(row, c.src);
+            cell.text = values.utf8(c.src);
         } else {
             bool ok = true;
-            const QVariant v = Catalogue::toSql(p.table.valueAt(row, c.src), c.kind, &ok);
+            const QVariant v = Catalogue::toSql(values.value(c.src), c.kind, &ok);
             if (!ok)
                 return Status::fail(QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
                                         .arg(c.name, p.label)
@@ -88,20 +101,21 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
                 cell.number = v.toDouble();
                 continue;
             }
-            cell.setOwn(v.toString());
+            cell.setOwn(v.toString().toUtf8());
         }
         // Text. Codes are compared trimmed everywhere; keep them so in the database.
         if (c.key)
-            cell.text = cell.text.trimmed();
-        if (c.width > 0 && cell.text.size() > c.width)
+            cell.text = trimmedUtf8(cell.text, cell.trimmed);
+        // A width counts characters, and UTF-8 never takes fewer bytes than UTF-16 units.
+        if (c.width > 0 && cell.text.size() > c.width && utf16Size(cell.text) > c.width)
             return Status::fail(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
                                                "(linha %5 do pacote).")
-                                    .arg(cell.text.left(60), c.name, p.label)
+                                    .arg(DataPacket::fromUtf8(cell.text).left(60), c.name, p.label)
                                     .arg(c.width)
                                     .arg(row + 1));
         // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
         // the dish; SQLite would keep a value no other program reads back whole.
-        if (cell.text.contains(QChar(0)))
+        if (cell.text.contains('\0'))
             return Status::fail(Msg(QStringLiteral("Imp_CaractereNulo"))
                                     .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
                                     .arg(row + 1),
@@ -204,11 +218,12 @@ Status Import::sqliteKeys()
         return Status::fail(add.error());
     const int dAux = m_prato.col(u"CDFILAUXPRAT");
     const int dPrato = m_prato.col(u"CDPRATO");
+    QByteArray sa, sp;
     for (int r : std::as_const(m_dishRows)) {
-        const QString aux = m_prato.text(r, dAux);
-        const QString prato = m_prato.text(r, dPrato);
-        add.bind(1, aux);
-        add.bind(2, prato);
+        const QByteArrayView aux = m_prato.keyView(r, dAux, sa);
+        const QByteArrayView prato = m_prato.keyView(r, dPrato, sp);
+        add.bindUtf8(1, aux);
+        add.bindUtf8(2, prato);
         if (!add.step())
             return Status::fail(add.error());
     }
@@ -243,8 +258,8 @@ Status Import::preparePg()
     Cells key(2);
     key[0].kind = key[1].kind = Cell::Text;
     for (int r : std::as_const(m_dishRows)) {
-        key[0].setOwn(m_prato.text(r, dAux));
-        key[1].setOwn(m_prato.text(r, dPrato));
+        key[0].text = m_prato.keyView(r, dAux, key[0].own);
+        key[1].text = m_prato.keyView(r, dPrato, key[1].own);
         if (!copy.add(key)) {
             copy.abort();
             return failed(copy.error());
@@ -301,7 +316,7 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
 // recipes at the destination are gone.
 Status Import::writeDishRows(Packet &p, bool perBranch)
 {
-    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+    if (p.rowCount() == 0 || m_dishRows.isEmpty()) {
         m_summary.rowsPerTable.append({p.label, 0});
         return okStatus();
     }
@@ -309,7 +324,7 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
     const QList<Column> columns = plan(p, cols, perBranch);
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
     Cells values;
-    for (int r = 0; r < p.rows(); ++r) {
+    for (int r = 0; r < p.rowCount(); ++r) {
         // A row of a dish that is not written is not looked at any further.
         if (p.dish[size_t(r)] < 0)
             continue;
@@ -342,11 +357,11 @@ Status Import::upsertPerDish(Packet &p, bool perBranch)
     // One row per dish (the branch is the destination's whatever the row says): a dish repeated
     // in the packet is written once, with its last row, on either database.
     std::vector<int> last(size_t(m_dishRows.size()), -1);
-    for (int r = 0; r < p.rows(); ++r) {
+    for (int r = 0; r < p.rowCount(); ++r) {
         if (const int d = p.dish[size_t(r)]; d >= 0)
             last[size_t(d)] = r;
     }
-    if (p.rows() == 0 || m_dishRows.isEmpty()) {
+    if (p.rowCount() == 0 || m_dishRows.isEmpty()) {
         m_summary.rowsPerTable.append({p.label, 0});
         return okStatus();
     }

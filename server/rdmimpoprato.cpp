@@ -88,8 +88,10 @@ struct RdmImpoPrato::Worker {
             reportFailureDetail(s.failure());
         if (Database::kindOf(db) == DbKind::SQLite) {
             // An import touches every page of its tables' indexes; a larger page cache than
-            // SQLite's 2 MB default keeps them in memory for the length of the transaction.
-            QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -65536"));
+            // SQLite's 2 MB default keeps most of them in memory for the length of the
+            // transaction. 32 MiB rather than more: the cache fills up to its limit on a large
+            // import, and the command line's import holds it beside the tables and the packets.
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
         }
         return Failure();
     }

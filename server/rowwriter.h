@@ -19,15 +19,17 @@
 namespace RdmMethods::Rows {
 
 // One value of a row as written: null, text or number (date-times travel as text).
-// Text is a view: into the packet's table where the value is taken as it stands, into `own` where
-// it was made for the row (a date, a converted value), so a row costs no copy of its texts.
+// Text is UTF-8, as both databases take it, and a view: into the packet's bytes where the value is
+// taken as it stands, into `own` where it was made for the row (a date, a converted value), into
+// `trimmed` where trimming needed more than a shorter view, so a row costs no copy of its texts.
 struct Cell {
     enum Kind : std::uint8_t { Null, Text, Number };
     Kind kind = Null;
-    QStringView text;
-    QString own;
+    QByteArrayView text;
+    QByteArray own;
+    QByteArray trimmed;
     double number = 0;
-    void setOwn(QString s)
+    void setOwn(QByteArray s)
     {
         own = std::move(s);
         text = own;
@@ -114,6 +116,11 @@ public:
     {
         sqlite3_bind_text16(m_stmt, pos, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
     }
+    void bindUtf8(int pos, QByteArrayView text)
+    {
+        // A null pointer would bind NULL: an empty text is bound as one.
+        sqlite3_bind_text(m_stmt, pos, text.isNull() ? "" : text.data(), int(text.size()), SQLITE_STATIC);
+    }
     void bind(int pos, const Cell &c)
     {
         switch (c.kind) {
@@ -124,7 +131,7 @@ public:
             sqlite3_bind_double(m_stmt, pos, c.number);
             break;
         case Cell::Text:
-            bind(pos, c.text);
+            bindUtf8(pos, c.text);
             break;
         }
     }
@@ -258,14 +265,13 @@ public:
 private:
     static constexpr qsizetype kChunk = 1 << 20;
 
-    void appendText(QStringView text)
+    void appendText(QByteArrayView u)
     {
-        const QByteArray u = text.toUtf8();
         bool plain = true;
         for (char ch : u)
             plain = plain && ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r';
         if (plain) {
-            m_buffer += u;
+            m_buffer.append(u);
             return;
         }
         for (char ch : u) {

@@ -3,7 +3,10 @@
 #include "datapacket.h"
 
 #include <QCborStreamWriter>
+#include <QRandomGenerator>
 #include <QTest>
+
+#include <cstring>
 
 namespace {
 
@@ -80,6 +83,9 @@ private slots:
     void malformed_data();
     void malformed();
     void truncatedAtEveryLength();
+    void rowsAsLoaded_data();
+    void rowsAsLoaded();
+    void rowsAsLoadedWhenMutated();
     void loadEvents();
     void deltaMessages_data();
     void deltaMessages();
@@ -248,6 +254,14 @@ void TestDataPacket::malformed()
     QCOMPARE(t.rowCount(), 0);
     QCOMPARE(t.fields(), before);
     QVERIFY(!DataPacket::loadDelta(packet).ok());
+    // Rows read in place refuse the same packets with the same words.
+    DataPacket::PacketRows rows;
+    QVERIFY(rows.open(DataPacket::save(t)).ok());
+    const Status inPlace = rows.open(packet);
+    QCOMPARE(inPlace.error(), st.error());
+    QVERIFY(!rows.isOpen());
+    QCOMPARE(rows.rowCount(), 0);
+    QVERIFY(rows.fields().isEmpty());
 }
 
 // Every prefix of a valid packet is refused, whichever reader gets it, with no crash.
@@ -271,9 +285,186 @@ void TestDataPacket::truncatedAtEveryLength()
         QVERIFY2(!st.ok(), qPrintable(QString::number(n)));
         QVERIFY(!t.isActive());
         QCOMPARE(t.rowCount(), 0);
+        DataPacket::PacketRows rows;
+        QVERIFY2(!rows.open(whole.left(n)).ok(), qPrintable(QString::number(n)));
     }
     for (qsizetype n = 0; n < delta.size(); ++n)
         QVERIFY2(!DataPacket::loadDelta(delta.left(n)).ok(), qPrintable(QString::number(n)));
+}
+
+// Every form of value a packet may hold, read in place, gives what the table load() fills holds:
+// lists and texts of open length, texts in chunks, small floats, integers in a number column,
+// text cut to its column's width (never half a character), empty text and null.
+void TestDataPacket::rowsAsLoaded_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<int>("rowCount");
+
+    MemTable t(QStringLiteral("PRATO"));
+    fill(t);
+    QTest::newRow("saved table") << DataPacket::save(t) << 3;
+    t.close();
+    t.createDataSet();
+    QTest::newRow("no rows") << DataPacket::save(t) << 0;
+
+    const auto hand = [](int width, FieldKind second, const std::function<void(QCborStreamWriter &)> &rows,
+                         bool nameAfterRows = false) {
+        QByteArray out;
+        QCborStreamWriter w(&out);
+        w.startMap(nameAfterRows ? 3 : 2);
+        w.append(QLatin1String("fields"));
+        w.startArray(2);
+        w.startMap(3);
+        w.append(QLatin1String("name"));
+        w.append(QLatin1String("T"));
+        w.append(QLatin1String("kind"));
+        w.append(qint64(FieldKind::Text));
+        w.append(QLatin1String("width"));
+        w.append(qint64(width));
+        w.endMap();
+        w.startMap(2);
+        w.append(QLatin1String("name"));
+        w.append(QLatin1String("V"));
+        w.append(QLatin1String("kind"));
+        w.append(qint64(second));
+        w.endMap();
+        w.endArray();
+        w.append(QLatin1String("rows"));
+        rows(w);
+        if (nameAfterRows) {
+            w.append(QLatin1String("table"));
+            w.append(QLatin1String("X"));
+        }
+        w.endMap();
+        return out;
+    };
+    // Raw CBOR: an open list of rows, each an open list; text in two chunks; a 16-bit float.
+    QByteArray open = hand(0, FieldKind::Number, [](QCborStreamWriter &w) {
+        w.startArray();
+        w.endArray();
+    });
+    open.chop(1); // the open list's break: the packet ends with the rows
+    open += QByteArray::fromHex("9f" "7f626162" "62c3a9ff" "f93e00" "ff"
+                                "9f" "60" "1864" "ff"
+                                "9f" "f6" "fa3fc00000" "ff"
+                                "9f" "62787a" "39ffff" "ff"
+                                "9f" "7f63efbbbf" "64efbbbf41" "ff" "00" "ff"
+                                "9f" "66efbbbfefbbbf" "20" "ff"
+                                "ff");
+    QTest::newRow("open lists, chunks, small floats, integers as numbers, byte order marks") << open << 6;
+    QByteArray openWhole = hand(0, FieldKind::Number, [](QCborStreamWriter &w) {
+        w.startArray();
+        w.endArray();
+    });
+    openWhole.chop(1);
+    openWhole += QByteArray::fromHex("9f" "62c3a9" "3903e7" "ff" "82" "60" "fb3ff8000000000000" "ff");
+    QTest::newRow("open lists of whole texts") << openWhole << 2;
+    QTest::newRow("text cut to the width") << hand(3, FieldKind::Integer, [](QCborStreamWriter &w) {
+        w.startArray(6);
+        for (const char *s : {"abcdef", "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80x", "ab\xf0\x9f\x98\x80", "  x  ", "\xc3\xa9\xc3\xa9\xc3\xa9",
+                              "\xef\xbb\xbf" "abcd"}) {
+            w.startArray(2);
+            w.appendTextString(s, qsizetype(std::strlen(s)));
+            w.append(qint64(-7));
+            w.endArray();
+        }
+        w.endArray();
+    }) << 6;
+    QTest::newRow("flags and dates") << hand(0, FieldKind::Boolean, [](QCborStreamWriter &w) {
+        w.startArray(2);
+        w.startArray(2); w.append(QLatin1String("s")); w.append(true); w.endArray();
+        w.startArray(2); w.appendNull(); w.append(false); w.endArray();
+        w.endArray();
+    }) << 2;
+    QTest::newRow("rows before the table's name") << hand(2, FieldKind::Integer, [](QCborStreamWriter &w) {
+        w.startArray(2);
+        w.startArray(2); w.append(QLatin1String("abc")); w.append(qint64(5)); w.endArray();
+        w.startArray(2); w.append(QString(QChar(0xFEFF)) + QStringLiteral("xyz")); w.appendNull(); w.endArray();
+        w.endArray();
+    }, true) << 2;
+    QTest::newRow("dates") << hand(0, FieldKind::DateTime, [](QCborStreamWriter &w) {
+        w.startArray(2);
+        w.startArray(2); w.append(QLatin1String("d")); w.append(qint64(1709296200123)); w.endArray();
+        w.startArray(2); w.append(QLatin1String("e")); w.append(qint64(-86400000)); w.endArray();
+        w.endArray();
+    }) << 2;
+}
+
+void TestDataPacket::rowsAsLoaded()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(int, rowCount);
+    MemTable t;
+    const Status loaded = DataPacket::load(t, packet);
+    QVERIFY2(loaded.ok(), qPrintable(loaded.error()));
+    DataPacket::PacketRows rows;
+    const Status opened = rows.open(packet);
+    QVERIFY2(opened.ok(), qPrintable(opened.error()));
+    QCOMPARE(rows.rowCount(), rowCount);
+    QCOMPARE(t.rowCount(), rowCount);
+    QCOMPARE(rows.fields(), t.fields());
+    QCOMPARE(rows.fieldIndex(u"t"), t.fieldIndex(u"t"));
+    DataPacket::PacketRow row;
+    // Backwards, then forwards: a row read does not depend on the one before it.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < rowCount; ++i) {
+            const int r = pass ? i : rowCount - 1 - i;
+            rows.read(r, row);
+            QCOMPARE(row.index(), r);
+            for (int c = 0; c < t.fieldCount(); ++c) {
+                const QString at = QStringLiteral("row %1, column %2").arg(r).arg(c);
+                QVERIFY2(row.isNull(c) == t.isNullAt(r, c), qPrintable(at));
+                QVERIFY2(row.text(c) == t.textAt(r, c), qPrintable(at + QStringLiteral(": ") + row.text(c) + QStringLiteral(" / ") + t.textAt(r, c)));
+                QVERIFY2(row.value(c) == t.valueAt(r, c), qPrintable(at));
+                switch (t.field(c).kind) {
+                case FieldKind::Text: QCOMPARE(DataPacket::fromUtf8(row.utf8(c)), t.textAt(r, c)); break;
+                case FieldKind::Number: QCOMPARE(row.number(c), t.isNullAt(r, c) ? 0.0 : t.numberAt(r, c)); break;
+                case FieldKind::Integer: QCOMPARE(row.integer(c), t.isNullAt(r, c) ? 0 : t.integerAt(r, c)); break;
+                case FieldKind::DateTime: QCOMPARE(row.dateTime(c), t.dateTimeAt(r, c)); break;
+                case FieldKind::Boolean: QCOMPARE(row.boolean(c), !t.isNullAt(r, c) && t.booleanAt(r, c)); break;
+                }
+            }
+        }
+    }
+}
+
+// Packets a byte or two away from a valid one: read in place, each is refused with load()'s words
+// or read into the same values, whichever way the quick reading goes. Seeded, so a failure repeats.
+void TestDataPacket::rowsAsLoadedWhenMutated()
+{
+    MemTable src(QStringLiteral("PRATO"));
+    fill(src);
+    const QByteArray whole = DataPacket::save(src);
+    QRandomGenerator rng(20261208);
+    const char interesting[] = {'\x00', '\x17', '\x18', '\x1f', '\x3f', '\x5f', '\x60', '\x7f', '\x80', '\x9f',
+                                '\xbf', '\xc3', '\xef', '\xf4', '\xf5', '\xf6', '\xf7', '\xf9', '\xfb', '\xff'};
+    int accepted = 0;
+    for (int i = 0; i < 3000; ++i) {
+        QByteArray p = whole;
+        for (int k = 0, n = 1 + int(rng.bounded(2)); k < n; ++k) {
+            const qsizetype at = qsizetype(rng.bounded(quint32(p.size())));
+            p[at] = rng.bounded(2) ? interesting[rng.bounded(quint32(sizeof interesting))] : char(rng.bounded(256));
+        }
+        MemTable t;
+        const Status loaded = DataPacket::load(t, p);
+        DataPacket::PacketRows rows;
+        const Status opened = rows.open(p);
+        QVERIFY2(opened.ok() == loaded.ok(), qPrintable(QString::number(i) + u' ' + opened.error() + u'/' + loaded.error()));
+        QCOMPARE(opened.error(), loaded.error());
+        if (!loaded.ok())
+            continue;
+        ++accepted;
+        QCOMPARE(rows.rowCount(), t.rowCount());
+        DataPacket::PacketRow row;
+        for (int r = 0; r < t.rowCount(); ++r) {
+            rows.read(r, row);
+            for (int c = 0; c < t.fieldCount(); ++c) {
+                QCOMPARE(row.isNull(c), t.isNullAt(r, c));
+                QCOMPARE(row.value(c), t.valueAt(r, c));
+            }
+        }
+    }
+    QVERIFY(accepted > 0); // some changes leave a valid packet (a letter for another)
 }
 
 void TestDataPacket::loadEvents()

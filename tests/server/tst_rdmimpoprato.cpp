@@ -449,6 +449,81 @@ private slots:
         QCOMPARE(rig->db->snapshot(), before);
     }
 
+    // The packets are read where they lie: what reaches the destination is what the decoded
+    // tables held (codes trimmed of any blank, text cut to the packet's width, a dish code held as
+    // a number, the last row of a repeated dish), and a packet cut short anywhere is refused whole.
+    void packetsReadInPlace_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QString>("fault");
+        for (const char *b : {"sqlite", "postgresql"})
+            for (const char *f : {"none", "dishes cut short", "recipes cut short", "map cut short"})
+                QTest::addRow("%s/%s", b, f) << QString::fromLatin1(b) << QString::fromLatin1(f);
+    }
+
+    void packetsReadInPlace()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QString, fault);
+        MAKE_RIG(rig, backend, QStringLiteral("inprocess"));
+        const QString before = rig->db->snapshot();
+        const QString P = QStringLiteral("P");
+        const QString nbsp = QString(QChar(0x00A0)), emsp = QString(QChar(0x2003));
+        ImportCall call;
+        call.prato = {dish(P, QStringLiteral("700001") + nbsp, QStringLiteral("PRIMEIRO")),
+                      dish(P, QStringLiteral("700002"), QStringLiteral("FEIJOADA COMPLETA")),
+                      dish(P, QStringLiteral("700001"), QStringLiteral("SEGUNDO"))};
+        call.receFili = {{QString(), P, emsp + QStringLiteral("700001"), QStringLiteral("000101") + nbsp, QStringLiteral("KG"), 1.0}};
+        call.pratPadr = {{P, QStringLiteral("700001"), QStringLiteral("KG"), 1.0},
+                         {P, QStringLiteral(" 700001 "), QStringLiteral("L"), 3.0}};
+        CallArgs args = call.args();
+        QList<FieldDef> prato = fieldsOf("PRATO");
+        prato[3].width = 8; // NMPRATO, as a client with a narrower column would send it
+        // RECEPADR with the dish code held as an integer.
+        QList<FieldDef> rece = fieldsOf("RECEPADR");
+        rece[1] = FieldDef::integer(QStringLiteral("CDPRATO"));
+        args[1] = packet(QStringLiteral("RECEPADR"), rece,
+                         {{P, qint64(700003), QStringLiteral("000101"), QStringLiteral("KG"), 4.0}});
+        args[0] = packet(QStringLiteral("PRATO"), prato,
+                         call.prato + QList<QVariantList>{dish(P, QStringLiteral("700003"), QStringLiteral("NUMERO"))});
+        const auto cut = [&](int i) { args[i] = args[i].toByteArray().chopped(args[i].toByteArray().size() / 3); };
+        if (fault == QLatin1String("dishes cut short"))
+            cut(0);
+        if (fault == QLatin1String("recipes cut short"))
+            cut(1);
+        if (fault == QLatin1String("map cut short")) {
+            args[7] = packet(QStringLiteral("SERVICO"), serviceMapFields(),
+                             {{QStringLiteral("10"), QStringLiteral("001"), QStringLiteral("A"), QStringLiteral("B")}});
+            cut(7);
+        }
+        auto r = rig->net.call(QStringLiteral("Importacao"), args);
+        if (fault != QLatin1String("none")) {
+            QVERIFY(!r);
+            QVERIFY2(r.error().contains(QStringLiteral("é inválido")), qPrintable(r.error()));
+            QCOMPARE(rig->db->snapshot(), before);
+            return;
+        }
+        QVERIFY2(r, qPrintable(r.error()));
+        auto summary = ImportSummary::decode(r.value());
+        QVERIFY(summary);
+        QCOMPARE(summary->dishesWritten, 3);
+        SeededDb &db = *rig->db;
+        QCOMPARE(column(db, QStringLiteral("SELECT NMPRATO FROM PRATO WHERE CDPRATO LIKE '70000%'")),
+                 (QStringList{QStringLiteral("FEIJOADA"), QStringLiteral("NUMERO"), QStringLiteral("SEGUNDO")}));
+        QCOMPARE(column(db, QStringLiteral("SELECT CDPRATO FROM PRATO WHERE CDPRATO LIKE '70000%'")),
+                 (QStringList{QStringLiteral("700001"), QStringLiteral("700002"), QStringLiteral("700003")}));
+        QCOMPARE(column(db, QStringLiteral("SELECT CDPRATO || '/' || CDPRODUTO FROM RECEPADR WHERE CDPRATO LIKE '70000%'")),
+                 QStringList{QStringLiteral("700003/000101")});
+        QCOMPARE(column(db, QStringLiteral("SELECT SGUNIDADE FROM PRATPADR WHERE CDPRATO = '700001'")),
+                 QStringList{QStringLiteral("L")});
+        // Codes are kept trimmed, blanks beyond ASCII too.
+        QCOMPARE(column(db, QStringLiteral("SELECT LENGTH(CDPRATO) || '/' || LENGTH(CDPRODUTO) FROM RECEFILI "
+                                           "WHERE CDFILIAL = '0001' AND CDPRATO LIKE '70000%'")),
+                 QStringList{QStringLiteral("6/6")});
+        QCOMPARE(column(db, QStringLiteral("SELECT LENGTH(CDPRATO) FROM PRATO WHERE CDPRATO LIKE '700001%'")),
+                 QStringList{QStringLiteral("6")});
+    }
+
     void openRefusesDatabaseWithoutTables()
     {
         QTemporaryDir dir;
