@@ -146,6 +146,160 @@ bool wellFormedUtf8(const quint8 *p, const quint8 *end)
     return true;
 }
 
+// A text cell's bytes: where they lie in the packet, or, for text in chunks, put together in
+// `scratch`. Text longer than the column is cut there, as the table load() fills would cut it.
+inline void readText(const char *data, qsizetype &at, const Head &h, const FieldDef &f, QByteArray &scratch,
+                     qsizetype &offset, qsizetype &size, bool &inScratch)
+{
+    if (!h.open) {
+        const qsizetype mark = markAt(data + at, qsizetype(h.arg));
+        offset = at + mark;
+        size = qsizetype(h.arg) - mark;
+        at += qsizetype(h.arg);
+    } else {
+        inScratch = true;
+        offset = scratch.size();
+        while (!isBreak(data, at)) {
+            const Head chunk = readHead(data, at);
+            const qsizetype mark = markAt(data + at, qsizetype(chunk.arg));
+            scratch.append(data + at + mark, qsizetype(chunk.arg) - mark);
+            at += qsizetype(chunk.arg);
+        }
+        ++at;
+        size = scratch.size() - offset;
+    }
+    if (f.width > 0 && size > f.width) {
+        const QByteArrayView whole(inScratch ? scratch.constData() + offset : data + offset, size);
+        if (utf16Length(whole) > f.width)
+            size = cutAt(whole, f.width);
+    }
+}
+
+// A floating point value of 16, 32 or 64 bits into `number`; false for any other simple value.
+inline bool readFloat(const Head &h, double &number)
+{
+    switch (h.info) {
+    case 25: {
+        const auto bits = quint16(h.arg);
+        float v;
+        qFloatFromFloat16(&v, reinterpret_cast<const qfloat16 *>(&bits), 1);
+        number = double(v);
+        return true;
+    }
+    case 26: {
+        const auto bits = quint32(h.arg);
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        number = double(v);
+        return true;
+    }
+    case 27: {
+        const quint64 bits = h.arg;
+        std::memcpy(&number, &bits, sizeof number);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// The head of an item at `i` in the quick pass, its length or value in `arg`; false when it is
+// cut short, of open length where `open` is not allowed, reserved, or not in its shortest form.
+inline bool quickHead(const quint8 *data, qsizetype size, qsizetype &i, int &major, quint64 &arg, bool &open)
+{
+    if (i >= size)
+        return false;
+    const quint8 b = data[i++];
+    major = b >> 5;
+    const int info = b & 0x1F;
+    open = false;
+    if (info < 24) {
+        arg = quint64(info);
+        return true;
+    }
+    if (info == 31) {
+        open = true;
+        return major == 4 || major == 3;
+    }
+    if (info > 27 || major == 7)
+        return false;
+    const int n = 1 << (info - 24);
+    if (size - i < n)
+        return false;
+    arg = 0;
+    for (int k = 0; k < n; ++k)
+        arg = (arg << 8) | data[i + k];
+    i += n;
+    const quint64 least = n == 1 ? 24 : n == 2 ? 0x100 : n == 4 ? 0x10000 : 0x100000000ull;
+    return arg >= least;
+}
+
+// One value of the quick pass at `i`, in its column's kind; false at anything the exact reading
+// should look at. On success `i` is past the value.
+inline bool quickCell(const quint8 *data, qsizetype size, qsizetype &i, FieldKind kind, const Limits &limits)
+{
+    if (i >= size)
+        return false;
+    if (data[i] == 0xF6) { // null
+        ++i;
+        return true;
+    }
+    if (kind == FieldKind::Boolean) {
+        if (data[i] != 0xF4 && data[i] != 0xF5)
+            return false;
+        ++i;
+        return true;
+    }
+    if (kind == FieldKind::Number && (data[i] == 0xF9 || data[i] == 0xFA || data[i] == 0xFB)) {
+        const qsizetype n = data[i] == 0xF9 ? 2 : data[i] == 0xFA ? 4 : 8;
+        if (size - i - 1 < n)
+            return false;
+        i += 1 + n;
+        return true;
+    }
+    int major;
+    quint64 arg;
+    bool open;
+    if (!quickHead(data, size, i, major, arg, open) || open)
+        return false;
+    if (kind == FieldKind::Text) {
+        if (major != 3 || arg > quint64(limits.maxTextLength) || arg > quint64(size - i))
+            return false;
+        if (!wellFormedUtf8(data + i, data + i + qsizetype(arg)))
+            return false;
+        i += qsizetype(arg);
+        return true;
+    }
+    // Number, Integer, DateTime: an integer within qint64, its least value excluded.
+    if (major == 0)
+        return arg <= quint64(std::numeric_limits<qint64>::max());
+    if (major == 1)
+        return arg < quint64(std::numeric_limits<qint64>::max());
+    return false;
+}
+
+// One row's list in the quick pass: one value per column, of known or open length.
+inline bool quickRow(const quint8 *data, qsizetype size, qsizetype &i, const QList<FieldDef> &fields,
+                     const Limits &limits)
+{
+    const qsizetype fc = fields.size();
+    int major;
+    quint64 arg;
+    bool open;
+    if (!quickHead(data, size, i, major, arg, open) || major != 4 || (!open && arg != quint64(fc)))
+        return false;
+    const bool rowOpen = open;
+    for (qsizetype c = 0; c < fc; ++c)
+        if (!quickCell(data, size, i, fields[c].kind, limits))
+            return false;
+    if (rowOpen) {
+        if (i >= size || data[i] != 0xFF)
+            return false;
+        ++i;
+    }
+    return true;
+}
+
 // The common case of the rows' list read quickly: the list as the packet writer makes it, each
 // value in its column's kind, text whole and well-formed. It answers false, having noted nothing
 // for certain, at anything else, which the exact reading then looks at: it never lets through what
@@ -155,41 +309,11 @@ bool quickScan(const QByteArray &packet, qsizetype &at, const QList<FieldDef> &f
 {
     const auto *data = reinterpret_cast<const quint8 *>(packet.constData());
     const qsizetype size = packet.size();
-    const qsizetype fc = fields.size();
-    // The head of an item at `i`, its length or value in `arg`; false when it is cut short, of
-    // open length where `open` is not allowed, reserved, or not in its shortest form.
-    const auto head = [&](qsizetype &i, int &major, quint64 &arg, bool &open) {
-        if (i >= size)
-            return false;
-        const quint8 b = data[i++];
-        major = b >> 5;
-        const int info = b & 0x1F;
-        open = false;
-        if (info < 24) {
-            arg = quint64(info);
-            return true;
-        }
-        if (info == 31) {
-            open = true;
-            return major == 4 || major == 3;
-        }
-        if (info > 27 || major == 7)
-            return false;
-        const int n = 1 << (info - 24);
-        if (size - i < n)
-            return false;
-        arg = 0;
-        for (int k = 0; k < n; ++k)
-            arg = (arg << 8) | data[i + k];
-        i += n;
-        const quint64 least = n == 1 ? 24 : n == 2 ? 0x100 : n == 4 ? 0x10000 : 0x100000000ull;
-        return arg >= least;
-    };
     qsizetype i = at;
     int major;
     quint64 arg;
     bool open;
-    if (!head(i, major, arg, open) || major != 4)
+    if (!quickHead(data, size, i, major, arg, open) || major != 4)
         return false;
     const bool listOpen = open;
     if (!open && (arg > quint64(limits.maxRows) || arg > quint64(size - i)))
@@ -210,56 +334,8 @@ bool quickScan(const QByteArray &packet, qsizetype &at, const QList<FieldDef> &f
             break;
         }
         starts.push_back(i);
-        if (!head(i, major, arg, open) || major != 4 || (!open && arg != quint64(fc)))
+        if (!quickRow(data, size, i, fields, limits))
             return false;
-        const bool rowOpen = open;
-        for (qsizetype c = 0; c < fc; ++c) {
-            if (i >= size)
-                return false;
-            if (data[i] == 0xF6) { // null
-                ++i;
-                continue;
-            }
-            const FieldKind kind = fields[c].kind;
-            if (kind == FieldKind::Boolean) {
-                if (data[i] != 0xF4 && data[i] != 0xF5)
-                    return false;
-                ++i;
-                continue;
-            }
-            if (kind == FieldKind::Number && (data[i] == 0xF9 || data[i] == 0xFA || data[i] == 0xFB)) {
-                const qsizetype n = data[i] == 0xF9 ? 2 : data[i] == 0xFA ? 4 : 8;
-                if (size - i - 1 < n)
-                    return false;
-                i += 1 + n;
-                continue;
-            }
-            if (!head(i, major, arg, open) || open)
-                return false;
-            if (kind == FieldKind::Text) {
-                if (major != 3 || arg > quint64(limits.maxTextLength) || arg > quint64(size - i))
-                    return false;
-                if (!wellFormedUtf8(data + i, data + i + qsizetype(arg)))
-                    return false;
-                i += qsizetype(arg);
-                continue;
-            }
-            // Number, Integer, DateTime: an integer within qint64, its least value excluded.
-            if (major == 0) {
-                if (arg > quint64(std::numeric_limits<qint64>::max()))
-                    return false;
-            } else if (major == 1) {
-                if (arg >= quint64(std::numeric_limits<qint64>::max()))
-                    return false;
-            } else {
-                return false;
-            }
-        }
-        if (rowOpen) {
-            if (i >= size || data[i] != 0xFF)
-                return false;
-            ++i;
-        }
     }
     at = i;
     return true;
@@ -360,68 +436,18 @@ void PacketRows::read(qsizetype index, PacketRow &row) const
             }
             break;
         }
-        case 3: { // text
+        case 3: // text
             cell.kind = PacketRow::Text;
-            if (!h.open) {
-                const qsizetype mark = markAt(data + at, qsizetype(h.arg));
-                cell.offset = at + mark;
-                cell.size = qsizetype(h.arg) - mark;
-                at += qsizetype(h.arg);
-            } else {
-                cell.inScratch = true;
-                cell.offset = row.m_scratch.size();
-                while (!isBreak(data, at)) {
-                    const Head chunk = readHead(data, at);
-                    const qsizetype mark = markAt(data + at, qsizetype(chunk.arg));
-                    row.m_scratch.append(data + at + mark, qsizetype(chunk.arg) - mark);
-                    at += qsizetype(chunk.arg);
-                }
-                ++at;
-                cell.size = row.m_scratch.size() - cell.offset;
-            }
-            // Text longer than the column is cut there, as the table load() fills would cut it.
-            if (f.width > 0 && cell.size > f.width) {
-                const QByteArrayView whole(cell.inScratch ? row.m_scratch.constData() + cell.offset : data + cell.offset,
-                                           cell.size);
-                if (utf16Length(whole) > f.width)
-                    cell.size = cutAt(whole, f.width);
-            }
+            readText(data, at, h, f, row.m_scratch, cell.offset, cell.size, cell.inScratch);
             break;
-        }
-        case 7:
-            switch (h.info) {
-            case 20:
-            case 21:
+        case 7: // simple values and floating point
+            if (h.info == 20 || h.info == 21) {
                 cell.kind = PacketRow::Boolean;
                 cell.integer = h.info == 21;
-                break;
-            case 25: {
-                const auto bits = quint16(h.arg);
-                float v;
-                qFloatFromFloat16(&v, reinterpret_cast<const qfloat16 *>(&bits), 1);
+            } else if (readFloat(h, cell.number)) {
                 cell.kind = PacketRow::Number;
-                cell.number = double(v);
-                break;
-            }
-            case 26: {
-                const auto bits = quint32(h.arg);
-                float v;
-                std::memcpy(&v, &bits, sizeof v);
-                cell.kind = PacketRow::Number;
-                cell.number = double(v);
-                break;
-            }
-            case 27: {
-                const quint64 bits = h.arg;
-                double v;
-                std::memcpy(&v, &bits, sizeof v);
-                cell.kind = PacketRow::Number;
-                cell.number = v;
-                break;
-            }
-            default: // null
+            } else { // null
                 cell.kind = PacketRow::Null;
-                break;
             }
             break;
         default:
