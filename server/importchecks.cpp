@@ -277,6 +277,102 @@ void Import::mapRows(Packet &p) const
 // The recipe rows of the dishes to be written must each have their whole key, once per table: a
 // row without a key, or repeating one, would fail the write halfway. Checked before the
 // transaction, so such a call is refused with the dish and the table named and nothing written.
+namespace {
+
+// The part of a recipe table's key that the file decides: every key column but the branch, which
+// is the destination's whatever the row says.
+struct RecipeKey {
+    QList<int> cols;
+    QStringList names;
+};
+
+RecipeKey recipeKey(const Packet &p)
+{
+    RecipeKey key;
+    for (const QString &k : p.def->key) {
+        if (k == QLatin1String("CDFILIAL"))
+            continue;
+        key.names << k;
+        key.cols << p.col(k);
+    }
+    return key;
+}
+
+// A row's key values as the import compares them; `buf` holds those the packet has not as text.
+void keyOf(const Packet &p, const RecipeKey &key, const DataPacket::PacketRow &row, std::vector<QByteArrayView> &out,
+           std::vector<QByteArray> &buf)
+{
+    for (qsizetype i = 0; i < key.cols.size(); ++i)
+        out[size_t(i)] = p.keyView(row, key.cols.at(i), buf[size_t(i)]);
+}
+
+// The rows (of written dishes) up to the first that lacks part of its key, each with a hash of its
+// key, sorted by hash. Answers that first row, -1 when every row has its whole key, and in
+// `emptyPart` the part it lacks.
+std::vector<std::pair<size_t, int>> hashedKeys(const Packet &p, const RecipeKey &key, int &firstEmpty, int &emptyPart)
+{
+    const qsizetype n = key.cols.size();
+    std::vector<QByteArrayView> values(static_cast<size_t>(n));
+    std::vector<QByteArray> scratch(static_cast<size_t>(n));
+    std::vector<std::pair<size_t, int>> hashes;
+    firstEmpty = -1;
+    emptyPart = 0;
+    for (int r = 0; r < p.rowCount() && firstEmpty < 0; ++r) {
+        if (p.dish[size_t(r)] < 0)
+            continue;
+        keyOf(p, key, p.at(r), values, scratch);
+        size_t h = 0;
+        for (qsizetype i = 0; i < n && firstEmpty < 0; ++i) {
+            if (values[size_t(i)].isEmpty()) {
+                firstEmpty = r;
+                emptyPart = int(i);
+            }
+            h = qHash(values[size_t(i)], h * 31 + 7);
+        }
+        if (firstEmpty < 0)
+            hashes.emplace_back(h, r);
+    }
+    std::sort(hashes.begin(), hashes.end());
+    return hashes;
+}
+
+// The first row, in packet order, whose key repeats an earlier row's, among rows sorted by the hash
+// of their key; -1 when none does. Rows of equal hashes are compared value by value.
+int firstRepeatedRow(const Packet &p, const RecipeKey &key, const std::vector<std::pair<size_t, int>> &hashes)
+{
+    const size_t n = size_t(key.cols.size());
+    std::vector<QByteArrayView> values(n), other(n);
+    std::vector<QByteArray> scratch(n), otherScratch(n);
+    DataPacket::PacketRow a, b;
+    int repeated = -1;
+    for (size_t i = 0; i < hashes.size();) {
+        size_t end = i + 1;
+        while (end < hashes.size() && hashes[end].first == hashes[i].first)
+            ++end;
+        // Within a run of equal hashes, rows are in packet order: each is compared with those
+        // before it, and only a row earlier than the repetition found so far can change it.
+        for (size_t j = i + 1; j < end; ++j) {
+            const int r = hashes[j].second;
+            if (repeated >= 0 && r >= repeated)
+                break;
+            p.rows.read(r, a);
+            keyOf(p, key, a, values, scratch);
+            for (size_t k = i; k < j; ++k) {
+                p.rows.read(hashes[k].second, b);
+                keyOf(p, key, b, other, otherScratch);
+                if (values == other) {
+                    repeated = r;
+                    break;
+                }
+            }
+        }
+        i = end;
+    }
+    return repeated;
+}
+
+} // namespace
+
 Status Import::checkRecipeKeys()
 {
     struct Table {
@@ -287,89 +383,34 @@ Status Import::checkRecipeKeys()
     // the last of repeated rows.
     for (const Table &t : {Table{&m_recePadr, m_temRecePadr}, Table{&m_receFili, m_temReceFili},
                            Table{&m_receServ, m_temReceServ}}) {
-        Packet &p = *t.p;
+        const Packet &p = *t.p;
         if (!t.replaced || p.rowCount() == 0)
             continue;
-        QList<int> keyCols;
-        QStringList keyNames;
-        for (const QString &k : p.def->key) {
-            if (k == QLatin1String("CDFILIAL"))
-                continue; // the destination branch, whatever the row says
-            keyNames << k;
-            keyCols << p.col(k);
-        }
+        const RecipeKey key = recipeKey(p);
         const int prato = p.col(u"CDPRATO");
-        const qsizetype n = keyCols.size();
-        std::vector<QByteArrayView> values(static_cast<size_t>(n)), other(static_cast<size_t>(n));
-        std::vector<QByteArray> scratch(static_cast<size_t>(n)), otherScratch(static_cast<size_t>(n));
-        DataPacket::PacketRow a, b;
-        const auto keyOf = [&](const DataPacket::PacketRow &row, std::vector<QByteArrayView> &out,
-                               std::vector<QByteArray> &buf) {
-            for (qsizetype i = 0; i < n; ++i)
-                out[size_t(i)] = p.keyView(row, keyCols.at(i), buf[size_t(i)]);
-        };
         // The first row, in packet order, that lacks part of its key or repeats an earlier row's
         // is the one reported. Rows up to the first without a whole key are sorted by a hash of
-        // their key; rows of equal hashes are compared value by value.
+        // their key.
         int firstEmpty = -1, emptyPart = 0;
-        std::vector<std::pair<size_t, int>> hashes;
-        for (int r = 0; r < p.rowCount() && firstEmpty < 0; ++r) {
-            if (p.dish[size_t(r)] < 0)
-                continue;
-            keyOf(p.at(r), values, scratch);
-            size_t h = 0;
-            for (qsizetype i = 0; i < n && firstEmpty < 0; ++i) {
-                if (values[size_t(i)].isEmpty()) {
-                    firstEmpty = r;
-                    emptyPart = int(i);
-                }
-                h = qHash(values[size_t(i)], h * 31 + 7);
-            }
-            if (firstEmpty < 0)
-                hashes.emplace_back(h, r);
-        }
-        std::sort(hashes.begin(), hashes.end());
-        int repeated = -1;
-        for (size_t i = 0; i < hashes.size();) {
-            size_t end = i + 1;
-            while (end < hashes.size() && hashes[end].first == hashes[i].first)
-                ++end;
-            // Within a run of equal hashes, rows are in packet order: each is compared with those
-            // before it, and only a row earlier than the repetition found so far can change it.
-            for (size_t j = i + 1; j < end; ++j) {
-                const int r = hashes[j].second;
-                if (repeated >= 0 && r >= repeated)
-                    break;
-                p.rows.read(r, a);
-                keyOf(a, values, scratch);
-                for (size_t k = i; k < j; ++k) {
-                    p.rows.read(hashes[k].second, b);
-                    keyOf(b, other, otherScratch);
-                    if (values == other) {
-                        repeated = r;
-                        break;
-                    }
-                }
-            }
-            i = end;
-        }
+        const int repeated = firstRepeatedRow(p, key, hashedKeys(p, key, firstEmpty, emptyPart));
         if (repeated >= 0) {
-            keyOf(p.at(repeated), values, scratch);
-            QStringList key;
+            std::vector<QByteArrayView> values(size_t(key.cols.size()));
+            std::vector<QByteArray> scratch(size_t(key.cols.size()));
+            keyOf(p, key, p.at(repeated), values, scratch);
+            QStringList parts;
             for (QByteArrayView v : values)
-                key << DataPacket::fromUtf8(v);
+                parts << DataPacket::fromUtf8(v);
             return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida"))
-                                    .arg(p.text(repeated, prato), p.label, key.join(QLatin1Char('/')))
+                                    .arg(p.text(repeated, prato), p.label, parts.join(QLatin1Char('/')))
                                     .arg(repeated + 1),
                                 QStringLiteral("Imp_LinhaRepetida"));
         }
         if (firstEmpty >= 0)
             return Status::fail(Msg(QStringLiteral("Imp_LinhaSemChave"))
-                                    .arg(p.text(firstEmpty, prato), p.label, keyNames.at(emptyPart))
+                                    .arg(p.text(firstEmpty, prato), p.label, key.names.at(emptyPart))
                                     .arg(firstEmpty + 1),
                                 QStringLiteral("Imp_LinhaSemChave"));
     }
     return okStatus();
 }
-
 } // namespace RdmMethods::importacao_detail
