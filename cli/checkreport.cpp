@@ -269,16 +269,14 @@ void writeJsonError(const QString &key, const QString &text, std::FILE *f)
     o << "{\"error\": {\"key\": " << jsonString(key) << ", \"text\": " << jsonString(text) << "}}\n";
 }
 
-void writeText(ImportSession &s, const QString &branchName, const QString &dishPicture, std::FILE *f,
-               const ImportPreview *preview)
+namespace {
+
+// One line a dish, "  STATUS CODE  NAME  TREE", and under a dish with errors one line an error.
+// Answers how many dishes have errors.
+int writeDishLines(Out &o, ImportSession &s, const QString &dishPicture, const ImportPreview *preview)
 {
     const QString isNew = preview ? Msg(QStringLiteral("Previa_Novo")) : QString();
     const QString replaces = preview ? Msg(QStringLiteral("Previa_Substitui")) : QString();
-    Out o(f);
-    o << "Arquivo: " << s.NmArquivo << "\n";
-    o << "Filial destino: " << s.CdFilial << (branchName.isEmpty() ? QString() : QStringLiteral(" - ") + branchName)
-      << "\n\n";
-
     const MemTable &p = s.cdsPrato;
     const int cCode = p.fieldIndex(u"CDPRATO");
     const int cName = p.fieldIndex(u"NMPRATO");
@@ -287,7 +285,6 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
     const int cLocal = p.fieldIndex(u"MNPRATOLOCAL");
     int withErrors = 0;
     const int dishes = p.isActive() ? p.rowCount() : 0;
-    o << "Pratos: " << QByteArray::number(dishes) << "\n";
     // The words of the few trees a file has, looked up once each.
     std::vector<std::pair<QString, QString>> treeWords;
     const auto treeText = [&](QStringView tree) -> const QString & {
@@ -304,7 +301,7 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
         const QStringView errView = cErr >= 0 ? p.textViewAt(r, cErr, errChars) : QStringView();
         const bool bad = DishFlags::hasErrors(errView);
         withErrors += bad ? 1 : 0;
-        // "  STATUS CODE  NAME  TREE", the code and the name padded to 12 and 40 characters.
+        // The code and the name padded to 12 and 40 characters.
         o << (bad ? "  ERRO " : "  OK   ");
         if (dishPicture.isEmpty())
             o.justified(codeView, 12);
@@ -323,10 +320,15 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
             for (const QString &e : DishFlags::texts(errView.toString(), cLocal >= 0 ? p.textAt(r, cLocal) : QString(), s.controlCharLine(r)))
                 o << "         - " << e << "\n";
     }
+    return withErrors;
+}
 
-    o << "\nServiços (" << Msg(QStringLiteral("Serv_Exp")) << "):\n";
+// One line an exported service, with the destination service it is paired with.
+void writeServiceLines(Out &o, ImportSession &s, int &paired, int &unpaired)
+{
     const MemTable &m = s.cdsServico;
-    int paired = 0, unpaired = 0;
+    paired = 0;
+    unpaired = 0;
     if (m.isActive()) {
         for (int r = 0; r < m.rowCount(); ++r) {
             const QString dest = m.textAt(r, ServiceMap::ColDest);
@@ -343,6 +345,25 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
     }
     if (paired + unpaired == 0)
         o << "  nenhum\n";
+}
+
+} // namespace
+
+void writeText(ImportSession &s, const QString &branchName, const QString &dishPicture, std::FILE *f,
+               const ImportPreview *preview)
+{
+    Out o(f);
+    o << "Arquivo: " << s.NmArquivo << "\n";
+    o << "Filial destino: " << s.CdFilial << (branchName.isEmpty() ? QString() : QStringLiteral(" - ") + branchName)
+      << "\n\n";
+
+    const int dishes = s.cdsPrato.isActive() ? s.cdsPrato.rowCount() : 0;
+    o << "Pratos: " << QByteArray::number(dishes) << "\n";
+    const int withErrors = writeDishLines(o, s, dishPicture, preview);
+
+    o << "\nServiços (" << Msg(QStringLiteral("Serv_Exp")) << "):\n";
+    int paired = 0, unpaired = 0;
+    writeServiceLines(o, s, paired, unpaired);
 
     o << "\nTotais: " << QByteArray::number(dishes) << " pratos, " << QByteArray::number(withErrors)
       << " com erros; serviços " << QByteArray::number(paired) << " pareados, " << QByteArray::number(unpaired)
