@@ -82,6 +82,19 @@ private:
     bool m_open = false;
 };
 
+// How many characters UTF-8 text holds as the columns' widths count them (UTF-16 units: one per
+// character, two for those beyond U+FFFF).
+inline qsizetype utf16Length(QByteArrayView utf8)
+{
+    qsizetype n = 0;
+    for (char ch : utf8) {
+        const auto b = quint8(ch);
+        if ((b & 0xC0) != 0x80)
+            n += b >= 0xF0 ? 2 : 1;
+    }
+    return n;
+}
+
 // One row of a PacketRows, with typed access to its cells by column index. Each accessor gives
 // what MemTable's accessor of the same name gives for the row load() would have made: text
 // longer than its column's width is cut there, a null cell reads as null whatever its column.

@@ -68,17 +68,6 @@ inline qsizetype markAt(const char *data, qsizetype size)
     return size >= 3 && quint8(data[0]) == 0xEF && quint8(data[1]) == 0xBB && quint8(data[2]) == 0xBF ? 3 : 0;
 }
 
-// UTF-16 units of UTF-8 text: one per character, two for those beyond U+FFFF.
-qsizetype utf16Length(QByteArrayView u)
-{
-    qsizetype n = 0;
-    for (char ch : u) {
-        const auto b = quint8(ch);
-        if ((b & 0xC0) != 0x80)
-            n += b >= 0xF0 ? 2 : 1;
-    }
-    return n;
-}
 
 // The bytes of the first `width` UTF-16 units, a character that would not fit whole left out, as
 // MemTable cuts a text longer than its column.

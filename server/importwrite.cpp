@@ -44,17 +44,6 @@ static QByteArray stamp(const QDateTime &d)
     return QByteArray(buf, 19);
 }
 
-// How many characters (UTF-16 units, as the columns' widths count them) UTF-8 text holds.
-static qsizetype utf16Size(QByteArrayView u)
-{
-    qsizetype n = 0;
-    for (char ch : u) {
-        const auto b = quint8(ch);
-        if ((b & 0xC0) != 0x80)
-            n += b >= 0xF0 ? 2 : 1;
-    }
-    return n;
-}
 
 Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const
 {
@@ -107,7 +96,7 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
         if (c.key)
             cell.text = trimmedUtf8(cell.text, cell.trimmed);
         // A width counts characters, and UTF-8 never takes fewer bytes than UTF-16 units.
-        if (c.width > 0 && cell.text.size() > c.width && utf16Size(cell.text) > c.width)
+        if (c.width > 0 && cell.text.size() > c.width && DataPacket::utf16Length(cell.text) > c.width)
             return Status::fail(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
                                                "(linha %5 do pacote).")
                                     .arg(DataPacket::fromUtf8(cell.text).left(60), c.name, p.label)
