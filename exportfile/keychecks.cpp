@@ -45,9 +45,8 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
     const int dish = isDish ? row : last.lastDishRow;
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
-        static thread_local QString keyScratch; // kept: one allocation per pass, not per row
         for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
-            keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i], keyScratch));
+            keyFault = !plan.keyIsFilial[i] && isBlank(table.textAnyViewAt(row, plan.keyCols[i]));
         // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then
         // flagging the dish its line gave its flags to.
         std::vector<qint32> &owners = flagOwner[size_t(plan.keyTable)];
@@ -87,14 +86,14 @@ void LoadPass::Impl::flagRepeatedKeys()
             continue;
         MemTable &table = s.*(kTables[t].table);
         const int rows = std::min<int>(int(owners.size()), table.rowCount());
-        QString scratchA, scratchB;
-        const auto part = [&](int r, size_t i, QString &scratch) {
-            const QStringView v = table.textViewAt(r, plan.keyCols[i], scratch);
-            return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
+        // The cells as the table keeps them: nothing copied or widened per row.
+        const auto part = [&](int r, size_t i) -> QAnyStringView {
+            const QAnyStringView v = table.textAnyViewAt(r, plan.keyCols[i]);
+            return plan.keyIsFilial[i] && isBlank(v) ? QAnyStringView(branch) : v;
         };
         const auto same = [&](int a, int b) {
             for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                if (part(a, i, scratchA) != part(b, i, scratchB))
+                if (!QAnyStringView::equal(part(a, i), part(b, i)))
                     return false;
             return true;
         };
@@ -105,7 +104,7 @@ void LoadPass::Impl::flagRepeatedKeys()
                 continue;
             quint64 h = kFnvBasis;
             for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                h = hashPart(h, part(r, i, scratchA));
+                h = hashPart(h, part(r, i));
             entries.push_back(((h ^ (h >> 32)) << 32) | quint32(r));
         }
         std::sort(entries.begin(), entries.end());

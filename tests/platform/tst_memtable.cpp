@@ -620,6 +620,12 @@ void TestMemTable::textWidths()
         QCOMPARE(t.textAt(i, 0), texts[i]);
         QCOMPARE(t.textViewAt(i, 0, scratch).toString(), texts[i]);
         QCOMPARE(t.find(0, texts[i]), texts.indexOf(texts[i]));
+        // The view as the table keeps the characters: the same text, and no widening on the way.
+        const bool wideBefore = t.isWideText(0);
+        QCOMPARE(t.textAnyViewAt(i, 0).toString(), texts[i]);
+        QVERIFY(QAnyStringView::equal(t.textAnyViewAt(i, 0), texts[i]));
+        QCOMPARE(t.isWideText(0), wideBefore);
+        QVERIFY(t.textAnyViewAt(i, 1).isEmpty()); // not a text column
     }
     if (viewWidens)
         for (int i = 0; i < texts.size(); ++i)
