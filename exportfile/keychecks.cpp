@@ -45,14 +45,28 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
     const int dish = isDish ? row : last.lastDishRow;
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
-        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
-            keyFault = !plan.keyIsFilial[i] && isBlank(table.textAnyViewAt(row, plan.keyCols[i]));
+        // The key's hash is taken here, from the cells just stored (no later step changes them),
+        // so that the search for repeats does not read every key again.
+        quint64 h = kFnvBasis;
+        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i) {
+            const QAnyStringView v = table.textAnyViewAt(row, plan.keyCols[i]);
+            if (!isBlank(v))
+                h = hashPart(h, v);
+            else if (plan.keyIsFilial[i])
+                h = hashPart(h, QAnyStringView(s.CdFilial));
+            else
+                keyFault = true;
+        }
         // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then
         // flagging the dish its line gave its flags to.
         std::vector<qint32> &owners = flagOwner[size_t(plan.keyTable)];
-        if (owners.size() <= size_t(row))
+        std::vector<quint32> &hashes = keyHashes[size_t(plan.keyTable)];
+        if (owners.size() <= size_t(row)) {
             owners.resize(size_t(row) + 1, kNoKey);
+            hashes.resize(size_t(row) + 1, 0);
+        }
         owners[size_t(row)] = keyFault ? kNoKey : dish;
+        hashes[size_t(row)] = quint32(h ^ (h >> 32));
     }
     if (!keyFault && !controlChar)
         return;
@@ -97,16 +111,12 @@ void LoadPass::Impl::flagRepeatedKeys()
                     return false;
             return true;
         };
+        const std::vector<quint32> &hashes = keyHashes[t];
         std::vector<quint64> entries;
         entries.reserve(size_t(rows));
-        for (int r = 0; r < rows; ++r) {
-            if (owners[size_t(r)] == kNoKey)
-                continue;
-            quint64 h = kFnvBasis;
-            for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                h = hashPart(h, part(r, i));
-            entries.push_back(((h ^ (h >> 32)) << 32) | quint32(r));
-        }
+        for (int r = 0; r < rows; ++r)
+            if (owners[size_t(r)] != kNoKey)
+                entries.push_back((quint64(hashes[size_t(r)]) << 32) | quint32(r));
         std::sort(entries.begin(), entries.end());
         std::vector<int> distinct;
         for (size_t a = 0; a < entries.size();) {

@@ -211,8 +211,10 @@ void LoadPass::openEmptyTables()
         reserveRows(s.*(kTables[i].table), d->linesPerTable[i]);
         if (i == 0)
             d->last.dishLines.reserve(size_t(std::max(0, d->linesPerTable[i])));
-        if (std::size(kKeyColumns[i]) > 0)
+        if (std::size(kKeyColumns[i]) > 0) {
             d->flagOwner[i].reserve(size_t(std::max(0, d->linesPerTable[i])));
+            d->keyHashes[i].reserve(size_t(std::max(0, d->linesPerTable[i])));
+        }
     }
 }
 

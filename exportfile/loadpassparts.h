@@ -413,6 +413,7 @@ struct LoadPass::Impl {
     // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
     // already flagged for an empty key part.
     std::array<std::vector<qint32>, 7> flagOwner;
+    std::array<std::vector<quint32>, 7> keyHashes; // per table and row: its key's hash (checkRow)
     int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
     std::vector<qsizetype> fieldEnds; // the terminators of the data line being decoded
     bool lineHasNul = false;
