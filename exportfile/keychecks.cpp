@@ -45,15 +45,28 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
     const int dish = isDish ? row : last.lastDishRow;
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
-        static thread_local QString keyScratch; // kept: one allocation per pass, not per row
-        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i)
-            keyFault = !plan.keyIsFilial[i] && EmptyString(table.textViewAt(row, plan.keyCols[i], keyScratch));
+        // The key's hash is taken here, from the cells just stored (no later step changes them),
+        // so that the search for repeats does not read every key again.
+        quint64 h = kFnvBasis;
+        for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i) {
+            const QAnyStringView v = table.textAnyViewAt(row, plan.keyCols[i]);
+            if (!isBlank(v))
+                h = hashPart(h, v);
+            else if (plan.keyIsFilial[i])
+                h = hashPart(h, QAnyStringView(s.CdFilial));
+            else
+                keyFault = true;
+        }
         // Repeats are looked for once the whole file is in (flagRepeatedKeys), each row then
         // flagging the dish its line gave its flags to.
         std::vector<qint32> &owners = flagOwner[size_t(plan.keyTable)];
-        if (owners.size() <= size_t(row))
+        std::vector<quint32> &hashes = keyHashes[size_t(plan.keyTable)];
+        if (owners.size() <= size_t(row)) {
             owners.resize(size_t(row) + 1, kNoKey);
+            hashes.resize(size_t(row) + 1, 0);
+        }
         owners[size_t(row)] = keyFault ? kNoKey : dish;
+        hashes[size_t(row)] = quint32(h ^ (h >> 32));
     }
     if (!keyFault && !controlChar)
         return;
@@ -87,27 +100,23 @@ void LoadPass::Impl::flagRepeatedKeys()
             continue;
         MemTable &table = s.*(kTables[t].table);
         const int rows = std::min<int>(int(owners.size()), table.rowCount());
-        QString scratchA, scratchB;
-        const auto part = [&](int r, size_t i, QString &scratch) {
-            const QStringView v = table.textViewAt(r, plan.keyCols[i], scratch);
-            return plan.keyIsFilial[i] && EmptyString(v) ? branch : v;
+        // The cells as the table keeps them: nothing copied or widened per row.
+        const auto part = [&](int r, size_t i) -> QAnyStringView {
+            const QAnyStringView v = table.textAnyViewAt(r, plan.keyCols[i]);
+            return plan.keyIsFilial[i] && isBlank(v) ? QAnyStringView(branch) : v;
         };
         const auto same = [&](int a, int b) {
             for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                if (part(a, i, scratchA) != part(b, i, scratchB))
+                if (!QAnyStringView::equal(part(a, i), part(b, i)))
                     return false;
             return true;
         };
+        const std::vector<quint32> &hashes = keyHashes[t];
         std::vector<quint64> entries;
         entries.reserve(size_t(rows));
-        for (int r = 0; r < rows; ++r) {
-            if (owners[size_t(r)] == kNoKey)
-                continue;
-            quint64 h = kFnvBasis;
-            for (size_t i = 0; i < plan.keyCols.size(); ++i)
-                h = hashPart(h, part(r, i, scratchA));
-            entries.push_back(((h ^ (h >> 32)) << 32) | quint32(r));
-        }
+        for (int r = 0; r < rows; ++r)
+            if (owners[size_t(r)] != kNoKey)
+                entries.push_back((quint64(hashes[size_t(r)]) << 32) | quint32(r));
         std::sort(entries.begin(), entries.end());
         std::vector<int> distinct;
         for (size_t a = 0; a < entries.size();) {

@@ -211,8 +211,10 @@ void LoadPass::openEmptyTables()
         reserveRows(s.*(kTables[i].table), d->linesPerTable[i]);
         if (i == 0)
             d->last.dishLines.reserve(size_t(std::max(0, d->linesPerTable[i])));
-        if (std::size(kKeyColumns[i]) > 0)
+        if (std::size(kKeyColumns[i]) > 0) {
             d->flagOwner[i].reserve(size_t(std::max(0, d->linesPerTable[i])));
+            d->keyHashes[i].reserve(size_t(std::max(0, d->linesPerTable[i])));
+        }
     }
 }
 
@@ -281,7 +283,7 @@ void LoadPass::readDataSection()
             lastLineCut = n > 0 && line[n - 1] != kTerminatorByte;
         }
         decodeInto(line, LinhaAtual);
-        Grava_Prato(firstField(QStringView(LinhaAtual)));
+        Grava_Prato(leadingField(LinhaAtual));
         ++d->last.stats.dataLines;
         obs.setProgress(++position);
         // Window messages are let through several times a second, not per line: a repaint per
@@ -309,7 +311,7 @@ void LoadPass::Grava_Prato(QStringView tabela)
 {
     const TableEntry *entry = nullptr;
     for (const TableEntry &e : kTables) {
-        if (tabela == e.name) {
+        if (sameText(tabela, e.name)) {
             entry = &e;
             break;
         }
@@ -350,9 +352,15 @@ void LoadPass::Grava_Prato(QStringView tabela)
                 d->last.dishLines.resize(size_t(d->last.lastDishRow) + 1, 0);
             d->last.dishLines[size_t(d->last.lastDishRow)] = d->lineNumber;
         }
-        QString scratch;
-        if (plan.iderroCol >= 0 && DishFlags::hasErrors(s.cdsPrato.textViewAt(d->last.lastDishRow, plan.iderroCol, scratch)))
-            d->observer.enableErrors();
+        // A raised flag is a '1' in IDERRO, read as the table keeps it.
+        if (plan.iderroCol >= 0 && d->last.lastDishRow >= 0) {
+            const QAnyStringView flags = s.cdsPrato.textAnyViewAt(d->last.lastDishRow, plan.iderroCol);
+            const bool raised = withUnits(flags, [](const auto *p, qsizetype n) {
+                return std::find(p, p + n, u'1') != p + n;
+            });
+            if (raised)
+                d->observer.enableErrors();
+        }
     } else if (&table == &s.cdsRecePadr) {
         s.TemRecePadr = true;
     } else if (&table == &s.cdsReceFili) {

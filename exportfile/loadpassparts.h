@@ -18,7 +18,9 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <algorithm>
 #include <array>
+#include <type_traits>
 #include <vector>
 
 namespace LoadPassParts {
@@ -86,6 +88,71 @@ struct PassFailure {
     Failure failure;
 };
 
+// The code units of a cell as the table keeps it, one byte or two a character, handed to f as a
+// pointer and a count: nothing copied or widened (a UTF-8 view, which no table gives, is converted).
+template <typename F>
+inline auto withUnits(QAnyStringView s, F f)
+{
+    return s.visit([&f](auto v) {
+        using V = decltype(v);
+        if constexpr (std::is_same_v<V, QStringView>)
+            return f(v.utf16(), v.size());
+        else if constexpr (std::is_same_v<V, QLatin1StringView>)
+            return f(reinterpret_cast<const uchar *>(v.data()), v.size());
+        else {
+            const QString wide = v.toString();
+            return f(wide.utf16(), wide.size());
+        }
+    });
+}
+
+// Equality of two short texts inline: the per-line table name and the per-value "P" of a standard
+// dish, where a library call would cost more than the comparison.
+inline bool sameText(QStringView a, QStringView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+// firstField inline, for the table name at the front of every data line: a short scan.
+inline QStringView leadingField(QStringView s)
+{
+    const char16_t *p = s.utf16();
+    for (qsizetype i = 0, n = s.size(); i < n; ++i)
+        if (p[i] == ExportText::kTerminator)
+            return s.first(i);
+    return {};
+}
+
+// The branch column's value of a standard dish.
+inline bool isStandardMark(QStringView v)
+{
+    return v.size() == 1 && v[0] == u'P';
+}
+
+// EmptyString for the per-value paths: no characters but blanks and control characters.
+inline bool isBlank(QStringView s)
+{
+    for (const QChar c : s)
+        if (c.unicode() > 0x20)
+            return false;
+    return true;
+}
+
+inline bool isBlank(QAnyStringView s)
+{
+    return withUnits(s, [](const auto *p, qsizetype n) {
+        for (qsizetype i = 0; i < n; ++i)
+            if (p[i] > 0x20)
+                return false;
+        return true;
+    });
+}
+
 constexpr quint64 kFnvBasis = 1469598103934665603ull;
 constexpr quint64 kFnvPrime = 1099511628211ull;
 
@@ -99,6 +166,20 @@ inline quint64 hashPart(quint64 h, QStringView s)
     h ^= 0x1FFFF;
     h *= kFnvPrime;
     return h;
+}
+
+// The same hash of a cell as the table keeps it: a character hashes alike in either width.
+inline quint64 hashPart(quint64 h, QAnyStringView s)
+{
+    return withUnits(s, [h](const auto *p, qsizetype n) mutable {
+        for (qsizetype i = 0; i < n; ++i) {
+            h ^= p[i];
+            h *= kFnvPrime;
+        }
+        h ^= 0x1FFFF;
+        h *= kFnvPrime;
+        return h;
+    });
 }
 
 
@@ -332,7 +413,9 @@ struct LoadPass::Impl {
     // Per table of kTables, per row: the dish row its flags go to, or kNoKey for a row that was
     // already flagged for an empty key part.
     std::array<std::vector<qint32>, 7> flagOwner;
+    std::array<std::vector<quint32>, 7> keyHashes; // per table and row: its key's hash (checkRow)
     int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
+    std::vector<qsizetype> fieldEnds; // the terminators of the data line being decoded
     bool lineHasNul = false;
     QElapsedTimer sinceServe;
     std::optional<Failure> cleanupFailure; // what the observer failed with during the clean-up

@@ -64,23 +64,31 @@ void LoadPass::GetValues(MemTable &table)
     }
 
     rowOperation([&] { table.append(); });
-    NomeTabela = plan->tableName;
+    assignShared(NomeTabela, plan->tableName);
 
     const QString branch = s.CdFilial;
     const QStringView line(LinhaAtual);
+    // One scan of the line finds every terminator; the values are then decoded in order.
+    std::vector<qsizetype> &ends = d->fieldEnds;
+    ends.clear();
+    {
+        const char16_t *const begin = line.utf16();
+        const qsizetype n = line.size();
+        for (qsizetype i = 0; i < n; ++i)
+            if (begin[i] == kTerminator)
+                ends.push_back(i);
+    }
     qsizetype pos = 0;
     size_t k = 0;
     bool controlChar = false;
     try {
-        for (;;) {
-            const qsizetype end = line.indexOf(QChar(kTerminator), pos);
-            if (end < 0)
-                break;
-            if (k < plan->cols.size())
+        const size_t named = plan->cols.size();
+        for (; k < ends.size(); ++k) {
+            const qsizetype end = ends[k];
+            if (k < named)
                 d->decodeColumn(table, *plan, plan->cols[k], line.sliced(pos, end - pos),
                                 line.sliced(end + 1), branch, controlChar);
             pos = end + 1;
-            ++k;
         }
     } catch (const PassFailure &f) {
         // The row being built goes; the rows before it stay, as after any failure of the pass.
@@ -93,7 +101,10 @@ void LoadPass::GetValues(MemTable &table)
     d->checkRow(table, *plan, controlChar);
 
     // What is left: after the line's last terminator, and the names no value used.
-    LinhaAtual.remove(0, pos);
+    if (pos >= LinhaAtual.size())
+        LinhaAtual.truncate(0); // the usual case: the whole line used, its room kept for the next
+    else
+        LinhaAtual.remove(0, pos);
     const size_t used = qMin(k, plan->rest.size() - 1);
     assignShared(LinhaEstrutura, plan->rest[used]);
 }
@@ -107,7 +118,7 @@ void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPl
         QString replaced;
         bool recordFlags = false;
         if (c.special == Special::CdFilAuxPrato) {
-            if (plan.isPrato && v != u"P")
+            if (plan.isPrato && !isStandardMark(v))
                 checkDishName(table, plan, c, after, branch);
         } else {
             recordFlags = checkCode(plan, c, v, replaced);
@@ -127,12 +138,12 @@ void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPl
             }
         }
 
-        if (c.special == Special::CdFilAuxPrato && v != u"P")
+        if (c.special == Special::CdFilAuxPrato && !isStandardMark(v))
             v = branch;
-        else if (c.special == Special::CdFilial && !EmptyString(v))
+        else if (c.special == Special::CdFilial && !isBlank(v))
             v = branch;
 
-        if (!EmptyString(v) && c.col >= 0)
+        if (c.col >= 0 && !isBlank(v))
             storeValue(table, c, v, controlChar);
     } catch (const PassFailure &) {
         throw;
@@ -196,20 +207,24 @@ void LoadPass::Impl::checkDishName(MemTable &table, const Plan &plan, const ColP
 bool LoadPass::Impl::checkCode(const Plan &plan, const ColPlan &c, QStringView &v,
                                     QString &replaced)
 {
-    if (EmptyString(v))
-        return false;
     switch (c.special) {
     case Special::SgUnidade:
+        if (isBlank(v))
+            return false;
         if (!lookupOnce(&DestinationLookups::unit, v, units, last.stats.unitQueries).isEmpty())
             return false;
         p.ErrosLinha[DishFlags::UnidMedida] = u'1';
         return true;
     case Special::CdProduto:
+        if (isBlank(v))
+            return false;
         if (!lookupOnce(&DestinationLookups::product, v, products, last.stats.productQueries).isEmpty())
             return false;
         p.ErrosLinha[DishFlags::Produto] = u'1';
         return true;
     case Special::CdServFili:
+        if (isBlank(v))
+            return false;
         replaced = p.PesqServico(v);
         if (replaced.isEmpty()) {
             p.ErrosLinha[DishFlags::Servico] = u'1';

@@ -175,6 +175,9 @@ public:
     // wide, else of the front of `scratch`, which they are copied into (valid until scratch next
     // changes; scratch only grows, so its size is not the text's: read the view, not scratch).
     QStringView textViewAt(int row, int col, QString &scratch) const;
+    // The same characters as the table keeps them, one byte or two a character: no copy and no
+    // widening (valid until the table next changes). Empty for null and for other kinds.
+    QAnyStringView textAnyViewAt(int row, int col) const;
     bool isWideText(int col) const; // the column keeps two bytes a character
     QVariantList rowValues(int row) const;
 

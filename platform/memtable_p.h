@@ -54,15 +54,29 @@ struct MemTable::Impl {
     quint32 slotOf(int row) const { return order.at(row); }
     int currentSlot() const { return current < 0 ? -1 : int(order.at(current)); }
 
+    // The checks of every cell access stay inline; their messages are built out of line, only
+    // when one fails.
     void checkCol(int col) const
     {
-        if (col < 0 || col >= int(cols.size()))
-            throw std::out_of_range(QStringLiteral("Tabela %1: coluna %2 inexistente.").arg(name).arg(col).toStdString());
+        if (col < 0 || col >= int(cols.size())) [[unlikely]]
+            throwNoColumn(col);
     }
     void checkRow(int row) const
     {
-        if (row < 0 || row >= rowCount())
-            throw std::out_of_range(QStringLiteral("Tabela %1: linha %2 inexistente.").arg(name).arg(row).toStdString());
+        if (row < 0 || row >= rowCount()) [[unlikely]]
+            throwNoRow(row);
+    }
+    [[noreturn]] Q_DECL_COLD_FUNCTION Q_NEVER_INLINE void throwNoColumn(int col) const
+    {
+        throw std::out_of_range(QStringLiteral("Tabela %1: coluna %2 inexistente.").arg(name).arg(col).toStdString());
+    }
+    [[noreturn]] Q_DECL_COLD_FUNCTION Q_NEVER_INLINE void throwNoRow(int row) const
+    {
+        throw std::out_of_range(QStringLiteral("Tabela %1: linha %2 inexistente.").arg(name).arg(row).toStdString());
+    }
+    [[noreturn]] Q_DECL_COLD_FUNCTION Q_NEVER_INLINE void throwNotEditing() const
+    {
+        throw std::logic_error(QStringLiteral("Tabela %1 não está em edição ou inclusão.").arg(name).toStdString());
     }
     void checkBulkCell(int row, int col, FieldKind kind) const
     {
@@ -82,8 +96,8 @@ struct MemTable::Impl {
     int editableSlot(int col) const
     {
         checkCol(col);
-        if (state != TableState::Edit && state != TableState::Insert)
-            throw std::logic_error(QStringLiteral("Tabela %1 não está em edição ou inclusão.").arg(name).toStdString());
+        if (state != TableState::Edit && state != TableState::Insert) [[unlikely]]
+            throwNotEditing();
         return currentSlot();
     }
 

@@ -148,6 +148,16 @@ QStringView MemTable::textViewAt(int row, int col, QString &scratch) const
     return c.viewInto(c.raw(d->slotOf(row)), scratch);
 }
 
+QAnyStringView MemTable::textAnyViewAt(int row, int col) const
+{
+    d->checkRow(row);
+    d->checkCol(col);
+    const Column &c = d->cols[size_t(col)];
+    if (c.kind != FieldKind::Text)
+        return {};
+    return c.view(c.raw(d->slotOf(row)));
+}
+
 bool MemTable::isWideText(int col) const
 {
     d->checkCol(col);

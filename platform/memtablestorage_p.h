@@ -337,18 +337,15 @@ struct Column {
         if (off + quint64(n) > kMaxArena)
             throw std::length_error("Tabela em memória: limite de texto de uma coluna excedido.");
         if (!wide) {
-            grow(arena8, n);
-            const size_t at = arena8.size();
-            arena8.resize(at + n);
-            char *dst = arena8.data() + at;
             char16_t any = 0; // the bits of every character: above 0xFF when one of them is
-            for (size_t i = 0; i < n; ++i) {
+            for (size_t i = 0; i < n; ++i)
                 any |= src[i];
-                dst[i] = char(src[i]);
-            }
             if (any > 0xFF) {
-                arena8.resize(at);
                 widen(); // the same offsets: the narrow arena's characters, two bytes each
+            } else {
+                // Appended in one step, each character cut to its byte: no zero-filling first.
+                grow(arena8, n);
+                arena8.insert(arena8.end(), src, src + n);
             }
         }
         if (wide) {

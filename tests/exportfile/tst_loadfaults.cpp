@@ -152,6 +152,10 @@ void TstLoadFaults::keys_data()
         << Lines{dishLine("P", "000777"), dishLine("0009", "000777")} << QStringList{kOk, kOk};
     QTest::newRow("codes compared exactly: a trailing blank, another case")
         << Lines{dishLine("P", "A1"), dishLine("P", "A1 "), dishLine("P", "a1")} << QStringList{kOk, kOk, kOk};
+    // Codes kept one byte a character until the euro sign widens the column: one key either way.
+    QTest::newRow("accented codes, the column widening half-way")
+        << Lines{dishLine("P", "Ç1"), dishLine("P", "€2"), dishLine("P", "Ç1"), dishLine("P", "€2"), dishLine("P", "€3")}
+        << QStringList{kKey, kKey, kKey, kKey, kOk};
     QTest::newRow("a dish without a code") << Lines{dishLine("P", ""), dishLine("P", "  ")} << QStringList{kKey, kKey};
     QTest::newRow("a recipe line without its product flags its dish")
         << Lines{dishLine("P", "1"), dishLine("P", "2"), recipe("2", "")} << QStringList{kOk, kKey};

@@ -134,6 +134,8 @@ private slots:
     void narrowTextTakesLessMemory();
     void reservedLoad_data();
     void reservedLoad();
+    void badCellAccess_data();
+    void badCellAccess();
 };
 
 void TestMemTable::events_data()
@@ -620,6 +622,12 @@ void TestMemTable::textWidths()
         QCOMPARE(t.textAt(i, 0), texts[i]);
         QCOMPARE(t.textViewAt(i, 0, scratch).toString(), texts[i]);
         QCOMPARE(t.find(0, texts[i]), texts.indexOf(texts[i]));
+        // The view as the table keeps the characters: the same text, and no widening on the way.
+        const bool wideBefore = t.isWideText(0);
+        QCOMPARE(t.textAnyViewAt(i, 0).toString(), texts[i]);
+        QVERIFY(QAnyStringView::equal(t.textAnyViewAt(i, 0), texts[i]));
+        QCOMPARE(t.isWideText(0), wideBefore);
+        QVERIFY(t.textAnyViewAt(i, 1).isEmpty()); // not a text column
     }
     if (viewWidens)
         for (int i = 0; i < texts.size(); ++i)
@@ -700,6 +708,53 @@ void TestMemTable::reservedLoad()
     if (reserved == rows && !wideHalfWay)
         QVERIFY2(t.memoryUsage() - empty < std::size_t(chars) * 5 / 4,
                  qPrintable(QString::number(t.memoryUsage() - empty) + " bytes for " + QString::number(chars)));
+}
+
+// A cell that is not there, or a write outside an edit, fails with the table's name in the message
+// and leaves the table as it was, whichever accessor met it.
+void TestMemTable::badCellAccess_data()
+{
+    QTest::addColumn<int>("access");   // 0 textAnyViewAt, 1 textViewAt, 2 textAt, 3 setText (browse)
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("col");
+    QTest::addColumn<QString>("words"); // in the message
+    QTest::newRow("view, column -1") << 0 << 0 << -1 << "coluna -1 inexistente";
+    QTest::newRow("view, column past the last") << 0 << 0 << 2 << "coluna 2 inexistente";
+    QTest::newRow("view, row past the last") << 0 << 3 << 0 << "linha 3 inexistente";
+    QTest::newRow("UTF-16 view, row -1") << 1 << -1 << 0 << "linha -1 inexistente";
+    QTest::newRow("text, column past the last") << 2 << 0 << 5 << "coluna 5 inexistente";
+    QTest::newRow("write in browse state") << 3 << 0 << 0 << "não está em edição";
+}
+
+void TestMemTable::badCellAccess()
+{
+    QFETCH(int, access);
+    QFETCH(int, row);
+    QFETCH(int, col);
+    QFETCH(QString, words);
+    MemTable t(QStringLiteral("PRATO"));
+    t.setFields({FieldDef::text("A", 0), FieldDef::integer("N")});
+    t.createDataSet();
+    t.beginBulkLoad();
+    for (int i = 0; i < 3; ++i)
+        t.bulkSetText(t.bulkNewRow(), 0, QStringLiteral("R%1").arg(i));
+    t.endBulkLoad();
+    QString message;
+    try {
+        QString scratch;
+        switch (access) {
+        case 0: (void)t.textAnyViewAt(row, col); break;
+        case 1: (void)t.textViewAt(row, col, scratch); break;
+        case 2: (void)t.textAt(row, col); break;
+        default: t.setText(col, u"x"); break;
+        }
+    } catch (const std::exception &e) {
+        message = QString::fromUtf8(e.what());
+    }
+    QVERIFY2(message.contains(u"PRATO") && message.contains(words), qPrintable(message));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(t.textAt(i, 0), QStringLiteral("R%1").arg(i));
+    QCOMPARE(t.state(), TableState::Browse);
 }
 
 QTEST_GUILESS_MAIN(TestMemTable)
