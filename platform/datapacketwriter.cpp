@@ -77,6 +77,17 @@ void writeValues(QCborStreamWriter &w, const QVariantList &values, const QList<F
     w.endArray();
 }
 
+// The map's first two entries, shared by a whole packet and a delta: the table's name and its
+// columns. `entries` is the map's size.
+void writeHead(QCborStreamWriter &w, const MemTable &table, quint64 entries)
+{
+    w.startMap(entries);
+    w.append(QLatin1String("table"));
+    w.append(table.name());
+    w.append(QLatin1String("fields"));
+    writeFields(w, table.fields());
+}
+
 } // namespace
 
 QByteArray save(const MemTable &table)
@@ -86,11 +97,7 @@ QByteArray save(const MemTable &table)
     const QList<FieldDef> &fields = table.fields();
     const int rows = table.rowCount();
     const int fc = int(fields.size());
-    w.startMap(3);
-    w.append(QLatin1String("table"));
-    w.append(table.name());
-    w.append(QLatin1String("fields"));
-    writeFields(w, fields);
+    writeHead(w, table, 3);
     w.append(QLatin1String("rows"));
     w.startArray(quint64(rows));
     QString scratch;
@@ -111,11 +118,7 @@ QByteArray saveDelta(const MemTable &table)
     QCborStreamWriter w(&out);
     const QList<FieldDef> &fields = table.fields();
     const std::vector<DeltaRow> rows = table.delta();
-    w.startMap(4);
-    w.append(QLatin1String("table"));
-    w.append(table.name());
-    w.append(QLatin1String("fields"));
-    writeFields(w, fields);
+    writeHead(w, table, 4);
     w.append(QLatin1String("delta"));
     w.append(true);
     w.append(QLatin1String("rows"));
