@@ -1,6 +1,7 @@
 #include "checks.h"
 
 #include "appserver.h"
+#include "database.h"
 #include "datapacket.h"
 #include "exportreader.h"
 #include "framework.h"
@@ -50,6 +51,10 @@ std::optional<FileCheck> Vd_Arquivo(const QString &nmArquivo, bool required, Net
     const QString path = QFileInfo(cwd, nmArquivo).absoluteFilePath();
     if (!QFileInfo(path).isFile())
         MensErroKey(QStringLiteral("Arquivo_N_Exist"));
+    // The destination's own files are never opened here: the close would drop the process's locks
+    // on the database (and it is no export file anyway).
+    if (const Status own = Database::refuseOwnFile(path); !own)
+        MensErro(own.failure().message, true, own.failure().key);
 
     ExportReader reader;
     if (!reader.open(path))

@@ -1,4 +1,5 @@
 #include "errorcsv.h"
+#include "database.h"
 
 #include "ambiente.h"
 #include "dishflags.h"
@@ -93,6 +94,10 @@ bool anyErrors(ImportSession &s)
 
 Status write(ImportSession &s, const QString &dishPicture, const QString &path)
 {
+    // Written over the destination database it would replace it; even opened, it would cost the
+    // process its locks on the database.
+    if (const Status own = Database::refuseOwnFile(path); !own)
+        return own;
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return Status::fail(Msg(QStringLiteral("Erros_Gravar_Falha")).arg(path, f.errorString()),

@@ -1,4 +1,5 @@
 #include "exportreader.h"
+#include "importorigin.h"
 
 #include <QFile>
 
@@ -42,6 +43,7 @@ void ExportReader::close()
     m_failed = false;
     m_error.clear();
     m_pos = m_end = 0;
+    m_hash = nullptr;
     // The block goes with the file: what the load keeps in memory after its readings must not
     // carry it (the next opening takes a new one, a single allocation).
     m_buf = QByteArray();
@@ -109,6 +111,8 @@ bool ExportReader::fill()
         m_eof = true;
         return false;
     }
+    if (m_hash)
+        m_hash->add(QByteArrayView(m_buf.constData() + m_end, got));
     m_end += got;
     return true;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QIODevice;
+class Sha256;
 
 class ExportReader {
 public:
@@ -38,6 +39,8 @@ public:
     QString errorString() const;
 
     void setBlockSize(qint64 bytes); // tests: small blocks to cross their edges
+    // Every byte read from now on also goes into `hash` (not owned; nullptr: none). close() drops it.
+    void hashInto(Sha256 *hash) { m_hash = hash; }
 
 private:
     bool fill();         // more bytes after m_end; false when none come
@@ -55,4 +58,5 @@ private:
     qint64 m_pos = 0;    // next unread byte in m_buf
     qint64 m_end = 0;    // bytes held in m_buf
     qint64 m_block = qint64(1) << 20;
+    Sha256 *m_hash = nullptr;
 };

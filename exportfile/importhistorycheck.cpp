@@ -1,45 +1,20 @@
 // The session's side of the import history: what the client tells the server about the file, and
 // whether the same file was already imported into the branch.
 #include "importsession.h"
+#include "loadpassparts.h"
 #include "ambiente.h"
 #include "database.h"
 
 #include <QFileInfo>
 #include <QSqlQuery>
 
-namespace {
-
-// The last file hashed on this thread: the question before an import and the import itself read
-// a large file once, not twice. A file changed since (size or time) is read again.
-struct HashedFile {
-    QString path;
-    qint64 size = -1;
-    QDateTime modified;
-    ImportOrigin origin;
-};
-thread_local HashedFile t_lastHashed;
-
-} // namespace
-
 ImportOrigin ImportSession::fileOrigin() const
 {
-    const QString operador = Ambiente::instance().Operador.trimmed().left(10);
-    const QFileInfo info(NmArquivo);
-    HashedFile &last = t_lastHashed;
-    if (!info.isFile() || last.path != info.absoluteFilePath() || last.size != info.size()
-        || last.modified != info.lastModified()) {
-        last = HashedFile();
-        auto o = ImportOrigin::ofFile(NmArquivo, operador);
-        if (!o) {
-            ImportOrigin known;
-            known.operatorCode = operador;
-            known.fileName = info.fileName().left(255);
-            return known;
-        }
-        last = HashedFile{info.absoluteFilePath(), info.size(), info.lastModified(), o.value()};
-    }
-    ImportOrigin o = last.origin;
-    o.operatorCode = operador;
+    // What the last load read: the import sends those rows, whatever the file holds by now.
+    ImportOrigin o = d->loaded;
+    o.operatorCode = Ambiente::instance().Operador.trimmed().left(10);
+    if (o.sha256.isEmpty())
+        o.fileName = QFileInfo(NmArquivo).fileName().left(255);
     return o;
 }
 

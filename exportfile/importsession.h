@@ -91,7 +91,7 @@ public:
     MemTable &cdsServico;
     MemTable &cdsServDestino;
 
-    // What the file had (TemRecePadr is never cleared by a later pass).
+    // What the file of the last load pass had: each pass starts them false.
     bool TemRecePadr = false;
     bool TemReceFili = false;
     bool TemReceServ = false;

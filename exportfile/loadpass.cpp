@@ -5,8 +5,11 @@
 
 #include "ambiente.h"
 #include "appserver.h"
+#include "database.h"
 #include "dishcolumns.h"
 #include "messages.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -120,12 +123,19 @@ void LoadPass::runLoadPass()
 {
     LoadObserver &obs = d->observer;
     s.Carregando = true;
+    // The flags tell the server which recipe tables the file being imported carries: a table the
+    // file has is replaced whole for its dishes. Kept from an earlier file, they would make the
+    // import of a file without recipe lines delete the dishes' recipes at the destination.
+    s.TemRecePadr = false;
+    s.TemReceFili = false;
+    s.TemReceServ = false;
     // What the last pass found goes; this one's state starts with the object.
     d->last.lastDishRow = -1;
     d->last.stats = {};
     d->last.notes = {};
     d->last.controlCharLines.clear();
     d->last.dishLines.clear();
+    d->last.loaded = ImportOrigin();
     d->last.ownStop.reset();
 
     Finally cleanup{[&] {
@@ -160,7 +170,10 @@ void LoadPass::runLoadPass()
 void LoadPass::readServiceSection()
 {
     LoadObserver &obs = d->observer;
-    // 3-4. First pass: the service lines and the line count.
+    // 3-4. First pass: the service lines and the line count. The destination's own files are
+    // never opened here (the close would drop the process's locks on the database).
+    if (const Status own = Database::refuseOwnFile(s.NmArquivo); !own)
+        MensErro(own.failure().message, true, own.failure().key);
     if (!d->reader.open(s.NmArquivo))
         MensErro(d->reader.errorString());
     QByteArrayView line;
@@ -225,6 +238,8 @@ void LoadPass::readStructureSection()
     // 7-8. Second pass.
     if (!d->reader.open(s.NmArquivo))
         MensErro(d->reader.errorString());
+    d->fileHash.restart();
+    d->reader.hashInto(&d->fileHash);
     obs.setProgressRange(TotalLinhas);
     obs.setProgress(0);
     obs.setStatusText(Msg(QStringLiteral("VERIFICANDO_PRATOS")));
@@ -298,6 +313,11 @@ void LoadPass::readDataSection()
     }
     if (d->reader.failed())
         MensErro(d->reader.errorString());
+    // The history records the bytes that became the rows, not the file as it is on disk when the
+    // import starts: the two differ when the file was changed after the load.
+    d->last.loaded.fileName = QFileInfo(s.NmArquivo).fileName().left(255);
+    d->last.loaded.bytes = d->fileHash.bytes();
+    d->last.loaded.sha256 = d->fileHash.finish();
     // A file cut in the middle of its last line still loads what it has; the operator is told.
     if (lastLineCut)
         d->last.notes.cutLastLine = d->lineNumber;

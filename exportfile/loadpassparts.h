@@ -363,6 +363,9 @@ struct ImportSession::Impl {
     LoadNotes notes;
     QHash<int, int> controlCharLines; // dish row -> first line with a NUL
     std::vector<int> dishLines;       // dish row -> its line in the file
+    // The file as the last complete pass read it (size and SHA-256 of the bytes turned into rows);
+    // empty until a pass has read the whole file.
+    ImportOrigin loaded;
 
     StopRequest ownStop;
     StopRequest *stop = &ownStop;
@@ -393,6 +396,7 @@ struct LoadPass::Impl {
     LoadObserver &observer;
 
     ExportReader reader;
+    Sha256 fileHash;            // of the second reading, the one that fills the tables
     ValueDecoder decoder;
     int markerIndex = -1;       // index of the data marker in lsbEstrutura; -1 when not met
     // Lines per table of kTables, counted by the first reading for the second's reservations.

@@ -1,11 +1,20 @@
 #include "database.h"
 #include "ambiente.h"
 #include "dberror.h"
+#include "messages.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <sys/stat.h>
+
+#include <optional>
 
 DatabaseError::DatabaseError(const QString &message) : std::runtime_error(message.toStdString()) {}
 
@@ -45,6 +54,43 @@ Result<DbUrl> DbUrl::parse(const QString &url)
     return Result<DbUrl>::fail(
         QStringLiteral("URL do banco de dados não reconhecida (use sqlite:CAMINHO ou postgresql://...): %1").arg(url));
 }
+
+namespace {
+
+// The SQLite files this process has opened, as absolute paths (any thread's connections).
+QMutex g_ownMutex;
+QSet<QString> g_ownDatabases;
+
+void rememberOwn(const QString &path)
+{
+    if (path.isEmpty() || path == QLatin1String(":memory:") || path.startsWith(QLatin1String("file:")))
+        return;
+    const QMutexLocker lock(&g_ownMutex);
+    g_ownDatabases.insert(QFileInfo(path).absoluteFilePath());
+}
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
+std::optional<FileId> idOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+// The same place in the file system for a name that may not exist yet: its directory resolved.
+QString placeOf(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (dir.isEmpty() ? info.absolutePath() : dir) + u'/' + info.fileName();
+}
+
+} // namespace
 
 namespace Database {
 
@@ -86,6 +132,8 @@ Result<QSqlDatabase> open(const QString &url, const QString &connectionName)
         QSqlDatabase::removeDatabase(connectionName);
         return Result<QSqlDatabase>::fail(std::move(f));
     }
+    if (u.kind == DbKind::SQLite)
+        rememberOwn(u.path);
     QSqlQuery q(db);
     if (u.kind == DbKind::SQLite) {
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
@@ -133,6 +181,43 @@ void closeShared()
 DbKind kindOf(const QSqlDatabase &db)
 {
     return db.driverName() == QLatin1String("QPSQL") ? DbKind::PostgreSQL : DbKind::SQLite;
+}
+
+bool isOwnFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    QSet<QString> bases;
+    {
+        const QMutexLocker lock(&g_ownMutex);
+        bases = g_ownDatabases;
+    }
+    if (auto u = DbUrl::parse(Ambiente::instance().databaseUrl); u && u.value().kind == DbKind::SQLite
+        && u.value().path != QLatin1String(":memory:"))
+        bases.insert(QFileInfo(u.value().path).absoluteFilePath());
+    const std::optional<FileId> target = idOf(path);
+    const QString place = target ? QString() : placeOf(path);
+    for (const QString &base : std::as_const(bases)) {
+        for (const char *suffix : {"", "-wal", "-shm", "-journal"}) {
+            const QString own = base + QLatin1String(suffix);
+            if (target) {
+                const std::optional<FileId> id = idOf(own);
+                if (id && id->dev == target->dev && id->ino == target->ino)
+                    return true;
+            } else if (placeOf(own) == place) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+Status refuseOwnFile(const QString &path)
+{
+    if (!isOwnFile(path))
+        return okStatus();
+    const QString key = QStringLiteral("Arquivo_Do_Banco");
+    return Status::fail(Msg(key).arg(QFileInfo(path).absoluteFilePath()), key);
 }
 
 } // namespace Database

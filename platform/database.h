@@ -35,4 +35,15 @@ IMP_PLATFORM_EXPORT QString sharedConnectionName();
 // Closes the shared connection (tests, a change of database URL).
 IMP_PLATFORM_EXPORT void closeShared();
 IMP_PLATFORM_EXPORT DbKind kindOf(const QSqlDatabase &db);
+
+// Whether `path` names a file of a SQLite database this process uses: the database itself, its
+// -wal, -shm or -journal, compared by device and inode (by directory and name for a file that does
+// not exist yet). Such a file must never be opened any other way: the close() of any other
+// descriptor on it drops every POSIX lock the process holds there, and another program then takes
+// the database for unused and checkpoints or deletes the WAL under it. The databases are those
+// opened through open() and the one the operator environment names.
+IMP_PLATFORM_EXPORT bool isOwnFile(const QString &path);
+// isOwnFile's refusal in the operator's words (catalogue "Arquivo_Do_Banco", naming the file), or
+// success for any other file.
+IMP_PLATFORM_EXPORT Status refuseOwnFile(const QString &path);
 } // namespace Database

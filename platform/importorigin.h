@@ -7,7 +7,10 @@
 #include "result.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+
+#include <memory>
 
 inline constexpr const char *kOriginHeader = "X-IMP-Origem";
 
@@ -35,6 +38,27 @@ struct IMP_PLATFORM_EXPORT ImportOrigin {
 
     // Makes `origin` the thread's current one for the scope's life.
     class Scope;
+};
+
+// A running SHA-256 over bytes given in pieces, for a file read once for two purposes (the load
+// pass hashes the bytes it turns into rows, so the history records what was loaded).
+class IMP_PLATFORM_EXPORT Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256 &) = delete;
+    Sha256 &operator=(const Sha256 &) = delete;
+
+    void add(QByteArrayView bytes);
+    qint64 bytes() const { return m_bytes; }
+    // 64 lower-case hexadecimal digits; the hash ends with it (add again only after restart()).
+    QString finish();
+    void restart();
+
+private:
+    struct Ctx;
+    std::unique_ptr<Ctx> m_ctx;
+    qint64 m_bytes = 0;
 };
 
 class IMP_PLATFORM_EXPORT ImportOrigin::Scope {

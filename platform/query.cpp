@@ -10,6 +10,11 @@ struct ReadOnlyQuery::Impl {
     std::unique_ptr<QSqlQuery> query;
     QString preparedOn;                     // connection the statement was prepared on
     QSqlRecord record;
+    // The result, read whole as the query opens: the statement is finished at once, so that no
+    // read transaction outlives the action that opened the query (an open one holds SQLite's WAL
+    // and keeps this connection from seeing later writes). The lookups read a few rows each.
+    QList<QVariantList> rows;
+    qsizetype pos = 0;
     bool open = false;
     bool onRow = false;
 
@@ -95,14 +100,29 @@ void ReadOnlyQuery::open()
         throw DatabaseError(QStringLiteral("Erro ao executar consulta: %1").arg(msg));
     }
     d->record = d->query->record();
+    const int columns = d->record.count();
+    while (d->query->next()) {
+        QVariantList row;
+        row.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            row << d->query->value(c);
+        d->rows << std::move(row);
+    }
+    const QSqlError readError = d->query->lastError();
+    d->query->finish();
+    if (readError.isValid()) {
+        d->rows.clear();
+        throw DatabaseError(QStringLiteral("Erro ao executar consulta: %1").arg(readError.text()));
+    }
     d->open = true;
-    d->onRow = d->query->next();
+    d->pos = 0;
+    d->onRow = !d->rows.isEmpty();
 }
 
 void ReadOnlyQuery::close()
 {
-    if (d->query && d->open)
-        d->query->finish();
+    d->rows.clear();
+    d->pos = 0;
     d->open = false;
     d->onRow = false;
 }
@@ -120,14 +140,15 @@ bool ReadOnlyQuery::eof() const
 void ReadOnlyQuery::next()
 {
     if (d->open && d->onRow)
-        d->onRow = d->query->next();
+        d->onRow = ++d->pos < d->rows.size();
 }
 
 QVariant ReadOnlyQuery::value(int col) const
 {
     if (!d->onRow)
         return {};
-    return d->query->value(col);
+    const QVariantList &row = d->rows.at(d->pos);
+    return col >= 0 && col < row.size() ? row.at(col) : QVariant();
 }
 
 QVariant ReadOnlyQuery::value(const QString &column) const
@@ -137,7 +158,7 @@ QVariant ReadOnlyQuery::value(const QString &column) const
     const int i = d->record.indexOf(column);
     if (i < 0)
         throw DatabaseError(QStringLiteral("Coluna inexistente na consulta: %1").arg(column));
-    return d->query->value(i);
+    return value(i);
 }
 
 QString ReadOnlyQuery::text(const QString &column) const
@@ -166,9 +187,9 @@ void ReadOnlyQuery::fillTable(MemTable &table, const QList<FieldDef> &fields)
         QVariantList values;
         values.reserve(fields.size());
         for (int c : std::as_const(sourceCols))
-            values << (c >= 0 ? d->query->value(c) : QVariant());
+            values << value(c);
         table.bulkAppendRow(values);
-        d->onRow = d->query->next();
+        next();
     }
     table.endBulkLoad();
     table.first();

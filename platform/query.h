@@ -1,6 +1,8 @@
 #pragma once
 // A read-only query (`qry` components): SQL text with named parameters :P_..., prepared once and
-// re-executed, read row by row. Failures throw DatabaseError with the database's message.
+// re-executed, read row by row. open() reads the whole result and finishes the statement, so an
+// open query holds no transaction between the operator's actions. Failures throw DatabaseError
+// with the database's message.
 #include "database.h"
 #include "memtable.h"
 

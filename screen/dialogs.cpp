@@ -2,15 +2,19 @@
 #include "helpviewer.h"
 #include "screenhost.h"
 
+#include <QAbstractFileIconProvider>
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -86,19 +90,11 @@ public:
     static QString runFileDialog(QFileDialog::AcceptMode mode, const QString &title, const QString &directory,
                                  const QString &filter, const QString &defaultSuffix)
     {
-        QFileDialog dlg(dialogParent(), title, directory);
-        // Qt's own dialog, not the desktop's: it speaks the host's language (the translations the
-        // host loaded) and behaves the same on every desktop.
-        dlg.setOption(QFileDialog::DontUseNativeDialog);
-        dlg.setAcceptMode(mode);
-        dlg.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-        QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
-        filters << allFilesFilter();
-        dlg.setNameFilters(filters);
-        dlg.setDefaultSuffix(defaultSuffix);
-        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        const std::unique_ptr<QFileDialog> dlg =
+            newFileDialog(mode == QFileDialog::AcceptSave, title, directory, filter, defaultSuffix);
+        if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
             return QString();
-        return dlg.selectedFiles().constFirst();
+        return dlg->selectedFiles().constFirst();
     }
 
     void showHelp(const QString &helpFile, int helpContext, const QStringList &fields) override
@@ -109,6 +105,54 @@ public:
 };
 
 QtDialogs g_qtDialogs;
+
+// The file dialogs' icons and types, from the names alone. Qt's own provider reads the first bytes
+// of every file it lists to guess its type: in the destination's folder that opens the database,
+// its -wal and its -shm, and the close that follows drops every POSIX lock this process holds on
+// them, so that another program takes the database for unused and deletes the WAL under it.
+class NameOnlyIconProvider final : public QAbstractFileIconProvider {
+public:
+    QIcon icon(IconType type) const override
+    {
+        QStyle *style = QApplication::style();
+        switch (type) {
+        case Computer: return style->standardIcon(QStyle::SP_ComputerIcon);
+        case Desktop: return style->standardIcon(QStyle::SP_DesktopIcon);
+        case Trashcan: return style->standardIcon(QStyle::SP_TrashIcon);
+        case Network: return style->standardIcon(QStyle::SP_DriveNetIcon);
+        case Drive: return style->standardIcon(QStyle::SP_DriveHDIcon);
+        case Folder: return style->standardIcon(QStyle::SP_DirIcon);
+        case File: break;
+        }
+        return style->standardIcon(QStyle::SP_FileIcon);
+    }
+
+    QIcon icon(const QFileInfo &info) const override
+    {
+        if (info.isRoot())
+            return icon(Drive);
+        return icon(info.isDir() ? Folder : File);
+    }
+
+    QString type(const QFileInfo &info) const override
+    {
+        if (info.isRoot())
+            return QStringLiteral("Unidade");
+        if (info.isDir())
+            return QStringLiteral("Pasta");
+        // By the name only: MatchExtension never opens the file.
+        const QMimeType mime = m_mimes.mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+        if (mime.isDefault())
+            return info.suffix().isEmpty() ? QStringLiteral("Arquivo")
+                                           : QStringLiteral("Arquivo %1").arg(info.suffix().toUpper());
+        return mime.comment().isEmpty() ? mime.name() : mime.comment();
+    }
+
+private:
+    QMimeDatabase m_mimes;
+};
+
+NameOnlyIconProvider g_nameOnlyIcons;
 Dialogs *g_dialogs = &g_qtDialogs;
 
 class DialogsMessageSink final : public MessageSink {
@@ -133,6 +177,35 @@ MessageSink *g_sinkBefore = nullptr;
 bool g_boxesInstalled = false;
 
 } // namespace
+
+std::unique_ptr<QFileDialog> newFileDialog(bool save, const QString &title, const QString &directory,
+                                           const QString &filter, const QString &defaultSuffix)
+{
+    // Made on the root first: a dialog lists its first folder as it is made, with Qt's provider,
+    // before ours is in place; the root holds no database. Then the folder asked for (an empty
+    // one: the current directory, never Qt's remembered last folder, which is read the same way).
+    auto dlg = std::make_unique<QFileDialog>(dialogParent(), title, QDir::rootPath());
+    dlg->setIconProvider(&g_nameOnlyIcons);
+    // Qt's own dialog, not the desktop's: it speaks the host's language (the translations the host
+    // loaded), behaves the same on every desktop, and lists files with the provider above.
+    dlg->setOption(QFileDialog::DontUseNativeDialog);
+    dlg->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+    filters << allFilesFilter();
+    dlg->setNameFilters(filters);
+    dlg->setDefaultSuffix(defaultSuffix);
+    const QFileInfo where(directory.isEmpty() ? QDir::currentPath() : directory);
+    if (where.isDir()) {
+        dlg->setDirectory(where.absoluteFilePath());
+    } else {
+        // A file's name: its folder, with the name proposed.
+        const QFileInfo folder(where.absolutePath());
+        dlg->setDirectory(folder.isDir() ? folder.absoluteFilePath() : QDir::currentPath());
+        dlg->selectFile(where.fileName());
+    }
+    return dlg;
+}
 
 Dialogs *dialogs()
 {

@@ -7,7 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QAbstractItemModel;
+class QFileDialog;
 class QWidget;
 
 class Dialogs {
@@ -47,6 +50,11 @@ QWidget *dialogParent();
 // makes it the process's sink (the package does this on load; the command line keeps stderr).
 void installMessageBoxes();
 void uninstallMessageBoxes();
+
+// The Qt file dialog the screens show (open or save), on `directory` (a file's name: its folder).
+// It lists files without reading them: a file's type and icon come from its name.
+std::unique_ptr<QFileDialog> newFileDialog(bool save, const QString &title, const QString &directory,
+                                           const QString &filter, const QString &defaultSuffix);
 
 // The filter entry every open dialog ends with, so a file named otherwise can still be picked.
 QString allFilesFilter();

@@ -289,6 +289,13 @@ void TfrmImpoPrato::applyState()
 
     // Only a completed load is imported, and never with a map row half edited.
     sbtImportExport->setEnabled(m_state == ScreenState::Loaded && !mapEditing);
+    // While a pass builds the map and decodes the rows against it, the map is the pass's: a
+    // destination typed there would skip the grid's checks, and the rows already decoded would not
+    // follow it. The grid cannot hold the focus as a pass starts (the map was emptied with the
+    // panel's entry), so locking it moves no focus.
+    const bool mapOpen = m_state != ScreenState::Loading;
+    if (dbgPadrao->isEnabled() != mapOpen)
+        dbgPadrao->setEnabled(mapOpen);
     sbtErros->setEnabled(holdsLoad && m_dishErrors);
 
     // The tab "Serviço" shows the map of the load held, when it has rows; it is never left in

@@ -1,5 +1,6 @@
 // `imp40500 check` and `imp40500 import` end to end, as other tools run them: the exit codes, the
 // JSON shape they rely on, the report, and what the import writes.
+#include "database.h"
 #include "exportwriter.h"
 #include "serverprocess.h"
 #include "loadfixture.h"
@@ -168,6 +169,9 @@ void TstCli::refusals_data()
     QTest::newRow("pair: not a pair") << QStringList{"check", "x.txt", "--branch", "1", "--pair", "30"} << services << 1 << "";
     QTest::newRow("server unreachable") << QStringList{"check", "x.txt", "--branch", "1", "--server", "127.0.0.1:1", "--json"}
                                         << good << 1 << "";
+    // "@db": the destination's SQLite file, which the process holds and never opens as a file.
+    QTest::newRow("the destination's own file") << QStringList{"check", "@db", "--branch", "1", "--json"} << good << 2
+                                                << "Arquivo_Do_Banco";
 }
 
 void TstCli::refusals()
@@ -176,6 +180,11 @@ void TstCli::refusals()
     QFETCH(QByteArray, file);
     QFETCH(int, exitCode);
     QFETCH(QString, key);
+    if (args.contains(QStringLiteral("@db"))) {
+        if (m_db->kind() != SeededDb::Kind::SQLite)
+            QSKIP("a file of the destination is SQLite's");
+        args.replace(args.indexOf(QStringLiteral("@db")), DbUrl::parse(m_db->url()).value().path);
+    }
     QFile f(m_dir.filePath("x.txt"));
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(file);

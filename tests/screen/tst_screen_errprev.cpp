@@ -110,6 +110,17 @@ void ScreenErrPrevTest::errorMenu()
     f()->actExportarErros->trigger();
     QCOMPARE(m_fx->dialogs->errors.size(), 1);
     QVERIFY(m_fx->dialogs->errors[0].startsWith(QStringLiteral("Não foi possível gravar o arquivo /nonexistent-imp40500/erros.csv")));
+    // The destination's own files are never written over, nor opened: the database and its WAL.
+    const QString dbPath = DbUrl::parse(m_fx->db->url()).value().path;
+    for (const QString &own : {dbPath, dbPath + QStringLiteral("-wal")}) {
+        m_fx->dialogs->clear();
+        m_fx->dialogs->saveFileAnswers = {own};
+        f()->actExportarErros->trigger();
+        QCOMPARE(m_fx->dialogs->errors.size(), 1);
+        QVERIFY2(m_fx->dialogs->errors[0].contains(QStringLiteral("arquivo do banco de dados de destino")),
+                 qPrintable(m_fx->dialogs->errors[0]));
+    }
+    QVERIFY(m_fx->db->count(QStringLiteral("PRATO")) > 0);
 
     // The documentation's picture: the menu open over a dish with errors.
     int errorRow = -1;
@@ -159,7 +170,10 @@ void ScreenErrPrevTest::escapeDuringLoad()
     int linesAtAnswer = -1;
     m_fx->dialogs->afterQuestion = [&](bool) { linesAtAnswer = f()->session().stats().dataLines; };
     bool closedDuringLoad = true;
+    bool mapTookInput = false;
     loadSample([&] {
+        // The service map is the pass's while it runs: its grid takes no input.
+        mapTookInput = f()->dbgPadrao->isEnabled();
         // The close is still refused while the pass runs; Escape asks instead.
         f()->subWindow()->close();
         closedDuringLoad = !boIdCriado;
@@ -168,6 +182,7 @@ void ScreenErrPrevTest::escapeDuringLoad()
         QTest::keyClick(target, Qt::Key_Escape);
     });
     QVERIFY(!closedDuringLoad);
+    QVERIFY(!mapTookInput);
     QVERIFY(boIdCriado);
     QCOMPARE(m_fx->dialogs->questions, QStringList{QStringLiteral("Cancelar a carga do arquivo?")});
     QCOMPARE(m_fx->dialogs->errors, QStringList());

@@ -4,6 +4,10 @@
 // at the section of the focused field, its pictures, and every error text the review can show.
 #include "screenfixture.h"
 
+#include "dbprobe.h"
+#include "exportwriter.h"
+#include "serverprocess.h"
+
 #include "busyoverlay.h"
 #include "dishflags.h"
 #include "helpviewer.h"
@@ -11,6 +15,9 @@
 #include "messages.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,6 +87,7 @@ private slots:
     void init();
     void cleanup();
     void openDialogAsTheScreenDescribesIt();
+    void fileDialogKeepsTheDatabaseLocks();
     void busyIndicatorFitsItsCaption();
     void busyIndicatorGoneBeforeTheMessage_data();
     void busyIndicatorGoneBeforeTheMessage();
@@ -144,6 +152,74 @@ void ScreenFrameTest::openDialogAsTheScreenDescribesIt()
     QCOMPARE(title, QStringLiteral("Abrir"));
     QCOMPARE(filters, (QStringList{QStringLiteral("Documento texto (*.txt)"), allFilesFilter()}));
     QCOMPARE(suffix, QStringLiteral("txt"));
+}
+
+void ScreenFrameTest::fileDialogKeepsTheDatabaseLocks()
+{
+    // The destination's own folder in the file field, as an operator may type it, and Qt's dialog
+    // opened there and cancelled: it lists the database, its -wal and its -shm.
+    const QString dbPath = QFileInfo(DbUrl::parse(m_fx->db->url()).value().path).absoluteFilePath();
+    const QString shm = dbPath + QStringLiteral("-shm");
+    const int held = DbProbe::locksHeld(shm);
+    QVERIFY2(held > 0, "the screen's connections hold the WAL index");
+    f()->medNmArquivo->setText(QFileInfo(dbPath).absolutePath() + u'/');
+    Dialogs *scripted = setDialogs(nullptr);
+    QString dbType;
+    whenModal([&](QWidget *modal) {
+        if (auto *d = qobject_cast<QFileDialog *>(modal)) {
+            auto *model = d->findChild<QFileSystemModel *>();
+            QSignalSpy listed(model, &QFileSystemModel::directoryLoaded);
+            QTRY_VERIFY_WITH_TIMEOUT(model->index(shm).isValid() || listed.count() > 0, 5000);
+            QTest::qWait(300); // the icons and types, fetched on the model's thread
+            dbType = model->index(dbPath, 2).data().toString();
+        }
+        modal->close();
+    });
+    QTest::mouseClick(f()->sbtArquivo, Qt::LeftButton);
+    setDialogs(scripted);
+    QVERIFY(!dbType.isEmpty());
+    QCOMPARE(DbProbe::locksHeld(shm), held);
+
+    // Picked or typed, the database is no export file; saving the error report over it is refused.
+    f()->medNmArquivo->setText(dbPath);
+    QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors.size(), 1);
+    QVERIFY2(m_fx->dialogs->errors[0].contains(QStringLiteral("arquivo do banco de dados de destino")),
+             qPrintable(m_fx->dialogs->errors[0]));
+    m_fx->dialogs->clear();
+
+    // Other programs on the same file meanwhile: one reads the history, one checkpoints the WAL,
+    // then the screen and a command line each import. Both imports stay, and the file is sound.
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    QCOMPARE(ProcessRun::run(QStringLiteral(IMP40500_BIN), {"history", "--db", "sqlite:" + dbPath}).exitCode, 0);
+    if (!sqlite3.isEmpty())
+        QCOMPARE(ProcessRun::run(sqlite3, {dbPath, "PRAGMA wal_checkpoint(TRUNCATE);"}).exitCode, 0);
+    const int before = m_fx->db->count(QStringLiteral("PRATO"));
+    f()->medNmArquivo->clear();
+    loadSample();
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    const int afterScreen = m_fx->db->count(QStringLiteral("PRATO"));
+    QVERIFY(afterScreen > before);
+    ExportWriter other;
+    other.dish(QStringLiteral("P"), QStringLiteral("300001"), QStringLiteral("PRATO DE OUTRO PROGRAMA"));
+    const QString otherFile = m_fx->dir.filePath(QStringLiteral("outro.txt"));
+    QVERIFY(other.write(otherFile));
+    const ProcessRun cli = ProcessRun::run(QStringLiteral(IMP40500_BIN), {"import", otherFile, "--branch", "0001",
+                                                                           "--db", "sqlite:" + dbPath});
+    QVERIFY2(cli.exitCode == 0, cli.err.constData());
+    QCOMPARE(DbProbe::locksHeld(shm), held);
+    QCOMPARE(DbProbe::busyStatements(), QStringList());
+    // Seen from a process of its own: the screen's import went to the WAL the others use.
+    if (!sqlite3.isEmpty()) {
+        const ProcessRun seen = ProcessRun::run(sqlite3, {dbPath, "SELECT COUNT(*) FROM PRATO; PRAGMA integrity_check;"});
+        QCOMPARE(seen.out.trimmed(), QByteArray::number(afterScreen + 1) + "\nok");
+    } else {
+        QCOMPARE(DbProbe::integrity(dbPath), QStringLiteral("ok"));
+    }
 }
 
 void ScreenFrameTest::busyIndicatorFitsItsCaption()

@@ -3,11 +3,15 @@
 // writing into a demo destination. Renders the documentation's pictures on the way.
 #include "screenfixture.h"
 
+#include "dbprobe.h"
+#include "exportwriter.h"
+
 #include "errorreview.h"
 #include "memtable.h"
 #include "memtablemodel.h"
 #include "servicegrid.h"
 
+#include <QCryptographicHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,11 +40,13 @@ private slots:
     void sampleFromPickToImport();
     void errorPanelFromTheScreen();
     void serviceEditLocksDishTabAndImport();
+    void nextLoadsAfterAnImport();
 
 private:
     TfrmImpoPrato *f() const { return frmImpoPrato; }
-    // Picks the sample in the open dialog and leaves the panel by Tab: the load runs.
-    void loadSample();
+    // Picks the file (the sample by default) in the open dialog and leaves the panel by Tab: the
+    // load runs.
+    void loadSample(const QString &path = ScreenFixture::samplePath());
     QList<DishRow> dishes() const;
     int rowOf(const QString &code) const;
     void shoot(const QString &name);
@@ -59,11 +65,11 @@ void ScreenImportTest::cleanup()
     m_fx.reset();
 }
 
-void ScreenImportTest::loadSample()
+void ScreenImportTest::loadSample(const QString &path)
 {
-    m_fx->dialogs->openFileAnswers = {ScreenFixture::samplePath()};
+    m_fx->dialogs->openFileAnswers = {path};
     QTest::mouseClick(f()->sbtArquivo, Qt::LeftButton);
-    QCOMPARE(f()->medNmArquivo->text(), ScreenFixture::samplePath());
+    QCOMPARE(f()->medNmArquivo->text(), path);
     QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
     QCOMPARE(f()->medCdFilial->text(), QStringLiteral("0001"));
 
@@ -262,6 +268,77 @@ void ScreenImportTest::serviceEditLocksDishTabAndImport()
     QVERIFY(!f()->sbtImportExport->isEnabled());
     f()->document().cdsServico.cancel();
     QVERIFY(f()->sbtImportExport->isEnabled());
+}
+
+void ScreenImportTest::nextLoadsAfterAnImport()
+{
+    // A copy of the sample that the test may change on disk.
+    QFile sample(ScreenFixture::samplePath());
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    const QByteArray loaded = sample.readAll();
+    const QString path = m_fx->write(loaded, QStringLiteral("pratos-exemplo.txt"));
+    QVERIFY(!path.isEmpty());
+    const QString dbPath = DbUrl::parse(m_fx->db->url()).value().path;
+    // Between two actions no statement of the screen holds the WAL: another connection
+    // checkpoints it to its end.
+    const auto nothingHeld = [&] {
+        QCOMPARE(DbProbe::busyStatements(), QStringList());
+        QCOMPARE(DbProbe::checkpoint(dbPath), QString());
+    };
+
+    loadSample(path);
+    nothingHeld();
+    // "LANCHE DA TARDE" (30) has no service of that name at the destination: paired on the grid.
+    MemTable &map = f()->document().cdsServico;
+    const int origin = map.fieldIndex(u"CDSERVFILIORIG"), dest = map.fieldIndex(u"CDSERVFILIDEST");
+    const int lanche = map.find(origin, QStringLiteral("30"));
+    QVERIFY(lanche >= 0);
+    QVERIFY(map.textAt(lanche, dest).trimmed().isEmpty());
+    f()->pgcPadrao->setCurrentWidget(f()->tshPadrao);
+    f()->dbgPadrao->setFocus();
+    f()->dbgPadrao->setCurrentIndex(f()->dtsServico->index(lanche, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
+    QTest::keyClick(f()->dbgPadrao, Qt::Key_4);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    QCOMPARE(map.textAt(lanche, dest), QStringLiteral("00004"));
+
+    // The file changes on disk after the load: the history records what was loaded and sent.
+    QVERIFY(m_fx->write(loaded + "PRATO\xF8P\xF8999999\xF8", QStringLiteral("pratos-exemplo.txt")) == path);
+    QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    nothingHeld();
+    QSqlQuery history(m_fx->db->db());
+    QVERIFY(history.exec(QStringLiteral("SELECT DSSHA256, QTBYTES FROM HISTIMPO")) && history.next());
+    QCOMPARE(history.value(0).toString(), QString::fromLatin1(QCryptographicHash::hash(loaded, QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(history.value(1).toLongLong(), loaded.size());
+    history.finish();
+    const QString recipes = QStringLiteral("CDPRATO = '100001'");
+    const int recipesOf100001 = m_fx->db->count(QStringLiteral("RECEPADR"), recipes);
+    QVERIFY(recipesOf100001 > 0);
+
+    // The next load in the same screen sees what the import committed: the pairing it remembered.
+    QVERIFY(m_fx->write(loaded, QStringLiteral("pratos-exemplo.txt")) == path);
+    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
+    settle();
+    ScreenFixture::clickDishGrid();
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    QCOMPARE(map.textAt(map.find(origin, QStringLiteral("30")), dest), QStringLiteral("00004"));
+    nothingHeld();
+
+    // A file of the dish alone, loaded after the sample's recipes: its import keeps the recipes.
+    ExportWriter alone;
+    alone.dish(QStringLiteral("P"), QStringLiteral("100001"), QStringLiteral("ARROZ BRANCO"));
+    const QString alonePath = m_fx->dir.filePath(QStringLiteral("so-o-prato.txt"));
+    QVERIFY(alone.write(alonePath));
+    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
+    settle();
+    loadSample(alonePath);
+    QVERIFY(!f()->session().TemRecePadr);
+    QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QCOMPARE(m_fx->db->count(QStringLiteral("RECEPADR"), recipes), recipesOf100001);
 }
 
 QTEST_MAIN(ScreenImportTest)

@@ -1,15 +1,23 @@
 // The screen driven by seeded random sequences of operator actions (clicks on every control, the
 // keys, typing in the grids, the lookups with scripted answers, window moves, the error panel, the
-// import, server methods failing on request), with the screen's rules checked after every action.
+// import, server methods failing on request, Qt's file dialog opened on the destination's folder,
+// another program importing into the destination), with the screen's rules checked after every
+// action, and the destination's: no statement left open, the locks on the database kept, nothing
+// imported lost.
 // A broken rule prints the sequence's seed and its actions; IMP_MODEL_SEED=<seed> replays one
 // sequence, IMP_MODEL_SEQUENCES and IMP_MODEL_LENGTH change how many and how long.
+#include "dbprobe.h"
 #include "exportwriter.h"
 #include "screenfixture.h"
+#include "serverprocess.h"
 #include "screeninvariants.h"
 
 #include "servicegrid.h"
 
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QSqlQuery>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -93,9 +101,21 @@ private:
     // Empty when the sequence kept every rule, else what broke, after which action.
     QString runSequence(quint32 seed, int length, QStringList &log);
 
+    // The destination against what every import made of it; empty when it holds.
+    QString destinationBroken(int okImportsBefore);
+    int okImports();
+
     std::unique_ptr<ScreenFixture> m_fx;
+    QString m_dbPath;
     QStringList m_files;                  // what the file button may answer
     QHash<QString, QStringList> m_services; // origin service codes per file
+    // Standard recipe lines per dish of each file that has any (a file without them has no entry).
+    QHash<QString, QHash<QString, int>> m_recipes;
+    QString m_otherFile;                  // what another program imports
+    // What the imports wrote and the destination must keep: each dish's name, and the standard
+    // recipe rows of the dishes whose count is known.
+    QHash<QString, QString> m_names;
+    QHash<QString, int> m_recipeRows;
     int m_reopened = 0;
     int m_visits[6] = {};                 // actions that ended in each state
     QStringList m_lastLog;                // the last sequence, printed with IMP_MODEL_PRINT
@@ -104,8 +124,53 @@ private:
 void ScreenModelTest::initTestCase()
 {
     OPEN_SCREEN(m_fx)
+    m_dbPath = QFileInfo(DbUrl::parse(m_fx->db->url()).value().path).absoluteFilePath();
     writeFiles();
+    // The demo's dish 100001 and its two standard recipe lines.
+    m_names.insert(QStringLiteral("100001"), QStringLiteral("ARROZ BRANCO"));
+    m_recipeRows.insert(QStringLiteral("100001"), 2);
     settleFully();
+}
+
+int ScreenModelTest::okImports()
+{
+    return m_fx->db->count(QStringLiteral("HISTIMPO"), QStringLiteral("IDRESULTADO = 'ok'"));
+}
+
+QString ScreenModelTest::destinationBroken(int okImportsBefore)
+{
+    if (const QStringList busy = DbProbe::busyStatements(); !busy.isEmpty())
+        return QStringLiteral("statements left open: ") + busy.join(QStringLiteral(" | "));
+    if (DbProbe::locksHeld(m_dbPath + QStringLiteral("-shm")) == 0)
+        return QStringLiteral("the process no longer holds its locks on the database");
+    // An import the screen made in this action: its dishes without errors were written.
+    if (okImports() != okImportsBefore && frmImpoPrato) {
+        const MemTable &p = f()->document().cdsPrato;
+        const QString file = f()->medNmArquivo->text();
+        const int code = p.fieldIndex(u"CDPRATO"), name = p.fieldIndex(u"NMPRATO"), flags = p.fieldIndex(u"IDERRO");
+        for (int r = 0; p.isActive() && r < p.rowCount(); ++r) {
+            if (p.textAt(r, flags).contains(u'1'))
+                continue;
+            m_names.insert(p.textAt(r, code), p.textAt(r, name));
+            if (m_recipes.contains(file))
+                m_recipeRows.insert(p.textAt(r, code), m_recipes[file].value(p.textAt(r, code)));
+        }
+    }
+    QSqlQuery q(m_fx->db->db());
+    for (auto it = m_names.cbegin(); it != m_names.cend(); ++it) {
+        q.prepare(QStringLiteral("SELECT NMPRATO, (SELECT COUNT(*) FROM RECEPADR R WHERE R.CDPRATO = P.CDPRATO) "
+                                 "FROM PRATO P WHERE CDPRATO = ?"));
+        q.addBindValue(it.key());
+        if (!q.exec() || !q.next())
+            return QStringLiteral("dish %1, imported, is gone").arg(it.key());
+        if (q.value(0).toString() != it.value())
+            return QStringLiteral("dish %1 is named %2, imported as %3").arg(it.key(), q.value(0).toString(), it.value());
+        if (m_recipeRows.contains(it.key()) && q.value(1).toInt() != m_recipeRows[it.key()])
+            return QStringLiteral("dish %1 has %2 standard recipe rows, imported with %3")
+                .arg(it.key()).arg(q.value(1).toInt()).arg(m_recipeRows[it.key()]);
+        q.finish();
+    }
+    return {};
 }
 
 void ScreenModelTest::cleanupTestCase()
@@ -132,12 +197,22 @@ void ScreenModelTest::writeFiles()
         .dish(QStringLiteral("P"), QStringLiteral("100003"), QStringLiteral("SALADA"));
     put(QStringLiteral("tres-servicos.txt"), three, {"10", "20", "30"});
 
-    // One service that pairs, two dishes.
+    // One service that pairs, two dishes, standard recipe lines: a file loaded after it without
+    // them must not take the recipes of its dishes away.
     ExportWriter one;
     one.service(QStringLiteral("40"), QStringLiteral("CEIA"));
     one.dish(QStringLiteral("P"), QStringLiteral("100004"), QStringLiteral("SOPA"))
+        .add({"RECEPADR", "P", "100004", "000101", "KG", "0,100"})
         .dish(QStringLiteral("P"), QStringLiteral("100005"), QStringLiteral("PUDIM"), QStringLiteral("XX"));
     put(QStringLiteral("um-servico.txt"), one, {"40"});
+    m_recipes.insert(m_files.last(), {{QStringLiteral("100004"), 1}});
+
+    // What another program imports meanwhile.
+    ExportWriter other;
+    other.dish(QStringLiteral("P"), QStringLiteral("200001"), QStringLiteral("PRATO DE OUTRO PROGRAMA"))
+        .add({"RECEPADR", "P", "200001", "000101", "KG", "0,200"});
+    m_otherFile = m_fx->dir.filePath(QStringLiteral("outro-programa.txt"));
+    QVERIFY(other.write(m_otherFile));
 
     // No service line: the tab "Serviço" stays hidden.
     ExportWriter none;
@@ -199,6 +274,10 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     int kind = pick(36);
     if (f()->panErro->isVisible() && pick(2))
         kind = 10;
+    else if (pick(100) == 0)
+        kind = 40; // Qt's file dialog, slow to list a folder: seldom
+    else if (pick(150) == 0)
+        kind = 41; // another program's import, a process of its own: seldom
     else if (kind >= 24)
         kind = kind < 28 ? 22 : kind < 30 ? 8 : kind == 30 ? 6 : kind == 31 ? 7 : 13;
     switch (kind) {
@@ -416,6 +495,46 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
                  click(f()->dbgPrato->viewport(), QPoint(40, 40));
              }};
         break;
+    case 40:
+        // Qt's own dialog on the destination's folder (it lists the database, its -wal and -shm),
+        // cancelled once the folder is listed.
+        a = {QStringLiteral("file dialog on the database's folder, cancelled"), Reach::Panel, false, [this] {
+                 if (!f()->sbtArquivo->isVisible() || !f()->sbtArquivo->isEnabled())
+                     return;
+                 f()->medNmArquivo->setText(QFileInfo(m_dbPath).absolutePath() + u'/');
+                 Dialogs *scripted = setDialogs(nullptr);
+                 // Cancelled once it is up and has listed the folder.
+                 QTimer poll;
+                 int tries = 0;
+                 QObject::connect(&poll, &QTimer::timeout, [this, &poll, &tries] {
+                     auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+                     if (!d && ++tries < 200)
+                         return;
+                     poll.stop();
+                     if (!d)
+                         return;
+                     auto *model = d->findChild<QFileSystemModel *>();
+                     QTRY_VERIFY_WITH_TIMEOUT(model->index(m_dbPath).isValid(), 5000);
+                     QTest::qWait(50);
+                     d->reject();
+                 });
+                 poll.start(10);
+                 click(f()->sbtArquivo);
+                 setDialogs(scripted);
+             }};
+        break;
+    case 41:
+        a = {QStringLiteral("another program imports"), Reach::Elsewhere, false, [this] {
+                 const ProcessRun run = ProcessRun::run(QStringLiteral(IMP40500_BIN),
+                                                        {"import", m_otherFile, "--branch", "0001", "--db", "sqlite:" + m_dbPath});
+                 if (run.exitCode == 0) {
+                     m_names.insert(QStringLiteral("200001"), QStringLiteral("PRATO DE OUTRO PROGRAMA"));
+                     m_recipeRows.insert(QStringLiteral("200001"), 1);
+                 } else {
+                     qWarning() << "the other program's import failed:" << run.err;
+                 }
+             }};
+        break;
     default:
         a = {QStringLiteral("key Tab"), Reach::Tab, false, [] { pressKey(Qt::Key_Tab); }};
         break;
@@ -448,6 +567,7 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         const bool errorPanelOpen = f()->panErro->isVisible();
         const QString failing = m_fx->rdm->failMethod;
         const int failingCalls = m_fx->rdm->calls.value(failing);
+        const int okBefore = okImports();
 
         a.run();
         settleFully();
@@ -455,6 +575,10 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         if (!failing.isEmpty() && m_fx->rdm->calls.value(failing) != failingCalls)
             m_fx->rdm->failMethod.clear();
 
+        if (QString broken = destinationBroken(okBefore); !broken.isEmpty()) {
+            log << QStringLiteral("%1. %2").arg(i + 1, 2).arg(a.text);
+            return broken;
+        }
         if (!frmImpoPrato || !boIdCriado) {
             log << QStringLiteral("%1. %2 -> screen closed").arg(i + 1, 2).arg(a.text);
             if (errorPanelOpen)
