@@ -6,6 +6,7 @@
 
 #include "ambiente.h"
 #include "database.h"
+#include "dbprobe.h"
 #include "importhistory.h"
 #include "seeddb.h"
 
@@ -122,6 +123,10 @@ private slots:
                                                       QStringLiteral("lanches.txt"), true, 7)));
         history->refresh();
         QCOMPARE(column(HistoryWindow::Operator), (QStringList{"PAULO", "ADMIN", "JOANA", "MARIA"}));
+        // Read, the window holds nothing open: another connection checkpoints the WAL to its end.
+        held.finish();
+        QCOMPARE(DbProbe::busyStatements(), QStringList());
+        QCOMPARE(DbProbe::checkpoint(DbUrl::parse(db->url()).value().path), QString());
 
         window.mdiArea()->subWindowList().first()->move(0, 0);
         QCoreApplication::processEvents();
