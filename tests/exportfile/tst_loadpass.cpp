@@ -330,11 +330,12 @@ void TstLoadPass::passState()
     // State after the last line: what followed its last terminator, the names no value used.
     QCOMPARE(m_pass->LinhaAtual, QString());
     QCOMPARE(m_pass->NomeTabela, QStringLiteral("RECEFILI"));
-    // A later pass over a file without those lines leaves the flags set.
+    // A later pass over a file without those lines clears them: they describe the file imported,
+    // and a flag kept from the earlier file would make its import delete the dish's recipes.
     ExportWriter plain;
     plain.lines << dishLine("P", "1", "X");
     QCOMPARE(load(plain), QString());
-    QVERIFY(m_s->TemRecePadr && m_s->TemReceFili);
+    QVERIFY(!m_s->TemRecePadr && !m_s->TemReceFili && !m_s->TemReceServ);
     QCOMPARE(m_s->cdsRecePadr.rowCount(), 0);
 
     // A file that cannot be opened ends the pass with the system's message, clean-up done.

@@ -5,6 +5,7 @@
 
 #include "errorcsv.h"
 #include "memtablemodel.h"
+#include "servicegrid.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -167,10 +167,11 @@ void ScreenFrameTest::fileDialogKeepsTheDatabaseLocks()
     QString dbType;
     whenModal([&](QWidget *modal) {
         if (auto *d = qobject_cast<QFileDialog *>(modal)) {
+            // Every file on show, as the operator may ask; listed, then looked at by type.
+            d->selectNameFilter(allFilesFilter());
             auto *model = d->findChild<QFileSystemModel *>();
-            QSignalSpy listed(model, &QFileSystemModel::directoryLoaded);
-            QTRY_VERIFY_WITH_TIMEOUT(model->index(shm).isValid() || listed.count() > 0, 5000);
-            QTest::qWait(300); // the icons and types, fetched on the model's thread
+            for (int i = 0; i < 250 && model->index(shm, 2).data().toString().isEmpty(); ++i)
+                QTest::qWait(20);
             dbType = model->index(dbPath, 2).data().toString();
         }
         modal->close();
@@ -180,7 +181,10 @@ void ScreenFrameTest::fileDialogKeepsTheDatabaseLocks()
     QVERIFY(!dbType.isEmpty());
     QCOMPARE(DbProbe::locksHeld(shm), held);
 
-    // Picked or typed, the database is no export file; saving the error report over it is refused.
+    // Picked or typed, the database is no export file.
+    m_fx->main->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_fx->main));
+    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
     f()->medNmArquivo->setText(dbPath);
     QTest::keyClick(f()->medNmArquivo, Qt::Key_Tab);
     settle();

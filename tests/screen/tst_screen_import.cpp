@@ -303,7 +303,7 @@ void ScreenImportTest::nextLoadsAfterAnImport()
     QCOMPARE(map.textAt(lanche, dest), QStringLiteral("00004"));
 
     // The file changes on disk after the load: the history records what was loaded and sent.
-    QVERIFY(m_fx->write(loaded + "PRATO\xF8P\xF8999999\xF8", QStringLiteral("pratos-exemplo.txt")) == path);
+    QVERIFY(m_fx->write(loaded + "PRATO\xF8" "P\xF8" "999999\xF8", QStringLiteral("pratos-exemplo.txt")) == path);
     QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
     settle();
     QCOMPARE(m_fx->dialogs->errors, QStringList());
