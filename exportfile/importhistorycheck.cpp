@@ -22,8 +22,8 @@ std::optional<ImportSession::PreviousImport> ImportSession::previousImport(const
 {
     if (origin.sha256.isEmpty())
         return std::nullopt;
-    // A connection of its own, closed at once: the shared one may hold a read snapshot open under
-    // a query the screen keeps positioned, and would miss an import made since.
+    // A connection of its own, closed at once: the question before an import reads the history as
+    // it is now, whatever the shared connection is doing.
     const QString connection = QStringLiteral("imp40500_history_check");
     std::optional<PreviousImport> found;
     {
