@@ -315,9 +315,14 @@ RequestLog logEntry(const httplib::Request &req, const httplib::Response &res)
     RequestLog entry;
     entry.time = t_stream ? t_stream->startedAt() : QDateTime::currentDateTimeUtc();
     entry.ms = t_stream ? t_stream->elapsedMs() : 0;
-    const QString address = QString::fromStdString(req.remote_addr);
+    // A request whose first line could not be read has no address yet: the socket still has one.
+    std::string ip = req.remote_addr;
+    int port = req.remote_port;
+    if (ip.empty() && t_stream)
+        t_stream->get_remote_ip_and_port(ip, port);
+    const QString address = QString::fromStdString(ip);
     entry.peer = (address.contains(QLatin1Char(':')) ? QLatin1Char('[') + address + QLatin1Char(']') : address)
-        + QLatin1Char(':') + QString::number(req.remote_port);
+        + QLatin1Char(':') + QString::number(port);
     if (req.method == "POST" && req.path.rfind(kMethodPrefix, 0) == 0) {
         entry.method = QString::fromStdString(req.path.substr(kMethodPrefix.size())).left(64);
     } else {
