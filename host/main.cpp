@@ -15,15 +15,20 @@
 
 #include <cstdio>
 
-int main(int argc, char *argv[])
+// --help and --version print and quit: they need no display (an ssh session, help2man at build).
+static void printingNeedsNoDisplay(int argc, char *argv[])
 {
-    // --help and --version print and quit: they need no display (an ssh session, help2man at build).
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if ((arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "--version" || arg == "-v")
             && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+}
+
+int main(int argc, char *argv[])
+{
+    printingNeedsNoDisplay(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("imp40500-host"));
     QApplication::setOrganizationName(QStringLiteral("IMP40500"));

@@ -355,7 +355,65 @@ struct HttpServer::Impl {
     int port = 0;
     std::function<void(const QByteArray &)> log;
     std::mutex logMutex; // one line at a time, whatever the worker
+
+    void serveMethods();
+    void serveHealth();
+    void logRequests();
 };
+
+// POST /IMP40500.rdmImpoPrato/<Method>: the call, from and to the wire format.
+void HttpServer::Impl::serveMethods()
+{
+    const std::string pattern = std::string("/") + kServerName;
+    std::string escaped;
+    for (char c : pattern) {
+        if (c == '.')
+            escaped += '\\';
+        escaped += c;
+    }
+    server.Post(escaped + R"(/([A-Za-z]{1,64}))", [this](const httplib::Request &req, httplib::Response &res) {
+        const QString method = QString::fromStdString(req.matches[1]);
+        const QByteArray body = QByteArray::fromRawData(req.body.data(), qsizetype(req.body.size()));
+        // The file an import comes from, for its history row (the module takes it over to its thread).
+        const ImportOrigin origin = ImportOrigin::fromHeader(QByteArray::fromStdString(req.get_header_value(kOriginHeader)));
+        const ImportOrigin::Scope scope(origin);
+        const Result<CallArgs> args = Wire::decodeRequest(body);
+        const Result<QByteArray> result = args ? module->call(method, args.value()) : Result<QByteArray>(args.failure());
+        if (t_stream)
+            noteCall(t_stream->note(), method, origin, result);
+        reply(res, 200, Wire::encodeReply(result));
+    });
+}
+
+// GET /health: the version, and whether the database answers (503 when it does not).
+void HttpServer::Impl::serveHealth()
+{
+    server.Get(kHealthPath, [this](const httplib::Request &, httplib::Response &res) {
+        const bool open = module->databaseOpen();
+        QJsonObject health{{QStringLiteral("server"), QLatin1String(kServerName)},
+                           {QStringLiteral("version"), QStringLiteral(IMP_VERSION)},
+                           {QStringLiteral("database"), open ? QStringLiteral("open") : QStringLiteral("closed")}};
+        const QByteArray body = QJsonDocument(health).toJson(QJsonDocument::Compact) + '\n';
+        res.status = open ? 200 : 503;
+        res.set_content(body.constData(), size_t(body.size()), "application/json");
+        if (t_stream && !open) {
+            t_stream->note().outcome = QStringLiteral("failed");
+            t_stream->note().key = QStringLiteral("Srv_BancoFechado");
+        }
+    });
+}
+
+// The library calls its logger once a request has been answered, whatever answered it.
+void HttpServer::Impl::logRequests()
+{
+    server.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
+        if (!log)
+            return;
+        const QByteArray line = logEntry(req, res).line();
+        const std::lock_guard lock(logMutex);
+        log(line);
+    });
+}
 
 HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, qint64 maxRequestBytes)
     : d(std::make_unique<Impl>(maxRequestBytes))
@@ -400,47 +458,9 @@ HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, 
         return httplib::Server::HandlerResponse::Unhandled;
     });
 
-    const std::string pattern = std::string("/") + kServerName;
-    std::string escaped;
-    for (char c : pattern) {
-        if (c == '.')
-            escaped += '\\';
-        escaped += c;
-    }
-    d->server.Post(escaped + R"(/([A-Za-z]{1,64}))", [this](const httplib::Request &req, httplib::Response &res) {
-        const QString method = QString::fromStdString(req.matches[1]);
-        const QByteArray body = QByteArray::fromRawData(req.body.data(), qsizetype(req.body.size()));
-        // The file an import comes from, for its history row (the module takes it over to its thread).
-        const ImportOrigin origin = ImportOrigin::fromHeader(QByteArray::fromStdString(req.get_header_value(kOriginHeader)));
-        const ImportOrigin::Scope scope(origin);
-        const Result<CallArgs> args = Wire::decodeRequest(body);
-        const Result<QByteArray> result = args ? d->module->call(method, args.value()) : Result<QByteArray>(args.failure());
-        if (t_stream)
-            noteCall(t_stream->note(), method, origin, result);
-        reply(res, 200, Wire::encodeReply(result));
-    });
-
-    d->server.Get(kHealthPath, [this](const httplib::Request &, httplib::Response &res) {
-        const bool open = d->module->databaseOpen();
-        QJsonObject health{{QStringLiteral("server"), QLatin1String(kServerName)},
-                           {QStringLiteral("version"), QStringLiteral(IMP_VERSION)},
-                           {QStringLiteral("database"), open ? QStringLiteral("open") : QStringLiteral("closed")}};
-        const QByteArray body = QJsonDocument(health).toJson(QJsonDocument::Compact) + '\n';
-        res.status = open ? 200 : 503;
-        res.set_content(body.constData(), size_t(body.size()), "application/json");
-        if (t_stream && !open) {
-            t_stream->note().outcome = QStringLiteral("failed");
-            t_stream->note().key = QStringLiteral("Srv_BancoFechado");
-        }
-    });
-
-    d->server.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
-        if (!d->log)
-            return;
-        const QByteArray line = logEntry(req, res).line();
-        const std::lock_guard lock(d->logMutex);
-        d->log(line);
-    });
+    d->serveMethods();
+    d->serveHealth();
+    d->logRequests();
 
     d->server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
         if (!res.body.empty())

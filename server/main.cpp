@@ -36,21 +36,20 @@ Result<QString> tokenFromFile(const QString &path)
     return token;
 }
 
-// Only this machine reaches a loopback address; "0.0.0.0", "::" or a network's address let others in.
-bool isLoopback(const QString &host)
+// The token: --token or --token-file (not both), else IMP_TOKEN's.
+Result<QString> tokenOf(const QCommandLineParser &cli, const QString &fromEnvironment)
 {
-    return host == QLatin1String("localhost") || host.startsWith(QLatin1String("127.")) || host == QLatin1String("::1")
-        || host == QLatin1String("[::1]");
+    if (cli.isSet(QStringLiteral("token")) && cli.isSet(QStringLiteral("token-file")))
+        return Result<QString>::fail(Msg(QStringLiteral("Srv_TokenDuplo")));
+    if (cli.isSet(QStringLiteral("token-file")))
+        return tokenFromFile(cli.value(QStringLiteral("token-file")));
+    if (cli.isSet(QStringLiteral("token")))
+        return cli.value(QStringLiteral("token"));
+    return fromEnvironment;
 }
-} // namespace
 
-int main(int argc, char **argv)
+void addOptions(QCommandLineParser &cli)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("imp40500-server"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(IMP_VERSION));
-
-    QCommandLineParser cli;
     cli.setApplicationDescription(QStringLiteral("Servidor de aplicação IMP40500.rdmImpoPrato (importação de pratos)."));
     cli.addHelpOption();
     cli.addVersionOption();
@@ -66,25 +65,33 @@ int main(int argc, char **argv)
                    QStringLiteral("T")});
     cli.addOption({QStringLiteral("max-request-mb"), QStringLiteral("Maior requisição aceita, em MiB (padrão 512)."),
                    QStringLiteral("N"), QStringLiteral("512")});
+}
+
+// Only this machine reaches a loopback address; "0.0.0.0", "::" or a network's address let others in.
+bool isLoopback(const QString &host)
+{
+    return host == QLatin1String("localhost") || host.startsWith(QLatin1String("127.")) || host == QLatin1String("::1")
+        || host == QLatin1String("[::1]");
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("imp40500-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(IMP_VERSION));
+
+    QCommandLineParser cli;
+    addOptions(cli);
     cli.process(app);
 
     Ambiente &env = Ambiente::instance();
     env.loadFromEnvironment();
     const QString db = cli.isSet(QStringLiteral("db")) ? cli.value(QStringLiteral("db")) : env.databaseUrl;
-    QString token = env.token;
-    if (cli.isSet(QStringLiteral("token")) && cli.isSet(QStringLiteral("token-file"))) {
-        std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(Msg(QStringLiteral("Srv_TokenDuplo"))));
+    const Result<QString> token = tokenOf(cli, env.token);
+    if (!token) {
+        std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(token.error()));
         return 2;
-    }
-    if (cli.isSet(QStringLiteral("token")))
-        token = cli.value(QStringLiteral("token"));
-    if (cli.isSet(QStringLiteral("token-file"))) {
-        const Result<QString> read = tokenFromFile(cli.value(QStringLiteral("token-file")));
-        if (!read) {
-            std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(read.error()));
-            return 2;
-        }
-        token = read.value();
     }
     if (db.isEmpty()) {
         std::fprintf(stderr, "imp40500-server: informe o banco de dados com --db ou IMP_DB.\n");
@@ -118,7 +125,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(error));
         return 1;
     }
-    HttpServer server(module, token, maxMb * 1024 * 1024);
+    HttpServer server(module, token.value(), maxMb * 1024 * 1024);
     // The log: one line per request on stderr (server/requestlog.h).
     server.setRequestLog([](const QByteArray &line) {
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
@@ -130,9 +137,9 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("imp40500-server: %s em http://%s:%d/%s/ %s\n", "escutando", qPrintable(host), bound.value(),
-                kServerName, token.isEmpty() ? "(sem token)" : "(token exigido)");
+                kServerName, token->isEmpty() ? "(sem token)" : "(token exigido)");
     std::fflush(stdout);
-    if (token.isEmpty() && !isLoopback(host))
+    if (token->isEmpty() && !isLoopback(host))
         std::fprintf(stderr, "imp40500-server: %s\n",
                      qPrintable(Msg(QStringLiteral("Srv_SemToken")).arg(QStringLiteral("%1:%2").arg(host).arg(bound.value()))));
 
