@@ -14,7 +14,8 @@ import sys
 import time
 import unittest
 
-import impclient as imp
+sys.dont_write_bytecode = True  # nothing into the source tree
+import impclient as imp  # noqa: E402
 from impclient import Client, Failure, column, packet, change_packet, read_packet
 
 ARGS = None
