@@ -46,6 +46,10 @@ int main(int argc, char **argv)
         return runCheck(rest, true);
     if (command == QLatin1String("history"))
         return runHistory(rest);
+    if (command == QLatin1String("--version")) {
+        std::printf("imp40500 %s\n", IMP_VERSION);
+        return 0;
+    }
     if (command == QLatin1String("-h") || command == QLatin1String("--help") || command == QLatin1String("help")) {
         usage();
         return 0;

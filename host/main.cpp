@@ -15,16 +15,29 @@
 
 #include <cstdio>
 
+// --help and --version print and quit: they need no display (an ssh session, help2man at build).
+static void printingNeedsNoDisplay(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if ((arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "--version" || arg == "-v")
+            && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+}
+
 int main(int argc, char *argv[])
 {
+    printingNeedsNoDisplay(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("imp40500-host"));
     QApplication::setOrganizationName(QStringLiteral("IMP40500"));
-    QApplication::setApplicationVersion(QStringLiteral("4.05.146"));
+    QApplication::setApplicationVersion(QStringLiteral(IMP_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Host of the dish import screen (IMP40500)."));
     parser.addHelpOption();
+    parser.addVersionOption();
     SignInValues::addCommandLineOptions(parser);
     parser.addOption({QStringLiteral("no-sign-in"),
                       QStringLiteral("Skip the sign-in dialog when the values given are complete.")});

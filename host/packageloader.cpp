@@ -2,10 +2,22 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
+// The package lies beside the executable in the build tree; an installed host finds it in the
+// project's own library folder (IMP_PACKAGE_DIR, relative to the executable's).
 PackageLoader::PackageLoader(QString baseName)
 {
-    m_library.setFileName(QDir(QCoreApplication::applicationDirPath()).filePath(baseName));
+    const QDir here(QCoreApplication::applicationDirPath());
+    QString dir = here.path();
+    const QDir installed(here.filePath(QStringLiteral(IMP_PACKAGE_DIR)));
+    const auto holds = [&baseName](const QDir &d) {
+        return QFileInfo::exists(d.filePath(QStringLiteral("lib%1.so").arg(baseName)))
+            || QFileInfo::exists(d.filePath(baseName + QStringLiteral(".so")));
+    };
+    if (!holds(here) && holds(installed))
+        dir = installed.path();
+    m_library.setFileName(QDir(dir).filePath(baseName));
 }
 
 PackageLoader::~PackageLoader() = default;

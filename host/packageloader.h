@@ -1,5 +1,6 @@
 #pragma once
-// Loads the runtime package PKG_IMP40500 from the executable's directory, hands it the host
+// Loads the runtime package PKG_IMP40500 from the executable's directory (or, installed, from the
+// project's library folder beside bin/), hands it the host
 // (application, main window, MDI area, operator environment) through its Initialize entry, and
 // calls IniProc whenever the operator asks for the screen. The package stays loaded until exit.
 #include "pkg_imp40500.h"

@@ -23,6 +23,9 @@ public:
     virtual Result<QByteArray> call(const QString &method, const CallArgs &args) = 0;
     // The same call from and to the wire format (Wire::decodeRequest, Wire::encodeReply).
     QByteArray handle(const QString &method, const QByteArray &requestBody);
+    // Whether the module's database answers, for the server's health path. It must not wait for
+    // long behind a call that is running. A module without a database of its own says yes.
+    virtual bool databaseOpen() { return true; }
 };
 
 class IMP_PLATFORM_EXPORT ServerTransport {

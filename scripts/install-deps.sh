@@ -13,4 +13,5 @@ $SUDO apt-get install -y --no-install-recommends \
     libcpp-httplib-dev libpq-dev libsqlite3-dev libssl-dev \
     clang libclang-rt-14-dev \
     sqlite3 postgresql postgresql-client \
+    python3 python3-cbor2 help2man curl jq \
     fonts-dejavu-core

@@ -1,7 +1,12 @@
 #include "httpserver.h"
 #include "importorigin.h"
 #include "messages.h"
+#include "rdmcalls.h"
+#include "requestlog.h"
 #include "wire.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <httplib.h>
 
@@ -15,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 // The HTTP edge. cpp-httplib 0.11.4 reads a request with a timeout per read only, checks the size
@@ -43,6 +49,12 @@ constexpr qint64 kBodyBytesPerSecond = qint64(1) << 20;
 constexpr qint64 kHeaderBytes = 64 * 1024;
 constexpr int kWorkers = 256;
 
+// What the log line of the request being served says beyond its status (requestlog.h).
+struct RequestNote {
+    QString outcome, key, error;
+    QList<QPair<QString, QString>> fields;
+};
+
 class GuardedStream final : public httplib::Stream {
 public:
     GuardedStream(int fd, qint64 cap) : m_fd(fd), m_cap(cap + kHeaderBytes) {}
@@ -51,8 +63,17 @@ public:
     void beginRequest()
     {
         m_bytes = qint64(m_len - m_off); // bytes of this request already buffered
-        m_deadline = Clock::now() + std::chrono::seconds(kHeaderSeconds);
+        m_started = Clock::now();
+        m_startedAt = QDateTime::currentDateTimeUtc();
+        m_deadline = m_started + std::chrono::seconds(kHeaderSeconds);
         m_close = false;
+        m_note = RequestNote();
+    }
+    RequestNote &note() { return m_note; }
+    const QDateTime &startedAt() const { return m_startedAt; }
+    qint64 elapsedMs() const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_started).count();
     }
     // The headers are in; the body, of `length` bytes, has its own time.
     void headersDone(qint64 length)
@@ -163,6 +184,9 @@ private:
     qint64 m_cap;
     qint64 m_bytes = 0;
     Clock::time_point m_deadline;
+    Clock::time_point m_started;
+    QDateTime m_startedAt;
+    RequestNote m_note;
     bool m_close = false;
     char m_buffer[16 * 1024];
     size_t m_off = 0, m_len = 0;
@@ -247,9 +271,75 @@ httplib::Server::HandlerResponse refuse(httplib::Response &res, int status, cons
 {
     reply(res, status, Wire::encodeFailure(Failure{Msg(key), key, {}}));
     res.set_header("Connection", "close");
-    if (t_stream)
+    if (t_stream) {
         t_stream->closeAfterReply();
+        t_stream->note().outcome = QStringLiteral("refused");
+        t_stream->note().key = key;
+    }
     return httplib::Server::HandlerResponse::Handled;
+}
+
+const std::string kMethodPrefix = std::string("/") + kServerName + "/";
+
+// The log's account of a method call: its outcome, and for an import where the file came from and
+// what was written.
+void noteCall(RequestNote &note, const QString &method, const ImportOrigin &origin, const Result<QByteArray> &result)
+{
+    note.outcome = result ? QStringLiteral("ok") : QStringLiteral("failed");
+    if (!result) {
+        note.key = result.failure().key;
+        note.error = result.failure().message;
+    }
+    if (method != QLatin1String("Importacao"))
+        return;
+    if (!origin.operatorCode.isEmpty())
+        note.fields.append({QStringLiteral("operator"), origin.operatorCode});
+    if (!origin.fileName.isEmpty())
+        note.fields.append({QStringLiteral("file"), origin.fileName});
+    if (!result)
+        return;
+    const Result<ImportSummary> summary = ImportSummary::decode(result.value());
+    if (!summary)
+        return;
+    QStringList rows;
+    for (const auto &[table, count] : summary->rowsPerTable)
+        rows << QStringLiteral("%1:%2").arg(table).arg(count);
+    note.fields.append({QStringLiteral("dishes_written"), QString::number(summary->dishesWritten)});
+    note.fields.append({QStringLiteral("dishes_refused"), QString::number(summary->dishesNotWritten.size())});
+    note.fields.append({QStringLiteral("rows"), rows.join(QLatin1Char(','))});
+}
+
+// The log line of a request that has been answered (on the worker thread that served it).
+RequestLog logEntry(const httplib::Request &req, const httplib::Response &res)
+{
+    RequestLog entry;
+    entry.time = t_stream ? t_stream->startedAt() : QDateTime::currentDateTimeUtc();
+    entry.ms = t_stream ? t_stream->elapsedMs() : 0;
+    // A request whose first line could not be read has no address yet: the socket still has one.
+    std::string ip = req.remote_addr;
+    int port = req.remote_port;
+    if (ip.empty() && t_stream)
+        t_stream->get_remote_ip_and_port(ip, port);
+    const QString address = QString::fromStdString(ip);
+    entry.peer = (address.contains(QLatin1Char(':')) ? QLatin1Char('[') + address + QLatin1Char(']') : address)
+        + QLatin1Char(':') + QString::number(port);
+    if (req.method == "POST" && req.path.rfind(kMethodPrefix, 0) == 0) {
+        entry.method = QString::fromStdString(req.path.substr(kMethodPrefix.size())).left(64);
+    } else {
+        entry.method = QString::fromStdString(req.method).left(16);
+        entry.path = QString::fromStdString(req.path);
+    }
+    entry.status = res.status;
+    if (t_stream) {
+        const RequestNote &note = t_stream->note();
+        entry.outcome = note.outcome;
+        entry.key = note.key;
+        entry.error = note.error;
+        entry.fields = note.fields;
+    }
+    if (entry.outcome.isEmpty())
+        entry.outcome = res.status < 400 ? QStringLiteral("ok") : QStringLiteral("refused");
+    return entry;
 }
 
 } // namespace
@@ -263,7 +353,67 @@ struct HttpServer::Impl {
     std::thread thread;
     std::atomic<bool> running{false};
     int port = 0;
+    std::function<void(const QByteArray &)> log;
+    std::mutex logMutex; // one line at a time, whatever the worker
+
+    void serveMethods();
+    void serveHealth();
+    void logRequests();
 };
+
+// POST /IMP40500.rdmImpoPrato/<Method>: the call, from and to the wire format.
+void HttpServer::Impl::serveMethods()
+{
+    const std::string pattern = std::string("/") + kServerName;
+    std::string escaped;
+    for (char c : pattern) {
+        if (c == '.')
+            escaped += '\\';
+        escaped += c;
+    }
+    server.Post(escaped + R"(/([A-Za-z]{1,64}))", [this](const httplib::Request &req, httplib::Response &res) {
+        const QString method = QString::fromStdString(req.matches[1]);
+        const QByteArray body = QByteArray::fromRawData(req.body.data(), qsizetype(req.body.size()));
+        // The file an import comes from, for its history row (the module takes it over to its thread).
+        const ImportOrigin origin = ImportOrigin::fromHeader(QByteArray::fromStdString(req.get_header_value(kOriginHeader)));
+        const ImportOrigin::Scope scope(origin);
+        const Result<CallArgs> args = Wire::decodeRequest(body);
+        const Result<QByteArray> result = args ? module->call(method, args.value()) : Result<QByteArray>(args.failure());
+        if (t_stream)
+            noteCall(t_stream->note(), method, origin, result);
+        reply(res, 200, Wire::encodeReply(result));
+    });
+}
+
+// GET /health: the version, and whether the database answers (503 when it does not).
+void HttpServer::Impl::serveHealth()
+{
+    server.Get(kHealthPath, [this](const httplib::Request &, httplib::Response &res) {
+        const bool open = module->databaseOpen();
+        QJsonObject health{{QStringLiteral("server"), QLatin1String(kServerName)},
+                           {QStringLiteral("version"), QStringLiteral(IMP_VERSION)},
+                           {QStringLiteral("database"), open ? QStringLiteral("open") : QStringLiteral("closed")}};
+        const QByteArray body = QJsonDocument(health).toJson(QJsonDocument::Compact) + '\n';
+        res.status = open ? 200 : 503;
+        res.set_content(body.constData(), size_t(body.size()), "application/json");
+        if (t_stream && !open) {
+            t_stream->note().outcome = QStringLiteral("failed");
+            t_stream->note().key = QStringLiteral("Srv_BancoFechado");
+        }
+    });
+}
+
+// The library calls its logger once a request has been answered, whatever answered it.
+void HttpServer::Impl::logRequests()
+{
+    server.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
+        if (!log)
+            return;
+        const QByteArray line = logEntry(req, res).line();
+        const std::lock_guard lock(logMutex);
+        log(line);
+    });
+}
 
 HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, qint64 maxRequestBytes)
     : d(std::make_unique<Impl>(maxRequestBytes))
@@ -287,7 +437,9 @@ HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, 
 
     // Runs on the headers, before any byte of the body is read.
     d->server.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        if (!d->token.empty() && !sameToken(req.get_header_value("X-IMP-Token"), d->token))
+        // The health path tells nothing of the data: a monitor asks it without the token.
+        const bool health = req.path == kHealthPath && (req.method == "GET" || req.method == "HEAD");
+        if (!health && !d->token.empty() && !sameToken(req.get_header_value("X-IMP-Token"), d->token))
             return refuse(res, 401, QStringLiteral("Srv_TokenInvalido"));
         // The client always sends a length; a chunked body would only be counted as it came.
         if (req.has_header("Transfer-Encoding"))
@@ -306,20 +458,9 @@ HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, 
         return httplib::Server::HandlerResponse::Unhandled;
     });
 
-    const std::string pattern = std::string("/") + kServerName;
-    std::string escaped;
-    for (char c : pattern) {
-        if (c == '.')
-            escaped += '\\';
-        escaped += c;
-    }
-    d->server.Post(escaped + R"(/([A-Za-z]{1,64}))", [this](const httplib::Request &req, httplib::Response &res) {
-        const QString method = QString::fromStdString(req.matches[1]);
-        const QByteArray body = QByteArray::fromRawData(req.body.data(), qsizetype(req.body.size()));
-        // The file an import comes from, for its history row (the module takes it over to its thread).
-        const ImportOrigin::Scope origin(ImportOrigin::fromHeader(QByteArray::fromStdString(req.get_header_value(kOriginHeader))));
-        reply(res, 200, d->module->handle(method, body));
-    });
+    d->serveMethods();
+    d->serveHealth();
+    d->logRequests();
 
     d->server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
         if (!res.body.empty())
@@ -337,6 +478,11 @@ HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, 
     d->server.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         reply(res, 500, Wire::encodeFailure(QStringLiteral("Falha interna do servidor de aplicação.")));
     });
+}
+
+void HttpServer::setRequestLog(std::function<void(const QByteArray &line)> sink)
+{
+    d->log = std::move(sink);
 }
 
 HttpServer::~HttpServer()

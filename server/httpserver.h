@@ -1,9 +1,13 @@
 #pragma once
 // The application server over HTTP: POST /IMP40500.rdmImpoPrato/<Method>, the body and the reply in
-// the wire format of appserver.h. With a token, every request without it is refused (401).
+// the wire format of wire.h (docs/PROTOCOL.md). With a token, every request without it is refused
+// (401), but for GET /health, which says the version and whether the database answers.
 #include "appserver.h"
 
+#include <functional>
 #include <memory>
+
+inline constexpr const char *kHealthPath = "/health";
 
 class HttpServer {
 public:
@@ -17,6 +21,9 @@ public:
 
     // Binds host:port (port 0: any free port) and serves on a thread of its own. The bound port.
     Result<int> start(const QString &host, int port);
+    // Where the log line of every request answered goes (requestlog.h), from the thread that
+    // served it, one line at a time. Set before start(); none by default.
+    void setRequestLog(std::function<void(const QByteArray &line)> sink);
     void stop();
     bool isRunning() const;
     int port() const;

@@ -1,11 +1,14 @@
-// imp40500-server --db URL --listen HOST:PORT [--token T] [--max-request-mb N]
+// imp40500-server --db URL --listen HOST:PORT [--token-file FILE | --token T] [--max-request-mb N]
 #include "ambiente.h"
 #include "framework.h"
 #include "httpserver.h"
+#include "messages.h"
 #include "rdmimpoprato.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 #include <chrono>
@@ -16,30 +19,80 @@
 namespace {
 std::atomic<bool> g_quit{false};
 extern "C" void onSignal(int) { g_quit = true; }
+
+// The token as the file holds it: its first line, without the blanks around it. A file that cannot
+// give one is a failure naming the file.
+Result<QString> tokenFromFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return Result<QString>::fail(Msg(QStringLiteral("Srv_TokenArquivoNaoExiste")).arg(path));
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly))
+        return Result<QString>::fail(Msg(QStringLiteral("Srv_TokenArquivoIlegivel")).arg(path));
+    const QString token = QString::fromUtf8(file.readLine(4096)).trimmed();
+    if (token.isEmpty())
+        return Result<QString>::fail(Msg(QStringLiteral("Srv_TokenArquivoVazio")).arg(path));
+    return token;
+}
+
+// The token: --token or --token-file (not both), else IMP_TOKEN's.
+Result<QString> tokenOf(const QCommandLineParser &cli, const QString &fromEnvironment)
+{
+    if (cli.isSet(QStringLiteral("token")) && cli.isSet(QStringLiteral("token-file")))
+        return Result<QString>::fail(Msg(QStringLiteral("Srv_TokenDuplo")));
+    if (cli.isSet(QStringLiteral("token-file")))
+        return tokenFromFile(cli.value(QStringLiteral("token-file")));
+    if (cli.isSet(QStringLiteral("token")))
+        return cli.value(QStringLiteral("token"));
+    return fromEnvironment;
+}
+
+void addOptions(QCommandLineParser &cli)
+{
+    cli.setApplicationDescription(QStringLiteral("Servidor de aplicação IMP40500.rdmImpoPrato (importação de pratos)."));
+    cli.addHelpOption();
+    cli.addVersionOption();
+    cli.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (ou IMP_DB)."),
+                   QStringLiteral("URL")});
+    cli.addOption({QStringLiteral("listen"), QStringLiteral("Endereço de escuta (padrão 127.0.0.1:8211)."),
+                   QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:8211")});
+    cli.addOption({QStringLiteral("token-file"),
+                   QStringLiteral("Arquivo cuja primeira linha é o token exigido em X-IMP-Token (ou IMP_TOKEN); "
+                                  "ao contrário de --token, não aparece na lista de processos."),
+                   QStringLiteral("ARQUIVO")});
+    cli.addOption({QStringLiteral("token"), QStringLiteral("Token exigido em X-IMP-Token (visível em ps: prefira --token-file)."),
+                   QStringLiteral("T")});
+    cli.addOption({QStringLiteral("max-request-mb"), QStringLiteral("Maior requisição aceita, em MiB (padrão 512)."),
+                   QStringLiteral("N"), QStringLiteral("512")});
+}
+
+// Only this machine reaches a loopback address; "0.0.0.0", "::" or a network's address let others in.
+bool isLoopback(const QString &host)
+{
+    return host == QLatin1String("localhost") || host.startsWith(QLatin1String("127.")) || host == QLatin1String("::1")
+        || host == QLatin1String("[::1]");
+}
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("imp40500-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(IMP_VERSION));
 
     QCommandLineParser cli;
-    cli.setApplicationDescription(QStringLiteral("Servidor de aplicação IMP40500.rdmImpoPrato (importação de pratos)."));
-    cli.addHelpOption();
-    cli.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (ou IMP_DB)."),
-                   QStringLiteral("URL")});
-    cli.addOption({QStringLiteral("listen"), QStringLiteral("Endereço de escuta (padrão 127.0.0.1:8211)."),
-                   QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:8211")});
-    cli.addOption({QStringLiteral("token"), QStringLiteral("Token exigido em X-IMP-Token (ou IMP_TOKEN)."),
-                   QStringLiteral("T")});
-    cli.addOption({QStringLiteral("max-request-mb"), QStringLiteral("Maior requisição aceita, em MiB (padrão 512)."),
-                   QStringLiteral("N"), QStringLiteral("512")});
+    addOptions(cli);
     cli.process(app);
 
     Ambiente &env = Ambiente::instance();
     env.loadFromEnvironment();
     const QString db = cli.isSet(QStringLiteral("db")) ? cli.value(QStringLiteral("db")) : env.databaseUrl;
-    const QString token = cli.isSet(QStringLiteral("token")) ? cli.value(QStringLiteral("token")) : env.token;
+    const Result<QString> token = tokenOf(cli, env.token);
+    if (!token) {
+        std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(token.error()));
+        return 2;
+    }
     if (db.isEmpty()) {
         std::fprintf(stderr, "imp40500-server: informe o banco de dados com --db ou IMP_DB.\n");
         return 2;
@@ -72,15 +125,23 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(error));
         return 1;
     }
-    HttpServer server(module, token, maxMb * 1024 * 1024);
+    HttpServer server(module, token.value(), maxMb * 1024 * 1024);
+    // The log: one line per request on stderr (server/requestlog.h).
+    server.setRequestLog([](const QByteArray &line) {
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+    });
     auto bound = server.start(host, port);
     if (!bound) {
         std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(bound.error()));
         return 1;
     }
     std::printf("imp40500-server: %s em http://%s:%d/%s/ %s\n", "escutando", qPrintable(host), bound.value(),
-                kServerName, token.isEmpty() ? "(sem token)" : "(token exigido)");
+                kServerName, token->isEmpty() ? "(sem token)" : "(token exigido)");
     std::fflush(stdout);
+    if (token->isEmpty() && !isLoopback(host))
+        std::fprintf(stderr, "imp40500-server: %s\n",
+                     qPrintable(Msg(QStringLiteral("Srv_SemToken")).arg(QStringLiteral("%1:%2").arg(host).arg(bound.value()))));
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);

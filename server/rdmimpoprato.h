@@ -22,6 +22,10 @@ public:
     ~RdmImpoPrato() override;
 
     Result<QByteArray> call(const QString &method, const CallArgs &args) override;
+    // Asks the database on the module's thread (and opens the connection again when it was lost).
+    // When a call holds that thread for more than two seconds, the answer is what the last call or
+    // probe found.
+    bool databaseOpen() override;
 
     static QStringList methodNames();
 

@@ -35,6 +35,8 @@ struct RdmImpoPrato::Worker {
     QSqlDatabase db; // touched only on `thread`
     RdmMethods::Prepared prepared; // on db, same thread
 
+    std::atomic<bool> open{false};    // what the last open, call or probe found
+
     bool direct = false;              // runs requests on the thread that opened it
     std::thread::id owner;            // that thread, when direct
     std::mutex directMutex;
@@ -78,6 +80,7 @@ struct RdmImpoPrato::Worker {
             // import, and the command line's import holds it beside the tables and the packets.
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
         }
+        open = true;
         return Failure();
     }
 
@@ -114,11 +117,31 @@ struct RdmImpoPrato::Worker {
         if (!r && r.failure().key == QLatin1String("BD_ConexaoPerdida") && TransactionGuard::begunOnThisThread() == began
             && reconnect())
             r = RdmMethods::run(db, method, args, &prepared);
+        if (!r && r.failure().key == QLatin1String("BD_ConexaoPerdida"))
+            open = false;
         return r;
+    }
+
+    // The health path's question. PostgreSQL tells that a server went away only when it is next
+    // asked something, so a trivial query is asked; the connection is opened again when it fails.
+    bool probe()
+    {
+        if (connectionLost() && !reconnect())
+            return false;
+        bool answered = false;
+        {
+            QSqlQuery q(db);
+            answered = q.exec(QStringLiteral("SELECT 1")) && q.next();
+        }
+        if (!answered && !reconnect())
+            return false;
+        open = true;
+        return true;
     }
 
     void closeDb()
     {
+        open = false;
         prepared = {};
         db.close();
         db = QSqlDatabase();
@@ -246,6 +269,38 @@ Result<QByteArray> RdmImpoPrato::call(const QString &method, const CallArgs &arg
     }
     w.wake.notify_one();
     return reply.get();
+}
+
+bool RdmImpoPrato::databaseOpen()
+{
+    Worker &w = *m_worker;
+    if (w.direct) {
+        if (std::this_thread::get_id() != w.owner)
+            return w.open;
+        std::lock_guard lock(w.directMutex);
+        return w.probe();
+    }
+    // The task may outlive this call (a long import ahead of it): it owns its promise.
+    auto answer = std::make_shared<std::promise<bool>>();
+    std::future<bool> reply = answer->get_future();
+    {
+        std::lock_guard lock(w.mutex);
+        if (w.stopping)
+            return false;
+        w.queue.emplace_back([&w, answer]() -> Result<QByteArray> {
+            bool open = false;
+            try {
+                open = w.probe();
+            } catch (...) {
+            }
+            answer->set_value(open);
+            return QByteArray();
+        });
+    }
+    w.wake.notify_one();
+    if (reply.wait_for(std::chrono::seconds(2)) == std::future_status::ready)
+        return reply.get();
+    return w.open;
 }
 
 QStringList RdmImpoPrato::methodNames()

@@ -1,12 +1,14 @@
 // The HTTP edge with real sockets on 127.0.0.1: idle and slow clients do not hold the others up,
 // the token and the size are judged on the headers before any body is read, a chunked body is
-// refused. Every wait is bounded. (A lost answer to an import: tst_twoservers kills the server.)
+// refused; the health path answers without the token. Every wait is bounded. (A lost answer to an import: tst_twoservers kills the server.)
+#include "database.h"
 #include "rig.h"
 #include "wire.h"
 
 #include "messages.h"
 
 #include <QElapsedTimer>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -170,6 +172,36 @@ private slots:
         const QCborMap m = QCborValue::fromCbor(reply.mid(bodyAt + 4)).toMap();
         QCOMPARE(m.value(QStringLiteral("key")).toString(), key);
         QCOMPARE(m.value(QStringLiteral("error")).toString(), Msg(key));
+    }
+
+    // GET /health needs no token and follows the database: a PostgreSQL that refuses connections
+    // after the module's was dropped is "closed" (503); allowed again, the next question reopens it.
+    void healthFollowsTheDatabase()
+    {
+        MAKE_RIG(rig, QStringLiteral("postgresql"), QStringLiteral("http"), QStringLiteral("s3gr3d0"));
+        const QString name = rig->db->url().section(QLatin1Char('/'), -1).section(QLatin1Char('?'), 0, 0);
+        const auto health = [&rig] {
+            const int fd = connectTo(rig->http->port());
+            sendAll(fd, "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+            const QByteArray reply = readReply(fd, 10);
+            ::close(fd);
+            return reply.left(12) + reply.mid(reply.indexOf("\r\n\r\n") + 4).trimmed();
+        };
+        QVERIFY2(health().startsWith("HTTP/1.1 200") && health().contains("\"database\":\"open\""), health().constData());
+        // From the server's administration database: no connection may change its own database.
+        auto admin = Database::open(qEnvironmentVariable("IMP_TEST_PG_URL"), QStringLiteral("health_admin"));
+        QVERIFY2(admin, qPrintable(admin.error()));
+        const auto allow = [&](bool on) {
+            QSqlQuery q(admin.value());
+            return q.exec(QStringLiteral("ALTER DATABASE %1 ALLOW_CONNECTIONS %2").arg(name, on ? u"true" : u"false"));
+        };
+        QVERIFY(allow(false));
+        QVERIFY(rig->db->dropOtherConnections());
+        const QByteArray closed = health();
+        QVERIFY(allow(true));
+        QVERIFY2(closed.startsWith("HTTP/1.1 503") && closed.contains("\"database\":\"closed\""), closed.constData());
+        QVERIFY2(health().startsWith("HTTP/1.1 200"), health().constData());
+        QVERIFY(Rdm::GetParamGeral(rig->net));
     }
 
     // A chunked body sent anyway, far over a small cap: refused, and the server's memory is not
