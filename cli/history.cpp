@@ -1,5 +1,5 @@
 // imp40500 history [--db URL] [--branch CODE] [--limit N] [--json]: the destination's import
-// history, newest first.
+// history, newest first, the exports of its dishes among the imports.
 #include "commands.h"
 #include "ambiente.h"
 #include "database.h"
@@ -31,6 +31,8 @@ QJsonObject toJson(const ImportHistory::Entry &e)
         refused.append(code);
     QJsonObject o;
     o.insert(QStringLiteral("when"), e.when.toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("kind"), e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("export")
+                                                                                   : QStringLiteral("import"));
     o.insert(QStringLiteral("operator"), textOrNull(e.operatorCode));
     o.insert(QStringLiteral("branch"), textOrNull(e.branch));
     o.insert(QStringLiteral("file"), textOrNull(e.fileName));
@@ -53,7 +55,9 @@ void writeText(const QList<ImportHistory::Entry> &entries, FILE *out)
     }
     for (const ImportHistory::Entry &e : entries) {
         const QString who = e.operatorCode.isEmpty() ? Msg(QStringLiteral("Hist_SemOperador")) : e.operatorCode;
-        std::fprintf(out, "%s UTC  filial %s  %s  %s\n", qPrintable(e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+        std::fprintf(out, "%s UTC  %s  filial %s  %s  %s\n", qPrintable(e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                     qPrintable(Msg(e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("Hist_Exportacao")
+                                                                                  : QStringLiteral("Hist_Importacao"))),
                      qPrintable(e.branch), qPrintable(who), e.ok ? "ok" : "falhou");
         if (!e.fileName.isEmpty() || !e.sha256.isEmpty())
             std::fprintf(out, "  arquivo %s (%s bytes) sha256 %s\n", qPrintable(e.fileName),
