@@ -16,7 +16,7 @@ namespace {
 
 const Catalogue::TableDef &def(const char *name)
 {
-    return *Catalogue::table(QLatin1String(name));
+    return *Catalogue::table(QString::fromLatin1(name));
 }
 
 // The tables that follow a dish line, in the order of their structure lines.
@@ -316,10 +316,10 @@ Status Pass::tree(const QByteArray &aux, Totals &totals)
         if (Status s = open(kRecipeTables[i], perBranch, orders[i], recipes[i]); !s)
             return s;
     }
-    return dishLoop(*dish, recipes, totals);
+    return dishLoop(*dish, recipes);
 }
 
-Status Pass::dishLoop(Source &dish, std::vector<std::unique_ptr<Source>> &recipes, Totals &totals)
+Status Pass::dishLoop(Source &dish, std::vector<std::unique_ptr<Source>> &recipes)
 {
     QElapsedTimer clock;
     clock.start();

@@ -52,7 +52,7 @@ private:
     Status header();
     Status services(Totals &totals);
     Status tree(const QByteArray &aux, Totals &totals);
-    Status dishLoop(Source &dish, std::vector<std::unique_ptr<Source>> &recipes, Totals &totals);
+    Status dishLoop(Source &dish, std::vector<std::unique_ptr<Source>> &recipes);
     // One line of `def` from the cursor's row; a refused value fails with the dish named.
     Status line(const Catalogue::TableDef &def, QByteArrayView name, const ExportRead::Cursor &row);
     Status stopPoint();

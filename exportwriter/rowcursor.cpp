@@ -3,6 +3,7 @@
 #include "database.h"
 
 #include <QSqlDriver>
+#include <QVariant>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
