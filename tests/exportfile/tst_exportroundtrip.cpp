@@ -10,6 +10,7 @@
 #include "loadfixture.h"
 #include "menuexport.h"
 #include "exportvalues.h"
+#include "stoprequest.h"
 #include "valuedecoder.h"
 
 #include <QFile>
@@ -389,6 +390,15 @@ void TstExportRoundTrip::roundTrip()
     const int count = qEnvironmentVariableIsSet("IMP_EXPORT_SEED") ? 1 : qEnvironmentVariableIntValue("IMP_EXPORT_DESTINATIONS") > 0
         ? qEnvironmentVariableIntValue("IMP_EXPORT_DESTINATIONS") : 150;
     const int first = qEnvironmentVariableIsSet("IMP_EXPORT_SEED") ? qEnvironmentVariableIntValue("IMP_EXPORT_SEED") : 1;
+    // A stop asked for (SIGINT, SIGTERM, Escape) ends the export with no file.
+    {
+        StopRequest stop;
+        stop.request();
+        MenuExport::Request r{source->db->url(), kBranch, MenuExport::Tree::Todos, {}, source->dir.filePath(QStringLiteral("parado.txt")), {}};
+        const auto stopped = MenuExport::run(r, &stop);
+        QVERIFY(!stopped && MenuExport::cancelled(stopped.failure()));
+        QVERIFY(!QFile::exists(r.path));
+    }
     m_refused = 0;
     for (int seed = first; seed < first + count; ++seed) {
         oneDestination(seed, *source, *target);

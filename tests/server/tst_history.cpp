@@ -305,8 +305,9 @@ private slots:
         const QJsonArray list = QJsonDocument::fromJson(json.out).array();
         QCOMPARE(list.size(), 2);
         const QJsonObject newest = list.first().toObject();
-        QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "file", "message",
+        QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "file", "kind", "message",
                                              "operator", "outcome", "rows", "sha256", "when"}));
+        QCOMPARE(newest["kind"].toString(), QStringLiteral("import"));
         QCOMPARE(newest["operator"].toString(), QStringLiteral("JOANA"));
         QCOMPARE(newest["branch"].toString(), QStringLiteral("0001"));
         QCOMPARE(newest["file"].toString(), QStringLiteral("cardápio de março.txt"));
