@@ -305,10 +305,12 @@ Status Pass::tree(const QByteArray &aux, Totals &totals)
         src->advance();
         return okStatus();
     };
-    const QString prato = QStringLiteral("CDPRATO"), produto = QStringLiteral("CDPRODUTO"), servico = QStringLiteral("CDSERVFILI");
+    const QString prato = QStringLiteral("CDPRATO"), produto = QStringLiteral("CDPRODUTO");
     std::unique_ptr<Source> dish;
     std::vector<std::unique_ptr<Source>> recipes(std::size(kRecipeTables));
-    const QStringList orders[] = {{prato, produto}, {prato}, {prato, produto}, {prato}, {prato, servico, produto}, {prato, servico}};
+    // The service tables are read by their dish index (CDFILAUXPRAT, CDPRATO, CDFILIAL): a dish's rows
+    // come in the index's order, and ordering them further would sort the whole table.
+    const QStringList orders[] = {{prato, produto}, {prato}, {prato, produto}, {prato}, {prato}, {prato}};
     if (Status s = open("PRATO", false, {prato}, dish); !s)
         return s;
     for (size_t i = 0; i < recipes.size(); ++i) {
