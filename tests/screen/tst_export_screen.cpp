@@ -1,0 +1,98 @@
+// The sibling screen "Exportação de Prato" in the host's MDI area over a demo destination: the
+// branch checked as the import's, "Salvar como..." offering pratos-FILIAL-AAAAMMDD.txt, the file
+// written with the totals told, a refused branch leaving no file, and the screen's entry
+// (IniProcExportacao) bringing the one screen back.
+#include "frmexpoprato.h"
+#include "hostwindow.h"
+#include "seeddb.h"
+
+#include "ambiente.h"
+#include "database.h"
+#include "dialogs.h"
+#include "screenhost.h"
+#include "scripteddialogs.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TstExportScreen : public QObject {
+    Q_OBJECT
+private slots:
+    void savesTheBranchsDishes();
+};
+
+void TstExportScreen::savesTheBranchsDishes()
+{
+    QString why;
+    auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
+    QVERIFY2(db, qPrintable(why));
+    QTemporaryDir dir;
+    Ambiente &amb = Ambiente::instance();
+    amb.databaseUrl = db->url();
+    amb.Operador = QStringLiteral("ADMIN");
+    amb.FiliProc = QStringLiteral("0001");
+    amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
+    QMainWindow *main = nullptr;
+    QMdiArea *area = nullptr;
+    QVERIFY(openHostWindow(main, area));
+    ScriptedDialogs dialogs;
+    installMessageBoxes();
+
+    IniProcExportacao();
+    TfrmExpoPrato *screen = Cli_IMP40500::exportScreen();
+    QVERIFY(screen);
+    QCOMPARE(screen->subWindow()->windowTitle(), QStringLiteral("Exportação de Prato"));
+    IniProcExportacao();
+    QCOMPARE(Cli_IMP40500::exportScreen(), screen);
+    QCOMPARE(area->subWindowList().size(), 1);
+    QCOMPARE(screen->medCdFilial->text(), QStringLiteral("0001"));
+
+    // A branch the operator may not use: the import's message, no dialog, no file.
+    screen->medCdFilial->setText(QStringLiteral("4"));
+    screen->sbtSalvarComo->click();
+    QCOMPARE(dialogs.errors, QStringList{QStringLiteral("Filial não cadastrada.")});
+    QVERIFY(dialogs.saveDialogs.isEmpty());
+
+    // The standard and local dishes of 0001, saved where the dialog says.
+    screen->medCdFilial->setText(QStringLiteral("1"));
+    const QString path = dir.filePath(QStringLiteral("menu.txt"));
+    dialogs.saveFileAnswers << path;
+    screen->sbtSalvarComo->click();
+    QCOMPARE(dialogs.errors.size(), 1);
+    QCOMPARE(dialogs.saveDialogs.size(), 1);
+    QVERIFY(dialogs.saveDialogs.first().directory.endsWith(
+        QStringLiteral("pratos-0001-%1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))));
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(screen->lastTotals().count(QStringLiteral("PRATO")), 3);
+    QCOMPARE(dialogs.infos.size(), 1);
+    QVERIFY2(dialogs.infos.first().contains(QStringLiteral("3 pratos")), qPrintable(dialogs.infos.first()));
+    QVERIFY(dialogs.infos.first().contains(QStringLiteral("RECEPADR 2")));
+    QCOMPARE(screen->screenState(), TfrmExpoPrato::ScreenState::Idle);
+    QVERIFY(screen->sbtSalvarComo->isEnabled());
+
+    // The local tree only; a cancelled dialog writes nothing.
+    screen->cmbArvore->setCurrentIndex(1);
+    dialogs.saveFileAnswers << dir.filePath(QStringLiteral("locais.txt")) << QString();
+    screen->sbtSalvarComo->click();
+    QCOMPARE(screen->lastTotals().count(QStringLiteral("PRATO")), 2);
+    screen->sbtSalvarComo->click();
+    QCOMPARE(dialogs.infos.size(), 2);
+
+    screen->closeScreen();
+    QTRY_VERIFY(!Cli_IMP40500::exportScreen());
+    closeScreenAndHost(main);
+    uninstallMessageBoxes();
+    Database::closeShared();
+}
+
+QTEST_MAIN(TstExportScreen)
+#include "tst_export_screen.moc"
