@@ -63,7 +63,10 @@ void writeText(const QList<ImportHistory::Entry> &entries, FILE *out)
             std::fprintf(out, "  arquivo %s (%s bytes) sha256 %s\n", qPrintable(e.fileName),
                          e.bytes < 0 ? "?" : qPrintable(QString::number(e.bytes)),
                          e.sha256.isEmpty() ? "?" : qPrintable(e.sha256));
-        QString dishes = QStringLiteral("  pratos gravados %1, recusados %2").arg(e.dishesWritten).arg(e.dishesRefused.size());
+        // An export writes its dishes into the file and refuses none: a refused value stops it whole.
+        QString dishes = e.kind == ImportHistory::Entry::Kind::Export
+            ? QStringLiteral("  pratos exportados %1").arg(e.dishesWritten)
+            : QStringLiteral("  pratos gravados %1, recusados %2").arg(e.dishesWritten).arg(e.dishesRefused.size());
         if (!e.dishesRefused.isEmpty())
             dishes += QStringLiteral(" (%1)").arg(e.dishesRefused.join(QStringLiteral(", ")));
         dishes += QStringLiteral("; %1 ms").arg(e.durationMs);

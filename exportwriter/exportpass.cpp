@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <cstring>
+
 namespace MenuExport::detail {
 
 namespace {
@@ -34,34 +36,73 @@ QString columnList(const Catalogue::TableDef &t)
     return names.join(QStringLiteral(", "));
 }
 
-ExportValues::Refused appendCell(QByteArray &out, FieldKind kind, const ExportRead::Cell &cell)
+// The room a value may take in the file: its UTF-8 length for text (code page 1252 never takes more
+// bytes), a fixed bound for numbers and dates; the terminator besides.
+qsizetype bound(const ExportRead::Cell &cell)
+{
+    return (cell.kind == ExportRead::Cell::Text ? qMax(cell.text.size(), ExportValues::kMaxFixed) : ExportValues::kMaxFixed) + 1;
+}
+
+char *putCell(char *out, FieldKind kind, const ExportRead::Cell &cell, ExportValues::Refused *r)
 {
     using ExportRead::Cell;
     using namespace ExportValues;
     switch (cell.kind) {
     case Cell::Null:
-        appendNull(out);
-        return {};
+        *out = char(0xF8);
+        return out + 1;
     case Cell::Integer:
-        if (kind == FieldKind::DateTime)
-            return {Refusal::BadDate, 0};
-        appendInteger(out, cell.integer);
-        return {};
+        if (kind == FieldKind::DateTime) {
+            *r = {Refusal::BadDate, 0};
+            return nullptr;
+        }
+        return putInteger(out, cell.integer);
     case Cell::Real:
-        if (kind == FieldKind::DateTime)
-            return {Refusal::BadDate, 0};
-        return appendNumber(out, cell.real);
+        if (kind == FieldKind::DateTime) {
+            *r = {Refusal::BadDate, 0};
+            return nullptr;
+        }
+        return putNumber(out, cell.real, r);
     case Cell::Text:
         break;
     }
     switch (kind) {
     case FieldKind::Number:
-        return appendDecimalText(out, cell.text);
+        return putDecimalText(out, cell.text, r);
     case FieldKind::DateTime:
-        return appendDateText(out, cell.text);
+        return putDateText(out, cell.text, r);
     default:
-        return appendText(out, cell.text);
+        return putText(out, cell.text, r);
     }
+}
+
+// A whole line: the table's name, the values, the line end; the array cut back to where it was
+// when a value is refused (*column then says which).
+ExportValues::Refused putLine(QByteArray &b, QByteArrayView name, const Catalogue::TableDef &t,
+                              const ExportRead::Cursor &row, int *column)
+{
+    const qsizetype start = b.size();
+    qsizetype room = name.size() + 3;
+    for (int i = 0; i < t.columns.size(); ++i)
+        room += bound(row.at(i));
+    b.resize(start + room);
+    char *p = b.data() + start;
+    std::memcpy(p, name.data(), size_t(name.size()));
+    p += name.size();
+    *p++ = char(0xF8);
+    ExportValues::Refused r;
+    for (int i = 0; i < t.columns.size(); ++i) {
+        p = putCell(p, t.columns.at(i).kind, row.at(i), &r);
+        if (!p) {
+            *column = i;
+            b.resize(start);
+            return r;
+        }
+    }
+    *p++ = '\r';
+    *p++ = '\n';
+    b.resize(p - b.constData());
+    return {};
 }
 
 QByteArrayView textOf(const ExportRead::Cell &c)
@@ -249,19 +290,18 @@ Status Pass::services(Totals &totals)
         return Status::fail(readFailure(QStringLiteral("ler SERVICO"), why));
     QByteArray &b = m_out.buffer();
     qint64 &written = totals.rows[0].second;
+    // A service line is its code and its name.
+    static const Catalogue::TableDef serviceLine{QStringLiteral("SERVICO"),
+                                                 {FieldDef::text(QStringLiteral("CDSERVFILI"), 5),
+                                                  FieldDef::text(QStringLiteral("NMSERVICO"), 40)},
+                                                 {}, {}};
     while (c->next()) {
-        const qsizetype start = b.size();
-        ExportValues::appendName(b, "SERVICO");
-        for (int i = 0; i < 2; ++i) {
-            if (const ExportValues::Refused r = appendCell(b, FieldKind::Text, c->at(i))) {
-                b.truncate(start);
-                return Status::fail(Msg(QStringLiteral("Exp_ServicoInvalido"))
-                                        .arg(QString::fromUtf8(textOf(c->at(0))), i ? QStringLiteral("NMSERVICO") : QStringLiteral("CDSERVFILI"),
-                                             ExportValues::describe(r)),
-                                    QStringLiteral("Exp_ServicoInvalido"));
-            }
-        }
-        ExportValues::endLine(b);
+        int column = -1;
+        if (const ExportValues::Refused r = putLine(b, "SERVICO", serviceLine, *c, &column))
+            return Status::fail(Msg(QStringLiteral("Exp_ServicoInvalido"))
+                                    .arg(QString::fromUtf8(textOf(c->at(0))), serviceLine.columns.at(column).name,
+                                         ExportValues::describe(r)),
+                                 QStringLiteral("Exp_ServicoInvalido"));
         ++written;
     }
     if (!c->error().isEmpty())
@@ -368,21 +408,15 @@ Status Pass::dishLoop(Source &dish, std::vector<std::unique_ptr<Source>> &recipe
 
 Status Pass::line(const Catalogue::TableDef &t, QByteArrayView name, const ExportRead::Cursor &row)
 {
-    QByteArray &b = m_out.buffer();
-    const qsizetype start = b.size();
-    ExportValues::appendName(b, name);
-    for (int i = 0; i < t.columns.size(); ++i) {
-        if (const ExportValues::Refused r = appendCell(b, t.columns.at(i).kind, row.at(i))) {
-            b.truncate(start);
-            const int aux = t.indexOf(u"CDFILAUXPRAT");
-            const int code = t.indexOf(u"CDPRATO");
-            const QString tree = textOf(row.at(aux)) == "P" ? Msg(QStringLiteral("PADRAO")) : Msg(QStringLiteral("LOCAL"));
-            const QString dish = QStringLiteral("%1 (%2)").arg(QString::fromUtf8(textOf(row.at(code))), tree);
-            return Status::fail(Msg(QStringLiteral("Exp_ValorInvalido")).arg(dish, t.name, t.columns.at(i).name, ExportValues::describe(r)),
-                                QStringLiteral("Exp_ValorInvalido"));
-        }
+    int column = -1;
+    if (const ExportValues::Refused r = putLine(m_out.buffer(), name, t, row, &column)) {
+        const int aux = t.indexOf(u"CDFILAUXPRAT");
+        const int code = t.indexOf(u"CDPRATO");
+        const QString tree = textOf(row.at(aux)) == "P" ? Msg(QStringLiteral("PADRAO")) : Msg(QStringLiteral("LOCAL"));
+        const QString dish = QStringLiteral("%1 (%2)").arg(QString::fromUtf8(textOf(row.at(code))), tree);
+        return Status::fail(Msg(QStringLiteral("Exp_ValorInvalido")).arg(dish, t.name, t.columns.at(column).name, ExportValues::describe(r)),
+                            QStringLiteral("Exp_ValorInvalido"));
     }
-    ExportValues::endLine(b);
     return m_out.maybeFlush();
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace ExportValues {
 
@@ -83,13 +84,14 @@ int digits(const char *p, int n)
     return v;
 }
 
-void appendNumberText(QByteArray &out, int v, int width = 0)
+char *putNumberText(char *out, int v, int width = 0)
 {
     char buf[16];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     for (int pad = width - int(r.ptr - buf); pad > 0; --pad)
-        out.append('0');
-    out.append(buf, r.ptr - buf);
+        *out++ = '0';
+    std::memcpy(out, buf, size_t(r.ptr - buf));
+    return out + (r.ptr - buf);
 }
 
 } // namespace
@@ -116,77 +118,67 @@ QString describe(const Refused &r)
     return {};
 }
 
-Refused appendText(QByteArray &out, QByteArrayView utf8)
+char *putText(char *out, QByteArrayView utf8, Refused *refused)
 {
-    const qsizetype start = out.size();
-    out.reserve(start + utf8.size() + 1);
     const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
     const auto *end = p + utf8.size();
-    // Runs of plain ASCII are copied whole; the scan stops only at what needs a look.
     while (p < end) {
-        const unsigned char *run = p;
-        while (p < end && *p >= 0x20 && *p < 0x80)
-            ++p;
-        out.append(reinterpret_cast<const char *>(run), p - run);
-        if (p == end)
-            break;
-        const unsigned char b = *p;
-        Refused refused;
-        if (b < 0x20) {
-            if (b == '\r' || b == '\n')
-                refused = {Refusal::LineEnd, b};
-            else if (b == 0)
-                refused = {Refusal::Nul, 0};
-            else {
-                // Tabs and other controls are bytes like any other.
-                out.append(char(b));
-                ++p;
-                continue;
-            }
-        } else {
-            int len = 1;
-            const char32_t c = decodeUtf8(p, end, &len);
-            const int byte = c == 0xFFFD ? -1 : codePageByte(c);
-            if (byte == 0xF8)
-                refused = {Refusal::Terminator, c};
-            else if (byte < 0)
-                refused = {Refusal::OutsideCodePage, c};
-            else {
-                out.append(char(byte));
-                p += len;
-                continue;
-            }
+        // Plain ASCII is copied as it comes; the scan stops only at what needs a look.
+        if (*p >= 0x20 && *p < 0x80) {
+            *out++ = char(*p++);
+            continue;
         }
-        out.truncate(start);
-        return refused;
+        const unsigned char b = *p;
+        if (b < 0x20) {
+            if (b == '\r' || b == '\n') {
+                *refused = {Refusal::LineEnd, b};
+                return nullptr;
+            }
+            if (b == 0) {
+                *refused = {Refusal::Nul, 0};
+                return nullptr;
+            }
+            // Tabs and other controls are bytes like any other.
+            *out++ = char(b);
+            ++p;
+            continue;
+        }
+        int len = 1;
+        const char32_t c = decodeUtf8(p, end, &len);
+        const int byte = c == 0xFFFD ? -1 : codePageByte(c);
+        if (byte == 0xF8 || byte < 0) {
+            *refused = {byte == 0xF8 ? Refusal::Terminator : Refusal::OutsideCodePage, c};
+            return nullptr;
+        }
+        *out++ = char(byte);
+        p += len;
     }
-    out.append(kTerminator);
-    return {};
+    *out++ = kTerminator;
+    return out;
 }
 
-Refused appendNumber(QByteArray &out, double value)
+char *putNumber(char *out, double value, Refused *refused)
 {
-    if (!std::isfinite(value))
-        return {Refusal::BadNumber, 0};
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    for (char *c = buf; c < r.ptr; ++c)
+    if (!std::isfinite(value)) {
+        *refused = {Refusal::BadNumber, 0};
+        return nullptr;
+    }
+    const auto r = std::to_chars(out, out + kMaxFixed - 1, value);
+    for (char *c = out; c < r.ptr; ++c)
         if (*c == '.')
             *c = ',';
-    out.append(buf, r.ptr - buf);
-    out.append(kTerminator);
-    return {};
+    *r.ptr = kTerminator;
+    return r.ptr + 1;
 }
 
-void appendInteger(QByteArray &out, qint64 value)
+char *putInteger(char *out, qint64 value)
 {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, r.ptr - buf);
-    out.append(kTerminator);
+    const auto r = std::to_chars(out, out + kMaxFixed - 1, value);
+    *r.ptr = kTerminator;
+    return r.ptr + 1;
 }
 
-Refused appendDecimalText(QByteArray &out, QByteArrayView text)
+char *putDecimalText(char *out, QByteArrayView text, Refused *refused)
 {
     const char *p = text.data();
     const char *end = p + text.size();
@@ -218,10 +210,13 @@ Refused appendDecimalText(QByteArray &out, QByteArrayView text)
         while (q < end && isDigit(*q))
             ++q;
         if (q == d)
-            return {Refusal::BadNumber, 0};
+            q = nullptr;
     }
-    if (!anyDigit || q != end)
-        return {Refusal::BadNumber, 0};
+    // The digits, at most the text's own length, must also fit the room a number is given.
+    if (!anyDigit || q != end || end - p > kMaxFixed - 3) {
+        *refused = {Refusal::BadNumber, 0};
+        return nullptr;
+    }
     // A fraction of zeros only goes with its comma, unless an exponent follows it.
     if (fracStart) {
         while (fracEnd > fracStart && fracEnd[-1] == '0' && expStart == end)
@@ -229,34 +224,38 @@ Refused appendDecimalText(QByteArray &out, QByteArrayView text)
     }
     if (*p == '+')
         ++p;
-    out.append(p, (intEnd > intStart ? intEnd : intStart) - p);
+    const auto copy = [&out](const char *from, const char *to) {
+        std::memcpy(out, from, size_t(to - from));
+        out += to - from;
+    };
+    copy(p, intEnd > intStart ? intEnd : intStart);
     if (intEnd == intStart)
-        out.append('0');
+        *out++ = '0';
     if (fracStart && fracEnd > fracStart) {
-        out.append(',');
-        out.append(fracStart, fracEnd - fracStart);
+        *out++ = ',';
+        copy(fracStart, fracEnd);
     }
-    out.append(expStart, end - expStart);
-    out.append(kTerminator);
-    return {};
+    copy(expStart, end);
+    *out++ = kTerminator;
+    return out;
 }
 
-Refused appendDateText(QByteArray &out, QByteArrayView text)
+char *putDateText(char *out, QByteArrayView text, Refused *refused)
 {
     const char *p = text.data();
     qsizetype n = text.size();
     while (n > 0 && p[n - 1] == ' ')
         --n;
-    const Refused bad{Refusal::BadDate, 0};
+    *refused = {Refusal::BadDate, 0};
     if (n < 10 || p[4] != '-' || p[7] != '-')
-        return bad;
+        return nullptr;
     const int year = digits(p, 4), month = digits(p + 5, 2), day = digits(p + 8, 2);
     if (year < 1 || month < 0 || day < 0 || !QDate::isValid(year, month, day))
-        return bad;
+        return nullptr;
     int hour = 0, minute = 0, second = 0;
     if (n > 10) {
         if ((p[10] != ' ' && p[10] != 'T') || n < 16 || p[13] != ':')
-            return bad;
+            return nullptr;
         hour = digits(p + 11, 2);
         minute = digits(p + 14, 2);
         qsizetype at = 16;
@@ -271,23 +270,65 @@ Refused appendDateText(QByteArray &out, QByteArrayView text)
                 ++at;
         }
         if (at != n || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
-            return bad;
+            return nullptr;
     }
-    appendNumberText(out, day);
-    out.append('/');
-    appendNumberText(out, month);
-    out.append('/');
-    appendNumberText(out, year, 4);
+    *refused = {};
+    out = putNumberText(out, day);
+    *out++ = '/';
+    out = putNumberText(out, month);
+    *out++ = '/';
+    out = putNumberText(out, year, 4);
     if (hour || minute || second) {
-        out.append(' ');
-        appendNumberText(out, hour);
-        out.append(':');
-        appendNumberText(out, minute, 2);
-        out.append(':');
-        appendNumberText(out, second, 2);
+        *out++ = ' ';
+        out = putNumberText(out, hour);
+        *out++ = ':';
+        out = putNumberText(out, minute, 2);
+        *out++ = ':';
+        out = putNumberText(out, second, 2);
     }
-    out.append(kTerminator);
-    return {};
+    *out++ = kTerminator;
+    return out;
+}
+
+namespace {
+
+// The QByteArray forms: room for the value's bound, the raw form, the array cut to what it wrote.
+template <typename Put>
+Refused append(QByteArray &out, qsizetype bound, Put put)
+{
+    const qsizetype start = out.size();
+    out.resize(start + bound);
+    Refused r;
+    char *end = put(out.data() + start, &r);
+    out.resize(end ? end - out.constData() : start);
+    return r;
+}
+
+} // namespace
+
+Refused appendText(QByteArray &out, QByteArrayView utf8)
+{
+    return append(out, utf8.size() + 1, [&](char *p, Refused *r) { return putText(p, utf8, r); });
+}
+
+Refused appendNumber(QByteArray &out, double value)
+{
+    return append(out, kMaxFixed, [&](char *p, Refused *r) { return putNumber(p, value, r); });
+}
+
+void appendInteger(QByteArray &out, qint64 value)
+{
+    append(out, kMaxFixed, [&](char *p, Refused *) { return putInteger(p, value); });
+}
+
+Refused appendDecimalText(QByteArray &out, QByteArrayView text)
+{
+    return append(out, kMaxFixed, [&](char *p, Refused *r) { return putDecimalText(p, text, r); });
+}
+
+Refused appendDateText(QByteArray &out, QByteArrayView text)
+{
+    return append(out, kMaxFixed, [&](char *p, Refused *r) { return putDateText(p, text, r); });
 }
 
 } // namespace ExportValues

@@ -25,6 +25,16 @@ struct Refused {
     explicit operator bool() const { return why != Refusal::None; }
 };
 
+// The raw forms, for the file's own writing: each writes the value and its terminator at `out`,
+// which has room for the value's bound (a text's UTF-8 length and one, kMaxFixed for the others),
+// and returns the end; a refused value writes nothing useful and returns nullptr with the reason.
+inline constexpr qsizetype kMaxFixed = 48;
+char *putText(char *out, QByteArrayView utf8, Refused *refused);
+char *putNumber(char *out, double value, Refused *refused);
+char *putInteger(char *out, qint64 value);
+char *putDecimalText(char *out, QByteArrayView text, Refused *refused);
+char *putDateText(char *out, QByteArrayView text, Refused *refused);
+
 // The reason in the operator's words ("o caractere U+20AD, que não existe na página de código 1252").
 QString describe(const Refused &r);
 
