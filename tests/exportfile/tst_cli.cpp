@@ -6,6 +6,8 @@
 #include "messages.h"
 #include "seeddb.h"
 
+#include <QElapsedTimer>
+#include <filesystem>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,6 +40,7 @@ private slots:
     void noLocaleReadsPtBR();
     void pairAndRemember();
     void exportCommand();
+    void exportStoppedBySignal();
 
 private:
     Run run(const QStringList &args);
@@ -351,6 +354,45 @@ void TstCli::exportCommand()
         QCOMPARE(row.toObject()["kind"].toString(), QStringLiteral("export"));
     QCOMPARE(list.at(0).toObject()["outcome"].toString(), QStringLiteral("failed"));
     QCOMPARE(list.at(2).toObject()["rows"].toObject()["PRATO"].toInt(), 3);
+}
+
+// SIGTERM in the middle of an export: exit 130, and neither the file nor its temporary name left.
+void TstCli::exportStoppedBySignal()
+{
+    QFETCH_GLOBAL(QString, db);
+    if (db != u"sqlite")
+        QSKIP("the signal's path is the same on either database");
+    // Enough dishes that the export is still running when the signal comes.
+    QVERIFY(QSqlQuery(m_db->db()).exec(QStringLiteral(
+        "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 300000) "
+        "INSERT INTO PRATO (CDFILAUXPRAT, CDPRATO, CDFILIAL, NMPRATO) SELECT 'P', printf('%010d', I), '0001', "
+        "'PRATO DE TESTE COM UM NOME LONGO ' || I FROM N")));
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(QStringLiteral(IMP40500_BIN), {"export", "grande.txt", "--branch", "1", "--db", m_db->url()});
+    QVERIFY(p.waitForStarted());
+    QDir dir(m_dir.path());
+    // The file being written is open in the process (unnamed until it is whole, where the system
+    // allows): the signal comes once it is.
+    const auto writing = [&] {
+        std::error_code ec;
+        for (const auto &fd : std::filesystem::directory_iterator("/proc/" + std::to_string(p.processId()) + "/fd", ec)) {
+            const auto target = std::filesystem::read_symlink(fd.path(), ec);
+            if (!ec && QString::fromStdString(target.string()).startsWith(m_dir.path() + u'/'))
+                return true;
+        }
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!writing() && p.state() == QProcess::Running && clock.elapsed() < 30000)
+        QTest::qWait(1);
+    QCOMPARE(p.state(), QProcess::Running);
+    p.terminate();
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 130);
+    QVERIFY(p.readAllStandardError().contains("SIGTERM"));
+    QVERIFY(dir.entryList({"grande.txt*"}, QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstCli)
