@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -78,6 +79,10 @@ void TstExportScreen::savesTheBranchsDishes()
     QVERIFY(dialogs.infos.first().contains(QStringLiteral("RECEPADR 2")));
     QCOMPARE(screen->screenState(), TfrmExpoPrato::ScreenState::Idle);
     QVERIFY(screen->sbtSalvarComo->isEnabled());
+    // The documentation's picture, into the build folder (scripts/screenshots.sh points it at docs/).
+    const QString shots = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
+    QVERIFY(QDir().mkpath(shots));
+    QVERIFY(screen->subWindow()->grab().toImage().save(shots + QStringLiteral("/export-screen.png")));
 
     // The local tree only; a cancelled dialog writes nothing.
     screen->cmbArvore->setCurrentIndex(1);
