@@ -311,11 +311,17 @@ void TstCli::exportCommand()
         return ProcessRun::run(QStringLiteral(IMP40500_BIN),
                                QStringList{"export", "pratos.txt", "--branch", "1", "--db", m_db->url()} + more, m_dir.path());
     };
+    // More dishes than one read of a PostgreSQL cursor brings, each with a standard recipe row.
+    for (const char *table : {"PRATO (CDFILAUXPRAT, CDPRATO, NMPRATO, VRARREDTRANS)", "RECEPADR (CDFILAUXPRAT, CDPRATO, CDPRODUTO, QTPRODUTO)"})
+        QVERIFY(QSqlQuery(m_db->db()).exec(
+            QStringLiteral("WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 5000) INSERT INTO %1 "
+                           "SELECT 'P', '2' || CAST(I + 100000 AS VARCHAR(10)), %2, I / 8.0 FROM N")
+                .arg(QLatin1String(table), QLatin1String(qstrncmp(table, "PRATO", 5) == 0 ? "'PRATO ' || CAST(I AS VARCHAR(10))" : "'000101'"))));
     const Run ok = exportRun({"--json"});
     QVERIFY2(ok.exitCode == 0, ok.err.constData());
     const QJsonObject totals = ok.json();
-    QCOMPARE(totals["rows"].toObject()["PRATO"].toInt(), 3);
-    QCOMPARE(totals["rows"].toObject()["RECEPADR"].toInt(), 2);
+    QCOMPARE(totals["rows"].toObject()["PRATO"].toInt(), 5003);
+    QCOMPARE(totals["rows"].toObject()["RECEPADR"].toInt(), 5002);
     QCOMPARE(totals["rows"].toObject()["PRATSERV"].toInt(), 0);
     QFile file(m_dir.filePath("pratos.txt"));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -325,7 +331,7 @@ void TstCli::exportCommand()
     QVERIFY(bytes.startsWith("PRATO\xF8"));
     const Run checked = run({"check", "pratos.txt", "--branch", "1", "--json"});
     QVERIFY2(checked.exitCode == 0, checked.err.constData());
-    QCOMPARE(checked.json()["preview"].toObject()["replaced"].toArray().size(), 3);
+    QCOMPARE(checked.json()["preview"].toObject()["replaced"].toArray().size(), 5003);
 
     // Only the standard tree, one code given and one that is none: warned, not refused.
     const Run some = exportRun({"--tree", "padrao", "--dishes", "100001,999"});
@@ -353,7 +359,7 @@ void TstCli::exportCommand()
     for (const QJsonValue &row : list)
         QCOMPARE(row.toObject()["kind"].toString(), QStringLiteral("export"));
     QCOMPARE(list.at(0).toObject()["outcome"].toString(), QStringLiteral("failed"));
-    QCOMPARE(list.at(2).toObject()["rows"].toObject()["PRATO"].toInt(), 3);
+    QCOMPARE(list.at(2).toObject()["rows"].toObject()["PRATO"].toInt(), 5003);
 }
 
 // SIGTERM in the middle of an export: exit 130, and neither the file nor its temporary name left.
