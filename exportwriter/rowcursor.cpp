@@ -57,24 +57,28 @@ public:
             m_done = true;
             return false;
         }
+        // Each value read through its sqlite3_value: one call a value takes the connection's lock,
+        // where the column_* calls take it for the type, the text and the length each. The value is
+        // "unprotected": safe here, where only this thread uses the connection, until the next step.
         for (int i = 0; i < int(m_cells.size()); ++i) {
             Cell &c = m_cells[size_t(i)];
-            switch (sqlite3_column_type(m_stmt, i)) {
+            sqlite3_value *v = sqlite3_column_value(m_stmt, i);
+            switch (sqlite3_value_type(v)) {
             case SQLITE_NULL:
                 c.kind = Cell::Null;
                 break;
             case SQLITE_INTEGER:
                 c.kind = Cell::Integer;
-                c.integer = sqlite3_column_int64(m_stmt, i);
+                c.integer = sqlite3_value_int64(v);
                 break;
             case SQLITE_FLOAT:
                 c.kind = Cell::Real;
-                c.real = sqlite3_column_double(m_stmt, i);
+                c.real = sqlite3_value_double(v);
                 break;
             default: {
-                const auto *t = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, i));
+                const auto *t = reinterpret_cast<const char *>(sqlite3_value_text(v));
                 c.kind = Cell::Text;
-                c.text = QByteArrayView(t ? t : "", sqlite3_column_bytes(m_stmt, i));
+                c.text = QByteArrayView(t ? t : "", sqlite3_value_bytes(v));
             }
             }
         }
