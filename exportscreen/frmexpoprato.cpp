@@ -253,10 +253,14 @@ void TfrmExpoPrato::sbtSalvarComoClick(QObject *)
     m_stop.reset();
     m_state = ScreenState::Exporting;
     applyState();
+    // Every control is locked while the file is written: the screen itself holds the focus, so
+    // that Escape reaches it.
+    setFocus(Qt::OtherFocusReason);
     setStatusText(Msg(QStringLiteral("Exp_Exportando")));
     const Result<MenuExport::Totals> result = MenuExport::run(request, &m_stop, this);
     m_state = ScreenState::Idle;
     applyState();
+    sbtSalvarComo->setFocus(Qt::OtherFocusReason);
     pgbProgresso->setValue(0);
     if (!result) {
         if (MenuExport::cancelled(result.failure())) {

@@ -385,7 +385,7 @@ Status Pass::dishLoop(Source &dish, std::vector<std::unique_ptr<Source>> &recipe
         if ((m_dishes & 255) == 0 && m_observer) {
             m_observer->setProgress(m_dishes);
             // Events a few times a second, not every 256 dishes: a screen repaint costs more than them.
-            if (clock.elapsed() - m_lastServe >= 50) {
+            if (clock.elapsed() - m_lastServe >= kServeEveryMs) {
                 m_lastServe = clock.elapsed();
                 m_observer->serveEvents();
             }

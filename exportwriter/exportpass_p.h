@@ -69,7 +69,8 @@ private:
     QList<QByteArray> m_codes;  // the dish codes asked for, each once
     QList<QByteArray> m_trees;  // CDFILAUXPRAT of the trees exported, in the order written
     qint64 m_dishes = 0;
-    qint64 m_lastServe = 0;
+    qint64 m_lastServe = -kServeEveryMs; // the first dishes already let the events in
+    static constexpr qint64 kServeEveryMs = 50;
 };
 
 } // namespace MenuExport::detail
