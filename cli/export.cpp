@@ -22,6 +22,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -109,6 +110,45 @@ int failed(const Failure &f, bool json, int code)
     return code;
 }
 
+// The database, the operator and the branch, checked as the import's branch field checks it; the
+// exit code when the command ends here.
+std::optional<int> prepare(const QCommandLineParser &cli, MenuExport::Request &request, bool json)
+{
+    Ambiente &amb = Ambiente::instance();
+    if (cli.isSet(QStringLiteral("db")))
+        amb.databaseUrl = cli.value(QStringLiteral("db"));
+    else if (!qEnvironmentVariableIsSet("IMP_DB"))
+        amb.databaseUrl = QStringLiteral("sqlite:imp40500-demo.db");
+    amb.Operador = cli.isSet(QStringLiteral("operator")) ? cli.value(QStringLiteral("operator")) : QStringLiteral("ADMIN");
+    // The branch lookup below would make an empty SQLite database where there is none.
+    if (const auto parsed = DbUrl::parse(amb.databaseUrl); parsed && parsed->kind == DbKind::SQLite
+                                                           && !QFileInfo::exists(parsed->path))
+        return failed(Failure{Msg(QStringLiteral("Hist_BancoInexistente")).arg(amb.databaseUrl), {}, {}}, json, 1);
+
+    request.databaseUrl = amb.databaseUrl;
+    request.path = cli.positionalArguments().first();
+    request.operatorCode = amb.Operador;
+    for (const QString &code : cli.value(QStringLiteral("dishes")).split(u',', Qt::SkipEmptyParts))
+        request.dishes << code.trimmed();
+
+    try {
+        // The branch as the import's branch field checks it: registered, the operator's, not rescinded.
+        ReadOnlyQuery qryFilial(ImportChecks::qryFilialSql());
+        ImportChecks::Vd_CdFilial(cli.value(QStringLiteral("branch")), true, amb.Operador, qryFilial, &request.branch);
+        qryFilial.close();
+    } catch (const AbandonedAction &a) {
+        Database::closeShared();
+        return failed(Failure{a.text(), a.key(), {}}, json, a.key().isEmpty() ? 1 : 2);
+    } catch (const DatabaseError &e) {
+        Database::closeShared();
+        return failed(Failure{e.message(), {}, {}}, json, 1);
+    }
+    // The export reads on a connection of its own; the lookup's is not held beside it.
+    Database::closeShared();
+
+    return std::nullopt;
+}
+
 } // namespace
 
 int runExport(const QStringList &args)
@@ -136,39 +176,10 @@ int runExport(const QStringList &args)
                               QStringLiteral("Exp_ArvoreInvalida"), {}},
                       json, 2);
 
-    Ambiente &amb = Ambiente::instance();
-    if (cli.isSet(QStringLiteral("db")))
-        amb.databaseUrl = cli.value(QStringLiteral("db"));
-    else if (!qEnvironmentVariableIsSet("IMP_DB"))
-        amb.databaseUrl = QStringLiteral("sqlite:imp40500-demo.db");
-    amb.Operador = cli.isSet(QStringLiteral("operator")) ? cli.value(QStringLiteral("operator")) : QStringLiteral("ADMIN");
-    // The branch lookup below would make an empty SQLite database where there is none.
-    if (const auto parsed = DbUrl::parse(amb.databaseUrl); parsed && parsed->kind == DbKind::SQLite
-                                                           && !QFileInfo::exists(parsed->path))
-        return failed(Failure{Msg(QStringLiteral("Hist_BancoInexistente")).arg(amb.databaseUrl), {}, {}}, json, 1);
-
     MenuExport::Request request;
-    request.databaseUrl = amb.databaseUrl;
     request.tree = *tree;
-    request.path = cli.positionalArguments().first();
-    request.operatorCode = amb.Operador;
-    for (const QString &code : cli.value(QStringLiteral("dishes")).split(u',', Qt::SkipEmptyParts))
-        request.dishes << code.trimmed();
-
-    try {
-        // The branch as the import's branch field checks it: registered, the operator's, not rescinded.
-        ReadOnlyQuery qryFilial(ImportChecks::qryFilialSql());
-        ImportChecks::Vd_CdFilial(cli.value(QStringLiteral("branch")), true, amb.Operador, qryFilial, &request.branch);
-        qryFilial.close();
-    } catch (const AbandonedAction &a) {
-        Database::closeShared();
-        return failed(Failure{a.text(), a.key(), {}}, json, a.key().isEmpty() ? 1 : 2);
-    } catch (const DatabaseError &e) {
-        Database::closeShared();
-        return failed(Failure{e.message(), {}, {}}, json, 1);
-    }
-    // The export reads on a connection of its own; the lookup's is not held beside it.
-    Database::closeShared();
+    if (const std::optional<int> refused = prepare(cli, request, json))
+        return *refused;
 
     // SIGINT and SIGTERM stop the export at its next dishes; the temporary file goes with it.
     StopRequest &stop = StopRequest::process();

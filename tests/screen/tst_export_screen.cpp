@@ -32,7 +32,36 @@ class TstExportScreen : public QObject {
     Q_OBJECT
 private slots:
     void savesTheBranchsDishes();
+
+private:
+    // Escape while the file is written, and yes to the question: no file, the screen ready again.
+    void escapeStopsTheExport(TfrmExpoPrato *screen, SeededDb &db, ScriptedDialogs &dialogs, const QTemporaryDir &dir);
 };
+
+void TstExportScreen::escapeStopsTheExport(TfrmExpoPrato *screen, SeededDb &db, ScriptedDialogs &dialogs,
+                                           const QTemporaryDir &dir)
+{
+    QVERIFY(QSqlQuery(db.db()).exec(QStringLiteral(
+        "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 100000) INSERT INTO PRATO "
+        "(CDFILAUXPRAT, CDPRATO, NMPRATO) SELECT 'P', '2' || CAST(I + 100000 AS VARCHAR(10)), 'PRATO ' || I FROM N")));
+    screen->cmbArvore->setCurrentIndex(0);
+    const QString stopped = dir.filePath(QStringLiteral("parado.txt"));
+    dialogs.saveFileAnswers << stopped;
+    const qsizetype infos = dialogs.infos.size();
+    QTimer escape;
+    connect(&escape, &QTimer::timeout, screen, [&] {
+        if (screen->screenState() == TfrmExpoPrato::ScreenState::Exporting && dialogs.questions.isEmpty())
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    escape.start(0);
+    screen->sbtSalvarComo->click();
+    escape.stop();
+    QCOMPARE(dialogs.questions, QStringList{QStringLiteral("Cancelar a exportação?")});
+    QVERIFY(!QFile::exists(stopped));
+    QCOMPARE(screen->statusText(), QStringLiteral("Exportação cancelada: nenhum arquivo foi gravado."));
+    QCOMPARE(screen->screenState(), TfrmExpoPrato::ScreenState::Idle);
+    QCOMPARE(dialogs.infos.size(), infos);
+}
 
 void TstExportScreen::savesTheBranchsDishes()
 {
@@ -95,26 +124,7 @@ void TstExportScreen::savesTheBranchsDishes()
     screen->sbtSalvarComo->click();
     QCOMPARE(dialogs.infos.size(), 2);
 
-    // Escape while the file is written, and yes to the question: no file, the screen ready again.
-    QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral(
-        "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 100000) INSERT INTO PRATO "
-        "(CDFILAUXPRAT, CDPRATO, NMPRATO) SELECT 'P', '2' || CAST(I + 100000 AS VARCHAR(10)), 'PRATO ' || I FROM N")));
-    screen->cmbArvore->setCurrentIndex(0);
-    const QString stopped = dir.filePath(QStringLiteral("parado.txt"));
-    dialogs.saveFileAnswers << stopped;
-    QTimer escape;
-    connect(&escape, &QTimer::timeout, screen, [&] {
-        if (screen->screenState() == TfrmExpoPrato::ScreenState::Exporting && dialogs.questions.isEmpty())
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    });
-    escape.start(0);
-    screen->sbtSalvarComo->click();
-    escape.stop();
-    QCOMPARE(dialogs.questions, QStringList{QStringLiteral("Cancelar a exportação?")});
-    QVERIFY(!QFile::exists(stopped));
-    QCOMPARE(screen->statusText(), QStringLiteral("Exportação cancelada: nenhum arquivo foi gravado."));
-    QCOMPARE(screen->screenState(), TfrmExpoPrato::ScreenState::Idle);
-    QCOMPARE(dialogs.infos.size(), 2);
+    escapeStopsTheExport(screen, *db, dialogs, dir);
 
     screen->closeScreen();
     QTRY_VERIFY(!Cli_IMP40500::exportScreen());
