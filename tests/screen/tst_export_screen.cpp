@@ -107,7 +107,7 @@ void TstExportScreen::savesTheBranchsDishes()
     QVERIFY(QFile::exists(path));
     QCOMPARE(screen->lastTotals().count(QStringLiteral("PRATO")), 3);
     QCOMPARE(dialogs.infos.size(), 1);
-    QVERIFY2(dialogs.infos.first().contains(QStringLiteral("3 pratos")), qPrintable(dialogs.infos.first()));
+    QVERIFY2(dialogs.infos.first().contains(QStringLiteral("3 prato(s) em ")), qPrintable(dialogs.infos.first()));
     QVERIFY(dialogs.infos.first().contains(QStringLiteral("RECEPADR 2")));
     QCOMPARE(screen->screenState(), TfrmExpoPrato::ScreenState::Idle);
     QVERIFY(screen->sbtSalvarComo->isEnabled());
