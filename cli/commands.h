@@ -5,3 +5,4 @@
 int runInitDb(const QStringList &args);
 int runCheck(const QStringList &args, bool import);
 int runHistory(const QStringList &args);
+int runExport(const QStringList &args);

@@ -1,5 +1,5 @@
 // imp40500 history [--db URL] [--branch CODE] [--limit N] [--json]: the destination's import
-// history, newest first.
+// history, newest first, the exports of its dishes among the imports.
 #include "commands.h"
 #include "ambiente.h"
 #include "database.h"
@@ -31,6 +31,8 @@ QJsonObject toJson(const ImportHistory::Entry &e)
         refused.append(code);
     QJsonObject o;
     o.insert(QStringLiteral("when"), e.when.toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("kind"), e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("export")
+                                                                                   : QStringLiteral("import"));
     o.insert(QStringLiteral("operator"), textOrNull(e.operatorCode));
     o.insert(QStringLiteral("branch"), textOrNull(e.branch));
     o.insert(QStringLiteral("file"), textOrNull(e.fileName));
@@ -53,13 +55,18 @@ void writeText(const QList<ImportHistory::Entry> &entries, FILE *out)
     }
     for (const ImportHistory::Entry &e : entries) {
         const QString who = e.operatorCode.isEmpty() ? Msg(QStringLiteral("Hist_SemOperador")) : e.operatorCode;
-        std::fprintf(out, "%s UTC  filial %s  %s  %s\n", qPrintable(e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+        std::fprintf(out, "%s UTC  %s  filial %s  %s  %s\n", qPrintable(e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                     qPrintable(Msg(e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("Hist_Exportacao")
+                                                                                  : QStringLiteral("Hist_Importacao"))),
                      qPrintable(e.branch), qPrintable(who), e.ok ? "ok" : "falhou");
         if (!e.fileName.isEmpty() || !e.sha256.isEmpty())
             std::fprintf(out, "  arquivo %s (%s bytes) sha256 %s\n", qPrintable(e.fileName),
                          e.bytes < 0 ? "?" : qPrintable(QString::number(e.bytes)),
                          e.sha256.isEmpty() ? "?" : qPrintable(e.sha256));
-        QString dishes = QStringLiteral("  pratos gravados %1, recusados %2").arg(e.dishesWritten).arg(e.dishesRefused.size());
+        // An export writes its dishes into the file and refuses none: a refused value stops it whole.
+        QString dishes = e.kind == ImportHistory::Entry::Kind::Export
+            ? QStringLiteral("  pratos exportados %1").arg(e.dishesWritten)
+            : QStringLiteral("  pratos gravados %1, recusados %2").arg(e.dishesWritten).arg(e.dishesRefused.size());
         if (!e.dishesRefused.isEmpty())
             dishes += QStringLiteral(" (%1)").arg(e.dishesRefused.join(QStringLiteral(", ")));
         dishes += QStringLiteral("; %1 ms").arg(e.durationMs);

@@ -2,6 +2,7 @@
 //   imp40500 initdb --db URL [--demo]
 //   imp40500 check ...   imp40500 import ...
 //   imp40500 history [--db URL] [--branch CODE] [--limit N] [--json]
+//   imp40500 export OUT --branch CODE [--db URL] [--tree padrao|local|todos] [--dishes CODE,...] [--json]
 #include "commands.h"
 #include "ambiente.h"
 #include "embedded.h"
@@ -17,7 +18,8 @@ void usage()
                  "  initdb --db URL [--demo]   cria as tabelas do destino (e dados de demonstração)\n"
                  "  check  ...                 verifica um arquivo de exportação contra o destino\n"
                  "  import ...                 importa um arquivo de exportação no destino\n"
-                 "  history [--db URL] [--branch CODIGO] [--limit N] [--json]   importações já feitas\n"
+                 "  history [--db URL] [--branch CODIGO] [--limit N] [--json]   importações e exportações já feitas\n"
+                 "  export SAIDA --branch CODIGO ...   grava o arquivo de exportação dos pratos da filial\n"
                  "Use imp40500 <comando> --help para as opções de cada comando.\n");
 }
 } // namespace
@@ -50,6 +52,8 @@ int main(int argc, char **argv)
         std::printf("imp40500 %s\n", IMP_VERSION);
         return 0;
     }
+    if (command == QLatin1String("export"))
+        return runExport(rest);
     if (command == QLatin1String("-h") || command == QLatin1String("--help") || command == QLatin1String("help")) {
         usage();
         return 0;

@@ -12,6 +12,9 @@ namespace {
 constexpr const char *kColumns = "CDHISTIMPO, DTIMPORTACAO, CDOPERADOR, CDFILIAL, NMARQUIVO, QTBYTES, DSSHA256, "
                                  "IDRESULTADO, QTPRATOGRAV, QTPRATOERRO, DSPRATOERRO, DSLINHAS, QTDURACAOMS, "
                                  "CDMENSAGEM, DSMENSAGEM";
+// The kind of the row came after the table: a destination's table from before has no such column
+// until a server opens it (ensureTable), and is read without it meanwhile.
+constexpr const char *kKindColumn = "IDOPERACAO";
 // The time as stored: SQLite keeps the text, PostgreSQL reads it into its timestamp; either sorts it.
 constexpr const char *kWhenFormat = "yyyy-MM-dd HH:mm:ss.zzz";
 
@@ -24,6 +27,12 @@ bool hasTable(QSqlDatabase &db)
 {
     QSqlQuery probe(db);
     return probe.exec(QStringLiteral("SELECT 1 FROM HISTIMPO WHERE 1 = 0"));
+}
+
+bool hasKindColumn(QSqlDatabase &db)
+{
+    QSqlQuery probe(db);
+    return probe.exec(QStringLiteral("SELECT %1 FROM HISTIMPO WHERE 1 = 0").arg(QLatin1String(kKindColumn)));
 }
 
 QVariant textOrNull(const QString &s)
@@ -65,16 +74,23 @@ Entry entryFrom(const QSqlQuery &q)
     e.durationMs = q.value(12).toLongLong();
     e.messageKey = q.value(13).toString();
     e.message = q.value(14).toString();
+    if (q.value(15).toString().trimmed() == QLatin1String("E"))
+        e.kind = Entry::Kind::Export;
     return e;
 }
 
-Result<QList<Entry>> select(QSqlDatabase &db, const QString &where, const QVariantList &params, int limit)
+// `importsOnly`: leaves the exports out (a table without the kind's column holds none).
+Result<QList<Entry>> select(QSqlDatabase &db, QString where, const QVariantList &params, int limit,
+                            bool importsOnly = false)
 {
     using R = Result<QList<Entry>>;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    const QString sql = QStringLiteral("SELECT %1 FROM HISTIMPO%2 ORDER BY DTIMPORTACAO DESC, CDHISTIMPO DESC LIMIT ?")
-                            .arg(QLatin1String(kColumns), where);
+    const bool kinds = hasKindColumn(db);
+    if (kinds && importsOnly)
+        where += QStringLiteral(" AND (IDOPERACAO IS NULL OR IDOPERACAO <> 'E')");
+    const QString sql = QStringLiteral("SELECT %1, %2 FROM HISTIMPO%3 ORDER BY DTIMPORTACAO DESC, CDHISTIMPO DESC LIMIT ?")
+                            .arg(QLatin1String(kColumns), kinds ? QLatin1String(kKindColumn) : QLatin1String("NULL"), where);
     bool ok = q.prepare(sql);
     if (ok) {
         for (int i = 0; i < params.size(); ++i)
@@ -116,6 +132,7 @@ QStringList statements(DbKind kind)
                        "  QTDURACAOMS BIGINT,\n"
                        "  CDMENSAGEM VARCHAR(64),\n"
                        "  DSMENSAGEM TEXT,\n"
+                       "  IDOPERACAO VARCHAR(1),\n"
                        "  PRIMARY KEY (CDHISTIMPO)\n"
                        ")")
             .arg(pg ? QStringLiteral("TIMESTAMP(3) WITHOUT TIME ZONE") : QStringLiteral("TIMESTAMP")),
@@ -126,8 +143,16 @@ QStringList statements(DbKind kind)
 
 Status ensureTable(QSqlDatabase db)
 {
-    if (hasTable(db))
+    if (hasTable(db)) {
+        if (hasKindColumn(db))
+            return okStatus();
+        QSqlQuery q(db);
+        // Another server may add it in the meantime: what counts is that it is there.
+        if (!q.exec(QStringLiteral("ALTER TABLE HISTIMPO ADD COLUMN %1 VARCHAR(1)").arg(QLatin1String(kKindColumn)))
+            && !hasKindColumn(db))
+            return Status::fail(DbError::describe(QStringLiteral("atualizar a tabela do histórico de importações"), q.lastError()));
         return okStatus();
+    }
     QSqlError error;
     for (const QString &sql : statements(Database::kindOf(db))) {
         QSqlQuery q(db);
@@ -145,8 +170,8 @@ Status ensureTable(QSqlDatabase db)
 Status insert(QSqlDatabase db, const Entry &e, bool unlessPresent)
 {
     QSqlQuery q(db);
-    const QString sql = QStringLiteral("INSERT INTO HISTIMPO (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)%2")
-                            .arg(QLatin1String(kColumns),
+    const QString sql = QStringLiteral("INSERT INTO HISTIMPO (%1, %2) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)%3")
+                            .arg(QLatin1String(kColumns), QLatin1String(kKindColumn),
                                  unlessPresent ? QStringLiteral(" ON CONFLICT (CDHISTIMPO) DO NOTHING") : QString());
     if (!q.prepare(sql))
         return Status::fail(DbError::describe(QStringLiteral("gravar o histórico de importações"), q.lastError()));
@@ -165,7 +190,8 @@ Status insert(QSqlDatabase db, const Entry &e, bool unlessPresent)
                               textOrNull(rowsToText(e.rows)),
                               e.durationMs,
                               textOrNull(e.messageKey),
-                              textOrNull(e.message)};
+                              textOrNull(e.message),
+                              e.kind == Entry::Kind::Export ? QStringLiteral("E") : QStringLiteral("I")};
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values.at(i));
     if (!q.exec())
@@ -183,8 +209,9 @@ Result<QList<Entry>> list(QSqlDatabase db, const QString &branch, int limit)
 Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256)
 {
     using R = Result<std::optional<Entry>>;
+    // An export of the file is no import of it.
     auto rows = select(db, QStringLiteral(" WHERE CDFILIAL = ? AND DSSHA256 = ? AND IDRESULTADO = 'ok'"),
-                       {branch, sha256}, 1);
+                       {branch, sha256}, 1, true);
     if (!rows)
         return R::fail(rows.failure());
     if (rows->isEmpty())

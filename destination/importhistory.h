@@ -1,7 +1,8 @@
 #pragma once
 // The import history of a destination: one row per call of Importacao (when, who, into which
 // branch, which file, what was written or why nothing was), in the table HISTIMPO. The application
-// server writes it (server/history.h); the command line and the host list it.
+// server writes it (server/history.h); the command line and the host list it. An export of the
+// branch's dishes into a file is kept there too, as a row of its own kind.
 #include "database.h"
 #include "result.h"
 
@@ -15,11 +16,14 @@
 namespace ImportHistory {
 
 struct Entry {
+    // IDOPERACAO: "I" an import, "E" an export; a row from before exports were kept is an import.
+    enum class Kind { Import, Export };
+    Kind kind = Kind::Import;
     QString id;                 // unique per call
     QDateTime when;             // the call's start, UTC (millisecond precision)
     QString operatorCode;       // empty when the client did not say
     QString branch;             // the destination branch as the call named it
-    QString fileName;           // without its directory; empty when unknown
+    QString fileName;           // without its directory; empty when unknown (an export: the file written)
     qint64 bytes = -1;          // -1: unknown
     QString sha256;             // empty: unknown
     bool ok = false;            // written (committed), or failed and rolled back
@@ -42,7 +46,7 @@ Status insert(QSqlDatabase db, const Entry &entry, bool unlessPresent = false);
 // The newest `limit` rows, newest first; of one branch when `branch` is not empty. A destination
 // without the table has no history yet: an empty list.
 Result<QList<Entry>> list(QSqlDatabase db, const QString &branch = {}, int limit = 100);
-// The newest successful import of the file (its SHA-256) into the branch, if there is one.
+// The newest successful import (not export) of the file (its SHA-256) into the branch, if any.
 Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256);
 
 // "PRATO=3;RECEPADR=5" and back, as the rows per table are kept in the table.

@@ -49,7 +49,7 @@ HistoryWindow::HistoryWindow(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmHistorico"));
     setWindowTitle(Msg(QStringLiteral("Hist_Titulo")));
-    m_rows->setHorizontalHeaderLabels({QStringLiteral("Quando"), QStringLiteral("Operador"), QStringLiteral("Filial"),
+    m_rows->setHorizontalHeaderLabels({QStringLiteral("Quando"), QStringLiteral("Tipo"), QStringLiteral("Operador"), QStringLiteral("Filial"),
                                        QStringLiteral("Arquivo"), QStringLiteral("Bytes"), QStringLiteral("Resultado"),
                                        QStringLiteral("Pratos gravados"), QStringLiteral("Pratos recusados"),
                                        QStringLiteral("Linhas gravadas"), QStringLiteral("Duração (s)"),
@@ -114,6 +114,9 @@ void HistoryWindow::refresh()
         const QDateTime local = e.when.toLocalTime();
         QList<QStandardItem *> row(ColumnCount);
         row[When] = item(local.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")), e.when);
+        // An export wrote a file from the branch; an import wrote the file's dishes into it.
+        row[Kind] = item(Msg(e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("Hist_Exportacao")
+                                                                          : QStringLiteral("Hist_Importacao")));
         row[Operator] = item(e.operatorCode);
         row[Branch] = item(e.branch);
         row[File] = item(e.fileName);

@@ -13,7 +13,7 @@ class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
     // Columns of the table, in order.
-    enum Column { When, Operator, Branch, File, Bytes, Outcome, DishesWritten, DishesRefused, Rows, Duration,
+    enum Column { When, Kind, Operator, Branch, File, Bytes, Outcome, DishesWritten, DishesRefused, Rows, Duration,
                   Message, Sha256, ColumnCount };
     static constexpr int kLimit = 1000;
 

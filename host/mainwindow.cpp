@@ -34,6 +34,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMd
     QAction *historico = importacao->addAction(Msg(QStringLiteral("Hist_Titulo")), this, &MainWindow::openHistory);
     historico->setObjectName(QStringLiteral("actHistoricoImportacoes"));
 
+    QMenu *exportacao = menuBar()->addMenu(QStringLiteral("&Exportação"));
+    QAction *exportaPrato = exportacao->addAction(QStringLiteral("Exportação de P&rato"), this,
+                                                  &MainWindow::openExportacaoPrato);
+    exportaPrato->setObjectName(QStringLiteral("actExportacaoPrato"));
+
     QMenu *janela = menuBar()->addMenu(QStringLiteral("&Janela"));
     janela->addAction(QStringLiteral("&Nova anotação"), this, &MainWindow::newNotes);
     janela->addSeparator();
@@ -79,6 +84,12 @@ ImpPackageHost MainWindow::packageHost()
 void MainWindow::openImportacaoPrato()
 {
     if (!m_package.iniProc(packageHost()))
+        QMessageBox::critical(this, windowTitle(), m_package.error());
+}
+
+void MainWindow::openExportacaoPrato()
+{
+    if (!m_package.iniProcExportacao(packageHost()))
         QMessageBox::critical(this, windowTitle(), m_package.error());
 }
 

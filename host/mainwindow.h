@@ -17,6 +17,8 @@ public:
     QMdiArea *mdiArea() const { return m_mdiArea; }
     // Menu "Importação de Prato": loads the package when needed and calls IniProc.
     void openImportacaoPrato();
+    // Menu "Exportação de Prato": the sibling screen that writes the export file, same package.
+    void openExportacaoPrato();
     // Menu "Histórico de importações": the destination's import history in a child window (the one
     // already open is brought forward and read again).
     HistoryWindow *openHistory();

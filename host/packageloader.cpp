@@ -35,6 +35,8 @@ bool PackageLoader::ensureLoaded(const ImpPackageHost &host)
     m_finalize = reinterpret_cast<ImpFinalizeFn>(m_library.resolve("Finalize"));
     m_info = reinterpret_cast<ImpGetPackageInfoTableFn>(m_library.resolve("GetPackageInfoTable"));
     m_iniProc = reinterpret_cast<ImpIniProcFn>(m_library.resolve("IniProc"));
+    // The export screen came later: a package without it still opens the import screen.
+    m_iniProcExportacao = reinterpret_cast<ImpIniProcFn>(m_library.resolve("IniProcExportacao"));
     if (!initialize || !m_finalize || !m_info || !m_iniProc) {
         m_error = QStringLiteral("O pacote %1 não tem os pontos de entrada esperados.").arg(m_library.fileName());
         return false;
@@ -57,6 +59,18 @@ bool PackageLoader::iniProc(const ImpPackageHost &host)
     if (!ensureLoaded(host))
         return false;
     m_iniProc();
+    return true;
+}
+
+bool PackageLoader::iniProcExportacao(const ImpPackageHost &host)
+{
+    if (!ensureLoaded(host))
+        return false;
+    if (!m_iniProcExportacao) {
+        m_error = QStringLiteral("O pacote %1 não tem a tela de exportação.").arg(m_library.fileName());
+        return false;
+    }
+    m_iniProcExportacao();
     return true;
 }
 

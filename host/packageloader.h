@@ -18,6 +18,8 @@ public:
     bool isLoaded() const { return m_initialized; }
     // Opens or restores the screen. False when the package could not be loaded.
     bool iniProc(const ImpPackageHost &host);
+    // Opens or restores the export screen. False when the package could not be loaded or has none.
+    bool iniProcExportacao(const ImpPackageHost &host);
     // Lets the package tear its screen and hooks down (before the main window goes).
     void finalize();
 
@@ -30,6 +32,7 @@ private:
     bool m_initialized = false;
     QString m_error;
     ImpIniProcFn m_iniProc = nullptr;
+    ImpIniProcFn m_iniProcExportacao = nullptr;
     ImpFinalizeFn m_finalize = nullptr;
     ImpGetPackageInfoTableFn m_info = nullptr;
 };

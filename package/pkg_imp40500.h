@@ -7,6 +7,7 @@
 //   const ImpPackageInfo *GetPackageInfoTable(void)
 //   void IniProc(void)                             opens the screen, or restores and fronts it
 //   void CriaImpoPrat(void)                        what IniProc runs
+//   void IniProcExportacao(void)                   opens the export screen, or fronts it
 //   TfrmImpoPrato *frmImpoPrato                    the screen instance (variable)
 //   bool boIdCriado                                an instance exists (variable)
 //

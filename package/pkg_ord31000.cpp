@@ -4,6 +4,7 @@
 
 #include "handlerboundary.h"
 #include "ambiente.h"
+#include "frmexpoprato.h"
 #include "frmimpoprato.h"
 #include "dialogs.h"
 #include "helpviewer.h"
@@ -88,6 +89,12 @@ void Finalize()
                 delete frmImpoPrato;
         }
         boIdCriado = false;
+        if (TfrmExpoPrato *exportScreen = Cli_IMP40500::exportScreen()) {
+            if (QMdiSubWindow *sub = exportScreen->subWindow())
+                delete sub;
+            else
+                delete exportScreen;
+        }
         if (g_initialized) {
             uninstallMessageBoxes();
             clearScreenHost();

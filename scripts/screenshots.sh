@@ -7,7 +7,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
-cmake --build "$build" -j2 --target tst_screen_lifecycle tst_screen_import tst_history_window tst_screen_errprev
+cmake --build "$build" -j2 --target tst_screen_lifecycle tst_screen_import tst_history_window tst_screen_errprev \
+    tst_export_screen
 out="$root/docs/screenshots"
 mkdir -p "$out"
 export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 IMP_SOURCE_DIR="$root" IMP_SCREENSHOT_DIR="$out"
@@ -15,4 +16,5 @@ export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 IMP_SOURCE_DIR="$root" IMP_SCREE
 "$build/bin/tst_screen_import" sampleFromPickToImport errorPanelFromTheScreen serviceEditLocksDishTabAndImport
 "$build/bin/tst_history_window" listsNewestFirstAndSorts
 "$build/bin/tst_screen_errprev" errorMenu
+"$build/bin/tst_export_screen" savesTheBranchsDishes
 ls -l "$out"

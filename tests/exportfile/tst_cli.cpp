@@ -1,5 +1,5 @@
-// `imp40500 check` and `imp40500 import` end to end, as other tools run them: the exit codes, the
-// JSON shape they rely on, the report, and what the import writes.
+// `imp40500 check`, `imp40500 import` and `imp40500 export` end to end, as other tools run them: the
+// exit codes, the JSON shape they rely on, the report, and what the import writes.
 #include "database.h"
 #include "exportwriter.h"
 #include "serverprocess.h"
@@ -7,6 +7,8 @@
 #include "messages.h"
 #include "seeddb.h"
 
+#include <QElapsedTimer>
+#include <filesystem>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,6 +40,8 @@ private slots:
     void carelessFile();
     void noLocaleReadsPtBR();
     void pairAndRemember();
+    void exportCommand();
+    void exportStoppedBySignal();
 
 private:
     Run run(const QStringList &args);
@@ -167,6 +171,11 @@ void TstCli::refusals_data()
     QTest::newRow("pair: destination unknown") << QStringList{"import", "x.txt", "--branch", "1", "--pair", "30=00099", "--json"}
                                                << services << 2 << "Serv_Dest_Cad";
     QTest::newRow("pair: not a pair") << QStringList{"check", "x.txt", "--branch", "1", "--pair", "30"} << services << 1 << "";
+    QTest::newRow("export: branch unknown") << QStringList{"export", "out.txt", "--branch", "77", "--json"} << good << 2
+                                            << "Filial_N_Cad";
+    QTest::newRow("export: tree unknown") << QStringList{"export", "out.txt", "--branch", "1", "--tree", "x", "--json"}
+                                          << good << 2 << "Exp_ArvoreInvalida";
+    QTest::newRow("export: no branch") << QStringList{"export", "out.txt"} << good << 1 << "";
     QTest::newRow("server unreachable") << QStringList{"check", "x.txt", "--branch", "1", "--server", "127.0.0.1:1", "--json"}
                                         << good << 1 << "";
     // "@db": the destination's SQLite file, which the process holds and never opens as a file.
@@ -189,9 +198,13 @@ void TstCli::refusals()
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(file);
     f.close();
-    const Run r = run(args);
+    // The export writes its numbers and dates in one form only: it takes no locale.
+    const Run r = args.first() == u"export"
+        ? ProcessRun::run(QStringLiteral(IMP40500_BIN), args + QStringList{"--db", m_db->url()}, m_dir.path())
+        : run(args);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY(!r.err.isEmpty()); // the message on stderr
+    QVERIFY(!QFile::exists(m_dir.filePath("out.txt")));
     if (!key.isEmpty()) {
         const QJsonObject e = r.json()["error"].toObject();
         QCOMPARE(e.keys(), (QStringList{"key", "text"}));
@@ -296,6 +309,105 @@ void TstCli::pairAndRemember()
     const Run text = run({"check", path, "--branch", "0001"});
     QVERIFY(text.out.contains("-> 00004 CEIA (lembrado)\n"));
     QVERIFY(text.out.contains("-> 00001 ALMOCO\n")); // found by name: no mark
+}
+
+// The demo branch exported with its totals, the file read back by check, then a dish name the file
+// cannot carry: exit 2 with its words, and the file of the export before left as it was. All are in
+// the history as exports.
+void TstCli::exportCommand()
+{
+    const auto exportRun = [&](const QStringList &more) {
+        return ProcessRun::run(QStringLiteral(IMP40500_BIN),
+                               QStringList{"export", "pratos.txt", "--branch", "1", "--db", m_db->url()} + more, m_dir.path());
+    };
+    // More dishes than one read of a PostgreSQL cursor brings, each with a standard recipe row.
+    for (const char *table : {"PRATO (CDFILAUXPRAT, CDPRATO, NMPRATO, VRARREDTRANS)", "RECEPADR (CDFILAUXPRAT, CDPRATO, CDPRODUTO, QTPRODUTO)"})
+        QVERIFY(QSqlQuery(m_db->db()).exec(
+            QStringLiteral("WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 5000) INSERT INTO %1 "
+                           "SELECT 'P', '2' || CAST(I + 100000 AS VARCHAR(10)), %2, I / 8.0 FROM N")
+                .arg(QLatin1String(table), QLatin1String(qstrncmp(table, "PRATO", 5) == 0 ? "'PRATO ' || CAST(I AS VARCHAR(10))" : "'000101'"))));
+    const Run ok = exportRun({"--json"});
+    QVERIFY2(ok.exitCode == 0, ok.err.constData());
+    const QJsonObject totals = ok.json();
+    QCOMPARE(totals["rows"].toObject()["PRATO"].toInt(), 5003);
+    QCOMPARE(totals["rows"].toObject()["RECEPADR"].toInt(), 5002);
+    QCOMPARE(totals["rows"].toObject()["PRATSERV"].toInt(), 0);
+    QFile file(m_dir.filePath("pratos.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    QCOMPARE(totals["bytes"].toInteger(), qint64(bytes.size()));
+    QVERIFY(bytes.startsWith("PRATO\xF8"));
+    const Run checked = run({"check", "pratos.txt", "--branch", "1", "--json"});
+    QVERIFY2(checked.exitCode == 0, checked.err.constData());
+    QCOMPARE(checked.json()["preview"].toObject()["replaced"].toArray().size(), 5003);
+
+    // Only the standard tree, one code given and one that is none: warned, not refused.
+    const Run some = exportRun({"--tree", "padrao", "--dishes", "100001,999"});
+    QVERIFY2(some.exitCode == 0, some.err.constData());
+    QVERIFY2(some.err.contains("999"), some.err.constData());
+    QVERIFY(some.out.contains("PRATO     1"));
+
+    QSqlQuery(m_db->db()).exec(QStringLiteral("UPDATE PRATO SET NMPRATO = 'SMØRREBRØD smørrebrød' WHERE CDPRATO = '000901'"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const Run refused = exportRun({"--json"});
+    QCOMPARE(refused.exitCode, 2);
+    const QJsonObject e = refused.json()["error"].toObject();
+    QCOMPARE(e["key"].toString(), QStringLiteral("Exp_ValorInvalido"));
+    for (const char *word : {"000901", "PRATO", "NMPRATO", "ø"})
+        QVERIFY2(e["text"].toString().contains(QString::fromUtf8(word)), qPrintable(e["text"].toString()));
+    QVERIFY(QDir(m_dir.path()).entryList({"pratos.txt.*"}, QDir::Files).isEmpty());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+
+    const Run history = ProcessRun::run(QStringLiteral(IMP40500_BIN), {"history", "--json", "--db", m_db->url()}, m_dir.path());
+    const QJsonArray list = QJsonDocument::fromJson(history.out).array();
+    QCOMPARE(list.size(), 3);
+    for (const QJsonValue &row : list)
+        QCOMPARE(row.toObject()["kind"].toString(), QStringLiteral("export"));
+    QCOMPARE(list.at(0).toObject()["outcome"].toString(), QStringLiteral("failed"));
+    QCOMPARE(list.at(2).toObject()["rows"].toObject()["PRATO"].toInt(), 5003);
+}
+
+// SIGTERM in the middle of an export: exit 130, and neither the file nor its temporary name left.
+void TstCli::exportStoppedBySignal()
+{
+    QFETCH_GLOBAL(QString, db);
+    if (db != u"sqlite")
+        QSKIP("the signal's path is the same on either database");
+    // Enough dishes that the export is still running when the signal comes.
+    QVERIFY(QSqlQuery(m_db->db()).exec(QStringLiteral(
+        "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 300000) "
+        "INSERT INTO PRATO (CDFILAUXPRAT, CDPRATO, CDFILIAL, NMPRATO) SELECT 'P', printf('%010d', I), '0001', "
+        "'PRATO DE TESTE COM UM NOME LONGO ' || I FROM N")));
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(QStringLiteral(IMP40500_BIN), {"export", "grande.txt", "--branch", "1", "--db", m_db->url()});
+    QVERIFY(p.waitForStarted());
+    QDir dir(m_dir.path());
+    // The file being written is open in the process (unnamed until it is whole, where the system
+    // allows): the signal comes once it is.
+    const auto writing = [&] {
+        std::error_code ec;
+        for (const auto &fd : std::filesystem::directory_iterator("/proc/" + std::to_string(p.processId()) + "/fd", ec)) {
+            const auto target = std::filesystem::read_symlink(fd.path(), ec);
+            if (!ec && QString::fromStdString(target.string()).startsWith(m_dir.path() + u'/'))
+                return true;
+        }
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!writing() && p.state() == QProcess::Running && clock.elapsed() < 30000)
+        QTest::qWait(1);
+    QCOMPARE(p.state(), QProcess::Running);
+    p.terminate();
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 130);
+    QVERIFY(p.readAllStandardError().contains("SIGTERM"));
+    QVERIFY(dir.entryList({"grande.txt*"}, QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -118,15 +118,18 @@ private slots:
         QCOMPARE(column(HistoryWindow::Operator), (QStringList{"MARIA", "JOANA", "ADMIN"}));
         history->view()->sortByColumn(HistoryWindow::When, Qt::DescendingOrder);
 
-        // An import made meanwhile shows on the next reading.
-        QVERIFY(ImportHistory::insert(db->db(), entry(QStringLiteral("2024-05-07T10:00:00"), QStringLiteral("PAULO"),
-                                                      QStringLiteral("lanches.txt"), true, 7)));
+        // An export made meanwhile shows on the next reading, as an export.
+        ImportHistory::Entry exported = entry(QStringLiteral("2024-05-07T10:00:00"), QStringLiteral("PAULO"),
+                                              QStringLiteral("pratos-0001-20240507.txt"), true, 7);
+        exported.kind = ImportHistory::Entry::Kind::Export;
+        QVERIFY(ImportHistory::insert(db->db(), exported));
         history->refresh();
         QCOMPARE(column(HistoryWindow::Operator), (QStringList{"PAULO", "ADMIN", "JOANA", "MARIA"}));
         // Read, the window holds nothing open: another connection checkpoints the WAL to its end.
         held.finish();
         QCOMPARE(DbProbe::busyStatements(), QStringList());
         QCOMPARE(DbProbe::checkpoint(DbUrl::parse(db->url()).value().path), QString());
+        QCOMPARE(column(HistoryWindow::Kind), (QStringList{"exportação", "importação", "importação", "importação"}));
 
         window.mdiArea()->subWindowList().first()->move(0, 0);
         QCoreApplication::processEvents();

@@ -104,6 +104,14 @@ void PackageTest::loadsResolvesAndOpensScreen()
     QCOMPARE(area->subWindowList().size(), 1);
     QCOMPARE(rdm->calls.value(QStringLiteral("GetDiretorios")), 1);
 
+    // The sibling export screen, from the same package: one instance too, gone with the package.
+    auto iniProcExportacao = reinterpret_cast<ImpIniProcFn>(lib.resolve("IniProcExportacao"));
+    QVERIFY(iniProcExportacao);
+    iniProcExportacao();
+    iniProcExportacao();
+    QCOMPARE(area->subWindowList().size(), 2);
+    QCOMPARE(area->activeSubWindow()->windowTitle(), QStringLiteral("Exportação de Prato"));
+
     finalize();
     QVERIFY(!*boIdCriado);
     QVERIFY(area->subWindowList().isEmpty());

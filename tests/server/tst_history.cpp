@@ -247,6 +247,20 @@ private slots:
         auto r = twoDishes().run(net);
         QVERIFY2(r, qPrintable(r.error()));
         QCOMPARE(ImportHistory::list(db->db())->size(), 1);
+
+        // A table from before exports were kept in it (no IDOPERACAO): read as imports, and given
+        // the column by the next server that opens the destination.
+        module.reset();
+        QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("ALTER TABLE HISTIMPO DROP COLUMN IDOPERACAO")));
+        auto old = ImportHistory::list(db->db());
+        QVERIFY2(old && old->size() == 1, qPrintable(old.error()));
+        QCOMPARE(old->first().kind, ImportHistory::Entry::Kind::Import);
+        module = RdmImpoPrato::openDirect(db->url(), &why);
+        QVERIFY2(module, qPrintable(why));
+        net.setTransport(std::make_unique<InProcessTransport>(module));
+        r = twoDishes().run(net);
+        QVERIFY2(r, qPrintable(r.error()));
+        QCOMPARE(ImportHistory::list(db->db())->size(), 2);
     }
 
     // The command line, embedded and against a server process: the file's origin reaches the row,
@@ -305,8 +319,9 @@ private slots:
         const QJsonArray list = QJsonDocument::fromJson(json.out).array();
         QCOMPARE(list.size(), 2);
         const QJsonObject newest = list.first().toObject();
-        QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "file", "message",
+        QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "file", "kind", "message",
                                              "operator", "outcome", "rows", "sha256", "when"}));
+        QCOMPARE(newest["kind"].toString(), QStringLiteral("import"));
         QCOMPARE(newest["operator"].toString(), QStringLiteral("JOANA"));
         QCOMPARE(newest["branch"].toString(), QStringLiteral("0001"));
         QCOMPARE(newest["file"].toString(), QStringLiteral("cardápio de março.txt"));
