@@ -281,9 +281,9 @@ struct Run {
             CheckReport::writeText(session, branchName, amb.DBPict(1), stdout);
         }
         if (json) {
-            std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText()));
+            std::fprintf(stderr, "%s\n", qPrintable(outcome->summaryText(amb.DBPict(1))));
         } else {
-            std::printf("\n%s\n", qPrintable(outcome->summaryText()));
+            std::printf("\n%s\n", qPrintable(outcome->summaryText(amb.DBPict(1))));
             std::printf("%s\n", qPrintable(Msg(QStringLiteral("ImportaOk"))));
         }
         std::fflush(stdout);

@@ -46,8 +46,10 @@ QJsonObject toJson(const ImportHistory::Entry &e)
     return o;
 }
 
-// One import per paragraph: the first line says when, who, where and what came of it.
-void writeText(const QList<ImportHistory::Entry> &entries, FILE *out)
+// One import per paragraph: the first line says when, who, where and what came of it. Refused
+// dishes are named through the destination's dish-code picture, the first ten and how many more
+// (the JSON keeps every code as stored).
+void writeText(const QList<ImportHistory::Entry> &entries, const QString &dishPicture, FILE *out)
 {
     if (entries.isEmpty()) {
         std::fprintf(out, "%s\n", qPrintable(Msg(QStringLiteral("Hist_Vazio"))));
@@ -68,7 +70,7 @@ void writeText(const QList<ImportHistory::Entry> &entries, FILE *out)
             ? QStringLiteral("  pratos exportados %1").arg(e.dishesWritten)
             : QStringLiteral("  pratos gravados %1, recusados %2").arg(e.dishesWritten).arg(e.dishesRefused.size());
         if (!e.dishesRefused.isEmpty())
-            dishes += QStringLiteral(" (%1)").arg(e.dishesRefused.join(QStringLiteral(", ")));
+            dishes += QStringLiteral(" (%1)").arg(dishCodeList(e.dishesRefused, dishPicture));
         dishes += QStringLiteral("; %1 ms").arg(e.durationMs);
         std::fprintf(out, "%s\n", qPrintable(dishes));
         if (!e.rows.isEmpty())
@@ -148,7 +150,7 @@ int runHistory(const QStringList &args)
                 array.append(toJson(e));
             std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
         } else {
-            writeText(entries.value(), stdout);
+            writeText(entries.value(), readDishPicture(db.value()).value_or(QString()), stdout);
         }
         db.value().close();
     }

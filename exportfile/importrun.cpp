@@ -6,25 +6,25 @@
 #include "importsession.h"
 #include "messages.h"
 
-QString ImportOutcome::successText() const
+QString ImportOutcome::successText(const QString &dishPicture) const
 {
     QString text = Msg(QStringLiteral("ImportaOk"));
     if (!hasSummary)
         return text;
     const int written = summary.dishesWritten;
-    const int refused = int(summary.dishesNotWritten.size());
-    const QString key = QStringLiteral("ImportaResumo");
-    const QString line = TMessages::instance().contains(key)
-                             ? Msg(key).arg(written).arg(refused)
-                             : QStringLiteral("Pratos gravados: %1. Não gravados por conterem erros: %2.")
+    const QStringList &refused = summary.dishesNotWritten;
+    const QString line = refused.isEmpty()
+                             ? Msg(QStringLiteral("ImportaResumo")).arg(written).arg(0)
+                             : Msg(QStringLiteral("ImportaResumoCodigos"))
                                    .arg(written)
-                                   .arg(refused);
+                                   .arg(refused.size())
+                                   .arg(dishCodeList(refused, dishPicture));
     return text + u'\n' + line;
 }
 
-QString ImportOutcome::summaryText() const
+QString ImportOutcome::summaryText(const QString &dishPicture) const
 {
-    return hasSummary ? summary.toText() : QString();
+    return hasSummary ? summary.toText(dishPicture) : QString();
 }
 
 ImportOutcome ImportOutcome::fromPayload(const QByteArray &payload)

@@ -19,10 +19,11 @@ struct ImportOutcome {
     ImportSummary summary;
 
     // "A importação foi realizada com sucesso." and, on a second line, the dishes written and those
-    // not written because they carry errors; without a readable summary only the first line.
-    QString successText() const;
-    // The summary as the command line prints it; empty without one.
-    QString summaryText() const;
+    // not written because they carry errors, these named through the dish-code picture (the first
+    // ten, then how many more); without a readable summary only the first line.
+    QString successText(const QString &dishPicture) const;
+    // The summary as the command line prints it, refused codes as above; empty without one.
+    QString summaryText(const QString &dishPicture) const;
     static ImportOutcome fromPayload(const QByteArray &payload);
 };
 

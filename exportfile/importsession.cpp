@@ -77,6 +77,11 @@ int ImportSession::controlCharLine(int dishRow) const
     return d->controlCharLines.value(dishRow, 0);
 }
 
+int ImportSession::dishesFlaggedForService(const QString &cdServFiliOrig) const
+{
+    return int(d->unpairedServiceDishes.value(cdServFiliOrig).size());
+}
+
 int ImportSession::dishLine(int dishRow) const
 {
     return dishRow >= 0 && size_t(dishRow) < d->dishLines.size() ? d->dishLines[size_t(dishRow)] : 0;

@@ -174,6 +174,9 @@ public:
     QStringList loadWarnings() const;
     // The first line with a NUL that flagged this dish row (position 6); 0 when none.
     int controlCharLine(int dishRow) const;
+    // The dish rows of the last pass that a line naming this origin service flagged because the
+    // service had no destination then (position 3); a pairing made later leaves them flagged.
+    int dishesFlaggedForService(const QString &cdServFiliOrig) const;
     // The file's line of a dish row of the last pass (the first line of the file is 1); 0 when the
     // row was not loaded from a dish line.
     int dishLine(int dishRow) const;

@@ -43,6 +43,12 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
     const int row = table.currentRow();
     const bool isDish = &table == &s.cdsPrato;
     const int dish = isDish ? row : last.lastDishRow;
+    // Which dishes an unpaired service flagged, for the operator who pairs it after the load.
+    if (!unpairedService.isEmpty()) {
+        if (dish >= 0)
+            last.unpairedServiceDishes[unpairedService].insert(dish);
+        unpairedService.clear();
+    }
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {
         // The key's hash is taken here, from the cells just stored (no later step changes them),

@@ -134,6 +134,7 @@ void LoadPass::runLoadPass()
     d->last.stats = {};
     d->last.notes = {};
     d->last.controlCharLines.clear();
+    d->last.unpairedServiceDishes.clear();
     d->last.dishLines.clear();
     d->last.loaded = ImportOrigin();
     d->last.ownStop.reset();

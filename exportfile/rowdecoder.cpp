@@ -228,6 +228,7 @@ bool LoadPass::Impl::checkCode(const Plan &plan, const ColPlan &c, QStringView &
         replaced = p.PesqServico(v);
         if (replaced.isEmpty()) {
             p.ErrosLinha[DishFlags::Servico] = u'1';
+            unpairedService = v.toString();
             return true;
         }
         if (plan.isReceServ)

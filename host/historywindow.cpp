@@ -95,6 +95,7 @@ void HistoryWindow::refresh()
     // A connection of its own for each reading: the process's shared connection may hold a read
     // snapshot open under a query the screens keep positioned, and would not see new imports.
     Result<QList<ImportHistory::Entry>> entries = QList<ImportHistory::Entry>();
+    QString picture; // the refused dishes are named as the destination writes its codes
     const QString connection = QStringLiteral("imp40500_history_window");
     {
         auto db = Database::open(Ambiente::instance().databaseUrl, connection);
@@ -102,6 +103,7 @@ void HistoryWindow::refresh()
             entries = Result<QList<ImportHistory::Entry>>::fail(db.failure());
         } else {
             entries = ImportHistory::list(db.value(), {}, kLimit);
+            picture = readDishPicture(db.value()).value_or(QString());
             db.value().close();
         }
     }
@@ -124,7 +126,7 @@ void HistoryWindow::refresh()
         row[Outcome] = item(e.ok ? QStringLiteral("ok") : QStringLiteral("falhou"));
         row[DishesWritten] = number(e.dishesWritten);
         row[DishesRefused] = number(e.dishesRefused.size());
-        row[DishesRefused]->setToolTip(e.dishesRefused.join(QStringLiteral(", ")));
+        row[DishesRefused]->setToolTip(dishCodeList(e.dishesRefused, picture));
         row[Rows] = item(ImportHistory::rowsToText(e.rows).replace(QLatin1Char('='), QLatin1Char(' ')).replace(QLatin1Char(';'), QStringLiteral(", ")));
         row[Duration] = number(e.durationMs, ptBR().toString(double(e.durationMs) / 1000.0, 'f', 1));
         row[Message] = item(e.message);

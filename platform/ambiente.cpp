@@ -3,6 +3,7 @@
 #include "database.h"
 #include "datapacket.h"
 #include "memtable.h"
+#include "messages.h"
 
 #include <QRegularExpression>
 #include <QSqlError>
@@ -93,21 +94,29 @@ bool Ambiente::setServer(const QString &hostPort)
 QString Ambiente::DBPict(int kind)
 {
     if (!m_pictLoaded) {
+        std::optional<QString> picture;
         try {
-            QSqlQuery q(Database::shared());
-            q.setForwardOnly(true);
-            // The first general-parameter row is the current one, as the server hands it out.
-            if (!q.exec(QStringLiteral("SELECT CDPICTPRAT FROM PARAMGERAL ORDER BY CDFILIAL")))
-                return {};
-            m_pict.clear();
-            if (q.next())
-                m_pict.insert(1, q.value(0).toString().trimmed());
-            m_pictLoaded = true;
+            picture = readDishPicture(Database::shared());
         } catch (const DatabaseError &) {
-            return {}; // not kept: the next call tries again
         }
+        if (!picture)
+            return {}; // not kept: the next call tries again
+        m_pict.clear();
+        if (!picture->isEmpty())
+            m_pict.insert(1, *picture);
+        m_pictLoaded = true;
     }
     return m_pict.value(kind);
+}
+
+std::optional<QString> readDishPicture(const QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    // The first general-parameter row is the current one, as the server hands it out.
+    if (!q.exec(QStringLiteral("SELECT CDPICTPRAT FROM PARAMGERAL ORDER BY CDFILIAL")))
+        return std::nullopt;
+    return q.next() ? q.value(0).toString().trimmed() : QString();
 }
 
 void Ambiente::resetPictCache()
@@ -191,4 +200,17 @@ QString formatThroughPicture(const QString &code, const QString &picture)
         }
     }
     return out;
+}
+
+QString dishCodeList(const QStringList &codes, const QString &picture, int shown)
+{
+    const qsizetype n = qMin<qsizetype>(codes.size(), qMax(shown, 0));
+    QStringList out;
+    out.reserve(n);
+    for (qsizetype i = 0; i < n; ++i)
+        out << formatThroughPicture(codes.at(i), picture);
+    const QString listed = out.join(QStringLiteral(", "));
+    if (codes.size() == n)
+        return listed;
+    return Msg(QStringLiteral("Lista_EMais")).arg(listed, QString::number(codes.size() - n));
 }

@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QHash>
 #include <QByteArray>
+#include <optional>
+
+class QSqlDatabase;
 
 class IMP_PLATFORM_EXPORT Ambiente {
 public:
@@ -63,3 +66,10 @@ IMP_PLATFORM_EXPORT QString pictureToInputMask(const QString &picture);
 // Formats a stored code through a picture: code characters fill the picture's placeholders in order,
 // literals are inserted; a code that does not fit is shown as stored.
 IMP_PLATFORM_EXPORT QString formatThroughPicture(const QString &code, const QString &picture);
+// Dish codes as a person reads them in one line: each through the picture, the first `shown` of
+// them, then "e mais N" ("100.004, 100.009 e mais 7056"); empty for none. A refused import can
+// name thousands of dishes: whoever needs them all reads the history's JSON.
+IMP_PLATFORM_EXPORT QString dishCodeList(const QStringList &codes, const QString &picture, int shown = 10);
+// The dish-code picture of a destination (PARAMGERAL.CDPICTPRAT of its first row) read through
+// `db`; empty when it has none, nullopt when it cannot be read.
+IMP_PLATFORM_EXPORT std::optional<QString> readDishPicture(const QSqlDatabase &db);

@@ -1,5 +1,7 @@
 #include "rdmcalls.h"
 
+#include "ambiente.h"
+
 #include <QCborArray>
 #include <QCborMap>
 #include <QCborValue>
@@ -51,7 +53,7 @@ Result<ImportSummary> ImportSummary::decode(const QByteArray &payload)
     return s;
 }
 
-QString ImportSummary::toText() const
+QString ImportSummary::toText(const QString &dishPicture) const
 {
     QString text = QStringLiteral("Pratos gravados: %1.").arg(dishesWritten);
     if (dishesNotWritten.isEmpty()) {
@@ -59,7 +61,7 @@ QString ImportSummary::toText() const
     } else {
         text += QStringLiteral("\nPratos não gravados por erro: %1 (%2).")
                     .arg(dishesNotWritten.size())
-                    .arg(dishesNotWritten.join(QStringLiteral(", ")));
+                    .arg(dishCodeList(dishesNotWritten, dishPicture));
     }
     QStringList parts;
     for (const auto &[table, count] : rowsPerTable)

@@ -18,7 +18,9 @@ struct IMP_PLATFORM_EXPORT ImportSummary {
     QList<QPair<QString, int>> rowsPerTable; // table name, rows written
     QByteArray encode() const;
     static Result<ImportSummary> decode(const QByteArray &payload);
-    QString toText() const;                 // two or more lines for a person
+    // Two or more lines for a person; the refused codes through the dish-code picture (as stored
+    // when it is empty), the first ten of them and how many more.
+    QString toText(const QString &dishPicture = {}) const;
 };
 
 namespace Rdm {

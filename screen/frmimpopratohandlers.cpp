@@ -367,7 +367,7 @@ void TfrmImpoPrato::sbtImportExportClick(QObject *)
     });
     if (!outcome)
         showFailure(outcome.failure());
-    messageSink()->showInfo(outcome->successText());
+    messageSink()->showInfo(outcome->successText(Ambiente::instance().DBPict(1)));
 }
 
 Result<ImportOutcome> TfrmImpoPrato::runImport()

@@ -4,6 +4,7 @@
 #include "framework.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <vector>
@@ -98,6 +99,9 @@ void ServiceMap::prepareDestinationServices()
 int ServiceMap::build(const QStringList &lsbServico)
 {
     m_rememberedDest.clear();
+    // What the operator paired for one branch says nothing about another.
+    if (!m_typed.isEmpty() && m_typedBranch != (CdFilialDestino ? CdFilialDestino() : QString()))
+        forgetTypedPairs();
     if (lsbServico.size() < 2) {
         // A pair given for a file without services names an origin the file does not have.
         if (!paresInformados.isEmpty())
@@ -154,6 +158,7 @@ int ServiceMap::build(const QStringList &lsbServico)
     const int lastPosted = cdsServico.currentRow();
     for (const auto &[origem, destino] : std::as_const(paresInformados))
         applyGivenPair(origem, destino);
+    applyTypedPairs(dests);
     applyRemembered(dests);
     if (cdsServico.currentRow() != lastPosted && lastPosted >= 0)
         cdsServico.moveTo(lastPosted);
@@ -188,6 +193,56 @@ void ServiceMap::applyGivenPair(const QString &origem, const QString &destino)
     cdsServico.post();
 }
 
+void ServiceMap::applyTypedPairs(const std::vector<Dest> &dests)
+{
+    if (m_typed.isEmpty() || !cdsServico.isActive())
+        return;
+    // Every row the operator touched lets go of its destination first, so that a swap he made in
+    // steps is not refused for a destination the other row still holds; then each takes its own.
+    // The grid validated each of them against the map and the branch as they stood then: a file
+    // without that origin, or a destination the branch lost or another row now holds, skips it.
+    for (const auto &[origem, destino] : std::as_const(m_typed)) {
+        const int row = cdsServico.find(ColOrig, origem);
+        if (row >= 0 && cdsServico.textAt(row, ColDest) != destino && !EmptyString(cdsServico.textAt(row, ColDest)))
+            setRowDestination(row, QString(), QString());
+    }
+    for (const auto &[origem, destino] : std::as_const(m_typed)) {
+        const int row = cdsServico.find(ColOrig, origem);
+        if (row < 0 || EmptyString(destino) || cdsServico.textAt(row, ColDest) == destino)
+            continue;
+        const auto d = std::find_if(dests.begin(), dests.end(), [&](const Dest &x) { return x.code == destino; });
+        if (d == dests.end() || (cdsServDestino.isActive() && cdsServDestino.find(ColDestCodigo, destino) >= 0))
+            continue;
+        setRowDestination(row, d->code, d->name);
+    }
+}
+
+// An edit and a post of the build: the row events keep the destinations in use.
+void ServiceMap::setRowDestination(int row, const QString &code, const QString &name)
+{
+    cdsServico.moveTo(row);
+    cdsServico.edit();
+    cdsServico.setText(ColDest, code);
+    cdsServico.setText(ColNmDest, name);
+    cdsServico.post();
+}
+
+void ServiceMap::rememberTyped(const QString &origem, const QString &destino)
+{
+    const QString branch = CdFilialDestino ? CdFilialDestino() : QString();
+    if (branch != m_typedBranch)
+        m_typed.clear();
+    m_typedBranch = branch;
+    m_typed.removeIf([&](const QPair<QString, QString> &p) { return p.first == origem; });
+    m_typed.append({origem, destino});
+}
+
+void ServiceMap::forgetTypedPairs()
+{
+    m_typed.clear();
+    m_typedBranch.clear();
+}
+
 void ServiceMap::applyRemembered(const std::vector<Dest> &dests)
 {
     const int n = cdsServico.rowCount();
@@ -215,9 +270,14 @@ void ServiceMap::applyRemembered(const std::vector<Dest> &dests)
     if (remembered.isEmpty())
         return;
 
+    // A row the operator left without destination on the grid stays so.
+    QSet<QString> leftUnpaired;
+    for (const auto &[origem, destino] : std::as_const(m_typed))
+        if (EmptyString(destino))
+            leftUnpaired.insert(origem);
     m_rememberedDest = QStringList(n, QString());
     for (int r = 0; r < n; ++r) {
-        if (!EmptyString(cdsServico.textAt(r, ColDest)))
+        if (!EmptyString(cdsServico.textAt(r, ColDest)) || leftUnpaired.contains(cdsServico.textAt(r, ColOrig)))
             continue;
         const auto it = remembered.constFind(cdsServico.textAt(r, ColOrig) + QChar(0) + cdsServico.textAt(r, ColNmOrig));
         if (it == remembered.cend())
@@ -355,6 +415,7 @@ void ServiceMap::cdsServicoBeforeEdit(MemTable &t)
     // The row's destination is released while it is edited, so the row may take it again.
     m_released = false;
     const QString dest = t.text(ColDest);
+    m_destBeforeEdit = dest;
     const QString name = t.text(ColNmDest);
     if (removeDestino(dest)) {
         m_released = true;
@@ -373,9 +434,16 @@ void ServiceMap::cdsServicoAfterPost(MemTable &t)
 {
     m_released = false;
     const QString dest = t.text(ColDest);
-    if (EmptyString(dest))
+    if (!EmptyString(dest))
+        addDestino(dest, t.text(ColNmDest));
+    // The operator's own change of a row (the build and a load pass post rows of their own).
+    if (carregando() || dest == m_destBeforeEdit)
         return;
-    addDestino(dest, t.text(ColNmDest));
+    const QString origem = t.text(ColOrig);
+    m_destBeforeEdit = dest;
+    rememberTyped(origem, EmptyString(dest) ? QString() : dest);
+    if (pairedByOperator)
+        pairedByOperator(origem, dest);
 }
 
 void ServiceMap::cdsServicoBeforeDelete(MemTable &t)

@@ -41,6 +41,18 @@ public:
     // after the pairing by name, each checked as the grid checks a typed code.
     QList<QPair<QString, QString>> paresInformados;
 
+    // The pairings the operator made on the grid: origin code and the destination code as stored
+    // (empty for a row he left without destination), the latest per origin, in the order made.
+    // clear() keeps them. build() applies them to the next loads after paresInformados and before
+    // the remembered pairings, as long as the destination branch stays the one they were made for;
+    // one the file or the branch no longer allows is skipped, never a failure of the load, and a
+    // row he left without destination takes none from memory.
+    const QList<QPair<QString, QString>> &paresDigitados() const { return m_typed; }
+    void forgetTypedPairs();
+    // Called once the operator's pairing is posted (origin code, destination code): what the load
+    // flagged for that service stays flagged until the next load.
+    std::function<void(const QString &origem, const QString &destino)> pairedByOperator;
+
     // The destination branch code (the text of medCdFilial), asked whenever a query needs it.
     std::function<QString()> CdFilialDestino;
     // Called when Vd_CdServDestino fails, before the failure goes on: the grid puts its cursor on
@@ -59,8 +71,8 @@ public:
     // rows built; the caller shows the tab "Serviço" when it is above 0.
     // After the pairing by name, the pairs of paresInformados are applied (a refused one fails
     // through MensErro: "Serv_Orig_Deve", "Serv_Dest_Deve", "Serv_Nao_Cad", "Serv_Ja_Cad",
-    // "Serv_Dest_Cad"), then every row still unpaired takes its remembered destination when the
-    // branch still has that service and no other row holds it.
+    // "Serv_Dest_Cad"), then those of paresDigitados, then every row still unpaired takes its
+    // remembered destination when the branch still has that service and no other row holds it.
     int build(const QStringList &lsbServico);
 
     // Whether the row holds the destination remembered for it by the build (an edit to another
@@ -106,6 +118,9 @@ private:
         QString code, name, upperName;
     };
     void applyGivenPair(const QString &origem, const QString &destino);
+    void applyTypedPairs(const std::vector<Dest> &dests);
+    void setRowDestination(int row, const QString &code, const QString &name);
+    void rememberTyped(const QString &origem, const QString &destino);
     void applyRemembered(const std::vector<Dest> &dests);
     void addDestino(const QString &code, const QString &name);
     bool removeDestino(const QString &code);
@@ -115,6 +130,11 @@ private:
     // What before-edit released, so that a cancelled edit can give it back.
     bool m_released = false;
     QString m_releasedCode, m_releasedName;
+    // The destination the row had when its edit began: a post that changes it is a pairing made
+    // by the operator.
+    QString m_destBeforeEdit;
+    QList<QPair<QString, QString>> m_typed;
+    QString m_typedBranch; // the destination branch m_typed was made for
     TableState m_stateBeforeCancel = TableState::Browse;
     // Per row of the map, the destination the build gave it from memory; empty for the others.
     QStringList m_rememberedDest;

@@ -145,6 +145,7 @@ void TstCli::everyFlag()
     const Run imp = run({"import", path, "--branch", "0001"});
     QCOMPARE(imp.exitCode, 0);
     QVERIFY(imp.out.contains("Pratos gravados: 1."));
+    QVERIFY2(imp.out.contains("Pratos n\xC3\xA3o gravados por erro: 2 (000.900, 000.901)."), imp.out.constData());
     QCOMPARE(m_db->count("PRATO", "CDPRATO = '555555'"), 1);
     QCOMPARE(m_db->count("PRATO", "NMPRATO = 'OUTRO NOME'"), 0);
 }

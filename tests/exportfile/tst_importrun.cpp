@@ -93,25 +93,43 @@ void TestImportRun::success_data()
 {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QStringList>("message");
-    QTest::newRow("summary: written, then refused")
+    QTest::addColumn<QString>("named"); // the refused dishes as the command line's summary names them
+    const QString ok = QStringLiteral("A importação foi realizada com sucesso.");
+    QTest::newRow("summary: written, then refused through the dish-code mask")
         << summary(4, {"100002", "100009"})
-        << QStringList{"A importação foi realizada com sucesso.", "Pratos gravados: 4. Não gravados por conterem erros: 2."};
+        << QStringList{ok, "Pratos gravados: 4. Não gravados por conterem erros: 2 (100.002, 100.009)."}
+        << "(100.002, 100.009)";
+    QStringList many;
+    for (int i = 1; i <= 7058; ++i)
+        many << QStringLiteral("1%1").arg(i, 5, 10, QLatin1Char('0'));
+    const QString firstTen = QStringLiteral("100.001, 100.002, 100.003, 100.004, 100.005, 100.006, 100.007, "
+                                            "100.008, 100.009, 100.010 e mais 7048");
+    QTest::newRow("thousands refused: the first ten named, then how many more")
+        << summary(0, many) << QStringList{ok, "Pratos gravados: 0. Não gravados por conterem erros: 7058 (" + firstTen + ")."}
+        << "(" + firstTen + ")";
+    QTest::newRow("a code the mask does not fit is named as stored")
+        << summary(1, {"ABC"}) << QStringList{ok, "Pratos gravados: 1. Não gravados por conterem erros: 1 (ABC)."} << "(ABC)";
+    QTest::newRow("nothing refused")
+        << summary(3, {}) << QStringList{ok, "Pratos gravados: 3. Não gravados por conterem erros: 0."} << "nenhum";
     QTest::newRow("no readable summary: the first line alone")
-        << QByteArray("?") << QStringList{"A importação foi realizada com sucesso."};
+        << QByteArray("?") << QStringList{ok} << QString();
 }
 
 void TestImportRun::success()
 {
     QFETCH(QByteArray, reply);
     QFETCH(QStringList, message);
+    QFETCH(QString, named);
     ImportFixture f;
     f.server->reply = reply;
     const Result<ImportOutcome> outcome = ImportRun(f.session, f.refresh).run();
     QVERIFY(outcome.ok());
     const QStringList steps = kSteps + QStringList{"cache PRATO", "busy off"};
     QCOMPARE(g_log, steps);
-    QCOMPARE(outcome->successText().split(u'\n'), message);
-    QCOMPARE(outcome->summaryText().isEmpty(), !outcome->hasSummary);
+    const QString mask = QStringLiteral("999.999");
+    QCOMPARE(outcome->successText(mask).split(u'\n'), message);
+    QCOMPARE(outcome->summaryText(mask).isEmpty(), !outcome->hasSummary);
+    QVERIFY(outcome->summaryText(mask).split(u'\n').value(1).contains(named));
 
     // The flagged dish goes as it is; the flags as automation booleans; the session's branch.
     const CallArgs &args = f.server->args;

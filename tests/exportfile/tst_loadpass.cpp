@@ -235,39 +235,45 @@ void TstLoadPass::flags_data()
     QTest::addColumn<QString>("local");           // MNPRATOLOCAL of the last dish
     QTest::addColumn<int>("serverCalls");         // GetPesqPrato
     QTest::addColumn<int>("errorButton");         // times sbtErros was enabled
+    QTest::addColumn<int>("flaggedBy30");         // dishes the unpaired service 30 flagged
 
     const QString ok = "0000000000";
-    QTest::newRow("standard dish: no server call") << Lines{dishLine("P", "100001", "X")} << QStringList{ok} << "" << 0 << 0;
+    QTest::newRow("standard dish: no server call") << Lines{dishLine("P", "100001", "X")} << QStringList{ok} << "" << 0 << 0 << 0;
     QTest::newRow("local dish, same name")
-        << Lines{dishLine("0009", "000900", "PUDIM DE LEITE CONDENSADO")} << QStringList{ok} << "" << 1 << 0;
+        << Lines{dishLine("0009", "000900", "PUDIM DE LEITE CONDENSADO")} << QStringList{ok} << "" << 1 << 0 << 0;
     QTest::newRow("local dish, name differs in case only")
         << Lines{dishLine("0009", "000900", "Pudim de leite condensado")} << QStringList{"0001000000"}
-        << "PUDIM DE LEITE CONDENSADO" << 1 << 1;
-    QTest::newRow("local dish, free code") << Lines{dishLine("0009", "000777", "NOVO")} << QStringList{ok} << "" << 1 << 0;
+        << "PUDIM DE LEITE CONDENSADO" << 1 << 1 << 0;
+    QTest::newRow("local dish, free code") << Lines{dishLine("0009", "000777", "NOVO")} << QStringList{ok} << "" << 1 << 0 << 0;
     QTest::newRow("a code asked twice is asked twice (and both copies are flagged)")
         << Lines{dishLine("0009", "000900", "A"), dishLine("0009", "000900", "B")}
-        << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 2 << 3;
+        << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 2 << 3 << 0;
     QTest::newRow("free, free, taken, free: each answer is its own")
         << Lines{dishLine("0009", "000777", "NOVO"), dishLine("0009", "000778", "NOVO 2"),
                  dishLine("0009", "000900", "OUTRO"), dishLine("0009", "000779", "OUTRO")}
-        << QStringList{ok, ok, "0001000000", ok} << "" << 4 << 1;
+        << QStringList{ok, ok, "0001000000", ok} << "" << 4 << 1 << 0;
     QTest::newRow("unit and product missing")
-        << Lines{dishLine("P", "1", "X", "XX"), recipe("1", "999999")} << QStringList{"1100000000"} << "" << 0 << 1;
+        << Lines{dishLine("P", "1", "X", "XX"), recipe("1", "999999")} << QStringList{"1100000000"} << "" << 0 << 1 << 0;
     QTest::newRow("empty unit, product and service: not looked up; the product is a key")
         << Lines{dishLine("P", "1", "X", ""), recipe("1", "", ""), f({"PRATSERV", "0009", "", "P", "1", "2"})}
-        << QStringList{"0000100000"} << "" << 0 << 0;
+        << QStringList{"0000100000"} << "" << 0 << 0 << 0;
     QTest::newRow("unpaired service flags the dish loaded last")
         << Lines{dishLine("P", "1", "X"), dishLine("P", "2", "Y"), f({"PRATSERV", "0009", "30", "P", "2", "2"})}
-        << QStringList{ok, "0010000000"} << "" << 0 << 0;
+        << QStringList{ok, "0010000000"} << "" << 0 << 0 << 1;
     QTest::newRow("a recipe's flags join the dish's")
         << Lines{dishLine("0009", "000900", "OUTRO"), recipe("000900", "999999")} << QStringList{"0101000000"}
-        << "PUDIM DE LEITE CONDENSADO" << 1 << 1;
+        << "PUDIM DE LEITE CONDENSADO" << 1 << 1 << 0;
     QTest::newRow("a recipe before any dish: loaded, flags dropped")
-        << Lines{recipe("1", "999999"), dishLine("P", "1", "X")} << QStringList{ok} << "" << 0 << 0;
+        << Lines{recipe("1", "999999"), dishLine("P", "1", "X")} << QStringList{ok} << "" << 0 << 0 << 0;
     QTest::newRow("every flag")
         << Lines{dishLine("0009", "000900", "OUTRO", "XX"), recipe("000900", "999999"),
                  f({"RECESERV", "0009", "30", "0009", "000900", "000101", "KG", "1"})}
-        << QStringList{"1111000000"} << "PUDIM DE LEITE CONDENSADO" << 1 << 1;
+        << QStringList{"1111000000"} << "PUDIM DE LEITE CONDENSADO" << 1 << 1 << 1;
+    QTest::newRow("one unpaired service over two dishes: each counted once")
+        << Lines{dishLine("P", "1", "X"), f({"PRATSERV", "0009", "30", "P", "1", "2"}),
+                 f({"RECESERV", "0009", "30", "P", "1", "000101", "KG", "1"}), dishLine("P", "2", "Y"),
+                 f({"PRATSERV", "0009", "30", "P", "2", "2"}), f({"PRATSERV", "0009", "10", "P", "2", "1"})}
+        << QStringList{"0010000000", "0010000000"} << "" << 0 << 0 << 2;
 }
 
 void TstLoadPass::flags()
@@ -277,6 +283,7 @@ void TstLoadPass::flags()
     QFETCH(QString, local);
     QFETCH(int, serverCalls);
     QFETCH(int, errorButton);
+    QFETCH(int, flaggedBy30);
     ExportWriter w;
     w.service("10", "Almoco").service("30", "Sem par");
     w.lines << lines;
@@ -291,6 +298,8 @@ void TstLoadPass::flags()
     QVERIFY(m_s->stats().pesqPratoLoads <= serverCalls);
     QCOMPARE(m_s->stats().pesqPratoLoads > 0, serverCalls > 0);
     QCOMPARE(m_obs.enableErrorsCalls, errorButton);
+    QCOMPARE(m_s->dishesFlaggedForService(QStringLiteral("30")), flaggedBy30);
+    QCOMPARE(m_s->dishesFlaggedForService(QStringLiteral("10")), 0);
     // A local dish's tree is the destination branch.
     for (int r = 0; r < m_s->cdsPrato.rowCount(); ++r)
         QVERIFY(QStringList({"P", "0001"}).contains(cell(m_s->cdsPrato, r, "CDFILAUXPRAT")));

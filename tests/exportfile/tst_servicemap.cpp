@@ -237,36 +237,58 @@ void TstServiceMap::pairsAndMemory_data()
     QTest::addColumn<Pairs>("given");          // --pair: origin, destination
     QTest::addColumn<QString>("key");          // a refusal's catalogue key
     QTest::addColumn<QStringList>("expected"); // "orig>dest", "*" when from memory, map order
+    // Pairings typed on the grid after that load (origin, code as typed), then the branches of the
+    // loads that follow it; `expected` is then the map of the last of them.
+    QTest::addColumn<Pairs>("typed");
+    QTest::addColumn<QStringList>("reloads");
 
     // Origins in file order 10 almoco (pairs by name with 00001), 30 lanche, 40 merenda; the
     // branch 0007 has 00001 ALMOCO, 00002 JANTAR, 00004 CEIA.
     const QStringList none{"40>", "30>", "10>00001"};
     QTest::newRow("memory fills an unpaired service") << Remembered{{"30", "lanche", "00004"}} << Pairs{} << ""
-                                                      << QStringList{"40>", "30>00004*", "10>00001"};
-    QTest::newRow("pairing by name first") << Remembered{{"10", "almoco", "00004"}} << Pairs{} << "" << none;
-    QTest::newRow("a service the branch no longer has") << Remembered{{"30", "lanche", "00009"}} << Pairs{} << "" << none;
-    QTest::newRow("held by a row paired by name") << Remembered{{"30", "lanche", "00001"}} << Pairs{} << "" << none;
+                                                      << QStringList{"40>", "30>00004*", "10>00001"} << Pairs{} << QStringList{};
+    QTest::newRow("pairing by name first") << Remembered{{"10", "almoco", "00004"}} << Pairs{} << "" << none << Pairs{} << QStringList{};
+    QTest::newRow("a service the branch no longer has") << Remembered{{"30", "lanche", "00009"}} << Pairs{} << "" << none << Pairs{} << QStringList{};
+    QTest::newRow("held by a row paired by name") << Remembered{{"30", "lanche", "00001"}} << Pairs{} << "" << none << Pairs{} << QStringList{};
     QTest::newRow("two on one destination: the first in map order")
         << Remembered{{"30", "lanche", "00004"}, {"40", "merenda", "00004"}} << Pairs{} << ""
-        << QStringList{"40>00004*", "30>", "10>00001"};
-    QTest::newRow("the code under another name") << Remembered{{"30", "LANCHE", "00004"}} << Pairs{} << "" << none;
-    QTest::newRow("given, adjusted") << Remembered{} << Pairs{{"30", "2"}} << "" << QStringList{"40>", "30>00002", "10>00001"};
+        << QStringList{"40>00004*", "30>", "10>00001"} << Pairs{} << QStringList{};
+    QTest::newRow("the code under another name") << Remembered{{"30", "LANCHE", "00004"}} << Pairs{} << "" << none << Pairs{} << QStringList{};
+    QTest::newRow("given, adjusted") << Remembered{} << Pairs{{"30", "2"}} << "" << QStringList{"40>", "30>00002", "10>00001"} << Pairs{} << QStringList{};
     QTest::newRow("given before memory") << Remembered{{"40", "merenda", "00004"}} << Pairs{{"30", "4"}} << ""
-                                         << QStringList{"40>", "30>00004", "10>00001"};
+                                         << QStringList{"40>", "30>00004", "10>00001"} << Pairs{} << QStringList{};
     QTest::newRow("given over a pairing by name") << Remembered{} << Pairs{{"10", "2"}} << ""
-                                                  << QStringList{"40>", "30>", "10>00002"};
-    QTest::newRow("given one another row holds") << Remembered{} << Pairs{{"30", "1"}} << "Serv_Ja_Cad" << QStringList{};
-    QTest::newRow("given twice") << Remembered{} << Pairs{{"30", "2"}, {"40", "2"}} << "Serv_Ja_Cad" << QStringList{};
-    QTest::newRow("given an origin the file lacks") << Remembered{} << Pairs{{"99", "2"}} << "Serv_Nao_Cad" << QStringList{};
-    QTest::newRow("given no destination") << Remembered{} << Pairs{{"30", ""}} << "Serv_Dest_Deve" << QStringList{};
-}
+                                                  << QStringList{"40>", "30>", "10>00002"} << Pairs{} << QStringList{};
+    QTest::newRow("given one another row holds") << Remembered{} << Pairs{{"30", "1"}} << "Serv_Ja_Cad" << QStringList{} << Pairs{} << QStringList{};
+    QTest::newRow("given twice") << Remembered{} << Pairs{{"30", "2"}, {"40", "2"}} << "Serv_Ja_Cad" << QStringList{} << Pairs{} << QStringList{};
+    QTest::newRow("given an origin the file lacks") << Remembered{} << Pairs{{"99", "2"}} << "Serv_Nao_Cad" << QStringList{} << Pairs{} << QStringList{};
+    QTest::newRow("given no destination") << Remembered{} << Pairs{{"30", ""}} << "Serv_Dest_Deve" << QStringList{} << Pairs{} << QStringList{};
 
+    // The grid's pairings reach the next loads: after the pairing by name and the pairs given,
+    // before memory; a swap made in steps comes back whole; another branch forgets them.
+    const QStringList again{"0007"};
+    QTest::newRow("typed, kept for the next load") << Remembered{} << Pairs{} << "" << QStringList{"40>", "30>00002", "10>00001"}
+                                                    << Pairs{{"30", "2"}} << again;
+    QTest::newRow("typed before memory") << Remembered{{"40", "merenda", "00004"}} << Pairs{} << ""
+                                         << QStringList{"40>00002", "30>", "10>00001"} << Pairs{{"40", "2"}} << again;
+    QTest::newRow("typed after a pair given") << Remembered{} << Pairs{{"30", "2"}} << ""
+                                              << QStringList{"40>00004", "30>00002", "10>00001"} << Pairs{{"40", "4"}} << again;
+    QTest::newRow("a swap with the pairing by name, in steps")
+        << Remembered{} << Pairs{} << "" << QStringList{"40>", "30>00001", "10>00004"}
+        << Pairs{{"10", ""}, {"30", "1"}, {"10", "4"}} << again;
+    QTest::newRow("a row left without destination stays so")
+        << Remembered{{"10", "almoco", "00002"}} << Pairs{} << "" << QStringList{"40>", "30>", "10>"} << Pairs{{"10", ""}} << again;
+    QTest::newRow("another branch forgets them")
+        << Remembered{} << Pairs{} << "" << none << Pairs{{"30", "2"}} << QStringList{"0008", "0007"};
+}
 void TstServiceMap::pairsAndMemory()
 {
     QFETCH(Remembered, memory);
     QFETCH(Pairs, given);
     QFETCH(QString, key);
     QFETCH(QStringList, expected);
+    QFETCH(Pairs, typed);
+    QFETCH(QStringList, reloads);
     QuietSink sink;
     for (const QStringList &m : memory)
         QVERIFY(m_f->exec(QStringLiteral("INSERT INTO SERVPARE (CDFILIAL, CDSERVFILIORIG, NMSERVICOORIG, CDSERVFILIDEST) "
@@ -287,6 +309,30 @@ void TstServiceMap::pairsAndMemory()
     QCOMPARE(m_map->cdsServico.state(), TableState::Browse); // a refused pair leaves no row in edit
     if (!key.isEmpty())
         return;
+    // Typed as on the grid: an edit of the row, the code, the post (which validates it).
+    QStringList told;
+    m_map->pairedByOperator = [&](const QString &o, const QString &d) { told << o + u'>' + d; };
+    MemTable &map = m_map->cdsServico;
+    for (const auto &[origin, code] : typed) {
+        map.moveTo(map.find(0, origin));
+        map.edit();
+        map.setText(1, code);
+        map.post();
+    }
+    QCOMPARE(told.size(), typed.size());
+    QString branch = QStringLiteral("0007");
+    m_map->CdFilialDestino = [&branch] { return branch; };
+    const QStringList lines{QString::fromLatin1(ExportWriter::fields(ExportWriter::structure("SERVICO"))),
+                            "SERVICO\u00F810\u00F8almoco\u00F8", "SERVICO\u00F830\u00F8lanche\u00F8",
+                            "SERVICO\u00F840\u00F8merenda\u00F8"};
+    for (const QString &b : reloads) {
+        branch = b;
+        m_map->clear();
+        m_loading = true;
+        m_map->prepareDestinationServices();
+        m_map->build(lines);
+        m_loading = false;
+    }
     QStringList rows, held;
     const MemTable &t = m_map->cdsServico;
     for (int r = 0; r < t.rowCount(); ++r) {

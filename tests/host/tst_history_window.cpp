@@ -70,7 +70,7 @@ private slots:
         auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
         QVERIFY2(db, qPrintable(why));
         for (const auto &e : {entry(QStringLiteral("2024-05-02T09:15:00"), QStringLiteral("MARIA"),
-                                    QStringLiteral("cardapio-maio.txt"), true, 42, {QStringLiteral("100.020")}),
+                                    QStringLiteral("cardapio-maio.txt"), true, 42, {QStringLiteral("100020")}),
                               entry(QStringLiteral("2024-05-06T14:40:10"), QStringLiteral("ADMIN"),
                                     QStringLiteral("cardapio-maio.txt"), true, 42),
                               entry(QStringLiteral("2024-05-03T08:05:30"), QStringLiteral("JOANA"),
