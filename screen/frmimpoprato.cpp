@@ -139,6 +139,7 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     buildTabs();
     buildErro();
     buildErrorMenu();
+    buildReload();
 
     netImpoPrato.ThrowException = false;
     netImpoPrato.BeforeConnect = [this](NetConnection &) { netImpoPratoBeforeConnect(this); };

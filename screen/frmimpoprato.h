@@ -157,6 +157,11 @@ public:
     QAction *actCopiarErros;
     void actExportarErrosClick(QObject *sender);
     void actCopiarErrosClick(QObject *sender);
+    // Recarregar (F5, and the grids' context menus): the load held, run again over the same file and
+    // branch, the pairings typed on the service grid applied (frmimpopratoreload.cpp). Offered while
+    // a load is held at rest and no map row is being edited.
+    QAction *actRecarregar;
+    void actRecarregarClick(QObject *sender);
     // Escape while the load pass runs: asks "Cancelar a carga do arquivo?" and, on yes, has the
     // pass stop at its next safe point, where it ends as a failed load.
     void cancelLoadQuestion();
@@ -192,6 +197,10 @@ private:
     void buildErro();
     void buildSide();
     void buildErrorMenu();
+    void buildReload();
+    // The operator paired a service on the grid: the status line says how many dishes the load
+    // held flagged for it, which stay flagged until the next load.
+    void servicePaired(const QString &origem, const QString &destino);
     // After a load: what its import would change ("novos N, substituídos M") on the status line,
     // after what the pass left there. A server that cannot tell leaves the line as it was.
     void showPreview();

@@ -117,6 +117,13 @@ void TfrmImpoPrato::FormKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers
         errorReview->ButtonFlat1Click();
         return;
     }
+    // F5 loads the file again, on either tab: the service grid, where pairings are made, has no
+    // use of its own for it.
+    if (key == Qt::Key_F5 && actRecarregar->isEnabled()) {
+        key = 0;
+        actRecarregarClick(actRecarregar);
+        return;
+    }
     // No file loaded yet, or the service grid in front (it has key handlers of its own): the
     // screen-wide keys are off.
     if (!sbtImportExport->isEnabled() || pgcPadrao->currentWidget() == tshPadrao)
@@ -319,6 +326,7 @@ void TfrmImpoPrato::applyState()
     const bool errorsOffered = m_state == ScreenState::Loaded || m_state == ScreenState::Imported;
     actExportarErros->setEnabled(errorsOffered);
     actCopiarErros->setEnabled(errorsOffered);
+    actRecarregar->setEnabled(errorsOffered && !mapEditing);
 }
 
 void TfrmImpoPrato::cdsDiretoriosBeforePost(MemTable &table)

@@ -13,6 +13,8 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace ScreenInvariants {
 
 inline bool holdsLoad(TfrmImpoPrato::ScreenState s)
@@ -38,6 +40,29 @@ inline QMap<QString, int> column(const MemTable &t, int col, bool skipEmpty = fa
             ++out[v];
     }
     return out;
+}
+
+// What the operator paired on the grid, in this load or an earlier one of the branch, is what the
+// map of the load held has, unless a row he did not touch held that destination first.
+inline QStringList typedPairsHeld(const ServiceMap &serviceMap)
+{
+    QStringList broken;
+    const MemTable &map = serviceMap.cdsServico;
+    const auto &typed = serviceMap.paresDigitados();
+    const auto untouched = [&](const QString &origin) {
+        return std::none_of(typed.begin(), typed.end(), [&](const auto &p) { return p.first == origin; });
+    };
+    for (const auto &[origin, dest] : typed) {
+        const int row = map.find(0, origin);
+        if (row < 0 || map.textAt(row, 1).trimmed() == dest.trimmed())
+            continue;
+        bool heldByUntouched = false;
+        for (int r = 0; r < map.rowCount() && !dest.trimmed().isEmpty(); ++r)
+            heldByUntouched |= map.textAt(r, 1) == dest && untouched(map.textAt(r, 0));
+        if (!heldByUntouched)
+            broken << QStringLiteral("service %1 holds \"%2\", typed \"%3\"").arg(origin, map.textAt(row, 1), dest);
+    }
+    return broken;
 }
 
 // An empty text when every rule holds; otherwise what broke. `fileServices` are the origin codes
@@ -82,6 +107,8 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
         // With no row in edit, the destinations in use are those the rows hold.
         if (!editing && column(f->document().cdsServDestino, 0) != column(map, 1, true))
             broken << QStringLiteral("the destinations in use differ from the map's");
+        if (!editing)
+            broken << typedPairsHeld(f->document().serviceMap);
     } else {
         if (mapRows != 0 || (f->document().cdsServDestino.isActive() && f->document().cdsServDestino.rowCount() != 0))
             broken << QStringLiteral("the map holds rows in state %1").arg(TfrmImpoPrato::stateName(state));
@@ -97,6 +124,12 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
         broken << QStringLiteral("error report %1 in state %2")
                       .arg(reportOffered ? QStringLiteral("offered") : QStringLiteral("not offered"),
                            TfrmImpoPrato::stateName(state));
+
+    // The load held is loaded again while it is at rest, never over a map row in edit.
+    if (f->actRecarregar->isEnabled() != ((state == S::Loaded || state == S::Imported) && !editing))
+        broken << QStringLiteral("Recarregar %1 in state %2%3")
+                      .arg(f->actRecarregar->isEnabled() ? QStringLiteral("offered") : QStringLiteral("not offered"),
+                           TfrmImpoPrato::stateName(state), editing ? QStringLiteral(" with a service row in edit") : QString());
 
     // The tabs follow the load held and the map's edit.
     const bool serviceTab = pgc->isTabVisible(pgc->indexOf(f->tshPadrao));

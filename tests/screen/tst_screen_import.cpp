@@ -41,6 +41,7 @@ private slots:
     void errorPanelFromTheScreen();
     void serviceEditLocksDishTabAndImport();
     void nextLoadsAfterAnImport();
+    void pairingOnTheGridReachesTheImport();
 
 private:
     TfrmImpoPrato *f() const { return frmImpoPrato; }
@@ -345,6 +346,50 @@ void ScreenImportTest::nextLoadsAfterAnImport()
     settle();
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(m_fx->db->count(QStringLiteral("RECEPADR"), recipes), recipesOf100001);
+}
+
+void ScreenImportTest::pairingOnTheGridReachesTheImport()
+{
+    // The sample's 30 "LANCHE DA TARDE" pairs with nothing, and flags 100006 (its PRATSERV and
+    // RECESERV lines).
+    loadSample();
+    const int flags = f()->document().cdsPrato.fieldIndex(u"IDERRO");
+    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0010000000"));
+    QTabWidget *pgc = f()->pgcPadrao;
+    pgc->setCurrentWidget(f()->tshPadrao);
+    TServiceGrid *grid = f()->dbgPadrao;
+    const int row = f()->document().cdsServico.find(0, QStringLiteral("30"));
+    grid->setFocus();
+    grid->setCurrentIndex(f()->dtsServico->index(row, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
+    QTest::keyClick(grid, Qt::Key_4);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    QCOMPARE(f()->document().cdsServico.textAt(row, 1), QStringLiteral("00004"));
+    // This load's flags stay as the load left them; the status line says so and how to reload.
+    QCOMPARE(f()->statusText(), QStringLiteral("Serviço 30: 1 prato(s) com erro até recarregar (F5)."));
+    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0010000000"));
+
+    // F5 on the grid loads the same file and branch again, the pairing applied; the tab stays.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+    settle();
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 2);
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    QCOMPARE(pgc->currentWidget(), f()->tshPadrao);
+    QVERIFY(!f()->operatorInPanel());
+    QCOMPARE(f()->document().cdsServico.textAt(f()->document().cdsServico.find(0, QStringLiteral("30")), 1),
+             QStringLiteral("00004"));
+    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0000000000"));
+
+    // Into the panel and out again keeps it too (the branch is the same), and the dish is written
+    // with its service recipe under the destination's service.
+    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
+    settle();
+    ScreenFixture::clickDishGrid(2);
+    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0000000000"));
+    QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QCOMPARE(m_fx->db->count(QStringLiteral("RECESERV"), QStringLiteral("CDPRATO = '100006' AND CDSERVFILI = '00004'")), 1);
 }
 
 QTEST_MAIN(ScreenImportTest)

@@ -1,9 +1,9 @@
 // The screen driven by seeded random sequences of operator actions (clicks on every control, the
 // keys, typing in the grids, the lookups with scripted answers, window moves, the error panel, the
-// import, server methods failing on request, Qt's file dialog opened on the destination's folder,
-// another program importing into the destination), with the screen's rules checked after every
-// action, and the destination's: no statement left open, the locks on the database kept, nothing
-// imported lost.
+// reload, the import, server methods failing on request, Qt's file dialog opened on the
+// destination's folder, another program importing into the destination), with the screen's rules
+// checked after every action, and the destination's: no statement left open, the locks on the
+// database kept, nothing imported lost.
 // A broken rule prints the sequence's seed and its actions; IMP_MODEL_SEED=<seed> replays one
 // sequence, IMP_MODEL_SEQUENCES and IMP_MODEL_LENGTH change how many and how long.
 #include "dbprobe.h"
@@ -47,6 +47,7 @@ enum class Reach {
     Panel,       // a click or typing on the parameter panel: may discard it
     Key,         // a key: may discard it when it was typed in the panel
     Tab,         // Tab or Shift+Tab: may discard it when typed in the panel, or moving into it
+    Reload,      // Recarregar: loads the same file and branch again, which may fail
 };
 
 struct Action {
@@ -277,7 +278,7 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     // Leaving the panel for the grids weighs more than the rest, so that sequences spend their
     // actions on loads rather than in the panel.
     // With the error panel open, a key comes next more often than not: the keys on the panel.
-    int kind = pick(36);
+    int kind = pick(37);
     if (f()->panErro->isVisible() && pick(2))
         kind = 10;
     else if (pick(100) == 0)
@@ -285,7 +286,7 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     else if (pick(150) == 0)
         kind = 41; // another program's import, a process of its own: seldom
     else if (kind >= 24)
-        kind = kind < 28 ? 22 : kind < 30 ? 8 : kind == 30 ? 6 : kind == 31 ? 7 : 13;
+        kind = kind < 28 ? 22 : kind < 30 ? 8 : kind == 30 ? 6 : kind == 31 ? 7 : kind == 36 ? 24 : 13;
     switch (kind) {
     case 0:
         a = {QStringLiteral("click file field"), Reach::Panel, false,
@@ -548,6 +549,17 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
                  }
              }};
         break;
+    case 24: {
+        // F5 where the focus is, or the grids' menu entry.
+        const bool key = pick(2);
+        a = {QStringLiteral("reload by %1").arg(key ? "F5" : "menu"), Reach::Reload, false, [this, key] {
+                 if (key)
+                     pressKey(Qt::Key_F5);
+                 else
+                     f()->actRecarregar->trigger();
+             }};
+        break;
+    }
     default:
         a = {QStringLiteral("key Tab"), Reach::Tab, false, [] { pressKey(Qt::Key_Tab); }};
         break;
@@ -615,8 +627,8 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         if (loadLost) {
             QWidget *now = QApplication::focusWidget();
             const bool focusInPanel = now && f()->panFiltro->isAncestorOf(now);
-            const bool mayEnter = a.reach == Reach::Panel || (a.reach != Reach::Elsewhere && focusWasInPanel)
-                                  || (a.reach == Reach::Tab && focusInPanel);
+            const bool mayEnter = a.reach == Reach::Panel || a.reach == Reach::Reload
+                                  || (a.reach != Reach::Elsewhere && focusWasInPanel) || (a.reach == Reach::Tab && focusInPanel);
             if (!mayEnter)
                 return QStringLiteral("the load was lost by \"%1\"").arg(a.text);
         }
