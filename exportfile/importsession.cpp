@@ -79,7 +79,13 @@ int ImportSession::controlCharLine(int dishRow) const
 
 int ImportSession::dishesFlaggedForService(const QString &cdServFiliOrig) const
 {
-    return int(d->unpairedServiceDishes.value(cdServFiliOrig).size());
+    const int row = cdsServico.isActive() ? cdsServico.find(ServiceMap::ColOrig, cdServFiliOrig) : -1;
+    if (row < 0 || size_t(row) >= d->unpairedServiceDishes.size())
+        return 0;
+    // A dish's lines follow it, so each dish is there once; a later repeat is counted once all the same.
+    std::vector<int> dishes = d->unpairedServiceDishes[size_t(row)];
+    std::sort(dishes.begin(), dishes.end());
+    return int(std::unique(dishes.begin(), dishes.end()) - dishes.begin());
 }
 
 int ImportSession::dishLine(int dishRow) const

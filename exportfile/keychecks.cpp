@@ -44,10 +44,14 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
     const bool isDish = &table == &s.cdsPrato;
     const int dish = isDish ? row : last.lastDishRow;
     // Which dishes an unpaired service flagged, for the operator who pairs it after the load.
-    if (!unpairedService.isEmpty()) {
-        if (dish >= 0)
-            last.unpairedServiceDishes[unpairedService].insert(dish);
-        unpairedService.clear();
+    if (unpairedServiceRow >= 0) {
+        auto &all = last.unpairedServiceDishes;
+        if (all.size() <= size_t(unpairedServiceRow))
+            all.resize(size_t(unpairedServiceRow) + 1);
+        std::vector<int> &dishes = all[size_t(unpairedServiceRow)];
+        if (dish >= 0 && (dishes.empty() || dishes.back() != dish))
+            dishes.push_back(dish);
+        unpairedServiceRow = -1;
     }
     bool keyFault = false;
     if (!plan.keyCols.empty() && row >= 0) {

@@ -362,7 +362,9 @@ struct ImportSession::Impl {
     Stats stats;
     LoadNotes notes;
     QHash<int, int> controlCharLines; // dish row -> first line with a NUL
-    QHash<QString, QSet<int>> unpairedServiceDishes; // origin service -> dish rows it flagged
+    // Per row of the service map, the dish rows its service flagged for want of a destination,
+    // in load order, each once.
+    std::vector<std::vector<int>> unpairedServiceDishes;
     std::vector<int> dishLines;       // dish row -> its line in the file
     // The file as the last complete pass read it (size and SHA-256 of the bytes turned into rows);
     // empty until a pass has read the whole file.
@@ -422,7 +424,7 @@ struct LoadPass::Impl {
     int lineNumber = 0;               // of the data line being decoded; 0 outside the pass
     std::vector<qsizetype> fieldEnds; // the terminators of the data line being decoded
     bool lineHasNul = false;
-    QString unpairedService; // of the data line being decoded, when it raised position 3
+    int unpairedServiceRow = -1; // the map row of the line being decoded, when it raised position 3
     QElapsedTimer sinceServe;
     std::optional<Failure> cleanupFailure; // what the observer failed with during the clean-up
 

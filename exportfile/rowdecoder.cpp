@@ -228,7 +228,11 @@ bool LoadPass::Impl::checkCode(const Plan &plan, const ColPlan &c, QStringView &
         replaced = p.PesqServico(v);
         if (replaced.isEmpty()) {
             p.ErrosLinha[DishFlags::Servico] = u'1';
-            unpairedService = v.toString();
+            // The map row an unpaired code was found on is the map's current row; a code the map
+            // lacks has none, and no pairing on the grid can reach it.
+            const MemTable &map = s.cdsServico;
+            const int r = map.isActive() ? map.currentRow() : -1;
+            unpairedServiceRow = r >= 0 && map.textViewAt(r, ServiceMap::ColOrig) == v ? r : -1;
             return true;
         }
         if (plan.isReceServ)
