@@ -49,9 +49,9 @@ void TfrmImpoPrato::actRecarregarClick(QObject *)
     const auto focusBack = [&] {
         if (tab == tshPadrao && pgcPadrao->isTabVisible(pgcPadrao->indexOf(tshPadrao)))
             pgcPadrao->setCurrentWidget(tshPadrao);
-        QWidget *to = back && isAncestorOf(back) && back->isVisible() && back->isEnabled() && !panFiltro->isAncestorOf(back)
-                          ? back.data()
-                          : pgcPadrao->currentWidget() == tshPadrao ? static_cast<QWidget *>(dbgPadrao) : static_cast<QWidget *>(dbgPrato);
+        QWidget *to = pgcPadrao->currentWidget() == tshPadrao ? static_cast<QWidget *>(dbgPadrao) : dbgPrato;
+        if (back && isAncestorOf(back) && back->isVisible() && back->isEnabled() && !panFiltro->isAncestorOf(back))
+            to = back;
         to->setFocus(Qt::OtherFocusReason);
     };
     // The reload's own focus moves (the checks' refused field, the locked panel, a failed load's

@@ -354,7 +354,11 @@ void ScreenImportTest::pairingOnTheGridReachesTheImport()
     // RECESERV lines).
     loadSample();
     const int flags = f()->document().cdsPrato.fieldIndex(u"IDERRO");
-    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0010000000"));
+    const auto flagsOf100006 = [&] {
+        const int dish = rowOf(QStringLiteral("100006"));
+        return dish < 0 ? QStringLiteral("no dish") : f()->document().cdsPrato.textAt(dish, flags);
+    };
+    QCOMPARE(flagsOf100006(), QStringLiteral("0010000000"));
     QTabWidget *pgc = f()->pgcPadrao;
     pgc->setCurrentWidget(f()->tshPadrao);
     TServiceGrid *grid = f()->dbgPadrao;
@@ -367,7 +371,7 @@ void ScreenImportTest::pairingOnTheGridReachesTheImport()
     QCOMPARE(f()->document().cdsServico.textAt(row, 1), QStringLiteral("00004"));
     // This load's flags stay as the load left them; the status line says so and how to reload.
     QCOMPARE(f()->statusText(), QStringLiteral("Serviço 30: 1 prato(s) com erro até recarregar (F5)."));
-    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0010000000"));
+    QCOMPARE(flagsOf100006(), QStringLiteral("0010000000"));
 
     // F5 on the grid loads the same file and branch again, the pairing applied; the tab stays.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
@@ -378,14 +382,14 @@ void ScreenImportTest::pairingOnTheGridReachesTheImport()
     QVERIFY(!f()->operatorInPanel());
     QCOMPARE(f()->document().cdsServico.textAt(f()->document().cdsServico.find(0, QStringLiteral("30")), 1),
              QStringLiteral("00004"));
-    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0000000000"));
+    QCOMPARE(flagsOf100006(), QStringLiteral("0000000000"));
 
     // Into the panel and out again keeps it too (the branch is the same), and the dish is written
     // with its service recipe under the destination's service.
     QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
     settle();
     ScreenFixture::clickDishGrid(2);
-    QCOMPARE(f()->document().cdsPrato.textAt(rowOf(QStringLiteral("100006")), flags), QStringLiteral("0000000000"));
+    QCOMPARE(flagsOf100006(), QStringLiteral("0000000000"));
     QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
     settle();
     QCOMPARE(m_fx->dialogs->errors, QStringList());
