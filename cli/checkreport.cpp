@@ -223,17 +223,23 @@ void writeJson(ImportSession &s, std::FILE *f, const ImportPreview *preview)
         };
         o << ",\n \"warnings\": {";
         const char *sep = "";
-        if (!notes.unparsed.isEmpty()) {
-            o << "\"unparsed\": [";
-            for (qsizetype i = 0; i < notes.unparsed.size(); ++i) {
-                const LoadNotes::Unparsed &u = notes.unparsed[i];
+        // Per column: values that did not convert, key values cut, numbers rounded.
+        const auto perColumn = [&](const char *name, const QList<LoadNotes::Unparsed> &list) {
+            if (list.isEmpty())
+                return;
+            o << sep << "\"" << name << "\": [";
+            for (qsizetype i = 0; i < list.size(); ++i) {
+                const LoadNotes::Unparsed &u = list[i];
                 o << (i ? ", " : "") << "{\"table\": " << jsonString(u.table) << ", \"column\": "
                   << jsonString(u.column) << ", \"count\": " << QByteArray::number(u.count)
                   << ", \"lines\": " << numbers(u.lines) << "}";
             }
             o << "]";
             sep = ", ";
-        }
+        };
+        perColumn("unparsed", notes.unparsed);
+        perColumn("cut", notes.cut);
+        perColumn("rounded", notes.rounded);
         if (!notes.nulLines.isEmpty()) {
             o << sep << "\"nulLines\": " << numbers(notes.nulLines);
             sep = ", ";

@@ -35,9 +35,59 @@ bool hasKindColumn(QSqlDatabase &db)
     return probe.exec(QStringLiteral("SELECT %1 FROM HISTIMPO WHERE 1 = 0").arg(QLatin1String(kKindColumn)));
 }
 
+// Text as both databases store it: PostgreSQL takes no NUL, so one becomes U+FFFD, the character
+// that stands for one that could not be kept.
+QString storable(QString s)
+{
+    s.replace(QChar(0), QChar(QChar::ReplacementCharacter));
+    return s;
+}
+
 QVariant textOrNull(const QString &s)
 {
-    return s.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(s);
+    return s.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(storable(s));
+}
+
+// The refused dishes' codes, one text for both databases and back: a comma between codes, and in
+// a code "%" with two hex digits for a control character (a NUL among them), a comma or "%".
+QString codesToText(const QStringList &codes)
+{
+    QString out;
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        if (i)
+            out += u',';
+        for (const QChar c : codes[i]) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == u',' || c == u'%')
+                out += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+QStringList codesFromText(const QString &text)
+{
+    QStringList out;
+    if (text.isEmpty())
+        return out;
+    for (const QString &part : text.split(u',')) {
+        QString code;
+        for (qsizetype i = 0; i < part.size(); ++i) {
+            const auto hex = [&](qsizetype k) {
+                const char16_t u = k < part.size() ? part[k].unicode() : 0;
+                return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') || (u >= u'a' && u <= u'f');
+            };
+            if (part[i] == u'%' && hex(i + 1) && hex(i + 2)) {
+                code += QChar(part.mid(i + 1, 2).toInt(nullptr, 16));
+                i += 2;
+            } else {
+                code += part[i];
+            }
+        }
+        out << code;
+    }
+    return out;
 }
 
 QDateTime whenFrom(const QVariant &v)
@@ -67,9 +117,7 @@ Entry entryFrom(const QSqlQuery &q)
     e.sha256 = q.value(6).toString().trimmed();
     e.ok = q.value(7).toString().trimmed() == QLatin1String("ok");
     e.dishesWritten = q.value(8).toInt();
-    const QString refused = q.value(10).toString();
-    if (!refused.isEmpty())
-        e.dishesRefused = refused.split(QLatin1Char(','));
+    e.dishesRefused = codesFromText(q.value(10).toString());
     e.rows = rowsFromText(q.value(11).toString());
     e.durationMs = q.value(12).toLongLong();
     e.messageKey = q.value(13).toString();
@@ -176,7 +224,7 @@ Status insert(QSqlDatabase db, const Entry &e, bool unlessPresent)
     if (!q.prepare(sql))
         return Status::fail(DbError::describe(QStringLiteral("gravar o histórico de importações"), q.lastError()));
     const QVariant nullNumber(QMetaType::fromType<qlonglong>());
-    const QVariantList values{e.id,
+    const QVariantList values{storable(e.id),
                               e.when.toUTC().toString(QString::fromLatin1(kWhenFormat)),
                               textOrNull(e.operatorCode),
                               textOrNull(e.branch),
@@ -186,7 +234,7 @@ Status insert(QSqlDatabase db, const Entry &e, bool unlessPresent)
                               e.ok ? QStringLiteral("ok") : QStringLiteral("failed"),
                               e.dishesWritten,
                               int(e.dishesRefused.size()),
-                              textOrNull(e.dishesRefused.join(QLatin1Char(','))),
+                              textOrNull(codesToText(e.dishesRefused)),
                               textOrNull(rowsToText(e.rows)),
                               e.durationMs,
                               textOrNull(e.messageKey),

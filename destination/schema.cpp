@@ -17,7 +17,11 @@ QString columnType(const FieldDef &f, DbKind kind)
     case FieldKind::Text:
         return QStringLiteral("VARCHAR(%1)").arg(f.width > 0 ? f.width : 255);
     case FieldKind::Number:
-        return kind == DbKind::PostgreSQL ? QStringLiteral("NUMERIC(18,6)") : QStringLiteral("NUMERIC");
+        // The declared precision on both databases: PostgreSQL holds to it, SQLite only takes its
+        // affinity from it, so the load pass keeps every value within it (rounded at the scale).
+        if (f.precision > 0)
+            return QStringLiteral("NUMERIC(%1,%2)").arg(f.precision).arg(f.scale);
+        return QStringLiteral("NUMERIC");
     case FieldKind::DateTime:
         // SQLite keeps the text "YYYY-MM-DD HH:MM:SS"; PostgreSQL a timestamp without time zone.
         return kind == DbKind::PostgreSQL ? QStringLiteral("TIMESTAMP WITHOUT TIME ZONE")

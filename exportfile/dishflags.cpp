@@ -7,7 +7,8 @@
 namespace {
 
 const std::array<const char *, DishFlags::kPositions> kKeys = {
-    "Erro_UnidMedida", "Erro_Produto", "Erro_Servico", "Erro_Prato", "Erro_Chave", "Erro_Caractere"};
+    "Erro_UnidMedida", "Erro_Produto", "Erro_Servico", "Erro_Prato", "Erro_Chave", "Erro_Caractere",
+    "Erro_Valor"};
 
 } // namespace
 

@@ -1,5 +1,5 @@
 #pragma once
-// The error flags of a dish (IDERRO): ten characters '0' or '1', of which positions 1 to 6 mean
+// The error flags of a dish (IDERRO): ten characters '0' or '1', of which positions 1 to 7 mean
 // something. The load pass raises them, the grid shows a dish with any raised as wrong, the error
 // review and the command line's report say them in words, and the server holds back such a dish.
 #include <QString>
@@ -16,8 +16,9 @@ public:
         Prato = 3,      // the dish code names another dish at the destination ("Erro_Prato")
         Chave = 4,      // a row without its key or repeating one of the file ("Erro_Chave")
         Caractere = 5,  // a NUL in a stored value ("Erro_Caractere")
+        Valor = 6,      // a number with more integer digits than its column holds ("Erro_Valor")
     };
-    static constexpr int kPositions = 6; // positions with a meaning
+    static constexpr int kPositions = 7; // positions with a meaning
     static constexpr int kWidth = 10;    // the column's width
 
     // The value of a dish without errors.
@@ -41,7 +42,7 @@ public:
     // The catalogue key of a position's text.
     static QString key(Position p);
 
-    // One line per raised position 1 to 6, in that order, with the catalogue's texts ("Erro_Prato"
+    // One line per raised position 1 to 7, in that order, with the catalogue's texts ("Erro_Prato"
     // with %s replaced by the destination's dish name, "Erro_Caractere" with %s replaced by the
     // line of the first NUL, "?" when it is not known).
     static QStringList texts(QStringView flags, const QString &mnPratoLocal, int controlCharLine = 0);

@@ -45,6 +45,17 @@ ImportRun::ImportRun(ImportSession &session, RefreshCache refreshCache)
         m_refreshCache = [](const QStringList &tables) { Ambiente::instance().AtualizaLocalCache(tables); };
 }
 
+// A refusal about one dish names the dish's line in the file, which only the client knows.
+Failure ImportRun::withDishLine(Failure f) const
+{
+    const MemTable &prato = m_session.cdsPrato;
+    const int code = prato.isActive() ? prato.fieldIndex(u"CDPRATO") : -1;
+    const int line = m_session.dishLine(f.dishRow);
+    if (f.dishRow >= 0 && f.dishRow < prato.rowCount() && code >= 0 && line > 0)
+        f.message += u' ' + Msg(QStringLiteral("Imp_PratoNaLinha")).arg(prato.textAt(f.dishRow, code)).arg(line);
+    return f;
+}
+
 Result<ImportOutcome> ImportRun::run()
 {
     // Nothing is checked before sending: what may be imported is decided by when the import is
@@ -56,7 +67,7 @@ Result<ImportOutcome> ImportRun::run()
     m_session.observer().setStatusText(Msg(QStringLiteral("Import")));
     const Result<QByteArray> answer = m_session.callImportacao();
     if (!answer)
-        return answer.failure();
+        return withDishLine(answer.failure());
     // An action abandoned inside comes back as the failure, told once by the caller.
     try {
         m_refreshCache({QStringLiteral("PRATO")});

@@ -39,6 +39,8 @@ public:
     Result<ImportOutcome> run();
 
 private:
+    Failure withDishLine(Failure f) const;
+
     ImportSession &m_session;
     RefreshCache m_refreshCache;
 };

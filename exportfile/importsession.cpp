@@ -112,9 +112,13 @@ QStringList ImportSession::loadWarnings() const
             l << QString::number(n);
         return l.join(QStringLiteral(", "));
     };
-    for (const LoadNotes::Unparsed &u : d->notes.unparsed)
-        out << Msg(QStringLiteral("Valor_N_Reconhecido"))
-                   .arg(u.table + u'.' + u.column, QString::number(u.count), lineList(u.lines));
+    const auto perColumn = [&](const char *key, const QList<LoadNotes::Unparsed> &notes) {
+        for (const LoadNotes::Unparsed &u : notes)
+            out << Msg(QString::fromLatin1(key)).arg(u.table + u'.' + u.column, QString::number(u.count), lineList(u.lines));
+    };
+    perColumn("Valor_N_Reconhecido", d->notes.unparsed);
+    perColumn("Codigo_Cortado", d->notes.cut);
+    perColumn("Valor_Arredondado", d->notes.rounded);
     if (!d->notes.nulLines.isEmpty()) {
         QList<int> first = d->notes.nulLines.mid(0, LoadNotes::kMaxLines);
         out << Msg(QStringLiteral("Caractere_Nulo"))

@@ -50,7 +50,9 @@ public:
 };
 
 // What a load pass found that is no error flag of a dish: values that did not convert (the column
-// stays null), a last line cut before its terminator, the lines holding a NUL.
+// stays null), key values longer than their column (kept cut, as the destination will hold them),
+// numbers with more decimals than their column (rounded at its scale), a last line cut before its
+// terminator, the lines holding a NUL.
 struct LoadNotes {
     struct Unparsed {
         QString table;      // the table the rows went to (PRATO, RECEPADR, ...)
@@ -60,9 +62,14 @@ struct LoadNotes {
     };
     static constexpr int kMaxLines = 3;
     QList<Unparsed> unparsed;  // in the order first met
+    QList<Unparsed> cut;       // key values cut to their column's width, per column
+    QList<Unparsed> rounded;   // numbers rounded at their column's scale, per column
     int cutLastLine = 0;       // line number of a last line without its terminator; 0: none
     QList<int> nulLines;       // lines with a NUL in a stored value (each flagged on its dish)
-    bool isEmpty() const { return unparsed.isEmpty() && cutLastLine == 0 && nulLines.isEmpty(); }
+    bool isEmpty() const
+    {
+        return unparsed.isEmpty() && cut.isEmpty() && rounded.isEmpty() && cutLastLine == 0 && nulLines.isEmpty();
+    }
 };
 
 // What one load holds: the tables of the file, the service map with the destination services in

@@ -13,12 +13,14 @@
 using namespace ExportText;
 
 // Position 5 on a row without its key or repeating a key of the file, position 6 on a row with a
-// NUL in a stored value: on the dish row itself, or merged into the dish a recipe line belongs to.
-// Keys are the values as stored (after the branch and service replacements and the columns' width);
-// an empty CDFILIAL is the destination branch, which is what the server writes for it. Two dish
-// rows with one key are both flagged, so that neither is written in place of the other; a recipe
-// line flags its dish when it repeats an earlier line of its table.
-void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
+// NUL in a stored value, position 7 on a row with a number its column cannot hold: on the dish row
+// itself, or on the dish a recipe row belongs to by its key, which is the dish the server would
+// write the row with (flagRecipeFaults, once the file is in). Keys are the values as stored (after
+// the branch and service replacements and the columns' width); an empty CDFILIAL is the
+// destination branch, which is what the server writes for it. Two dish rows with one key are both
+// flagged, so that neither is written in place of the other; a recipe line flags its dish when it
+// repeats an earlier line of its table.
+void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, const RowFaults &faults)
 {
     if (!plan.keysReady) {
         plan.keysReady = true;
@@ -78,18 +80,94 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, bool controlChar)
         owners[size_t(row)] = keyFault ? kNoKey : dish;
         hashes[size_t(row)] = quint32(h ^ (h >> 32));
     }
-    if (!keyFault && !controlChar)
+    if (!keyFault && !faults.controlChar && !faults.tooLarge)
         return;
 
+    if (faults.controlChar)
+        last.notes.nulLines << lineNumber;
+    if (!isDish) {
+        // Its dish is known once every dish line is in: a recipe line may come before its dish, or
+        // after another one.
+        RecipeFault f{plan.keyTable, row, dish, lineNumber, faults.controlChar, kNoErrors};
+        f.flags[DishFlags::Chave] = keyFault ? u'1' : u'0';
+        f.flags[DishFlags::Caractere] = faults.controlChar ? u'1' : u'0';
+        f.flags[DishFlags::Valor] = faults.tooLarge ? u'1' : u'0';
+        if (f.table >= 0 && row >= 0)
+            recipeFaults.push_back(std::move(f));
+        return;
+    }
     if (keyFault)
         p.ErrosLinha[DishFlags::Chave] = u'1';
-    if (controlChar) {
+    if (faults.controlChar)
         p.ErrosLinha[DishFlags::Caractere] = u'1';
-        last.notes.nulLines << lineNumber;
-    }
+    if (faults.tooLarge)
+        p.ErrosLinha[DishFlags::Valor] = u'1';
     mergeIntoDish(s.cdsPrato, dish, p.ErrosLinha);
-    if (controlChar && dish >= 0 && !last.controlCharLines.contains(dish))
+    if (faults.controlChar && dish >= 0 && !last.controlCharLines.contains(dish))
         last.controlCharLines.insert(dish, lineNumber);
+}
+
+QList<int> LoadPass::Impl::dishesOf(const MemTable &table, int row, int fallback)
+{
+    const MemTable &dishes = s.cdsPrato;
+    const auto keyOf = [](const MemTable &t, int r, int aux, int prato) {
+        return t.textAt(r, aux).trimmed() + QChar(0x1F) + t.textAt(r, prato).trimmed();
+    };
+    const int dAux = dishes.isActive() ? dishes.fieldIndex(u"CDFILAUXPRAT") : -1;
+    const int dPrato = dishes.isActive() ? dishes.fieldIndex(u"CDPRATO") : -1;
+    const int aux = table.fieldIndex(u"CDFILAUXPRAT");
+    const int prato = table.fieldIndex(u"CDPRATO");
+    if (dAux < 0 || dPrato < 0 || aux < 0 || prato < 0)
+        return {fallback};
+    if (!dishIndexReady) {
+        // Made only for a file with a faulty recipe row: most files never need it.
+        dishIndexReady = true;
+        const int n = dishes.rowCount();
+        nextDishOfKey.assign(size_t(n), -1);
+        dishByKey.reserve(n);
+        std::vector<int> lastOfKey(size_t(n), -1);
+        for (int r = 0; r < n; ++r) {
+            auto it = dishByKey.find(keyOf(dishes, r, dAux, dPrato));
+            if (it == dishByKey.end()) {
+                dishByKey.insert(keyOf(dishes, r, dAux, dPrato), r);
+                lastOfKey[size_t(r)] = r;
+            } else {
+                const int tail = lastOfKey[size_t(*it)];
+                nextDishOfKey[size_t(tail)] = r;
+                lastOfKey[size_t(*it)] = r;
+            }
+        }
+    }
+    QList<int> out;
+    for (int d = dishByKey.value(keyOf(table, row, aux, prato), -1); d >= 0;
+         d = nextDishOfKey[size_t(d)])
+        out << d;
+    if (out.isEmpty())
+        out << fallback;
+    return out;
+}
+
+// Each faulty recipe row's flags on the dishes of its key (every copy of a repeated dish, so that
+// no copy is written with the row's faults left out). A row whose key names no dish of the file is
+// never written by the server; its flags go, as Part 2.3 gives a recipe line's flags, to the dish
+// loaded before it.
+void LoadPass::Impl::flagRecipeFaults()
+{
+    for (const RecipeFault &f : recipeFaults) {
+        const MemTable &table = s.*(kTables[size_t(f.table)].table);
+        if (f.row >= table.rowCount())
+            continue;
+        for (int dish : dishesOf(table, f.row, f.lastDish)) {
+            mergeIntoDish(s.cdsPrato, dish, f.flags);
+            if (f.controlChar && dish >= 0) {
+                auto it = last.controlCharLines.find(dish);
+                if (it == last.controlCharLines.end())
+                    last.controlCharLines.insert(dish, f.line);
+                else if (f.line < *it)
+                    *it = f.line;
+            }
+        }
+    }
 }
 
 // Rows with one key, per table: sorted by a hash of their stored key (8 bytes a row, one table at
@@ -143,17 +221,22 @@ void LoadPass::Impl::flagRepeatedKeys()
                         distinct.push_back(r);
                         continue;
                     }
-                    mergeIntoDish(s.cdsPrato, owners[size_t(r)], repeated);
                     if (&table == &s.cdsPrato) {
                         // Neither copy of a dish may be written in place of the other.
+                        mergeIntoDish(s.cdsPrato, owners[size_t(r)], repeated);
                         mergeIntoDish(s.cdsPrato, owners[size_t(*first)], repeated);
                         dishFlagged = true;
+                    } else {
+                        // The server would refuse the dish whose rows repeat a key: that dish.
+                        for (int dish : dishesOf(table, r, owners[size_t(r)]))
+                            mergeIntoDish(s.cdsPrato, dish, repeated);
                     }
                 }
             }
             a = b;
         }
     }
+    flagRecipeFaults();
     // The table goes back to the dish loaded last, as the pass leaves it.
     if (last.lastDishRow >= 0 && last.lastDishRow < s.cdsPrato.rowCount() && s.cdsPrato.currentRow() != last.lastDishRow)
         s.cdsPrato.moveTo(last.lastDishRow);

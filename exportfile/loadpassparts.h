@@ -59,6 +59,12 @@ struct ColPlan {
     int col = -1;                 // column of the target table; -1: the value drops out
     FieldKind kind = FieldKind::Text;
     Special special = Special::None;
+    bool key = false;             // part of the table's key at the destination (kKeyColumns)
+    // What the destination's column holds: text up to `width` characters, numbers of `precision`
+    // digits, `scale` of them decimals (0: no limit).
+    int width = 0;
+    std::uint8_t precision = 0;
+    std::uint8_t scale = 0;
 };
 
 // How one structure line decodes into one table, worked out once per pass instead of per line.
@@ -81,6 +87,25 @@ struct Plan {
 
 // A row whose key has an empty part: already flagged, and no key to compare.
 constexpr qint32 kNoKey = -2;
+
+// What one data line did that its dish cannot be written with: a NUL in a stored text, a number
+// larger than its column holds.
+struct RowFaults {
+    bool controlChar = false;
+    bool tooLarge = false;
+};
+
+// A recipe row's flags of positions 5 to 7, given to its dish once the whole file is in: the dish
+// of the row's own key (the one the server writes the row with), or, when the file has no dish of
+// that key, the dish loaded before the row.
+struct RecipeFault {
+    int table = 0;       // index into kTables
+    int row = 0;
+    int lastDish = -1;   // the dish loaded last when the row was read
+    int line = 0;        // its line in the file
+    bool controlChar = false;
+    QString flags;       // positions 5 to 7 only
+};
 
 // A failure that ends the whole pass (a lookup that could not be made), carried out of the column
 // guard of GetValues; the pass ends with its one message.
@@ -437,21 +462,32 @@ struct LoadPass::Impl {
 
     // The key and NUL checks of the row just posted, and the search for repeated keys at the end
     // of the pass (keychecks.cpp).
-    void checkRow(MemTable &table, Plan &plan, bool controlChar);
+    void checkRow(MemTable &table, Plan &plan, const RowFaults &faults);
     void flagRepeatedKeys();
+    // The recipe rows' faults and repeats go to the dish of their key (keychecks.cpp).
+    std::vector<RecipeFault> recipeFaults;
+    void flagRecipeFaults();
+    // The dish rows of a recipe row's key (CDFILAUXPRAT and CDPRATO, compared as the server
+    // compares them: trimmed); `fallback` alone when the file has no dish of that key.
+    QList<int> dishesOf(const MemTable &table, int row, int fallback);
+    QHash<QString, int> dishByKey;    // trimmed key -> first dish row; made on first need
+    std::vector<int> nextDishOfKey;   // dish row -> the next dish row of the same key, -1 at the end
+    bool dishIndexReady = false;
 
     // The row decoder's steps for one value of a data line (`after`: the rest of the line).
     void decodeColumn(MemTable &table, const Plan &plan, const ColPlan &c, QStringView raw, QStringView after,
-                      const QString &branch, bool &controlChar);
+                      const QString &branch, RowFaults &faults);
     void checkDishName(MemTable &table, const Plan &plan, const ColPlan &c, QStringView after,
                        const QString &branch);
     bool checkCode(const Plan &plan, const ColPlan &c, QStringView &v, QString &replaced);
-    void storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar);
+    void storeValue(MemTable &table, const ColPlan &c, QStringView v, RowFaults &faults);
 
-    void noteUnparsed(const MemTable &table, int col)
+    // Counts the line's value of a column under one kind of note (values that did not convert,
+    // codes cut, numbers rounded).
+    void noteColumn(QList<LoadNotes::Unparsed> &notes, const MemTable &table, int col)
     {
         const QString &column = table.field(col).name;
-        for (LoadNotes::Unparsed &u : last.notes.unparsed) {
+        for (LoadNotes::Unparsed &u : notes) {
             if (u.column == column && u.table == table.name()) {
                 ++u.count;
                 if (u.lines.size() < LoadNotes::kMaxLines)
@@ -459,6 +495,6 @@ struct LoadPass::Impl {
                 return;
             }
         }
-        last.notes.unparsed.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
+        notes.push_back(LoadNotes::Unparsed{table.name(), column, 1, {lineNumber}});
     }
 };

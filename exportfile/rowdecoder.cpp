@@ -13,6 +13,19 @@ using namespace ExportText;
 
 namespace {
 
+// Whether a column is part of the target table's key at the destination.
+bool isKeyColumn(const MemTable &table, QStringView name)
+{
+    for (size_t i = 0; i < std::size(kTables); ++i) {
+        if (kTables[i].name != table.name())
+            continue;
+        for (QStringView k : kKeyColumns[i])
+            if (k.compare(name, Qt::CaseInsensitive) == 0)
+                return true;
+    }
+    return false;
+}
+
 void buildPlan(Plan &plan, MemTable &table, const QString &structure)
 {
     plan.source = structure;
@@ -32,8 +45,14 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
         const QStringView name = s.first(p);
         ColPlan c;
         c.col = table.fieldIndex(name);
-        if (c.col >= 0)
-            c.kind = table.field(c.col).kind;
+        if (c.col >= 0) {
+            const FieldDef &f = table.field(c.col);
+            c.kind = f.kind;
+            c.width = f.width;
+            c.precision = f.precision;
+            c.scale = f.scale;
+            c.key = f.kind == FieldKind::Text && isKeyColumn(table, f.name);
+        }
         c.special = specialOf(name);
         plan.cols.push_back(c);
         s = s.sliced(p + 1);
@@ -80,14 +99,14 @@ void LoadPass::GetValues(MemTable &table)
     }
     qsizetype pos = 0;
     size_t k = 0;
-    bool controlChar = false;
+    RowFaults faults;
     try {
         const size_t named = plan->cols.size();
         for (; k < ends.size(); ++k) {
             const qsizetype end = ends[k];
             if (k < named)
                 d->decodeColumn(table, *plan, plan->cols[k], line.sliced(pos, end - pos),
-                                line.sliced(end + 1), branch, controlChar);
+                                line.sliced(end + 1), branch, faults);
             pos = end + 1;
         }
     } catch (const PassFailure &f) {
@@ -98,7 +117,7 @@ void LoadPass::GetValues(MemTable &table)
     }
 
     rowOperation([&] { table.post(); });
-    d->checkRow(table, *plan, controlChar);
+    d->checkRow(table, *plan, faults);
 
     // What is left: after the line's last terminator, and the names no value used.
     if (pos >= LinhaAtual.size())
@@ -111,7 +130,7 @@ void LoadPass::GetValues(MemTable &table)
 
 void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPlan &c,
                                        QStringView raw, QStringView after, const QString &branch,
-                                       bool &controlChar)
+                                       RowFaults &faults)
 {
     try {
         QStringView v = raw;
@@ -144,7 +163,7 @@ void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPl
             v = branch;
 
         if (c.col >= 0 && !isBlank(v))
-            storeValue(table, c, v, controlChar);
+            storeValue(table, c, v, faults);
     } catch (const PassFailure &) {
         throw;
     } catch (const AbandonedAction &) {
@@ -161,11 +180,17 @@ void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPl
 
 // Dish existence: the values after CDFILAUXPRAT are CDPRATO, CDFILIAL, NMPRATO. A local dish whose
 // code names another dish at the destination raises position 4 and takes the destination's name.
+// The code and the name are those the dish row will hold, cut to their columns: a code longer than
+// its column is written cut, so it is the cut code that must not name another dish.
 void LoadPass::Impl::checkDishName(MemTable &table, const Plan &plan, const ColPlan &c,
                                         QStringView after, const QString &branch)
 {
-    const QStringView cdPrato = firstField(after);
-    const QStringView nmPrato = firstField(dropFirstField(dropFirstField(after)));
+    const auto asStored = [&table](QStringView v, QStringView column) {
+        const int col = table.fieldIndex(column);
+        return col >= 0 ? table.field(col).cut(v) : v;
+    };
+    const QStringView cdPrato = asStored(firstField(after), u"CDPRATO");
+    const QStringView nmPrato = asStored(firstField(dropFirstField(dropFirstField(after))), u"NMPRATO");
     const QString code = cdPrato.toString();
     // A code with a NUL cannot be at the destination (nor be asked for).
     if (code.contains(QChar(0)))
@@ -247,8 +272,9 @@ bool LoadPass::Impl::checkCode(const Plan &plan, const ColPlan &c, QStringView &
 }
 
 // A value that does not convert leaves the column null, as it always has, but is counted, so that
-// the operator hears of it.
-void LoadPass::Impl::storeValue(MemTable &table, const ColPlan &c, QStringView v, bool &controlChar)
+// the operator hears of it; so is a key value cut to its column and a number rounded at its scale.
+// A number the column cannot hold at all holds its dish back (position 7).
+void LoadPass::Impl::storeValue(MemTable &table, const ColPlan &c, QStringView v, RowFaults &faults)
 {
     bool converted = true;
     switch (c.kind) {
@@ -257,14 +283,24 @@ void LoadPass::Impl::storeValue(MemTable &table, const ColPlan &c, QStringView v
         // PostgreSQL cannot store a NUL; the dish is held back instead of the whole import failing
         // on it.
         if (lineHasNul && v.contains(QChar(0)))
-            controlChar = true;
+            faults.controlChar = true;
+        // A key cut to its column is the key the destination gets; blanks cut away change nothing.
+        if (c.key && c.width > 0 && v.size() > c.width && !isBlank(v.sliced(table.field(c.col).cut(v).size())))
+            noteColumn(last.notes.cut, table, c.col);
         break;
-    case FieldKind::Number:
-        if (const auto n = decoder.toNumber(v))
+    case FieldKind::Number: {
+        NumberFit fit = NumberFit::Fits;
+        if (const auto n = decoder.toNumber(v, c.precision, c.scale, &fit)) {
             table.setNumber(c.col, *n);
-        else
+            if (fit == NumberFit::Rounded)
+                noteColumn(last.notes.rounded, table, c.col);
+            else if (fit == NumberFit::TooLarge)
+                faults.tooLarge = true;
+        } else {
             converted = false;
+        }
         break;
+    }
     case FieldKind::Integer:
         if (const auto n = decoder.toInteger(v))
             table.setInteger(c.col, *n);
@@ -285,5 +321,5 @@ void LoadPass::Impl::storeValue(MemTable &table, const ColPlan &c, QStringView v
         break;
     }
     if (!converted)
-        noteUnparsed(table, c.col);
+        noteColumn(last.notes.unparsed, table, c.col);
 }

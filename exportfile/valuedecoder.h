@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -25,6 +26,10 @@ QByteArray encode(QStringView text);
 
 } // namespace ExportText
 
+// How a number fits the destination's column: as written, rounded at the column's scale, or with
+// more integer digits than the column holds.
+enum class NumberFit : std::uint8_t { Fits, Rounded, TooLarge };
+
 // Conversions from text by the rules of one locale: a number with the locale's decimal separator
 // and no group separators; a date in the order of the locale's short date format (day and month of
 // one or two digits), optionally followed by blanks and a time h:mm or h:mm:ss. Outer blanks are
@@ -36,6 +41,11 @@ public:
     const QLocale &locale() const { return m_locale; }
 
     std::optional<double> toNumber(QStringView s) const;
+    // The same number for a column of `precision` digits, `scale` of them decimals (precision 0:
+    // no limit): more decimals than the scale are rounded half away from zero, on the digits as
+    // written; `fit` says whether it was, or whether the integer digits are more than the column
+    // holds (the value is then given as read, rounded at the scale).
+    std::optional<double> toNumber(QStringView s, int precision, int scale, NumberFit *fit) const;
     std::optional<qint64> toInteger(QStringView s) const;
     std::optional<QDateTime> toDateTime(QStringView s) const; // Qt::UTC wall clock
     std::optional<bool> toBoolean(QStringView s) const;

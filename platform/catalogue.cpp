@@ -20,7 +20,8 @@ int TableDef::indexOf(QStringView column) const
 }
 
 static FieldDef t(const char *name, int width) { return FieldDef::text(QString::fromLatin1(name), width); }
-static FieldDef num(const char *name) { return FieldDef::number(QString::fromLatin1(name)); }
+// Quantities, yields and prices: up to 12 integer digits and 6 decimals, on either database.
+static FieldDef num(const char *name) { return FieldDef::number(QString::fromLatin1(name), 18, 6); }
 static FieldDef dt(const char *name) { return FieldDef::dateTime(QString::fromLatin1(name)); }
 
 static TableDef make(const char *name, QList<FieldDef> columns, const QStringList &key,

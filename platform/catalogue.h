@@ -1,7 +1,9 @@
 #pragma once
 // The destination tables that the module reads and writes, in one catalogue: the server creates its
 // schema from it and shapes its empty packets by it, and the client cache only refreshes tables
-// named here. Columns are in table order; every key column is NOT NULL. With it, how a value goes
+// named here. Columns are in table order; every key column is NOT NULL; each column's type, width,
+// precision and scale is declared here once, for the schema of both databases, the packets and the
+// load pass's checks. With it, how a value goes
 // between the in-memory tables and SQL on either database.
 #include "memtable.h"
 #include "platform_export.h"

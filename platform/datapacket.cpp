@@ -2,12 +2,14 @@
 
 // A packet is one CBOR map, written and read as a stream so that a million-row table never
 // becomes a tree of values in memory:
-//   {"table": name, "fields": [{"name", "kind", "width", "flags", "ro", "req", "label"[, "mask"]}...],
+//   {"table": name, "fields": [{"name", "kind", "width", "flags", "ro", "req", "label"[, "mask"]
+//                                [, "prec", "scale"]}...],
 //    "rows": [[value...]...]}
 // and a delta packet
 //   {"table", "fields", "delta": true, "rows": [[change kind, [values], [original]]...]}.
 // Values are text, double, integer, bool, date-time as integer msecs of the wall clock, or null.
-// "fields" comes ahead of "rows": the rows are read in the columns' kinds.
+// "fields" comes ahead of "rows": the rows are read in the columns' kinds. A number column with a
+// precision carries "prec" and "scale"; a reader that does not know them skips them.
 
 namespace DataPacket {
 

@@ -72,6 +72,12 @@ bool Reader::readField(FieldDef &f, int index)
             if (n < 0 || n > m_limits.maxTextLength)
                 return fail(QStringLiteral("%1: largura %2 fora da faixa.").arg(item()).arg(n));
             f.width = int(n);
+        } else if (key == u"prec" || key == u"scale") {
+            if (!readInt(n, item))
+                return false;
+            if (n < 0 || n > 255)
+                return fail(QStringLiteral("%1: %2 fora da faixa.").arg(item()).arg(n));
+            (key == u"prec" ? f.precision : f.scale) = std::uint8_t(n);
         } else if (key == u"flags") {
             if (!readInt(n, item))
                 return false;
@@ -96,6 +102,8 @@ bool Reader::readField(FieldDef &f, int index)
         return fail(QStringLiteral("%1 sem nome.").arg(what()));
     if (!hasKind)
         return fail(QStringLiteral("campo %1 sem tipo.").arg(f.name));
+    if (f.scale > f.precision)
+        return fail(QStringLiteral("campo %1: escala %2 maior que a precisão %3.").arg(f.name).arg(f.scale).arg(f.precision));
     return true;
 }
 

@@ -11,7 +11,7 @@ void writeFields(QCborStreamWriter &w, const QList<FieldDef> &fields)
 {
     w.startArray(quint64(fields.size()));
     for (const FieldDef &f : fields) {
-        w.startMap(f.editMask.isEmpty() ? 7 : 8);
+        w.startMap((f.editMask.isEmpty() ? 7 : 8) + (f.precision > 0 ? 2 : 0));
         w.append(QLatin1String("name"));
         w.append(f.name);
         w.append(QLatin1String("kind"));
@@ -29,6 +29,12 @@ void writeFields(QCborStreamWriter &w, const QList<FieldDef> &fields)
         if (!f.editMask.isEmpty()) {
             w.append(QLatin1String("mask"));
             w.append(f.editMask);
+        }
+        if (f.precision > 0) {
+            w.append(QLatin1String("prec"));
+            w.append(quint64(f.precision));
+            w.append(QLatin1String("scale"));
+            w.append(quint64(f.scale));
         }
         w.endMap();
     }

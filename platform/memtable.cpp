@@ -25,16 +25,24 @@ static FieldDef plainField(const QString &name, FieldKind kind)
     return f;
 }
 
-FieldDef FieldDef::number(const QString &name) { return plainField(name, FieldKind::Number); }
+FieldDef FieldDef::number(const QString &name, int precision, int scale)
+{
+    FieldDef f = plainField(name, FieldKind::Number);
+    f.precision = std::uint8_t(qBound(0, precision, 255));
+    f.scale = std::uint8_t(qBound(0, scale, int(f.precision)));
+    return f;
+}
 FieldDef FieldDef::dateTime(const QString &name) { return plainField(name, FieldKind::DateTime); }
 FieldDef FieldDef::integer(const QString &name) { return plainField(name, FieldKind::Integer); }
 FieldDef FieldDef::boolean(const QString &name) { return plainField(name, FieldKind::Boolean); }
 
 bool FieldDef::operator==(const FieldDef &o) const
 {
-    return name == o.name && kind == o.kind && width == o.width && providerFlags == o.providerFlags
-        && readOnly == o.readOnly && required == o.required && label == o.label && editMask == o.editMask;
+    return name == o.name && kind == o.kind && width == o.width && precision == o.precision && scale == o.scale
+        && providerFlags == o.providerFlags && readOnly == o.readOnly && required == o.required && label == o.label
+        && editMask == o.editMask;
 }
+
 
 MemTable::MemTable(const QString &name) : d(std::make_unique<Impl>(this)) { d->name = name; }
 MemTable::~MemTable()

@@ -28,6 +28,11 @@ struct IMP_PLATFORM_EXPORT FieldDef {
     QString name;
     FieldKind kind = FieldKind::Text;
     int width = 0;               // text columns: characters kept; longer text is cut. 0: no limit
+    // Number columns: the destination's digits in all (precision) and after the decimal separator
+    // (scale); 0 and 0: no limit. A value with more integer digits than precision - scale is one
+    // the destination cannot hold.
+    std::uint8_t precision = 0;
+    std::uint8_t scale = 0;
     std::uint8_t providerFlags = pfInUpdate | pfInWhere;
     bool readOnly = false;
     bool required = false;
@@ -35,11 +40,21 @@ struct IMP_PLATFORM_EXPORT FieldDef {
     QString editMask;            // display/edit mask (dish code); empty: none
 
     static FieldDef text(const QString &name, int width, const QString &label = {});
-    static FieldDef number(const QString &name);
+    static FieldDef number(const QString &name, int precision = 0, int scale = 0);
     static FieldDef dateTime(const QString &name);
     static FieldDef integer(const QString &name);
     static FieldDef boolean(const QString &name);
     bool operator==(const FieldDef &o) const;
+    // The text as a column of this width keeps it: the first `width` characters, never half of one.
+    QStringView cut(QStringView text) const
+    {
+        if (width <= 0 || text.size() <= width)
+            return text;
+        qsizetype n = width;
+        if (text[n - 1].isHighSurrogate() && text[n].isLowSurrogate())
+            --n; // never leave half a character behind
+        return text.left(n);
+    }
 };
 
 enum class TableState : std::uint8_t { Inactive, Browse, Edit, Insert };

@@ -325,14 +325,7 @@ struct MemTable::Impl {
     void storeText(quint32 s, int col, QStringView t)
     {
         Column &c = cols[size_t(col)];
-        const int width = fields[col].width;
-        if (width > 0 && t.size() > width) {
-            qsizetype n = width;
-            if (t[n - 1].isHighSurrogate() && t[n].isLowSurrogate())
-                --n; // never leave half a character behind
-            t = t.left(n);
-        }
-        c.cells[s] = c.storeText(t);
+        c.cells[s] = c.storeText(fields[col].cut(t));
     }
 
     // Converts and stores a value of any type in the column's kind; throws std::invalid_argument.

@@ -9,6 +9,9 @@ struct Failure {
     QString message;   // text for a person, already in the operator's language
     QString key;       // catalogue key when the text came from the catalogue, else empty
     QString detail;    // the driver's or the system's own words, for the log and --verbose
+    // An import refused for one dish: the dish's row in the call's dish packet, which the client
+    // turns into the dish's line in the file; -1 when the failure is about no one dish.
+    int dishRow = -1;
 };
 
 template <typename T>

@@ -3,6 +3,8 @@
 #include <QCborMap>
 #include <QCborValue>
 
+#include <limits>
+
 namespace Wire {
 
 QByteArray encodeRequest(const CallArgs &args)
@@ -71,6 +73,8 @@ QByteArray encodeFailure(const Failure &failure)
         m.insert(QStringLiteral("key"), failure.key);
     if (!failure.detail.isEmpty())
         m.insert(QStringLiteral("detail"), failure.detail);
+    if (failure.dishRow >= 0)
+        m.insert(QStringLiteral("dishRow"), failure.dishRow);
     return QCborValue(m).toCbor();
 }
 
@@ -116,9 +120,12 @@ Result<QByteArray> decodeResponse(const QByteArray &body)
     const QCborValue error = m.value(QStringLiteral("error"));
     const QCborValue key = m.value(QStringLiteral("key"));
     const QCborValue detail = m.value(QStringLiteral("detail"));
-    return Result<QByteArray>::fail(received(Failure{error.isString() ? error.toString() : QString(),
-                                                     key.isString() ? key.toString() : QString(),
-                                                     detail.isString() ? detail.toString() : QString()}));
+    const QCborValue dishRow = m.value(QStringLiteral("dishRow"));
+    Failure f{error.isString() ? error.toString() : QString(), key.isString() ? key.toString() : QString(),
+              detail.isString() ? detail.toString() : QString()};
+    if (dishRow.isInteger() && dishRow.toInteger() >= 0 && dishRow.toInteger() <= std::numeric_limits<int>::max())
+        f.dishRow = int(dishRow.toInteger());
+    return Result<QByteArray>::fail(received(std::move(f)));
 }
 
 } // namespace Wire

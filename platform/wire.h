@@ -4,7 +4,7 @@
 //   request  = CBOR array of the method's arguments (byte strings for packets, integers -1/0 for
 //              yes/no, text strings for texts)
 //   response = CBOR map {"ok": bool, "payload": bytes} or {"ok": false, "error": text[, "key": text,
-//              "detail": text]}
+//              "detail": text, "dishRow": integer]}
 #include "callargs.h"
 #include "platform_export.h"
 #include "result.h"
@@ -19,7 +19,8 @@ IMP_PLATFORM_EXPORT QByteArray encodeRequest(const QCborArray &args);
 IMP_PLATFORM_EXPORT Result<CallArgs> decodeRequest(const QByteArray &body);
 IMP_PLATFORM_EXPORT QByteArray encodeSuccess(const QByteArray &payload);
 IMP_PLATFORM_EXPORT QByteArray encodeFailure(const QString &message);
-// A failure with its catalogue key and detail, which travel as "key" and "detail" beside "error".
+// A failure with its catalogue key, detail and dish row, which travel as "key", "detail" and
+// "dishRow" beside "error".
 IMP_PLATFORM_EXPORT QByteArray encodeFailure(const Failure &failure);
 IMP_PLATFORM_EXPORT QByteArray encodeReply(const Result<QByteArray> &reply);
 IMP_PLATFORM_EXPORT Result<QByteArray> decodeResponse(const QByteArray &body);

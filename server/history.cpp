@@ -2,9 +2,11 @@
 #include "dberror.h"
 #include "framework.h"
 #include "importorigin.h"
+#include "messages.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUuid>
 
 ImportHistoryRecorder::ImportHistoryRecorder(QSqlDatabase &db, const CallArgs &args) : m_db(db)
@@ -44,16 +46,42 @@ Result<QByteArray> ImportHistoryRecorder::finish(Result<QByteArray> result)
     m_entry.message = result.failure().message;
     // A commit whose answer was lost may have written the call's row already: that one stands.
     // The database ended the import's connection (the reason it failed, often; Qt then holds it as
-    // closed): the row goes in through a connection of its own.
-    Status s = m_db.isOpen() ? ImportHistory::insert(m_db, m_entry, true) : insertOnNewConnection();
+    // closed): the row goes in through a connection of its own, once the database takes one again.
+    Status s = m_db.isOpen() ? ImportHistory::insert(m_db, m_entry, true) : insertWhenConnectionBack();
     if (!s && s.failure().key == QLatin1String("BD_ConexaoPerdida"))
-        s = insertOnNewConnection();
-    if (!s)
+        s = insertWhenConnectionBack();
+    if (!s) {
+        // The import's own failure is the one the client hears of, with this said after it.
         reportFailureDetail(s.failure());
+        Failure f = result.failure();
+        f.message += u'\n' + Msg(QStringLiteral("Hist_NaoGravado")).arg(s.failure().message);
+        return f;
+    }
     return result;
 }
 
-Status ImportHistoryRecorder::insertOnNewConnection()
+// A database that is restarting refuses connections for a while: the row is tried again, less and
+// less often, for as long as IMP_HISTORY_WAIT_SECONDS (30 by default).
+Status ImportHistoryRecorder::insertWhenConnectionBack()
+{
+    static const int seconds = qEnvironmentVariableIsSet("IMP_HISTORY_WAIT_SECONDS")
+        ? qBound(0, qEnvironmentVariableIntValue("IMP_HISTORY_WAIT_SECONDS"), 600)
+        : 30;
+    QElapsedTimer waited;
+    waited.start();
+    int pause = 100;
+    for (;;) {
+        bool connected = false;
+        const Status s = insertOnNewConnection(&connected);
+        const bool lost = !connected || s.failure().key == QLatin1String("BD_ConexaoPerdida");
+        if (s || !lost || waited.elapsed() + pause > qint64(seconds) * 1000)
+            return s;
+        QThread::msleep(ulong(pause));
+        pause = qMin(pause * 2, 1000);
+    }
+}
+
+Status ImportHistoryRecorder::insertOnNewConnection(bool *connected)
 {
     const QString name = QStringLiteral("imp40500_history_%1").arg(m_entry.id);
     Status s = okStatus();
@@ -62,6 +90,7 @@ Status ImportHistoryRecorder::insertOnNewConnection()
         if (!fresh.open()) {
             s = Status::fail(DbError::describe(QStringLiteral("gravar o histórico de importações"), fresh.lastError()));
         } else {
+            *connected = true;
             if (Database::kindOf(fresh) == DbKind::PostgreSQL)
                 QSqlQuery(fresh).exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
             s = ImportHistory::insert(fresh, m_entry, true);

@@ -18,12 +18,15 @@ public:
     // The row of an import about to commit, written in its transaction: if the row cannot be
     // written, nothing is.
     Status written(const ImportSummary &summary);
-    // The call's result, as it is. A failure's row is written now, the transaction being over; the
-    // row's own failure is only reported (the import's failure is the one the client hears of).
+    // The call's result, as it is. A failure's row is written now, the transaction being over, when
+    // need be through a new connection once the database takes one again; a row that still cannot
+    // be written is said after the import's failure, which stays the one the client hears of.
     Result<QByteArray> finish(Result<QByteArray> result);
 
 private:
-    Status insertOnNewConnection();
+    // The row through a connection of its own; `connected` tells whether one could be opened.
+    Status insertOnNewConnection(bool *connected);
+    Status insertWhenConnectionBack();
 
     QSqlDatabase &m_db;
     ImportHistory::Entry m_entry;

@@ -138,9 +138,15 @@ private:
         bool key = false;
         bool branch = false;   // written as the destination branch
         bool sameKind = false; // the packet holds it in the catalogue's kind
+        double limit = 0;      // numbers: the first magnitude the column cannot hold; 0: none
     };
     QList<Column> plan(const Packet &p, const QList<int> &columns, bool perBranch) const;
     Status rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const;
+    // The row of the dish packet that a row of `p` belongs to (the row itself for PRATO); -1 when
+    // it belongs to no dish written.
+    int dishRowOf(const Packet &p, int row) const;
+    // A write of row `row` of `p` that the database refused, said with the dish and the row.
+    Failure refusedRow(const Packet &p, Failure f, int row) const;
     // Removes the recipe rows of every dish written, at the destination branch when `perBranch`.
     Status deleteRecipes(const QString &table, bool perBranch);
     // SQLite: the written dishes' keys in the temporary table IMP_KEYS, made on first use and

@@ -400,16 +400,21 @@ Status Import::checkRecipeKeys()
             QStringList parts;
             for (QByteArrayView v : values)
                 parts << DataPacket::fromUtf8(v);
-            return Status::fail(Msg(QStringLiteral("Imp_LinhaRepetida"))
-                                    .arg(p.text(repeated, prato), p.label, parts.join(QLatin1Char('/')))
-                                    .arg(repeated + 1),
-                                QStringLiteral("Imp_LinhaRepetida"));
+            Failure f{Msg(QStringLiteral("Imp_LinhaRepetida"))
+                          .arg(p.text(repeated, prato), p.label, parts.join(QLatin1Char('/')))
+                          .arg(repeated + 1),
+                      QStringLiteral("Imp_LinhaRepetida"), {}};
+            f.dishRow = dishRowOf(p, repeated);
+            return Status::fail(std::move(f));
         }
-        if (firstEmpty >= 0)
-            return Status::fail(Msg(QStringLiteral("Imp_LinhaSemChave"))
-                                    .arg(p.text(firstEmpty, prato), p.label, key.names.at(emptyPart))
-                                    .arg(firstEmpty + 1),
-                                QStringLiteral("Imp_LinhaSemChave"));
+        if (firstEmpty >= 0) {
+            Failure f{Msg(QStringLiteral("Imp_LinhaSemChave"))
+                          .arg(p.text(firstEmpty, prato), p.label, key.names.at(emptyPart))
+                          .arg(firstEmpty + 1),
+                      QStringLiteral("Imp_LinhaSemChave"), {}};
+            f.dishRow = dishRowOf(p, firstEmpty);
+            return Status::fail(std::move(f));
+        }
     }
     return okStatus();
 }

@@ -2,6 +2,8 @@
 // written dishes, replaced or upserted, through the row writers of both databases.
 #include "importacao_p.h"
 
+#include <cmath>
+
 namespace RdmMethods::importacao_detail {
 
 QList<int> Import::writtenColumns(const Packet &p, bool perBranch) const
@@ -27,6 +29,8 @@ QList<Import::Column> Import::plan(const Packet &p, const QList<int> &columns, b
         col.key = p.def->key.contains(f.name);
         col.branch = perBranch && f.name == QLatin1String("CDFILIAL");
         col.sameKind = col.src >= 0 && p.kind(col.src) == f.kind;
+        if (f.kind == FieldKind::Number && f.precision > 0)
+            col.limit = std::pow(10.0, f.precision - f.scale);
         out << col;
     }
     return out;
@@ -45,9 +49,40 @@ static QByteArray stamp(const QDateTime &d)
 }
 
 
+int Import::dishRowOf(const Packet &p, int row) const
+{
+    if (&p == &m_prato)
+        return row;
+    if (row < 0 || size_t(row) >= p.dish.size() || p.dish[size_t(row)] < 0)
+        return -1;
+    return m_dishRows.value(p.dish[size_t(row)], -1);
+}
+
+Failure Import::refusedRow(const Packet &p, Failure f, int row) const
+{
+    if (row < 0)
+        return f;
+    f.message += u' ' + Msg(QStringLiteral("Imp_LinhaRecusada")).arg(p.text(row, p.col(u"CDPRATO")), p.label).arg(row + 1);
+    f.dishRow = dishRowOf(p, row);
+    return f;
+}
+
 Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const
 {
     const DataPacket::PacketRow &values = p.at(row);
+    // A value the destination cannot take refuses the import with the dish named, before the
+    // database would refuse it without naming anything.
+    const auto refused = [&](QString message, QString key = {}) {
+        Failure f{std::move(message), std::move(key), {}};
+        f.dishRow = dishRowOf(p, row);
+        return Status::fail(std::move(f));
+    };
+    const auto tooLarge = [&](const Column &c, double v) {
+        return refused(Msg(QStringLiteral("Imp_ValorGrande"))
+                           .arg(p.text(row, p.col(u"CDPRATO")), p.label, QString::number(v, 'f', 6), c.name)
+                           .arg(row + 1),
+                       QStringLiteral("Imp_ValorGrande"));
+    };
     out.resize(size_t(plan.size()));
     for (qsizetype i = 0; i < plan.size(); ++i) {
         const Column &c = plan.at(i);
@@ -64,6 +99,8 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
         if (c.sameKind && c.kind == FieldKind::Number) {
             cell.kind = Cell::Number;
             cell.number = values.number(c.src);
+            if (c.limit > 0 && !(std::fabs(cell.number) < c.limit))
+                return tooLarge(c, cell.number);
             continue;
         }
         if (c.sameKind && c.kind == FieldKind::DateTime) {
@@ -80,14 +117,16 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
             bool ok = true;
             const QVariant v = Catalogue::toSql(values.value(c.src), c.kind, &ok);
             if (!ok)
-                return Status::fail(QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
-                                        .arg(c.name, p.label)
-                                        .arg(row + 1));
+                return refused(QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
+                                   .arg(c.name, p.label)
+                                   .arg(row + 1));
             if (v.isNull())
                 continue;
             if (c.kind == FieldKind::Number || c.kind == FieldKind::Integer || c.kind == FieldKind::Boolean) {
                 cell.kind = Cell::Number;
                 cell.number = v.toDouble();
+                if (c.limit > 0 && !(std::fabs(cell.number) < c.limit))
+                    return tooLarge(c, cell.number);
                 continue;
             }
             cell.setOwn(v.toString().toUtf8());
@@ -97,18 +136,18 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
             cell.text = trimmedUtf8(cell.text, cell.trimmed);
         // A width counts characters, and UTF-8 never takes fewer bytes than UTF-16 units.
         if (c.width > 0 && cell.text.size() > c.width && DataPacket::utf16Length(cell.text) > c.width)
-            return Status::fail(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
-                                               "(linha %5 do pacote).")
-                                    .arg(DataPacket::fromUtf8(cell.text).left(60), c.name, p.label)
-                                    .arg(c.width)
-                                    .arg(row + 1));
+            return refused(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
+                                          "(linha %5 do pacote).")
+                               .arg(DataPacket::fromUtf8(cell.text).left(60), c.name, p.label)
+                               .arg(c.width)
+                               .arg(row + 1));
         // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
         // the dish; SQLite would keep a value no other program reads back whole.
         if (cell.text.contains('\0'))
-            return Status::fail(Msg(QStringLiteral("Imp_CaractereNulo"))
-                                    .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
-                                    .arg(row + 1),
-                                QStringLiteral("Imp_CaractereNulo"));
+            return refused(Msg(QStringLiteral("Imp_CaractereNulo"))
+                               .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
+                               .arg(row + 1),
+                           QStringLiteral("Imp_CaractereNulo"));
         cell.kind = cell.text.isEmpty() ? Cell::Null : Cell::Text;
     }
     return okStatus();
@@ -124,6 +163,13 @@ Result<int> Import::writeRows(Packet &p, std::span<const int> rows, bool perBran
     if (!existing)
         return Result<int>::fail(existing.failure());
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
+    // The packet row of the writer's k-th row, for a refusal that names it.
+    const auto nth = [&](int k) {
+        for (int r : rows)
+            if (r >= 0 && k-- == 0)
+                return r;
+        return -1;
+    };
     Cells values;
     for (int r : rows) {
         if (r < 0)
@@ -131,10 +177,10 @@ Result<int> Import::writeRows(Packet &p, std::span<const int> rows, bool perBran
         if (Status s = rowValues(p, r, columns, values); !s)
             return Result<int>::fail(s.failure());
         if (Status s = writer->add(values); !s)
-            return Result<int>::fail(s.failure());
+            return Result<int>::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : r));
     }
     if (Status s = writer->finish(); !s)
-        return Result<int>::fail(s.failure());
+        return Result<int>::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : nth(writer->failedRow())));
     return writer->written();
 }
 
@@ -312,6 +358,13 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
+    // The packet row of the writer's k-th row, for a refusal that names it.
+    const auto nth = [&](int k) {
+        for (int r = 0; r < p.rowCount(); ++r)
+            if (p.dish[size_t(r)] >= 0 && k-- == 0)
+                return r;
+        return -1;
+    };
     Cells values;
     for (int r = 0; r < p.rowCount(); ++r) {
         // A row of a dish that is not written is not looked at any further.
@@ -320,10 +373,10 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
         if (Status s = rowValues(p, r, columns, values); !s)
             return s;
         if (Status s = writer->add(values); !s)
-            return s;
+            return Status::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : r));
     }
     if (Status s = writer->finish(); !s)
-        return s;
+        return Status::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : nth(writer->failedRow())));
     m_summary.rowsPerTable.append({p.label, writer->written()});
     return okStatus();
 }

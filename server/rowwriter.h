@@ -7,6 +7,7 @@
 #include "rdmimpoprato.h"
 #include "transactionguard.h"
 
+#include <QRegularExpression>
 #include <QSqlDriver>
 
 #include <cstdint>
@@ -50,9 +51,13 @@ public:
     virtual Status add(const Cells &row) = 0;
     virtual Status finish() = 0;
     int written() const { return m_written; }
+    // After a failure: which of the rows given to add() the database refused (0 for the first),
+    // when it said; -1 otherwise.
+    int failedRow() const { return m_failedRow; }
 
 protected:
     int m_written = 0;
+    int m_failedRow = -1;
 };
 
 inline QString joinNames(const Catalogue::TableDef &def, const QList<int> &columns)
@@ -170,8 +175,10 @@ public:
             return failed();
         for (size_t i = 0; i < row.size(); ++i)
             m_stmt.bind(int(i) + 1, row[i]);
-        if (!m_stmt.step())
+        if (!m_stmt.step()) {
+            m_failedRow = m_written;
             return failed();
+        }
         ++m_written;
         return okStatus();
     }
@@ -206,6 +213,16 @@ public:
     PgCopy &operator=(const PgCopy &) = delete;
 
     QString error() const { return m_error; }
+    // The row of the copy (0 for the first) that the server named in the context of its refusal
+    // ("COPY prato, line 3"); -1 when it named none.
+    int failedLine() const
+    {
+        static const QRegularExpression copyLine(QStringLiteral("COPY [^,\\n]+, [^\\d\\n]*(\\d+)"));
+        const QRegularExpressionMatch m = copyLine.match(m_context);
+        bool ok = false;
+        const int line = m.hasMatch() ? m.captured(1).toInt(&ok) : 0;
+        return ok && line > 0 ? line - 1 : -1;
+    }
 
     bool begin()
     {
@@ -255,8 +272,10 @@ public:
         }
         PGresult *res = PQgetResult(m_conn);
         const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
-        if (!ok)
+        if (!ok) {
             m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+            m_context = QString::fromUtf8(PQresultErrorField(res, PG_DIAG_CONTEXT));
+        }
         PQclear(res);
         drain();
         return ok;
@@ -307,6 +326,7 @@ private:
     QByteArray m_statement;
     QByteArray m_buffer;
     QString m_error;
+    QString m_context;
     bool m_open = false;
 };
 
@@ -355,8 +375,10 @@ public:
     {
         if (!m_started)
             return okStatus();
-        if (!m_copy.end())
+        if (!m_copy.end()) {
+            m_failedRow = m_copy.failedLine();
             return failed(m_copy.error());
+        }
         if (m_upsert) {
             const QString cols = joinNames(m_def, m_columns);
             if (Status s = pgExec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3%4")

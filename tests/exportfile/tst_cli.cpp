@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +39,7 @@ private slots:
     void refusals_data();
     void refusals();
     void carelessFile();
+    void writeRefusedNamesTheDishLine();
     void noLocaleReadsPtBR();
     void pairAndRemember();
     void exportCommand();
@@ -217,12 +219,20 @@ void TstCli::refusals()
 void TstCli::carelessFile()
 {
     // A second export appended (dish 111111 twice), a NUL in a name, a number that does not convert,
-    // a clean dish, and the file cut in its last line.
+    // a clean dish, a local dish whose code is longer than its column, a quantity with more decimals
+    // than the destination keeps, a number larger than it holds, a NUL in a recipe line placed after
+    // another dish and one in a dish code, and the file cut in its last line.
     ExportWriter w;
+    const QString nul(QChar(0));
     const QByteArray repeated = dish("P", "111111", "REPETIDO", "KG");
     w.lines << repeated << ExportWriter::fields({"RECEPADR", "P", "111111", "000101", "KG", "1"})
-            << dish("P", "222222", QStringLiteral("NUL") + QChar(0) + QStringLiteral("NO NOME"), "KG")
+            << dish("P", "222222", "NUL" + nul + "NO NOME", "KG")
             << dish("P", "333333", "LIMPO", "KG") << ExportWriter::fields({"RECEPADR", "P", "333333", "000101", "KG", "um"})
+            << dish("P", "555555", "RECEITA COM NUL", "KG") << dish("0009", "1234567890123", "CODIGO LONGO", "KG") // 19, 20
+            << ExportWriter::fields({"RECEPADR", "P", "333333", "000102", "KG", "0,1234565"})                   // 21
+            << ExportWriter::fields({"PRATO", "P", "444444", "0009", "GRANDE", "1", "KG", "12345678901234,5"})  // 22
+            << ExportWriter::fields({"RECEPADR", "P", "555555", "0001" + nul + "03", "KG", "1"})                // 23
+            << dish("P", "77" + nul + "7777", "CODIGO COM NUL", "KG")                                         // 24
             << repeated << ExportWriter::fields({"RECEPADR", "P", "111111", "000101", "KG", "1"})
             << ExportWriter::fields({"PRATPADR", "P", "333333"}) + "K";
     const QString path = m_dir.filePath("careless.txt");
@@ -235,15 +245,26 @@ void TstCli::carelessFile()
     QStringList flags;
     for (const QJsonValue &p : j["tables"].toObject()["PRATO"].toArray())
         flags << p["IDERRO"].toString();
-    QCOMPARE(flags, (QStringList{"0000100000", "0000010000", "0000000000", "0000100000"}));
+    // The NUL of line 23 flags its own dish 555555; the product it names, not found, the dish loaded last.
+    QCOMPARE(flags, (QStringList{"0000100000", "0000010000", "0000000000", "0000010000", "0000000000", "0100001000",
+                                 "0000010000", "0000100000"}));
     const QJsonObject warnings = j["warnings"].toObject();
-    QCOMPARE(warnings.keys(), (QStringList{"cutLastLine", "nulLines", "unparsed"}));
-    QCOMPARE(warnings["cutLastLine"].toInt(), 21);
-    QCOMPARE(warnings["nulLines"].toArray(), QJsonArray{16});
-    const QJsonObject unparsed = warnings["unparsed"].toArray().first().toObject();
-    QCOMPARE(unparsed["table"].toString() + '.' + unparsed["column"].toString(), QStringLiteral("RECEPADR.QTPRODUTO"));
-    QCOMPARE(unparsed["count"].toInt(), 1);
-    QCOMPARE(unparsed["lines"].toArray(), QJsonArray{18});
+    QCOMPARE(warnings.keys(), (QStringList{"cut", "cutLastLine", "nulLines", "rounded", "unparsed"}));
+    QCOMPARE(warnings["cutLastLine"].toInt(), 27);
+    QCOMPARE(warnings["nulLines"].toArray(), (QJsonArray{16, 23, 24}));
+    const auto only = [&](const char *key, const char *column, int line) {
+        const QJsonArray list = warnings[QLatin1String(key)].toArray();
+        QCOMPARE(list.size(), 1);
+        const QJsonObject o = list.first().toObject();
+        QCOMPARE(o["table"].toString() + '.' + o["column"].toString(), QLatin1String(column));
+        QCOMPARE(o["count"].toInt(), 1);
+        QCOMPARE(o["lines"].toArray(), QJsonArray{line});
+    };
+    only("unparsed", "RECEPADR.QTPRODUTO", 18);
+    only("cut", "PRATO.CDPRATO", 20);
+    only("rounded", "RECEPADR.QTPRODUTO", 21);
+    // The preview names the dishes the import writes, the long one by its code as written.
+    QCOMPARE(j["preview"].toObject()["new"].toArray(), (QJsonArray{"333333", "1234567890"}));
     // The dry run writes nothing into the destination, the remembered directory included.
     QCOMPARE(m_db->count("DIRETORIOS"), 0);
     QCOMPARE(m_db->count("PRATO"), dishesBefore);
@@ -254,13 +275,50 @@ void TstCli::carelessFile()
     QVERIFY(text.out.contains("na linha 16 do arquivo"));
     QVERIFY(text.out.contains("Avisos:"));
     QVERIFY(text.out.contains("RECEPADR.QTPRODUTO: 1 "));
-    QVERIFY(text.out.contains(Msg("Linha_Incompleta").arg(21).toUtf8()));
+    QVERIFY(text.out.contains(Msg("Linha_Incompleta").arg(27).toUtf8()));
+    QVERIFY(text.out.contains(Msg("Erro_Valor").toUtf8()));
+    QVERIFY(text.out.contains("PRATO.CDPRATO: 1 "));
 
-    // The import writes the clean dish and holds back the flagged ones.
+    // The import writes the clean dishes, the quantity at the column's scale on either database, and
+    // holds back the flagged ones; its history row keeps the refused codes, a NUL among them.
     const Run imp = run({"import", path, "--branch", "0001"});
-    QCOMPARE(imp.exitCode, 0);
-    QCOMPARE(m_db->count("PRATO", "CDPRATO = '333333'"), 1);
-    QCOMPARE(m_db->count("PRATO", "CDPRATO IN ('111111', '222222')"), 0);
+    QVERIFY2(imp.exitCode == 0, imp.err.constData());
+    QCOMPARE(m_db->count("PRATO", "CDPRATO IN ('333333', '1234567890')"), 2);
+    QCOMPARE(m_db->count("PRATO", "CDPRATO IN ('111111', '222222', '444444', '555555')"), 0);
+    QCOMPARE(m_db->count("RECEPADR", "CDPRATO = '333333' AND QTPRODUTO = 0.123457"), 1);
+    const Run history = ProcessRun::run(QStringLiteral(IMP40500_BIN), {"history", "--json", "--db", m_db->url()}, m_dir.path());
+    QCOMPARE(history.exitCode, 0);
+    const QJsonObject row = QJsonDocument::fromJson(history.out).array().first().toObject();
+    QCOMPARE(row["outcome"].toString(), QStringLiteral("ok"));
+    QCOMPARE(row["dishes_refused"].toArray().size(), 6);
+    QVERIFY(row["dishes_refused"].toArray().contains(QJsonValue("77" + nul + "7777")));
+}
+
+// A row the database refuses although every check passed (a rule of this destination's own): the
+// import fails naming the table, the dish and the dish's line in the file, on either database (on
+// PostgreSQL from the copy's own context).
+void TstCli::writeRefusedNamesTheDishLine()
+{
+    const bool pg = m_db->kind() == SeededDb::Kind::PostgreSQL;
+    const QStringList rule = pg ? QStringList{"CREATE FUNCTION RECUSA() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                              "IF NEW.CDPRODUTO = '000102' THEN RAISE EXCEPTION 'regra do destino'; END IF; "
+                                              "RETURN NEW; END $$",
+                                              "CREATE TRIGGER RECUSA BEFORE INSERT ON RECEPADR FOR EACH ROW EXECUTE FUNCTION RECUSA()"}
+                                : QStringList{"CREATE TRIGGER RECUSA BEFORE INSERT ON RECEPADR WHEN NEW.CDPRODUTO = '000102' "
+                                              "BEGIN SELECT RAISE(ABORT, 'regra do destino'); END"};
+    for (const QString &sql : rule)
+        QVERIFY2(QSqlQuery(m_db->db()).exec(sql), qPrintable(sql));
+    ExportWriter w;
+    w.lines << dish("P", "333333", "CERTO", "KG") << ExportWriter::fields({"RECEPADR", "P", "333333", "000101", "KG", "1"})
+            << dish("P", "444444", "RECUSADO", "KG") << ExportWriter::fields({"RECEPADR", "P", "444444", "000101", "KG", "1"})
+            << ExportWriter::fields({"RECEPADR", "P", "444444", "000102", "KG", "1"});
+    const QString path = m_dir.filePath("recusa.txt");
+    QVERIFY(w.write(path));
+    const Run imp = run({"import", path, "--branch", "0001"});
+    QVERIFY(imp.exitCode != 0);
+    QVERIFY2(imp.err.contains("RECEPADR") && imp.err.contains(Msg("Imp_PratoNaLinha").arg("444444").arg(16).toUtf8()),
+             imp.err.constData());
+    QCOMPARE(m_db->count("PRATO", "CDPRATO IN ('333333', '444444')"), 0);
 }
 
 void TstCli::noLocaleReadsPtBR()

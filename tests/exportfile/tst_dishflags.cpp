@@ -42,10 +42,10 @@ void TestDishFlags::texts_data()
     QTest::addColumn<int>("line");
     QTest::addColumn<QStringList>("keys"); // what each line must start with
     QTest::newRow("none") << "0000000000" << 0 << QStringList{};
-    QTest::newRow("positions 7 to 10 say nothing") << "0000001111" << 0 << QStringList{};
-    QTest::newRow("all six, in order") << "1111110000" << 12
-                                       << QStringList{"Erro_UnidMedida", "Erro_Produto", "Erro_Servico", "Erro_Prato",
-                                                      "Erro_Chave", "Erro_Caractere"};
+    QTest::newRow("positions 8 to 10 say nothing") << "0000000111" << 0 << QStringList{};
+    QTest::newRow("all seven, in order") << "1111111000" << 12
+                                         << QStringList{"Erro_UnidMedida", "Erro_Produto", "Erro_Servico", "Erro_Prato",
+                                                        "Erro_Chave", "Erro_Caractere", "Erro_Valor"};
 }
 
 void TestDishFlags::texts()
@@ -57,7 +57,7 @@ void TestDishFlags::texts()
     QCOMPARE(texts.size(), keys.size());
     for (qsizetype i = 0; i < texts.size(); ++i)
         QVERIFY2(!texts[i].contains(QStringLiteral("%s")), qPrintable(texts[i]));
-    if (keys.size() == 6) {
+    if (keys.size() == DishFlags::kPositions) {
         QVERIFY(texts[DishFlags::Prato].contains(QStringLiteral("PUDIM DA CASA")));
         QVERIFY(texts[DishFlags::Caractere].contains(QStringLiteral("12")));
         // Without a known line the text still reads whole.

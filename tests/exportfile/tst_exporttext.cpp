@@ -6,6 +6,8 @@
 
 #include <QTest>
 
+#include <cmath>
+
 class TstExportText : public QObject {
     Q_OBJECT
 private slots:
@@ -19,6 +21,8 @@ private slots:
     void marker();
     void numbers_data();
     void numbers();
+    void numbersForTheColumn_data();
+    void numbersForTheColumn();
     void dates_data();
     void dates();
     void namedDates_data();
@@ -189,6 +193,47 @@ void TstExportText::numbers()
         QCOMPARE(*n, value);
         QCOMPARE(dec.toNumber(dec.fromNumber(*n)), n); // what the generator writes reads back
     }
+}
+
+// A quantity column of 18 digits, 6 of them decimals: rounded half away from zero on the digits as
+// written (0.1234565 is 0.12345649... as a double), and too large past 12 integer digits.
+void TstExportText::numbersForTheColumn_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("fit");
+    const int fits = int(NumberFit::Fits), rounded = int(NumberFit::Rounded), tooLarge = int(NumberFit::TooLarge);
+    QTest::newRow("as written") << "1.25" << 1.25 << fits;
+    QTest::newRow("zeros past the scale are no rounding") << "1.5000000000" << 1.5 << fits;
+    QTest::newRow("one decimal too many") << "0.1234567" << 0.123457 << rounded;
+    QTest::newRow("half, away from zero") << "0.1234565" << 0.123457 << rounded;
+    QTest::newRow("half, negative") << "-0.1234565" << -0.123457 << rounded;
+    QTest::newRow("below half") << "2.00000049999" << 2.0 << rounded;
+    QTest::newRow("carry into the integer digits") << "9.9999995" << 10.0 << rounded;
+    QTest::newRow("exponent brings decimals") << "1.234567855E2" << 123.456786 << rounded;
+    QTest::newRow("smallest that rounds up") << "5E-7" << 0.000001 << rounded;
+    QTest::newRow("rounds to zero, no sign") << "-4E-7" << 0.0 << rounded;
+    QTest::newRow("twelve integer digits") << "999999999999.999999" << 999999999999.999999 << fits;
+    QTest::newRow("thirteen") << "12345678901234.5" << 12345678901234.5 << tooLarge;
+    QTest::newRow("thirteen after rounding") << "999999999999.9999995" << 1e12 << tooLarge;
+    QTest::newRow("exponent makes it large") << "1E12" << 1e12 << tooLarge;
+    QTest::newRow("leading zeros are no digits") << "000000000000000001.5" << 1.5 << fits;
+}
+
+void TstExportText::numbersForTheColumn()
+{
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    QFETCH(int, fit);
+    const ValueDecoder dec{QLocale(QStringLiteral("C"))};
+    NumberFit got = NumberFit::Fits;
+    const auto n = dec.toNumber(text, 18, 6, &got);
+    QVERIFY(n.has_value());
+    QCOMPARE(*n, value);
+    QVERIFY(!std::signbit(*n) || *n != 0);
+    QCOMPARE(int(got), fit);
+    // Without a column, the value as read.
+    QCOMPARE(dec.toNumber(text, 0, 0, &got), dec.toNumber(text));
 }
 
 void TstExportText::dates_data()

@@ -159,9 +159,23 @@ void TstLoadFaults::keys_data()
     QTest::newRow("a dish without a code") << Lines{dishLine("P", ""), dishLine("P", "  ")} << QStringList{kKey, kKey};
     QTest::newRow("a recipe line without its product flags its dish")
         << Lines{dishLine("P", "1"), dishLine("P", "2"), recipe("2", "")} << QStringList{kOk, kKey};
-    QTest::newRow("a recipe key repeated: the later line's dish")
+    // A recipe row's faults go to the dish the server would write the row with: the one of its key.
+    QTest::newRow("a recipe key repeated after another dish: the dish of the key")
         << Lines{dishLine("P", "1"), recipe("1", "000101"), dishLine("P", "2"), recipe("1", "000101", "0,5")}
-        << QStringList{kOk, kKey};
+        << QStringList{kKey, kOk};
+    QTest::newRow("a faulty recipe line before its dish")
+        << Lines{recipe("1", ""), dishLine("P", "1")} << QStringList{kKey};
+    QTest::newRow("a recipe line of no dish of the file: the dish loaded before it")
+        << Lines{dishLine("P", "1"), recipe("9", "")} << QStringList{kKey};
+    QTest::newRow("a NUL in a recipe line after another dish: its own dish (the product, not found, the last)")
+        << Lines{dishLine("P", "1"), dishLine("P", "2"), recipe("1", "0001" + QString(QChar(0)) + "01")}
+        << QStringList{"0000010000", "0100000000"};
+    QTest::newRow("a number too large for its column, in the dish line")
+        << Lines{dishLine("P", "1", "D", "KG", "1000000000000"), dishLine("P", "2", "D", "KG", "999999999999,9")}
+        << QStringList{"0000001000", kOk};
+    QTest::newRow("a number too large in a recipe line after another dish")
+        << Lines{dishLine("P", "1"), dishLine("P", "2"), recipe("1", "000101", "12345678901234,5")}
+        << QStringList{"0000001000", kOk};
     QTest::newRow("one key in two tables is no repeat")
         << Lines{dishLine("P", "1"), recipe("1", "000101"), f({"RECEFILI", "0009", "P", "1", "000101", "KG", "1"}),
                  f({"PRATPADR", "P", "1", "KG", "1"}), f({"PRATFILI", "0009", "P", "1", "4,9"})}
@@ -178,7 +192,7 @@ void TstLoadFaults::keys_data()
                  f({"RECESERV", "0009", "10", "P", "1", "000102", "KG", "1"}), dishLine("P", "2"),
                  f({"RECESERV", "0009", "", "P", "2", "000101", "KG", "1"}), dishLine("P", "3"),
                  f({"RECESERV", "", "10", "P", "1", "000101", "KG", "2"})}
-        << QStringList{kOk, kKey, kKey};
+        << QStringList{kKey, kKey, kOk};
     QTest::newRow("PRATSERV is not checked")
         << Lines{dishLine("P", "1"), f({"PRATSERV", "0009", "10", "P", "1", "2"}), f({"PRATSERV", "0009", "10", "P", "1", "2"}),
                  f({"PRATSERV", "", "", "", "", ""})}
@@ -188,7 +202,7 @@ void TstLoadFaults::keys_data()
         many << recipe(i % 2 ? "2" : "1", "000101");
     many << dishLine("P", "3") << recipe("3", "000101");
     QTest::newRow("a recipe line repeated thousands of times")
-        << many << QStringList{kOk, kKey, kOk};
+        << many << QStringList{kKey, kKey, kOk};
     QTest::newRow("joins the other flags of the dish")
         << Lines{dishLine("P", "1", "D", "XX"), recipe("1", "999999"), recipe("1", "")} << QStringList{"1100100000"};
 }
@@ -238,10 +252,12 @@ void TstLoadFaults::unparsedValues()
             << dishLine("P", "2", "D", "KG", "1.5", "31/2/2024")       // 15: pt_BR: no point, no 31 Feb
             << dishLine("P", "3")                                      // 16: clean
             << dishLine("P", "4", "D", "KG", "x") << dishLine("P", "5", "D", "KG", "y") // 17, 18
-            << recipe("5", "000101", "0,5,5");                         // 19
+            << recipe("5", "000101", "0,5,5")                          // 19
+            << dishLine("P", "12345678901") << dishLine("P", "2234567890 ")   // 20: a code cut; 21: blanks only
+            << recipe("12345678901", "000101", "0,1234565");           // 22: cut, and rounded at the scale
     QCOMPARE(load(w), QString());
     // Still null, and the dishes carry no flag for it.
-    QCOMPARE(flags(), QStringList(5, kOk));
+    QCOMPARE(flags(), QStringList(7, kOk));
     QVERIFY(m_s->cdsPrato.isNullAt(0, m_s->cdsPrato.fieldIndex(u"VRARREDTRANS")));
     const auto &u = m_s->loadNotes().unparsed;
     QCOMPARE(u.size(), 3);
@@ -250,9 +266,21 @@ void TstLoadFaults::unparsedValues()
     QCOMPARE(u[0].lines, (QList<int>{14, 15, 17})); // the first ones only
     QCOMPARE(u[1].table + '.' + u[1].column + ' ' + QString::number(u[1].count), QStringLiteral("PRATO.DTULTATUPRAT 1"));
     QCOMPARE(u[2].table + '.' + u[2].column + ' ' + QString::number(u[2].lines.first()), QStringLiteral("RECEPADR.QTPRODUTO 19"));
+    // Key values as the destination will hold them, counted where more than blanks was cut.
+    const auto &cut = m_s->loadNotes().cut;
+    QCOMPARE(cut.size(), 2);
+    QCOMPARE(cut[0].table + '.' + cut[0].column + ' ' + QString::number(cut[0].count), QStringLiteral("PRATO.CDPRATO 1"));
+    QCOMPARE(cut[0].lines, QList<int>{20});
+    QCOMPARE(cut[1].table + '.' + cut[1].column + ' ' + QString::number(cut[1].lines.first()), QStringLiteral("RECEPADR.CDPRATO 22"));
+    QCOMPARE(cell(m_s->cdsPrato, 5, "CDPRATO"), QStringLiteral("1234567890"));
+    const auto &rounded = m_s->loadNotes().rounded;
+    QCOMPARE(rounded.size(), 1);
+    QCOMPARE(rounded[0].table + '.' + rounded[0].column + ' ' + QString::number(rounded[0].lines.first()),
+             QStringLiteral("RECEPADR.QTPRODUTO 22"));
+    QCOMPARE(m_s->cdsRecePadr.numberAt(1, m_s->cdsRecePadr.fieldIndex(u"QTPRODUTO")), 0.123457);
     // The status line keeps it once the pass is over.
     const QStringList warnings = m_s->loadWarnings();
-    QCOMPARE(warnings.size(), 3);
+    QCOMPARE(warnings.size(), 6);
     QVERIFY2(warnings[0].contains(u"PRATO.VRARREDTRANS: 4 ") && warnings[0].contains(u"14, 15, 17"), qPrintable(warnings[0]));
     QCOMPARE(m_obs.statuses.last(), warnings.join(u' '));
 

@@ -245,6 +245,13 @@ void TstLoadPass::flags_data()
         << Lines{dishLine("0009", "000900", "Pudim de leite condensado")} << QStringList{"0001000000"}
         << "PUDIM DE LEITE CONDENSADO" << 1 << 1 << 0;
     QTest::newRow("local dish, free code") << Lines{dishLine("0009", "000777", "NOVO")} << QStringList{ok} << "" << 1 << 0 << 0;
+    // The destination holds 0123456789 (flags()): a longer code is written cut, so it is asked cut.
+    QTest::newRow("a code longer than its column, cut to another dish's")
+        << Lines{dishLine("0009", "0123456789X", "OUTRO")} << QStringList{"0001000000"} << "BOLO DE CODIGO LONGO" + QString(20, u'-') << 1 << 1
+        << 0;
+    QTest::newRow("a code and a name longer than their columns, cut to the same dish")
+        << Lines{dishLine("0009", "0123456789XYZ", "BOLO DE CODIGO LONGO" + QString(30, u'-'))} << QStringList{ok} << ""
+        << 1 << 0 << 0;
     QTest::newRow("a code asked twice is asked twice (and both copies are flagged)")
         << Lines{dishLine("0009", "000900", "A"), dishLine("0009", "000900", "B")}
         << QStringList{"0001100000", "0001100000"} << "PUDIM DE LEITE CONDENSADO" << 2 << 3 << 0;
@@ -284,6 +291,9 @@ void TstLoadPass::flags()
     QFETCH(int, serverCalls);
     QFETCH(int, errorButton);
     QFETCH(int, flaggedBy30);
+    QVERIFY(m_f->exec(QStringLiteral("INSERT INTO PRATO (CDFILAUXPRAT, CDPRATO, CDFILIAL, NMPRATO) "
+                                     "VALUES ('0001', '0123456789', '0001', 'BOLO DE CODIGO LONGO%1')")
+                          .arg(QString(20, u'-'))));
     ExportWriter w;
     w.service("10", "Almoco").service("30", "Sem par");
     w.lines << lines;

@@ -137,7 +137,9 @@ void TestErrorReview::errorList_data()
     QTest::newRow("all four") << "1111000000" << false << true << QStringList{unidade, produto, servico, prato};
     QTest::newRow("position 5: after position 4")
         << "0001100000" << false << true << QStringList{prato, "Prato com linha sem chave ou repetida no arquivo."};
-    QTest::newRow("only position 7: opens empty") << "0000001000" << false << true << QStringList();
+    QTest::newRow("position 7: a value too large") << "0000001000" << false << true
+                                                   << QStringList{"Prato com valor numérico maior que o destino aceita."};
+    QTest::newRow("only position 8: opens empty") << "0000000100" << false << true << QStringList();
     QTest::newRow("dish in edit: opens empty") << "1000000000" << true << true << QStringList();
 }
 

@@ -7,6 +7,7 @@
 
 #include "importhistory.h"
 #include "importorigin.h"
+#include "messages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,6 +30,9 @@ ImportOrigin origin(const QString &file, char fill)
     return o;
 }
 
+// A refused dish's code as no database keeps it plainly: a NUL, a comma between codes, a "%".
+const QString kRefusedCode = QStringLiteral("2,0%") + QChar(0) + QStringLiteral("02");
+
 // One clean dish with its standard recipe and yield, and one refused for its flags.
 ImportCall twoDishes(const QString &branch = QStringLiteral("0001"))
 {
@@ -36,7 +40,7 @@ ImportCall twoDishes(const QString &branch = QStringLiteral("0001"))
     ImportCall call;
     call.branch = branch;
     call.prato = {dish(P, QStringLiteral("200001"), QStringLiteral("PRATO NOVO")),
-                  dish(P, QStringLiteral("200002"), QStringLiteral("PRATO COM ERRO"), QStringLiteral("0100000000"))};
+                  dish(P, kRefusedCode, QStringLiteral("PRATO COM ERRO"), QStringLiteral("0100000000"))};
     call.recePadr = {{P, QStringLiteral("200001"), QStringLiteral("000101"), QStringLiteral("KG"), 0.5}};
     call.pratPadr = {{P, QStringLiteral("200001"), QStringLiteral("KG"), 1.0}};
     return call;
@@ -140,7 +144,7 @@ private slots:
         QCOMPARE(ok.bytes, qint64(4321));
         QCOMPARE(ok.sha256, QString(64, QLatin1Char('a')));
         QCOMPARE(ok.dishesWritten, 1);
-        QCOMPARE(ok.dishesRefused, QStringList{QStringLiteral("200002")});
+        QCOMPARE(ok.dishesRefused, QStringList{kRefusedCode});
         const QList<QPair<QString, int>> rows{{QStringLiteral("PRATO"), 1},    {QStringLiteral("RECEPADR"), 1},
                                               {QStringLiteral("RECEFILI"), 0}, {QStringLiteral("RECESERV"), 0},
                                               {QStringLiteral("PRATPADR"), 1}, {QStringLiteral("PRATFILI"), 0}};
@@ -198,11 +202,26 @@ private slots:
 
     // A server process paused in the middle of the import's writes (IMP_SERVER_PAUSE_AT=pratos)
     // loses its PostgreSQL connection there: the import fails as not written, and its row still
-    // goes in, through a connection of its own.
+    // goes in, through a connection of its own, as soon as the database takes one again (a
+    // restarting database refuses them for a while). A row that cannot be written in the time the
+    // server waits (IMP_HISTORY_WAIT_SECONDS) is said after the import's failure.
+    void connectionLostMidWrite_data()
+    {
+        QTest::addColumn<int>("refusedMs");   // how long new connections are refused; -1: to the end
+        QTest::addColumn<QByteArray>("wait"); // the server's IMP_HISTORY_WAIT_SECONDS
+        QTest::newRow("connection dropped") << 0 << QByteArray();
+        QTest::newRow("database restarting") << 3500 << QByteArray(); // past the 2 s pause
+        QTest::newRow("database not back in time") << -1 << QByteArray("1");
+    }
     void connectionLostMidWrite()
     {
+        QFETCH(int, refusedMs);
+        QFETCH(QByteArray, wait);
         MAKE_SEEDED_DB(db, SeededDb::Kind::PostgreSQL, why)
+        if (!wait.isEmpty())
+            qputenv("IMP_HISTORY_WAIT_SECONDS", wait);
         auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
+        qunsetenv("IMP_HISTORY_WAIT_SECONDS");
         QVERIFY2(server, qPrintable(why));
         const int port = server->port;
 
@@ -214,8 +233,16 @@ private slots:
             return twoDishes().run(net);
         });
         QVERIFY2(server->waitForPause(30000), server->err.constData());
+        if (refusedMs != 0)
+            QVERIFY(db->allowConnections(false));
         QVERIFY(db->dropOtherConnections());
+        if (refusedMs > 0) {
+            QTest::qWait(refusedMs);
+            QVERIFY(db->allowConnections(true));
+        }
         const auto r = reply.get();
+        if (refusedMs < 0)
+            QVERIFY(db->allowConnections(true));
         QVERIFY(!r);
         QCOMPARE(r.failure().key, QStringLiteral("BD_ConexaoPerdida"));
         QCOMPARE(db->snapshot(), before);
@@ -224,11 +251,18 @@ private slots:
         QVERIFY2(all, qPrintable(all.error()));
         server->proc.waitForReadyRead(200);
         server->err += server->proc.readAllStandardError();
+        const QString notRecorded = Msg(QStringLiteral("Hist_NaoGravado")).section(u'%', 0, 0);
+        if (refusedMs < 0) {
+            QVERIFY2(all->isEmpty(), server->err.constData());
+            QVERIFY2(r.error().contains(u'\n' + notRecorded), qPrintable(r.error()));
+            return;
+        }
         QVERIFY2(all->size() == 1, server->err.constData());
         QVERIFY(!all->first().ok);
         QCOMPARE(all->first().fileName, QStringLiteral("queda.txt"));
         QCOMPARE(all->first().messageKey, QStringLiteral("BD_ConexaoPerdida"));
         QCOMPARE(all->first().message, r.error());
+        QVERIFY(!r.error().contains(notRecorded));
     }
 
     // A destination made before the history: the server gives it the table and records into it.

@@ -137,7 +137,8 @@ private slots:
     }
 
     // Rows of a clean dish that the destination cannot store, from a client that did not flag them:
-    // the call is refused before anything is written, naming the dish and the table.
+    // the call is refused before anything is written, naming the dish and the table, and giving the
+    // dish's row of the dish packet for the client to name its line in the file.
     void unflaggedBadRowsRefusedWhole_data()
     {
         QTest::addColumn<QString>("backend");
@@ -150,6 +151,7 @@ private slots:
             QTest::addRow("%s/service recipe without service", b) << be << "noservice" << "RECESERV";
             QTest::addRow("%s/dish without code", b) << be << "nocode" << "PRATO";
             QTest::addRow("%s/NUL in a name", b) << be << "nul" << "NMPRATO";
+            QTest::addRow("%s/quantity beyond its column", b) << be << "large" << "QTPRODUTO";
         }
     }
 
@@ -166,7 +168,7 @@ private slots:
         call.prato = {dish(P, QStringLiteral("620000"), QStringLiteral("OUTRO")),
                       dish(P, code, fault == QLatin1String("nul") ? QStringLiteral("RU") + QChar(0) + QStringLiteral("IM")
                                                                   : QStringLiteral("RUIM"))};
-        call.recePadr = {{P, code, QStringLiteral("000101"), QStringLiteral("KG"), 1.0}};
+        call.recePadr = {{P, code, QStringLiteral("000101"), QStringLiteral("KG"), fault == QLatin1String("large") ? -1e12 : 1.0}};
         if (fault == QLatin1String("repeated"))
             call.recePadr << QVariantList{P, code, QStringLiteral(" 000101"), QStringLiteral("L"), 2.0};
         if (fault == QLatin1String("noproduct"))
@@ -178,8 +180,10 @@ private slots:
         auto r = call.run(rig->net);
         QVERIFY(!r);
         QVERIFY2(r.error().contains(table), qPrintable(r.error()));
-        if (fault != QLatin1String("nocode"))
+        if (fault != QLatin1String("nocode")) {
             QVERIFY2(r.error().contains(code), qPrintable(r.error()));
+            QCOMPARE(r.failure().dishRow, 1);
+        }
         QVERIFY2(!r.error().contains(QLatin1String("constraint")), qPrintable(r.error()));
         QCOMPARE(rig->db->snapshot(), before);
     }

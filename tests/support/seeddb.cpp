@@ -152,3 +152,15 @@ bool SeededDb::dropOtherConnections()
     return kill.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                                     "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
 }
+
+bool SeededDb::allowConnections(bool allow)
+{
+    QString why;
+    // Not from a connection to the database itself: PostgreSQL refuses that.
+    const bool ok = adminExec(m_adminUrl, QStringLiteral("ALTER DATABASE %1 WITH ALLOW_CONNECTIONS %2")
+                                              .arg(m_pgName, allow ? QStringLiteral("true") : QStringLiteral("false")),
+                              &why);
+    if (!ok)
+        qWarning("allowConnections: %s", qPrintable(why));
+    return ok;
+}

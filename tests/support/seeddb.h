@@ -35,6 +35,9 @@ public:
     // PostgreSQL: ends every other connection to this database (a server's, in the middle of its
     // work), as a database restart would; false when the statement failed.
     bool dropOtherConnections();
+    // PostgreSQL: lets new connections to this database in, or keeps them out as a database that is
+    // restarting does (the connections already open stay); false when the statement failed.
+    bool allowConnections(bool allow);
 
 private:
     SeededDb() = default;
