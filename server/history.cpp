@@ -73,8 +73,10 @@ Status ImportHistoryRecorder::insertWhenConnectionBack()
     for (;;) {
         bool connected = false;
         const Status s = insertOnNewConnection(&connected);
+        if (s)
+            return s;
         const bool lost = !connected || s.failure().key == QLatin1String("BD_ConexaoPerdida");
-        if (s || !lost || waited.elapsed() + pause > qint64(seconds) * 1000)
+        if (!lost || waited.elapsed() + pause > qint64(seconds) * 1000)
             return s;
         QThread::msleep(ulong(pause));
         pause = qMin(pause * 2, 1000);

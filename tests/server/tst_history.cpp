@@ -221,7 +221,8 @@ private slots:
         if (!wait.isEmpty())
             qputenv("IMP_HISTORY_WAIT_SECONDS", wait);
         auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
-        qunsetenv("IMP_HISTORY_WAIT_SECONDS");
+        if (!wait.isEmpty())
+            qunsetenv("IMP_HISTORY_WAIT_SECONDS");
         QVERIFY2(server, qPrintable(why));
         const int port = server->port;
 
