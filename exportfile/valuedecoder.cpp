@@ -5,7 +5,6 @@
 #include <limits>
 #include <cmath>
 #include <string>
-#include <string_view>
 
 namespace ExportText {
 
@@ -100,83 +99,6 @@ QStringView trimBlanks(QStringView s)
 bool isDigit(QChar c)
 {
     return c.unicode() >= u'0' && c.unicode() <= u'9';
-}
-
-// The decimal text of a number as built for from_chars ("-123.45e-2") fitted to a column of
-// `precision` digits, `scale` of them decimals, digit by digit so that no binary fraction decides:
-// more decimals than the scale are rounded half away from zero (into `out`, as "-12346e-6"), and
-// more integer digits than the column holds, after the rounding, make the value too large.
-NumberFit fitDecimal(std::string_view in, int precision, int scale, std::string &out)
-{
-    size_t p = 0;
-    const bool negative = p < in.size() && in[p] == '-';
-    if (negative)
-        ++p;
-    std::string digits;
-    long long point = -1; // digits ahead of the decimal separator
-    for (; p < in.size() && in[p] != 'e'; ++p) {
-        if (in[p] == '.')
-            point = qsizetype(digits.size());
-        else
-            digits += in[p];
-    }
-    if (point < 0)
-        point = qsizetype(digits.size());
-    long long exponent = 0;
-    if (p < in.size()) {
-        ++p;
-        const bool down = p < in.size() && in[p] == '-';
-        if (down)
-            ++p;
-        // An exponent this large leaves from_chars nothing it can represent anyway.
-        for (; p < in.size(); ++p)
-            exponent = std::min(exponent * 10 + (in[p] - '0'), 1000000LL);
-        if (down)
-            exponent = -exponent;
-    }
-    // The value is 0.digits x 10^intDigits once the leading zeros are gone.
-    size_t lead = 0;
-    while (lead < digits.size() && digits[lead] == '0')
-        ++lead;
-    digits.erase(0, lead);
-    long long intDigits = point - qsizetype(lead) + exponent;
-    while (!digits.empty() && digits.back() == '0')
-        digits.pop_back();
-    if (digits.empty())
-        return NumberFit::Fits; // zero
-    NumberFit fit = NumberFit::Fits;
-    if (qsizetype(digits.size()) - intDigits > scale) {
-        fit = NumberFit::Rounded;
-        const long long keep = intDigits + scale;
-        if (keep < 0) {
-            digits.clear();
-        } else {
-            const bool up = digits[size_t(keep)] >= '5';
-            digits.resize(size_t(keep));
-            if (up) {
-                qsizetype i = qsizetype(digits.size()) - 1;
-                for (; i >= 0 && digits[size_t(i)] == '9'; --i)
-                    digits[size_t(i)] = '0';
-                if (i >= 0) {
-                    ++digits[size_t(i)];
-                } else {
-                    digits.insert(digits.begin(), '1');
-                    ++intDigits;
-                }
-            }
-        }
-        if (digits.empty() || digits.find_first_not_of('0') == std::string::npos) {
-            out = "0";
-        } else {
-            out = negative ? "-" : "";
-            out += digits;
-            out += 'e';
-            out += std::to_string(intDigits - qsizetype(digits.size()));
-        }
-    }
-    if (!digits.empty() && intDigits > precision - scale)
-        return NumberFit::TooLarge;
-    return fit;
 }
 
 char16_t single(const QString &s, char16_t fallback)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "exportfields.h"
+#include "numberfit.h"
 
 namespace ExportText {
 
@@ -25,10 +26,6 @@ char16_t decodeByte(unsigned char b);
 QByteArray encode(QStringView text);
 
 } // namespace ExportText
-
-// How a number fits the destination's column: as written, rounded at the column's scale, or with
-// more integer digits than the column holds.
-enum class NumberFit : std::uint8_t { Fits, Rounded, TooLarge };
 
 // Conversions from text by the rules of one locale: a number with the locale's decimal separator
 // and no group separators; a date in the order of the locale's short date format (day and month of
