@@ -147,6 +147,11 @@ private:
     int dishRowOf(const Packet &p, int row) const;
     // A write of row `row` of `p` that the database refused, said with the dish and the row.
     Failure refusedRow(const Packet &p, Failure f, int row) const;
+    // A value of row `row` that the destination cannot take, refused with its dish; the checks of a
+    // number against its column's limit, and of a text (codes trimmed, the width, no NUL).
+    Status refusedValue(const Packet &p, int row, QString message, QString key = {}) const;
+    Status checkedNumber(const Packet &p, int row, const Column &c, double v) const;
+    Status checkedText(const Packet &p, int row, const Column &c, Cell &cell) const;
     // Removes the recipe rows of every dish written, at the destination branch when `perBranch`.
     Status deleteRecipes(const QString &table, bool perBranch);
     // SQLite: the written dishes' keys in the temporary table IMP_KEYS, made on first use and

@@ -67,22 +67,54 @@ Failure Import::refusedRow(const Packet &p, Failure f, int row) const
     return f;
 }
 
+// A value the destination cannot take refuses the import with the dish named, before the database
+// would refuse it without naming anything.
+Status Import::refusedValue(const Packet &p, int row, QString message, QString key) const
+{
+    Failure f{std::move(message), std::move(key), {}};
+    f.dishRow = dishRowOf(p, row);
+    return Status::fail(std::move(f));
+}
+
+Status Import::checkedNumber(const Packet &p, int row, const Column &c, double v) const
+{
+    if (c.limit <= 0 || std::fabs(v) < c.limit)
+        return okStatus();
+    return refusedValue(p, row,
+                        Msg(QStringLiteral("Imp_ValorGrande"))
+                            .arg(p.text(row, p.col(u"CDPRATO")), p.label, QString::number(v, 'f', 6), c.name)
+                            .arg(row + 1),
+                        QStringLiteral("Imp_ValorGrande"));
+}
+
+Status Import::checkedText(const Packet &p, int row, const Column &c, Cell &cell) const
+{
+    // Codes are compared trimmed everywhere; keep them so in the database.
+    if (c.key)
+        cell.text = trimmedUtf8(cell.text, cell.trimmed);
+    // A width counts characters, and UTF-8 never takes fewer bytes than UTF-16 units.
+    if (c.width > 0 && cell.text.size() > c.width && DataPacket::utf16Length(cell.text) > c.width)
+        return refusedValue(p, row,
+                            QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
+                                           "(linha %5 do pacote).")
+                                .arg(DataPacket::fromUtf8(cell.text).left(60), c.name, p.label)
+                                .arg(c.width)
+                                .arg(row + 1));
+    // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
+    // the dish; SQLite would keep a value no other program reads back whole.
+    if (cell.text.contains('\0'))
+        return refusedValue(p, row,
+                            Msg(QStringLiteral("Imp_CaractereNulo"))
+                                .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
+                                .arg(row + 1),
+                            QStringLiteral("Imp_CaractereNulo"));
+    cell.kind = cell.text.isEmpty() ? Cell::Null : Cell::Text;
+    return okStatus();
+}
+
 Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Cells &out) const
 {
     const DataPacket::PacketRow &values = p.at(row);
-    // A value the destination cannot take refuses the import with the dish named, before the
-    // database would refuse it without naming anything.
-    const auto refused = [&](QString message, QString key = {}) {
-        Failure f{std::move(message), std::move(key), {}};
-        f.dishRow = dishRowOf(p, row);
-        return Status::fail(std::move(f));
-    };
-    const auto tooLarge = [&](const Column &c, double v) {
-        return refused(Msg(QStringLiteral("Imp_ValorGrande"))
-                           .arg(p.text(row, p.col(u"CDPRATO")), p.label, QString::number(v, 'f', 6), c.name)
-                           .arg(row + 1),
-                       QStringLiteral("Imp_ValorGrande"));
-    };
     out.resize(size_t(plan.size()));
     for (qsizetype i = 0; i < plan.size(); ++i) {
         const Column &c = plan.at(i);
@@ -99,8 +131,8 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
         if (c.sameKind && c.kind == FieldKind::Number) {
             cell.kind = Cell::Number;
             cell.number = values.number(c.src);
-            if (c.limit > 0 && !(std::fabs(cell.number) < c.limit))
-                return tooLarge(c, cell.number);
+            if (Status s = checkedNumber(p, row, c, cell.number); !s)
+                return s;
             continue;
         }
         if (c.sameKind && c.kind == FieldKind::DateTime) {
@@ -117,38 +149,22 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
             bool ok = true;
             const QVariant v = Catalogue::toSql(values.value(c.src), c.kind, &ok);
             if (!ok)
-                return refused(QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
-                                   .arg(c.name, p.label)
-                                   .arg(row + 1));
+                return refusedValue(p, row, QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
+                                                .arg(c.name, p.label)
+                                                .arg(row + 1));
             if (v.isNull())
                 continue;
             if (c.kind == FieldKind::Number || c.kind == FieldKind::Integer || c.kind == FieldKind::Boolean) {
                 cell.kind = Cell::Number;
                 cell.number = v.toDouble();
-                if (c.limit > 0 && !(std::fabs(cell.number) < c.limit))
-                    return tooLarge(c, cell.number);
+                if (Status s = checkedNumber(p, row, c, cell.number); !s)
+                    return s;
                 continue;
             }
             cell.setOwn(v.toString().toUtf8());
         }
-        // Text. Codes are compared trimmed everywhere; keep them so in the database.
-        if (c.key)
-            cell.text = trimmedUtf8(cell.text, cell.trimmed);
-        // A width counts characters, and UTF-8 never takes fewer bytes than UTF-16 units.
-        if (c.width > 0 && cell.text.size() > c.width && DataPacket::utf16Length(cell.text) > c.width)
-            return refused(QStringLiteral("O valor \"%1\" da coluna %2 de %3 passa de %4 caracteres "
-                                          "(linha %5 do pacote).")
-                               .arg(DataPacket::fromUtf8(cell.text).left(60), c.name, p.label)
-                               .arg(c.width)
-                               .arg(row + 1));
-        // PostgreSQL cannot store a NUL in a text, and would refuse the whole copy without naming
-        // the dish; SQLite would keep a value no other program reads back whole.
-        if (cell.text.contains('\0'))
-            return refused(Msg(QStringLiteral("Imp_CaractereNulo"))
-                               .arg(p.text(row, p.col(u"CDPRATO")), p.label, c.name)
-                               .arg(row + 1),
-                           QStringLiteral("Imp_CaractereNulo"));
-        cell.kind = cell.text.isEmpty() ? Cell::Null : Cell::Text;
+        if (Status s = checkedText(p, row, c, cell); !s)
+            return s;
     }
     return okStatus();
 }
