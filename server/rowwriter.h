@@ -7,6 +7,7 @@
 #include "rdmimpoprato.h"
 #include "transactionguard.h"
 
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSqlDriver>
 
@@ -251,7 +252,9 @@ public:
             if (c.kind == Cell::Null) {
                 m_buffer += "\\N";
             } else if (c.kind == Cell::Number) {
-                m_buffer += QByteArray::number(c.number, 'g', 15);
+                // The shortest text that reads back as the same double: PostgreSQL then holds what
+                // SQLite holds (15 digits would cut a quantity of 16 to 18 digits short).
+                m_buffer += QByteArray::number(c.number, 'g', QLocale::FloatingPointShortest);
             } else {
                 appendText(c.text);
             }

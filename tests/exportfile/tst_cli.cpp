@@ -228,7 +228,8 @@ void TstCli::carelessFile()
     w.lines << repeated << ExportWriter::fields({"RECEPADR", "P", "111111", "000101", "KG", "1"})
             << dish("P", "222222", "NUL" + nul + "NO NOME", "KG")
             << dish("P", "333333", "LIMPO", "KG") << ExportWriter::fields({"RECEPADR", "P", "333333", "000101", "KG", "um"})
-            << dish("P", "555555", "RECEITA COM NUL", "KG") << dish("0009", "1234567890123", "CODIGO LONGO", "KG") // 19, 20
+            << dish("P", "555555", "RECEITA COM NUL", "KG")                                                     // 19
+            << ExportWriter::fields({"PRATO", "0009", "1234567890123", "0009", "CODIGO LONGO", "1", "KG", "123456789012,123456"}) // 20
             << ExportWriter::fields({"RECEPADR", "P", "333333", "000102", "KG", "0,1234565"})                   // 21
             << ExportWriter::fields({"PRATO", "P", "444444", "0009", "GRANDE", "1", "KG", "12345678901234,5"})  // 22
             << ExportWriter::fields({"RECEPADR", "P", "555555", "0001" + nul + "03", "KG", "1"})                // 23
@@ -286,6 +287,10 @@ void TstCli::carelessFile()
     QCOMPARE(m_db->count("PRATO", "CDPRATO IN ('333333', '1234567890')"), 2);
     QCOMPARE(m_db->count("PRATO", "CDPRATO IN ('111111', '222222', '444444', '555555')"), 0);
     QCOMPARE(m_db->count("RECEPADR", "CDPRATO = '333333' AND QTPRODUTO = 0.123457"), 1);
+    // Eighteen digits: each database holds the value the load read, PostgreSQL not cut to fifteen.
+    QSqlQuery q(m_db->db());
+    QVERIFY(q.exec("SELECT VRARREDTRANS FROM PRATO WHERE CDPRATO = '1234567890'") && q.next());
+    QVERIFY2(q.value(0).toDouble() == 123456789012.123456, qPrintable(q.value(0).toString())); // not fuzzy
     const Run history = ProcessRun::run(QStringLiteral(IMP40500_BIN), {"history", "--json", "--db", m_db->url()}, m_dir.path());
     QCOMPARE(history.exitCode, 0);
     const QJsonObject row = QJsonDocument::fromJson(history.out).array().first().toObject();
