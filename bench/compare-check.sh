@@ -6,7 +6,8 @@
 # x 5 shares of local dishes x 13 sizes up to 233 dishes), each with its own fresh destination per
 # binary. A program that needs its own libraries can be a wrapper script.
 # The top-level key "preview" (what an import would change), written last by the builds that have
-# it, is taken off both outputs before they are compared: everything else must still match.
+# it, and each dish's "erros" texts are taken off both outputs before they are compared
+# (bench/strip-added-keys.py): everything else must still match.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 OLD="${1:?usage: $0 OLD_IMP40500 [NEW_IMP40500] [GEN]}"
@@ -14,15 +15,9 @@ NEW="${2:-build/bin/imp40500}"
 GEN="${3:-build/bin/imp40500-gen}"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
-# Drops the last top-level key when it is "preview"; its values never hold a raw line end.
+# What this build added to the JSON is taken off both outputs (bench/strip-added-keys.py).
 without_preview() {
-  python3 -c '
-import sys
-b = sys.stdin.buffer.read()
-i = b.rfind(b",\n \"preview\": ")
-if i >= 0 and b.endswith(b"}}\n"):
-    b = b[:i] + b"}\n"
-sys.stdout.buffer.write(b)'
+  python3 bench/strip-added-keys.py
 }
 runs=0
 differing=0

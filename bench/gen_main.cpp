@@ -2,6 +2,7 @@
 // tables, and (with --db) a destination that matches it.
 //   imp40500-gen --dishes N --out FILE [--csv FILE] [--db URL] [--local-every K] [--locale NAME]
 #include "loadgen.h"
+#include "programinfo.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -10,9 +11,10 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    ProgramInfo::setUp(QStringLiteral("imp40500-gen"));
     QCommandLineParser cli;
     cli.setApplicationDescription(QStringLiteral("Gera um arquivo de exportação de pratos e um destino que o aceita."));
-    cli.addHelpOption();
+    ProgramInfo::addStandardOptions(cli);
     cli.addOption({QStringLiteral("dishes"), QStringLiteral("Número de pratos (padrão 100000)."), QStringLiteral("N"),
                    QStringLiteral("100000")});
     cli.addOption({QStringLiteral("out"), QStringLiteral("Arquivo de exportação a escrever."), QStringLiteral("ARQUIVO")});
@@ -22,7 +24,8 @@ int main(int argc, char **argv)
                    QStringLiteral("K"), QStringLiteral("10")});
     cli.addOption({QStringLiteral("locale"), QStringLiteral("Formato de números e datas (padrão pt_BR)."),
                    QStringLiteral("NOME"), QStringLiteral("pt_BR")});
-    cli.process(app);
+    if (const auto exit = ProgramInfo::parse(cli, app.arguments(), QStringLiteral("imp40500-gen")))
+        return *exit;
 
     LoadGen::Options o;
     bool ok = false;

@@ -6,9 +6,12 @@
 #include "importpreview.h"
 #include "importsession.h"
 #include "messages.h"
+#include "rdmcalls.h"
 
 #include <QDateTime>
 #include <QLocale>
+
+#include <functional>
 
 namespace CheckReport {
 
@@ -146,7 +149,9 @@ void appendCell(QByteArray &out, const MemTable &t, int row, int col)
     }
 }
 
-void writeRows(Out &o, const MemTable &t)
+// `afterColumn`/`extra`: a key written into every row right after that column (the dish's error
+// texts after IDERRO); -1 for none.
+void writeRows(Out &o, const MemTable &t, int afterColumn = -1, const std::function<QByteArray(int row)> &extra = {})
 {
     o << "[";
     if (t.isActive()) {
@@ -162,6 +167,8 @@ void writeRows(Out &o, const MemTable &t)
                     row.append(", ");
                 row.append(keys[c]);
                 appendCell(row, t, r, c);
+                if (c == afterColumn)
+                    row.append(extra(r));
             }
             row.append('}');
             o << row;
@@ -170,50 +177,32 @@ void writeRows(Out &o, const MemTable &t)
     o << "]";
 }
 
+// ', "erros": [texts]' of a dish: what IDERRO's raised positions say, as the error panel says it,
+// so that a reader of the JSON need not know the positions. Empty for a dish without errors.
+QByteArray errorTexts(ImportSession &s, int row, int flagsColumn, int localColumn)
+{
+    static thread_local QString scratch;
+    const QStringView flags = s.cdsPrato.textViewAt(row, flagsColumn, scratch);
+    if (!DishFlags::hasErrors(flags))
+        return QByteArrayLiteral(", \"erros\": []");
+    QStringList texts = DishFlags::texts(flags.toString(), localColumn >= 0 ? s.cdsPrato.textAt(row, localColumn) : QString(),
+                                         s.controlCharLine(row));
+    if (texts.isEmpty())
+        texts << Msg(QStringLiteral("Erro_Indefinido")).arg(flags.toString());
+    QByteArray out(", \"erros\": [");
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        out.append(i ? ", " : "").append(jsonString(texts[i]));
+    return out.append(']');
+}
+
 const char *boolText(bool b)
 {
     return b ? "true" : "false";
 }
 
-} // namespace
-
-QByteArray jsonString(QStringView s)
+// ',\n "warnings": {...}' of what the pass found, when it found anything.
+void writeWarnings(Out &o, const LoadNotes &notes)
 {
-    QByteArray out;
-    appendJsonString(out, s);
-    return out;
-}
-
-void writeJson(ImportSession &s, std::FILE *f, const ImportPreview *preview)
-{
-    Out o(f);
-    o << "{\"flags\": {\"TemRecePadr\": " << boolText(s.TemRecePadr) << ", \"TemReceFili\": "
-      << boolText(s.TemReceFili) << ", \"TemReceServ\": " << boolText(s.TemReceServ) << "},\n";
-    o << " \"tables\": {";
-    bool firstTable = true;
-    for (const auto &[name, table] : s.dataTables()) {
-        o << (firstTable ? "\n  " : ",\n  ") << jsonString(name) << ": ";
-        writeRows(o, *table);
-        firstTable = false;
-    }
-    o << "},\n \"servico\": ";
-    writeRows(o, s.cdsServico);
-    o << ",\n \"servdestino\": ";
-    writeRows(o, s.cdsServDestino);
-    // The rows that took the destination the branch's last import gave them; only when there are
-    // any, so the output of a load without them stays as it always was.
-    const QList<int> remembered = s.serviceMap.rememberedRows();
-    if (!remembered.isEmpty()) {
-        o << ",\n \"remembered\": [";
-        for (qsizetype i = 0; i < remembered.size(); ++i) {
-            const int r = remembered[i];
-            o << (i ? ", " : "") << "{\"CDSERVFILIORIG\": " << jsonString(s.cdsServico.textAt(r, ServiceMap::ColOrig))
-              << ", \"CDSERVFILIDEST\": " << jsonString(s.cdsServico.textAt(r, ServiceMap::ColDest)) << "}";
-        }
-        o << "]";
-    }
-    // Only when the pass found something: a clean file's output stays as it always was.
-    const LoadNotes &notes = s.loadNotes();
     if (!notes.isEmpty()) {
         const auto numbers = [](const QList<int> &l) {
             QByteArray out("[");
@@ -248,6 +237,49 @@ void writeJson(ImportSession &s, std::FILE *f, const ImportPreview *preview)
             o << sep << "\"cutLastLine\": " << QByteArray::number(notes.cutLastLine);
         o << "}";
     }
+}
+
+} // namespace
+
+QByteArray jsonString(QStringView s)
+{
+    QByteArray out;
+    appendJsonString(out, s);
+    return out;
+}
+
+void writeJson(ImportSession &s, std::FILE *f, const ImportPreview *preview, bool close)
+{
+    Out o(f);
+    o << "{\"flags\": {\"TemRecePadr\": " << boolText(s.TemRecePadr) << ", \"TemReceFili\": "
+      << boolText(s.TemReceFili) << ", \"TemReceServ\": " << boolText(s.TemReceServ) << "},\n";
+    o << " \"tables\": {";
+    bool firstTable = true;
+    for (const auto &[name, table] : s.dataTables()) {
+        o << (firstTable ? "\n  " : ",\n  ") << jsonString(name) << ": ";
+        const int flags = table == &s.cdsPrato && table->isActive() ? table->fieldIndex(u"IDERRO") : -1;
+        const int local = flags >= 0 ? table->fieldIndex(u"MNPRATOLOCAL") : -1;
+        writeRows(o, *table, flags, [&](int r) { return errorTexts(s, r, flags, local); });
+        firstTable = false;
+    }
+    o << "},\n \"servico\": ";
+    writeRows(o, s.cdsServico);
+    o << ",\n \"servdestino\": ";
+    writeRows(o, s.cdsServDestino);
+    // The rows that took the destination the branch's last import gave them; only when there are
+    // any, so the output of a load without them stays as it always was.
+    const QList<int> remembered = s.serviceMap.rememberedRows();
+    if (!remembered.isEmpty()) {
+        o << ",\n \"remembered\": [";
+        for (qsizetype i = 0; i < remembered.size(); ++i) {
+            const int r = remembered[i];
+            o << (i ? ", " : "") << "{\"CDSERVFILIORIG\": " << jsonString(s.cdsServico.textAt(r, ServiceMap::ColOrig))
+              << ", \"CDSERVFILIDEST\": " << jsonString(s.cdsServico.textAt(r, ServiceMap::ColDest)) << "}";
+        }
+        o << "]";
+    }
+    // Only when the pass found something: a clean file's output stays as it always was.
+    writeWarnings(o, s.loadNotes());
     // Last, so that everything before it reads as it did without a preview.
     if (preview) {
         const auto codes = [&](const QStringList &l) {
@@ -266,7 +298,23 @@ void writeJson(ImportSession &s, std::FILE *f, const ImportPreview *preview)
               << QByteArray::number(preview->rowsReplaced[i].second);
         o << "}}";
     }
-    o << "}\n";
+    if (close)
+        o << "}\n";
+}
+
+void writeImportOutcome(const ImportSummary &summary, std::FILE *f)
+{
+    Out o(f);
+    o << ",\n \"import\": {\"outcome\": \"ok\", \"dishes_written\": " << QByteArray::number(summary.dishesWritten)
+      << ", \"dishes_refused\": [";
+    for (qsizetype i = 0; i < summary.dishesNotWritten.size(); ++i)
+        o << (i ? ", " : "") << jsonString(summary.dishesNotWritten[i]);
+    o << "], \"rows\": {";
+    for (qsizetype i = 0; i < summary.rowsPerTable.size(); ++i)
+        o << (i ? ", " : "") << jsonString(summary.rowsPerTable[i].first) << ": "
+          << QByteArray::number(summary.rowsPerTable[i].second);
+    o << "}, \"history_id\": " << (summary.historyId.isEmpty() ? QByteArray("null") : jsonString(summary.historyId))
+      << "}}\n";
 }
 
 void writeJsonError(const QString &key, const QString &text, std::FILE *f)
@@ -355,23 +403,32 @@ void writeServiceLines(Out &o, ImportSession &s, int &paired, int &unpaired)
 
 } // namespace
 
-void writeText(ImportSession &s, const QString &branchName, const QString &dishPicture, std::FILE *f,
-               const ImportPreview *preview)
+namespace {
+
+// The dishes with errors and the services with and without a destination, counted without a
+// line written (the report of --quiet).
+int countDishesWithErrors(ImportSession &s)
 {
-    Out o(f);
-    o << "Arquivo: " << s.NmArquivo << "\n";
-    o << "Filial destino: " << s.CdFilial << (branchName.isEmpty() ? QString() : QStringLiteral(" - ") + branchName)
-      << "\n\n";
+    const MemTable &p = s.cdsPrato;
+    const int flags = p.isActive() ? p.fieldIndex(u"IDERRO") : -1;
+    int n = 0;
+    QString scratch;
+    for (int r = 0; flags >= 0 && r < p.rowCount(); ++r)
+        n += DishFlags::hasErrors(p.textViewAt(r, flags, scratch)) ? 1 : 0;
+    return n;
+}
 
-    const int dishes = s.cdsPrato.isActive() ? s.cdsPrato.rowCount() : 0;
-    o << "Pratos: " << QByteArray::number(dishes) << "\n";
-    const int withErrors = writeDishLines(o, s, dishPicture, preview);
+void countServices(ImportSession &s, int &paired, int &unpaired)
+{
+    paired = unpaired = 0;
+    const MemTable &m = s.cdsServico;
+    for (int r = 0; m.isActive() && r < m.rowCount(); ++r)
+        (m.textAt(r, ServiceMap::ColDest).trimmed().isEmpty() ? unpaired : paired)++;
+}
 
-    o << "\nServiços (" << Msg(QStringLiteral("Serv_Exp")) << "):\n";
-    int paired = 0, unpaired = 0;
-    writeServiceLines(o, s, paired, unpaired);
-
-    o << "\nTotais: " << QByteArray::number(dishes) << " pratos, " << QByteArray::number(withErrors)
+void writeTotals(Out &o, ImportSession &s, int dishes, int withErrors, int paired, int unpaired)
+{
+    o << "Totais: " << QByteArray::number(dishes) << " pratos, " << QByteArray::number(withErrors)
       << " com erros; serviços " << QByteArray::number(paired) << " pareados, " << QByteArray::number(unpaired)
       << " sem destino.\nLinhas carregadas:";
     bool first = true;
@@ -380,6 +437,35 @@ void writeText(ImportSession &s, const QString &branchName, const QString &dishP
         first = false;
     }
     o << ".\n";
+}
+
+} // namespace
+
+void writeText(ImportSession &s, const QString &branchName, const QString &dishPicture, std::FILE *f,
+               const ImportPreview *preview, bool totalsOnly)
+{
+    Out o(f);
+    const int dishes = s.cdsPrato.isActive() ? s.cdsPrato.rowCount() : 0;
+    int paired = 0, unpaired = 0;
+    if (totalsOnly) {
+        countServices(s, paired, unpaired);
+        writeTotals(o, s, dishes, countDishesWithErrors(s), paired, unpaired);
+        if (preview)
+            o << "Importação: " << preview->totalsText() << "; " << preview->rowsText() << ".\n";
+        return;
+    }
+    o << "Arquivo: " << s.NmArquivo << "\n";
+    o << "Filial destino: " << s.CdFilial << (branchName.isEmpty() ? QString() : QStringLiteral(" - ") + branchName)
+      << "\n\n";
+
+    o << "Pratos: " << QByteArray::number(dishes) << "\n";
+    const int withErrors = writeDishLines(o, s, dishPicture, preview);
+
+    o << "\nServiços (" << Msg(QStringLiteral("Serv_Exp")) << "):\n";
+    writeServiceLines(o, s, paired, unpaired);
+
+    o << "\n";
+    writeTotals(o, s, dishes, withErrors, paired, unpaired);
     const QStringList warnings = s.loadWarnings();
     if (!warnings.isEmpty()) {
         o << "\nAvisos:\n";

@@ -3,6 +3,8 @@
 #include <QStringList>
 
 int runInitDb(const QStringList &args);
-int runCheck(const QStringList &args, bool import);
+// `environmentProblems`: the settings of the environment that cannot be used (IMP_SERVER,
+// IMP_LOCALE), as Ambiente::loadFromEnvironment told them; check and import refuse to run with them.
+int runCheck(const QStringList &args, bool import, const QStringList &environmentProblems);
 int runHistory(const QStringList &args);
 int runExport(const QStringList &args);

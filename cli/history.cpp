@@ -1,6 +1,7 @@
-// imp40500 history [--db URL] [--branch CODE] [--limit N] [--json]: the destination's import
-// history, newest first, the exports of its dishes among the imports.
+// imp40500 history [--db URL] [--branch CODE] [--limit N] [--json] [--verbose]: the destination's
+// import history, newest first, the exports of its dishes among the imports.
 #include "commands.h"
+#include "command.h"
 #include "ambiente.h"
 #include "database.h"
 #include "framework.h"
@@ -8,7 +9,6 @@
 #include "messages.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,7 +30,9 @@ QJsonObject toJson(const ImportHistory::Entry &e)
     for (const QString &code : e.dishesRefused)
         refused.append(code);
     QJsonObject o;
-    o.insert(QStringLiteral("when"), e.when.toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("id"), e.id);
+    // UTC with its "Z": a reader in another time zone takes it as it is.
+    o.insert(QStringLiteral("when"), e.when.toUTC().toString(Qt::ISODateWithMs));
     o.insert(QStringLiteral("kind"), e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("export")
                                                                                    : QStringLiteral("import"));
     o.insert(QStringLiteral("operator"), textOrNull(e.operatorCode));
@@ -43,6 +45,8 @@ QJsonObject toJson(const ImportHistory::Entry &e)
     o.insert(QStringLiteral("dishes_refused"), refused);
     o.insert(QStringLiteral("rows"), rows);
     o.insert(QStringLiteral("message"), textOrNull(e.message));
+    o.insert(QStringLiteral("message_key"), textOrNull(e.messageKey));
+    o.insert(QStringLiteral("duration_ms"), e.durationMs);
     return o;
 }
 
@@ -85,65 +89,45 @@ void writeText(const QList<ImportHistory::Entry> &entries, const QString &dishPi
 
 int runHistory(const QStringList &args)
 {
+    const QString program = QStringLiteral("imp40500 history");
     QCommandLineParser cli;
     cli.setApplicationDescription(QStringLiteral("Lista o histórico de importações do destino, da mais recente à mais antiga."));
-    cli.addHelpOption();
-    cli.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (ou IMP_DB)."),
-                   QStringLiteral("URL")});
+    Command::addCommonOptions(cli);
     cli.addOption({QStringLiteral("branch"), QStringLiteral("Só as importações nesta filial."), QStringLiteral("CODIGO")});
     cli.addOption({QStringLiteral("limit"), QStringLiteral("No máximo N importações (padrão 50)."), QStringLiteral("N"),
                    QStringLiteral("50")});
     cli.addOption({QStringLiteral("json"), QStringLiteral("Lista em JSON.")});
-    if (!cli.parse(args)) {
-        std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(cli.errorText()));
-        return 2;
-    }
-    if (cli.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(cli.helpText()), stdout);
-        return 0;
-    }
-    if (!cli.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "imp40500 history: argumento inesperado: %s\n", qPrintable(cli.positionalArguments().first()));
-        return 2;
-    }
+    cli.addOption({QStringLiteral("verbose"),
+                   QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados).")});
+    if (const auto exit = Command::parse(cli, args, program))
+        return *exit;
+    if (cli.isSet(QStringLiteral("verbose")))
+        setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
+    if (!cli.positionalArguments().isEmpty())
+        return Command::fail(program, QStringLiteral("argumento inesperado: %1").arg(cli.positionalArguments().first()),
+                             ExitCode::Usage);
     bool ok = false;
     const int limit = cli.value(QStringLiteral("limit")).toInt(&ok);
-    if (!ok || limit < 1 || limit > 100000) {
-        std::fprintf(stderr, "imp40500 history: %s\n",
-                     qPrintable(Msg(QStringLiteral("Hist_LimiteInvalido")).arg(cli.value(QStringLiteral("limit")))));
-        return 2;
-    }
+    if (!ok || limit < 1 || limit > 100000)
+        return Command::fail(program, Msg(QStringLiteral("Hist_LimiteInvalido")).arg(cli.value(QStringLiteral("limit"))),
+                             ExitCode::Usage);
     const QString branch = cli.value(QStringLiteral("branch")).trimmed();
-    if (branch.size() > 4 || (!branch.isEmpty() && !std::all_of(branch.begin(), branch.end(), [](QChar c) { return c.isDigit(); }))) {
-        std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(Msg(QStringLiteral("Hist_FilialInvalida")).arg(branch)));
-        return 2;
-    }
-    const QString url = cli.isSet(QStringLiteral("db")) ? cli.value(QStringLiteral("db")) : Ambiente::instance().databaseUrl;
-    if (url.isEmpty()) {
-        std::fprintf(stderr, "imp40500 history: informe o banco de dados com --db ou IMP_DB.\n");
-        return 2;
-    }
-    // Opening an SQLite file that is not there would make an empty one, and list nothing from it.
-    if (const auto parsed = DbUrl::parse(url); parsed && parsed->kind == DbKind::SQLite && !QFileInfo::exists(parsed->path)) {
-        std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(Msg(QStringLiteral("Hist_BancoInexistente")).arg(url)));
-        return 1;
-    }
+    if (branch.size() > 4 || (!branch.isEmpty() && !std::all_of(branch.begin(), branch.end(), [](QChar c) { return c.isDigit(); })))
+        return Command::fail(program, Msg(QStringLiteral("Hist_FilialInvalida")).arg(branch), ExitCode::Usage);
+    QString url;
+    if (const auto exit = Command::databaseUrl(cli, program, true, url))
+        return *exit;
     const QString connection = QStringLiteral("imp40500_history");
-    int rc = 0;
+    int rc = ExitCode::Ok;
     {
         auto db = Database::open(url, connection);
-        if (!db) {
-            reportFailureDetail(db.failure());
-            std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(db.error()));
-            return 1;
-        }
+        if (!db)
+            return Command::fail(program, db.failure());
         // Branch codes are kept with their leading zeros, as the screen completes them.
         const QString code = branch.isEmpty() ? branch : branch.rightJustified(4, QLatin1Char('0'));
         const auto entries = ImportHistory::list(db.value(), code, limit);
         if (!entries) {
-            reportFailureDetail(entries.failure());
-            std::fprintf(stderr, "imp40500 history: %s\n", qPrintable(entries.error()));
-            rc = 1;
+            rc = Command::fail(program, entries.failure());
         } else if (cli.isSet(QStringLiteral("json"))) {
             QJsonArray array;
             for (const ImportHistory::Entry &e : entries.value())

@@ -1,6 +1,8 @@
 // imp40500 initdb --db URL [--demo]: creates the destination tables that are missing and, with
 // --demo, puts the demonstration branches, services, products and dishes in them.
 #include "commands.h"
+#include "command.h"
+
 #include "ambiente.h"
 #include "database.h"
 #include "schema.h"
@@ -10,51 +12,37 @@
 
 int runInitDb(const QStringList &args)
 {
+    const QString program = QStringLiteral("imp40500 initdb");
     QCommandLineParser cli;
-    cli.setApplicationDescription(QStringLiteral("Cria as tabelas do banco de destino."));
-    cli.addHelpOption();
-    cli.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (ou IMP_DB)."),
-                   QStringLiteral("URL")});
+    cli.setApplicationDescription(QStringLiteral("Cria as tabelas do banco de destino (e um banco SQLite que não exista)."));
+    Command::addCommonOptions(cli);
     cli.addOption({QStringLiteral("demo"), QStringLiteral("Grava também os dados de demonstração.")});
-    if (!cli.parse(args)) {
-        std::fprintf(stderr, "imp40500 initdb: %s\n", qPrintable(cli.errorText()));
-        return 2;
-    }
-    if (cli.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(cli.helpText()), stdout);
-        return 0;
-    }
-    if (!cli.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "imp40500 initdb: argumento inesperado: %s\n", qPrintable(cli.positionalArguments().first()));
-        return 2;
-    }
-    const QString url = cli.isSet(QStringLiteral("db")) ? cli.value(QStringLiteral("db")) : Ambiente::instance().databaseUrl;
-    if (url.isEmpty()) {
-        std::fprintf(stderr, "imp40500 initdb: informe o banco de dados com --db ou IMP_DB.\n");
-        return 2;
-    }
+    if (const auto exit = Command::parse(cli, args, program))
+        return *exit;
+    if (!cli.positionalArguments().isEmpty())
+        return Command::fail(program, QStringLiteral("argumento inesperado: %1").arg(cli.positionalArguments().first()),
+                             ExitCode::Usage);
+    QString url;
+    if (const auto exit = Command::databaseUrl(cli, program, false, url))
+        return *exit;
     const QString connection = QStringLiteral("imp40500_initdb");
-    int rc = 0;
+    int rc = ExitCode::Ok;
     {
         auto db = Database::open(url, connection);
-        if (!db) {
-            std::fprintf(stderr, "imp40500 initdb: %s\n", qPrintable(db.error()));
-            return 1;
-        }
+        if (!db)
+            return Command::fail(program, db.failure());
         if (Status s = Schema::create(db.value()); !s) {
-            std::fprintf(stderr, "imp40500 initdb: %s\n", qPrintable(s.error()));
-            rc = 1;
+            rc = Command::fail(program, s.failure(), ExitCode::Phase::Write);
         } else if (cli.isSet(QStringLiteral("demo"))) {
-            if (Status d = Schema::seedDemo(db.value()); !d) {
-                std::fprintf(stderr, "imp40500 initdb: %s\n", qPrintable(d.error()));
-                rc = 1;
-            }
+            if (Status d = Schema::seedDemo(db.value()); !d)
+                rc = Command::fail(program, d.failure(), ExitCode::Phase::Write);
         }
         db.value().close();
     }
     QSqlDatabase::removeDatabase(connection);
-    if (rc == 0)
+    // The URL as it may be shown: never a password.
+    if (rc == ExitCode::Ok)
         std::printf("Banco de destino pronto%s: %s\n", cli.isSet(QStringLiteral("demo")) ? " (com dados de demonstração)" : "",
-                    qPrintable(url));
+                    qPrintable(DbUrl::display(url)));
     return rc;
 }

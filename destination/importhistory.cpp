@@ -15,8 +15,14 @@ constexpr const char *kColumns = "CDHISTIMPO, DTIMPORTACAO, CDOPERADOR, CDFILIAL
 // The kind of the row came after the table: a destination's table from before has no such column
 // until a server opens it (ensureTable), and is read without it meanwhile.
 constexpr const char *kKindColumn = "IDOPERACAO";
-// The time as stored: SQLite keeps the text, PostgreSQL reads it into its timestamp; either sorts it.
-constexpr const char *kWhenFormat = "yyyy-MM-dd HH:mm:ss.zzz";
+// The same read back, the time as the database writes it as text (with its offset on PostgreSQL),
+// so that no driver reads it in the process's own time zone.
+constexpr const char *kSelectColumns = "CDHISTIMPO, CAST(DTIMPORTACAO AS TEXT), CDOPERADOR, CDFILIAL, NMARQUIVO, QTBYTES, "
+                                       "DSSHA256, IDRESULTADO, QTPRATOGRAV, QTPRATOERRO, DSPRATOERRO, DSLINHAS, "
+                                       "QTDURACAOMS, CDMENSAGEM, DSMENSAGEM";
+// The time as stored, UTC with its "Z": SQLite keeps the text, which sorts as the time does (rows
+// from before the "Z" sort with them); PostgreSQL reads it into its timestamptz.
+constexpr const char *kWhenFormat = "yyyy-MM-dd HH:mm:ss.zzz'Z'";
 
 bool missingTable(const QSqlError &e)
 {
@@ -90,26 +96,11 @@ QStringList codesFromText(const QString &text)
     return out;
 }
 
-QDateTime whenFrom(const QVariant &v)
-{
-    QDateTime d;
-    if (v.metaType().id() == QMetaType::QDateTime) {
-        d = v.toDateTime();
-    } else {
-        const QString s = v.toString().trimmed();
-        d = QDateTime::fromString(s, QString::fromLatin1(kWhenFormat));
-        if (!d.isValid())
-            d = QDateTime::fromString(s.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    }
-    // Stored as UTC wall-clock time, whatever time zone the driver gave it.
-    return d.isValid() ? QDateTime(d.date(), d.time(), Qt::UTC) : QDateTime();
-}
-
 Entry entryFrom(const QSqlQuery &q)
 {
     Entry e;
     e.id = q.value(0).toString();
-    e.when = whenFrom(q.value(1));
+    e.when = Database::utcFromText(q.value(1).toString());
     e.operatorCode = q.value(2).toString().trimmed();
     e.branch = q.value(3).toString().trimmed();
     e.fileName = q.value(4).toString();
@@ -138,7 +129,7 @@ Result<QList<Entry>> select(QSqlDatabase &db, QString where, const QVariantList 
     if (kinds && importsOnly)
         where += QStringLiteral(" AND (IDOPERACAO IS NULL OR IDOPERACAO <> 'E')");
     const QString sql = QStringLiteral("SELECT %1, %2 FROM HISTIMPO%3 ORDER BY DTIMPORTACAO DESC, CDHISTIMPO DESC LIMIT ?")
-                            .arg(QLatin1String(kColumns), kinds ? QLatin1String(kKindColumn) : QLatin1String("NULL"), where);
+                            .arg(QLatin1String(kSelectColumns), kinds ? QLatin1String(kKindColumn) : QLatin1String("NULL"), where);
     bool ok = q.prepare(sql);
     if (ok) {
         for (int i = 0; i < params.size(); ++i)
@@ -156,6 +147,26 @@ Result<QList<Entry>> select(QSqlDatabase &db, QString where, const QVariantList 
     while (q.next())
         out << entryFrom(q);
     return out;
+}
+
+// A destination made when the time was a PostgreSQL timestamp without time zone (UTC by
+// convention) gets a timestamptz, its rows read as the UTC they were.
+Status utcOnPostgres(QSqlDatabase &db)
+{
+    if (Database::kindOf(db) != DbKind::PostgreSQL)
+        return okStatus();
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT data_type FROM information_schema.columns WHERE table_schema = current_schema() "
+                               "AND table_name = 'histimpo' AND column_name = 'dtimportacao'")))
+        return Status::fail(DbError::describe(QStringLiteral("ler a tabela do histórico de importações"), q.lastError()));
+    if (!q.next() || q.value(0).toString() != QLatin1String("timestamp without time zone"))
+        return okStatus();
+    QSqlQuery alter(db);
+    if (!alter.exec(QStringLiteral("ALTER TABLE HISTIMPO ALTER COLUMN DTIMPORTACAO TYPE TIMESTAMP(3) WITH TIME ZONE "
+                                   "USING DTIMPORTACAO AT TIME ZONE 'UTC'")))
+        return Status::fail(DbError::describe(QStringLiteral("converter a hora do histórico de importações para UTC"),
+                                              alter.lastError()));
+    return okStatus();
 }
 
 } // namespace
@@ -183,7 +194,7 @@ QStringList statements(DbKind kind)
                        "  IDOPERACAO VARCHAR(1),\n"
                        "  PRIMARY KEY (CDHISTIMPO)\n"
                        ")")
-            .arg(pg ? QStringLiteral("TIMESTAMP(3) WITHOUT TIME ZONE") : QStringLiteral("TIMESTAMP")),
+            .arg(pg ? QStringLiteral("TIMESTAMP(3) WITH TIME ZONE") : QStringLiteral("TIMESTAMP")),
         QStringLiteral("CREATE INDEX IF NOT EXISTS IX_HISTIMPO_1 ON HISTIMPO (CDFILIAL, DSSHA256)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS IX_HISTIMPO_2 ON HISTIMPO (DTIMPORTACAO)"),
     };
@@ -192,14 +203,14 @@ QStringList statements(DbKind kind)
 Status ensureTable(QSqlDatabase db)
 {
     if (hasTable(db)) {
-        if (hasKindColumn(db))
-            return okStatus();
-        QSqlQuery q(db);
-        // Another server may add it in the meantime: what counts is that it is there.
-        if (!q.exec(QStringLiteral("ALTER TABLE HISTIMPO ADD COLUMN %1 VARCHAR(1)").arg(QLatin1String(kKindColumn)))
-            && !hasKindColumn(db))
-            return Status::fail(DbError::describe(QStringLiteral("atualizar a tabela do histórico de importações"), q.lastError()));
-        return okStatus();
+        if (!hasKindColumn(db)) {
+            QSqlQuery q(db);
+            // Another server may add it in the meantime: what counts is that it is there.
+            if (!q.exec(QStringLiteral("ALTER TABLE HISTIMPO ADD COLUMN %1 VARCHAR(1)").arg(QLatin1String(kKindColumn)))
+                && !hasKindColumn(db))
+                return Status::fail(DbError::describe(QStringLiteral("atualizar a tabela do histórico de importações"), q.lastError()));
+        }
+        return utcOnPostgres(db);
     }
     QSqlError error;
     for (const QString &sql : statements(Database::kindOf(db))) {

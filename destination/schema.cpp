@@ -34,21 +34,29 @@ QString columnType(const FieldDef &f, DbKind kind)
     return QStringLiteral("VARCHAR(255)");
 }
 
-Status exec(QSqlDatabase &db, const QString &sql, const QVariantList &params = {})
+// The failure in words (read-only, disk full, locked...), the statement and the driver's text kept
+// as its detail.
+Status exec(QSqlDatabase &db, const QString &sql, const QVariantList &params = {},
+            const QString &what = QStringLiteral("criar as tabelas do destino"))
 {
     QSqlQuery q(db);
+    const auto failed = [&] {
+        Failure f = DbError::describe(what, q.lastError());
+        f.detail = sql + QStringLiteral(": ") + f.detail;
+        return Status::fail(std::move(f));
+    };
     if (params.isEmpty()) {
         // PostgreSQL cannot prepare DDL; statements without parameters run as they are.
         if (!q.exec(sql))
-            return Status::fail(QStringLiteral("%1: %2").arg(sql, q.lastError().text()));
+            return failed();
         return okStatus();
     }
     if (!q.prepare(sql))
-        return Status::fail(QStringLiteral("%1: %2").arg(sql, q.lastError().text()));
+        return failed();
     for (int i = 0; i < params.size(); ++i)
         q.bindValue(i, params.at(i));
     if (!q.exec())
-        return Status::fail(QStringLiteral("%1: %2").arg(sql, q.lastError().text()));
+        return failed();
     return okStatus();
 }
 
@@ -121,12 +129,12 @@ Status create(QSqlDatabase db)
 {
     TransactionGuard tx(db);
     if (!tx.begun())
-        return Status::fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
+        return Status::fail(tx.failure());
     if (Database::kindOf(db) == DbKind::PostgreSQL)
         exec(db, QStringLiteral("SET LOCAL client_min_messages TO WARNING")); // "already exists" notices
     for (const QString &sql : statements(db)) {
         if (Status s = exec(db, sql); !s)
-            return Status::fail(QStringLiteral("Falha ao criar o esquema: %1").arg(s.error()));
+            return s;
     }
     return tx.commit();
 }
@@ -211,7 +219,7 @@ Status seedDemo(QSqlDatabase db)
 {
     TransactionGuard tx(db);
     if (!tx.begun())
-        return Status::fail(QStringLiteral("Não foi possível iniciar a transação: %1").arg(tx.error()));
+        return Status::fail(tx.failure());
     for (const SeedTable &seed : demoRows()) {
         const Catalogue::TableDef *def = Catalogue::table(QString::fromLatin1(seed.table));
         QStringList cols, marks;
@@ -229,8 +237,8 @@ Status seedDemo(QSqlDatabase db)
                     v = QString(v.toChar());
                 params << (v.isValid() && !v.isNull() ? v : QVariant(QMetaType::fromType<QString>()));
             }
-            if (Status s = exec(db, sql, params); !s)
-                return Status::fail(QStringLiteral("Falha ao gravar os dados de demonstração: %1").arg(s.error()));
+            if (Status s = exec(db, sql, params, QStringLiteral("gravar os dados de demonstração")); !s)
+                return s;
         }
     }
     return tx.commit();

@@ -7,7 +7,12 @@
 #include "importsession.h"
 #include "messages.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace ErrorCsv {
 
@@ -31,7 +36,10 @@ QString textOf(const MemTable &t, int row, int col)
 
 QByteArray field(QStringView value)
 {
-    const QByteArray utf8 = value.toUtf8();
+    QByteArray utf8 = value.toUtf8();
+    static constexpr char kFormulaStart[] = {'=', '+', '-', '@', '\t', '\r'};
+    if (!utf8.isEmpty() && std::find(std::begin(kFormulaStart), std::end(kFormulaStart), utf8.front()) != std::end(kFormulaStart))
+        utf8.prepend('\'');
     if (!utf8.contains(';') && !utf8.contains('"') && !utf8.contains('\r') && !utf8.contains('\n'))
         return utf8;
     QByteArray quoted;
@@ -46,12 +54,15 @@ QByteArray field(QStringView value)
     return quoted;
 }
 
-QByteArray text(ImportSession &s, const QString &dishPicture, bool byteOrderMark)
+QStringList header()
 {
-    QByteArray out;
-    if (byteOrderMark)
-        out.append("\xEF\xBB\xBF");
-    out.append("linha;prato;nome;arvore;erro\r\n");
+    return {QStringLiteral("linha"), QStringLiteral("prato"), QStringLiteral("nome"), QStringLiteral("arvore"),
+            QStringLiteral("erro")};
+}
+
+QList<Row> rows(ImportSession &s, const QString &dishPicture)
+{
+    QList<Row> out;
     const MemTable &p = s.cdsPrato;
     if (!p.isActive())
         return out;
@@ -63,20 +74,34 @@ QByteArray text(ImportSession &s, const QString &dishPicture, bool byteOrderMark
         if (!DishFlags::hasErrors(p.textViewAt(r, c.flags, scratch)))
             continue;
         const QString flags = p.textAt(r, c.flags);
-        // The dish's part of every row, then one row per error.
-        QByteArray dish;
-        const int line = s.dishLine(r);
-        dish.append(line > 0 ? QByteArray::number(line) : QByteArray()).append(';');
-        dish.append(field(formatThroughPicture(textOf(p, r, c.code), dishPicture))).append(';');
-        dish.append(field(textOf(p, r, c.name))).append(';');
-        dish.append(field(DishTable::treeText(textOf(p, r, c.tree)))).append(';');
-        const QStringList errors = DishFlags::texts(flags, textOf(p, r, c.local), s.controlCharLine(r));
-        for (const QString &e : errors)
-            out.append(dish).append(field(e)).append("\r\n");
+        Row dish;
+        dish.line = qMax(0, s.dishLine(r));
+        dish.code = formatThroughPicture(textOf(p, r, c.code), dishPicture);
+        dish.name = textOf(p, r, c.name);
+        dish.tree = DishTable::treeText(textOf(p, r, c.tree));
+        QStringList errors = DishFlags::texts(flags, textOf(p, r, c.local), s.controlCharLine(r));
         // A dish whose only raised flags mean nothing (positions 7 to 10) still has errors; it gets
         // a row that says so, as the grid shows its cross.
         if (errors.isEmpty())
-            out.append(dish).append(field(Msg(QStringLiteral("Erro_Indefinido")).arg(flags))).append("\r\n");
+            errors << Msg(QStringLiteral("Erro_Indefinido")).arg(flags);
+        for (const QString &e : errors) {
+            dish.error = e;
+            out << dish;
+        }
+    }
+    return out;
+}
+
+QByteArray text(ImportSession &s, const QString &dishPicture, bool byteOrderMark)
+{
+    QByteArray out;
+    if (byteOrderMark)
+        out.append("\xEF\xBB\xBF");
+    out.append(header().join(QLatin1Char(';')).toUtf8()).append("\r\n");
+    for (const Row &r : rows(s, dishPicture)) {
+        out.append(r.line > 0 ? QByteArray::number(r.line) : QByteArray()).append(';');
+        out.append(field(r.code)).append(';').append(field(r.name)).append(';').append(field(r.tree)).append(';');
+        out.append(field(r.error)).append("\r\n");
     }
     return out;
 }
@@ -99,14 +124,38 @@ Status write(ImportSession &s, const QString &dishPicture, const QString &path)
     if (const Status own = Database::refuseOwnFile(path); !own)
         return own;
     QSaveFile f(path);
+    errno = 0;
     if (!f.open(QIODevice::WriteOnly))
-        return Status::fail(Msg(QStringLiteral("Erros_Gravar_Falha")).arg(path, f.errorString()),
-                            QStringLiteral("Erros_Gravar_Falha"));
+        return Status::fail(writeFailure(path, errno));
     const QByteArray bytes = text(s, dishPicture, true);
     if (f.write(bytes) != bytes.size() || !f.commit())
-        return Status::fail(Msg(QStringLiteral("Erros_Gravar_Falha")).arg(path, f.errorString()),
-                            QStringLiteral("Erros_Gravar_Falha"));
+        return Status::fail(writeFailure(path, errno));
     return okStatus();
+}
+
+QString whyNotWritten(const QString &path, int err)
+{
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (file.isDir())
+        return Msg(QStringLiteral("Arq_EhPasta")).arg(path);
+    if (!folder.exists())
+        return Msg(QStringLiteral("Arq_PastaNaoExiste")).arg(folder.filePath());
+    if (!folder.isDir())
+        return Msg(QStringLiteral("Arq_NaoEhPasta")).arg(folder.filePath());
+    if (err == ENOSPC || err == EDQUOT)
+        return Msg(QStringLiteral("Arq_DiscoCheio"));
+    if (err == EROFS)
+        return Msg(QStringLiteral("Arq_SomenteLeitura"));
+    if (err == EACCES || err == EPERM || !folder.isWritable() || (file.exists() && !file.isWritable()))
+        return Msg(QStringLiteral("Arq_SemPermissao")).arg(file.exists() ? path : folder.filePath());
+    return Msg(QStringLiteral("Arq_FalhaSistema")).arg(err);
+}
+
+Failure writeFailure(const QString &path, int err)
+{
+    return Failure{Msg(QStringLiteral("Erros_Gravar_Falha")).arg(path, whyNotWritten(path, err)),
+                   QStringLiteral("Erros_Gravar_Falha"), err ? QString::fromLocal8Bit(std::strerror(err)) : QString()};
 }
 
 } // namespace ErrorCsv

@@ -1,9 +1,24 @@
 #include "exportreader.h"
 #include "importorigin.h"
 
+#include "messages.h"
+
 #include <QFile>
 
+#include <cerrno>
 #include <cstring>
+
+namespace {
+// Why the file could not be read, in words: the system's own ("Permission denied") are English.
+QString whyNotRead(const QString &path, int err)
+{
+    const QString why = err == EACCES || err == EPERM ? Msg(QStringLiteral("Arq_SemLeitura"))
+        : err == EISDIR                               ? Msg(QStringLiteral("Arq_EhPasta")).arg(path)
+        : err == EIO                                  ? Msg(QStringLiteral("Arq_ErroLeitura"))
+                                                      : Msg(QStringLiteral("Arq_FalhaSistema")).arg(err);
+    return Msg(QStringLiteral("Arq_Ler_Falha")).arg(path, why);
+}
+} // namespace
 
 ExportReader::ExportReader() = default;
 ExportReader::~ExportReader() = default;
@@ -14,9 +29,10 @@ bool ExportReader::open(const QString &path)
     auto file = std::make_unique<QFile>(path);
     // Unbuffered: the reader does its own buffering in big blocks, and a second copy would double
     // the bytes touched per line.
+    errno = 0;
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         m_failed = true;
-        m_error = QStringLiteral("%1: %2").arg(path, file->errorString());
+        m_error = whyNotRead(path, errno);
         return false;
     }
     m_file = std::move(file);
@@ -99,11 +115,13 @@ bool ExportReader::fill()
             std::memcpy(m_buf.data() + m_end, m_memory.data() + m_memoryPos, size_t(got));
         m_memoryPos += got;
     } else {
+        errno = 0;
         got = m_file->read(m_buf.data() + m_end, room);
     }
     if (got < 0) {
         m_failed = true;
-        m_error = m_file->errorString();
+        const auto *file = qobject_cast<const QFile *>(m_file.get());
+        m_error = whyNotRead(file ? file->fileName() : QString(), errno);
         m_eof = true;
         return false;
     }

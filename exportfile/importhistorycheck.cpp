@@ -29,23 +29,21 @@ std::optional<ImportSession::PreviousImport> ImportSession::previousImport(const
     {
         auto db = Database::open(Ambiente::instance().databaseUrl, connection);
         if (db) {
-            QSqlQuery q(db.value());
-            q.setForwardOnly(true);
-            // A destination no import has reached since the history came has no table yet: the
-            // query fails, and the file counts as never imported.
-            if (q.prepare(QStringLiteral("SELECT DTIMPORTACAO, CDOPERADOR FROM HISTIMPO WHERE CDFILIAL = ? "
-                                         "AND DSSHA256 = ? AND IDRESULTADO = 'ok' ORDER BY DTIMPORTACAO DESC"))) {
-                q.bindValue(0, CdFilial);
-                q.bindValue(1, origin.sha256);
-                if (q.exec() && q.next()) {
-                    const QVariant v = q.value(0);
-                    QDateTime when = v.metaType().id() == QMetaType::QDateTime
-                        ? v.toDateTime()
-                        : QDateTime::fromString(v.toString().left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-                    found = PreviousImport{QDateTime(when.date(), when.time(), Qt::UTC), q.value(1).toString().trimmed()};
+            {
+                QSqlQuery q(db.value());
+                q.setForwardOnly(true);
+                // A destination no import has reached since the history came has no table yet: the
+                // query fails, and the file counts as never imported. The time is read as the
+                // database writes it, so that no driver reads it in this process's time zone.
+                if (q.prepare(QStringLiteral("SELECT CAST(DTIMPORTACAO AS TEXT), CDOPERADOR FROM HISTIMPO WHERE CDFILIAL = ? "
+                                             "AND DSSHA256 = ? AND IDRESULTADO = 'ok' ORDER BY DTIMPORTACAO DESC"))) {
+                    q.bindValue(0, CdFilial);
+                    q.bindValue(1, origin.sha256);
+                    if (q.exec() && q.next())
+                        found = PreviousImport{Database::utcFromText(q.value(0).toString()), q.value(1).toString().trimmed()};
                 }
             }
-            q.finish();
+            // The statement goes before its connection: the driver cannot free it afterwards.
             db.value().close();
         }
     }

@@ -7,6 +7,7 @@
 #include "signin.h"
 
 #include "ambiente.h"
+#include "programinfo.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,8 +16,24 @@
 
 #include <cstdio>
 
+namespace {
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral("Aplicação que abre a tela de importação de pratos (IMP40500)."));
+    ProgramInfo::addStandardOptions(parser);
+    SignInValues::addCommandLineOptions(parser);
+    parser.addOption({QStringLiteral("no-sign-in"),
+                      QStringLiteral("Dispensa a janela de entrada quando os valores informados estão completos.")});
+    parser.addOption({QStringLiteral("open"), QStringLiteral("Abre \"Importação de Prato\" ao iniciar.")});
+    parser.addOption({QStringLiteral("grab"),
+                      QStringLiteral("Grava uma imagem da janela principal quando ela se acomoda e termina "
+                                     "(documentação; funciona na plataforma offscreen)."),
+                      QStringLiteral("arquivo.png")});
+}
+
 // --help and --version print and quit: they need no display (an ssh session, help2man at build).
-static void printingNeedsNoDisplay(int argc, char *argv[])
+void printingNeedsNoDisplay(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
@@ -26,27 +43,19 @@ static void printingNeedsNoDisplay(int argc, char *argv[])
     }
 }
 
+} // namespace
+
 int main(int argc, char *argv[])
 {
     printingNeedsNoDisplay(argc, argv);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("imp40500-host"));
+    ProgramInfo::setUp(QStringLiteral("imp40500-host"));
     QApplication::setOrganizationName(QStringLiteral("IMP40500"));
-    QApplication::setApplicationVersion(QStringLiteral(IMP_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Host of the dish import screen (IMP40500)."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    SignInValues::addCommandLineOptions(parser);
-    parser.addOption({QStringLiteral("no-sign-in"),
-                      QStringLiteral("Skip the sign-in dialog when the values given are complete.")});
-    parser.addOption({QStringLiteral("open"), QStringLiteral("Open \"Importação de Prato\" at start.")});
-    parser.addOption({QStringLiteral("grab"),
-                      QStringLiteral("Save a picture of the main window once it has settled, then quit "
-                                     "(documentation; works on the offscreen platform)."),
-                      QStringLiteral("file.png")});
-    parser.process(app);
+    addOptions(parser);
+    if (const auto exit = ProgramInfo::parse(parser, app.arguments(), QStringLiteral("imp40500-host")))
+        return *exit;
 
     SignInValues values = SignInValues::fromSettings();
     values.applyEnvironment();

@@ -17,8 +17,9 @@ Ambiente &Ambiente::instance()
     return env;
 }
 
-void Ambiente::loadFromEnvironment()
+QStringList Ambiente::loadFromEnvironment()
 {
+    QStringList problems;
     const auto get = [](const char *name, QString &into) {
         if (qEnvironmentVariableIsSet(name))
             into = qEnvironmentVariable(name).trimmed();
@@ -38,12 +39,27 @@ void Ambiente::loadFromEnvironment()
         if (v.isEmpty()) {
             WebURL.clear();
             WebPort = 0;
-        } else {
-            setServer(v);
+        } else if (!setServer(v)) {
+            problems << QStringLiteral("IMP_SERVER: servidor inválido (use HOST:PORTA): %1").arg(v);
         }
     }
-    if (qEnvironmentVariableIsSet("IMP_LOCALE"))
-        locale = QLocale(qEnvironmentVariable("IMP_LOCALE").trimmed());
+    if (qEnvironmentVariableIsSet("IMP_LOCALE")) {
+        const QString v = qEnvironmentVariable("IMP_LOCALE").trimmed();
+        if (const std::optional<QLocale> l = localeNamed(v))
+            locale = *l;
+        else
+            problems << QStringLiteral("IMP_LOCALE: formato regional desconhecido: %1").arg(v);
+    }
+    return problems;
+}
+
+std::optional<QLocale> Ambiente::localeNamed(const QString &name)
+{
+    const QString n = name.trimmed();
+    const QLocale l(n);
+    if (l == QLocale::c() && n != u"C" && n != u"POSIX" && !n.startsWith(u"C."))
+        return std::nullopt;
+    return l;
 }
 
 void Ambiente::completeFromDatabase()

@@ -33,8 +33,13 @@ public:
     static QLocale exportFileLocale();
 
     // Fills from the environment variables IMP_BRANCH, IMP_BRANCH_NAME, IMP_MODUFILI, IMP_OPERATOR,
-    // IMP_SERVER (host:port), IMP_DB, IMP_TOKEN, IMP_LOCALE; unset variables change nothing.
-    void loadFromEnvironment();
+    // IMP_SERVER (host:port), IMP_DB, IMP_TOKEN, IMP_LOCALE; unset variables change nothing. A
+    // variable that cannot be used (a server that is no host:port, a locale no one knows) changes
+    // nothing either: it comes back in words, one a line, for the caller to refuse.
+    QStringList loadFromEnvironment();
+    // A locale by its name ("pt_BR", "en_US.UTF-8", "C"); nothing when Qt does not know the name
+    // and would fall back to the C locale, which reads every date and decimal of a file as null.
+    static std::optional<QLocale> localeNamed(const QString &name);
     // Reads the name of FiliProc from the database when NomeFiliProc is empty.
     void completeFromDatabase();
     // "host:port" into WebURL/WebPort; false when malformed.

@@ -16,11 +16,43 @@
 
 #include <optional>
 
-DatabaseError::DatabaseError(const QString &message) : std::runtime_error(message.toStdString()) {}
+DatabaseError::DatabaseError(const QString &message)
+    : std::runtime_error(message.toStdString()), m_failure{message, {}, {}}
+{
+}
+
+DatabaseError::DatabaseError(Failure failure)
+    : std::runtime_error(failure.message.toStdString()), m_failure(std::move(failure))
+{
+}
 
 QString DatabaseError::message() const
 {
-    return QString::fromStdString(what());
+    return m_failure.message;
+}
+
+QString DbUrl::display(const QString &url)
+{
+    if (!url.startsWith(QLatin1String("postgres"), Qt::CaseInsensitive))
+        return url;
+    QUrl q(url);
+    if (!q.isValid()) {
+        // Not a URL Qt can take apart: whatever stands between "//user:" and "@" goes.
+        QString shown = url;
+        const qsizetype start = shown.indexOf(QLatin1String("://"));
+        const qsizetype at = shown.lastIndexOf(QLatin1Char('@'));
+        const qsizetype colon = start < 0 ? -1 : shown.indexOf(QLatin1Char(':'), start + 3);
+        if (colon > 0 && at > colon)
+            shown.replace(colon, at - colon, QString());
+        return shown;
+    }
+    q.setPassword(QString());
+    QUrlQuery query(q);
+    if (query.hasQueryItem(QStringLiteral("password"))) {
+        query.removeAllQueryItems(QStringLiteral("password"));
+        q.setQuery(query);
+    }
+    return q.toString();
 }
 
 Result<DbUrl> DbUrl::parse(const QString &url)
@@ -40,7 +72,7 @@ Result<DbUrl> DbUrl::parse(const QString &url)
         || url.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
         const QUrl q(url, QUrl::StrictMode);
         if (!q.isValid() || q.host().isEmpty())
-            return Result<DbUrl>::fail(QStringLiteral("URL do banco de dados inválida: %1").arg(url));
+            return Result<DbUrl>::fail(QStringLiteral("URL do banco de dados inválida: %1").arg(display(url)));
         u.kind = DbKind::PostgreSQL;
         u.host = q.host();
         u.port = q.port(5432);
@@ -52,7 +84,7 @@ Result<DbUrl> DbUrl::parse(const QString &url)
         return u;
     }
     return Result<DbUrl>::fail(
-        QStringLiteral("URL do banco de dados não reconhecida (use sqlite:CAMINHO ou postgresql://...): %1").arg(url));
+        QStringLiteral("URL do banco de dados não reconhecida (use sqlite:CAMINHO ou postgresql://...): %1").arg(display(url)));
 }
 
 namespace {
@@ -94,6 +126,37 @@ QString placeOf(const QString &path)
 
 namespace Database {
 
+namespace {
+bool g_readOnly = false;
+
+// A WAL database needs its -wal and -shm files to be read, and a connection makes them beside the
+// database when they are not there. In a folder this process may not write, a read-only one
+// cannot: it reads the database as immutable instead, a snapshot that SQLite does not lock (a
+// dry run over a destination no one here may change). False when that open failed.
+bool reopenImmutable(QSqlDatabase &db, const QString &path)
+{
+    {
+        QSqlQuery probe(db);
+        if (probe.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")))
+            return true;
+    }
+    const QFileInfo file(path);
+    if (QFileInfo(file.absolutePath()).isWritable())
+        return true; // another cause: the first real statement will tell it
+    db.close();
+    QUrl uri = QUrl::fromLocalFile(file.absoluteFilePath());
+    uri.setQuery(QStringLiteral("immutable=1"));
+    db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+    return db.open();
+}
+} // namespace
+
+void setReadOnly(bool readOnly)
+{
+    g_readOnly = readOnly;
+}
+
 Result<QSqlDatabase> open(const QString &url, const QString &connectionName)
 {
     if (QSqlDatabase::contains(connectionName)) {
@@ -110,7 +173,8 @@ Result<QSqlDatabase> open(const QString &url, const QString &connectionName)
     if (u.kind == DbKind::SQLite) {
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
         db.setDatabaseName(u.path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+        db.setConnectOptions(g_readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY")
+                                        : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     } else {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
         db.setHostName(u.host);
@@ -127,7 +191,13 @@ Result<QSqlDatabase> open(const QString &url, const QString &connectionName)
         return Result<QSqlDatabase>::fail(msg);
     }
     if (!db.open()) {
-        Failure f = DbError::describe(QStringLiteral("abrir o banco de dados"), db.lastError());
+        Failure f = DbError::describe(QStringLiteral("abrir o banco de dados %1").arg(DbUrl::display(url)), db.lastError());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName);
+        return Result<QSqlDatabase>::fail(std::move(f));
+    }
+    if (u.kind == DbKind::SQLite && g_readOnly && !reopenImmutable(db, u.path)) {
+        Failure f = DbError::describe(QStringLiteral("abrir o banco de dados %1").arg(DbUrl::display(url)), db.lastError());
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName);
         return Result<QSqlDatabase>::fail(std::move(f));
@@ -135,10 +205,10 @@ Result<QSqlDatabase> open(const QString &url, const QString &connectionName)
     if (u.kind == DbKind::SQLite)
         rememberOwn(u.path);
     QSqlQuery q(db);
-    if (u.kind == DbKind::SQLite) {
+    if (u.kind == DbKind::SQLite && !g_readOnly) {
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    } else {
+    } else if (u.kind == DbKind::PostgreSQL) {
         q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
     }
     return db;
@@ -162,7 +232,7 @@ QSqlDatabase shared()
         throw DatabaseError(QStringLiteral("Banco de dados não informado."));
     auto db = open(url, name);
     if (!db)
-        throw DatabaseError(db.error());
+        throw DatabaseError(db.failure());
     return db.value();
 }
 
@@ -176,6 +246,20 @@ void closeShared()
         }
         QSqlDatabase::removeDatabase(name);
     }
+}
+
+QDateTime utcFromText(const QString &text)
+{
+    QString s = text.trimmed();
+    if (s.size() > 10 && s.at(10) == u' ')
+        s[10] = u'T';
+    const qsizetype sign = qMax(s.lastIndexOf(u'+'), s.lastIndexOf(u'-'));
+    if (sign > 10 && s.size() - sign == 3)
+        s += QStringLiteral(":00"); // "+00" as PostgreSQL writes it: ISO 8601 wants the minutes
+    QDateTime d = QDateTime::fromString(s, Qt::ISODateWithMs);
+    if (d.isValid() && d.timeSpec() == Qt::LocalTime)
+        d = QDateTime(d.date(), d.time(), Qt::UTC);
+    return d.isValid() ? d.toUTC() : QDateTime();
 }
 
 DbKind kindOf(const QSqlDatabase &db)

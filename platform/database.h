@@ -4,6 +4,7 @@
 #include "platform_export.h"
 #include "result.h"
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
 #include <stdexcept>
@@ -16,17 +17,26 @@ struct IMP_PLATFORM_EXPORT DbUrl {
     QString host, user, password, dbName;
     int port = 5432;
     static Result<DbUrl> parse(const QString &url);
+    // The URL as messages may show it: a PostgreSQL URL without its password (user@host:port/db).
+    static QString display(const QString &url);
 };
 
 class IMP_PLATFORM_EXPORT DatabaseError : public std::runtime_error {
 public:
     explicit DatabaseError(const QString &message);
+    // The failure in words, with its catalogue key and the driver's own text.
+    explicit DatabaseError(Failure failure);
     QString message() const;
+    const Failure &failure() const { return m_failure; }
+
+private:
+    Failure m_failure;
 };
 
 namespace Database {
 // Opens (or reuses, when already open with that name) a connection. SQLite gets
-// a busy timeout and WAL; PostgreSQL gets client encoding UTF8.
+// a busy timeout and WAL; PostgreSQL gets client encoding UTF8. A failure names the database
+// (DbUrl::display) and says why in words.
 IMP_PLATFORM_EXPORT Result<QSqlDatabase> open(const QString &url, const QString &connectionName);
 // The shared read-only connection of this process, opened from Ambiente::databaseUrl on first use.
 // Throws DatabaseError when it cannot be opened.
@@ -46,4 +56,12 @@ IMP_PLATFORM_EXPORT bool isOwnFile(const QString &path);
 // isOwnFile's refusal in the operator's words (catalogue "Arquivo_Do_Banco", naming the file), or
 // success for any other file.
 IMP_PLATFORM_EXPORT Status refuseOwnFile(const QString &path);
+// Whether this process opens SQLite destinations read-only (a dry run: it must work on one it may
+// not write, where a writable connection to a WAL database could not even read without making its
+// shared-memory file). Off by default; set once, before the first open.
+IMP_PLATFORM_EXPORT void setReadOnly(bool readOnly);
+// A UTC time as a database writes it as text: "2024-05-01 12:00:00.250Z", "...+00" (PostgreSQL's
+// timestamptz), "...-03:00", or without an offset, which is taken as UTC too (rows from before
+// the time carried one). Invalid when it is none of these.
+IMP_PLATFORM_EXPORT QDateTime utcFromText(const QString &text);
 } // namespace Database

@@ -29,8 +29,10 @@ Cause classify(const QString &code, const QString &driverText)
             return Cause::Locked;
         if (code == QLatin1String("22021"))
             return Cause::BadCharacter;
-        if (code == QLatin1String("3D000") || code == QLatin1String("28P01") || code == QLatin1String("28000"))
-            return Cause::CannotOpen;
+        if (code == QLatin1String("3D000"))
+            return Cause::NoDatabase;
+        if (code == QLatin1String("28P01") || code == QLatin1String("28000"))
+            return Cause::AuthRefused;
     }
     if (numeric) {
         switch (sqlite) {
@@ -61,6 +63,20 @@ Cause classify(const QString &code, const QString &driverText)
         return Cause::ReadOnly;
     if (has("disk is full") || has("no space left"))
         return Cause::DiskFull;
+    // A connection that was never made, before one that was lost: libpq says "connection to server
+    // at ... failed" for both the refused and the lost.
+    if (has("no password supplied"))
+        return Cause::NoPassword;
+    if (has("password authentication failed") || has("authentication failed for user")
+        || (has("role \"") && has("\" does not exist")))
+        return Cause::AuthRefused;
+    if (has("database \"") && has("\" does not exist"))
+        return Cause::NoDatabase;
+    if (has("timeout expired"))
+        return Cause::TimedOut;
+    if (has("connection refused") || has("could not translate host name") || has("no route to host")
+        || has("network is unreachable") || has("name or service not known"))
+        return Cause::NoServer;
     if (has("server closed the connection") || has("no connection to the server") || has("terminating connection")
         || has("connection to server") || has("could not receive data") || has("could not send data"))
         return Cause::ConnectionLost;
@@ -83,6 +99,11 @@ QString keyOf(Cause cause)
     case Cause::MissingValue: return QStringLiteral("BD_SemValor");
     case Cause::BadCharacter: return QStringLiteral("BD_CaractereInvalido");
     case Cause::ConnectionLost: return QStringLiteral("BD_ConexaoPerdida");
+    case Cause::AuthRefused: return QStringLiteral("BD_AcessoRecusado");
+    case Cause::NoPassword: return QStringLiteral("BD_SemSenha");
+    case Cause::NoServer: return QStringLiteral("BD_SemServidor");
+    case Cause::NoDatabase: return QStringLiteral("BD_Inexistente");
+    case Cause::TimedOut: return QStringLiteral("BD_TempoEsgotado");
     case Cause::Other: break;
     }
     return QStringLiteral("BD_Falha");

@@ -8,7 +8,11 @@
 class QSqlError;
 
 namespace DbError {
-enum class Cause { Other, Locked, ReadOnly, DiskFull, CannotOpen, RepeatedKey, MissingValue, BadCharacter, ConnectionLost };
+enum class Cause {
+    Other, Locked, ReadOnly, DiskFull, CannotOpen, RepeatedKey, MissingValue, BadCharacter, ConnectionLost,
+    // Connecting to a database server: what a person does next differs for each.
+    AuthRefused, NoPassword, NoServer, NoDatabase, TimedOut
+};
 
 // `code`: SQLite's result code (primary or extended, as a number) or PostgreSQL's SQLSTATE; either
 // may be empty, the driver's text then decides alone.

@@ -1,4 +1,5 @@
 #include "query.h"
+#include "dberror.h"
 
 #include <QSqlError>
 #include <QSqlRecord>
@@ -79,6 +80,24 @@ QVariant ReadOnlyQuery::param(const QString &name) const
 
 void ReadOnlyQuery::open()
 {
+    // A shared connection the server ended (a restart of PostgreSQL between two reads) is opened
+    // again once: a read changes nothing, so it can simply be asked again.
+    for (int attempt = 0;; ++attempt) {
+        const std::optional<Failure> failed = tryOpen();
+        if (!failed)
+            return;
+        const bool retry = attempt == 0 && d->connectionName.isEmpty()
+            && failed->key == QLatin1String("BD_ConexaoPerdida");
+        if (!retry)
+            throw DatabaseError(*failed);
+        d->query.reset();
+        d->preparedOn.clear();
+        Database::closeShared();
+    }
+}
+
+std::optional<Failure> ReadOnlyQuery::tryOpen()
+{
     close();
     QSqlDatabase db = d->database();
     const QString name = db.connectionName();
@@ -86,18 +105,18 @@ void ReadOnlyQuery::open()
         d->query = std::make_unique<QSqlQuery>(db);
         d->query->setForwardOnly(true);
         if (!d->query->prepare(d->sql)) {
-            const QString msg = d->query->lastError().text();
+            const QSqlError error = d->query->lastError();
             d->query.reset();
-            throw DatabaseError(QStringLiteral("Erro ao preparar consulta: %1").arg(msg));
+            return DbError::describe(QStringLiteral("consultar o banco de dados"), error);
         }
         d->preparedOn = name;
     }
     for (const auto &p : std::as_const(d->params))
         d->query->bindValue(p.first, p.second);
     if (!d->query->exec()) {
-        const QString msg = d->query->lastError().text();
+        const QSqlError error = d->query->lastError();
         d->query->finish();
-        throw DatabaseError(QStringLiteral("Erro ao executar consulta: %1").arg(msg));
+        return DbError::describe(QStringLiteral("consultar o banco de dados"), error);
     }
     d->record = d->query->record();
     const int columns = d->record.count();
@@ -112,11 +131,12 @@ void ReadOnlyQuery::open()
     d->query->finish();
     if (readError.isValid()) {
         d->rows.clear();
-        throw DatabaseError(QStringLiteral("Erro ao executar consulta: %1").arg(readError.text()));
+        return DbError::describe(QStringLiteral("consultar o banco de dados"), readError);
     }
     d->open = true;
     d->pos = 0;
     d->onRow = !d->rows.isEmpty();
+    return std::nullopt;
 }
 
 void ReadOnlyQuery::close()

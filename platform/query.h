@@ -1,14 +1,15 @@
 #pragma once
 // A read-only query (`qry` components): SQL text with named parameters :P_..., prepared once and
 // re-executed, read row by row. open() reads the whole result and finishes the statement, so an
-// open query holds no transaction between the operator's actions. Failures throw DatabaseError
-// with the database's message.
+// open query holds no transaction between the operator's actions. Failures throw DatabaseError,
+// the cause in words and the database's own text as its detail.
 #include "database.h"
 #include "memtable.h"
 
 #include <QSqlQuery>
 #include <QVariant>
 #include <memory>
+#include <optional>
 
 class IMP_PLATFORM_EXPORT ReadOnlyQuery {
 public:
@@ -35,6 +36,7 @@ public:
     void fillTable(MemTable &table, const QList<FieldDef> &fields);
 
 private:
+    std::optional<Failure> tryOpen();
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -21,6 +21,8 @@ QByteArray ImportSummary::encode() const
     for (const auto &[table, count] : rowsPerTable)
         rows.append(QCborArray{table, count});
     m.insert(QStringLiteral("rowsPerTable"), rows);
+    if (!historyId.isEmpty())
+        m.insert(QStringLiteral("historyId"), historyId);
     return QCborValue(m).toCbor();
 }
 
@@ -50,6 +52,12 @@ Result<ImportSummary> ImportSummary::decode(const QByteArray &payload)
             return bad();
         s.rowsPerTable.append({pair.at(0).toString(), int(pair.at(1).toInteger())});
     }
+    // Servers before the import history did not send it.
+    const QCborValue history = m.value(QStringLiteral("historyId"));
+    if (history.isString())
+        s.historyId = history.toString();
+    else if (!history.isUndefined())
+        return bad();
     return s;
 }
 

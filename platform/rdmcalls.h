@@ -16,6 +16,7 @@ struct IMP_PLATFORM_EXPORT ImportSummary {
     int dishesWritten = 0;
     QStringList dishesNotWritten;           // CDPRATO of dishes refused for their error flags
     QList<QPair<QString, int>> rowsPerTable; // table name, rows written
+    QString historyId;                      // the import's row in HISTIMPO; empty from a server without one
     QByteArray encode() const;
     static Result<ImportSummary> decode(const QByteArray &payload);
     // Two or more lines for a person; the refused codes through the dish-code picture (as stored

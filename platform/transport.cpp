@@ -127,6 +127,10 @@ Result<QByteArray> NetConnection::call(const QString &method, const CallArgs &ar
 {
     if (!connected())
         setConnected(true);
+    // The embedded server that could not start says why itself (its database, mostly): no server
+    // is in use that the operator could look for.
+    if (!connected() && Host.trimmed().isEmpty())
+        return Result<QByteArray>::fail(m_lastError);
     if (!connected())
         return Result<QByteArray>::fail(
             QStringLiteral("Sem conexão com o servidor de aplicação %1: %2").arg(ServerName, m_lastError));

@@ -1,12 +1,13 @@
-// What the screen tells about a load beyond the grids: the errors of its dishes as a CSV file or
-// on the clipboard (the dish grid's context menu), what its import would change (the status line),
-// and the way out of a long load (Escape).
+// What the screen tells about a load beyond the grids: the errors of its dishes as a CSV file, an
+// Excel workbook or on the clipboard (the dish grid's context menu), what its import would change
+// (the status line), and the way out of a long load (Escape).
 #include "frmimpoprato.h"
 
 #include "ambiente.h"
 #include "dialogs.h"
 #include "dishgrid.h"
 #include "errorcsv.h"
+#include "errorxlsx.h"
 #include "framework.h"
 #include "handlerboundary.h"
 #include "importpreview.h"
@@ -48,7 +49,12 @@ void TfrmImpoPrato::actExportarErrosClick(QObject *)
                                                     Msg(QStringLiteral("Erros_Filtro")), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
-    if (const Status written = ErrorCsv::write(m_session, Ambiente::instance().DBPict(1), path); !written)
+    // The name's suffix picks the format the operator chose in the dialog: a workbook keeps the
+    // dish codes as text, which a CSV opened in a pt_BR spreadsheet does not.
+    const QString picture = Ambiente::instance().DBPict(1);
+    const bool workbook = QFileInfo(path).suffix().compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0;
+    const Status written = workbook ? ErrorXlsx::write(m_session, picture, path) : ErrorCsv::write(m_session, picture, path);
+    if (!written)
         showFailure(written.failure());
 }
 

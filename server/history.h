@@ -18,6 +18,8 @@ public:
     // The row of an import about to commit, written in its transaction: if the row cannot be
     // written, nothing is.
     Status written(const ImportSummary &summary);
+    // The row's key (CDHISTIMPO), made when the call began.
+    QString id() const { return m_entry.id; }
     // The call's result, as it is. A failure's row is written now, the transaction being over, when
     // need be through a new connection once the database takes one again; a row that still cannot
     // be written is said after the import's failure, which stays the one the client hears of.

@@ -59,22 +59,30 @@ Status Import::writeTables()
         if (Status s = preparePg(); !s)
             return s;
     }
-    if (Status s = writeDishes(); !s)
-        return s;
-    pausePoint("pratos");
-    if (Status s = afterTable(m_prato.label); !s)
-        return s;
     struct Step {
         Packet *p;
         bool run;
         bool perBranch;
         bool replace; // the dish's rows at the destination give way to the packet's
     };
-    for (const Step &step : {Step{&m_recePadr, m_temRecePadr, false, true}, Step{&m_receFili, m_temReceFili, true, true},
-                             Step{&m_receServ, m_temReceServ, true, true}, Step{&m_pratPadr, true, false, false},
-                             Step{&m_pratFili, true, true, false}}) {
+    const Step steps[] = {Step{&m_recePadr, m_temRecePadr, false, true}, Step{&m_receFili, m_temReceFili, true, true},
+                          Step{&m_receServ, m_temReceServ, true, true}, Step{&m_pratPadr, true, false, false},
+                          Step{&m_pratFili, true, true, false}};
+    const ImportProgress &progress = importProgress();
+    const int tables = 1 + int(std::count_if(std::begin(steps), std::end(steps), [](const Step &st) { return st.run; }));
+    int done = 0;
+    if (progress.writing)
+        progress.writing(m_prato.label, done++, tables);
+    if (Status s = writeDishes(); !s)
+        return s;
+    pausePoint("pratos");
+    if (Status s = afterTable(m_prato.label); !s)
+        return s;
+    for (const Step &step : steps) {
         if (!step.run)
             continue;
+        if (progress.writing)
+            progress.writing(step.p->label, done++, tables);
         Status s = step.replace ? replaceRecipe(*step.p, step.perBranch) : upsertPerDish(*step.p, step.perBranch);
         if (s)
             s = afterTable(step.p->label);
@@ -133,6 +141,8 @@ Payload Import::run(const CallArgs &args)
     if (!s)
         return refused(notWritten(s.failure()).failure());
     finished(true, Failure());
+    if (m_history)
+        m_summary.historyId = m_history->id();
     return m_summary.encode();
 }
 
@@ -144,6 +154,7 @@ using importacao_detail::Import;
 
 Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args)
 {
+    WriterWait wait(db);
     // One history row per call: in the transaction when it commits, after the rollback otherwise.
     ImportHistoryRecorder history(db, args);
     Import import(db, &history);

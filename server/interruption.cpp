@@ -2,6 +2,12 @@
 
 #include "messages.h"
 #include "stoprequest.h"
+#include "rowwriter.h"
+
+#include <QSqlDatabase>
+#include <sqlite3.h>
+
+#include <atomic>
 
 namespace RdmMethods {
 
@@ -10,6 +16,83 @@ Status stopPoint()
     if (!StopRequest::process().requested())
         return okStatus();
     return Status::fail(Msg(QStringLiteral("Imp_Interrompida")), QStringLiteral("Imp_Interrompida"));
+}
+
+} // namespace RdmMethods
+
+namespace RdmMethods {
+
+namespace {
+ImportProgress &progressHooks()
+{
+    static ImportProgress hooks;
+    return hooks;
+}
+} // namespace
+
+void setImportProgress(ImportProgress progress)
+{
+    progressHooks() = std::move(progress);
+}
+
+const ImportProgress &importProgress()
+{
+    return progressHooks();
+}
+
+} // namespace RdmMethods
+
+namespace RdmMethods {
+
+namespace {
+constexpr int kWaitMs = 30000; // as Database::open sets the connection's busy timeout
+std::atomic<int> g_sharedWaitMs{-1}; // what is left of a wait the process shares; -1: none
+
+int waitLimitMs()
+{
+    const int shared = g_sharedWaitMs.load();
+    return shared >= 0 ? shared : kWaitMs;
+}
+} // namespace
+
+void shareWriterWait(int ms)
+{
+    g_sharedWaitMs = ms;
+}
+
+WriterWait::WriterWait(QSqlDatabase &db) : m_db(Rows::sqliteHandle(db))
+{
+    if (!m_db)
+        return;
+    m_clock.start();
+    sqlite3_busy_handler(m_db, &WriterWait::busy, this);
+}
+
+WriterWait::~WriterWait()
+{
+    if (!m_db)
+        return;
+    sqlite3_busy_timeout(m_db, kWaitMs);
+    if (m_told != -1 && g_sharedWaitMs.load() >= 0)
+        g_sharedWaitMs = qMax(0, g_sharedWaitMs.load() - int(m_clock.elapsed()));
+}
+
+int WriterWait::busy(void *self, int)
+{
+    auto *w = static_cast<WriterWait *>(self);
+    if (w->m_told < 0) {
+        w->m_clock.restart(); // the wait begins with the first refusal, not with the call
+        w->m_told = -2;
+    }
+    if (w->m_clock.elapsed() >= waitLimitMs())
+        return 0;
+    sqlite3_sleep(50);
+    const int seconds = int(w->m_clock.elapsed() / 1000);
+    const ImportProgress &progress = importProgress();
+    if (seconds != w->m_told && progress.waiting)
+        progress.waiting(seconds);
+    w->m_told = seconds;
+    return 1;
 }
 
 } // namespace RdmMethods

@@ -3,6 +3,7 @@
 #include "framework.h"
 #include "httpserver.h"
 #include "messages.h"
+#include "programinfo.h"
 #include "rdmimpoprato.h"
 
 #include <QCommandLineParser>
@@ -51,12 +52,11 @@ Result<QString> tokenOf(const QCommandLineParser &cli, const QString &fromEnviro
 void addOptions(QCommandLineParser &cli)
 {
     cli.setApplicationDescription(QStringLiteral("Servidor de aplicação IMP40500.rdmImpoPrato (importação de pratos)."));
-    cli.addHelpOption();
-    cli.addVersionOption();
+    ProgramInfo::addStandardOptions(cli);
     cli.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (ou IMP_DB)."),
                    QStringLiteral("URL")});
     cli.addOption({QStringLiteral("listen"), QStringLiteral("Endereço de escuta (padrão 127.0.0.1:8211)."),
-                   QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:8211")});
+                   QStringLiteral("HOST:PORTA"), QStringLiteral("127.0.0.1:8211")});
     cli.addOption({QStringLiteral("token-file"),
                    QStringLiteral("Arquivo cuja primeira linha é o token exigido em X-IMP-Token (ou IMP_TOKEN); "
                                   "ao contrário de --token, não aparece na lista de processos."),
@@ -78,12 +78,12 @@ bool isLoopback(const QString &host)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("imp40500-server"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(IMP_VERSION));
+    ProgramInfo::setUp(QStringLiteral("imp40500-server"));
 
     QCommandLineParser cli;
     addOptions(cli);
-    cli.process(app);
+    if (const auto exit = ProgramInfo::parse(cli, app.arguments(), QStringLiteral("imp40500-server")))
+        return *exit;
 
     Ambiente &env = Ambiente::instance();
     env.loadFromEnvironment();

@@ -4,6 +4,7 @@
 #include "datapacket.h"
 #include "dberror.h"
 #include "framework.h"
+#include "interruption.h"
 #include "messages.h"
 #include "memtable.h"
 #include "transactionguard.h"
@@ -394,6 +395,7 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &
     if (method == QLatin1String("SetDiretorios")) {
         if (Status s = argCount(method, args, 1); !s)
             return fail(s.error());
+        WriterWait wait(db);
         return setDiretorios(db, args);
     }
     if (method == QLatin1String("GetPesqPrato")) {

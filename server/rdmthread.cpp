@@ -62,7 +62,7 @@ struct RdmImpoPrato::Worker {
                 if (e.nativeErrorCode() == QLatin1String("42P01") || text.contains(QLatin1String("no such table")))
                     failure = Failure{Msg(QStringLiteral("BD_SemTabelas")), QStringLiteral("BD_SemTabelas"), e.text()};
                 else
-                    failure = DbError::describe(QStringLiteral("abrir o banco de dados"), e);
+                    failure = DbError::describe(QStringLiteral("abrir o banco de dados %1").arg(DbUrl::display(url)), e);
             }
         }
         if (!failure.message.isEmpty()) {

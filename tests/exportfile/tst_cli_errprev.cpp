@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSqlQuery>
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,6 +45,10 @@ private slots:
     void previewReport();
     void stopSignals_data();
     void stopSignals();
+    void exitCodes_data();
+    void exitCodes();
+    void waitsForAnotherWriter();
+    void progressFitsTheTerminal();
 
 private:
     QProcess *start(const QStringList &args, const QStringList &env = {});
@@ -98,45 +103,69 @@ void TstCliErrPrev::errorsCsv_data()
 {
     QTest::addColumn<QString>("branch");
     QTest::addColumn<QByteArray>("file"); // empty: the dishes below
+    QTest::addColumn<QString>("option");  // --errors-csv or --errors-xlsx
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("rows");        // -1: no CSV at all
-    QTest::newRow("loaded") << "0001" << QByteArray() << 0 << 3;
-    // Refused by a check of the parameters: exit 2 as ever, and no file.
-    QTest::newRow("branch unknown") << "77" << QByteArray() << 2 << -1;
-    QTest::newRow("not an export file") << "0001" << QByteArray("hello\r\n") << 2 << -1;
+    QTest::addColumn<int>("rows");        // -1: no report at all
+    QTest::newRow("loaded") << "0001" << QByteArray() << "--errors-csv" << 0 << 4;
+    QTest::newRow("loaded, workbook") << "0001" << QByteArray() << "--errors-xlsx" << 0 << 4;
+    // Refused by a check of the parameters: no file.
+    QTest::newRow("branch unknown") << "77" << QByteArray() << "--errors-csv" << 3 << -1;
+    QTest::newRow("not an export file") << "0001" << QByteArray("hello\r\n") << "--errors-xlsx" << 3 << -1;
 }
 
 void TstCliErrPrev::errorsCsv()
 {
     QFETCH(QString, branch);
     QFETCH(QByteArray, file);
+    QFETCH(QString, option);
     QFETCH(int, exitCode);
     QFETCH(int, rows);
+    // A dish named as a formula: export files come from other installations.
     ExportWriter w;
     w.dish("P", "555001", "SEM UNIDADE", "XX")
         .add({"RECEPADR", "P", "555001", "999999", "KG", "1"})
         .dish("0009", "000900", "OUTRO NOME")
-        .dish("P", "555002", "LIMPO");
+        .dish("P", "555002", "LIMPO")
+        .dish("P", "555003", "=1+1", "XX");
     const QString path = write(w);
     if (!file.isEmpty()) {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(file);
     }
-    const QString csv = m_dir.filePath(QStringLiteral("erros.csv"));
-    QFile::remove(csv);
-    const Run r = run({"check", path, "--branch", branch, "--errors-csv", csv});
+    const bool workbook = option == u"--errors-xlsx";
+    const QString out = m_dir.filePath(workbook ? QStringLiteral("erros.xlsx") : QStringLiteral("erros.csv"));
+    QFile::remove(out);
+    const Run r = run({"check", path, "--branch", branch, option, out});
     QCOMPARE(r.exitCode, exitCode);
-    QCOMPARE(QFile::exists(csv), rows >= 0);
+    QCOMPARE(QFile::exists(out), rows >= 0);
     if (rows < 0)
         return;
-    QFile f(csv);
+    if (workbook) {
+        // The sheet as a spreadsheet reads it: the strings, and no formula anywhere.
+        const Run sheet = ProcessRun::run(QStringLiteral("python3"),
+                                          {"-c", "import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                                                 "print(z.read('xl/sharedStrings.xml').decode()); "
+                                                 "print(z.read('xl/worksheets/sheet1.xml').decode()); "
+                                                 "print(z.read('xl/styles.xml').decode())",
+                                           out});
+        QCOMPARE(sheet.exitCode, 0);
+        QVERIFY(sheet.out.contains("<t>555.001</t>")); // the code, a text cell as the grid shows it
+        QVERIFY(sheet.out.contains("<t>=1+1</t>"));    // a text cell is never evaluated
+        QVERIFY(!sheet.out.contains("<f>"));
+        QCOMPARE(sheet.out.count("<row "), rows + 1);
+        QVERIFY(sheet.out.contains("<b/>"));            // the header in bold
+        QVERIFY(sheet.out.contains("<col "));           // the widths set
+        return;
+    }
+    QFile f(out);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
     QVERIFY(bytes.startsWith("\xEF\xBB\xBFlinha;prato;nome;arvore;erro\r\n"));
     QCOMPARE(bytes.count("\r\n"), rows + 1);
     // The code as the grid shows it, through the destination's mask.
     QVERIFY(bytes.contains("\r\n14;555.001;SEM UNIDADE;Padr\xC3\xA3o;Unidade de medida n\xC3\xA3o existe no destino.\r\n"));
+    QVERIFY(bytes.contains(";555.003;'=1+1;Padr\xC3\xA3o;"));
 }
 
 void TstCliErrPrev::previewReport()
@@ -217,6 +246,126 @@ void TstCliErrPrev::stopSignals()
     QVERIFY(r.out.isEmpty());
     // Nothing of the import reached the destination.
     QCOMPARE(m_db->snapshot(), before);
+}
+
+void TstCliErrPrev::exitCodes_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("flagged");  // the file holds a dish with errors beside the clean one
+    QTest::addColumn<bool>("strict");
+    QTest::addColumn<QString>("fault"); // "refuse": the destination refuses the write; "killed": the
+                                        // server dies once its commit is through
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("written");  // the clean dish is at the destination afterwards
+    QTest::newRow("check, flagged") << "check" << true << false << "" << 0 << false;
+    QTest::newRow("check --strict, clean") << "check" << false << true << "" << 0 << false;
+    QTest::newRow("check --strict, flagged") << "check" << true << true << "" << 4 << false;
+    QTest::newRow("import --strict, flagged") << "import" << true << true << "" << 4 << true;
+    QTest::newRow("import, write refused") << "import" << false << false << "refuse" << 5 << false;
+    QTest::newRow("import, outcome unknown") << "import" << false << false << "killed" << 6 << true;
+}
+
+// One code a kind of outcome, the same in every command (the rest: tst_cli, and stopSignals).
+void TstCliErrPrev::exitCodes()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, flagged);
+    QFETCH(bool, strict);
+    QFETCH(QString, fault);
+    QFETCH(int, exitCode);
+    QFETCH(bool, written);
+    ExportWriter w;
+    w.dish("P", "555002", "LIMPO").add({"RECEPADR", "P", "555002", "000101", "KG", "1"});
+    if (flagged)
+        w.dish("P", "555001", "SEM UNIDADE", "XX");
+    const QString path = write(w);
+    QStringList args{command, path, "--branch", "0001"};
+    if (strict)
+        args << "--strict";
+    QSqlQuery q(m_db->db());
+    if (fault == u"refuse" && m_db->kind() == SeededDb::Kind::SQLite)
+        QVERIFY(q.exec("CREATE TRIGGER IMP_RECUSA BEFORE INSERT ON PRATO BEGIN SELECT RAISE(ABORT, 'recusado'); END"));
+    if (fault == u"refuse" && m_db->kind() == SeededDb::Kind::PostgreSQL) {
+        QVERIFY(q.exec("CREATE FUNCTION IMP_RECUSA() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION "
+                       "'recusado'; END$$"));
+        QVERIFY(q.exec("CREATE TRIGGER IMP_RECUSA BEFORE INSERT ON PRATO FOR EACH ROW EXECUTE FUNCTION IMP_RECUSA()"));
+    }
+    q.finish();
+    std::unique_ptr<ServerProcess> server;
+    if (fault == u"killed") {
+        QString why;
+        server = ServerProcess::start(m_db->url(), &why, "depois-commit");
+        QVERIFY2(server, qPrintable(why));
+        args << "--server" << server->address();
+    }
+    QProcess *p = start(args);
+    if (server) {
+        QVERIFY2(server->waitForPause(60000), server->err.constData());
+        ::kill(pid_t(server->proc.processId()), SIGKILL);
+    }
+    const Run r = ProcessRun::finish(*p);
+    QVERIFY2(r.exitCode == exitCode, (r.err + r.out.left(400)).constData());
+    QCOMPARE(m_db->count("PRATO", "CDPRATO = '555002'"), written ? 1 : 0);
+}
+
+// An import waits for another writer of an SQLite destination, and says so, instead of failing.
+void TstCliErrPrev::waitsForAnotherWriter()
+{
+    QFETCH_GLOBAL(QString, db);
+    if (db != u"sqlite")
+        QSKIP("PostgreSQL writers do not wait for one another here");
+    ExportWriter w;
+    w.dish("P", "555002", "LIMPO");
+    const QString path = write(w);
+    QSqlQuery hold(m_db->db());
+    QVERIFY(hold.exec("BEGIN IMMEDIATE"));
+    QProcess *p = start({"import", path, "--branch", "0001"});
+    QByteArray err;
+    for (int i = 0; i < 3000 && !err.contains("aguardando outra grava") && p->state() == QProcess::Running; ++i) {
+        p->waitForReadyRead(10);
+        err += p->readAllStandardError();
+    }
+    QVERIFY(hold.exec("COMMIT"));
+    hold.finish();
+    Run r = ProcessRun::finish(*p);
+    r.err.prepend(err);
+    QVERIFY2(r.err.contains("aguardando outra grava\xC3\xA7\xC3\xA3o terminar (0 s)"), r.err.constData());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(m_db->count("PRATO", "CDPRATO = '555002'"), 1);
+}
+
+// On a terminal (a pseudo-terminal made by script(1), 50 columns by COLUMNS), the progress line is
+// redrawn in place, never wider than the terminal less one column, reaches 100 % and is cleared.
+void TstCliErrPrev::progressFitsTheTerminal()
+{
+    QFETCH_GLOBAL(QString, db);
+    if (db != u"sqlite")
+        QSKIP("the progress line does not depend on the database");
+    if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty())
+        QSKIP("script(1) is not installed");
+    ExportWriter w;
+    for (int i = 0; i < 3000; ++i)
+        w.dish("P", QStringLiteral("7%1").arg(i, 5, 10, QLatin1Char('0')), QStringLiteral("PRATO %1").arg(i));
+    const QString path = write(w);
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("COLUMNS"), QStringLiteral("50"));
+    p.setProcessEnvironment(e);
+    const QString command = QStringLiteral("'%1' check '%2' --branch 0001 --db '%3' --locale pt_BR >/dev/null")
+                                .arg(QStringLiteral(IMP40500_BIN), path, m_db->url());
+    p.start(QStringLiteral("script"), {"-qec", command, "/dev/null"});
+    const Run r = ProcessRun::finish(p);
+    QCOMPARE(r.exitCode, 0);
+    const QByteArray redraw("\r\x1b[K");
+    QVERIFY2(r.out.endsWith(redraw), r.out.right(200).constData()); // cleared at the end
+    const QList<QByteArray> drawn = r.out.split('\r');
+    int full = 0;
+    for (QByteArray line : drawn) {
+        line.replace("\x1b[K", "");
+        QVERIFY2(QString::fromUtf8(line).trimmed().size() <= 49, line.constData());
+        full += line.contains("100 %") && line.contains("3.000 pratos") ? 1 : 0;
+    }
+    QCOMPARE(full, 1);
 }
 
 QTEST_MAIN(TstCliErrPrev)

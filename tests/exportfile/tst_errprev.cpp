@@ -119,6 +119,11 @@ void TstErrPrev::errorRows()
                         "16;000.900;OUTRO NOME;Local;Prato j\xC3\xA1 existe no destino PUDIM DE LEITE CONDENSADO.\r\n"));
     QVERIFY(ErrorCsv::anyErrors(*m_session));
     QCOMPARE(ErrorCsv::field(u"A\r\nB"), QByteArray("\"A\r\nB\""));
+    // What a spreadsheet would evaluate stays text: export files come from other installations.
+    for (const char *formula : {"=1+1", "+55 11", "-2", "@SOMA(A1)", "\t=1"})
+        QCOMPARE(ErrorCsv::field(QString::fromLatin1(formula)), QByteArray("'") + formula);
+    QCOMPARE(ErrorCsv::field(u"\r=1"), QByteArray("\"'\r=1\""));
+    QCOMPARE(ErrorCsv::field(u"1-2"), QByteArray("1-2"));
     // Without its mark, for the clipboard, the same rows.
     QCOMPARE(ErrorCsv::text(*m_session, QStringLiteral("999.999"), false), csv.mid(3));
 

@@ -92,7 +92,7 @@ void ScreenErrPrevTest::errorMenu()
     f()->actExportarErros->trigger();
     QCOMPARE(m_fx->dialogs->saveDialogs.size(), 1);
     QVERIFY(m_fx->dialogs->saveDialogs[0].directory.endsWith(QStringLiteral("/pratos-exemplo-erros.csv")));
-    QCOMPARE(m_fx->dialogs->saveDialogs[0].filter, QStringLiteral("Planilha CSV (*.csv)"));
+    QCOMPARE(m_fx->dialogs->saveDialogs[0].filter, QStringLiteral("Planilha CSV (*.csv);;Pasta de trabalho do Excel (*.xlsx)"));
     QCOMPARE(m_fx->dialogs->saveDialogs[0].defaultSuffix, QStringLiteral("csv"));
     QVERIFY(!QFile::exists(out));
 
@@ -102,6 +102,14 @@ void ScreenErrPrevTest::errorMenu()
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), expected);
     written.remove();
+    // The workbook, the other type the dialog offers, by its name.
+    const QString book = out.chopped(3) + QStringLiteral("xlsx");
+    m_fx->dialogs->saveFileAnswers = {book};
+    f()->actExportarErros->trigger();
+    QFile workbook(book);
+    QVERIFY(workbook.open(QIODevice::ReadOnly));
+    QCOMPARE(workbook.read(2), QByteArray("PK")); // a zip, as every .xlsx is
+    workbook.remove();
 
     // The clipboard takes the same rows, without the file's byte-order mark.
     f()->actCopiarErros->trigger();

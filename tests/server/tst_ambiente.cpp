@@ -5,6 +5,7 @@
 #include "database.h"
 #include "datapacket.h"
 #include "memtable.h"
+#include "query.h"
 #include "seeddb.h"
 
 #include <QtTest>
@@ -69,6 +70,29 @@ private slots:
         Database::closeShared();
     }
 
+    // The shared connection the server ended (a restart of PostgreSQL between two reads) is opened
+    // again for the next read, which a read can simply ask again.
+    void sharedConnectionComesBack()
+    {
+        QString why;
+        auto db = SeededDb::create(SeededDb::Kind::PostgreSQL, true, &why);
+        if (!db && !SeededDb::available(SeededDb::Kind::PostgreSQL))
+            QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
+        QVERIFY2(db, qPrintable(why));
+        Ambiente::instance().databaseUrl = db->url();
+        Database::closeShared();
+        ReadOnlyQuery q(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL"));
+        q.setParam(QStringLiteral("P_CDFILIAL"), QStringLiteral("0001"));
+        q.open();
+        QCOMPARE(q.text(QStringLiteral("NMFILIAL")), QStringLiteral("RESTAURANTE MATRIZ"));
+        q.close();
+        QVERIFY(db->dropOtherConnections());
+        q.open();
+        QCOMPARE(q.text(QStringLiteral("NMFILIAL")), QStringLiteral("RESTAURANTE MATRIZ"));
+        q.close();
+        Database::closeShared();
+    }
+
     void serverAddress_data()
     {
         QTest::addColumn<QString>("text");
@@ -94,6 +118,25 @@ private slots:
         QCOMPARE(env.setServer(text), ok);
         QCOMPARE(env.WebURL, host);
         QCOMPARE(env.WebPort, port);
+    }
+
+    // A database URL as messages show it: never its password.
+    void shownUrl_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("sqlite") << "sqlite:/srv/a.db" << "sqlite:/srv/a.db";
+        QTest::newRow("user and password") << "postgresql://eu:segr%40do@db:5433/imp" << "postgresql://eu@db:5433/imp";
+        QTest::newRow("password in the query") << "postgres://db/imp?password=segredo&sslmode=require"
+                                               << "postgres://db/imp?sslmode=require";
+        QTest::newRow("not a URL Qt takes") << "postgresql://eu:se gr{do@db/imp" << "postgresql://eu@db/imp";
+    }
+
+    void shownUrl()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, shown);
+        QCOMPARE(DbUrl::display(url), shown);
     }
 };
 

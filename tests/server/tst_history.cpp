@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -298,6 +299,55 @@ private slots:
         QCOMPARE(ImportHistory::list(db->db())->size(), 2);
     }
 
+    // The time is UTC and says so: text ending in "Z" on SQLite, a timestamptz on PostgreSQL. A
+    // PostgreSQL destination from when it was a timestamp without time zone gets its column
+    // converted, its rows kept at the UTC they were; a session in another time zone reads them so.
+    void utcTime_data() { bothBackends(); }
+    void utcTime()
+    {
+        QFETCH(QString, backend);
+        MAKE_SEEDED_DB(db, backend, why)
+        const bool pg = backend == QLatin1String("postgresql");
+        const QDateTime old(QDate(2024, 1, 2), QTime(3, 4, 5, 678), Qt::UTC);
+        if (pg) {
+            QSqlQuery q(db->db());
+            QVERIFY(q.exec(QStringLiteral("DROP TABLE HISTIMPO")));
+            for (QString sql : ImportHistory::statements(DbKind::PostgreSQL))
+                QVERIFY2(q.exec(sql.replace(QStringLiteral("WITH TIME ZONE"), QStringLiteral("WITHOUT TIME ZONE"))),
+                         qPrintable(q.lastError().text()));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO HISTIMPO (CDHISTIMPO, DTIMPORTACAO, IDRESULTADO, QTPRATOGRAV, "
+                                          "QTPRATOERRO) VALUES ('antiga', '2024-01-02 03:04:05.678', 'ok', 1, 0)")));
+        }
+        qputenv("PGTZ", "America/Sao_Paulo");
+        auto module = RdmImpoPrato::openDirect(db->url(), &why);
+        qunsetenv("PGTZ");
+        QVERIFY2(module, qPrintable(why));
+        NetConnection net;
+        net.setTransport(std::make_unique<InProcessTransport>(module));
+        const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-1);
+        QVERIFY(twoDishes().run(net));
+        QSqlQuery q(db->db());
+        if (pg) {
+            QVERIFY(q.exec(QStringLiteral("SELECT data_type FROM information_schema.columns WHERE table_schema = "
+                                          "current_schema() AND table_name = 'histimpo' AND column_name = 'dtimportacao'")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("timestamp with time zone"));
+        } else {
+            QVERIFY(q.exec(QStringLiteral("SELECT DTIMPORTACAO FROM HISTIMPO")));
+            QVERIFY(q.next());
+            QVERIFY2(q.value(0).toString().endsWith(u'Z'), qPrintable(q.value(0).toString()));
+        }
+        q.finish();
+        if (pg)
+            QVERIFY(q.exec(QStringLiteral("SET TIME ZONE 'Asia/Kolkata'")));
+        const auto all = ImportHistory::list(db->db());
+        QVERIFY2(all, qPrintable(all.error()));
+        QCOMPARE(all->size(), pg ? 2 : 1);
+        QVERIFY(all->first().when >= start && all->first().when <= QDateTime::currentDateTimeUtc());
+        if (pg)
+            QCOMPARE(all->last().when, old);
+    }
+
     // The command line, embedded and against a server process: the file's origin reaches the row,
     // a second import of the same file warns and goes on, and `history` lists both.
     void commandLine_data()
@@ -342,7 +392,7 @@ private slots:
         QVERIFY2(first.exitCode == 0, first.err.constData());
         QVERIFY(!first.err.contains("importado"));
         QTest::qWait(5);
-        const ProcessRun second = runCli(import, dir.path());
+        const ProcessRun second = runCli(import + QStringList{QStringLiteral("--json")}, dir.path());
         QVERIFY2(second.exitCode == 0, second.err.constData());
         QVERIFY2(second.err.contains(QStringLiteral("já foi importado nesta filial").toUtf8()), second.err.constData());
         QVERIFY2(second.err.contains("por JOANA"), second.err.constData());
@@ -354,32 +404,30 @@ private slots:
         const QJsonArray list = QJsonDocument::fromJson(json.out).array();
         QCOMPARE(list.size(), 2);
         const QJsonObject newest = list.first().toObject();
-        QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "file", "kind", "message",
-                                             "operator", "outcome", "rows", "sha256", "when"}));
-        QCOMPARE(newest["kind"].toString(), QStringLiteral("import"));
+        QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "duration_ms", "file", "id",
+                                             "kind", "message", "message_key", "operator", "outcome", "rows", "sha256", "when"}));
+        // The import's JSON names its row; the time is UTC and says so.
+        QCOMPARE(newest["id"].toString(), second.json()["import"].toObject()["history_id"].toString());
+        QVERIFY(newest["kind"] == u"import" && newest["when"].toString().endsWith(u'Z') && newest["duration_ms"].isDouble()
+                && newest["message_key"].isNull());
         QCOMPARE(newest["operator"].toString(), QStringLiteral("JOANA"));
         QCOMPARE(newest["branch"].toString(), QStringLiteral("0001"));
         QCOMPARE(newest["file"].toString(), QStringLiteral("cardápio de março.txt"));
         QCOMPARE(newest["bytes"].toInteger(), qint64(bytes.size()));
         QCOMPARE(newest["sha256"].toString(), sha);
         QCOMPARE(newest["outcome"].toString(), QStringLiteral("ok"));
-        QCOMPARE(newest["dishes_written"].toInt(), 1);
-        QCOMPARE(newest["dishes_refused"].toArray().size(), 0);
-        QCOMPARE(newest["rows"].toObject()["PRATO"].toInt(), 1);
-        QCOMPARE(newest["rows"].toObject()["RECEPADR"].toInt(), 1);
+        QVERIFY(newest["dishes_written"].toInt() == 1 && newest["dishes_refused"].toArray().isEmpty());
+        QVERIFY(newest["rows"].toObject()["PRATO"].toInt() == 1 && newest["rows"].toObject()["RECEPADR"].toInt() == 1);
         QVERIFY(newest["message"].isNull());
         QVERIFY(QDateTime::fromString(newest["when"].toString(), Qt::ISODateWithMs)
                 > QDateTime::fromString(list.last().toObject()["when"].toString(), Qt::ISODateWithMs));
 
         const ProcessRun limited = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--limit"), QStringLiteral("1")} + where,
                                    dir.path());
-        QCOMPARE(limited.exitCode, 0);
-        QCOMPARE(limited.out.count("filial 0001"), 1);
-        QVERIFY(limited.out.contains(sha.toLatin1()));
+        QVERIFY(limited.exitCode == 0 && limited.out.count("filial 0001") == 1 && limited.out.contains(sha.toLatin1()));
         const ProcessRun other = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--branch"), QStringLiteral("2")} + where,
                                  dir.path());
-        QCOMPARE(other.exitCode, 0);
-        QVERIFY(other.out.contains("Nenhuma importação registrada."));
+        QVERIFY(other.exitCode == 0 && other.out.contains("Nenhuma importação registrada."));
         const ProcessRun missing = runCli({QStringLiteral("history"), QStringLiteral("--db"), QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("nenhum.db"))},
                                    dir.path());
         QCOMPARE(missing.exitCode, 1);

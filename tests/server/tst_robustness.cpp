@@ -210,6 +210,21 @@ private slots:
         QTest::newRow("pg gone, no code") << "" << "server closed the connection unexpectedly" << "BD_ConexaoPerdida";
         QTest::newRow("pg NUL byte") << "22021" << "invalid byte sequence for encoding \"UTF8\": 0x00" << "BD_CaractereInvalido";
         QTest::newRow("pg lock timeout") << "55P03" << "could not obtain lock" << "BD_Bloqueado";
+        // Connecting, where each cause asks for something else of the person.
+        QTest::newRow("pg password refused") << "" << "connection to server at \"127.0.0.1\", port 5432 failed: FATAL:  "
+                                                      "password authentication failed for user \"eu\"" << "BD_AcessoRecusado";
+        QTest::newRow("pg no password") << "" << "connection to server at \"db\", port 5432 failed: fe_sendauth: no password supplied"
+                                        << "BD_SemSenha";
+        QTest::newRow("pg no server") << "" << "connection to server at \"127.0.0.1\", port 1 failed: Connection refused\n\tIs "
+                                               "the server running on that host and accepting TCP/IP connections?"
+                                      << "BD_SemServidor";
+        QTest::newRow("pg unknown host") << "" << "could not translate host name \"nada\" to address: Name or service not known"
+                                         << "BD_SemServidor";
+        QTest::newRow("pg no such database") << "" << "connection to server at \"127.0.0.1\", port 5432 failed: FATAL:  "
+                                                      "database \"nenhum\" does not exist" << "BD_Inexistente";
+        QTest::newRow("pg no such database, code") << "3D000" << "database \"nenhum\" does not exist" << "BD_Inexistente";
+        QTest::newRow("pg timeout") << "" << "connection to server at \"10.0.0.9\", port 5432 failed: timeout expired"
+                                    << "BD_TempoEsgotado";
         QTest::newRow("unknown") << "42601" << "syntax error" << "BD_Falha";
     }
 
