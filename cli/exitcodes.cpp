@@ -6,11 +6,11 @@ namespace ExitCode {
 
 int forFailure(const QString &key, Phase phase)
 {
-    if (key == u"Imp_Interrompida" || key == u"Carga_Cancelada")
+    if (key == u"Imp_Interrompida" || key == u"Carga_Cancelada" || key == u"Exp_Cancelada")
         return Interrupted;
     if (key == u"BD_ConfirmacaoIncerta" || key == u"Srv_ResultadoIncerto")
         return OutcomeUnknown;
-    if (key == u"Erros_Gravar_Falha")
+    if (key == u"Erros_Gravar_Falha" || key == u"Exp_ArquivoNaoGravado")
         return WriteFailed;
     if (key.isEmpty())
         return Failed;

@@ -10,7 +10,7 @@ constexpr int Failed = 1;        // could not be done: database or server out of
 constexpr int Usage = 2;         // an option, argument or environment variable that cannot be used
 constexpr int Refused = 3;       // refused by a check: the file, the branch, a service pairing
 constexpr int DishErrors = 4;    // --strict: some dish has errors (not written by import)
-constexpr int WriteFailed = 5;   // nothing written: the import rolled back, or a report file failed
+constexpr int WriteFailed = 5;   // nothing written: the import rolled back, or a file (report, export) failed
 constexpr int OutcomeUnknown = 6; // the answer to a write was lost: see the destination
 constexpr int Interrupted = 130; // SIGINT or SIGTERM, as a shell reports a command its signal ended
 

@@ -1,10 +1,12 @@
-// imp40500 export OUT --branch CODE [--db URL] [--tree padrao|local|todos] [--dishes CODE,...]
+// imp40500 export OUT [--branch CODE] [--db URL] [--tree padrao|local|todos] [--dishes CODE,...]
 //                    [--operator CODE] [--json] [--verbose]
 // Writes the export file of a branch's dishes, as the screen "Exportação de Prato" does: the branch
 // checked as the import's branch field checks it, the file whole or not at all, the totals per
 // table at the end.
 #include "commands.h"
 #include "checkreport.h"
+#include "command.h"
+#include "progress.h"
 
 #include "ambiente.h"
 #include "checks.h"
@@ -15,11 +17,11 @@
 #include "stoprequest.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -27,35 +29,20 @@
 
 namespace {
 
-constexpr int kStoppedExit = 130; // a run ended by SIGINT or SIGTERM, as a shell counts it
-
-// A progress bar on stderr, on a terminal only, drawn when the export lets events through.
-class CliProgress final : public MenuExport::Observer {
+// The export's progress on the command line's one progress line (progress.h).
+class ExportProgress final : public MenuExport::Observer {
 public:
-    explicit CliProgress(bool draw) : m_draw(draw) {}
-    ~CliProgress() override
-    {
-        if (m_drawn)
-            std::fputs("\n", stderr);
-    }
+    explicit ExportProgress(CliProgress &line) : m_line(line) {}
     void setProgressRange(qint64 dishes) override { m_max = dishes; }
     void setProgress(qint64 done) override { m_pos = done; }
     void serveEvents() override
     {
-        if (!m_draw || m_max <= 0)
-            return;
-        const int width = 30;
-        const int filled = int(qBound<qint64>(0, m_pos, m_max) * width / m_max);
-        std::fprintf(stderr, "\r%s [%s%s] %lld/%lld", qPrintable(Msg(QStringLiteral("Exp_Exportando"))),
-                     QByteArray(filled, '#').constData(), QByteArray(width - filled, '.').constData(),
-                     static_cast<long long>(m_pos), static_cast<long long>(m_max));
-        std::fflush(stderr);
-        m_drawn = true;
+        m_line.show(Msg(QStringLiteral("Exp_Exportando")), int(qMin<qint64>(m_pos, INT_MAX)), int(qMin<qint64>(m_max, INT_MAX)),
+                    QStringLiteral("%1 pratos").arg(m_pos));
     }
 
 private:
-    bool m_draw;
-    bool m_drawn = false;
+    CliProgress &m_line;
     qint64 m_max = 0;
     qint64 m_pos = 0;
 };
@@ -63,19 +50,17 @@ private:
 void addOptions(QCommandLineParser &cli)
 {
     cli.setApplicationDescription(QStringLiteral("Grava o arquivo de exportação dos pratos de uma filial."));
-    cli.addHelpOption();
+    Command::addCommonOptions(cli);
     cli.addPositionalArgument(QStringLiteral("SAIDA"), QStringLiteral("O arquivo de exportação a gravar."));
-    cli.addOption({QStringLiteral("branch"), QStringLiteral("Filial cujos pratos são exportados."), QStringLiteral("CODIGO")});
-    cli.addOption({QStringLiteral("db"),
-                   QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (padrão: IMP_DB, senão "
-                                  "sqlite:imp40500-demo.db)."),
-                   QStringLiteral("URL")});
+    cli.addOption({QStringLiteral("branch"), QStringLiteral("Filial cujos pratos são exportados (padrão: IMP_BRANCH)."),
+                   QStringLiteral("CODIGO")});
     cli.addOption({QStringLiteral("tree"),
                    QStringLiteral("Pratos padrão, locais da filial ou todos (padrão: todos)."),
                    QStringLiteral("padrao|local|todos"), QStringLiteral("todos")});
     cli.addOption({QStringLiteral("dishes"), QStringLiteral("Só estes códigos de prato, separados por vírgula."),
                    QStringLiteral("CODIGO,...")});
-    cli.addOption({QStringLiteral("operator"), QStringLiteral("Operador (padrão: ADMIN)."), QStringLiteral("CODIGO")});
+    cli.addOption({QStringLiteral("operator"), QStringLiteral("Operador (padrão: IMP_OPERATOR, senão ADMIN)."),
+                   QStringLiteral("CODIGO")});
     cli.addOption({QStringLiteral("json"), QStringLiteral("Totais em JSON.")});
     cli.addOption({QStringLiteral("verbose"),
                    QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados ou do sistema).")});
@@ -101,13 +86,19 @@ void writeTotals(const MenuExport::Totals &t, bool json)
     std::printf("%s\n", qPrintable(Msg(QStringLiteral("Exp_Concluida")).arg(t.count(QStringLiteral("PRATO"))).arg(t.path)));
 }
 
-int failed(const Failure &f, bool json, int code)
+const QString kProgram = QStringLiteral("imp40500 export");
+
+// A failure on stderr (and as {"error": ...} with --json), ending with its kind's code: the file
+// that could not be written, a value or a name the export refuses, the database out of reach.
+int failed(const Failure &f, bool json, int code = -1)
 {
-    reportFailureDetail(f);
-    std::fprintf(stderr, "imp40500: %s\n", qPrintable(f.message));
     if (json)
         CheckReport::writeJsonError(f.key, f.message, stdout);
-    return code;
+    // The database's failures are reading ones here; the file's are the writing.
+    if (code < 0)
+        code = ExitCode::forFailure(f.key, f.key.startsWith(u"BD_") ? ExitCode::Phase::Read : ExitCode::Phase::Write);
+    reportFailureDetail(f);
+    return Command::fail(kProgram, f.message, code);
 }
 
 // The database, the operator and the branch, checked as the import's branch field checks it; the
@@ -115,15 +106,18 @@ int failed(const Failure &f, bool json, int code)
 std::optional<int> prepare(const QCommandLineParser &cli, MenuExport::Request &request, bool json)
 {
     Ambiente &amb = Ambiente::instance();
-    if (cli.isSet(QStringLiteral("db")))
-        amb.databaseUrl = cli.value(QStringLiteral("db"));
-    else if (!qEnvironmentVariableIsSet("IMP_DB"))
-        amb.databaseUrl = QStringLiteral("sqlite:imp40500-demo.db");
-    amb.Operador = cli.isSet(QStringLiteral("operator")) ? cli.value(QStringLiteral("operator")) : QStringLiteral("ADMIN");
-    // The branch lookup below would make an empty SQLite database where there is none.
-    if (const auto parsed = DbUrl::parse(amb.databaseUrl); parsed && parsed->kind == DbKind::SQLite
-                                                           && !QFileInfo::exists(parsed->path))
-        return failed(Failure{Msg(QStringLiteral("Hist_BancoInexistente")).arg(amb.databaseUrl), {}, {}}, json, 1);
+    const QString branch = cli.isSet(QStringLiteral("branch")) ? cli.value(QStringLiteral("branch")) : amb.FiliProc;
+    if (branch.trimmed().isEmpty())
+        return Command::fail(kProgram, QStringLiteral("informe a filial com --branch CODIGO ou IMP_BRANCH (--help para as opções)."),
+                             ExitCode::Usage);
+    QString url;
+    if (const auto exit = Command::databaseUrl(cli, kProgram, true, url))
+        return exit;
+    amb.databaseUrl = url;
+    if (cli.isSet(QStringLiteral("operator")))
+        amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
+    if (amb.Operador.isEmpty())
+        amb.Operador = QStringLiteral("ADMIN");
 
     request.databaseUrl = amb.databaseUrl;
     request.path = cli.positionalArguments().first();
@@ -134,14 +128,14 @@ std::optional<int> prepare(const QCommandLineParser &cli, MenuExport::Request &r
     try {
         // The branch as the import's branch field checks it: registered, the operator's, not rescinded.
         ReadOnlyQuery qryFilial(ImportChecks::qryFilialSql());
-        ImportChecks::Vd_CdFilial(cli.value(QStringLiteral("branch")), true, amb.Operador, qryFilial, &request.branch);
+        ImportChecks::Vd_CdFilial(branch, true, amb.Operador, qryFilial, &request.branch);
         qryFilial.close();
     } catch (const AbandonedAction &a) {
         Database::closeShared();
-        return failed(Failure{a.text(), a.key(), {}}, json, a.key().isEmpty() ? 1 : 2);
+        return failed(Failure{a.text(), a.key(), {}}, json, ExitCode::forFailure(a.key(), ExitCode::Phase::Read));
     } catch (const DatabaseError &e) {
         Database::closeShared();
-        return failed(Failure{e.message(), {}, {}}, json, 1);
+        return failed(e.failure(), json, ExitCode::forFailure(e.failure().key, ExitCode::Phase::Read));
     }
     // The export reads on a connection of its own; the lookup's is not held beside it.
     Database::closeShared();
@@ -155,26 +149,18 @@ int runExport(const QStringList &args)
 {
     QCommandLineParser cli;
     addOptions(cli);
-    if (!cli.parse(args)) {
-        std::fprintf(stderr, "imp40500 export: %s\n", qPrintable(cli.errorText()));
-        return 1;
-    }
-    if (cli.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(cli.helpText()), stdout);
-        return 0;
-    }
+    if (const auto exit = Command::parse(cli, args, kProgram))
+        return *exit;
     const bool json = cli.isSet(QStringLiteral("json"));
     if (cli.isSet(QStringLiteral("verbose")))
         setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
-    if (cli.positionalArguments().size() != 1 || !cli.isSet(QStringLiteral("branch"))) {
-        std::fprintf(stderr, "imp40500 export: informe a SAIDA e --branch CODIGO (--help para as opções).\n");
-        return 1;
-    }
+    if (cli.positionalArguments().size() != 1)
+        return Command::fail(kProgram, QStringLiteral("informe a SAIDA (--help para as opções)."), ExitCode::Usage);
     const auto tree = MenuExport::treeFromName(cli.value(QStringLiteral("tree")));
     if (!tree)
         return failed(Failure{Msg(QStringLiteral("Exp_ArvoreInvalida")).arg(cli.value(QStringLiteral("tree"))),
                               QStringLiteral("Exp_ArvoreInvalida"), {}},
-                      json, 2);
+                      json, ExitCode::Usage);
 
     MenuExport::Request request;
     request.tree = *tree;
@@ -186,16 +172,17 @@ int runExport(const QStringList &args)
     StopRequest::installSignalHandlers();
     Result<MenuExport::Totals> result = Result<MenuExport::Totals>::fail(QString());
     {
-        CliProgress progress(!json && isatty(fileno(stderr)));
+        CliProgress line(!json && isatty(fileno(stderr)));
+        ExportProgress progress(line);
         result = MenuExport::run(request, &stop, &progress);
     }
     if (!result) {
         if (MenuExport::cancelled(result.failure()) && stop.signal()) {
             const QString sig = stop.signal() == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
             return failed(Failure{Msg(QStringLiteral("Sinal_Exportacao")).arg(sig), QStringLiteral("Sinal_Exportacao"), {}},
-                          json, kStoppedExit);
+                          json, ExitCode::Interrupted);
         }
-        return failed(result.failure(), json, MenuExport::refused(result.failure()) ? 2 : 1);
+        return failed(result.failure(), json);
     }
     if (!result->missing.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(Msg(QStringLiteral("Exp_NaoEncontrados")).arg(result->missing.join(QStringLiteral(", ")))));
@@ -203,5 +190,5 @@ int runExport(const QStringList &args)
         std::fprintf(stderr, "%s\n", qPrintable(Msg(QStringLiteral("Exp_SemHistorico")).arg(result->historyFailure)));
     writeTotals(result.value(), json);
     std::fflush(stdout);
-    return 0;
+    return ExitCode::Ok;
 }

@@ -34,6 +34,8 @@ public:
     void waiting(int seconds, bool plainLine = false);
     // Clears the line, if one is drawn.
     void clear();
+    // "label  count  [#####.....] 45 %", fitted to the terminal (the export draws its own through it).
+    void show(const QString &label, int done, int total, const QString &count) { draw(label, done, total, count); }
 
     // The terminal's width in columns (80 when it cannot be told).
     static int terminalWidth();

@@ -1,4 +1,5 @@
 #include "errorcsv.h"
+#include "fileerror.h"
 #include "database.h"
 
 #include "ambiente.h"
@@ -133,28 +134,9 @@ Status write(ImportSession &s, const QString &dishPicture, const QString &path)
     return okStatus();
 }
 
-QString whyNotWritten(const QString &path, int err)
-{
-    const QFileInfo file(path);
-    const QFileInfo folder(file.absolutePath());
-    if (file.isDir())
-        return Msg(QStringLiteral("Arq_EhPasta")).arg(path);
-    if (!folder.exists())
-        return Msg(QStringLiteral("Arq_PastaNaoExiste")).arg(folder.filePath());
-    if (!folder.isDir())
-        return Msg(QStringLiteral("Arq_NaoEhPasta")).arg(folder.filePath());
-    if (err == ENOSPC || err == EDQUOT)
-        return Msg(QStringLiteral("Arq_DiscoCheio"));
-    if (err == EROFS)
-        return Msg(QStringLiteral("Arq_SomenteLeitura"));
-    if (err == EACCES || err == EPERM || !folder.isWritable() || (file.exists() && !file.isWritable()))
-        return Msg(QStringLiteral("Arq_SemPermissao")).arg(file.exists() ? path : folder.filePath());
-    return Msg(QStringLiteral("Arq_FalhaSistema")).arg(err);
-}
-
 Failure writeFailure(const QString &path, int err)
 {
-    return Failure{Msg(QStringLiteral("Erros_Gravar_Falha")).arg(path, whyNotWritten(path, err)),
+    return Failure{Msg(QStringLiteral("Erros_Gravar_Falha")).arg(path, FileError::whyNotWritten(path, err)),
                    QStringLiteral("Erros_Gravar_Falha"), err ? QString::fromLocal8Bit(std::strerror(err)) : QString()};
 }
 

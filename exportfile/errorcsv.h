@@ -45,10 +45,7 @@ QByteArray field(QStringView value);
 // replaced only once the new one is complete). The failure says what could not be written.
 Status write(ImportSession &session, const QString &dishPicture, const QString &path);
 
-// Why a file could not be written at `path`, in words ("a pasta ... não existe", "sem permissão
-// para gravar em ...", "o disco está cheio"), from the file system and the C library's `err`.
-QString whyNotWritten(const QString &path, int err);
-// The failure "Erros_Gravar_Falha" for the path.
+// The failure "Erros_Gravar_Falha" for the path, why in words (FileError::whyNotWritten).
 Failure writeFailure(const QString &path, int err);
 
 } // namespace ErrorCsv

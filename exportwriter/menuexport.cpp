@@ -1,5 +1,6 @@
 // The export's run: the file's place, the database's snapshot, the pass, the history row.
 #include "exportpass_p.h"
+#include "fileerror.h"
 
 #include "database.h"
 #include "dberror.h"
@@ -11,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUuid>
+
+#include <cerrno>
 
 #include <atomic>
 
@@ -31,7 +34,10 @@ Output::~Output()
 
 Status Output::failed() const
 {
-    return Status::fail(Msg(QStringLiteral("Exp_ArquivoNaoGravado")).arg(m_file.fileName(), m_file.errorString()),
+    // errno is still the failed call's: the system's words stay in the detail.
+    const int err = errno;
+    return Status::fail(Msg(QStringLiteral("Exp_ArquivoNaoGravado"))
+                            .arg(m_file.fileName(), FileError::whyNotWritten(m_file.fileName(), err)),
                         QStringLiteral("Exp_ArquivoNaoGravado"), m_file.errorString());
 }
 

@@ -408,7 +408,7 @@ private slots:
                                              "kind", "message", "message_key", "operator", "outcome", "rows", "sha256", "when"}));
         // The import's JSON names its row; the time is UTC and says so.
         QCOMPARE(newest["id"].toString(), second.json()["import"].toObject()["history_id"].toString());
-        QVERIFY(newest["kind"] == u"import" && newest["when"].toString().endsWith(u'Z') && newest["duration_ms"].isDouble()
+        QVERIFY(newest["kind"].toString() == u"import" && newest["when"].toString().endsWith(u'Z') && newest["duration_ms"].isDouble()
                 && newest["message_key"].isNull());
         QCOMPARE(newest["operator"].toString(), QStringLiteral("JOANA"));
         QCOMPARE(newest["branch"].toString(), QStringLiteral("0001"));
