@@ -206,7 +206,7 @@ void TstCli::refusals_data()
     QTest::newRow("server unreachable") << QStringList{"check", "x.txt", "--branch", "1", "--server", "127.0.0.1:1", "--json"}
                                         << good << 1 << "";
     // "@db": the destination's SQLite file, which the process holds and never opens as a file.
-    QTest::newRow("the destination's own file") << QStringList{"check", "@db", "--branch", "1", "--json"} << good << 2
+    QTest::newRow("the destination's own file") << QStringList{"check", "@db", "--branch", "1", "--json"} << good << 3
                                                 << "Arquivo_Do_Banco";
 }
 
@@ -344,7 +344,9 @@ void TstCli::everyProgram()
         QCOMPARE(version.out, (name + QStringLiteral(" ") + QStringLiteral(IMP_VERSION) + u'\n').toUtf8());
         const Run help = ProcessRun::run(program, {"--help-all"});
         QCOMPARE(help.exitCode, 0);
-        QVERIFY2(help.out.startsWith(("Uso: " + name).toUtf8()), help.out.constData());
+        // The host's lists Qt's own window options too, its usage line naming the path it ran by.
+        QVERIFY2(help.out.startsWith("Uso: ") && help.out.left(help.out.indexOf('\n')).contains(name.toUtf8()),
+                 help.out.constData());
         QProcess p;
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")); // the host's window
@@ -557,7 +559,7 @@ void TstCli::exportCommand()
     const QByteArray before = file.readAll();
     file.close();
     const Run refused = exportRun({"--json"});
-    QCOMPARE(refused.exitCode, 2);
+    QCOMPARE(refused.exitCode, 3);
     const QJsonObject e = refused.json()["error"].toObject();
     QCOMPARE(e["key"].toString(), QStringLiteral("Exp_ValorInvalido"));
     for (const char *word : {"000901", "PRATO", "NMPRATO", "ø"})
