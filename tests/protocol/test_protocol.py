@@ -203,6 +203,7 @@ class Protocol(unittest.TestCase):
         self.assertEqual(summary["dishesNotWritten"], ["PY0002"])
         self.assertIn(["PRATO", 1], summary["rowsPerTable"])
         self.assertIn(["RECEPADR", 2], summary["rowsPerTable"])
+        self.assertRegex(summary["historyId"], r"^[0-9a-f-]{36}$")
         fields = self.logged("Importacao", self.client.last_local_port, status="200", outcome="ok",
                              operator="ADMIN", file='"pratos python.txt"', dishes_written="1", dishes_refused="1")
         self.assertIn("RECEPADR:2", fields["rows"])
