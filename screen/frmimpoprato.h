@@ -184,6 +184,9 @@ private:
     // Where the focus moved inside the screen: runs the field's exit, the panel's exit or enter.
     void onFocusChanged(QWidget *now);
     void settleFocusMove();
+    // Puts the focus back where the operator left it (m_lastFocus), after a move of Qt or the
+    // window system took it elsewhere; nothing while the screen is not in front.
+    void restoreOperatorFocus();
     // A click or a key of the operator on a control of the panel while the screen counts him
     // outside it: he enters the panel (the focus may already rest there, put by Qt).
     void operatorTouchesPanel(QWidget *target);
@@ -229,6 +232,9 @@ private:
     QPointer<QWidget> m_focusInWidget;
     bool m_focusInByOperator = false;
     bool m_inputBeingDelivered = false;
+    // The focus has just left the open error panel, which closed: the click that took it away
+    // does nothing more.
+    bool m_errorPanelLeft = false;
 
     ScreenState m_state = ScreenState::NoFile;
     bool m_loadLock = false;   // the load pass holds panFiltro and the side panel

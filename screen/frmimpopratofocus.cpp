@@ -36,8 +36,20 @@
 bool TfrmImpoPrato::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    const bool input = type == QEvent::KeyPress || type == QEvent::MouseButtonPress
+    // A key that a shortcut takes is announced (ShortcutOverride) but never delivered as a press.
+    const bool input = type == QEvent::KeyPress || type == QEvent::ShortcutOverride || type == QEvent::MouseButtonPress
                        || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick;
+    if (type == QEvent::WindowStateChange && watched == subWindow() && !subWindow()->isMinimized()) {
+        // Maximised or restored, the child window hands the focus to a control of its own choice
+        // (the file field, its text selected): the operator's next key would land there.
+        QMetaObject::invokeMethod(this, [this] { restoreOperatorFocus(); }, Qt::QueuedConnection);
+    }
+    if (type == QEvent::FocusOut && watched == lsbErro && errorReview->panelShowing()) {
+        // A click gives the focus before the press itself is delivered: the error panel is closed
+        // by then, and the press must still count as the click that closed it.
+        m_errorPanelLeft = true;
+        QMetaObject::invokeMethod(this, [this] { m_errorPanelLeft = false; }, Qt::QueuedConnection);
+    }
     if (!watched->isWidgetType() || (type != QEvent::FocusIn && !input))
         return TfrmPadrImportExport::eventFilter(watched, event);
     auto *w = static_cast<QWidget *>(watched);
@@ -84,6 +96,10 @@ void TfrmImpoPrato::operatorTouchesPanel(QWidget *target)
         return;
     if (!target->isEnabled() || !target->isVisible())
         return;
+    // With the error panel open, a click anywhere else only closes that panel: the focus goes back
+    // to the dish grid, and the operator stays where he was. A second click enters the panel.
+    if (errorReview->panelShowing() || m_errorPanelLeft)
+        return;
     // A click on a label or on the panel's background is no visit; a lookup button serves its
     // field, where its click puts the focus.
     QWidget *field = target;
@@ -95,6 +111,10 @@ void TfrmImpoPrato::operatorTouchesPanel(QWidget *target)
         return;
     m_inPanelHandler = true;
     runAction([this] { panFiltroEnter(panFiltro); });
+    // Entered by a lookup button, the operator is in its field, as a click on the field puts him:
+    // the focus must not stay on a control outside the panel.
+    if (field != target && field->isEnabled() && field->isVisible())
+        field->setFocus(Qt::MouseFocusReason);
     m_inPanelHandler = false;
     m_inPanel = true;
     m_focusSeen = true;
@@ -106,7 +126,7 @@ void TfrmImpoPrato::onFocusChanged(QWidget *now)
     // The handlers' own focus moves are theirs; they are settled once the handler is done.
     if (m_inPanelHandler || m_focusMovePending)
         return;
-    if (!now || !isAncestorOf(now))
+    if (!now || !(isAncestorOf(now) || now == this || now == subWindow()))
         return;
     // Settled once Qt is done moving the focus: hiding the focused grid (a change of tab) or
     // closing the error panel passes the focus through other controls, the parameter panel's
@@ -126,6 +146,12 @@ void TfrmImpoPrato::settleFocusMove()
     // the focus, another child window in front, the application without the focus: the control
     // stays this screen's focused control and gets the focus back later, which is no move either.
     QWidget *now = QApplication::focusWidget();
+    if (now && m_focusSeen && (now == this || now == subWindow())) {
+        // The focus rests on the window, on no control (the page that held it was switched or
+        // hidden): keys would go nowhere.
+        restoreOperatorFocus();
+        return;
+    }
     if (!now || !isAncestorOf(now))
         return;
     if (!m_focusSeen) {
@@ -139,9 +165,14 @@ void TfrmImpoPrato::settleFocusMove()
     // A move that Qt or the window system made (an activation, a restore or maximise, a message
     // box or lookup closing, a hidden control handing the focus on) leaves the operator where he
     // was: it neither checks a field nor enters or leaves the panel.
+    // Taken across the edge of the parameter panel, the focus goes back to where the operator left
+    // it: a key typed into a field he never entered would discard the load.
     const bool operatorMove = m_focusInWidget == now && m_focusInByOperator;
-    if (!operatorMove)
+    if (!operatorMove) {
+        if (panFiltro->isAncestorOf(now) != m_inPanel)
+            restoreOperatorFocus();
         return;
+    }
     QWidget *from = m_lastFocus;
     m_lastFocus = now;
     if (from == now)
@@ -176,6 +207,39 @@ void TfrmImpoPrato::settleFocusMove()
     } else {
         m_inPanel = isIn;
     }
+}
+
+void TfrmImpoPrato::restoreOperatorFocus()
+{
+    if (m_inPanelHandler || !m_focusSeen)
+        return;
+    const QWidget *now = QApplication::focusWidget();
+    if (!now || !(now == this || now == subWindow() || isAncestorOf(now)))
+        return; // the screen is not in front: the focus comes back with the activation
+    const auto canTake = [](QWidget *w) {
+        return w && w->isVisible() && w->isEnabled() && w->focusPolicy() != Qt::NoFocus;
+    };
+    // Where the operator left it; when that control is gone (an editor closed, a page hidden), the
+    // first control on his side of the panel's edge.
+    QWidget *target = m_lastFocus;
+    if (!canTake(target) || panFiltro->isAncestorOf(target) != m_inPanel) {
+        target = nullptr;
+        QWidget *grid = pgcPadrao->currentWidget() == tshPadrao ? static_cast<QWidget *>(dbgPadrao) : dbgPrato;
+        const QList<QWidget *> side = m_inPanel ? QList<QWidget *>{medNmArquivo, medCdFilial} : QList<QWidget *>{grid};
+        for (QWidget *w : side) {
+            if (canTake(w)) {
+                target = w;
+                break;
+            }
+        }
+    }
+    if (!target || target == now)
+        return;
+    // The screen's own move: nothing to settle.
+    m_inPanelHandler = true;
+    target->setFocus(Qt::OtherFocusReason);
+    m_inPanelHandler = false;
+    m_lastFocus = target;
 }
 
 // What the load pass shows.

@@ -372,6 +372,8 @@ void TfrmImpoPrato::sbtImportExportClick(QObject *)
         m_inPanelHandler = false;
         m_importLock = false;
         setState(ScreenState::Imported);
+        // Locking the panel and closing an editor may have left the focus on no control.
+        restoreOperatorFocus();
     });
     if (!outcome)
         showFailure(outcome.failure());
@@ -389,6 +391,7 @@ Result<ImportOutcome> TfrmImpoPrato::runImport()
         m_inPanelHandler = false;
         m_importLock = false;
         setState(ScreenState::Imported);
+        restoreOperatorFocus();
         repaint();
         throw;
     }

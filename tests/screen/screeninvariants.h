@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMap>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -143,6 +145,22 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
     // A failed load leaves the panel ready for the next file.
     if (state == S::LoadFailed && !f->operatorInPanel())
         broken << QStringLiteral("after a failed load the operator is not in the panel");
+
+    // With the screen in front, what the operator types goes to the control that shows the focus,
+    // and the screen counts him in the parameter panel exactly when that control is there.
+    QMdiSubWindow *sub = f->subWindow();
+    if (sub && sub->mdiArea() && sub->mdiArea()->activeSubWindow() == sub && !sub->isMinimized()
+        && QApplication::activeWindow() == f->window()) {
+        QWidget *focus = QApplication::focusWidget();
+        const QString name = focus ? focus->objectName() : QString();
+        if (!focus || !f->isAncestorOf(focus))
+            broken << QStringLiteral("the screen is in front without a control of it holding the focus");
+        else if (!focus->isVisible() || !focus->isEnabled())
+            broken << QStringLiteral("the focus is on %1, hidden or locked").arg(name);
+        else if (f->operatorInPanel() != f->panFiltro->isAncestorOf(focus))
+            broken << QStringLiteral("the operator counts as %1 the parameter panel with the focus on %2")
+                          .arg(f->operatorInPanel() ? QStringLiteral("in") : QStringLiteral("outside"), name);
+    }
 
     return broken.join(QStringLiteral("; "));
 }

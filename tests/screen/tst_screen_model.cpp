@@ -45,7 +45,7 @@ void settleFully()
 enum class Reach {
     Elsewhere,   // must keep it
     Panel,       // a click or typing on the parameter panel: may discard it
-    Key,         // a key: may discard it when it was typed in the panel
+    Key,         // a key other than Tab: keeps it (typed in the panel, the operator is there already)
     Tab,         // Tab or Shift+Tab: may discard it when typed in the panel, or moving into it
     Reload,      // Recarregar: loads the same file and branch again, which may fail
 };
@@ -277,11 +277,13 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     Action a;
     // Leaving the panel for the grids weighs more than the rest, so that sequences spend their
     // actions on loads rather than in the panel.
-    // With the error panel open, a key comes next more often than not: the keys on the panel.
+    // With the error panel open the operator mostly acts on it: a key, its close button, or a click
+    // elsewhere (a field of the parameter panel, the dish grid), which closes it.
     int kind = pick(37);
-    if (f()->panErro->isVisible() && pick(2))
-        kind = 10;
-    else if (pick(100) == 0)
+    if (f()->panErro->isVisible()) {
+        static const int onPanel[] = {10, 10, 10, 15, 0, 1, 5};
+        kind = onPanel[pick(7)];
+    } else if (pick(100) == 0)
         kind = 40; // Qt's file dialog, slow to list a folder: seldom
     else if (pick(150) == 0)
         kind = 41; // another program's import, a process of its own: seldom
@@ -585,11 +587,10 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         }
         Action a = generate(rng);
         const State before = f()->screenState();
-        QWidget *focusBefore = QApplication::focusWidget();
-        const bool focusWasInPanel = focusBefore && f()->panFiltro->isAncestorOf(focusBefore);
         const int loads = m_fx->rdm->calls.value(QStringLiteral("GetPrato"));
         const int imports = m_fx->rdm->calls.value(QStringLiteral("Importacao"));
         const bool errorPanelOpen = f()->panErro->isVisible();
+        const qsizetype errorsBefore = m_fx->dialogs->errors.size();
         const QString failing = m_fx->rdm->failMethod;
         const int failingCalls = m_fx->rdm->calls.value(failing);
         const int okBefore = okImports();
@@ -615,21 +616,30 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         }
         const State after = f()->screenState();
         ++m_visits[int(after)];
-        log << QStringLiteral("%1. %2 -> %3").arg(i + 1, 2).arg(a.text, QString::fromLatin1(TfrmImpoPrato::stateName(after)));
+        QWidget *focus = QApplication::focusWidget();
+        const QString focusName = !focus ? QStringLiteral("-")
+                                  : focus->objectName().isEmpty() ? QString::fromLatin1(focus->metaObject()->className())
+                                                                  : focus->objectName();
+        const QStringList told = m_fx->dialogs->errors.mid(errorsBefore);
+        log << QStringLiteral("%1. %2 -> %3, focus %4%5")
+                   .arg(i + 1, 2)
+                   .arg(a.text, QString::fromLatin1(TfrmImpoPrato::stateName(after)), focusName,
+                        told.isEmpty() ? QString() : QStringLiteral(", told \"%1\"").arg(told.join(QStringLiteral("\", \""))));
 
         if (QString broken = ScreenInvariants::check(f(), services); !broken.isEmpty())
             return broken;
 
-        // A load goes only when the operator enters the panel.
+        // A load goes only when the operator himself enters the panel: a click or Tab that leaves
+        // him there with the focus. A click while the error panel is open only closes that panel.
         const bool loadLost = ScreenInvariants::holdsLoad(before)
                               && (!ScreenInvariants::holdsLoad(after)
                                   || m_fx->rdm->calls.value(QStringLiteral("GetPrato")) != loads);
         if (loadLost) {
             QWidget *now = QApplication::focusWidget();
             const bool focusInPanel = now && f()->panFiltro->isAncestorOf(now);
-            const bool mayEnter = a.reach == Reach::Panel || a.reach == Reach::Reload
-                                  || (a.reach != Reach::Elsewhere && focusWasInPanel) || (a.reach == Reach::Tab && focusInPanel);
-            if (!mayEnter)
+            // Recarregar loads again on purpose; anything else only by the operator's own entry.
+            const bool entered = (a.reach == Reach::Panel && !errorPanelOpen) || a.reach == Reach::Tab;
+            if (a.reach != Reach::Reload && (!entered || !focusInPanel || !f()->operatorInPanel()))
                 return QStringLiteral("the load was lost by \"%1\"").arg(a.text);
         }
         // Only a completed load is sent, and only by the import button.
