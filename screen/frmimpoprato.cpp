@@ -140,6 +140,7 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
     buildErro();
     buildErrorMenu();
     buildReload();
+    buildShortcuts();
 
     netImpoPrato.ThrowException = false;
     netImpoPrato.BeforeConnect = [this](NetConnection &) { netImpoPratoBeforeConnect(this); };
@@ -194,11 +195,8 @@ TfrmImpoPrato::~TfrmImpoPrato()
 
 void TfrmImpoPrato::buildSide()
 {
-    sbtImportExport->setToolTip(QStringLiteral("Importar"));
-
     sbtErros = new QToolButton(panBotoes);
     sbtErros->setObjectName(QStringLiteral("sbtErros"));
-    sbtErros->setToolTip(QStringLiteral("Verificar Erros"));
     sbtErros->setAutoRaise(true);
     sbtErros->setFocusPolicy(Qt::NoFocus);
     sbtErros->setIcon(QIcon(Glyphs::transparent(Glyphs::erros())));

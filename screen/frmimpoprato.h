@@ -166,6 +166,15 @@ public:
     // pass stop at its next safe point, where it ends as a failed load.
     void cancelLoadQuestion();
 
+    // The keys of the side buttons and the lookups, shown in their hints and listed in the help.
+    static const QKeySequence kKeyImportar;
+    static const QKeySequence kKeyErros;
+    static const QKeySequence kKeySair;
+    static const QKeySequence kKeyPesquisar;
+    // Service pairings the operator typed since the load, or since the import that took them: a
+    // row in edit, or a destination that differs from what the load or that import left.
+    bool pairingsTyped() const;
+
     // LoadObserver: what the load pass shows on this screen.
     void setProgressRange(int maximum) override;
     void setProgress(int position) override;
@@ -204,6 +213,13 @@ private:
     // The operator paired a service on the grid: the status line says how many dishes the load
     // held flagged for it, which stay flagged until the next load.
     void servicePaired(const QString &origem, const QString &destino);
+    void buildShortcuts();
+    // The next (1) or previous (-1) tab the operator may open, its grid taking the focus.
+    void stepTab(int step);
+    // The map's destinations as they are now: what closing the screen would not lose.
+    void rememberPairings();
+    // Whether the close may go on: asks first when typed pairings would be lost (Não by default).
+    bool confirmClose();
     // After a load: what its import would change ("novos N, substituídos M") on the status line,
     // after what the pass left there. A server that cannot tell leaves the line as it was.
     void showPreview();
@@ -242,6 +258,8 @@ private:
     // The error button's own flag: the dish table's row change (current dish has errors) and the
     // load pass (a dish stored with errors) set it; shown only while a load is held.
     bool m_dishErrors = false;
+    // The map's destinations after the load, or after the import that took them (rememberPairings).
+    QStringList m_pairingsAtRest;
     // The grids' models (dtsPrato, dtsServico). They watch the session's tables, so they are no
     // QObject children (QWidget deletes those after the members): declared after m_session, they
     // go before it.

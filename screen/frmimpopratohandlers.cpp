@@ -99,6 +99,10 @@ void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)
         action = CloseAction::None;
         return;
     }
+    if (!confirmClose()) {
+        action = CloseAction::None;
+        return;
+    }
     boIdCriado = false;
     TfrmPadrImportExport::FormClose(sender, action);
 }
@@ -249,6 +253,7 @@ void TfrmImpoPrato::panFiltroExit(QObject *)
     }
     m_loadLock = false;
     setState(ScreenState::Loaded);
+    rememberPairings();
     showPreview();
 }
 
@@ -377,6 +382,8 @@ void TfrmImpoPrato::sbtImportExportClick(QObject *)
     });
     if (!outcome)
         showFailure(outcome.failure());
+    // The pairings went with the import: closing now loses nothing.
+    rememberPairings();
     messageSink()->showInfo(outcome->successText(Ambiente::instance().DBPict(1)));
 }
 

@@ -55,7 +55,19 @@ struct Action {
     Reach reach = Reach::Elsewhere;
     bool import = false;
     std::function<void()> run;
+    bool closeAnswer = true; // the answer to "Fechar a tela?" (the dialogs' default is Sim)
 };
+
+const QString kCloseQuestion = QStringLiteral("Fechar a tela? Os pareamentos informados serão perdidos.");
+
+// The destinations of the service map, row by row.
+QStringList destinations(const MemTable &map)
+{
+    QStringList out;
+    for (int r = 0; map.isActive() && r < map.rowCount(); ++r)
+        out << map.textAt(r, 1);
+    return out;
+}
 
 // Sends a key to the control that has the focus, as the keyboard does.
 void pressKey(Qt::Key key, Qt::KeyboardModifiers mods = {})
@@ -119,8 +131,10 @@ private:
     QHash<QString, QString> m_names;
     QHash<QString, int> m_recipeRows;
     int m_reopened = 0;
+    int m_closeQuestions = 0;
     int m_visits[6] = {};                 // actions that ended in each state
     QStringList m_lastLog;                // the last sequence, printed with IMP_MODEL_PRINT
+    QStringList m_pairsAtRest;            // the map's destinations after the last load or import
 };
 
 void ScreenModelTest::initTestCase()
@@ -279,7 +293,7 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     // actions on loads rather than in the panel.
     // With the error panel open the operator mostly acts on it: a key, its close button, or a click
     // elsewhere (a field of the parameter panel, the dish grid), which closes it.
-    int kind = pick(37);
+    int kind = pick(39);
     if (f()->panErro->isVisible()) {
         static const int onPanel[] = {10, 10, 10, 15, 0, 1, 5};
         kind = onPanel[pick(7)];
@@ -287,8 +301,10 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
         kind = 40; // Qt's file dialog, slow to list a folder: seldom
     else if (pick(150) == 0)
         kind = 41; // another program's import, a process of its own: seldom
+    else if (kind >= 36)
+        kind = kind == 36 ? 24 : kind == 37 ? 25 : 10; // Recarregar, closing, the keys
     else if (kind >= 24)
-        kind = kind < 28 ? 22 : kind < 30 ? 8 : kind == 30 ? 6 : kind == 31 ? 7 : kind == 36 ? 24 : 13;
+        kind = kind < 28 ? 22 : kind < 30 ? 8 : kind == 30 ? 6 : kind == 31 ? 7 : 13;
     switch (kind) {
     case 0:
         a = {QStringLiteral("click file field"), Reach::Panel, false,
@@ -398,13 +414,24 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
     }
     case 10:
     case 11: {
+        // The screen's own keys among them: F9 imports, F8 opens the error panel, F4 the lookup of
+        // the field or cell (answered at random), Ctrl+PgDown and Ctrl+PgUp change the tab.
         static const Qt::Key keys[] = {Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Return, Qt::Key_Escape,
-                                       Qt::Key_Insert, Qt::Key_Delete, Qt::Key_Down, Qt::Key_Up};
-        static const char *const names[] = {"Tab", "Shift+Tab", "Enter", "Escape", "Insert", "Delete", "Down", "Up"};
-        const int k = pick(8);
-        const bool ctrl = keys[k] == Qt::Key_Delete && pick(2);
+                                       Qt::Key_Insert, Qt::Key_Delete, Qt::Key_Down, Qt::Key_Up,
+                                       Qt::Key_F9, Qt::Key_F8, Qt::Key_F4, Qt::Key_PageDown, Qt::Key_PageUp};
+        static const char *const names[] = {"Tab", "Shift+Tab", "Enter", "Escape", "Insert", "Delete", "Down", "Up",
+                                            "F9", "F8", "F4", "PgDown", "PgUp"};
+        const int k = pick(13);
+        const bool ctrl = (keys[k] == Qt::Key_Delete && pick(2)) || k >= 11;
         const Reach reach = k < 2 ? Reach::Tab : Reach::Key;
-        a = {QStringLiteral("key %1%2").arg(ctrl ? "Ctrl+" : "", names[k]), reach, false, [k, ctrl] {
+        const int lookupRow = pick(5) - 1;
+        const QString file = m_files[pick(m_files.size())];
+        a = {QStringLiteral("key %1%2").arg(ctrl ? "Ctrl+" : "", names[k]), reach, keys[k] == Qt::Key_F9,
+             [k, ctrl, dlg, lookupRow, file] {
+                 if (keys[k] == Qt::Key_F4) {
+                     dlg->lookupAnswers = {lookupRow};
+                     dlg->openFileAnswers = {file};
+                 }
                  pressKey(keys[k], ctrl ? Qt::ControlModifier : Qt::NoModifier);
              }};
         break;
@@ -562,6 +589,25 @@ Action ScreenModelTest::generate(std::mt19937 &rng)
              }};
         break;
     }
+    case 25: {
+        // Closing the screen four ways, the question about typed pairings answered either way.
+        static const char *const ways[] = {"Sair", "the close box", "Escape", "Ctrl+F4"};
+        const int way = pick(4);
+        const bool yes = pick(2);
+        a = {QStringLiteral("close by %1, answer %2").arg(ways[way], yes ? "Sim" : "Não"), Reach::Elsewhere, false,
+             [this, dlg, way, yes] {
+                 dlg->questionAnswers = {yes};
+                 switch (way) {
+                 case 0: click(f()->sbtCancel); break;
+                 case 1: f()->subWindow()->close(); break;
+                 case 2: pressKey(Qt::Key_Escape); break;
+                 default: pressKey(Qt::Key_F4, Qt::ControlModifier); break;
+                 }
+                 dlg->questionAnswers.clear();
+             }};
+        a.closeAnswer = yes;
+        break;
+    }
     default:
         a = {QStringLiteral("key Tab"), Reach::Tab, false, [] { pressKey(Qt::Key_Tab); }};
         break;
@@ -594,6 +640,13 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
         const QString failing = m_fx->rdm->failMethod;
         const int failingCalls = m_fx->rdm->calls.value(failing);
         const int okBefore = okImports();
+        // Pairings typed since the last load or import, which closing the screen would lose.
+        const MemTable &map = f()->document().cdsServico;
+        const QStringList pairsBefore = destinations(map);
+        const bool typed = ScreenInvariants::holdsLoad(before)
+                           && (ScreenInvariants::mapEditing(map) || pairsBefore != m_pairsAtRest);
+        const qsizetype questionsBefore = m_fx->dialogs->questions.size();
+        const qsizetype infosBefore = m_fx->dialogs->infos.size();
 
         a.run();
         settleFully();
@@ -606,14 +659,33 @@ QString ScreenModelTest::runSequence(quint32 seed, int length, QStringList &log)
             log << QStringLiteral("%1. %2").arg(i + 1, 2).arg(a.text);
             return broken;
         }
-        if (!frmImpoPrato || !boIdCriado) {
+        const bool closed = !frmImpoPrato || !boIdCriado;
+        const bool askedClose = m_fx->dialogs->questions.mid(questionsBefore).contains(kCloseQuestion);
+        m_closeQuestions += askedClose ? 1 : 0;
+        if (askedClose && !typed)
+            return QStringLiteral("\"%1\" asked before closing with no pairing typed").arg(a.text);
+        if (closed && typed && !askedClose)
+            return QStringLiteral("\"%1\" closed the screen with typed pairings, without asking").arg(a.text);
+        if (askedClose && closed != a.closeAnswer)
+            return QStringLiteral("\"%1\": the screen %2 after the answer %3")
+                .arg(a.text, closed ? QStringLiteral("closed") : QStringLiteral("stayed"),
+                     a.closeAnswer ? QStringLiteral("Sim") : QStringLiteral("Não"));
+        if (closed) {
             log << QStringLiteral("%1. %2 -> screen closed").arg(i + 1, 2).arg(a.text);
+            m_pairsAtRest.clear();
             if (errorPanelOpen)
                 return QStringLiteral("\"%1\" on the error panel closed the screen").arg(a.text);
             if (!ScreenInvariants::holdsLoad(before) && before != State::NoFile && before != State::LoadFailed)
                 return QStringLiteral("the screen closed in state %1").arg(TfrmImpoPrato::stateName(before));
             continue;
         }
+        if (askedClose && (f()->screenState() != before || destinations(map) != pairsBefore))
+            return QStringLiteral("\"%1\", answered Não, changed the load").arg(a.text);
+        // A load, or an import that went through, leaves nothing typed.
+        const bool imported = std::any_of(m_fx->dialogs->infos.cbegin() + infosBefore, m_fx->dialogs->infos.cend(),
+                                          [](const QString &t) { return t.startsWith(QStringLiteral("A importação foi realizada")); });
+        if ((m_fx->rdm->calls.value(QStringLiteral("GetPrato")) != loads && f()->screenState() == State::Loaded) || imported)
+            m_pairsAtRest = destinations(map);
         const State after = f()->screenState();
         ++m_visits[int(after)];
         QWidget *focus = QApplication::focusWidget();
@@ -674,11 +746,11 @@ void ScreenModelTest::randomSequencesKeepTheRules()
         actions += length;
         m_lastLog = log;
     }
-    qInfo("%d sequences, %d actions in %lld ms; %d loads, %d imports, %d reopenings; actions ending "
-          "NoFile %d, Loaded %d, LoadFailed %d, Imported %d",
+    qInfo("%d sequences, %d actions in %lld ms; %d loads, %d imports, %d reopenings, %d questions before "
+          "closing; actions ending NoFile %d, Loaded %d, LoadFailed %d, Imported %d",
           sequences, actions, static_cast<long long>(clock.elapsed()),
           m_fx->rdm->calls.value(QStringLiteral("GetPrato")), m_fx->rdm->calls.value(QStringLiteral("Importacao")),
-          m_reopened, m_visits[int(State::NoFile)], m_visits[int(State::Loaded)], m_visits[int(State::LoadFailed)],
+          m_reopened, m_closeQuestions, m_visits[int(State::NoFile)], m_visits[int(State::Loaded)], m_visits[int(State::LoadFailed)],
           m_visits[int(State::Imported)]);
     if (qEnvironmentVariableIsSet("IMP_MODEL_PRINT"))
         qInfo().noquote() << m_lastLog.join(u'\n');
