@@ -45,7 +45,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMd
     janela->addAction(QStringLiteral("&Cascata"), m_mdiArea, &QMdiArea::cascadeSubWindows);
     janela->addAction(QStringLiteral("&Lado a lado"), m_mdiArea, &QMdiArea::tileSubWindows);
 
-    QMenu *ajuda = menuBar()->addMenu(QStringLiteral("A&juda"));
+    // Alt+J is the window menu's.
+    QMenu *ajuda = menuBar()->addMenu(QStringLiteral("Aj&uda"));
     // F1 anywhere in the host: the screens' own key handling may be off (no file loaded yet), the
     // help is always there.
     QAction *screenHelp = ajuda->addAction(QStringLiteral("Ajuda da &tela"), QKeySequence::HelpContents, this,
