@@ -1,4 +1,5 @@
 #include "dialogs.h"
+#include "filelistlocale.h"
 #include "helpviewer.h"
 #include "screenhost.h"
 
@@ -189,6 +190,7 @@ std::unique_ptr<QFileDialog> newFileDialog(bool save, const QString &title, cons
     // Qt's own dialog, not the desktop's: it speaks the host's language (the translations the host
     // loaded), behaves the same on every desktop, and lists files with the provider above.
     dlg->setOption(QFileDialog::DontUseNativeDialog);
+    showInOperatorsLocale(*dlg);
     dlg->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dlg->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     QStringList filters = filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts);

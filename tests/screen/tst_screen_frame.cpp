@@ -14,6 +14,7 @@
 #include "importsession.h"
 #include "messages.h"
 
+#include <QAbstractProxyModel>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QSignalSpy>
@@ -135,23 +136,39 @@ void ScreenFrameTest::openDialogAsTheScreenDescribesIt()
     QCOMPARE(asked.filter, QStringLiteral("Documento texto (*.txt)"));
     QCOMPARE(asked.defaultSuffix, QStringLiteral("txt"));
 
-    // Qt's dialog gets the same, with every file on offer after the export files.
+    // Qt's dialog gets the same, with every file on offer after the export files; it lists sizes
+    // and dates in the operator's locale, whatever the machine's is.
+    const QString file = m_fx->write(QByteArray(2838, 'x'), QStringLiteral("cardapio.txt"));
+    f()->medNmArquivo->setText(QFileInfo(file).absolutePath() + u'/');
+    const QLocale machine;
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     Dialogs *scripted = setDialogs(nullptr);
     QString title, suffix;
-    QStringList filters;
+    QStringList filters, listed;
     whenModal([&](QWidget *modal) {
         if (auto *d = qobject_cast<QFileDialog *>(modal)) {
             title = d->windowTitle();
             filters = d->nameFilters();
             suffix = d->defaultSuffix();
+            // What the list shows: the dialog's model, through the screen's proxy when there is one.
+            QAbstractProxyModel *list = d->proxyModel();
+            const auto *files = qobject_cast<QFileSystemModel *>(list ? list->sourceModel() : nullptr);
+            const QModelIndex folder = files ? list->mapFromSource(files->index(d->directory().absolutePath())) : QModelIndex();
+            if (files && QTest::qWaitFor([&] { return list->rowCount(folder) > 0; }))
+                listed << list->index(0, 1, folder).data().toString() << list->index(0, 3, folder).data().toString();
         }
         modal->close();
     });
     QTest::mouseClick(f()->sbtArquivo, Qt::LeftButton);
     setDialogs(scripted);
+    QLocale::setDefault(machine);
     QCOMPARE(title, QStringLiteral("Abrir"));
     QCOMPARE(filters, (QStringList{QStringLiteral("Documento texto (*.txt)"), allFilesFilter()}));
     QCOMPARE(suffix, QStringLiteral("txt"));
+    QCOMPARE(listed.size(), 2);
+    QCOMPARE(listed[0], QStringLiteral("2,77 kB"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d$")).match(listed[1]).hasMatch(),
+             qPrintable(listed[1]));
 }
 
 void ScreenFrameTest::fileDialogKeepsTheDatabaseLocks()
