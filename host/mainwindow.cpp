@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDate>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -149,6 +151,13 @@ QString withoutPassword(const QString &url)
     return u.toString();
 }
 
+// The day this program was built. The compiler gives it in English ("Dec  8 2026"); the operator
+// reads it in his own locale.
+QDate buildDate()
+{
+    return QLocale::c().toDate(QString::fromLatin1(__DATE__).simplified(), QStringLiteral("MMM d yyyy"));
+}
+
 } // namespace
 
 QString MainWindow::aboutText() const
@@ -158,10 +167,9 @@ QString MainWindow::aboutText() const
     if (const ImpPackageInfo *info = m_package.info())
         text += QStringLiteral("Importação de Prato (%1), versão %2\n")
                     .arg(QString::fromLatin1(info->packageName), QString::fromLatin1(info->fileVersion));
-    text += QStringLiteral("Aplicação imp40500-host, versão %1\n").arg(QCoreApplication::applicationVersion());
-    text += QStringLiteral("Compilação: %1 %2, Qt %3 (em uso %4), %5\n")
-                .arg(QStringLiteral(__DATE__), QStringLiteral(__TIME__), QStringLiteral(QT_VERSION_STR),
-                     QString::fromLatin1(qVersion()), QStringLiteral(IMP_BUILD_TYPE));
+    text += QStringLiteral("Aplicação imp40500-host, versão %1, de %2\n")
+                .arg(QCoreApplication::applicationVersion(), QLocale().toString(buildDate(), QLocale::ShortFormat));
+    text += QStringLiteral("Biblioteca Qt %1 (em uso %2)\n").arg(QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion()));
     text += QStringLiteral("\nBanco de dados: %1\n")
                 .arg(amb.databaseUrl.isEmpty() ? QStringLiteral("(nenhum)") : withoutPassword(amb.databaseUrl));
     text += QStringLiteral("Servidor de aplicação: %1\n")

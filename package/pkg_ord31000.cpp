@@ -24,12 +24,12 @@ const ImpPackageUnit kUnits[] = {
 // The packages the screen needs, in the order the loader brings them in, with what stands for
 // each in this build.
 const ImpRequiredPackage kRequires[] = {
-    {"ComponentesNegocio", "imp_platform (TNetConnection, TMessages, queries, Ambiente)"},
+    {"ComponentesNegocio", "imp_platform (TNetConnection, TMessages, consultas, Ambiente)"},
     {"rtl", "Qt6Core"},
-    {"ComplementoNegocio1", "(nothing called directly)"},
-    {"ComplementoNegocio2", "(nothing called directly)"},
-    {"GeralNegocio", "(unit initialisation only)"},
-    {"TelasBase", "imp_screen (TfrmPadrImportExport, TBtnPesquisa), linked in"},
+    {"ComplementoNegocio1", "(nada chamado diretamente)"},
+    {"ComplementoNegocio2", "(nada chamado diretamente)"},
+    {"GeralNegocio", "(só a inicialização das unidades)"},
+    {"TelasBase", "imp_screen (TfrmPadrImportExport, TBtnPesquisa), dentro do pacote"},
     {"AcessoDados", "Qt6Sql, MemTable"},
     {"vcl", "Qt6Widgets"},
 };
