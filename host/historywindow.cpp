@@ -64,6 +64,8 @@ HistoryWindow::HistoryWindow(QWidget *parent)
     m_view->setAlternatingRowColors(true);
     m_view->verticalHeader()->hide();
     m_view->horizontalHeader()->setStretchLastSection(true);
+    // The caption says in which order the rows are.
+    connect(m_view->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &HistoryWindow::showCount);
 
     auto *refreshButton = new QPushButton(QStringLiteral("&Atualizar"), this);
     refreshButton->setObjectName(QStringLiteral("sbtAtualizar"));
@@ -109,6 +111,7 @@ void HistoryWindow::refresh()
     }
     QSqlDatabase::removeDatabase(connection);
     if (!entries) {
+        m_count = -1; // the caption keeps the reason
         m_status->setText(entries.error());
         return;
     }
@@ -123,7 +126,7 @@ void HistoryWindow::refresh()
         row[Branch] = item(e.branch);
         row[File] = item(e.fileName);
         row[Bytes] = e.bytes < 0 ? item(QString(), qint64(-1)) : number(e.bytes);
-        row[Outcome] = item(e.ok ? QStringLiteral("ok") : QStringLiteral("falhou"));
+        row[Outcome] = item(e.ok ? QStringLiteral("Gravada") : QStringLiteral("Falhou"));
         row[DishesWritten] = number(e.dishesWritten);
         row[DishesRefused] = number(e.dishesRefused.size());
         row[DishesRefused]->setToolTip(dishCodeList(e.dishesRefused, picture));
@@ -138,8 +141,26 @@ void HistoryWindow::refresh()
         }
         m_rows->appendRow(row);
     }
-    m_status->setText(entries->isEmpty() ? Msg(QStringLiteral("Hist_Vazio"))
-                                         : Msg(QStringLiteral("Hist_Contagem")).arg(entries->size()));
+    m_count = int(entries->size());
     m_view->sortByColumn(When, Qt::DescendingOrder);
+    showCount();
     m_view->resizeColumnsToContents();
+}
+
+void HistoryWindow::showCount()
+{
+    if (m_count < 0)
+        return;
+    if (m_count == 0) {
+        m_status->setText(Msg(QStringLiteral("Hist_Vazio")));
+        return;
+    }
+    const QHeaderView *titles = m_view->horizontalHeader();
+    const int column = titles->sortIndicatorSection();
+    if (column == When && titles->sortIndicatorOrder() == Qt::DescendingOrder) {
+        m_status->setText(Msg(QStringLiteral("Hist_Contagem")).arg(m_count));
+        return;
+    }
+    const QString title = m_rows->headerData(column, Qt::Horizontal).toString();
+    m_status->setText(Msg(QStringLiteral("Hist_ContagemOrdem")).arg(m_count).arg(title));
 }

@@ -26,6 +26,10 @@ public:
     QString statusText() const;
 
 private:
+    // How many rows, and in which order (the caption above the table).
+    void showCount();
+
+    int m_count = 0;
     QStandardItemModel *m_rows;
     QSortFilterProxyModel *m_sorted;
     QTableView *m_view;

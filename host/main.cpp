@@ -51,6 +51,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     ProgramInfo::setUp(QStringLiteral("imp40500-host"));
     QApplication::setOrganizationName(QStringLiteral("IMP40500"));
+    QApplication::setWindowIcon(MainWindow::hostIcon());
 
     QCommandLineParser parser;
     addOptions(parser);

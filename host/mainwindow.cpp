@@ -14,14 +14,40 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QUrl>
 #include <QtGlobal>
 
+QIcon MainWindow::hostIcon()
+{
+    // A white plate on the system's green, drawn at the sizes title bars and task bars ask for.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x2e, 0x7d, 0x32));
+        p.drawRoundedRect(QRectF(0.5 * u, 0.5 * u, 15 * u, 15 * u), 3 * u, 3 * u);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(2.5 * u, 2.5 * u, 11 * u, 11 * u));
+        p.setPen(QPen(QColor(0x9e, 0x9e, 0x9e), 0.8 * u));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRectF(4.5 * u, 4.5 * u, 7 * u, 7 * u));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this))
 {
     setWindowTitle(QStringLiteral("Sistema de Gestão - Alimentação"));
+    setWindowIcon(hostIcon());
     m_mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_mdiArea);
@@ -109,8 +135,9 @@ HistoryWindow *MainWindow::openHistory()
     history->setAttribute(Qt::WA_DeleteOnClose);
     QMdiSubWindow *sub = m_mdiArea->addSubWindow(history);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    sub->resize(980, 380);
+    sub->setWindowIcon(windowIcon());
     sub->show();
+    placeInside(sub, QSize(980, 380));
     return history;
 }
 
@@ -121,8 +148,19 @@ void MainWindow::newNotes()
     notes->setWindowTitle(QStringLiteral("Anotações %1").arg(++m_notes));
     QMdiSubWindow *sub = m_mdiArea->addSubWindow(notes);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    sub->resize(320, 220);
+    sub->setWindowIcon(windowIcon());
     sub->show();
+    placeInside(sub, QSize(320, 220));
+}
+
+void MainWindow::placeInside(QMdiSubWindow *sub, QSize wanted)
+{
+    // The size it asks for, no larger than the workspace, and moved in from where the area put it
+    // so that no edge (the bottom with the window's last rows) is out of sight.
+    const QRect room = m_mdiArea->viewport()->rect();
+    sub->resize(wanted.boundedTo(room.size()).expandedTo(sub->minimumSizeHint().boundedTo(room.size())));
+    const QRect at = sub->geometry();
+    sub->move(qBound(0, at.x(), qMax(0, room.width() - at.width())), qBound(0, at.y(), qMax(0, room.height() - at.height())));
 }
 
 bool MainWindow::showScreenHelp()

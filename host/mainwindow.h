@@ -3,9 +3,11 @@
 // opens the dish import screen from its package, and a "Janela" menu for other child windows.
 #include "packageloader.h"
 
+#include <QIcon>
 #include <QMainWindow>
 
 class QMdiArea;
+class QMdiSubWindow;
 class HistoryWindow;
 
 class MainWindow : public QMainWindow {
@@ -29,11 +31,15 @@ public:
     bool showScreenHelp();
     // "Sobre": the program's version and build, the database and the application server in use.
     QString aboutText() const;
+    // The program's icon: the main window's and its child windows'.
+    static QIcon hostIcon();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // A child window of the host at the size it wants, inside the workspace.
+    void placeInside(QMdiSubWindow *sub, QSize wanted);
     void showPackageInfo();
     void showAbout();
     ImpPackageHost packageHost();

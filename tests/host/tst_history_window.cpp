@@ -95,8 +95,11 @@ private slots:
         action->trigger();
         action->trigger(); // the open window is brought forward, not opened twice
         QCOMPARE(window.mdiArea()->subWindowList().size(), 1);
-        auto *history = qobject_cast<HistoryWindow *>(window.mdiArea()->subWindowList().first()->widget());
+        QMdiSubWindow *sub = window.mdiArea()->subWindowList().first();
+        auto *history = qobject_cast<HistoryWindow *>(sub->widget());
         QVERIFY(history);
+        QVERIFY(!window.windowIcon().isNull());
+        QCOMPARE(sub->windowIcon().cacheKey(), window.windowIcon().cacheKey());
         QAbstractItemModelTester tester(history->model());
 
         const auto column = [&](int c) {
@@ -106,17 +109,21 @@ private slots:
             return out;
         };
         QCOMPARE(column(HistoryWindow::Operator), (QStringList{"ADMIN", "JOANA", "MARIA"}));
-        QCOMPARE(column(HistoryWindow::Outcome), (QStringList{"ok", "falhou", "ok"}));
+        QCOMPARE(column(HistoryWindow::Outcome), (QStringList{"Gravada", "Falhou", "Gravada"}));
         QCOMPARE(history->model()->index(2, HistoryWindow::DishesRefused).data(Qt::ToolTipRole).toString(),
                  QStringLiteral("100.020"));
         QVERIFY(history->statusText().startsWith(QStringLiteral("3 ")));
 
-        // Any column sorts; numbers as numbers, times as times.
+        // Any column sorts; numbers as numbers, times as times; the caption says the order.
+        QVERIFY(history->statusText().contains(QStringLiteral("da mais recente à mais antiga")));
         history->view()->sortByColumn(HistoryWindow::DishesWritten, Qt::AscendingOrder);
         QCOMPARE(column(HistoryWindow::Operator).first(), QStringLiteral("JOANA"));
+        QCOMPARE(history->statusText(), QStringLiteral("3 importação(ões), em ordem de \"Pratos gravados\"."));
         history->view()->sortByColumn(HistoryWindow::When, Qt::AscendingOrder);
         QCOMPARE(column(HistoryWindow::Operator), (QStringList{"MARIA", "JOANA", "ADMIN"}));
+        QVERIFY(!history->statusText().contains(QStringLiteral("da mais recente")));
         history->view()->sortByColumn(HistoryWindow::When, Qt::DescendingOrder);
+        QVERIFY(history->statusText().contains(QStringLiteral("da mais recente à mais antiga")));
 
         // An export made meanwhile shows on the next reading, as an export.
         ImportHistory::Entry exported = entry(QStringLiteral("2024-05-07T10:00:00"), QStringLiteral("PAULO"),
@@ -139,6 +146,15 @@ private slots:
         const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
         QVERIFY(QDir().mkpath(dir));
         QVERIFY(shot.save(dir + QStringLiteral("/history-window.png")));
+
+        // In a small workspace it still opens whole inside it.
+        delete sub;
+        window.resize(700, 360);
+        QCoreApplication::processEvents();
+        action->trigger();
+        sub = window.mdiArea()->subWindowList().first();
+        QVERIFY2(window.mdiArea()->viewport()->rect().contains(sub->geometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(sub->x()).arg(sub->y()).arg(sub->width()).arg(sub->height())));
     }
 
     void destinationWithoutHistory()
