@@ -70,8 +70,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdiArea(new QMd
     QMenu *janela = menuBar()->addMenu(QStringLiteral("&Janela"));
     janela->addAction(QStringLiteral("&Nova anotação"), this, &MainWindow::newNotes);
     janela->addSeparator();
-    janela->addAction(QStringLiteral("&Cascata"), m_mdiArea, &QMdiArea::cascadeSubWindows);
-    janela->addAction(QStringLiteral("&Lado a lado"), m_mdiArea, &QMdiArea::tileSubWindows);
+    // A window that cannot be as small as its place in the arrangement keeps its own size and is
+    // moved back inside the workspace, its right and bottom edges in sight.
+    janela->addAction(QStringLiteral("&Cascata"), this, [this] {
+        m_mdiArea->cascadeSubWindows();
+        keepInside();
+    });
+    QAction *tile = janela->addAction(QStringLiteral("&Lado a lado"), this, [this] {
+        m_mdiArea->tileSubWindows();
+        keepInside();
+    });
+    tile->setObjectName(QStringLiteral("actLadoALado"));
 
     // Alt+J is the window menu's.
     QMenu *ajuda = menuBar()->addMenu(QStringLiteral("Aj&uda"));
@@ -151,6 +160,35 @@ void MainWindow::newNotes()
     sub->setWindowIcon(windowIcon());
     sub->show();
     placeInside(sub, QSize(320, 220));
+}
+
+void MainWindow::keepInside()
+{
+    const QRect room = m_mdiArea->viewport()->rect();
+    QList<QMdiSubWindow *> shown;
+    for (QMdiSubWindow *sub : m_mdiArea->subWindowList()) {
+        if (!sub->isMinimized() && !sub->isMaximized())
+            shown << sub;
+    }
+    for (QMdiSubWindow *moved : shown) {
+        const QRect at = moved->geometry();
+        const QPoint inside(qBound(0, at.x(), qMax(0, room.width() - at.width())),
+                            qBound(0, at.y(), qMax(0, room.height() - at.height())));
+        if (inside == at.topLeft())
+            continue;
+        moved->move(inside);
+        // The neighbour it now covers gives way, as far as its own smallest size lets it.
+        for (QMdiSubWindow *other : shown) {
+            const QRect o = other->geometry();
+            if (other == moved || !o.intersects(moved->geometry()))
+                continue;
+            const QSize least = other->minimumSizeHint();
+            if (o.x() < inside.x() && inside.x() - o.x() >= least.width())
+                other->resize(inside.x() - o.x(), o.height());
+            else if (o.y() < inside.y() && inside.y() - o.y() >= least.height())
+                other->resize(o.width(), inside.y() - o.y());
+        }
+    }
 }
 
 void MainWindow::placeInside(QMdiSubWindow *sub, QSize wanted)

@@ -40,6 +40,8 @@ protected:
 private:
     // A child window of the host at the size it wants, inside the workspace.
     void placeInside(QMdiSubWindow *sub, QSize wanted);
+    // Every child window moved back inside the workspace where it sticks out (after an arrangement).
+    void keepInside();
     void showPackageInfo();
     void showAbout();
     ImpPackageHost packageHost();

@@ -7,6 +7,7 @@
 
 #include "ambiente.h"
 
+#include <QAction>
 #include <QCommandLineParser>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -55,6 +56,7 @@ private slots:
     void qtDialogsSpeakTheOperatorsLanguage();
     void helpMenuReachesTheActiveScreen();
     void aboutNamesDatabaseAndServer();
+    void tileKeepsEveryWindowWholeInside();
 
 private:
     SignInValues load(const QStringList &args);
@@ -260,6 +262,27 @@ void HostTest::aboutNamesDatabaseAndServer()
     amb.WebURL.clear();
     amb.WebPort = 0;
     amb.databaseUrl.clear();
+}
+
+void HostTest::tileKeepsEveryWindowWholeInside()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // A screen that cannot be smaller than its fields beside a window that can.
+    auto *screen = new QWidget;
+    screen->setMinimumSize(552, 337);
+    window.mdiArea()->addSubWindow(screen)->show();
+    window.mdiArea()->addSubWindow(new QWidget)->show();
+    auto *tile = window.findChild<QAction *>(QStringLiteral("actLadoALado"));
+    QVERIFY(tile);
+    tile->trigger();
+    const QRect room = window.mdiArea()->viewport()->rect();
+    const QList<QMdiSubWindow *> subs = window.mdiArea()->subWindowList();
+    for (QMdiSubWindow *sub : subs)
+        QVERIFY2(room.contains(sub->geometry()), qPrintable(sub->widget()->metaObject()->className()));
+    QVERIFY(!subs[0]->geometry().intersects(subs[1]->geometry()));
+    QVERIFY(screen->width() >= 552);
 }
 
 QTEST_MAIN(HostTest)
