@@ -8,6 +8,7 @@
 #include "memtable.h"
 #include "memtablemodel.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPainter>
@@ -277,6 +278,41 @@ void TDishGrid::applyColumns()
             header->moveSection(from, visual);
         ++visual;
     }
+    stretchName();
+}
+
+void TDishGrid::stretchName()
+{
+    // The name takes the room the window gives beyond the other columns, never less than its own
+    // width: a wider window shows longer names instead of an empty band on the right.
+    const QHeaderView *header = horizontalHeader();
+    int least = 0;
+    for (const DishGridColumn &c : columns()) {
+        if (QStringView(c.field) == u"NMPRATO")
+            least = c.width;
+    }
+    int name = -1;
+    int others = 0;
+    for (int section = 0; section < header->count(); ++section) {
+        if (header->isSectionHidden(section))
+            continue;
+        if (fieldOfColumn(model(), section).compare(u"NMPRATO", Qt::CaseInsensitive) == 0)
+            name = section;
+        else
+            others += header->sectionSize(section);
+    }
+    if (name < 0)
+        return;
+    const int wanted = qMax(least, viewport()->width() - others);
+    if (header->sectionSize(name) != wanted)
+        horizontalHeader()->resizeSection(name, wanted);
+}
+
+bool TDishGrid::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Resize)
+        stretchName();
+    return QTableView::viewportEvent(event);
 }
 
 void TDishGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)

@@ -49,7 +49,8 @@ public:
     explicit TDishGrid(QWidget *parent = nullptr);
     ~TDishGrid() override;
 
-    // IDERRO "Ok" 30, CDPRATO "Código" 73, NMPRATO "Nome" 309, CDFILAUXPRAT "Árvore" 44.
+    // IDERRO "Ok" 30, CDPRATO "Código" 73, NMPRATO "Nome" 309, CDFILAUXPRAT "Árvore" 44; "Nome"
+    // takes whatever room the grid has beyond them.
     static const QList<DishGridColumn> &columns();
     static QStringList fieldNames();
 
@@ -73,9 +74,12 @@ public:
 
 protected:
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     void applyColumns();
+    // "Nome" widened to the room the grid has beyond the other columns (never below its width).
+    void stretchName();
     void scheduleFollow();
     void followCurrentRow();
 

@@ -276,6 +276,25 @@ void TfrmImpoPrato::buildFiltro()
     });
 
     setTabOrder(medNmArquivo, medCdFilial);
+    // The whole path, whatever part of it the field has room for.
+    connect(medNmArquivo, &QLineEdit::textChanged, medNmArquivo, &QWidget::setToolTip);
+}
+
+void TfrmImpoPrato::arrangeFiltro()
+{
+    // At the screen's own size the controls sit where buildFiltro put them. A wider screen gives
+    // the room to the file field (a path is long) and some to the branch's name, and moves the
+    // branch to the right with it.
+    constexpr int ownWidth = 489;
+    const int extra = qMax(0, panFiltro->width() - ownWidth);
+    const int name = qMin(extra / 3, 120);
+    const int file = extra - name;
+    medNmArquivo->setGeometry(6, 23, 232 + file, 21);
+    sbtArquivo->move(240 + file, 23);
+    lblFilial->move(268 + file, 6);
+    medCdFilial->move(268 + file, 23);
+    sbtFilial->move(310 + file, 23);
+    edtNmFilial->setGeometry(334 + file, 23, 149 + name, 21);
 }
 
 void TfrmImpoPrato::buildTabs()

@@ -205,6 +205,8 @@ private:
     void discardFailedLoad();
 
     void buildFiltro();
+    // The parameter panel's controls to its width: the file field stretches.
+    void arrangeFiltro();
     void buildTabs();
     void buildErro();
     void buildSide();

@@ -39,6 +39,8 @@ bool TfrmImpoPrato::eventFilter(QObject *watched, QEvent *event)
     // A key that a shortcut takes is announced (ShortcutOverride) but never delivered as a press.
     const bool input = type == QEvent::KeyPress || type == QEvent::ShortcutOverride || type == QEvent::MouseButtonPress
                        || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick;
+    if (type == QEvent::Resize && watched == panFiltro)
+        arrangeFiltro();
     if (type == QEvent::WindowStateChange && watched == subWindow() && !subWindow()->isMinimized()) {
         // Maximised or restored, the child window hands the focus to a control of its own choice
         // (the file field, its text selected): the operator's next key would land there.

@@ -154,7 +154,9 @@ void TestDishGrid::columnsAndTexts()
     GridFixture f(QStringLiteral("0000000000"));
     addDish(f.table, {"0001", "000901", "PUDIM"});
     addDish(f.table, {"  ", "100003", "BRANCOS"});
-    // The packet's columns come in another order: the grid shows four, in its order.
+    // The packet's columns come in another order: the grid shows four, in its order, at their
+    // widths when the grid is narrower than they are.
+    f.grid.resize(400, 200);
     const QHeaderView *header = f.grid.horizontalHeader();
     QStringList shown;
     for (int v = 0; v < header->count(); ++v) {
@@ -165,6 +167,10 @@ void TestDishGrid::columnsAndTexts()
                          .arg(header->sectionSize(logical));
     }
     QCOMPARE(shown, QStringList({"IDERRO Ok 30", "CDPRATO Código 73", "NMPRATO Nome 309", "CDFILAUXPRAT Árvore 44"}));
+    // A wider grid gives the room to the names: the columns fill it, no band left empty.
+    f.grid.resize(900, 200);
+    QCOMPARE(header->length(), f.grid.viewport()->width());
+    QCOMPARE(header->sectionSize(f.model.columnOfField(u"CDFILAUXPRAT")), 44);
 
     // The tree by name; the dish code through the mask, as stored when it does not fit it.
     ProbeDelegate probe;

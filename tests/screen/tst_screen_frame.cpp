@@ -12,6 +12,7 @@
 #include "dishflags.h"
 #include "helpviewer.h"
 #include "importsession.h"
+#include "memtablemodel.h"
 #include "messages.h"
 
 #include <QAbstractProxyModel>
@@ -20,6 +21,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -319,16 +321,35 @@ void ScreenFrameTest::importStatusPaintedBeforeTheCall()
 
 void ScreenFrameTest::screenNeverShrinksOverItsFields()
 {
+    loadSample();
+    const int field = f()->medNmArquivo->width();
+    QHeaderView *titles = f()->dbgPrato->horizontalHeader();
+    const int name = f()->dtsPrato->columnOfField(u"NMPRATO");
+    const int nameWidth = titles->sectionSize(name);
+    QVERIFY(nameWidth >= 309);
+
     QMdiSubWindow *sub = f()->subWindow();
     sub->resize(200, 120);
     QCoreApplication::processEvents();
     QVERIFY(f()->width() >= 552 && f()->height() >= 337);
-    for (QWidget *w : {static_cast<QWidget *>(f()->medNmArquivo), static_cast<QWidget *>(f()->sbtArquivo),
-                       static_cast<QWidget *>(f()->medCdFilial), static_cast<QWidget *>(f()->sbtFilial),
-                       static_cast<QWidget *>(f()->edtNmFilial)}) {
-        const QRect r(w->mapTo(f(), QPoint(0, 0)), w->size());
-        QVERIFY2(f()->grbDadosRel->geometry().contains(r), qPrintable(w->objectName()));
-    }
+    const auto fieldsInside = [this] {
+        for (QWidget *w : {static_cast<QWidget *>(f()->medNmArquivo), static_cast<QWidget *>(f()->sbtArquivo),
+                           static_cast<QWidget *>(f()->medCdFilial), static_cast<QWidget *>(f()->sbtFilial),
+                           static_cast<QWidget *>(f()->edtNmFilial)}) {
+            const QRect r(w->mapTo(f(), QPoint(0, 0)), w->size());
+            QVERIFY2(f()->grbDadosRel->geometry().contains(r), qPrintable(w->objectName()));
+        }
+    };
+    fieldsInside();
+
+    // A wider window widens the file field, whose hint gives the whole path, and the dishes' names.
+    sub->resize(1000, 600);
+    QCoreApplication::processEvents();
+    fieldsInside();
+    QVERIFY(f()->medNmArquivo->width() - field > 300);
+    QCOMPARE(f()->medNmArquivo->toolTip(), ScreenFixture::samplePath());
+    QVERIFY(titles->sectionSize(name) - nameWidth > 300);
+    QVERIFY(titles->length() <= f()->dbgPrato->viewport()->width());
 }
 
 void ScreenFrameTest::helpOpensAtTheFocusedField_data()
