@@ -56,6 +56,9 @@ void TfrmImpoPrato::actExportarErrosClick(QObject *)
     const Status written = workbook ? ErrorXlsx::write(m_session, picture, path) : ErrorCsv::write(m_session, picture, path);
     if (!written)
         showFailure(written.failure());
+    // Done quietly, it would leave the operator wondering whether anything happened.
+    const qsizetype errors = ErrorCsv::rows(m_session, picture).size();
+    setStatusText(Msg(QStringLiteral("Erros_Gravado")).arg(QDir::toNativeSeparators(path)).arg(errors));
 }
 
 void TfrmImpoPrato::actCopiarErrosClick(QObject *)
@@ -68,6 +71,7 @@ void TfrmImpoPrato::actCopiarErrosClick(QObject *)
     // the separator, pasted into a message they read as they are.
     const QByteArray rows = ErrorCsv::text(m_session, Ambiente::instance().DBPict(1), false);
     QGuiApplication::clipboard()->setText(QString::fromUtf8(rows));
+    setStatusText(Msg(QStringLiteral("Erros_Copiados")).arg(ErrorCsv::rows(m_session, Ambiente::instance().DBPict(1)).size()));
 }
 
 void TfrmImpoPrato::cancelLoadQuestion()

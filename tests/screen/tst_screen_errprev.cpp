@@ -102,6 +102,9 @@ void ScreenErrPrevTest::errorMenu()
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), expected);
     written.remove();
+    // Said on the status line, with how many errors went where.
+    const int errors = int(expected.count("\r\n")) - 1;
+    QCOMPARE(f()->statusText(), QStringLiteral("%1 erro(s) exportado(s) para %2.").arg(errors).arg(out));
     // The workbook, the other type the dialog offers, by its name.
     const QString book = out.chopped(3) + QStringLiteral("xlsx");
     m_fx->dialogs->saveFileAnswers = {book};
@@ -114,6 +117,7 @@ void ScreenErrPrevTest::errorMenu()
     // The clipboard takes the same rows, without the file's byte-order mark.
     f()->actCopiarErros->trigger();
     QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromUtf8(expected.mid(3)));
+    QCOMPARE(f()->statusText(), QStringLiteral("%1 erro(s) copiado(s) para a área de transferência.").arg(errors));
 
     // A folder that cannot take the file is told, and the screen goes on.
     m_fx->dialogs->saveFileAnswers = {QStringLiteral("/nonexistent-imp40500/erros.csv")};
