@@ -4,12 +4,23 @@
 #include "dialogs.h"
 #include "messages.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 bool TfrmImpoPrato::confirmReimport()
 {
     const auto before = m_session.previousImport(m_session.fileOrigin());
     if (!before)
         return true;
     const QString who = before->operatorCode.isEmpty() ? Msg(QStringLiteral("Hist_SemOperador")) : before->operatorCode;
-    return dialogs()->question(Msg(QStringLiteral("Hist_JaImportado"))
-                                   .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")), who));
+    const bool again = dialogs()->question(Msg(QStringLiteral("Hist_JaImportado"))
+                                               .arg(before->when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")), who));
+    // The box is gone, but the window system tells only now what it uncovered, and the import
+    // about to run blocks the screen: what the box covered is painted first (the operator's keys
+    // and clicks wait), or the answered question stays on the screen under the busy indicator.
+    repaint();
+    QEventLoop uncovered;
+    QTimer::singleShot(60, &uncovered, &QEventLoop::quit);
+    uncovered.exec(QEventLoop::ExcludeUserInputEvents);
+    return again;
 }

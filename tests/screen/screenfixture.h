@@ -29,10 +29,13 @@ public:
     QHash<QString, int> calls;
     QString failMethod;      // this method answers failWith instead of running
     QString failWith;
+    std::function<void(const QString &)> onCall; // runs as each method is called
 
     Result<QByteArray> call(const QString &method, const CallArgs &args) override
     {
         ++calls[method];
+        if (onCall)
+            onCall(method);
         if (method == failMethod)
             return Result<QByteArray>::fail(failWith);
         return real->call(method, args);

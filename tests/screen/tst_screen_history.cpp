@@ -1,13 +1,36 @@
 // The screen and the import history: the sample imported once goes without a question; loaded and
-// imported again into the same branch, the operator is asked first, and "Não" sends nothing.
+// imported again into the same branch, the operator is asked first, "Não" sends nothing, and
+// "Sim" leaves no trace of the question's box on the screen.
 #include "screenfixture.h"
 
 #include "importhistory.h"
 #include "messages.h"
 
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QSqlQuery>
 #include <QToolButton>
+
+namespace {
+
+// Calls back on every paint of the whole widget it watches.
+class PaintSeen : public QObject {
+public:
+    explicit PaintSeen(std::function<void()> seen) : m_seen(std::move(seen)) {}
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint
+            && static_cast<QPaintEvent *>(event)->rect().contains(static_cast<QWidget *>(watched)->rect()))
+            m_seen();
+        return false;
+    }
+
+private:
+    std::function<void()> m_seen;
+};
+
+} // namespace
 
 class ScreenHistoryTest : public QObject {
     Q_OBJECT
@@ -80,9 +103,20 @@ void ScreenHistoryTest::sameFileAgainAsksFirst()
     QVERIFY(f()->sbtImportExport->isEnabled());
     QVERIFY(f()->medNmArquivo->isEnabled());
 
-    // "Sim": imported again, and on record twice.
+    // "Sim": imported again, and on record twice. What the question's box covered is painted
+    // again before the import blocks the screen, not left under the busy indicator.
     dialogs.questionAnswers = {true};
+    bool answered = false, repainted = false, repaintedBeforeImport = false;
+    dialogs.afterQuestion = [&](bool) { answered = true; };
+    PaintSeen paints([&] { repainted = repainted || answered; });
+    f()->grbDadosRel->installEventFilter(&paints);
+    m_fx->rdm->onCall = [&](const QString &method) {
+        if (method == u"Importacao")
+            repaintedBeforeImport = repainted;
+    };
     clickImport();
+    m_fx->rdm->onCall = {};
+    QVERIFY(repaintedBeforeImport);
     QCOMPARE(dialogs.questions.size(), 2);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 2);
     QCOMPARE(dialogs.errors, QStringList());
