@@ -87,6 +87,8 @@ private slots:
         QVERIFY(held.exec(QStringLiteral("SELECT CDPRATO FROM PRATO")) && held.next());
 
         MainWindow window;
+        // As wide as the help shows its pictures.
+        window.resize(730, 480);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *action = window.findChild<QAction *>(QStringLiteral("actHistoricoImportacoes"));

@@ -413,6 +413,11 @@ void ScreenFrameTest::helpSearchAndHistory()
     QVERIFY(viewer->browser()->textCursor().position() != first);
     QVERIFY(!viewer->findInPage(QStringLiteral("nada disso existe")));
     QCOMPARE(viewer->findChild<QLabel *>(QStringLiteral("lblProcura"))->text(), Msg(QStringLiteral("Ajuda_N_Encontrado")));
+
+    // At the size it opens with, the page is read top to bottom, never sideways.
+    QCoreApplication::processEvents();
+    QVERIFY2(viewer->browser()->document()->idealWidth() <= viewer->browser()->viewport()->width(),
+             qPrintable(QString::number(viewer->browser()->document()->idealWidth())));
 }
 
 void ScreenFrameTest::helpPicturesAreInTheResources()
