@@ -27,6 +27,7 @@
 #include <QMdiSubWindow>
 #include <QProgressBar>
 #include <QScrollArea>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -301,6 +302,9 @@ void TfrmImpoPrato::buildTabs()
 {
     pgcPadrao = new QTabWidget(grbDadosRel);
     pgcPadrao->setObjectName(QStringLiteral("pgcPadrao"));
+    // Tab out of the parameter panel lands on the dishes, not on the tabs' titles, where the arrows
+    // would do nothing the operator expects; Ctrl+PgDown and Ctrl+PgUp change the tab.
+    pgcPadrao->tabBar()->setFocusPolicy(Qt::NoFocus);
 
     tshPrato = new QWidget;
     tshPrato->setObjectName(QStringLiteral("tshPrato"));

@@ -49,7 +49,10 @@ void TfrmImpoPrato::buildShortcuts()
     };
     shortcut(QStringLiteral("actImportar"), {kKeyImportar}, [=, this] { press(sbtImportExport); });
     shortcut(QStringLiteral("actVerificarErros"), {kKeyErros}, [=, this] { press(sbtErros); });
-    shortcut(QStringLiteral("actSair"), {kKeySair}, [=, this] { press(sbtCancel); });
+    // Where the desktop's "close" key is Ctrl+F4 (Windows), the child window's own close takes
+    // it, and reaches the same close of the screen; a second shortcut would make it ambiguous.
+    if (!QKeySequence::keyBindings(QKeySequence::Close).contains(kKeySair))
+        shortcut(QStringLiteral("actSair"), {kKeySair}, [=, this] { press(sbtCancel); });
     // The lookup of the field or cell the operator is on.
     shortcut(QStringLiteral("actPesquisar"), {kKeyPesquisar}, [=, this] {
         QWidget *at = QApplication::focusWidget();

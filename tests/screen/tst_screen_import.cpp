@@ -42,6 +42,7 @@ private slots:
     void serviceEditLocksDishTabAndImport();
     void nextLoadsAfterAnImport();
     void pairingOnTheGridReachesTheImport();
+    void wholeJobByKeys();
 
 private:
     TfrmImpoPrato *f() const { return frmImpoPrato; }
@@ -394,6 +395,78 @@ void ScreenImportTest::pairingOnTheGridReachesTheImport()
     settle();
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     QCOMPARE(m_fx->db->count(QStringLiteral("RECESERV"), QStringLiteral("CDPRATO = '100006' AND CDSERVFILI = '00004'")), 1);
+}
+
+void ScreenImportTest::wholeJobByKeys()
+{
+    // Every key goes to the control that has the focus, as the keyboard sends it; no click.
+    const auto key = [](int k, Qt::KeyboardModifiers mods = {}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), mods);
+        settle(2);
+    };
+    ScriptedDialogs &dlg = *m_fx->dialogs;
+    QCOMPARE(QApplication::focusWidget(), f()->medNmArquivo);
+
+    // The file from the open dialog (F4), the branch from its list (F4), Tab out: the load.
+    dlg.openFileAnswers = {ScreenFixture::samplePath()};
+    key(Qt::Key_F4);
+    QCOMPARE(f()->medNmArquivo->text(), ScreenFixture::samplePath());
+    key(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), f()->medCdFilial);
+    dlg.lookupAnswers = {0};
+    key(Qt::Key_F4);
+    QCOMPARE(dlg.lookups.size(), 1);
+    QCOMPARE(f()->medCdFilial->text(), QStringLiteral("0001"));
+    key(Qt::Key_Tab);
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    QCOMPARE(QApplication::focusWidget(), f()->dbgPrato);
+
+    // Up from the last dish loaded to one with errors; F8 lists them, Escape closes the list,
+    // back on the dishes.
+    for (int r = 0; r < dishes().size() && !f()->sbtErros->isEnabled(); ++r)
+        key(Qt::Key_Up);
+    QVERIFY(f()->sbtErros->isEnabled());
+    key(Qt::Key_F8);
+    QVERIFY(f()->panErro->isVisible());
+    QVERIFY(f()->lsbErro->count() > 0);
+    key(Qt::Key_Escape);
+    QVERIFY(f()->panErro->isHidden());
+    QCOMPARE(QApplication::focusWidget(), f()->dbgPrato);
+
+    // The service tab (Ctrl+PgDown); the unpaired service takes one from the branch's list (F4).
+    key(Qt::Key_PageDown, Qt::ControlModifier);
+    QCOMPARE(f()->pgcPadrao->currentWidget(), f()->tshPadrao);
+    QCOMPARE(QApplication::focusWidget(), f()->dbgPadrao);
+    const MemTable &map = f()->document().cdsServico;
+    int unpaired = -1;
+    for (int r = 0; r < map.rowCount() && unpaired < 0; ++r)
+        if (map.textAt(r, 1).trimmed().isEmpty())
+            unpaired = r;
+    QVERIFY(unpaired >= 0);
+    while (f()->dbgPadrao->currentIndex().row() < unpaired)
+        key(Qt::Key_Down);
+    key(Qt::Key_Right);
+    dlg.lookupAnswers = {3};
+    key(Qt::Key_F4);
+    QCOMPARE(map.textAt(unpaired, 1), QStringLiteral("00004"));
+    QCOMPARE(map.state(), TableState::Browse);
+
+    // Leaving now would lose that pairing: asked first, and Não keeps everything.
+    dlg.questionAnswers = {false};
+    key(Qt::Key_F4, Qt::ControlModifier);
+    QCOMPARE(dlg.questions, QStringList{QStringLiteral("Fechar a tela? Os pareamentos informados serão perdidos.")});
+    QVERIFY(frmImpoPrato && boIdCriado);
+
+    // F9 imports; then Ctrl+F4 leaves without a question, nothing being lost.
+    key(Qt::Key_F9);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 1);
+    QCOMPARE(dlg.infos.size(), 1);
+    QVERIFY(dlg.infos.first().startsWith(QStringLiteral("A importação foi realizada com sucesso.")));
+    key(Qt::Key_F4, Qt::ControlModifier);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(dlg.questions.size(), 1);
+    QVERIFY(!boIdCriado);
+    QCOMPARE(dlg.errors, QStringList());
 }
 
 QTEST_MAIN(ScreenImportTest)
