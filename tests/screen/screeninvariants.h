@@ -67,6 +67,27 @@ inline QStringList typedPairsHeld(const ServiceMap &serviceMap)
     return broken;
 }
 
+// With the screen in front, what the operator types goes to the control that shows the focus,
+// and the screen counts him in the parameter panel exactly when that control is there. Empty when
+// that holds (or the screen is not in front).
+inline QString focusBroken(TfrmImpoPrato *f)
+{
+    QMdiSubWindow *sub = f->subWindow();
+    if (!sub || !sub->mdiArea() || sub->mdiArea()->activeSubWindow() != sub || sub->isMinimized()
+        || QApplication::activeWindow() != f->window())
+        return {};
+    QWidget *focus = QApplication::focusWidget();
+    const QString name = focus ? focus->objectName() : QString();
+    if (!focus || !f->isAncestorOf(focus))
+        return QStringLiteral("the screen is in front without a control of it holding the focus");
+    if (!focus->isVisible() || !focus->isEnabled())
+        return QStringLiteral("the focus is on %1, hidden or locked").arg(name);
+    if (f->operatorInPanel() != f->panFiltro->isAncestorOf(focus))
+        return QStringLiteral("the operator counts as %1 the parameter panel with the focus on %2")
+            .arg(f->operatorInPanel() ? QStringLiteral("in") : QStringLiteral("outside"), name);
+    return {};
+}
+
 // An empty text when every rule holds; otherwise what broke. `fileServices` are the origin codes
 // of the service lines of the file the screen loaded last (asked only while a load is held).
 template <typename ServicesOf>
@@ -146,21 +167,8 @@ QString check(TfrmImpoPrato *f, ServicesOf fileServices)
     if (state == S::LoadFailed && !f->operatorInPanel())
         broken << QStringLiteral("after a failed load the operator is not in the panel");
 
-    // With the screen in front, what the operator types goes to the control that shows the focus,
-    // and the screen counts him in the parameter panel exactly when that control is there.
-    QMdiSubWindow *sub = f->subWindow();
-    if (sub && sub->mdiArea() && sub->mdiArea()->activeSubWindow() == sub && !sub->isMinimized()
-        && QApplication::activeWindow() == f->window()) {
-        QWidget *focus = QApplication::focusWidget();
-        const QString name = focus ? focus->objectName() : QString();
-        if (!focus || !f->isAncestorOf(focus))
-            broken << QStringLiteral("the screen is in front without a control of it holding the focus");
-        else if (!focus->isVisible() || !focus->isEnabled())
-            broken << QStringLiteral("the focus is on %1, hidden or locked").arg(name);
-        else if (f->operatorInPanel() != f->panFiltro->isAncestorOf(focus))
-            broken << QStringLiteral("the operator counts as %1 the parameter panel with the focus on %2")
-                          .arg(f->operatorInPanel() ? QStringLiteral("in") : QStringLiteral("outside"), name);
-    }
+    if (QString focus = focusBroken(f); !focus.isEmpty())
+        broken << focus;
 
     return broken.join(QStringLiteral("; "));
 }

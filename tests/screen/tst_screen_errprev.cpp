@@ -30,6 +30,8 @@ private:
     // Picks the sample and leaves the panel by Tab (the load runs); `duringLoad` runs on the
     // event loop once the pass has started.
     void loadSample(std::function<void()> duringLoad = {});
+    // The documentation's picture: the menu open over a dish with errors.
+    void shootErrorMenu();
     std::unique_ptr<ScreenFixture> m_fx;
 };
 
@@ -136,7 +138,17 @@ void ScreenErrPrevTest::errorMenu()
     }
     QVERIFY(m_fx->db->count(QStringLiteral("PRATO")) > 0);
 
-    // The documentation's picture: the menu open over a dish with errors.
+    shootErrorMenu();
+
+    // The operator going back to the file field discards the load, and its preview with it.
+    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
+    settle();
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
+    QVERIFY2(f()->statusText().isEmpty(), qPrintable(f()->statusText()));
+}
+
+void ScreenErrPrevTest::shootErrorMenu()
+{
     int errorRow = -1;
     const int flags = f()->document().cdsPrato.fieldIndex(u"IDERRO");
     for (int r = 0; r < f()->document().cdsPrato.rowCount() && errorRow < 0; ++r)
@@ -162,12 +174,6 @@ void ScreenErrPrevTest::errorMenu()
     const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
     QVERIFY(QDir().mkpath(dir));
     QVERIFY(shot.save(dir + QStringLiteral("/error-menu.png")));
-
-    // The operator going back to the file field discards the load, and its preview with it.
-    QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
-    settle();
-    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::NoFile);
-    QVERIFY2(f()->statusText().isEmpty(), qPrintable(f()->statusText()));
 }
 
 void ScreenErrPrevTest::escapeDuringLoad_data()
