@@ -171,8 +171,8 @@ public:
     static const QKeySequence kKeyErros;
     static const QKeySequence kKeySair;
     static const QKeySequence kKeyPesquisar;
-    // Service pairings the operator typed since the load, or since the import that took them: a
-    // row in edit, or a destination that differs from what the load or that import left.
+    // Service pairings the operator typed and no import took: a row in edit, or a pairing made on
+    // the grid (kept for the next loads until the screen closes) since the last import.
     bool pairingsTyped() const;
 
     // LoadObserver: what the load pass shows on this screen.
@@ -218,7 +218,7 @@ private:
     void buildShortcuts();
     // The next (1) or previous (-1) tab the operator may open, its grid taking the focus.
     void stepTab(int step);
-    // The map's destinations as they are now: what closing the screen would not lose.
+    // The operator's pairings as they are now, taken by an import: closing would not lose them.
     void rememberPairings();
     // Whether the close may go on: asks first when typed pairings would be lost (Não by default).
     bool confirmClose();
@@ -260,8 +260,8 @@ private:
     // The error button's own flag: the dish table's row change (current dish has errors) and the
     // load pass (a dish stored with errors) set it; shown only while a load is held.
     bool m_dishErrors = false;
-    // The map's destinations after the load, or after the import that took them (rememberPairings).
-    QStringList m_pairingsAtRest;
+    // The operator's pairings as the last import that went through took them (rememberPairings).
+    QList<QPair<QString, QString>> m_pairingsImported;
     // The grids' models (dtsPrato, dtsServico). They watch the session's tables, so they are no
     // QObject children (QWidget deletes those after the members): declared after m_session, they
     // go before it.

@@ -253,7 +253,6 @@ void TfrmImpoPrato::panFiltroExit(QObject *)
     }
     m_loadLock = false;
     setState(ScreenState::Loaded);
-    rememberPairings();
     showPreview();
 }
 

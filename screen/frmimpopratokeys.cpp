@@ -15,6 +15,8 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 // The hint of a button with the key that presses it.
@@ -91,33 +93,24 @@ void TfrmImpoPrato::stepTab(int step)
 
 void TfrmImpoPrato::rememberPairings()
 {
-    const MemTable &map = m_session.cdsServico;
-    m_pairingsAtRest.clear();
-    for (int r = 0; map.isActive() && r < map.rowCount(); ++r)
-        m_pairingsAtRest << map.textAt(r, ServiceMap::ColDest);
+    m_pairingsImported = m_session.serviceMap.paresDigitados();
 }
 
 bool TfrmImpoPrato::pairingsTyped() const
 {
-    const bool holdsLoad = m_state == ScreenState::Loaded || m_state == ScreenState::Imported;
+    // A row being typed into, or a pairing the operator made (kept for the next loads of the
+    // branch, and gone with the screen) that no import has taken yet.
     const MemTable &map = m_session.cdsServico;
-    if (!holdsLoad || !map.isActive())
-        return false;
-    if (map.state() == TableState::Edit || map.state() == TableState::Insert)
+    if (map.isActive() && (map.state() == TableState::Edit || map.state() == TableState::Insert))
         return true;
-    if (map.rowCount() != m_pairingsAtRest.size())
-        return true;
-    for (int r = 0; r < map.rowCount(); ++r) {
-        if (map.textAt(r, ServiceMap::ColDest) != m_pairingsAtRest[r])
-            return true;
-    }
-    return false;
+    const auto &typed = m_session.serviceMap.paresDigitados();
+    return std::any_of(typed.begin(), typed.end(), [this](const auto &pair) { return !m_pairingsImported.contains(pair); });
 }
 
 bool TfrmImpoPrato::confirmClose()
 {
-    // What the load paired needs nothing: a new load pairs it again. What the operator paired
-    // since, and no import took, would be lost.
+    // What the load paired needs nothing: a new load pairs it again. What the operator paired,
+    // and no import took, would be lost.
     if (!pairingsTyped())
         return true;
     return dialogs()->question(Msg(QStringLiteral("Fechar_Pareamentos")));

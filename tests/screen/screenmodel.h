@@ -117,7 +117,7 @@ private:
         int failingCalls = 0;
         int okImports = 0;
         QStringList pairs;  // the map's destinations
-        bool typed = false; // pairings typed since the last load or import
+        bool typed = false; // pairings typed and not imported, or a row in edit
     };
     Before snapshot();
     // The question before closing: asked exactly when typed pairings would be lost, and obeyed.
@@ -147,6 +147,7 @@ private:
     int m_closeQuestions = 0;
     int m_visits[6] = {};                 // actions that ended in each state
     QStringList m_lastLog;                // the last sequence, printed with IMP_MODEL_PRINT
-    QStringList m_pairsAtRest;            // the map's destinations after the last load or import
+    // The operator's pairings as the last import that went through took them.
+    QList<QPair<QString, QString>> m_pairsImported;
 };
 

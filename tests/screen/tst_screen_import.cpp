@@ -451,10 +451,18 @@ void ScreenImportTest::wholeJobByKeys()
     QCOMPARE(map.textAt(unpaired, 1), QStringLiteral("00004"));
     QCOMPARE(map.state(), TableState::Browse);
 
-    // Leaving now would lose that pairing: asked first, and Não keeps everything.
+    // Leaving now would lose that pairing, also once a reload (F5) has applied it: asked first, and
+    // Não keeps everything.
+    const QString question = QStringLiteral("Fechar a tela? Os pareamentos informados serão perdidos.");
     dlg.questionAnswers = {false};
     key(Qt::Key_F4, Qt::ControlModifier);
-    QCOMPARE(dlg.questions, QStringList{QStringLiteral("Fechar a tela? Os pareamentos informados serão perdidos.")});
+    QCOMPARE(dlg.questions, QStringList{question});
+    key(Qt::Key_F5);
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("GetPrato")), 2);
+    QCOMPARE(map.textAt(unpaired, 1), QStringLiteral("00004"));
+    dlg.questionAnswers = {false};
+    key(Qt::Key_F4, Qt::ControlModifier);
+    QCOMPARE(dlg.questions, (QStringList{question, question}));
     QVERIFY(frmImpoPrato && boIdCriado);
 
     // F9 imports; then Ctrl+F4 leaves without a question, nothing being lost.
@@ -464,7 +472,7 @@ void ScreenImportTest::wholeJobByKeys()
     QVERIFY(dlg.infos.first().startsWith(QStringLiteral("A importação foi realizada com sucesso.")));
     key(Qt::Key_F4, Qt::ControlModifier);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCOMPARE(dlg.questions.size(), 1);
+    QCOMPARE(dlg.questions.size(), 2);
     QVERIFY(!boIdCriado);
     QCOMPARE(dlg.errors, QStringList());
 }
