@@ -210,7 +210,9 @@ void ServiceMap::applyTypedPairs(const std::vector<Dest> &dests)
         const int row = cdsServico.find(ColOrig, origem);
         if (row < 0 || EmptyString(destino) || cdsServico.textAt(row, ColDest) == destino)
             continue;
-        const auto d = std::find_if(dests.begin(), dests.end(), [&](const Dest &x) { return x.code == destino; });
+        // A structured binding is not captured by every compiler the project builds with (clang 14).
+        const QString &wanted = destino;
+        const auto d = std::find_if(dests.begin(), dests.end(), [&wanted](const Dest &x) { return x.code == wanted; });
         if (d == dests.end() || (cdsServDestino.isActive() && cdsServDestino.find(ColDestCodigo, destino) >= 0))
             continue;
         setRowDestination(row, d->code, d->name);
