@@ -149,7 +149,7 @@ QList<int> LoadPass::Impl::dishesOf(const MemTable &table, int row, int fallback
 
 // Each faulty recipe row's flags on the dishes of its key (every copy of a repeated dish, so that
 // no copy is written with the row's faults left out). A row whose key names no dish of the file is
-// never written by the server; its flags go, as Part 2.3 gives a recipe line's flags, to the dish
+// never written by the server; its flags go, as a recipe line's lookup flags do, to the dish
 // loaded before it.
 void LoadPass::Impl::flagRecipeFaults()
 {
