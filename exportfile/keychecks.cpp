@@ -16,10 +16,11 @@ using namespace ExportText;
 // NUL in a stored value, position 7 on a row with a number its column cannot hold: on the dish row
 // itself, or on the dish a recipe row belongs to by its key, which is the dish the server would
 // write the row with (flagRecipeFaults, once the file is in). Keys are the values as stored (after
-// the branch and service replacements and the columns' width); an empty CDFILIAL is the
-// destination branch, which is what the server writes for it. Two dish rows with one key are both
-// flagged, so that neither is written in place of the other; a recipe line flags its dish when it
-// repeats an earlier line of its table.
+// the branch and service replacements and the columns' width), trimmed as the server trims them: a
+// part of nothing but blanks is missing, and an empty CDFILIAL is the destination branch, which is
+// what the server writes for it. Two dish rows with one key are both flagged, so that neither is
+// written in place of the other; a recipe line flags its dish when it repeats an earlier line of
+// its table.
 void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, const RowFaults &faults)
 {
     if (!plan.keysReady) {
@@ -61,7 +62,7 @@ void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, const RowFaults &faul
         // so that the search for repeats does not read every key again.
         quint64 h = kFnvBasis;
         for (size_t i = 0; i < plan.keyCols.size() && !keyFault; ++i) {
-            const QAnyStringView v = table.textAnyViewAt(row, plan.keyCols[i]);
+            const QAnyStringView v = trimmedKey(table.textAnyViewAt(row, plan.keyCols[i]));
             if (!isBlank(v))
                 h = hashPart(h, v);
             else if (plan.keyIsFilial[i])
@@ -190,7 +191,7 @@ void LoadPass::Impl::flagRepeatedKeys()
         const int rows = std::min<int>(int(owners.size()), table.rowCount());
         // The cells as the table keeps them: nothing copied or widened per row.
         const auto part = [&](int r, size_t i) -> QAnyStringView {
-            const QAnyStringView v = table.textAnyViewAt(r, plan.keyCols[i]);
+            const QAnyStringView v = trimmedKey(table.textAnyViewAt(r, plan.keyCols[i]));
             return plan.keyIsFilial[i] && isBlank(v) ? QAnyStringView(branch) : v;
         };
         const auto same = [&](int a, int b) {

@@ -178,6 +178,25 @@ inline bool isBlank(QAnyStringView s)
     });
 }
 
+// A key part as the destination compares it: the blanks QString::trimmed cuts (U+00A0 among them)
+// gone at either end, so that " 100" and "100" are one key here as they are one row there.
+inline QAnyStringView trimmedKey(QAnyStringView s)
+{
+    return s.visit([](auto v) -> QAnyStringView {
+        using V = decltype(v);
+        if constexpr (std::is_same_v<V, QStringView> || std::is_same_v<V, QLatin1StringView>) {
+            qsizetype b = 0, e = v.size();
+            while (b < e && QChar(v[b]).isSpace())
+                ++b;
+            while (e > b && QChar(v[e - 1]).isSpace())
+                --e;
+            return v.sliced(b, e - b);
+        } else {
+            return QAnyStringView(v); // no table gives UTF-8
+        }
+    });
+}
+
 constexpr quint64 kFnvBasis = 1469598103934665603ull;
 constexpr quint64 kFnvPrime = 1099511628211ull;
 

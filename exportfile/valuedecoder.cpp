@@ -352,6 +352,10 @@ std::optional<double> ValueDecoder::toNumber(QStringView s, int precision, int s
         *fit = fitDecimal(std::string_view(buf, size_t(n)), precision, scale, rounded);
         if (!rounded.empty())
             std::from_chars(rounded.data(), rounded.data() + rounded.size(), d, std::chars_format::general);
+        // Digits that fit may still make a double that does not: 999999999999.999999 is 1e12 as
+        // a double, and the column cannot take that.
+        if (*fit != NumberFit::TooLarge && std::fabs(d) >= std::pow(10.0, precision - scale))
+            *fit = NumberFit::TooLarge;
     }
     return d;
 }

@@ -5,6 +5,7 @@
 // end, so a test can break any rule on purpose.
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -36,4 +37,20 @@ public:
 
     // The default structure line of a table (its name and columns).
     static QStringList structure(const QString &table);
+
+    // A file of values at the destination's limits, the same for the same seed: codes and names
+    // longer than their columns, numbers at and past their precision and scale, repeated, blank
+    // and empty keys, NULs in codes and in recipe lines placed after another dish, services that
+    // pair by name, that do not, and those paired as `--pair` would (in `pairs`). Its dishes are
+    // meant for branch 0001 of the demo destination with limitsDestination() added.
+    struct Limits;
+    static Limits atLimits(quint32 seed);
+    // The destination dishes atLimits() expects beside the demo ones: (tree, code, name), each code
+    // as long as its column, each name as long as its column.
+    static QList<QStringList> limitsDestination();
+};
+
+struct ExportWriter::Limits {
+    ExportWriter file;
+    QList<QPair<QString, QString>> pairs; // origin and destination service, as --pair takes them
 };
