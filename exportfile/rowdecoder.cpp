@@ -191,7 +191,8 @@ void LoadPass::Impl::checkDishName(MemTable &table, const Plan &plan, const ColP
     };
     const QStringView cdPrato = asStored(firstField(after), u"CDPRATO");
     const QStringView nmPrato = asStored(firstField(dropFirstField(dropFirstField(after))), u"NMPRATO");
-    const QString code = cdPrato.toString();
+    // Trimmed, as the server keys the dish it writes: " 000901" replaces 000901.
+    const QString code = cdPrato.trimmed().toString();
     // A code with a NUL cannot be at the destination (nor be asked for).
     if (code.contains(QChar(0)))
         return;

@@ -197,10 +197,15 @@ void changedDishes(const Run &r, QStringList &added, QStringList &replaced, QStr
     for (const QString &row : r.after.value(QStringLiteral("PRATO"))) {
         const QString key = row.section(QStringLiteral(" :: "), 0, 0);
         seen.insert(key);
-        if (!before.contains(key))
+        if (!before.contains(key)) {
             added << key.section(u'|', 1);
-        else if (before.value(key) != row)
+        } else if (before.value(key) != row) {
             replaced << key.section(u'|', 1);
+            // A local dish replaces only one of its own name (else the check flags it).
+            const auto name = [](const QString &r) { return r.section(QStringLiteral(" :: "), 1).section(u'|', 3, 3); };
+            if (!key.startsWith(QLatin1String("P|")) && name(before.value(key)) != name(row))
+                problems << QStringLiteral("local dish %1 \"%2\" replaced by \"%3\"").arg(key, name(before.value(key)), name(row));
+        }
     }
     for (auto it = before.cbegin(); it != before.cend(); ++it)
         if (!seen.contains(it.key()))

@@ -155,8 +155,11 @@ const Pool kNumbers = pool({"1", "0,5", "2,5", "3", "10", "0,25", "-2,5", "1.234
                            {"0,1234567", "0,0000005", "-0,0000005", "0,0000004", "1,2345675", "2,0000015",
                             "999999999999,999999", "999999999999,99999", "999999999999,9999995", "999999999999",
                             "-999999999999,5", "12345678901234,5", "-12345678901234", "1000000000000",
-                            "123456789012,123456", "abc", "", "1e3", "0,000000000001"});
-const Pool kDates = pool({"10/1/2024", "12/3/2024 08:15", "29/2/2024 23:59"}, {"31/2/2024", "", "1/1/1900"});
+                            "123456789012,123456", "abc", "", "1e3", "0,000000000001", "-0", "+5", "1e400",
+                            "1e-400", "0,00000050000001"});
+const Pool kDates = pool({"10/1/2024", "12/3/2024 08:15", "29/2/2024 23:59"},
+                         {"31/2/2024", "", "1/1/1900", "1/1/0001", "31/12/9999 23:59:59", "1/1/10000", "1/1/-1",
+                          "10/1/2024 25:00", "0/0/0"});
 const Pool kProducts = pool({"000101", "000102", "000103", "000104", "000105", "000106", "000107", "000108", "000109",
                              "000110", "000111", "000112", "000113", "000114"},
                             {"999999", "00010112345", "", "0001\\0", " 000101", "000102 ", "\u00A0000103"});
@@ -244,12 +247,14 @@ Dish LimitsBuilder::newDish()
     const int kind = d.below(100);
     if (kind < 5)
         return earlier; // the same key again
+    const QString tree = d.of(kTrees);
     if (kind < 10) {
+        // Blanks around a code of the file, or of the destination.
         static const char *const kBlanks[] = {" ", "  ", "\u00A0"};
         const QString blank = d.of(kBlanks);
-        return {earlier.tree, d.chance(50) ? blank + earlier.code : earlier.code + blank};
+        const Dish base = d.chance(50) ? earlier : Dish{tree, d.of(kKnown)};
+        return {base.tree, d.chance(50) ? blank + base.code : base.code + blank};
     }
-    const QString tree = d.of(kTrees);
     if (kind < 24)
         return {tree, d.of(kKnown)};
     if (kind < 34)
@@ -282,6 +287,8 @@ QString LimitsBuilder::name(const QString &code)
         return QString();
     if (kind < 58)
         return QStringLiteral("FEIJÃO ÇÃO € ‰ ") + n;
+    if (kind < 61)
+        return QStringLiteral(" PRATO\u0001\u0081 ") + n; // controls, and blanks at either end
     return QStringLiteral("PRATO ") + n;
 }
 
