@@ -213,7 +213,9 @@ void TstExportText::numbersForTheColumn_data()
     QTest::newRow("exponent brings decimals") << "1.234567855E2" << 123.456786 << rounded;
     QTest::newRow("smallest that rounds up") << "5E-7" << 0.000001 << rounded;
     QTest::newRow("rounds to zero, no sign") << "-4E-7" << 0.0 << rounded;
-    QTest::newRow("twelve integer digits") << "999999999999.999999" << 999999999999.999999 << fits;
+    QTest::newRow("twelve integer digits") << "999999999999.99" << 999999999999.99 << fits;
+    // The nearest double is 1e12, which the column cannot take.
+    QTest::newRow("twelve integer digits, 1e12 as a double") << "999999999999.999999" << 1e12 << tooLarge;
     QTest::newRow("thirteen") << "12345678901234.5" << 12345678901234.5 << tooLarge;
     QTest::newRow("thirteen after rounding") << "999999999999.9999995" << 1e12 << tooLarge;
     QTest::newRow("exponent makes it large") << "1E12" << 1e12 << tooLarge;

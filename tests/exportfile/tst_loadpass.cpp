@@ -245,6 +245,10 @@ void TstLoadPass::flags_data()
         << Lines{dishLine("0009", "000900", "Pudim de leite condensado")} << QStringList{"0001000000"}
         << "PUDIM DE LEITE CONDENSADO" << 1 << 1 << 0;
     QTest::newRow("local dish, free code") << Lines{dishLine("0009", "000777", "NOVO")} << QStringList{ok} << "" << 1 << 0 << 0;
+    // The import trims the code: " 000900" would replace 000900.
+    QTest::newRow("local dish, a padded code of another dish")
+        << Lines{dishLine("0009", "\u00A0000900 ", "OUTRO")} << QStringList{"0001000000"} << "PUDIM DE LEITE CONDENSADO" << 1
+        << 1 << 0;
     // The destination holds 0123456789 (flags()): a longer code is written cut, so it is asked cut.
     QTest::newRow("a code longer than its column, cut to another dish's")
         << Lines{dishLine("0009", "0123456789X", "OUTRO")} << QStringList{"0001000000"} << "BOLO DE CODIGO LONGO" + QString(20, u'-') << 1 << 1
