@@ -267,6 +267,8 @@ Dish LimitsBuilder::newDish()
         return {tree, QStringLiteral("20") + QChar(0) + plain.right(3)};
     if (kind < 53)
         return {tree, QStringLiteral("pão") + plain.right(3)};
+    if (kind < 55)
+        return {tree, QString(11, u'€')}; // three bytes a character in UTF-8
     return {tree, plain};
 }
 
@@ -289,6 +291,8 @@ QString LimitsBuilder::name(const QString &code)
         return QStringLiteral("FEIJÃO ÇÃO € ‰ ") + n;
     if (kind < 61)
         return QStringLiteral(" PRATO\u0001\u0081 ") + n; // controls, and blanks at either end
+    if (kind < 63)
+        return QString(45, u'€');
     return QStringLiteral("PRATO ") + n;
 }
 
@@ -308,8 +312,10 @@ void LimitsBuilder::recipeLine(const Dish &dish, bool nul)
     const QString fil = d.of(kBranches);
     const QString product = nul ? QStringLiteral("0001") + QChar(0) + QString::number(d.below(10)) : d.of(kProducts);
     QString svc = serviceCodes.isEmpty() ? QString() : serviceCodes.at(d.below(int(serviceCodes.size())));
-    if (d.chance(8))
-        svc = d.chance(50) ? QStringLiteral("99") : QString();
+    if (d.chance(8)) {
+        static const char *const kOdd[] = {"99", "", "3\\0", " 10"};
+        svc = d.of(kOdd);
+    }
     QStringList v;
     switch (d.below(6)) {
     case 0: v = {"RECEPADR", dish.tree, dish.code, product, d.of(kUnits), d.of(kNumbers)}; break;
