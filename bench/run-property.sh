@@ -21,7 +21,7 @@ mkdir -p "$OUT/config"
 [ -n "${IMP_TEST_PG_URL:-}" ] || echo "IMP_TEST_PG_URL unset: SQLite only"
 start=$(date +%s%N)
 IMP_PROPERTY_FILES="$FILES" IMP_PROPERTY_SEED="$SEED" IMP_PROPERTY_BINARY_EVERY="$EVERY" IMP_PROPERTY_KEEP="$OUT" \
-  LC_ALL=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$OUT/config" \
+  LC_ALL=C.UTF-8 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$OUT/config" QTEST_FUNCTION_TIMEOUT=86400000 \
   "$BUILD/bin/tst_property" -maxwarnings 0 >"$OUT/log" 2>&1
 status=$?
 ms=$(( ($(date +%s%N) - start) / 1000000 ))
