@@ -88,7 +88,8 @@ void reset(LoadFixture &f)
     QSqlDatabase db = f.db->db();
     QVERIFY(Schema::seedDemo(db));
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO PRATO (CDFILAUXPRAT, CDPRATO, CDFILIAL, NMPRATO, SGUNIDADE) VALUES (?, ?, ?, ?, 'KG')"));
+    q.prepare(QStringLiteral("INSERT INTO PRATO (CDFILAUXPRAT, CDPRATO, CDFILIAL, NMPRATO, SGUNIDADE) "
+                             "VALUES (?, ?, ?, ?, 'KG')"));
     for (const QStringList &d : ExportWriter::limitsDestination()) {
         q.addBindValue(d.at(0));
         q.addBindValue(d.at(1));
@@ -162,7 +163,8 @@ QStringList strings(const QJsonValue &v)
 // `check --json`, then `import --json`, through the binary.
 void viaBinary(LoadFixture &f, const QString &path, const Pairs &pairs, Run &r)
 {
-    QStringList args{path, QStringLiteral("--branch"), kBranch, QStringLiteral("--db"), f.db->url(), QStringLiteral("--json")};
+    QStringList args{path,        QStringLiteral("--branch"), kBranch, QStringLiteral("--db"),
+                     f.db->url(), QStringLiteral("--json")};
     for (const auto &[from, to] : pairs)
         args << QStringLiteral("--pair") << from + u'=' + to;
     const ProcessRun check = ProcessRun::run(QStringLiteral(IMP40500_BIN), QStringList{QStringLiteral("check")} + args);
@@ -204,7 +206,8 @@ void changedDishes(const Run &r, QStringList &added, QStringList &replaced, QStr
             // A local dish replaces only one of its own name (else the check flags it).
             const auto name = [](const QString &r) { return r.section(QStringLiteral(" :: "), 1).section(u'|', 3, 3); };
             if (!key.startsWith(QLatin1String("P|")) && name(before.value(key)) != name(row))
-                problems << QStringLiteral("local dish %1 \"%2\" replaced by \"%3\"").arg(key, name(before.value(key)), name(row));
+                problems << QStringLiteral("local dish %1 \"%2\" replaced by \"%3\"")
+                                .arg(key, name(before.value(key)), name(row));
         }
     }
     for (auto it = before.cbegin(); it != before.cend(); ++it)
@@ -262,7 +265,8 @@ QStringList compare(const Run &a, const Run &b)
     for (const char *t : kSeven)
         for (qsizetype i = 0; i < qMax(a.after[t].size(), b.after[t].size()); ++i)
             if (a.after[t].value(i) != b.after[t].value(i)) {
-                problems << QStringLiteral("%1 differs:\n    %2\n    %3").arg(t, a.after[t].value(i), b.after[t].value(i));
+                problems << QStringLiteral("%1 differs:\n    %2\n    %3")
+                                .arg(QLatin1String(t), a.after[t].value(i), b.after[t].value(i));
                 break;
             }
     return problems;

@@ -129,7 +129,10 @@ public:
         const QStringList &from = below(limitEvery) == 0 ? p.limits : p.usual;
         return from.at(below(int(from.size())));
     }
-    static QString text(const char *s) { return QString::fromUtf8(s).replace(QStringLiteral("\\0"), QString(QChar(0))); }
+    static QString text(const char *s)
+    {
+        return QString::fromUtf8(s).replace(QStringLiteral("\\0"), QString(QChar(0)));
+    }
 
 private:
     QRandomGenerator m_g;
@@ -169,9 +172,12 @@ struct Service {
     const char *code, *name;
     const char *byName; // the demo destination's service it pairs with by name; "" none
 };
-const Service kServices[] = {{"10", "Almoco", "00001"},          {"20", "JANTAR", "00002"},
-                             {"30", "LANCHE DA TARDE", ""},      {"40", "Ceia", "00004"},
-                             {"123456", "SERVIÇO DE CÓDIGO LONGO", ""}, {"60", "SEM PAR", ""},
+const Service kServices[] = {{"10", "Almoco", "00001"},
+                             {"20", "JANTAR", "00002"},
+                             {"30", "LANCHE DA TARDE", ""},
+                             {"40", "Ceia", "00004"},
+                             {"123456", "SERVIÇO DE CÓDIGO LONGO", ""}, // the map holds it cut: 12345
+                             {"60", "SEM PAR", ""},
                              {"70", "CAFÉ DA MANHÃ", "00003"}};
 
 QString limitName(const char *start)
@@ -232,9 +238,10 @@ void LimitsBuilder::services()
         else
             unpaired << &s;
     }
+    // The origin as the map holds it (cut to its column), the destination one no other row holds.
     for (const Service *s : std::as_const(unpaired))
         if (!free.isEmpty() && d.chance(60))
-            out.pairs.append({QString::fromUtf8(s->code).left(5), free.takeAt(d.below(int(free.size())))}); // as the map holds it
+            out.pairs.append({QString::fromUtf8(s->code).left(5), free.takeAt(d.below(int(free.size())))});
 }
 
 Dish LimitsBuilder::newDish()
@@ -275,7 +282,7 @@ Dish LimitsBuilder::newDish()
 QString LimitsBuilder::name(const QString &code)
 {
     const QString n = QString::number(serial);
-    const QString known = destinationNames().value(code.left(10));
+    const QString known = destinationNames().value(code.left(10).trimmed());
     const int kind = d.below(100);
     if (kind < 20 && !known.isEmpty())
         return known;
@@ -365,8 +372,10 @@ ExportWriter::Limits LimitsBuilder::build()
 
 QList<QStringList> ExportWriter::limitsDestination()
 {
-    return {{QStringLiteral("0001"), QStringLiteral("1234567890"), limitName("PRATO LOCAL COM CÓDIGO E NOME NO LIMITE")},
-            {QStringLiteral("P"), QStringLiteral("9876543210"), limitName("PRATO PADRÃO COM CÓDIGO E NOME NO LIMITE")}};
+    return {{QStringLiteral("0001"), QStringLiteral("1234567890"),
+             limitName("PRATO LOCAL COM CÓDIGO E NOME NO LIMITE")},
+            {QStringLiteral("P"), QStringLiteral("9876543210"),
+             limitName("PRATO PADRÃO COM CÓDIGO E NOME NO LIMITE")}};
 }
 
 ExportWriter::Limits ExportWriter::atLimits(quint32 seed)
