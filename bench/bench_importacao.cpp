@@ -151,12 +151,12 @@ bool adminExec(const QString &url, const QString &sql)
 // Importacao in process, timed from the call to the reply. Returns seconds, or -1.
 double timeImport(const QString &url, const CallArgs &args, bool show)
 {
-    QString error;
-    auto module = RdmImpoPrato::open(url, &error);
-    if (!module) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    auto opened = RdmImpoPrato::open(url);
+    if (!opened) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.error()));
         return -1;
     }
+    const auto module = opened.value();
     NetConnection net;
     net.setTransport(std::make_unique<InProcessTransport>(module));
     QElapsedTimer clock;

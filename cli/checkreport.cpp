@@ -317,10 +317,11 @@ void writeImportOutcome(const ImportSummary &summary, std::FILE *f)
       << "}}\n";
 }
 
-void writeJsonError(const QString &key, const QString &text, std::FILE *f)
+void writeJsonError(const Failure &failure, const QString &text, std::FILE *f)
 {
     Out o(f);
-    o << "{\"error\": {\"key\": " << jsonString(key) << ", \"text\": " << jsonString(text) << "}}\n";
+    o << "{\"error\": {\"key\": " << jsonString(failure.key) << ", \"kind\": \""
+      << Failure::kindName(failure.kind()) << "\", \"text\": " << jsonString(text) << "}}\n";
 }
 
 namespace {

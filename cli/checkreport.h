@@ -2,6 +2,8 @@
 // What `imp40500 check` and `imp40500 import` print: the loaded result as JSON for other tools, or
 // as a report for a person. Both stream, so a file of a hundred thousand dishes needs no second
 // copy of its tables in memory.
+#include "result.h"
+
 #include <QString>
 
 #include <cstdio>
@@ -22,8 +24,9 @@ void writeJson(ImportSession &session, std::FILE *out, const ImportPreview *prev
 // Closes what writeJson left open with the import's outcome: ',\n "import": {"outcome": "ok",
 // "dishes_written": n, "dishes_refused": [codes], "rows": {table: n}, "history_id": id or null}}'.
 void writeImportOutcome(const ImportSummary &summary, std::FILE *out);
-// {"error": {"key": ..., "text": ...}}
-void writeJsonError(const QString &key, const QString &text, std::FILE *out);
+// {"error": {"key": ..., "kind": ..., "text": ...}}: the failure's catalogue key, its kind
+// (Failure::kindName) and `text`, the failure's message as told.
+void writeJsonError(const Failure &failure, const QString &text, std::FILE *out);
 // Per dish its code (through the destination's dish-code mask), name, tree and errors; the
 // service map; counts. With a preview, each dish without errors says whether it is new or
 // replaces one at the destination, and the last line gives the preview's totals. `totalsOnly`

@@ -79,9 +79,9 @@ int CheckRun::failed(const Failure &failure, ExitCode::Phase phase) const
     const QString text = namingFile(failure.key, failure.message);
     std::fprintf(stderr, "%s: %s\n", qPrintable(m_opts.program), qPrintable(text));
     if (m_opts.json)
-        CheckReport::writeJsonError(failure.key, text, stdout);
+        CheckReport::writeJsonError(failure, text, stdout);
     std::fflush(stdout);
-    return ExitCode::forFailure(failure.key, phase);
+    return ExitCode::forFailure(failure, phase);
 }
 
 int CheckRun::stopped(const StopRequest &stop) const
@@ -90,7 +90,7 @@ int CheckRun::stopped(const StopRequest &stop) const
     const QString text = Msg(key).arg(signalName(stop.signal()));
     std::fprintf(stderr, "%s: %s\n", qPrintable(m_opts.program), qPrintable(text));
     if (m_opts.json)
-        CheckReport::writeJsonError(key, text, stdout);
+        CheckReport::writeJsonError(Failure{text, key, {}, -1, {}, Failure::Kind::Interrupted}, text, stdout);
     std::fflush(stdout);
     return ExitCode::Interrupted;
 }
@@ -113,11 +113,8 @@ int CheckRun::run()
     Database::setReadOnly(!m_opts.import);
     // The destination first: one out of reach (refused, not there, no such database) is told in
     // words, by its name, before anything is read.
-    try {
-        Database::shared();
-    } catch (const DatabaseError &e) {
-        return failed(e.failure());
-    }
+    if (const Result<QSqlDatabase> db = Database::shared(); !db)
+        return failed(db.failure());
 
     NetConnection net;
     net.BeforeConnect = [](NetConnection &c) {
@@ -154,21 +151,15 @@ int CheckRun::run()
         return loadAndReport(session, progress, stop);
     } catch (const AbandonedAction &a) {
         // The command line's handler boundary: the message is told here, once.
-        DeactiveShowAvi();
         progress.clear();
         if (a.key() == u"Carga_Cancelada" || stop.requested())
             return stopped(stop);
         if (!a.toBeShown())
-            return ExitCode::forFailure(a.key(), ExitCode::Phase::Read);
-        return failed(Failure{a.text(), a.key(), {}});
-    } catch (const DatabaseError &e) {
-        DeactiveShowAvi();
-        progress.clear();
-        return failed(e.failure());
+            return ExitCode::forFailure(a.failure(), ExitCode::Phase::Read);
+        return failed(a.failure());
     } catch (const std::exception &e) {
-        DeactiveShowAvi();
         progress.clear();
-        return failed(Failure{QString::fromUtf8(e.what()), {}, {}});
+        return failed(Failure::unexpected(QString::fromUtf8(e.what())));
     }
 }
 
@@ -242,6 +233,11 @@ int CheckRun::importTables(ImportSession &session, const QString &branchName, St
     // A signal that came once the import was committed stopped nothing: it was written.
     if (stop.requested())
         messageSink()->showError(Msg(QStringLiteral("Sinal_Depois")).arg(signalName(stop.signal())));
+    // Written all the same: the client's cache is this process's own, gone when it ends.
+    if (outcome->cacheFailure) {
+        reportFailureDetail(*outcome->cacheFailure);
+        messageSink()->showError(outcome->cacheFailure->message);
+    }
     if (report)
         copyOut(report);
     else

@@ -34,7 +34,7 @@ int fail(const QString &program, const QString &text, int exitCode)
 int fail(const QString &program, const Failure &failure, ExitCode::Phase phase)
 {
     reportFailureDetail(failure);
-    return fail(program, failure.message, ExitCode::forFailure(failure.key, phase));
+    return fail(program, failure.message, ExitCode::forFailure(failure, phase));
 }
 
 std::optional<int> databaseUrl(const QCommandLineParser &cli, const QString &program, bool mustExist, QString &url)

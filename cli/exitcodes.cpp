@@ -1,33 +1,21 @@
 #include "exitcodes.h"
 
-#include <QStringList>
 
 namespace ExitCode {
 
-int forFailure(const QString &key, Phase phase)
+int forFailure(const Failure &failure, Phase phase)
 {
-    if (key == u"Imp_Interrompida" || key == u"Carga_Cancelada" || key == u"Exp_Cancelada")
-        return Interrupted;
-    if (key == u"BD_ConfirmacaoIncerta" || key == u"Srv_ResultadoIncerto")
-        return OutcomeUnknown;
-    if (key == u"Erros_Gravar_Falha" || key == u"Exp_ArquivoNaoGravado")
-        return WriteFailed;
-    if (key.isEmpty())
-        return Failed;
-    // The database could not be reached at all: nothing was tried, nothing refused.
-    static const QStringList unreachable{QStringLiteral("BD_NaoAbre"),      QStringLiteral("BD_AcessoRecusado"),
-                                         QStringLiteral("BD_SemSenha"),     QStringLiteral("BD_SemServidor"),
-                                         QStringLiteral("BD_Inexistente"),  QStringLiteral("BD_TempoEsgotado"),
-                                         QStringLiteral("BD_SemTabelas"),   QStringLiteral("Hist_BancoInexistente"),
-                                         QStringLiteral("Srv_TokenInvalido")};
-    if (unreachable.contains(key))
-        return Failed;
-    // The database refused a statement: while writing, the import was rolled back.
-    if (key.startsWith(u"BD_"))
-        return phase == Phase::Write ? WriteFailed : Failed;
-    // Every other catalogue message is a check that said no: the file, the branch, a pairing, or
-    // the server's own checks of what it was sent.
-    return Refused;
+    switch (failure.kind()) {
+    case Failure::Kind::Interrupted: return Interrupted;
+    case Failure::Kind::OutcomeUnknown: return OutcomeUnknown;
+    case Failure::Kind::NotWritten: return WriteFailed;
+    case Failure::Kind::Unreachable:
+    case Failure::Kind::Unexpected: return Failed;
+    // While writing, a refused statement means the import was rolled back.
+    case Failure::Kind::DatabaseRefused: return phase == Phase::Write ? WriteFailed : Failed;
+    case Failure::Kind::Refused: return Refused;
+    }
+    return Failed;
 }
 
 QString table()

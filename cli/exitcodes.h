@@ -1,6 +1,8 @@
 #pragma once
 // The exit codes of every `imp40500` command: the same code for the same kind of outcome,
 // whichever command it ends. The table is printed by --help and written in the README.
+#include "result.h"
+
 #include <QString>
 
 namespace ExitCode {
@@ -17,8 +19,8 @@ constexpr int Interrupted = 130; // SIGINT or SIGTERM, as a shell reports a comm
 // Where a failure happened decides between "could not" and "failed to write".
 enum class Phase { Read, Write };
 
-// The code of a failure by its catalogue key (empty: a failure without one).
-int forFailure(const QString &key, Phase phase);
+// The code of a failure's kind.
+int forFailure(const Failure &failure, Phase phase);
 
 // The table as --help shows it, one line a code.
 QString table();

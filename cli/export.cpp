@@ -93,10 +93,10 @@ const QString kProgram = QStringLiteral("imp40500 export");
 int failed(const Failure &f, bool json, int code = -1)
 {
     if (json)
-        CheckReport::writeJsonError(f.key, f.message, stdout);
-    // The database's failures are reading ones here; the file's are the writing.
+        CheckReport::writeJsonError(f, f.message, stdout);
+    // The database is only read here: what it refuses is no write that failed.
     if (code < 0)
-        code = ExitCode::forFailure(f.key, f.key.startsWith(u"BD_") ? ExitCode::Phase::Read : ExitCode::Phase::Write);
+        code = ExitCode::forFailure(f, ExitCode::Phase::Read);
     reportFailureDetail(f);
     return Command::fail(kProgram, f.message, code);
 }
@@ -132,10 +132,7 @@ std::optional<int> prepare(const QCommandLineParser &cli, MenuExport::Request &r
         qryFilial.close();
     } catch (const AbandonedAction &a) {
         Database::closeShared();
-        return failed(Failure{a.text(), a.key(), {}}, json, ExitCode::forFailure(a.key(), ExitCode::Phase::Read));
-    } catch (const DatabaseError &e) {
-        Database::closeShared();
-        return failed(e.failure(), json, ExitCode::forFailure(e.failure().key, ExitCode::Phase::Read));
+        return failed(a.failure(), json);
     }
     // The export reads on a connection of its own; the lookup's is not held beside it.
     Database::closeShared();

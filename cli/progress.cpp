@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "framework.h"
+
 #include "memtable.h"
 
 #include <QLocale>
@@ -98,4 +100,10 @@ void CliProgress::draw(const QString &label, int done, int total, const QString 
     std::fprintf(stderr, "\r\033[K%s", qPrintable(line));
     std::fflush(stderr);
     m_drawn = true;
+}
+
+void CliProgress::showNotice(const QString &text)
+{
+    clear();
+    messageSink()->showInfo(text);
 }

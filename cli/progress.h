@@ -26,6 +26,8 @@ public:
     void setProgress(int position) override { m_pos = position; }
     void setStatusText(const QString &text) override;
     void serveEvents() override;
+    // What the operator should know goes to stderr with the other messages (the process's sink).
+    void showNotice(const QString &text) override;
 
     // The import writes `table`, the `done`-th of `count`.
     void writing(const QString &table, int done, int count);

@@ -124,30 +124,6 @@ Status rememberDirectory(MemTable &cdsDiretorios, const QString &directory)
     return okStatus();
 }
 
-void installDiretoriosEvents(MemTable &cdsDiretorios, NetConnection &net)
-{
-    cdsDiretorios.events.beforePost = [](MemTable &t) {
-        t.setText(t.fieldIndexOrThrow(u"CDPROGRAMA"), QString::fromLatin1(kProgramCode));
-    };
-    cdsDiretorios.events.afterPost = [&net](MemTable &t) {
-        if (t.changeCount() == 0)
-            return;
-        ActiveShowAvi(1);
-        try {
-            // Not shown here: whoever remembers the directory tells the operator, once.
-            CheckResultServ(Rdm::SetDiretorios(net, DataPacket::saveDelta(t)), false, 0);
-        } catch (...) {
-            // The row goes back to what the server last gave, and the post fails with the call.
-            DeactiveShowAvi();
-            t.cancelUpdates();
-            throw;
-        }
-        DeactiveShowAvi();
-        if (t.logChanges())
-            t.mergeChangeLog();
-    };
-}
-
 QString qryFilialSql()
 {
     return QStringLiteral(
@@ -171,21 +147,16 @@ BranchCheck Vd_CdFilial(const QString &cdFilial, bool required, const QString &o
             MensErroKey(QStringLiteral("Filial_Deve"));
         return b;
     }
-    bool found = false;
     QString resc;
-    try {
-        qryFilial.close();
-        qryFilial.setParam(QStringLiteral("P_CDFILIAL"), b.code);
-        qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral(""));
-        qryFilial.setParam(QStringLiteral("P_CDOPERADOR"), operador.isNull() ? QStringLiteral("") : operador);
-        qryFilial.open();
-        found = !qryFilial.eof();
-        if (found) {
-            resc = qryFilial.text(QStringLiteral("IDCNTRRESC"));
-            b.name = qryFilial.text(QStringLiteral("NMFILIAL"));
-        }
-    } catch (const DatabaseError &e) {
-        MensErro(e.message());
+    qryFilial.close();
+    qryFilial.setParam(QStringLiteral("P_CDFILIAL"), b.code);
+    qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral(""));
+    qryFilial.setParam(QStringLiteral("P_CDOPERADOR"), operador.isNull() ? QStringLiteral("") : operador);
+    qryFilial.openOrAbandon();
+    const bool found = !qryFilial.eof();
+    if (found) {
+        resc = qryFilial.text(QStringLiteral("IDCNTRRESC"));
+        b.name = qryFilial.text(QStringLiteral("NMFILIAL"));
     }
     if (!found)
         MensErroKey(QStringLiteral("Filial_N_Cad"));

@@ -33,10 +33,6 @@ std::optional<FileCheck> Vd_Arquivo(const QString &nmArquivo, bool required, Net
 // longer than the column is not cut but refused ("Diretorio_Longo"); a failed post is answered
 // with "Diretorio_N_Lembrado" and the reason. Nothing is shown: the caller tells the operator.
 Status rememberDirectory(MemTable &cdsDiretorios, const QString &directory);
-// Installs cdsDiretoriosBeforePost (CDPROGRAMA := "IMP40500") and cdsDiretoriosAfterPost
-// (SetDiretorios with the delta; merge on success, cancel the unsent change on failure and fail
-// the post, without showing anything).
-void installDiretoriosEvents(MemTable &cdsDiretorios, NetConnection &net);
 inline constexpr const char *kProgramCode = "IMP40500";
 
 struct BranchCheck {

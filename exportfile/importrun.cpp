@@ -2,7 +2,6 @@
 
 #include "ambiente.h"
 #include "database.h"
-#include "framework.h"
 #include "importsession.h"
 #include "messages.h"
 
@@ -42,7 +41,7 @@ ImportRun::ImportRun(ImportSession &session, RefreshCache refreshCache)
     : m_session(session), m_refreshCache(std::move(refreshCache))
 {
     if (!m_refreshCache)
-        m_refreshCache = [](const QStringList &tables) { Ambiente::instance().AtualizaLocalCache(tables); };
+        m_refreshCache = [](const QStringList &tables) { return Ambiente::instance().AtualizaLocalCache(tables); };
 }
 
 // A refusal about one dish names the dish's line in the file, which only the client knows.
@@ -60,21 +59,15 @@ Result<ImportOutcome> ImportRun::run()
 {
     // Nothing is checked before sending: what may be imported is decided by when the import is
     // offered, and the server decides about dishes with errors and unpaired services.
-    ActiveShowAvi(6);
-    struct HideBusy {
-        ~HideBusy() { DeactiveShowAvi(); }
-    } hideBusy;
+    ServerCall call(m_session.observer(), 6);
     m_session.observer().setStatusText(Msg(QStringLiteral("Import")));
     const Result<QByteArray> answer = m_session.callImportacao();
     if (!answer)
         return withDishLine(answer.failure());
-    // An action abandoned inside comes back as the failure, told once by the caller.
-    try {
-        m_refreshCache({QStringLiteral("PRATO")});
-    } catch (const DatabaseError &e) {
-        return Failure{e.message(), {}, {}};
-    } catch (const std::exception &e) {
-        return Failure{QString::fromUtf8(e.what()), {}, {}};
-    }
-    return ImportOutcome::fromPayload(answer.value());
+    ImportOutcome outcome = ImportOutcome::fromPayload(answer.value());
+    // The import is done whatever becomes of the client's cache: a cache that cannot be refreshed
+    // is told beside the success, never as the import's failure.
+    if (const Status refreshed = m_refreshCache({QStringLiteral("PRATO")}); !refreshed)
+        outcome.cacheFailure = refreshed.failure();
+    return outcome;
 }

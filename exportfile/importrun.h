@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class ImportSession;
 
@@ -17,6 +18,9 @@ class ImportSession;
 struct ImportOutcome {
     bool hasSummary = false; // false: the answer held no readable summary
     ImportSummary summary;
+    // The client's cache of PRATO could not be refreshed after the import went through: the
+    // import stands, the operator is told this beside it.
+    std::optional<Failure> cacheFailure;
 
     // "A importação foi realizada com sucesso." and, on a second line, the dishes written and those
     // not written because they carry errors, these named through the dish-code picture (the first
@@ -29,13 +33,14 @@ struct ImportOutcome {
 
 class ImportRun {
 public:
-    using RefreshCache = std::function<void(const QStringList &tables)>;
+    using RefreshCache = std::function<Status(const QStringList &tables)>;
     // `refreshCache` by default Ambiente::AtualizaLocalCache.
     explicit ImportRun(ImportSession &session, RefreshCache refreshCache = {});
 
-    // Sends the tables with the session's branch under the busy indicator, the status line saying
-    // so, then refreshes the cache of PRATO. A refusal of the server or a cache that cannot be
-    // refreshed comes back as the failure (the driver's words as its detail).
+    // Sends the tables with the session's branch, the status line saying so and the observer told
+    // of the server call, then refreshes the cache of PRATO. A refusal of the server comes back as
+    // the failure (the driver's words as its detail); a cache that cannot be refreshed after the
+    // import went through comes back in the outcome.
     Result<ImportOutcome> run();
 
 private:

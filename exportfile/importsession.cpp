@@ -2,15 +2,13 @@
 #include "loadpassparts.h"
 
 #include "appserver.h"
+#include "datapacket.h"
 #include "dishtable.h"
+#include "framework.h"
 #include "messages.h"
 
 LoadObserver::~LoadObserver() = default;
 
-void LoadObserver::showNotice(const QString &text)
-{
-    messageSink()->showInfo(text);
-}
 
 ImportDocument::ImportDocument()
     : cdsServico(serviceMap.cdsServico), cdsServDestino(serviceMap.cdsServDestino)
@@ -26,7 +24,31 @@ ImportSession::ImportSession(NetConnection &net)
 
     // A new dish starts without errors.
     cdsPrato.events.afterInsert = &DishTable::cdsPratoAfterInsert;
-    ImportChecks::installDiretoriosEvents(cdsDiretorios, net);
+    installDiretoriosEvents();
+}
+
+// cdsDiretoriosBeforePost (CDPROGRAMA := "IMP40500") and cdsDiretoriosAfterPost (SetDiretorios
+// with the delta; merge on success, cancel the unsent change on failure and fail the post,
+// without showing anything: whoever remembers the directory tells the operator, once).
+void ImportSession::installDiretoriosEvents()
+{
+    cdsDiretorios.events.beforePost = [](MemTable &t) {
+        t.setText(t.fieldIndexOrThrow(u"CDPROGRAMA"), QString::fromLatin1(ImportChecks::kProgramCode));
+    };
+    cdsDiretorios.events.afterPost = [this](MemTable &t) {
+        if (t.changeCount() == 0)
+            return;
+        try {
+            ServerCall call(*d->observer, 1);
+            CheckResultServ(Rdm::SetDiretorios(d->net, DataPacket::saveDelta(t)), false, 0);
+        } catch (...) {
+            // The row goes back to what the server last gave, and the post fails with the call.
+            t.cancelUpdates();
+            throw;
+        }
+        if (t.logChanges())
+            t.mergeChangeLog();
+    };
 }
 
 ImportSession::~ImportSession() = default;
@@ -144,9 +166,8 @@ void ImportSession::Vd_Arquivo(bool required)
     std::optional<ImportChecks::FileCheck> checked;
     try {
         checked = ImportChecks::Vd_Arquivo(NmArquivo, required, d->net, cdsParamGeral);
-    } catch (...) {
-        d->observer->focusArquivo();
-        throw;
+    } catch (const AbandonedAction &a) {
+        throw a.onField(QStringLiteral("medNmArquivo"));
     }
     if (!checked || !RememberDirectory)
         return;
@@ -162,22 +183,22 @@ QString ImportSession::Vd_CdFilial(bool required, const QString &operador)
     try {
         const auto b = ImportChecks::Vd_CdFilial(CdFilial, required, operador, qryFilial, &CdFilial);
         return b.name;
-    } catch (...) {
-        d->observer->focusFilial();
-        throw;
+    } catch (const AbandonedAction &a) {
+        throw a.onField(QStringLiteral("medCdFilial"));
     }
 }
 
 Result<QString> ImportSession::loadDiretorios()
 {
-    ActiveShowAvi(6);
-    const Result<QByteArray> payload = Rdm::GetDiretorios(d->net);
-    DeactiveShowAvi();
+    const Result<QByteArray> payload = [this] {
+        ServerCall call(*d->observer, 6);
+        return Rdm::GetDiretorios(d->net);
+    }();
     if (!payload)
         return payload.failure();
     const Status st = DataPacket::load(cdsDiretorios, payload.value());
     if (!st)
-        return Failure{st.error(), {}, {}};
+        return st.failure();
     return rememberedDirectory();
 }
 

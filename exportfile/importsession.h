@@ -20,7 +20,9 @@ class NetConnection;
 class LoadPass;
 class DestinationLookups;
 
-// What the load pass does to whatever shows it. Every call has an empty default.
+// What the session tells whatever shows it: how far the pass is, what it is doing, that it waits
+// on the application server, and what the operator should know. It reports; what is shown, what is
+// enabled and where the focus goes is the caller's to decide. Every call has an empty default.
 class LoadObserver {
 public:
     virtual ~LoadObserver();
@@ -34,19 +36,32 @@ public:
     // at the end, and during the data loop often enough to stay responsive (several times a
     // second), not after every line: the pass must not slow down with the screen that shows it.
     virtual void serveEvents() {}
-    // Enables (true) or disables the controls of panFiltro and of the side panel.
-    virtual void setPanelsEnabled(bool enabled) { (void)enabled; }
-    // The file was refused: the focus goes to medNmArquivo.
-    virtual void focusArquivo() {}
-    // The branch was refused: the focus goes to medCdFilial.
-    virtual void focusFilial() {}
-    // A dish row was stored with an error flag: enable sbtErros.
-    virtual void enableErrors() {}
-    // The service map has rows: show the tab "Serviço" (the active tab does not change).
+    // A call to the application server starts and ends: the screen shows its busy indicator
+    // (`animation` is the one to show) in between. The calls pair up, on every way out.
+    virtual void serverCallStarted(int animation) { (void)animation; }
+    virtual void serverCallEnded() {}
+    // A dish row was stored with an error flag (during the pass, or by the checks at its end).
+    virtual void dishFlagged() {}
+    // The service map has rows: the tab "Serviço" can be shown (the active tab does not change).
     virtual void showServiceTab() {}
     // Something the operator should know that does not stop the action (a directory that cannot
-    // be remembered). The default hands it to the message sink as information.
-    virtual void showNotice(const QString &text);
+    // be remembered); each is told once a session.
+    virtual void showNotice(const QString &text) { (void)text; }
+};
+
+// A call to the application server, told to the observer on its way in and on every way out.
+class ServerCall {
+public:
+    ServerCall(LoadObserver &observer, int animation) : m_observer(observer)
+    {
+        m_observer.serverCallStarted(animation);
+    }
+    ~ServerCall() { m_observer.serverCallEnded(); }
+    ServerCall(const ServerCall &) = delete;
+    ServerCall &operator=(const ServerCall &) = delete;
+
+private:
+    LoadObserver &m_observer;
 };
 
 // What a load pass found that is no error flag of a dish: values that did not convert (the column
@@ -140,13 +155,13 @@ public:
     // Flags.
     bool Carregando = false;
 
-    // The checks of the parameter panel, with the focus handed to the observer on failure.
-    // Vd_Arquivo also remembers the directory (cdsDiretorios, SetDiretorios) on success.
+    // The checks of the parameter panel; a refusal abandons the action naming its field
+    // ("medNmArquivo", "medCdFilial"). Vd_Arquivo also remembers the directory (cdsDiretorios,
+    // SetDiretorios) on success.
     // Vd_CdFilial sets CdFilial to the adjusted code in every case and returns the branch's name.
     void Vd_Arquivo(bool required);
     QString Vd_CdFilial(bool required, const QString &operador);
-    // The remembered directory from the server (first activation), under the busy indicator;
-    // empty when there is none. A failure of the server or of its packet comes back as the value.
+    // The remembered directory from the server (first activation); empty when there is none. A failure of the server or of its packet comes back as the value.
     Result<QString> loadDiretorios();
     QString rememberedDirectory() const;
 
@@ -209,5 +224,6 @@ public:
 
 private:
     friend class LoadPass;
+    void installDiretoriosEvents();
     std::unique_ptr<Impl> d;
 };

@@ -242,5 +242,5 @@ void LoadPass::Impl::flagRepeatedKeys()
     if (last.lastDishRow >= 0 && last.lastDishRow < s.cdsPrato.rowCount() && s.cdsPrato.currentRow() != last.lastDishRow)
         s.cdsPrato.moveTo(last.lastDishRow);
     if (dishFlagged)
-        observer.enableErrors();
+        observer.dishFlagged();
 }

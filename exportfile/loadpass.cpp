@@ -18,6 +18,17 @@ using namespace ExportText;
 
 namespace {
 
+// The file is not an export file: the load ends, the operator is sent back to the file's field.
+[[noreturn]] void refuseFile()
+{
+    Failure f{Msg(QStringLiteral("Arquivo_Invalido")), QStringLiteral("Arquivo_Invalido"), {}};
+    MensErro(f.onField(QStringLiteral("medNmArquivo")));
+}
+
+} // namespace
+
+namespace {
+
 // Counts a line under its table name (a data line, or the table's structure line: one too many).
 void countTableLine(QByteArrayView line, std::array<int, std::size(kTables)> &counts)
 {
@@ -98,9 +109,9 @@ Status LoadPass::Grava_Tabelas()
     try {
         runLoadPass();
     } catch (const AbandonedAction &a) {
-        return Failure{a.text(), a.key(), {}};
+        return a.failure();
     } catch (const std::exception &e) {
-        return Failure{QString::fromUtf8(e.what()), {}, {}};
+        return Failure::unexpected(QString::fromUtf8(e.what()));
     } catch (...) {
         return Failure{Msg(QStringLiteral("Erro_Inesperado")), QStringLiteral("Erro_Inesperado"), {}};
     }
@@ -149,11 +160,10 @@ void LoadPass::runLoadPass()
             obs.setProgress(0);
             obs.setStatusText(QString());
             obs.serveEvents();
-            obs.setPanelsEnabled(true);
         } catch (const AbandonedAction &a) {
-            d->cleanupFailure = Failure{a.text(), a.key(), {}};
+            d->cleanupFailure = a.failure();
         } catch (const std::exception &e) {
-            d->cleanupFailure = Failure{QString::fromUtf8(e.what()), {}, {}};
+            d->cleanupFailure = Failure::unexpected(QString::fromUtf8(e.what()));
         } catch (...) {
             d->cleanupFailure = Failure{Msg(QStringLiteral("Erro_Inesperado")), QStringLiteral("Erro_Inesperado"), {}};
         }
@@ -204,8 +214,8 @@ void LoadPass::readServiceSection()
 void LoadPass::openEmptyTables()
 {
     // 6. The empty tables, their columns from the server.
-    ActiveShowAvi(6);
-    try {
+    {
+        ServerCall call(d->observer, 6);
         loadPacket(s.cdsPrato, Rdm::GetPrato(d->last.net));
         ensureDishColumns(s.cdsPrato);
         loadPacket(s.cdsRecePadr, Rdm::GetRecePadr(d->last.net));
@@ -214,11 +224,7 @@ void LoadPass::openEmptyTables()
         loadPacket(s.cdsPratPadr, Rdm::GetPratPadr(d->last.net));
         loadPacket(s.cdsPratFili, Rdm::GetPratFili(d->last.net));
         loadPacket(s.cdsPratServ, Rdm::GetPratServ(d->last.net));
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
     }
-    DeactiveShowAvi();
     // Room for the rows the first pass counted, taken once instead of growing a table of a
     // million rows step by step (each step holding the old storage and the new at once).
     for (size_t i = 0; i < std::size(kTables); ++i) {
@@ -255,9 +261,7 @@ void LoadPass::readStructureSection()
         decodeInto(line, LinhaAtual);
         lsbEstrutura << LinhaAtual;
         if (counter > kMaxStructureLines - 1) {
-            obs.setPanelsEnabled(true);
-            obs.focusArquivo();
-            MensErroKey(QStringLiteral("Arquivo_Invalido"));
+            refuseFile();
         }
         ++counter;
         markerSeen = isDataMarker(line);
@@ -269,9 +273,7 @@ void LoadPass::readStructureSection()
         // The structure lines sit at fixed places ahead of the marker; an earlier marker would make
         // data lines take the marker, or lines after it, for their structure.
         if (d->markerIndex < kMarkerIndex) {
-            obs.setPanelsEnabled(true);
-            obs.focusArquivo();
-            MensErroKey(QStringLiteral("Arquivo_Invalido"));
+            refuseFile();
         }
     }
 }
@@ -347,9 +349,7 @@ void LoadPass::Grava_Prato(QStringView tabela)
 
     const int idx = entry->index;
     if (idx >= lsbEstrutura.size() || (d->markerIndex >= 0 && idx >= d->markerIndex)) {
-        d->observer.setPanelsEnabled(true);
-        d->observer.focusArquivo();
-        MensErroKey(QStringLiteral("Arquivo_Invalido"));
+        refuseFile();
     }
     MemTable &table = s.*(entry->table);
 
@@ -380,7 +380,7 @@ void LoadPass::Grava_Prato(QStringView tabela)
                 return std::find(p, p + n, u'1') != p + n;
             });
             if (raised)
-                d->observer.enableErrors();
+                d->observer.dishFlagged();
         }
     } else if (&table == &s.cdsRecePadr) {
         s.TemRecePadr = true;

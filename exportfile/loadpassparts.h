@@ -107,12 +107,6 @@ struct RecipeFault {
     QString flags;       // positions 5 to 7 only
 };
 
-// A failure that ends the whole pass (a lookup that could not be made), carried out of the column
-// guard of GetValues; the pass ends with its one message.
-struct PassFailure {
-    Failure failure;
-};
-
 // The code units of a cell as the table keeps it, one byte or two a character, handed to f as a
 // pointer and a count: nothing copied or widened (a UTF-8 view, which no table gives, is converted).
 template <typename F>

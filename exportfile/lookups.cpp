@@ -15,18 +15,15 @@ namespace {
 // One run of a prepared lookup query with a new code: its first column, empty when no row.
 Result<QString> ask(ReadOnlyQuery &q, const QString &param, const QString &value)
 {
-    try {
-        q.close();
-        q.setParam(param, value);
-        q.open(); // prepared once, executed again with the new value
-        QString found;
-        if (!q.eof())
-            found = q.value(0).toString();
-        q.close();
-        return found;
-    } catch (const DatabaseError &e) {
-        return Failure{e.message(), {}, {}};
-    }
+    q.close();
+    q.setParam(param, value);
+    if (const Status opened = q.open(); !opened) // prepared once, executed again with the new value
+        return opened.failure();
+    QString found;
+    if (!q.eof())
+        found = q.value(0).toString();
+    q.close();
+    return found;
 }
 
 } // namespace
@@ -70,27 +67,20 @@ const QString &LoadPass::Impl::lookupOnce(Lookup lookup, QStringView value, View
         return *cache.find(value);
     }
     ++asked;
+    // A lookup that cannot be made ends the pass: no check of the file can be trusted any more.
     const Result<QString> found = (lookups.*lookup)(value.toString());
     if (!found)
-        throw PassFailure{found.failure()};
+        MensErro(found.failure());
     cache.insert(value, found.value());
     return *cache.find(value);
 }
 
 QString LoadPass::PesqUnidMedida(const QString &sgUnidade)
 {
-    try {
-        return d->lookupOnce(&DestinationLookups::unit, sgUnidade, d->units, d->last.stats.unitQueries);
-    } catch (const PassFailure &f) {
-        MensErro(f.failure.message, true, f.failure.key);
-    }
+    return d->lookupOnce(&DestinationLookups::unit, sgUnidade, d->units, d->last.stats.unitQueries);
 }
 
 QString LoadPass::PesqProduto(const QString &cdProduto)
 {
-    try {
-        return d->lookupOnce(&DestinationLookups::product, cdProduto, d->products, d->last.stats.productQueries);
-    } catch (const PassFailure &f) {
-        MensErro(f.failure.message, true, f.failure.key);
-    }
+    return d->lookupOnce(&DestinationLookups::product, cdProduto, d->products, d->last.stats.productQueries);
 }

@@ -109,11 +109,11 @@ void LoadPass::GetValues(MemTable &table)
                                 line.sliced(end + 1), branch, faults);
             pos = end + 1;
         }
-    } catch (const PassFailure &f) {
+    } catch (const AbandonedAction &) {
         // The row being built goes; the rows before it stay, as after any failure of the pass.
         if (table.state() == TableState::Insert)
             table.cancel();
-        MensErro(f.failure.message, true, f.failure.key);
+        throw;
     }
 
     rowOperation([&] { table.post(); });
@@ -164,15 +164,9 @@ void LoadPass::Impl::decodeColumn(MemTable &table, const Plan &plan, const ColPl
 
         if (c.col >= 0 && !isBlank(v))
             storeValue(table, c, v, faults);
-    } catch (const PassFailure &) {
-        throw;
     } catch (const AbandonedAction &) {
-        // Its message is for the handler boundary: the pass ends with it.
+        // A lookup that could not be made: the pass ends with its message.
         throw;
-    } catch (const DatabaseError &e) {
-        // A unit or product lookup that cannot be made: no check of the file can be
-        // trusted any more.
-        throw PassFailure{Failure{e.message(), {}, {}}};
     } catch (const std::exception &) {
         // A value the column cannot take: the column stays as it was.
     }
@@ -201,14 +195,14 @@ void LoadPass::Impl::checkDishName(MemTable &table, const Plan &plan, const ColP
     // like it: the pass ends, with one message.
     const Result<QByteArray> r = lookups.dish(code, branch);
     if (!r)
-        throw PassFailure{r.failure()};
+        MensErro(r.failure());
     // Most replies are the same empty one: a reply identical to the one cdsPesqPrato holds would
     // load the same table again.
     if (!s.cdsPesqPrato.isActive() || r.value() != pesqPratoLoaded) {
         pesqPratoLoaded.clear();
         const Status st = DataPacket::load(s.cdsPesqPrato, r.value());
         if (!st)
-            throw PassFailure{st.failure()};
+            MensErro(st.failure());
         pesqPratoLoaded = r.value();
         ++last.stats.pesqPratoLoads;
     }

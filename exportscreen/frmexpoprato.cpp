@@ -215,7 +215,7 @@ void TfrmExpoPrato::sbtFilialBeforePesq(QObject *, bool &)
     qryFilial.setParam(QStringLiteral("P_CDFILIAL"), QString());
     qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral("T"));
     qryFilial.setParam(QStringLiteral("P_CDOPERADOR"), Ambiente::instance().Operador);
-    qryFilial.open();
+    qryFilial.openOrAbandon();
 }
 
 void TfrmExpoPrato::sbtFilialAfterPesq(QObject *)

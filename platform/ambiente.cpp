@@ -1,4 +1,5 @@
 #include "ambiente.h"
+#include "dberror.h"
 #include "appserver.h"
 #include "database.h"
 #include "datapacket.h"
@@ -66,15 +67,15 @@ void Ambiente::completeFromDatabase()
 {
     if (!NomeFiliProc.isEmpty() || FiliProc.isEmpty())
         return;
-    try {
-        QSqlQuery q(Database::shared());
-        q.prepare(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
-        q.addBindValue(FiliProc);
-        if (q.exec() && q.next())
-            NomeFiliProc = q.value(0).toString().trimmed();
-    } catch (const DatabaseError &) {
-        // The name is only shown; without a database the screen reports the real problem later.
-    }
+    // The name is only shown; without a database the screen reports the real problem later.
+    const Result<QSqlDatabase> db = Database::shared();
+    if (!db)
+        return;
+    QSqlQuery q(db.value());
+    q.prepare(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
+    q.addBindValue(FiliProc);
+    if (q.exec() && q.next())
+        NomeFiliProc = q.value(0).toString().trimmed();
 }
 
 QLocale Ambiente::exportFileLocale()
@@ -111,10 +112,8 @@ QString Ambiente::DBPict(int kind)
 {
     if (!m_pictLoaded) {
         std::optional<QString> picture;
-        try {
-            picture = readDishPicture(Database::shared());
-        } catch (const DatabaseError &) {
-        }
+        if (const Result<QSqlDatabase> db = Database::shared())
+            picture = readDishPicture(db.value());
         if (!picture)
             return {}; // not kept: the next call tries again
         m_pict.clear();
@@ -141,7 +140,7 @@ void Ambiente::resetPictCache()
     m_pictLoaded = false;
 }
 
-void Ambiente::AtualizaLocalCache(const QStringList &tables)
+Status Ambiente::AtualizaLocalCache(const QStringList &tables)
 {
     for (const QString &requested : tables) {
         // The statement names the catalogue's table, never the caller's text.
@@ -150,11 +149,13 @@ void Ambiente::AtualizaLocalCache(const QStringList &tables)
             qWarning("AtualizaLocalCache: tabela desconhecida ignorada: %s", qPrintable(requested));
             continue;
         }
-        QSqlQuery q(Database::shared());
+        const Result<QSqlDatabase> db = Database::shared();
+        if (!db)
+            return db.failure();
+        QSqlQuery q(db.value());
         q.setForwardOnly(true);
         if (!q.exec(QStringLiteral("SELECT * FROM ") + def->name))
-            throw DatabaseError(QStringLiteral("Falha ao atualizar o cache local de %1: %2")
-                                    .arg(def->name, q.lastError().text()));
+            return DbError::describe(QStringLiteral("atualizar o cache local de %1").arg(def->name), q.lastError());
         const QSqlRecord rec = q.record();
         QList<FieldDef> fields;
         for (int i = 0; i < rec.count(); ++i) {
@@ -164,6 +165,7 @@ void Ambiente::AtualizaLocalCache(const QStringList &tables)
         m_cache.insert(def->name, Catalogue::packRows(q, def->name, fields));
         m_cacheRefreshes[def->name] += 1;
     }
+    return okStatus();
 }
 
 QByteArray Ambiente::localCache(const QString &table) const

@@ -2,6 +2,7 @@
 // The signed-in operator's environment (unit Ambiente): one per process, filled by whatever starts
 // the process (host sign-in, command line, tests) from options or environment variables.
 #include "platform_export.h"
+#include "result.h"
 
 #include <QLocale>
 #include <QString>
@@ -52,8 +53,8 @@ public:
 
     // Client cache of table contents (rows as packets) refreshed from the database by this call.
     // Only tables of the destination catalogue (Catalogue::tables) are read; other names are
-    // skipped. A database failure throws DatabaseError.
-    void AtualizaLocalCache(const QStringList &tables);
+    // skipped. A database failure comes back in words.
+    [[nodiscard]] Status AtualizaLocalCache(const QStringList &tables);
     QByteArray localCache(const QString &table) const; // data packet, empty when not cached
     int localCacheRefreshCount(const QString &table) const;
 

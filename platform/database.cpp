@@ -16,20 +16,6 @@
 
 #include <optional>
 
-DatabaseError::DatabaseError(const QString &message)
-    : std::runtime_error(message.toStdString()), m_failure{message, {}, {}}
-{
-}
-
-DatabaseError::DatabaseError(Failure failure)
-    : std::runtime_error(failure.message.toStdString()), m_failure(std::move(failure))
-{
-}
-
-QString DatabaseError::message() const
-{
-    return m_failure.message;
-}
 
 QString DbUrl::display(const QString &url)
 {
@@ -219,7 +205,7 @@ QString sharedConnectionName()
     return QStringLiteral("imp40500_shared");
 }
 
-QSqlDatabase shared()
+Result<QSqlDatabase> shared()
 {
     const QString name = sharedConnectionName();
     if (QSqlDatabase::contains(name)) {
@@ -229,11 +215,8 @@ QSqlDatabase shared()
     }
     const QString url = Ambiente::instance().databaseUrl;
     if (url.isEmpty())
-        throw DatabaseError(QStringLiteral("Banco de dados não informado."));
-    auto db = open(url, name);
-    if (!db)
-        throw DatabaseError(db.failure());
-    return db.value();
+        return Failure{QStringLiteral("Banco de dados não informado."), {}, {}, -1, {}, Failure::Kind::Unreachable};
+    return open(url, name);
 }
 
 void closeShared()

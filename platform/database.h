@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
-#include <stdexcept>
 
 enum class DbKind { SQLite, PostgreSQL };
 
@@ -21,26 +20,14 @@ struct IMP_PLATFORM_EXPORT DbUrl {
     static QString display(const QString &url);
 };
 
-class IMP_PLATFORM_EXPORT DatabaseError : public std::runtime_error {
-public:
-    explicit DatabaseError(const QString &message);
-    // The failure in words, with its catalogue key and the driver's own text.
-    explicit DatabaseError(Failure failure);
-    QString message() const;
-    const Failure &failure() const { return m_failure; }
-
-private:
-    Failure m_failure;
-};
-
 namespace Database {
 // Opens (or reuses, when already open with that name) a connection. SQLite gets
 // a busy timeout and WAL; PostgreSQL gets client encoding UTF8. A failure names the database
 // (DbUrl::display) and says why in words.
 IMP_PLATFORM_EXPORT Result<QSqlDatabase> open(const QString &url, const QString &connectionName);
-// The shared read-only connection of this process, opened from Ambiente::databaseUrl on first use.
-// Throws DatabaseError when it cannot be opened.
-IMP_PLATFORM_EXPORT QSqlDatabase shared();
+// The shared read-only connection of this process, opened from Ambiente::databaseUrl on first use;
+// the failure says why it cannot be opened.
+IMP_PLATFORM_EXPORT Result<QSqlDatabase> shared();
 IMP_PLATFORM_EXPORT QString sharedConnectionName();
 // Closes the shared connection (tests, a change of database URL).
 IMP_PLATFORM_EXPORT void closeShared();

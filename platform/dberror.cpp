@@ -111,8 +111,13 @@ QString keyOf(Cause cause)
 
 Failure describe(const QString &what, const QString &code, const QString &driverText)
 {
-    const QString key = keyOf(classify(code, driverText));
-    return Failure{Msg(key).arg(what), key, driverText.trimmed()};
+    const Cause cause = classify(code, driverText);
+    const QString key = keyOf(cause);
+    // Out of reach: nothing was tried. Anything else is a statement the database refused.
+    const bool unreachable = cause == Cause::CannotOpen || cause == Cause::AuthRefused || cause == Cause::NoPassword
+                             || cause == Cause::NoServer || cause == Cause::NoDatabase || cause == Cause::TimedOut;
+    return Failure{Msg(key).arg(what), key, driverText.trimmed(), -1, {},
+                   unreachable ? Failure::Kind::Unreachable : Failure::Kind::DatabaseRefused};
 }
 
 Failure describe(const QString &what, const QSqlError &error)

@@ -6,8 +6,20 @@
 #include <cstdio>
 
 AbandonedAction::AbandonedAction(QString text, QString key, bool toBeShown)
-    : m_text(std::move(text)), m_key(std::move(key)), m_utf8(m_text.toUtf8()), m_show(toBeShown)
+    : AbandonedAction(Failure{std::move(text), std::move(key), {}}, toBeShown)
 {
+}
+
+AbandonedAction::AbandonedAction(Failure failure, bool toBeShown)
+    : m_failure(std::move(failure)), m_utf8(m_failure.message.toUtf8()), m_show(toBeShown)
+{
+}
+
+AbandonedAction AbandonedAction::onField(const QString &name) const
+{
+    Failure f = m_failure;
+    f.field = name;
+    return AbandonedAction(std::move(f), m_show);
 }
 
 const char *AbandonedAction::what() const noexcept
@@ -79,6 +91,11 @@ void MensErroKey(const QString &key)
     MensErro(TMessages::instance().Msg(key), true, key);
 }
 
+void MensErro(const Failure &failure)
+{
+    throw AbandonedAction(failure);
+}
+
 Q_LOGGING_CATEGORY(lcDetail, "imp40500.detail", QtWarningMsg)
 
 namespace {
@@ -105,7 +122,7 @@ QByteArray CheckResultServ(const Result<QByteArray> &result, bool showError, int
     if (result.ok())
         return result.value();
     reportFailureDetail(result.failure());
-    MensErro(result.failure().message, showError, result.failure().key);
+    throw AbandonedAction(result.failure(), showError);
 }
 
 bool EmptyString(QStringView s)

@@ -19,15 +19,21 @@
 class IMP_PLATFORM_EXPORT AbandonedAction : public std::exception {
 public:
     AbandonedAction(QString text, QString key = {}, bool toBeShown = true);
+    // The failure that ends the action, with its kind and the field it is about.
+    explicit AbandonedAction(Failure failure, bool toBeShown = true);
     const char *what() const noexcept override;
-    const QString &text() const { return m_text; }
-    const QString &key() const { return m_key; }
+    const Failure &failure() const { return m_failure; }
+    const QString &text() const { return m_failure.message; }
+    const QString &key() const { return m_failure.key; }
+    // The field the action was abandoned over (see Failure::field); empty: none.
+    const QString &field() const { return m_failure.field; }
+    // The same abandonment, about `name`: the check that threw it knows no screen, its caller does.
+    AbandonedAction onField(const QString &name) const;
     // False for an action given up without a message of its own (a cancelled load).
     bool toBeShown() const { return m_show; }
 
 private:
-    QString m_text;
-    QString m_key;
+    Failure m_failure;
     QByteArray m_utf8;
     bool m_show = true;
 };
@@ -61,6 +67,8 @@ IMP_PLATFORM_EXPORT void DeactiveShowAvi();
                                                const QString &key = {});
 // Looks the key up in the catalogue and calls MensErro with its text.
 [[noreturn]] IMP_PLATFORM_EXPORT void MensErroKey(const QString &key);
+// Abandons the action with the failure, its kind and field kept.
+[[noreturn]] IMP_PLATFORM_EXPORT void MensErro(const Failure &failure);
 
 // Where the detail of a failure goes (the database driver's or the system's own words, kept apart
 // from the operator's message). Default: the log category "imp40500.detail" at info level, which is

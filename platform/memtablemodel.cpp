@@ -154,10 +154,10 @@ bool MemTableModel::setData(const QModelIndex &index, const QVariant &value, int
         return true;
     } catch (const AbandonedAction &a) {
         if (a.toBeShown())
-            emit editRefused(a.text());
+            emit editRefused(a.text(), a.field());
         return false;
     } catch (const std::exception &e) {
-        emit editRefused(QString::fromUtf8(e.what()));
+        emit editRefused(QString::fromUtf8(e.what()), QString());
         return false;
     }
 }

@@ -37,8 +37,9 @@ public:
 signals:
     void currentRowChanged(int row);
     void tableStateChanged();
-    // setData could not store the value (the table's or a row event's words); nothing was shown.
-    void editRefused(const QString &text);
+    // setData could not store the value (the table's or a row event's words, and the field an
+    // abandoned action named, see AbandonedAction::field); nothing was shown.
+    void editRefused(const QString &text, const QString &field);
 
 private:
     void aboutToReset(MemTable &) override;

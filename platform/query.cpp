@@ -1,5 +1,6 @@
 #include "query.h"
 #include "dberror.h"
+#include "framework.h"
 
 #include <QSqlError>
 #include <QSqlRecord>
@@ -18,17 +19,18 @@ struct ReadOnlyQuery::Impl {
     qsizetype pos = 0;
     bool open = false;
     bool onRow = false;
-
-    QSqlDatabase database() const
-    {
-        if (connectionName.isEmpty())
-            return Database::shared();
-        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
-        if (!db.isOpen())
-            throw DatabaseError(QStringLiteral("Conexão com o banco de dados não está aberta: %1").arg(connectionName));
-        return db;
-    }
 };
+
+Result<QSqlDatabase> ReadOnlyQuery::database() const
+{
+    if (d->connectionName.isEmpty())
+        return Database::shared();
+    QSqlDatabase db = QSqlDatabase::database(d->connectionName, false);
+    if (!db.isOpen())
+        return Failure::unexpected(
+            QStringLiteral("Conexão com o banco de dados não está aberta: %1").arg(d->connectionName));
+    return db;
+}
 
 static QString withColon(const QString &name)
 {
@@ -78,28 +80,37 @@ QVariant ReadOnlyQuery::param(const QString &name) const
     return {};
 }
 
-void ReadOnlyQuery::open()
+Status ReadOnlyQuery::open()
 {
     // A shared connection the server ended (a restart of PostgreSQL between two reads) is opened
     // again once: a read changes nothing, so it can simply be asked again.
     for (int attempt = 0;; ++attempt) {
         const std::optional<Failure> failed = tryOpen();
         if (!failed)
-            return;
+            return okStatus();
         const bool retry = attempt == 0 && d->connectionName.isEmpty()
             && failed->key == QLatin1String("BD_ConexaoPerdida");
         if (!retry)
-            throw DatabaseError(*failed);
+            return *failed;
         d->query.reset();
         d->preparedOn.clear();
         Database::closeShared();
     }
 }
 
+void ReadOnlyQuery::openOrAbandon()
+{
+    if (const Status opened = open(); !opened)
+        MensErro(opened.failure());
+}
+
 std::optional<Failure> ReadOnlyQuery::tryOpen()
 {
     close();
-    QSqlDatabase db = d->database();
+    const Result<QSqlDatabase> opened = database();
+    if (!opened)
+        return opened.failure();
+    QSqlDatabase db = opened.value();
     const QString name = db.connectionName();
     if (!d->query || d->preparedOn != name) {
         d->query = std::make_unique<QSqlQuery>(db);
@@ -176,9 +187,9 @@ QVariant ReadOnlyQuery::value(const QString &column) const
     if (!d->onRow)
         return {};
     const int i = d->record.indexOf(column);
-    if (i < 0)
-        throw DatabaseError(QStringLiteral("Coluna inexistente na consulta: %1").arg(column));
-    return value(i);
+    // A name the SQL does not select is a fault of the caller's code, not of the database.
+    Q_ASSERT_X(i >= 0, "ReadOnlyQuery::value", qPrintable(column));
+    return i < 0 ? QVariant() : value(i);
 }
 
 QString ReadOnlyQuery::text(const QString &column) const

@@ -1,8 +1,8 @@
 #pragma once
 // A read-only query (`qry` components): SQL text with named parameters :P_..., prepared once and
 // re-executed, read row by row. open() reads the whole result and finishes the statement, so an
-// open query holds no transaction between the operator's actions. Failures throw DatabaseError,
-// the cause in words and the database's own text as its detail.
+// open query holds no transaction between the operator's actions. A failure to open comes back
+// as the value: the cause in words, the database's own text as its detail.
 #include "database.h"
 #include "memtable.h"
 
@@ -22,13 +22,18 @@ public:
     void setParam(const QString &name, const QVariant &value); // name with or without ':'
     QVariant param(const QString &name) const;
 
-    void open();           // executes with the current parameters; positions on the first row
+    // Executes with the current parameters; positions on the first row.
+    [[nodiscard]] Status open();
+    // open(), or the action abandoned with its failure (MensErro): for the screens' handlers and
+    // validations, whose failures are told that way.
+    void openOrAbandon();
     void close();
     bool isOpen() const;
     bool eof() const;      // no current row
     void next();
     QVariant value(int col) const;
-    QVariant value(const QString &column) const; // column name without regard to case
+    // By column name without regard to case; null for a name the query does not have.
+    QVariant value(const QString &column) const;
     QString text(const QString &column) const;
     QStringList columnNames() const;
 
@@ -36,6 +41,7 @@ public:
     void fillTable(MemTable &table, const QList<FieldDef> &fields);
 
 private:
+    Result<QSqlDatabase> database() const;
     std::optional<Failure> tryOpen();
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -74,7 +74,7 @@ void NetConnection::setConnected(bool on)
     }
     if (connected())
         return;
-    m_lastError.clear();
+    m_lastFailure.reset();
     if (m_injected) {
         m_open = true;
         return;
@@ -83,7 +83,8 @@ void NetConnection::setConnected(bool on)
         BeforeConnect(*this);
     if (!Host.trimmed().isEmpty()) {
         if (Port <= 0 || Port > 65535) {
-            m_lastError = QStringLiteral("Porta do servidor de aplicação inválida: %1.").arg(Port);
+            m_lastFailure = Failure{QStringLiteral("Porta do servidor de aplicação inválida: %1.").arg(Port), {}, {}, -1, {},
+                                    Failure::Kind::Unreachable};
             return;
         }
         m_transport = std::make_unique<HttpTransport>(Host.trimmed(), Port, Ambiente::instance().token);
@@ -92,17 +93,16 @@ void NetConnection::setConnected(bool on)
     }
     const EmbeddedServerFactory factory = embeddedFactory();
     if (!factory) {
-        m_lastError = QStringLiteral("Servidor de aplicação não informado e nenhum servidor embutido disponível.");
+        m_lastFailure = Failure{QStringLiteral("Servidor de aplicação não informado e nenhum servidor embutido disponível."),
+                                {}, {}, -1, {}, Failure::Kind::Unreachable};
         return;
     }
-    QString error;
-    std::shared_ptr<RemoteDataModule> module = factory(&error);
+    Result<std::shared_ptr<RemoteDataModule>> module = factory();
     if (!module) {
-        m_lastError = error.isEmpty() ? QStringLiteral("Não foi possível iniciar o servidor de aplicação embutido.")
-                                      : error;
+        m_lastFailure = module.failure();
         return;
     }
-    m_transport = std::make_unique<InProcessTransport>(std::move(module));
+    m_transport = std::make_unique<InProcessTransport>(std::move(module).value());
     m_open = true;
 }
 
@@ -113,7 +113,7 @@ bool NetConnection::connected() const
 
 QString NetConnection::lastError() const
 {
-    return m_lastError;
+    return m_lastFailure ? m_lastFailure->message : QString();
 }
 
 void NetConnection::setTransport(std::unique_ptr<ServerTransport> transport)
@@ -130,10 +130,10 @@ Result<QByteArray> NetConnection::call(const QString &method, const CallArgs &ar
     // The embedded server that could not start says why itself (its database, mostly): no server
     // is in use that the operator could look for.
     if (!connected() && Host.trimmed().isEmpty())
-        return Result<QByteArray>::fail(m_lastError);
+        return m_lastFailure ? *m_lastFailure : Failure::unexpected(QStringLiteral("Não foi possível iniciar o servidor de aplicação embutido."));
     if (!connected())
-        return Result<QByteArray>::fail(
-            QStringLiteral("Sem conexão com o servidor de aplicação %1: %2").arg(ServerName, m_lastError));
+        return Failure{QStringLiteral("Sem conexão com o servidor de aplicação %1: %2").arg(ServerName, lastError()), {}, {},
+                       -1, {}, Failure::Kind::Unreachable};
     return m_transport->call(method, args);
 }
 

@@ -63,8 +63,8 @@ private:
 };
 
 // Whoever links the server code registers how to make the embedded module (used when WebURL is
-// empty). The factory may return nullptr with a message in `error`.
-using EmbeddedServerFactory = std::function<std::shared_ptr<RemoteDataModule>(QString *error)>;
+// empty), or the failure that keeps it from starting.
+using EmbeddedServerFactory = std::function<Result<std::shared_ptr<RemoteDataModule>>()>;
 IMP_PLATFORM_EXPORT void setEmbeddedServerFactory(EmbeddedServerFactory factory);
 IMP_PLATFORM_EXPORT bool hasEmbeddedServerFactory();
 
@@ -96,5 +96,5 @@ private:
     std::unique_ptr<ServerTransport> m_transport;
     bool m_injected = false;
     bool m_open = false;
-    QString m_lastError;
+    std::optional<Failure> m_lastFailure; // why the last opening failed
 };

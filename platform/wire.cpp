@@ -75,6 +75,7 @@ QByteArray encodeFailure(const Failure &failure)
         m.insert(QStringLiteral("detail"), failure.detail);
     if (failure.dishRow >= 0)
         m.insert(QStringLiteral("dishRow"), failure.dishRow);
+    m.insert(QStringLiteral("kind"), QString::fromLatin1(Failure::kindName(failure.kind())));
     return QCborValue(m).toCbor();
 }
 
@@ -125,6 +126,9 @@ Result<QByteArray> decodeResponse(const QByteArray &body)
               detail.isString() ? detail.toString() : QString()};
     if (dishRow.isInteger() && dishRow.toInteger() >= 0 && dishRow.toInteger() <= std::numeric_limits<int>::max())
         f.dishRow = int(dishRow.toInteger());
+    // A peer that does not say the kind leaves it to the catalogue key.
+    if (const QCborValue kind = m.value(QStringLiteral("kind")); kind.isString())
+        f.givenKind = Failure::kindNamed(kind.toString());
     return Result<QByteArray>::fail(received(std::move(f)));
 }
 

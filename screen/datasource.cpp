@@ -17,7 +17,7 @@ void TDataSource::refresh()
         return;
     // Reopened so that the list starts at the first row even after someone read the query on.
     m_query->close();
-    m_query->open();
+    m_query->openOrAbandon();
     m_table->close();
     m_query->fillTable(*m_table, m_fields);
     m_table->first();

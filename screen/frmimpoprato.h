@@ -180,16 +180,19 @@ public:
     void setProgress(int position) override;
     void setStatusText(const QString &text) override;
     void serveEvents() override;
-    void setPanelsEnabled(bool enabled) override;
-    void focusArquivo() override;
-    void focusFilial() override;
-    void enableErrors() override;
+    void serverCallStarted(int animation) override;
+    void serverCallEnded() override;
+    void dishFlagged() override;
     void showServiceTab() override;
+    void showNotice(const QString &text) override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Puts the focus on the field a failure is about (Failure::field); false when it names none
+    // this screen has.
+    bool focusField(const QString &field);
     // Where the focus moved inside the screen: runs the field's exit, the panel's exit or enter.
     void onFocusChanged(QWidget *now);
     void settleFocusMove();

@@ -271,30 +271,38 @@ void TfrmImpoPrato::serveEvents()
     ProcessaMensagens();
 }
 
-void TfrmImpoPrato::setPanelsEnabled(bool enabled)
+void TfrmImpoPrato::serverCallStarted(int animation)
 {
-    // The pass locks both containers and unlocks them on every way out (before its own refusal's
-    // message too, so that the file field can take the focus).
-    m_loadLock = !enabled;
-    applyState();
+    ActiveShowAvi(animation);
 }
 
-void TfrmImpoPrato::focusArquivo()
+void TfrmImpoPrato::serverCallEnded()
 {
-    medNmArquivo->setFocus();
+    DeactiveShowAvi();
 }
 
-void TfrmImpoPrato::focusFilial()
+void TfrmImpoPrato::showNotice(const QString &text)
 {
-    // With a per-branch module the branch field is locked; the file field takes the focus then.
-    if (medCdFilial->isEnabled())
+    messageSink()->showInfo(text);
+}
+
+bool TfrmImpoPrato::focusField(const QString &field)
+{
+    if (field == u"medCdFilial" && medCdFilial->isEnabled()) {
         medCdFilial->setFocus();
-    else
+        return true;
+    }
+    // With a per-branch module the branch field is locked; the file field takes the focus then.
+    if (field == u"medNmArquivo" || field == u"medCdFilial") {
         medNmArquivo->setFocus();
+        return true;
+    }
+    return false;
 }
 
-void TfrmImpoPrato::enableErrors()
+void TfrmImpoPrato::dishFlagged()
 {
+    // A dish with errors was stored: its errors can be reviewed.
     m_dishErrors = true;
 }
 

@@ -164,7 +164,7 @@ void TfrmImpoPrato::sbtFilialBeforePesq(QObject *, bool &)
     qryFilial.setParam(QStringLiteral("P_CDFILIAL"), QString());
     qryFilial.setParam(QStringLiteral("P_TCDFILIAL"), QStringLiteral("T"));
     qryFilial.setParam(QStringLiteral("P_CDOPERADOR"), Ambiente::instance().Operador);
-    qryFilial.open();
+    qryFilial.openOrAbandon();
 }
 
 void TfrmImpoPrato::sbtFilialAfterPesq(QObject *)
@@ -186,9 +186,14 @@ void TfrmImpoPrato::medNmArquivoExit(QObject *)
 
 void TfrmImpoPrato::Vd_Arquivo(bool required)
 {
-    // The session puts the focus back on medNmArquivo when the check fails, and remembers the
-    // directory (cdsDiretorios, posted through the handlers below) when it passes.
-    m_session.Vd_Arquivo(required);
+    // A refusal puts the focus back on the field it names; a pass remembers the directory
+    // (cdsDiretorios, posted through the handlers below).
+    try {
+        m_session.Vd_Arquivo(required);
+    } catch (const AbandonedAction &a) {
+        focusField(a.field());
+        throw;
+    }
 }
 
 void TfrmImpoPrato::medCdFilialExit(QObject *)
@@ -207,6 +212,10 @@ void TfrmImpoPrato::Vd_CdFilial(bool required)
     QString nome;
     try {
         nome = m_session.Vd_CdFilial(required, Ambiente::instance().Operador);
+    } catch (const AbandonedAction &a) {
+        writeBack();
+        focusField(a.field());
+        throw;
     } catch (...) {
         writeBack();
         throw;
@@ -244,6 +253,7 @@ void TfrmImpoPrato::panFiltroExit(QObject *)
     // and is told once the pass and the screen have cleaned up.
     if (const Status loaded = Grava_Tabelas(); !loaded) {
         discardFailedLoad();
+        focusField(loaded.failure().field);
         // A pass the operator cancelled says so where the progress was.
         if (LoadPass::cancelled(loaded.failure())) {
             setStatusText(loaded.failure().message);
@@ -383,7 +393,12 @@ void TfrmImpoPrato::sbtImportExportClick(QObject *)
         showFailure(outcome.failure());
     // The pairings went with the import: closing now loses nothing.
     rememberPairings();
-    messageSink()->showInfo(outcome->successText(Ambiente::instance().DBPict(1)));
+    QString told = outcome->successText(Ambiente::instance().DBPict(1));
+    if (outcome->cacheFailure) {
+        reportFailureDetail(*outcome->cacheFailure);
+        told += QStringLiteral("\n\n") + outcome->cacheFailure->message;
+    }
+    messageSink()->showInfo(told);
 }
 
 Result<ImportOutcome> TfrmImpoPrato::runImport()
@@ -406,7 +421,7 @@ Result<ImportOutcome> TfrmImpoPrato::runImport()
 void TfrmImpoPrato::showFailure(const Failure &failure)
 {
     reportFailureDetail(failure);
-    MensErro(failure.message, true, failure.key);
+    MensErro(failure);
 }
 
 void TfrmImpoPrato::dtsServicoStateChange(QObject *)

@@ -119,12 +119,12 @@ int main(int argc, char **argv)
 
     // The server's stderr is its log: the database's own words go there beside the message.
     setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "imp40500-server: detalhe: %s\n", qPrintable(detail)); });
-    QString error;
-    auto module = RdmImpoPrato::open(db, &error);
-    if (!module) {
-        std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(error));
+    auto opened = RdmImpoPrato::open(db);
+    if (!opened) {
+        std::fprintf(stderr, "imp40500-server: %s\n", qPrintable(opened.error()));
         return 1;
     }
+    const std::shared_ptr<RdmImpoPrato> module = opened.value();
     HttpServer server(module, token.value(), maxMb * 1024 * 1024);
     // The log: one line per request on stderr (server/requestlog.h).
     server.setRequestLog([](const QByteArray &line) {

@@ -12,13 +12,13 @@
 class RdmImpoPrato final : public RemoteDataModule {
 public:
     // Opens the module on a database URL (sqlite:PATH or postgresql://...). The schema must exist
-    // (`imp40500 initdb`). nullptr, with the reason in *error, when the database cannot be opened
-    // (the database's own words go to reportFailureDetail).
-    static std::shared_ptr<RdmImpoPrato> open(const QString &databaseUrl, QString *error);
+    // (`imp40500 initdb`). The failure says why the database cannot be opened (the database's own
+    // words also go to reportFailureDetail).
+    static Result<std::shared_ptr<RdmImpoPrato>> open(const QString &databaseUrl);
     // The same module without a thread of its own: requests run on the thread that opened it, which
     // must be the only one to call it (the server embedded in a one-thread client, where a hand-over
     // to another thread per call would cost more than the call).
-    static std::shared_ptr<RdmImpoPrato> openDirect(const QString &databaseUrl, QString *error);
+    static Result<std::shared_ptr<RdmImpoPrato>> openDirect(const QString &databaseUrl);
     ~RdmImpoPrato() override;
 
     Result<QByteArray> call(const QString &method, const CallArgs &args) override;

@@ -41,8 +41,8 @@ struct RdmImpoPrato::Worker {
     std::thread::id owner;            // that thread, when direct
     std::mutex directMutex;
 
-    // Opens the connection on the calling thread; an empty failure message on success.
-    Failure openDb()
+    // Opens the connection on the calling thread.
+    Status openDb()
     {
         {
             auto r = Database::open(url, connectionName);
@@ -53,7 +53,7 @@ struct RdmImpoPrato::Worker {
         // A database without the destination's tables would fail every call later, one by one. The
         // probe is also the first real read: a file that is no database, or a WAL file that cannot
         // be opened, fails here, and says so rather than that the tables are missing.
-        Failure failure;
+        std::optional<Failure> failure;
         {
             QSqlQuery probe(db);
             if (!probe.exec(QStringLiteral("SELECT COUNT(*) FROM PRATO WHERE 1 = 0"))) {
@@ -65,9 +65,9 @@ struct RdmImpoPrato::Worker {
                     failure = DbError::describe(QStringLiteral("abrir o banco de dados %1").arg(DbUrl::display(url)), e);
             }
         }
-        if (!failure.message.isEmpty()) {
+        if (failure) {
             closeDb();
-            return failure;
+            return *failure;
         }
         // A destination made before the import history had it gets its table here. One that cannot
         // take it (read-only) still serves every reading; its imports fail on the history row.
@@ -81,7 +81,7 @@ struct RdmImpoPrato::Worker {
             QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -32768"));
         }
         open = true;
-        return Failure();
+        return okStatus();
     }
 
     // Whether the connection is known to be gone (PostgreSQL restarted, the backend ended). Only
@@ -102,7 +102,7 @@ struct RdmImpoPrato::Worker {
     bool reconnect()
     {
         closeDb();
-        return openDb().message.isEmpty();
+        return openDb().ok();
     }
 
     // Runs one call. A call that finds the connection gone reconnects and runs once more, but only
@@ -148,14 +148,12 @@ struct RdmImpoPrato::Worker {
         QSqlDatabase::removeDatabase(connectionName);
     }
 
-    void loop(std::promise<Failure> opened)
+    void loop(std::promise<Status> opened)
     {
-        const Failure failure = openDb();
-        if (!failure.message.isEmpty()) {
-            opened.set_value(failure);
+        const Status status = openDb();
+        opened.set_value(status);
+        if (!status)
             return;
-        }
-        opened.set_value(Failure());
         for (;;) {
             std::packaged_task<Result<QByteArray>()> task;
             {
@@ -180,7 +178,7 @@ static QString nextConnectionName()
     return QStringLiteral("imp40500_rdm_%1").arg(++counter);
 }
 
-std::shared_ptr<RdmImpoPrato> RdmImpoPrato::openDirect(const QString &databaseUrl, QString *error)
+Result<std::shared_ptr<RdmImpoPrato>> RdmImpoPrato::openDirect(const QString &databaseUrl)
 {
     std::shared_ptr<RdmImpoPrato> module(new RdmImpoPrato);
     Worker &w = *module->m_worker;
@@ -188,32 +186,26 @@ std::shared_ptr<RdmImpoPrato> RdmImpoPrato::openDirect(const QString &databaseUr
     w.connectionName = nextConnectionName();
     w.direct = true;
     w.owner = std::this_thread::get_id();
-    const Failure failure = w.openDb();
-    if (!failure.message.isEmpty()) {
-        reportFailureDetail(failure);
-        if (error)
-            *error = failure.message;
-        return nullptr;
+    if (const Status opened = w.openDb(); !opened) {
+        reportFailureDetail(opened.failure());
+        return opened.failure();
     }
     return module;
 }
 
-std::shared_ptr<RdmImpoPrato> RdmImpoPrato::open(const QString &databaseUrl, QString *error)
+Result<std::shared_ptr<RdmImpoPrato>> RdmImpoPrato::open(const QString &databaseUrl)
 {
     std::shared_ptr<RdmImpoPrato> module(new RdmImpoPrato);
     Worker &w = *module->m_worker;
     w.url = databaseUrl;
     w.connectionName = nextConnectionName();
-    std::promise<Failure> opened;
-    std::future<Failure> result = opened.get_future();
+    std::promise<Status> opened;
+    std::future<Status> result = opened.get_future();
     w.thread = std::thread([&w, p = std::move(opened)]() mutable { w.loop(std::move(p)); });
-    const Failure failure = result.get();
-    if (!failure.message.isEmpty()) {
+    if (const Status status = result.get(); !status) {
         w.thread.join();
-        reportFailureDetail(failure);
-        if (error)
-            *error = failure.message;
-        return nullptr;
+        reportFailureDetail(status.failure());
+        return status.failure();
     }
     return module;
 }

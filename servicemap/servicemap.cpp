@@ -14,16 +14,6 @@ namespace {
 using ExportText::dropFirstField;
 using ExportText::firstField;
 
-// A failure of the database is shown and abandons the action like a catalogue message.
-template <typename F>
-void abandonOnDatabaseError(F f)
-{
-    try {
-        f();
-    } catch (const DatabaseError &e) {
-        MensErro(e.message());
-    }
-}
 
 } // namespace
 
@@ -89,11 +79,9 @@ bool ServiceMap::carregando() const
 
 void ServiceMap::prepareDestinationServices()
 {
-    abandonOnDatabaseError([&] {
-        qryPesqServico.close();
-        qryPesqServico.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
-        qryPesqServico.open();
-    });
+    qryPesqServico.close();
+    qryPesqServico.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
+    qryPesqServico.openOrAbandon();
 }
 
 int ServiceMap::build(const QStringList &lsbServico)
@@ -111,15 +99,13 @@ int ServiceMap::build(const QStringList &lsbServico)
 
     // The destination's services, walked in code order for every line; read once.
     std::vector<Dest> dests;
-    abandonOnDatabaseError([&] {
-        if (!qryPesqServico.isOpen())
-            prepareDestinationServices();
-        for (; !qryPesqServico.eof(); qryPesqServico.next()) {
-            Dest d{qryPesqServico.value(0).toString(), qryPesqServico.value(1).toString(), {}};
-            d.upperName = upperAscii(d.name);
-            dests.push_back(std::move(d));
-        }
-    });
+    if (!qryPesqServico.isOpen())
+        prepareDestinationServices();
+    for (; !qryPesqServico.eof(); qryPesqServico.next()) {
+        Dest d{qryPesqServico.value(0).toString(), qryPesqServico.value(1).toString(), {}};
+        d.upperName = upperAscii(d.name);
+        dests.push_back(std::move(d));
+    }
 
     // The build's own inserts and posts skip the new-row cancel and the validation even when the
     // owner is not in a load pass (a test, a rebuild).
@@ -257,18 +243,14 @@ void ServiceMap::applyRemembered(const std::vector<Dest> &dests)
     // origin code + NUL + origin name -> destination code. A destination made before pairings were
     // remembered has no table yet: it has nothing to remember, which is no failure.
     QHash<QString, QString> remembered;
-    try {
-        qryPesqPareado.close();
-        qryPesqPareado.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
-        qryPesqPareado.open();
-        for (; !qryPesqPareado.eof(); qryPesqPareado.next())
-            remembered.insert(qryPesqPareado.value(0).toString() + QChar(0) + qryPesqPareado.value(1).toString(),
-                              qryPesqPareado.value(2).toString().trimmed());
-        qryPesqPareado.close();
-    } catch (const DatabaseError &) {
-        qryPesqPareado.close();
+    qryPesqPareado.close();
+    qryPesqPareado.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
+    if (!qryPesqPareado.open())
         return;
-    }
+    for (; !qryPesqPareado.eof(); qryPesqPareado.next())
+        remembered.insert(qryPesqPareado.value(0).toString() + QChar(0) + qryPesqPareado.value(1).toString(),
+                          qryPesqPareado.value(2).toString().trimmed());
+    qryPesqPareado.close();
     if (remembered.isEmpty())
         return;
 
@@ -350,25 +332,21 @@ void ServiceMap::Vd_CdServDestino(bool posting)
 
         QString foundCode, foundName;
         bool found = false;
-        abandonOnDatabaseError([&] {
-            qryPesqServicoAux.close();
-            qryPesqServicoAux.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
-            qryPesqServicoAux.setParam(QStringLiteral("P_CDSERVFILI"), code);
-            qryPesqServicoAux.open();
-            found = !qryPesqServicoAux.eof();
-            if (found) {
-                foundCode = qryPesqServicoAux.value(0).toString();
-                foundName = qryPesqServicoAux.value(1).toString();
-            }
-        });
+        qryPesqServicoAux.close();
+        qryPesqServicoAux.setParam(QStringLiteral("P_CDFILIAL"), CdFilialDestino ? CdFilialDestino() : QString());
+        qryPesqServicoAux.setParam(QStringLiteral("P_CDSERVFILI"), code);
+        qryPesqServicoAux.openOrAbandon();
+        found = !qryPesqServicoAux.eof();
+        if (found) {
+            foundCode = qryPesqServicoAux.value(0).toString();
+            foundName = qryPesqServicoAux.value(1).toString();
+        }
         if (!found)
             MensErroKey(QStringLiteral("Serv_Dest_Cad"));
         cdsServico.setText(ColDest, foundCode);
         cdsServico.setText(ColNmDest, foundName);
-    } catch (...) {
-        if (focusDestino)
-            focusDestino();
-        throw;
+    } catch (const AbandonedAction &a) {
+        throw a.onField(kFieldDestino);
     }
 }
 

@@ -55,9 +55,9 @@ public:
 
     // The destination branch code (the text of medCdFilial), asked whenever a query needs it.
     std::function<QString()> CdFilialDestino;
-    // Called when Vd_CdServDestino fails, before the failure goes on: the grid puts its cursor on
-    // the destination cell of the current row.
-    std::function<void()> focusDestino;
+    // The field a refused destination is about (AbandonedAction::field): the grid puts its cursor
+    // on the destination cell of the current row.
+    static inline const QString kFieldDestino = QStringLiteral("cdsServicoCDSERVFILIDEST");
 
     // The owner's load-in-progress flag (`Carregando`); while it is true the new-row cancel and the
     // before-post validation are off. Not owned; nullptr reads as false.
@@ -87,7 +87,7 @@ public:
 
     // Validates and completes the destination of the current row; posting: true from before-post,
     // false from leaving the destination column. Fails through MensErro ("Serv_Ja_Cad",
-    // "Serv_Dest_Cad") after calling focusDestino.
+    // "Serv_Dest_Cad", or the database's failure), naming kFieldDestino.
     void Vd_CdServDestino(bool posting);
 
     // Entering the parameter panel: both tables emptied (when they exist), without row events.

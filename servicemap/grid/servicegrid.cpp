@@ -94,8 +94,6 @@ void TServiceGrid::setServiceMap(ServiceMap *map, MemTableModel *dtsServico)
 {
     if (m_model)
         disconnect(m_model, nullptr, this, nullptr);
-    if (m_map && m_map != map)
-        m_map->focusDestino = nullptr;
     setModel(nullptr);
     delete m_ownModel;
     m_ownModel = nullptr;
@@ -116,18 +114,16 @@ void TServiceGrid::setServiceMap(ServiceMap *map, MemTableModel *dtsServico)
 
     connect(m_model, &MemTableModel::tableStateChanged, this, &TServiceGrid::stateChange);
     // The map's entry is made here: a value the map refuses is told where it was typed.
-    connect(m_model, &MemTableModel::editRefused, this, [](const QString &text) { messageSink()->showError(text); });
+    connect(m_model, &MemTableModel::editRefused, this, [this](const QString &text, const QString &field) {
+        messageSink()->showError(text);
+        if (field == ServiceMap::kFieldDestino)
+            requestFocusDestino();
+    });
     connect(m_model, qOverload<int>(&MemTableModel::currentRowChanged), this, &TServiceGrid::followTableRow);
     connect(m_model, &QAbstractItemModel::modelReset, this, &TServiceGrid::applyColumns);
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         followTableRow(m_map ? m_map->cdsServico.currentRow() : -1);
     });
-
-    // A failed validation of the destination puts the cursor back on the destination cell.
-    map->focusDestino = [grid = QPointer<TServiceGrid>(this)] {
-        if (grid)
-            grid->requestFocusDestino();
-    };
 
     applyColumns();
     followTableRow(map->cdsServico.currentRow());
@@ -199,7 +195,16 @@ template <typename F>
 bool TServiceGrid::runHandler(F &&handler)
 {
     ++m_handlerDepth;
-    const bool ok = runAction(std::forward<F>(handler));
+    // A refused destination puts the cursor back on the destination cell.
+    const bool ok = runAction([&] {
+        try {
+            std::forward<F>(handler)();
+        } catch (const AbandonedAction &a) {
+            if (a.field() == ServiceMap::kFieldDestino)
+                m_focusDestinoPending = true;
+            throw;
+        }
+    });
     if (--m_handlerDepth == 0 && m_focusDestinoPending) {
         m_focusDestinoPending = false;
         placeOnDestination();

@@ -26,8 +26,7 @@ public:
 
     // Binds the grid to the map through `dtsServico`, a model over map->cdsServico showing all of
     // its columns (the names are read from the hidden ones); nullptr: the grid makes its own.
-    // Takes over map->focusDestino. The map must outlive the grid, or be unbound first with
-    // setServiceMap(nullptr).
+    // The map must outlive the grid, or be unbound first with setServiceMap(nullptr).
     void setServiceMap(ServiceMap *map, MemTableModel *dtsServico = nullptr);
     ServiceMap *serviceMap() const { return m_map; }
     MemTableModel *dtsServico() const { return m_model; }

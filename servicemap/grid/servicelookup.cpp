@@ -16,7 +16,7 @@ std::optional<ServiceChoice> pickList(ReadOnlyQuery &services, const QString &ca
     const QString title = bar < 0 ? caption : caption.left(bar);
     const QString emptyText = bar < 0 ? QString() : caption.mid(bar + 1);
 
-    services.open();
+    services.openOrAbandon();
     std::vector<ServiceChoice> rows;
     QStringList items;
     for (; !services.eof(); services.next()) {

@@ -31,24 +31,31 @@ struct RecordingObserver : LoadObserver {
     int maximum = 0;
     QList<int> positions;
     QStringList statuses;
-    QList<bool> panels;
-    int focusArquivoCalls = 0;
-    int enableErrorsCalls = 0;
+    int serverCallsOpen = 0; // started and not ended: 0 once the pass is over, on every way out
+    int dishFlaggedCalls = 0;
     int serviceTabShown = 0;
     void setProgressRange(int m) override { maximum = m; }
     void setProgress(int p) override { positions << p; }
     void setStatusText(const QString &t) override { statuses << t; }
-    void setPanelsEnabled(bool e) override { panels << e; }
-    void focusArquivo() override { ++focusArquivoCalls; }
-    void enableErrors() override { ++enableErrorsCalls; }
+    void serverCallStarted(int) override { ++serverCallsOpen; }
+    void serverCallEnded() override { --serverCallsOpen; }
+    void dishFlagged() override { ++dishFlaggedCalls; }
     void showServiceTab() override { ++serviceTabShown; }
 };
 
 // What a load pass ended with, told to the message sink as the screen's handler boundary tells
 // it: "" when it completed, the catalogue key of a refusal, "!" and the text of a failure without
 // a key.
+// The field the last failed pass named (Failure::field).
+inline QString &lastPassField()
+{
+    static QString field;
+    return field;
+}
+
 inline QString passOutcome(const Status &loaded)
 {
+    lastPassField() = loaded ? QString() : loaded.failure().field;
     if (loaded)
         return {};
     const Failure &f = loaded.failure();

@@ -205,6 +205,9 @@ void TstCli::refusals_data()
     // "@db": the destination's SQLite file, which the process holds and never opens as a file.
     QTest::newRow("the destination's own file") << QStringList{"check", "@db", "--branch", "1", "--json"} << good << 3
                                                 << "Arquivo_Do_Banco";
+    // "@damaged": a destination that is no database at all, told by its key, out of reach.
+    QTest::newRow("a damaged destination") << QStringList{"check", "x.txt", "--branch", "1", "--json", "@damaged"} << good
+                                           << 1 << "BD_NaoAbre";
 }
 
 void TstCli::refusals()
@@ -218,6 +221,14 @@ void TstCli::refusals()
             QSKIP("a file of the destination is SQLite's");
         args.replace(args.indexOf(QStringLiteral("@db")), DbUrl::parse(m_db->url()).value().path);
     }
+    const bool damaged = args.removeOne(QStringLiteral("@damaged"));
+    if (damaged) {
+        if (m_db->kind() != SeededDb::Kind::SQLite)
+            QSKIP("a damaged file is SQLite's");
+        QFile bad(m_dir.filePath("damaged.db"));
+        QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        bad.write(QByteArray(4096, 'x'));
+    }
     QFile f(m_dir.filePath("x.txt"));
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(file);
@@ -225,14 +236,18 @@ void TstCli::refusals()
     // The export writes its numbers and dates in one form only: it takes no locale.
     const Run r = args.first() == u"export"
         ? ProcessRun::run(QStringLiteral(IMP40500_BIN), args + QStringList{"--db", m_db->url()}, m_dir.path())
-        : run(args);
+        : damaged ? ProcessRun::run(QStringLiteral(IMP40500_BIN), args + QStringList{"--db", "sqlite:damaged.db"}, m_dir.path())
+                  : run(args);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY(!r.err.isEmpty()); // the message on stderr
     QVERIFY(!QFile::exists(m_dir.filePath("out.txt")));
     if (!key.isEmpty()) {
         const QJsonObject e = r.json()["error"].toObject();
-        QCOMPARE(e.keys(), (QStringList{"key", "text"}));
+        QCOMPARE(e.keys(), (QStringList{"key", "kind", "text"}));
         QCOMPARE(e["key"].toString(), key);
+        // The exit code follows from the kind.
+        const QString kind = e["kind"].toString();
+        QCOMPARE(kind, exitCode == 3 ? QStringLiteral("refused") : exitCode == 2 ? kind : QStringLiteral("unreachable"));
         QVERIFY(r.err.contains(e["text"].toString().toUtf8()));
     }
 }

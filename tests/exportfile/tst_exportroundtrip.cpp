@@ -354,7 +354,7 @@ void TstExportRoundTrip::verify(LoadFixture &source, LoadFixture &target, const 
         import.RememberDirectory = false;
         import.Vd_Arquivo(true);
         QCOMPARE(runPass(import), QString());
-        const auto outcome = ImportRun(import, [](const QStringList &) {}).run();
+        const auto outcome = ImportRun(import, [](const QStringList &) { return okStatus(); }).run();
         QVERIFY2(outcome, qPrintable(outcome.error()));
     }
     const QString ofDishes = QStringLiteral("(CDFILAUXPRAT, CDPRATO) IN (SELECT CDFILAUXPRAT, CDPRATO FROM PRATO WHERE %1)").arg(dishWhere);

@@ -142,11 +142,11 @@ void TstLoadPass::structure()
     QCOMPARE(m_pass->TotalLinhas, total);
     QCOMPARE(m_s->cdsPrato.isActive() ? m_s->cdsPrato.rowCount() : 0, dishes);
     QVERIFY(!m_s->Carregando);
-    QCOMPARE(m_obs.panels.last(), true);
+    QCOMPARE(m_obs.serverCallsOpen, 0);
     QCOMPARE(m_obs.statuses.last(), QString());
     QCOMPARE(m_obs.positions.last(), 0);
     if (!key.isEmpty()) {
-        QCOMPARE(m_obs.focusArquivoCalls, 1);
+        QCOMPARE(lastPassField(), QStringLiteral("medNmArquivo"));
         // The refusal comes after the service pass: the map keeps what it built.
         QCOMPARE(m_s->cdsServico.rowCount(), 1);
     } else if (dishes) {
@@ -311,7 +311,7 @@ void TstLoadPass::flags()
     // A reply is loaded unless it repeats the one cdsPesqPrato holds; the first one always is.
     QVERIFY(m_s->stats().pesqPratoLoads <= serverCalls);
     QCOMPARE(m_s->stats().pesqPratoLoads > 0, serverCalls > 0);
-    QCOMPARE(m_obs.enableErrorsCalls, errorButton);
+    QCOMPARE(m_obs.dishFlaggedCalls, errorButton);
     QCOMPARE(m_s->dishesFlaggedForService(QStringLiteral("30")), flaggedBy30);
     QCOMPARE(m_s->dishesFlaggedForService(QStringLiteral("10")), 0);
     // A local dish's tree is the destination branch.
@@ -401,17 +401,18 @@ void TstLoadPass::fileCheck()
     const QString before = QDir::currentPath();
     QDir::setCurrent(m_f->dir.path());
     m_s->NmArquivo = name;
-    QString got;
+    QString got, field;
     try {
         m_s->Vd_Arquivo(required);
     } catch (const AbandonedAction &a) {
         got = a.key();
+        field = a.field();
     }
     // The process's current directory is the host's: the check leaves it alone.
     QCOMPARE(QDir::currentPath(), m_f->dir.path());
     QDir::setCurrent(before);
     QCOMPARE(got, key);
-    QCOMPARE(m_obs.focusArquivoCalls, key.isEmpty() ? 0 : 1);
+    QCOMPARE(field, key.isEmpty() ? QString() : QStringLiteral("medNmArquivo"));
     QVERIFY(!m_s->cdsParamGeral.isActive());
     if (key.isEmpty() && !name.trimmed().isEmpty()) {
         // The directory is remembered on the server, as an absolute name ending in the separator.

@@ -83,7 +83,7 @@ private slots:
         amb.FiliProc = QStringLiteral("0001");
         amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
         // A screen's query left positioned on the shared connection keeps its read snapshot open.
-        QSqlQuery held(Database::shared());
+        QSqlQuery held(Database::shared().value());
         QVERIFY(held.exec(QStringLiteral("SELECT CDPRATO FROM PRATO")) && held.next());
 
         MainWindow window;

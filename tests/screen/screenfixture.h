@@ -76,12 +76,15 @@ public:
         amb.locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
         amb.resetPictCache();
 
-        auto module = RdmImpoPrato::open(db->url(), why);
-        if (!module)
+        auto module = RdmImpoPrato::open(db->url());
+        if (!module) {
+            if (why)
+                *why = module.error();
             return false;
+        }
         rdm = std::make_shared<WatchedRdm>();
-        rdm->real = module;
-        setEmbeddedServerFactory([r = rdm](QString *) -> std::shared_ptr<RemoteDataModule> { return r; });
+        rdm->real = module.value();
+        setEmbeddedServerFactory([r = rdm]() -> Result<std::shared_ptr<RemoteDataModule>> { return std::shared_ptr<RemoteDataModule>(r); });
 
         installMessageBoxes();
         dialogs = new ScriptedDialogs;

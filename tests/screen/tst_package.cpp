@@ -36,7 +36,7 @@ void PackageTest::loadsResolvesAndOpensScreen()
 
     auto rdm = std::make_shared<FakeRdm>();
     rdm->directories = {QStringLiteral("C:\\Exportacoes\\")};
-    setEmbeddedServerFactory([rdm](QString *) { return rdm; });
+    setEmbeddedServerFactory([rdm]() -> Result<std::shared_ptr<RemoteDataModule>> { return std::shared_ptr<RemoteDataModule>(rdm); });
     Ambiente &amb = Ambiente::instance();
     amb.FiliProc = QStringLiteral("0001");
     amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");

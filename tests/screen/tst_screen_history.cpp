@@ -74,7 +74,7 @@ void ScreenHistoryTest::sameFileAgainAsksFirst()
     ScriptedDialogs &dialogs = *m_fx->dialogs;
     // A query left positioned on the shared connection keeps a read snapshot from before the
     // first import; the check must see past it.
-    QSqlQuery held(Database::shared());
+    QSqlQuery held(Database::shared().value());
     QVERIFY(held.exec(QStringLiteral("SELECT CDPRATO FROM PRATO")) && held.next());
     loadSample();
     clickImport();

@@ -93,13 +93,10 @@ void ScreenLifecycleTest::initTestCase()
 {
     installMessageBoxes();
     // The embedded server of this process is the stand-in (or nothing, while "down").
-    setEmbeddedServerFactory([this](QString *error) -> std::shared_ptr<RemoteDataModule> {
-        if (m_serverDown) {
-            if (error)
-                *error = QStringLiteral("Servidor de aplicação fora do ar.");
-            return nullptr;
-        }
-        return m_rdm;
+    setEmbeddedServerFactory([this]() -> Result<std::shared_ptr<RemoteDataModule>> {
+        if (m_serverDown)
+            return Failure{QStringLiteral("Servidor de aplicação fora do ar."), {}, {}};
+        return std::shared_ptr<RemoteDataModule>(m_rdm);
     });
 }
 

@@ -58,7 +58,7 @@ private slots:
         QCOMPARE(env.NomeFiliProc, QStringLiteral("RESTAURANTE MATRIZ"));
 
         // A name from outside the catalogue is never read; the named table is.
-        env.AtualizaLocalCache({QStringLiteral("PRATO"), QStringLiteral("PRATO; DROP TABLE FILIAL")});
+        QVERIFY(env.AtualizaLocalCache({QStringLiteral("PRATO"), QStringLiteral("PRATO; DROP TABLE FILIAL")}));
         QCOMPARE(env.localCacheRefreshCount(QStringLiteral("PRATO")), 1);
         QCOMPARE(db->count(QStringLiteral("FILIAL")), 5);
         MemTable cached;
@@ -83,11 +83,11 @@ private slots:
         Database::closeShared();
         ReadOnlyQuery q(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL"));
         q.setParam(QStringLiteral("P_CDFILIAL"), QStringLiteral("0001"));
-        q.open();
+        QVERIFY(q.open());
         QCOMPARE(q.text(QStringLiteral("NMFILIAL")), QStringLiteral("RESTAURANTE MATRIZ"));
         q.close();
         QVERIFY(db->dropOtherConnections());
-        q.open();
+        QVERIFY(q.open());
         QCOMPARE(q.text(QStringLiteral("NMFILIAL")), QStringLiteral("RESTAURANTE MATRIZ"));
         q.close();
         Database::closeShared();

@@ -276,24 +276,25 @@ private slots:
         QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("DROP TABLE HISTIMPO")));
         QVERIFY(ImportHistory::list(db->db())->isEmpty()); // no table: no history, no failure
 
-        auto module = RdmImpoPrato::openDirect(db->url(), &why);
-        QVERIFY2(module, qPrintable(why));
+        auto module = RdmImpoPrato::openDirect(db->url());
+        QVERIFY2(module, qPrintable(module.error()));
         NetConnection net;
-        net.setTransport(std::make_unique<InProcessTransport>(module));
+        net.setTransport(std::make_unique<InProcessTransport>(module.value()));
         auto r = twoDishes().run(net);
         QVERIFY2(r, qPrintable(r.error()));
         QCOMPARE(ImportHistory::list(db->db())->size(), 1);
 
         // A table from before exports were kept in it (no IDOPERACAO): read as imports, and given
         // the column by the next server that opens the destination.
-        module.reset();
+        module = Failure{};
+        net.setTransport(nullptr);
         QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("ALTER TABLE HISTIMPO DROP COLUMN IDOPERACAO")));
         auto old = ImportHistory::list(db->db());
         QVERIFY2(old && old->size() == 1, qPrintable(old.error()));
         QCOMPARE(old->first().kind, ImportHistory::Entry::Kind::Import);
-        module = RdmImpoPrato::openDirect(db->url(), &why);
-        QVERIFY2(module, qPrintable(why));
-        net.setTransport(std::make_unique<InProcessTransport>(module));
+        module = RdmImpoPrato::openDirect(db->url());
+        QVERIFY2(module, qPrintable(module.error()));
+        net.setTransport(std::make_unique<InProcessTransport>(module.value()));
         r = twoDishes().run(net);
         QVERIFY2(r, qPrintable(r.error()));
         QCOMPARE(ImportHistory::list(db->db())->size(), 2);
@@ -319,11 +320,11 @@ private slots:
                                           "QTPRATOERRO) VALUES ('antiga', '2024-01-02 03:04:05.678', 'ok', 1, 0)")));
         }
         qputenv("PGTZ", "America/Sao_Paulo");
-        auto module = RdmImpoPrato::openDirect(db->url(), &why);
+        auto module = RdmImpoPrato::openDirect(db->url());
         qunsetenv("PGTZ");
-        QVERIFY2(module, qPrintable(why));
+        QVERIFY2(module, qPrintable(module.error()));
         NetConnection net;
-        net.setTransport(std::make_unique<InProcessTransport>(module));
+        net.setTransport(std::make_unique<InProcessTransport>(module.value()));
         const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-1);
         QVERIFY(twoDishes().run(net));
         QSqlQuery q(db->db());

@@ -527,9 +527,9 @@ private slots:
     void openRefusesDatabaseWithoutTables()
     {
         QTemporaryDir dir;
-        QString why;
-        auto module = RdmImpoPrato::open(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("vazio.db")), &why);
+        auto module = RdmImpoPrato::open(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("vazio.db")));
         QVERIFY(!module);
+        const QString why = module.error();
         QVERIFY2(why.contains(QLatin1String("initdb")), qPrintable(why));
     }
 

@@ -300,9 +300,9 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);
         f.close();
-        QString why;
-        auto module = RdmImpoPrato::open(QStringLiteral("sqlite:") + f.fileName(), &why);
+        auto module = RdmImpoPrato::open(QStringLiteral("sqlite:") + f.fileName());
         QVERIFY(!module);
+        const QString why = module.error();
         QVERIFY2(why.contains(expected), qPrintable(why));
     }
 

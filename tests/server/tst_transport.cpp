@@ -172,8 +172,9 @@ private slots:
         QString why;
         auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
         QVERIFY2(db, qPrintable(why));
-        auto module = RdmImpoPrato::openDirect(db->url(), &why);
-        QVERIFY2(module, qPrintable(why));
+        auto opened = RdmImpoPrato::openDirect(db->url());
+        QVERIFY2(opened, qPrintable(opened.error()));
+        auto module = opened.value();
         const QByteArray request = Wire::encodeRequest(CallArgs{});
         QVERIFY(Wire::decodeResponse(module->handle(QStringLiteral("GetParamGeral"), request)));
         Result<QByteArray> fromOther = Result<QByteArray>::fail(QString());

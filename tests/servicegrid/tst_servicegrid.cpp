@@ -65,7 +65,7 @@ struct ScriptedLookup {
         ++calls;
         caption = cap;
         branch = services.param(QStringLiteral("P_CDFILIAL")).toString();
-        for (services.open(); !pick.isEmpty() && !services.eof(); services.next()) {
+        for (services.openOrAbandon(); !pick.isEmpty() && !services.eof(); services.next()) {
             if (services.value(0).toString() == pick)
                 return ServiceChoice{pick, services.value(1).toString()};
         }
@@ -487,17 +487,17 @@ void TestServiceGrid::screenshot()
 void TestServiceGrid::rememberedShownApart()
 {
     // The branch's last import paired "Ceia especial" (row 0) with 00012 CEIA; row 1 pairs by name.
-    QSqlQuery(Database::shared()).exec(QStringLiteral("INSERT INTO SERVPARE VALUES ('0001', '00003', 'Ceia especial', '00012', NULL)"));
+    QSqlQuery(Database::shared().value()).exec(QStringLiteral("INSERT INTO SERVPARE VALUES ('0001', '00003', 'Ceia especial', '00012', NULL)"));
     m_map->clear();
     m_map->prepareDestinationServices();
     m_map->build(serviceLines());
-    QSqlQuery(Database::shared()).exec(QStringLiteral("DELETE FROM SERVPARE"));
+    QSqlQuery(Database::shared().value()).exec(QStringLiteral("DELETE FROM SERVPARE"));
     m_grid->setCurrentIndex(cell(2, ServiceGridFields::Orig)); // no destination cell selected
 
     // A tooltip on the remembered destination only, and its name in a colour of its own.
     const auto shown = [this](int row) {
         QToolTip::hideText();
-        QTest::qWaitFor([] { return !QToolTip::isVisible(); }); // the last tip fades on a timer
+        (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); }); // the last tip fades on a timer
         const QRect r = m_grid->visualRect(cell(row, ServiceGridFields::Dest));
         QHelpEvent help(QEvent::ToolTip, r.center(), m_grid->viewport()->mapToGlobal(r.center()));
         QApplication::sendEvent(m_grid->viewport(), &help);

@@ -25,9 +25,13 @@ bool SeededServer::open(const QString &kind, Transport transport, QString *why, 
     db = SeededDb::create(kind, true, why);
     if (!db)
         return false;
-    module = RdmImpoPrato::open(db->url(), why);
-    if (!module)
+    auto opened = RdmImpoPrato::open(db->url());
+    if (!opened) {
+        if (why)
+            *why = opened.error();
         return false;
+    }
+    module = opened.value();
     if (transport == Transport::Http) {
         http = std::make_unique<HttpServer>(module, token, maxRequestBytes);
         auto port = http->start(QStringLiteral("127.0.0.1"), 0);
