@@ -120,6 +120,7 @@ int CheckRun::run()
     net.BeforeConnect = [](NetConnection &c) {
         c.Host = Ambiente::instance().WebURL;
         c.Port = Ambiente::instance().WebPort;
+        c.Token = Ambiente::instance().token;
     };
     const bool terminal = isatty(fileno(stderr));
     CliProgress progress(terminal && !m_opts.json && !m_opts.quiet);

@@ -4,7 +4,6 @@
 // only (how each structure line decodes, the answers of the destination, the owners of the rows'
 // flags); what outlives the run (the tables, the notes, the dish lines, the counters) it leaves in
 // the session.
-#include "importsession.h"
 #include "result.h"
 
 #include <QString>
@@ -12,6 +11,8 @@
 #include <memory>
 
 class DestinationLookups;
+class ImportSession;
+class MemTable;
 
 class LoadPass {
 public:

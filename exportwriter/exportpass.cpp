@@ -156,11 +156,13 @@ QString Pass::dishFilter(const QString &column) const
 
 Result<qint64> Pass::count(const QString &sql, const QList<QByteArray> &params)
 {
-    QString why;
-    auto c = m_snapshot.open(sql, params, 1, &why);
-    if (!c || !c->next())
-        return Result<qint64>::fail(readFailure(QStringLiteral("ler PRATO"), c ? c->error() : why));
-    const ExportRead::Cell &v = c->at(0);
+    auto opened = m_snapshot.open(sql, params, 1);
+    if (!opened)
+        return Result<qint64>::fail(readFailure(QStringLiteral("ler PRATO"), opened.error()));
+    ExportRead::Cursor &c = *opened.value();
+    if (!c.next())
+        return Result<qint64>::fail(readFailure(QStringLiteral("ler PRATO"), c.error()));
+    const ExportRead::Cell &v = c.at(0);
     return v.kind == ExportRead::Cell::Integer ? v.integer : v.text.toLongLong();
 }
 
@@ -200,15 +202,15 @@ Status Pass::run(Totals &totals)
     if (!m_codes.isEmpty()) {
         // What was asked for and not found: a typing slip must not pass unseen.
         QSet<QByteArray> written;
-        QString why;
         for (const QByteArray &aux : std::as_const(m_trees)) {
             QList<QByteArray> params{aux};
             params += m_codes;
-            auto c = m_snapshot.open(QStringLiteral("SELECT CDPRATO FROM PRATO WHERE CDFILAUXPRAT = ?%1")
-                                         .arg(dishFilter(QStringLiteral("CDPRATO"))),
-                                     params, 1, &why);
-            if (!c)
-                return Status::fail(readFailure(QStringLiteral("ler PRATO"), why));
+            auto opened = m_snapshot.open(QStringLiteral("SELECT CDPRATO FROM PRATO WHERE CDFILAUXPRAT = ?%1")
+                                              .arg(dishFilter(QStringLiteral("CDPRATO"))),
+                                          params, 1);
+            if (!opened)
+                return Status::fail(readFailure(QStringLiteral("ler PRATO"), opened.error()));
+            const auto &c = opened.value();
             while (c->next())
                 written.insert(textOf(c->at(0)).toByteArray());
         }
@@ -221,10 +223,10 @@ Status Pass::run(Totals &totals)
 
 Status Pass::header()
 {
-    QString why;
-    auto mask = m_snapshot.open(QStringLiteral("SELECT CDPICTPRAT FROM PARAMGERAL ORDER BY CDFILIAL"), {}, 1, &why);
-    if (!mask)
-        return Status::fail(readFailure(QStringLiteral("ler PARAMGERAL"), why));
+    auto opened = m_snapshot.open(QStringLiteral("SELECT CDPICTPRAT FROM PARAMGERAL ORDER BY CDFILIAL"), {}, 1);
+    if (!opened)
+        return Status::fail(readFailure(QStringLiteral("ler PARAMGERAL"), opened.error()));
+    const auto &mask = opened.value();
     QByteArray &b = m_out.buffer();
     using namespace ExportValues;
     appendName(b, "PRATO");
@@ -284,10 +286,10 @@ Status Pass::services(Totals &totals)
     const QString sql = QStringLiteral("SELECT S.CDSERVFILI, S.NMSERVICO FROM SERVICO S WHERE S.CDFILIAL = ? AND (%1) "
                                        "ORDER BY S.CDSERVFILI%2")
                             .arg(named, m_snapshot.postgres() ? QStringLiteral(" COLLATE \"C\"") : QString());
-    QString why;
-    auto c = m_snapshot.open(sql, params, 2, &why);
-    if (!c)
-        return Status::fail(readFailure(QStringLiteral("ler SERVICO"), why));
+    auto opened = m_snapshot.open(sql, params, 2);
+    if (!opened)
+        return Status::fail(readFailure(QStringLiteral("ler SERVICO"), opened.error()));
+    const auto &c = opened.value();
     QByteArray &b = m_out.buffer();
     qint64 &written = totals.rows[0].second;
     // A service line is its code and its name.
@@ -331,14 +333,14 @@ Status Pass::tree(const QByteArray &aux, Totals &totals)
         const QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3CDFILAUXPRAT = ?%4 ORDER BY %5")
                                 .arg(columnList(t), t.name, perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString(),
                                      dishFilter(QStringLiteral("CDPRATO")), order(orderBy));
-        QString why;
         src = std::make_unique<Source>();
         src->def = &t;
         src->name = t.name.toLatin1();
         src->pratoCol = t.indexOf(u"CDPRATO");
-        src->cursor = m_snapshot.open(sql, params, int(t.columns.size()), &why);
-        if (!src->cursor)
-            return Status::fail(readFailure(QStringLiteral("ler %1").arg(t.name), why));
+        auto opened = m_snapshot.open(sql, params, int(t.columns.size()));
+        if (!opened)
+            return Status::fail(readFailure(QStringLiteral("ler %1").arg(t.name), opened.error()));
+        src->cursor = std::move(opened).value();
         for (auto &[name, n] : totals.rows)
             if (name == t.name)
                 src->count = &n;

@@ -116,10 +116,10 @@ Result<Totals> exportOn(QSqlDatabase db, const Request &request, StopRequest *st
     Output out;
     if (Status s = out.open(request.path); !s)
         return Result<Totals>::fail(s.failure());
-    QString why;
-    auto snapshot = ExportRead::Snapshot::begin(db, &why);
-    if (!snapshot)
-        return Result<Totals>::fail(DbError::describe(QStringLiteral("ler o banco de dados"), {}, why));
+    auto begun = ExportRead::Snapshot::begin(db);
+    if (!begun)
+        return Result<Totals>::fail(DbError::describe(QStringLiteral("ler o banco de dados"), {}, begun.error()));
+    std::unique_ptr<ExportRead::Snapshot> snapshot = std::move(begun).value();
     {
         Pass pass(*snapshot, request, out, stop, observer);
         if (Status s = pass.run(totals); !s)

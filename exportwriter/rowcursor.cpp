@@ -102,36 +102,32 @@ public:
         if (m_open)
             sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
-    QString exec(const char *sql)
+    Status exec(const char *sql)
     {
         char *message = nullptr;
         if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-            return {};
+            return okStatus();
         const QString why = QString::fromUtf8(message ? message : sqlite3_errmsg(m_db));
         sqlite3_free(message);
-        return why;
+        return Status::fail(why);
     }
-    QString start()
+    Status start()
     {
-        const QString why = exec("BEGIN");
-        m_open = why.isEmpty();
-        return why;
+        const Status begun = exec("BEGIN");
+        m_open = begun.ok();
+        return begun;
     }
-    std::unique_ptr<Cursor> open(const QString &sql, const QList<QByteArray> &params, int columns,
-                                 QString *why) override
+    Result<std::unique_ptr<Cursor>> open(const QString &sql, const QList<QByteArray> &params, int columns) override
     {
         auto c = std::make_unique<LiteCursor>(m_db, sql, params, columns);
-        if (!c->ok()) {
-            *why = c->error();
-            return nullptr;
-        }
-        return c;
+        if (!c->ok())
+            return Failure{c->error(), {}, {}};
+        return std::unique_ptr<Cursor>(std::move(c));
     }
     Status finish() override
     {
         m_open = false;
-        const QString why = exec("COMMIT");
-        return why.isEmpty() ? okStatus() : Status::fail(why);
+        return exec("COMMIT");
     }
     bool postgres() const override { return false; }
 
@@ -242,35 +238,32 @@ public:
         if (m_open)
             PQclear(PQexec(m_conn, "ROLLBACK"));
     }
-    QString exec(const char *sql)
+    Status exec(const char *sql)
     {
         PGresult *res = PQexec(m_conn, sql);
-        const QString why = PQresultStatus(res) == PGRES_COMMAND_OK ? QString() : pgError(m_conn, res);
+        const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+        const QString why = ok ? QString() : pgError(m_conn, res);
         PQclear(res);
-        return why;
+        return ok ? okStatus() : Status::fail(why);
     }
-    QString start()
+    Status start()
     {
         // Every table as of one moment, and nothing this connection could write by mistake.
-        const QString why = exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-        m_open = why.isEmpty();
-        return why;
+        const Status begun = exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        m_open = begun.ok();
+        return begun;
     }
-    std::unique_ptr<Cursor> open(const QString &sql, const QList<QByteArray> &params, int columns,
-                                 QString *why) override
+    Result<std::unique_ptr<Cursor>> open(const QString &sql, const QList<QByteArray> &params, int columns) override
     {
         auto c = std::make_unique<PgCursor>(m_conn, ++m_serial, sql, params, columns);
-        if (!c->ok()) {
-            *why = c->error();
-            return nullptr;
-        }
-        return c;
+        if (!c->ok())
+            return Failure{c->error(), {}, {}};
+        return std::unique_ptr<Cursor>(std::move(c));
     }
     Status finish() override
     {
         m_open = false;
-        const QString why = exec("COMMIT");
-        return why.isEmpty() ? okStatus() : Status::fail(why);
+        return exec("COMMIT");
     }
     bool postgres() const override { return true; }
 
@@ -282,26 +275,24 @@ private:
 
 } // namespace
 
-std::unique_ptr<Snapshot> Snapshot::begin(QSqlDatabase db, QString *why)
+Result<std::unique_ptr<Snapshot>> Snapshot::begin(QSqlDatabase db)
 {
     if (Database::kindOf(db) == DbKind::PostgreSQL) {
         PGconn *conn = pgHandle(db);
-        if (!conn) {
-            *why = QStringLiteral("conexão PostgreSQL indisponível");
-            return nullptr;
-        }
+        if (!conn)
+            return Failure{QStringLiteral("conexão PostgreSQL indisponível"), {}, {}};
         auto s = std::make_unique<PgSnapshot>(conn);
-        *why = s->start();
-        return why->isEmpty() ? std::move(s) : nullptr;
+        if (Status begun = s->start(); !begun)
+            return begun.failure();
+        return std::unique_ptr<Snapshot>(std::move(s));
     }
     sqlite3 *h = sqliteHandle(db);
-    if (!h) {
-        *why = QStringLiteral("conexão SQLite indisponível");
-        return nullptr;
-    }
+    if (!h)
+        return Failure{QStringLiteral("conexão SQLite indisponível"), {}, {}};
     auto s = std::make_unique<LiteSnapshot>(h);
-    *why = s->start();
-    return why->isEmpty() ? std::move(s) : nullptr;
+    if (Status begun = s->start(); !begun)
+        return begun.failure();
+    return std::unique_ptr<Snapshot>(std::move(s));
 }
 
 } // namespace ExportRead

@@ -41,12 +41,11 @@ protected:
 // it goes, unless finish() ended it first.
 class Snapshot {
 public:
-    // Begins the snapshot on the connection; a failure in *why.
-    static std::unique_ptr<Snapshot> begin(QSqlDatabase db, QString *why);
+    // Begins the snapshot on the connection; a failure holds the database's own words.
+    static Result<std::unique_ptr<Snapshot>> begin(QSqlDatabase db);
     virtual ~Snapshot() = default;
     // `sql` with `?` placeholders for the text `params`, `columns` values a row.
-    virtual std::unique_ptr<Cursor> open(const QString &sql, const QList<QByteArray> &params, int columns,
-                                         QString *why) = 0;
+    virtual Result<std::unique_ptr<Cursor>> open(const QString &sql, const QList<QByteArray> &params, int columns) = 0;
     // Ends the snapshot; every cursor must be gone.
     virtual Status finish() = 0;
     virtual bool postgres() const = 0;

@@ -1,6 +1,6 @@
 #include "ambiente.h"
 #include "dberror.h"
-#include "appserver.h"
+#include "catalogue.h"
 #include "database.h"
 #include "datapacket.h"
 #include "memtable.h"

@@ -147,10 +147,8 @@ QVariant fromSql(const QVariant &v, FieldKind kind)
     return v;
 }
 
-QVariant toSql(const QVariant &v, FieldKind kind, bool *ok)
+Result<QVariant> toSql(const QVariant &v, FieldKind kind)
 {
-    if (ok)
-        *ok = true;
     if (v.isNull() || !v.isValid())
         return QVariant(QMetaType::fromType<QString>());
     bool good = true;
@@ -176,9 +174,9 @@ QVariant toSql(const QVariant &v, FieldKind kind, bool *ok)
         break;
     }
     }
-    if (ok)
-        *ok = good;
-    return good ? out : QVariant();
+    if (!good)
+        return Failure{QStringLiteral("Valor inválido: %1").arg(v.toString()), {}, {}};
+    return out;
 }
 
 QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields, bool onRow)

@@ -7,6 +7,7 @@
 // between the in-memory tables and SQL on either database.
 #include "memtable.h"
 #include "platform_export.h"
+#include "result.h"
 
 #include <QByteArray>
 #include <QList>
@@ -36,8 +37,8 @@ inline constexpr const char *kDateTimeFormat = "yyyy-MM-dd HH:mm:ss";
 // in a QDateTime marked Qt::UTC, with no time zone applied).
 IMP_PLATFORM_EXPORT QVariant fromSql(const QVariant &v, FieldKind kind);
 // A table value as bound to a statement of either database (dates as text in kDateTimeFormat).
-// Null stays null; a value the kind cannot take gives an invalid QVariant and *ok false.
-IMP_PLATFORM_EXPORT QVariant toSql(const QVariant &v, FieldKind kind, bool *ok = nullptr);
+// Null stays null; a value the kind cannot take is refused.
+IMP_PLATFORM_EXPORT Result<QVariant> toSql(const QVariant &v, FieldKind kind);
 // The remaining rows of an executed query as a data packet of `fields` (query column i feeds
 // field i), values converted by fromSql; with `onRow`, the query already stands on the first.
 IMP_PLATFORM_EXPORT QByteArray packRows(QSqlQuery &query, const QString &tableName, const QList<FieldDef> &fields,

@@ -1,5 +1,4 @@
 #include "transport.h"
-#include "ambiente.h"
 #include "wire.h"
 
 #include <QMutex>
@@ -87,7 +86,7 @@ void NetConnection::setConnected(bool on)
                                     Failure::Kind::Unreachable};
             return;
         }
-        m_transport = std::make_unique<HttpTransport>(Host.trimmed(), Port, Ambiente::instance().token);
+        m_transport = std::make_unique<HttpTransport>(Host.trimmed(), Port, Token);
         m_open = true;
         return;
     }

@@ -78,6 +78,7 @@ public:
     bool ThrowException = false;
     QString Host;
     int Port = 0;
+    QString Token; // sent as X-IMP-Token over HTTP; empty: none
     std::function<void(NetConnection &)> BeforeConnect;
 
     // Opening runs BeforeConnect, then picks the transport: HTTP to Host:Port when Host is set,

@@ -89,6 +89,7 @@ void TfrmImpoPrato::netImpoPratoBeforeConnect(QObject *)
     const Ambiente &amb = Ambiente::instance();
     netImpoPrato.Port = amb.WebPort;
     netImpoPrato.Host = amb.WebURL;
+    netImpoPrato.Token = amb.token;
 }
 
 void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)

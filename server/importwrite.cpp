@@ -146,12 +146,12 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
         if (c.sameKind && c.kind == FieldKind::Text) {
             cell.text = values.utf8(c.src);
         } else {
-            bool ok = true;
-            const QVariant v = Catalogue::toSql(values.value(c.src), c.kind, &ok);
-            if (!ok)
+            const Result<QVariant> converted = Catalogue::toSql(values.value(c.src), c.kind);
+            if (!converted)
                 return refusedValue(p, row, QStringLiteral("Valor inválido na coluna %1 de %2 (linha %3 do pacote).")
                                                 .arg(c.name, p.label)
                                                 .arg(row + 1));
+            const QVariant &v = converted.value();
             if (v.isNull())
                 continue;
             if (c.kind == FieldKind::Number || c.kind == FieldKind::Integer || c.kind == FieldKind::Boolean) {

@@ -276,10 +276,10 @@ struct DiretoriosColumns {
         out.clear();
         for (int i = 0; i < target.size(); ++i) {
             const FieldDef &f = t.columns.at(target.at(i));
-            bool ok = true;
-            const QVariant v = Catalogue::toSql(i < values.size() ? values.at(i) : QVariant(), f.kind, &ok);
-            if (!ok)
+            const Result<QVariant> converted = Catalogue::toSql(i < values.size() ? values.at(i) : QVariant(), f.kind);
+            if (!converted)
                 return Status::fail(QStringLiteral("Valor inválido na coluna %1 de DIRETORIOS.").arg(f.name));
+            const QVariant &v = converted.value();
             if (f.kind == FieldKind::Text && f.width > 0 && v.toString().size() > f.width)
                 return Status::fail(QStringLiteral("O valor da coluna %1 de DIRETORIOS passa de %2 caracteres.")
                                         .arg(f.name)
