@@ -143,7 +143,7 @@ void inProcess(LoadFixture &f, const QString &path, const Pairs &pairs, Run &r)
     }
     r.previewNew = preview->newDishes;
     r.previewReplaced = preview->replacedDishes;
-    const auto outcome = ImportRun(s, [](const QStringList &) {}).run();
+    const auto outcome = ImportRun(s, [](const QStringList &) { return okStatus(); }).run();
     if (!outcome) {
         r.failure = QStringLiteral("import: ") + outcome.error();
         return;
