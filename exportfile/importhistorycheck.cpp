@@ -4,9 +4,9 @@
 #include "loadpassparts.h"
 #include "ambiente.h"
 #include "database.h"
+#include "importhistory.h"
 
 #include <QFileInfo>
-#include <QSqlQuery>
 
 ImportOrigin ImportSession::fileOrigin() const
 {
@@ -28,22 +28,13 @@ std::optional<ImportSession::PreviousImport> ImportSession::previousImport(const
     std::optional<PreviousImport> found;
     {
         auto db = Database::open(Ambiente::instance().databaseUrl, connection);
+        // A destination no import has reached since the history came has no table yet: the file
+        // counts as never imported, as it does when the history cannot be read at all. An export
+        // that wrote the same bytes is no import of them.
         if (db) {
-            {
-                QSqlQuery q(db.value());
-                q.setForwardOnly(true);
-                // A destination no import has reached since the history came has no table yet: the
-                // query fails, and the file counts as never imported. The time is read as the
-                // database writes it, so that no driver reads it in this process's time zone.
-                if (q.prepare(QStringLiteral("SELECT CAST(DTIMPORTACAO AS TEXT), CDOPERADOR FROM HISTIMPO WHERE CDFILIAL = ? "
-                                             "AND DSSHA256 = ? AND IDRESULTADO = 'ok' ORDER BY DTIMPORTACAO DESC"))) {
-                    q.bindValue(0, CdFilial);
-                    q.bindValue(1, origin.sha256);
-                    if (q.exec() && q.next())
-                        found = PreviousImport{Database::utcFromText(q.value(0).toString()), q.value(1).toString().trimmed()};
-                }
-            }
-            // The statement goes before its connection: the driver cannot free it afterwards.
+            const auto last = ImportHistory::lastImportOf(db.value(), CdFilial, origin.sha256);
+            if (last && last.value())
+                found = PreviousImport{last.value()->when, last.value()->operatorCode};
             db.value().close();
         }
     }

@@ -6,6 +6,8 @@
 #include "importhistory.h"
 #include "messages.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPaintEvent>
@@ -76,12 +78,23 @@ void ScreenHistoryTest::sameFileAgainAsksFirst()
     // first import; the check must see past it.
     QSqlQuery held(Database::shared().value());
     QVERIFY(held.exec(QStringLiteral("SELECT CDPRATO FROM PRATO")) && held.next());
+    // An export that wrote these same bytes yesterday is no import of them: nothing is asked.
+    QFile sample(ScreenFixture::samplePath());
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    ImportHistory::Entry exported;
+    exported.kind = ImportHistory::Entry::Kind::Export;
+    exported.id = QStringLiteral("exportacao-anterior");
+    exported.when = QDateTime::currentDateTimeUtc().addDays(-1);
+    exported.branch = QStringLiteral("0001");
+    exported.sha256 = QString::fromLatin1(QCryptographicHash::hash(sample.readAll(), QCryptographicHash::Sha256).toHex());
+    exported.ok = true;
+    QVERIFY(ImportHistory::insert(m_fx->db->db(), exported));
     loadSample();
     clickImport();
     QCOMPARE(dialogs.questions, QStringList());
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 1);
     auto history = ImportHistory::list(m_fx->db->db());
-    QVERIFY2(history && history->size() == 1, qPrintable(history.error()));
+    QVERIFY2(history && history->size() == 2, qPrintable(history.error()));
     const ImportHistory::Entry first = history->first();
     QCOMPARE(first.operatorCode, QStringLiteral("ADMIN"));
     QCOMPARE(first.fileName, QStringLiteral("pratos-exemplo.txt"));
@@ -120,7 +133,7 @@ void ScreenHistoryTest::sameFileAgainAsksFirst()
     QCOMPARE(dialogs.questions.size(), 2);
     QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 2);
     QCOMPARE(dialogs.errors, QStringList());
-    QCOMPARE(ImportHistory::list(m_fx->db->db())->size(), 2);
+    QCOMPARE(ImportHistory::list(m_fx->db->db())->size(), 3);
 }
 
 QTEST_MAIN(ScreenHistoryTest)
