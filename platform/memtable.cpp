@@ -141,7 +141,6 @@ void MemTable::open()
         d->notify([&](MemTableObserver *o) { o->reset(*this); });
     d->notify([&](MemTableObserver *o) { o->stateChanged(*this); });
     d->notify([&](MemTableObserver *o) { o->currentRowChanged(*this, d->current); });
-    d->fire(events.stateChange);
     d->fire(events.afterOpen);
     d->fire(events.afterScroll);
 }
@@ -165,7 +164,6 @@ void MemTable::close()
     d->notify([&](MemTableObserver *o) { o->reset(*this); });
     d->notify([&](MemTableObserver *o) { o->stateChanged(*this); });
     d->notify([&](MemTableObserver *o) { o->currentRowChanged(*this, -1); });
-    d->fire(events.stateChange);
     d->fire(events.afterClose);
 }
 
@@ -243,7 +241,6 @@ void MemTable::edit()
     d->takeSnapshot();
     d->setState(TableState::Edit);
     d->fire(events.afterEdit);
-    d->fire(events.stateChange);
 }
 
 void MemTable::post()
@@ -274,7 +271,6 @@ void MemTable::post()
     d->endEdit();
     d->notify([&](MemTableObserver *o) { o->rowChanged(*this, d->current); });
     d->fire(events.afterPost);
-    d->fire(events.stateChange);
 }
 
 void MemTable::cancel()
@@ -297,7 +293,6 @@ void MemTable::cancel()
     d->fire(events.afterCancel);
     if (d->currentSlot() != before)
         d->fire(events.afterScroll);
-    d->fire(events.stateChange);
 }
 
 void MemTable::deleteRow()
@@ -343,8 +338,6 @@ void MemTable::deleteRow()
     d->endEdit();
     d->fire(events.afterDelete);
     d->fire(events.afterScroll);
-    if (wasEdit)
-        d->fire(events.stateChange);
 }
 
 void MemTable::emptyTable()
@@ -356,10 +349,8 @@ void MemTable::emptyTable()
     d->state = TableState::Browse;
     d->notify([&](MemTableObserver *o) { o->reset(*this); });
     d->notify([&](MemTableObserver *o) { o->currentRowChanged(*this, -1); });
-    if (wasEditing) {
+    if (wasEditing)
         d->notify([&](MemTableObserver *o) { o->stateChanged(*this); });
-        d->fire(events.stateChange);
-    }
 }
 
 bool MemTable::locate(QStringView fieldName, const QVariant &value)

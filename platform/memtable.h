@@ -92,8 +92,10 @@ struct IMP_PLATFORM_EXPORT DeltaRow {
 class IMP_PLATFORM_EXPORT MemTable {
 public:
     using Event = std::function<void(MemTable &)>;
-    // Row events. A before-event that throws (MensErro's abandonment) stops the operation, leaving the
-    // table as it was before the call; after-events run once the change is in place.
+    // Row events: the operations' own steps, where the screen's rules hook in. A before-event that
+    // throws (MensErro's abandonment) stops the operation, leaving the table as it was before the
+    // call; after-events run once the change is in place. What changed (rows, the current row, the
+    // state) is told to views one way only: MemTableObserver.
     struct Events {
         Event beforeInsert, afterInsert, onNewRecord;
         Event beforeEdit, afterEdit;
@@ -102,7 +104,6 @@ public:
         Event beforeDelete, afterDelete;
         Event afterScroll;
         Event afterOpen, beforeClose, afterClose;
-        Event stateChange;
     };
     // Display text of one cell (the field's GetText hook); row is an absolute row index.
     using DisplayHook = std::function<QString(const MemTable &, int row, int col)>;

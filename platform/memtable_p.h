@@ -462,7 +462,6 @@ struct MemTable::Impl {
             return; // onNewRecord cancelled (or posted) the row itself
         fire(q->events.afterInsert);
         fire(q->events.afterScroll);
-        fire(q->events.stateChange);
     }
 
     // Rebuilds the storage with the live slots only; runs in browse state after a merge.

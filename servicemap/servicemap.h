@@ -20,7 +20,7 @@ public:
     // The map: CDSERVFILIORIG, CDSERVFILIDEST (5), NMSERVICOORIG, NMSERVICODEST (40), in this order.
     // Inactive until the build creates it for its first row. Its row events are installed by the
     // constructor (new record, before/after edit, before/after post, before/after cancel,
-    // before/after delete); `events.stateChange` and `events.afterScroll` are left to the screen.
+    // before/after delete); `events.afterScroll` and the state (dtsServico) are left to the screen.
     MemTable cdsServico;
     // Destination services in use: CDSERVFILI (5), NMSERVICO (40). Inactive until its first entry.
     MemTable cdsServDestino;
