@@ -102,22 +102,7 @@ HelpViewer::HelpViewer(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(next, &QToolButton::clicked, this, [this] { findInPage(m_search->text()); });
     connect(previous, &QToolButton::clicked, this, [this] { findInPage(m_search->text(), true); });
 
-    auto *focusSearch = new QAction(this);
-    focusSearch->setShortcut(QKeySequence::Find);
-    connect(focusSearch, &QAction::triggered, this, [this] {
-        m_search->setFocus(Qt::ShortcutFocusReason);
-        m_search->selectAll();
-    });
-    auto *findNext = new QAction(this);
-    findNext->setShortcut(QKeySequence::FindNext);
-    connect(findNext, &QAction::triggered, this, [this] { findInPage(m_search->text()); });
-    auto *findPrevious = new QAction(this);
-    findPrevious->setShortcut(QKeySequence::FindPrevious);
-    connect(findPrevious, &QAction::triggered, this, [this] { findInPage(m_search->text(), true); });
-    auto *closeHelp = new QAction(this);
-    closeHelp->setShortcut(Qt::Key_Escape);
-    connect(closeHelp, &QAction::triggered, this, &QWidget::close);
-    addActions({focusSearch, findNext, findPrevious, closeHelp});
+    addShortcuts();
 
     // Wide enough for the pictures (the screen at its own size) without a sideways scroll.
     resize(760, 600);
@@ -221,6 +206,27 @@ bool HelpViewer::findInPage(const QString &text, bool backward)
     m_browser->setTextCursor(keep);
     m_found->setText(Msg(QStringLiteral("Ajuda_N_Encontrado")));
     return false;
+}
+
+// Ctrl+F to the search field, F3 and Shift+F3 through the page, Escape closes the window.
+void HelpViewer::addShortcuts()
+{
+    auto *focusSearch = new QAction(this);
+    focusSearch->setShortcut(QKeySequence::Find);
+    connect(focusSearch, &QAction::triggered, this, [this] {
+        m_search->setFocus(Qt::ShortcutFocusReason);
+        m_search->selectAll();
+    });
+    auto *findNext = new QAction(this);
+    findNext->setShortcut(QKeySequence::FindNext);
+    connect(findNext, &QAction::triggered, this, [this] { findInPage(m_search->text()); });
+    auto *findPrevious = new QAction(this);
+    findPrevious->setShortcut(QKeySequence::FindPrevious);
+    connect(findPrevious, &QAction::triggered, this, [this] { findInPage(m_search->text(), true); });
+    auto *closeHelp = new QAction(this);
+    closeHelp->setShortcut(Qt::Key_Escape);
+    connect(closeHelp, &QAction::triggered, this, &QWidget::close);
+    addActions({focusSearch, findNext, findPrevious, closeHelp});
 }
 
 void HelpViewer::updateButtons()

@@ -39,6 +39,7 @@ public:
 private:
     explicit HelpViewer(QWidget *parent);
     void show(const QString &helpFile, int helpContext, const QStringList &fields);
+    void addShortcuts();
     void updateButtons();
 
     QTextBrowser *m_browser;
