@@ -1,6 +1,7 @@
 #include "wire.h"
 
 #include <QCborMap>
+#include <QCborStreamReader>
 #include <QCborValue>
 
 #include <limits>
@@ -49,6 +50,66 @@ Result<CallArgs> decodeRequest(const QByteArray &body)
             args << QVariant::fromValue(a);
     }
     return args;
+}
+
+namespace {
+
+// The bytes of a CBOR item's head, from its first byte.
+qsizetype headSize(quint8 first)
+{
+    const quint8 info = first & 0x1f;
+    return info < 24 ? 1 : info == 24 ? 2 : info == 25 ? 3 : info == 26 ? 5 : 9;
+}
+
+// One argument of the common kinds; false at anything else, which decodeRequest then reads.
+bool sharedArgument(QCborStreamReader &r, const QByteArray &body, CallArgs &args)
+{
+    if (r.isByteArray() && r.isLengthKnown()) {
+        const qsizetype at = qsizetype(r.currentOffset());
+        const qsizetype length = qsizetype(r.length());
+        const qsizetype from = at + headSize(quint8(body.at(at)));
+        if (from + length > body.size() || !r.next())
+            return false;
+        args << QByteArray::fromRawData(body.constData() + from, length);
+        return true;
+    }
+    if (r.isString()) {
+        QString text;
+        auto chunk = r.readString();
+        for (; chunk.status == QCborStreamReader::Ok; chunk = r.readString())
+            text += chunk.data;
+        if (chunk.status == QCborStreamReader::Error)
+            return false;
+        args << text;
+        return true;
+    }
+    // An integer beyond qint64 is read by decodeRequest, as the general value it becomes there.
+    if (r.isUnsignedInteger() && quint64(r.toUnsignedInteger()) <= quint64(std::numeric_limits<qint64>::max())) {
+        args << QVariant(r.toInteger());
+        return r.next();
+    }
+    if (r.isNegativeInteger() && quint64(r.toNegativeInteger()) <= quint64(std::numeric_limits<qint64>::max())) {
+        args << QVariant(r.toInteger());
+        return r.next();
+    }
+    if (r.isBool()) {
+        args << r.toBool();
+        return r.next();
+    }
+    return false;
+}
+
+} // namespace
+
+Result<CallArgs> decodeRequestShared(const QByteArray &body)
+{
+    QCborStreamReader r(body);
+    CallArgs args;
+    bool simple = r.isArray() && r.enterContainer();
+    while (simple && r.hasNext())
+        simple = sharedArgument(r, body, args);
+    simple = simple && r.lastError() == QCborError::NoError && r.leaveContainer() && r.currentOffset() == body.size();
+    return simple ? Result<CallArgs>(std::move(args)) : decodeRequest(body);
 }
 
 QByteArray encodeSuccess(const QByteArray &payload)

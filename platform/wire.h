@@ -17,6 +17,9 @@ IMP_PLATFORM_EXPORT QByteArray encodeRequest(const CallArgs &args);
 // Any CBOR array, also one no typed call would make (tests and the fuzzer send such requests).
 IMP_PLATFORM_EXPORT QByteArray encodeRequest(const QCborArray &args);
 IMP_PLATFORM_EXPORT Result<CallArgs> decodeRequest(const QByteArray &body);
+// The same, its packets sharing the body's bytes rather than copied: the body must outlive the
+// arguments (the HTTP server's, for a request of hundreds of megabytes).
+IMP_PLATFORM_EXPORT Result<CallArgs> decodeRequestShared(const QByteArray &body);
 IMP_PLATFORM_EXPORT QByteArray encodeSuccess(const QByteArray &payload);
 IMP_PLATFORM_EXPORT QByteArray encodeFailure(const QString &message);
 // A failure with its catalogue key, detail and dish row, which travel as "key", "detail" and

@@ -1,4 +1,5 @@
 #include "httpserver.h"
+#include "httpfront.h"
 #include "importorigin.h"
 #include "messages.h"
 #include "rdmcalls.h"
@@ -17,37 +18,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
-// The HTTP edge. cpp-httplib 0.11.4 reads a request with a timeout per read only, checks the size
-// of a body with a length and not of a chunked one, and reads the whole body before the routing
-// handlers see it. So each connection is served here through a stream of our own, in front of the
-// library's request parser:
-// - a connection waits at most kIdleSeconds for its (next) request, and the request line and
-//   headers must be in within kHeaderSeconds of their first byte;
-// - the body then has kBodySeconds plus one second per kBodyBytesPerSecond of its length, and no
-//   read may wait longer than kReadSeconds;
-// - every byte of a request counts against the cap, however the body is framed; the token, the
-//   length and the framing are checked on the headers, before any byte of the body is read, and a
-//   refused request closes its connection so its unread body is never taken for a request;
-// - kWorkers connections are served at once (the library's default is 8, which a few idle
-//   connections used to fill).
+// The HTTP edge. The front (httpfront.h) reads every request whole, judges its head (framing,
+// token, length, the memory for its body) and refuses on the head alone; cpp-httplib then parses
+// and routes a request whose bytes are all in memory, on a worker, through a stream of our own.
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kIdleSeconds = 1;
-constexpr int kHeaderSeconds = 5;
-constexpr int kReadSeconds = 10;
 constexpr int kWriteSeconds = 30;
-constexpr int kBodySeconds = 30;
-constexpr qint64 kBodyBytesPerSecond = qint64(1) << 20;
-constexpr qint64 kHeaderBytes = 64 * 1024;
-constexpr int kWorkers = 256;
 
 // What the log line of the request being served says beyond its status (requestlog.h).
 struct RequestNote {
@@ -55,114 +37,70 @@ struct RequestNote {
     QList<QPair<QString, QString>> fields;
 };
 
-class GuardedStream final : public httplib::Stream {
+// One request, its bytes in memory, and its connection for the answer.
+class RequestStream final : public httplib::Stream {
 public:
-    GuardedStream(int fd, qint64 cap) : m_fd(fd), m_cap(cap + kHeaderBytes) {}
+    explicit RequestStream(HttpFront::Request &r) : m_request(r) {}
 
-    // A request begins: its headers have kHeaderSeconds from now.
-    void beginRequest()
-    {
-        m_bytes = qint64(m_len - m_off); // bytes of this request already buffered
-        m_started = Clock::now();
-        m_startedAt = QDateTime::currentDateTimeUtc();
-        m_deadline = m_started + std::chrono::seconds(kHeaderSeconds);
-        m_close = false;
-        m_note = RequestNote();
-    }
     RequestNote &note() { return m_note; }
-    const QDateTime &startedAt() const { return m_startedAt; }
+    const QDateTime &startedAt() const { return m_request.startedAt; }
     qint64 elapsedMs() const
     {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_started).count();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_request.started).count();
     }
-    // The headers are in; the body, of `length` bytes, has its own time.
-    void headersDone(qint64 length)
+    // The body, where the front read it.
+    QByteArray body() const
     {
-        m_deadline = Clock::now() + std::chrono::seconds(kBodySeconds)
-            + std::chrono::seconds(qMax<qint64>(0, length) / kBodyBytesPerSecond);
+        const RequestHead &h = m_request.head;
+        return QByteArray::fromRawData(m_request.bytes.get() + h.size, qsizetype(m_request.size - h.size));
     }
-    void closeAfterReply() { m_close = true; }
-    bool mustClose() const { return m_close; }
 
-    bool is_readable() const override { return m_off < m_len; }
-    bool is_writable() const override
-    {
-        pollfd p{m_fd, POLLOUT, 0};
-        return ::poll(&p, 1, kWriteSeconds * 1000) > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
-    }
+    bool is_readable() const override { return m_off < m_request.size; }
+    bool is_writable() const override { return waitWritable(kWriteSeconds * 1000); }
 
     ssize_t read(char *ptr, size_t size) override
     {
-        if (m_off < m_len) {
-            const size_t n = std::min(size, m_len - m_off);
-            std::memcpy(ptr, m_buffer + m_off, n);
-            m_off += n;
-            return ssize_t(n);
-        }
-        if (size == 0)
+        const size_t n = std::min(size, size_t(m_request.size - m_off));
+        if (n == 0)
             return 0;
-        if (m_bytes >= m_cap) {
-            m_close = true;
-            return -1;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
-        if (left <= 0) {
-            m_close = true;
-            return -1;
-        }
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, int(std::min<qint64>(left, kReadSeconds * 1000))) <= 0) {
-            m_close = true;
-            return -1;
-        }
-        const size_t room = size_t(std::min<qint64>(m_cap - m_bytes, qint64(sizeof m_buffer)));
-        ssize_t n;
-        if (size >= sizeof m_buffer) {
-            n = ::recv(m_fd, ptr, std::min(size, room), 0);
-        } else {
-            n = ::recv(m_fd, m_buffer, room, 0);
-            if (n > 0) {
-                m_len = size_t(n);
-                m_off = 0;
-                m_bytes += n;
-                return read(ptr, size);
-            }
-        }
-        if (n <= 0) {
-            m_close = true;
-            return -1;
-        }
-        m_bytes += n;
-        return n;
+        std::memcpy(ptr, m_request.bytes.get() + m_off, n);
+        m_off += qsizetype(n);
+        return ssize_t(n);
     }
 
     ssize_t write(const char *ptr, size_t size) override
     {
-        if (!is_writable())
-            return -1;
-        return ::send(m_fd, ptr, size, MSG_NOSIGNAL);
+        // The body is in before the request reaches the library: its "100 Continue" is late, and
+        // the front sent one when the client asked for it.
+        if (size >= 13 && std::memcmp(ptr, "HTTP/1.1 100 ", 13) == 0)
+            return ssize_t(size);
+        const auto until = Clock::now() + std::chrono::seconds(kWriteSeconds);
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::send(m_request.fd, ptr + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += size_t(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return -1;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (left <= 0 || !waitWritable(int(left)))
+                return -1;
+        }
+        return ssize_t(size);
     }
 
-    void get_remote_ip_and_port(std::string &ip, int &port) const override { address(true, ip, port); }
-    void get_local_ip_and_port(std::string &ip, int &port) const override { address(false, ip, port); }
-    socket_t socket() const override { return m_fd; }
+    void get_remote_ip_and_port(std::string &ip, int &port) const override { address(m_request.fd, true, ip, port); }
+    void get_local_ip_and_port(std::string &ip, int &port) const override { address(m_request.fd, false, ip, port); }
+    socket_t socket() const override { return m_request.fd; }
 
-    // Waits for the first byte of a request; false when none comes in time or the peer has gone.
-    bool waitForRequest() const
-    {
-        if (m_off < m_len)
-            return true;
-        pollfd p{m_fd, POLLIN, 0};
-        return ::poll(&p, 1, kIdleSeconds * 1000) > 0 && (p.revents & POLLIN);
-    }
-
-private:
-    void address(bool remote, std::string &ip, int &port) const
+    static void address(int fd, bool remote, std::string &ip, int &port)
     {
         sockaddr_storage a{};
         socklen_t len = sizeof a;
-        const int rc = remote ? ::getpeername(m_fd, reinterpret_cast<sockaddr *>(&a), &len)
-                              : ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len);
+        const int rc = remote ? ::getpeername(fd, reinterpret_cast<sockaddr *>(&a), &len)
+                              : ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
         ip.clear();
         port = 0;
         if (rc != 0)
@@ -180,75 +118,59 @@ private:
         ip = text;
     }
 
-    int m_fd;
-    qint64 m_cap;
-    qint64 m_bytes = 0;
-    Clock::time_point m_deadline;
-    Clock::time_point m_started;
-    QDateTime m_startedAt;
-    RequestNote m_note;
-    bool m_close = false;
-    char m_buffer[16 * 1024];
-    size_t m_off = 0, m_len = 0;
-};
-
-// The stream of the connection this worker serves, for the handlers the library calls on it.
-thread_local GuardedStream *t_stream = nullptr;
-
-class GuardedServer final : public httplib::Server {
-public:
-    explicit GuardedServer(qint64 cap) : m_cap(cap)
-    {
-        new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    }
-
 private:
-    bool process_and_close_socket(socket_t sock) override
+    bool waitWritable(int ms) const
     {
-        {
-            GuardedStream stream(sock, m_cap);
-            t_stream = &stream;
-            for (size_t count = keep_alive_max_count_; count > 0 && svr_sock_ != INVALID_SOCKET; --count) {
-                if (!stream.waitForRequest())
-                    break;
-                stream.beginRequest();
-                bool closed = false;
-                const bool ok = process_request(stream, count == 1, closed, nullptr);
-                if (!ok || closed || stream.mustClose())
-                    break;
-            }
-            t_stream = nullptr;
-            if (stream.mustClose())
-                lingeringClose(sock);
-        }
-        ::shutdown(sock, SHUT_RDWR);
-        ::close(sock);
-        return true;
+        pollfd p{m_request.fd, POLLOUT, 0};
+        return ::poll(&p, 1, ms) > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
     }
 
-    // A connection refused with its body unread: closing it at once would reset it, and the client
-    // could lose the answer it is about to read. The answer is out; the rest of what the client
-    // sends is read and dropped for a moment, bounded in time and bytes, and then it is closed.
-    static void lingeringClose(socket_t sock)
-    {
-        ::shutdown(sock, SHUT_WR);
-        const auto until = Clock::now() + std::chrono::seconds(2);
-        qint64 dropped = 0;
-        char buf[16 * 1024];
-        while (dropped < (qint64(8) << 20)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-            pollfd p{sock, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, int(left)) <= 0)
-                break;
-            const ssize_t n = ::recv(sock, buf, sizeof buf, 0);
-            if (n <= 0)
-                break;
-            dropped += n;
-        }
-    }
-
-    qint64 m_cap;
+    HttpFront::Request &m_request;
+    qsizetype m_off = 0;
+    RequestNote m_note;
 };
+
+// The stream of the request this worker serves, for the handlers the library calls on it.
+thread_local RequestStream *t_stream = nullptr;
+
+// The library as a parser and router of requests already in memory: the front accepts and reads.
+class Router final : public httplib::Server {
+public:
+    // Whether the connection may stay open for another request.
+    bool serve(HttpFront::Request &request)
+    {
+        RequestStream stream(request);
+        t_stream = &stream;
+        bool closed = false;
+        const bool ok = process_request(stream, request.last, closed, nullptr);
+        t_stream = nullptr;
+        return ok && !closed;
+    }
+};
+
+QString peerOf(int fd)
+{
+    std::string ip;
+    int port = 0;
+    RequestStream::address(fd, true, ip, port);
+    const QString address = QString::fromStdString(ip);
+    return (address.contains(QLatin1Char(':')) ? QLatin1Char('[') + address + QLatin1Char(']') : address)
+        + QLatin1Char(':') + QString::number(port);
+}
+
+const char *reasonPhrase(int status)
+{
+    switch (status) {
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 411: return "Length Required";
+    case 413: return "Payload Too Large";
+    case 414: return "URI Too Long";
+    case 431: return "Request Header Fields Too Large";
+    case 503: return "Service Unavailable";
+    default: return "Refused";
+    }
+}
 
 // Compares without stopping at the first difference, so the time taken tells nothing of the token.
 bool sameToken(const std::string &a, const std::string &b)
@@ -264,19 +186,6 @@ void reply(httplib::Response &res, int status, const QByteArray &body)
 {
     res.status = status;
     res.set_content(body.constData(), size_t(body.size()), "application/cbor");
-}
-
-// Answers on the headers alone and closes the connection: the body, if any, is never read.
-httplib::Server::HandlerResponse refuse(httplib::Response &res, int status, const QString &key)
-{
-    reply(res, status, Wire::encodeFailure(Failure{Msg(key), key, {}}));
-    res.set_header("Connection", "close");
-    if (t_stream) {
-        t_stream->closeAfterReply();
-        t_stream->note().outcome = QStringLiteral("refused");
-        t_stream->note().key = key;
-    }
-    return httplib::Server::HandlerResponse::Handled;
 }
 
 const std::string kMethodPrefix = std::string("/") + kServerName + "/";
@@ -315,14 +224,12 @@ RequestLog logEntry(const httplib::Request &req, const httplib::Response &res)
     RequestLog entry;
     entry.time = t_stream ? t_stream->startedAt() : QDateTime::currentDateTimeUtc();
     entry.ms = t_stream ? t_stream->elapsedMs() : 0;
-    // A request whose first line could not be read has no address yet: the socket still has one.
-    std::string ip = req.remote_addr;
-    int port = req.remote_port;
-    if (ip.empty() && t_stream)
-        t_stream->get_remote_ip_and_port(ip, port);
-    const QString address = QString::fromStdString(ip);
-    entry.peer = (address.contains(QLatin1Char(':')) ? QLatin1Char('[') + address + QLatin1Char(']') : address)
-        + QLatin1Char(':') + QString::number(port);
+    if (t_stream) {
+        entry.peer = peerOf(t_stream->socket());
+    } else {
+        const QString address = QString::fromStdString(req.remote_addr);
+        entry.peer = address + QLatin1Char(':') + QString::number(req.remote_port);
+    }
     if (req.method == "POST" && req.path.rfind(kMethodPrefix, 0) == 0) {
         entry.method = QString::fromStdString(req.path.substr(kMethodPrefix.size())).left(64);
     } else {
@@ -345,23 +252,25 @@ RequestLog logEntry(const httplib::Request &req, const httplib::Response &res)
 } // namespace
 
 struct HttpServer::Impl {
-    explicit Impl(qint64 cap) : server(cap) {}
     std::shared_ptr<RemoteDataModule> module;
     std::string token;
-    qint64 maxRequest = 0;
-    GuardedServer server;
-    std::thread thread;
-    std::atomic<bool> running{false};
+    HttpFront::Limits limits;
+    Router router;
+    std::unique_ptr<HttpFront> front;
     int port = 0;
     std::function<void(const QByteArray &)> log;
-    std::mutex logMutex; // one line at a time, whatever the worker
+    std::mutex logMutex; // one line at a time, whatever the thread
 
     void serveMethods();
     void serveHealth();
     void logRequests();
+    void writeLog(const RequestLog &entry);
+    int admit(const RequestHead &head, QString *key) const;
+    QByteArray refusal(const HttpFront::Hooks::Refusal &r);
 };
 
-// POST /IMP40500.rdmImpoPrato/<Method>: the call, from and to the wire format.
+// POST /IMP40500.rdmImpoPrato/<Method>: the call, from and to the wire format. The body is read
+// where the front put it, not copied into the library's request.
 void HttpServer::Impl::serveMethods()
 {
     const std::string pattern = std::string("/") + kServerName;
@@ -371,24 +280,26 @@ void HttpServer::Impl::serveMethods()
             escaped += '\\';
         escaped += c;
     }
-    server.Post(escaped + R"(/([A-Za-z]{1,64}))", [this](const httplib::Request &req, httplib::Response &res) {
-        const QString method = QString::fromStdString(req.matches[1]);
-        const QByteArray body = QByteArray::fromRawData(req.body.data(), qsizetype(req.body.size()));
-        // The file an import comes from, for its history row (the module takes it over to its thread).
-        const ImportOrigin origin = ImportOrigin::fromHeader(QByteArray::fromStdString(req.get_header_value(kOriginHeader)));
-        const ImportOrigin::Scope scope(origin);
-        const Result<CallArgs> args = Wire::decodeRequest(body);
-        const Result<QByteArray> result = args ? module->call(method, args.value()) : Result<QByteArray>(args.failure());
-        if (t_stream)
-            noteCall(t_stream->note(), method, origin, result);
-        reply(res, 200, Wire::encodeReply(result));
-    });
+    router.Post(escaped + R"(/([A-Za-z]{1,64}))",
+                [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &) {
+                    const QString method = QString::fromStdString(req.matches[1]);
+                    const QByteArray body = t_stream ? t_stream->body() : QByteArray();
+                    // The file an import comes from, for its history row (the module takes it over to its thread).
+                    const ImportOrigin origin
+                        = ImportOrigin::fromHeader(QByteArray::fromStdString(req.get_header_value(kOriginHeader)));
+                    const ImportOrigin::Scope scope(origin);
+                    const Result<CallArgs> args = Wire::decodeRequestShared(body);
+                    const Result<QByteArray> result
+                        = args ? module->call(method, args.value()) : Result<QByteArray>(args.failure());
+                    if (t_stream)
+                        noteCall(t_stream->note(), method, origin, result);
+                    reply(res, 200, Wire::encodeReply(result));
+                });
 }
-
 // GET /health: the version, and whether the database answers (503 when it does not).
 void HttpServer::Impl::serveHealth()
 {
-    server.Get(kHealthPath, [this](const httplib::Request &, httplib::Response &res) {
+    router.Get(kHealthPath, [this](const httplib::Request &, httplib::Response &res) {
         const bool open = module->databaseOpen();
         QJsonObject health{{QStringLiteral("server"), QLatin1String(kServerName)},
                            {QStringLiteral("version"), QStringLiteral(IMP_VERSION)},
@@ -406,76 +317,81 @@ void HttpServer::Impl::serveHealth()
 // The library calls its logger once a request has been answered, whatever answered it.
 void HttpServer::Impl::logRequests()
 {
-    server.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
-        if (!log)
-            return;
-        const QByteArray line = logEntry(req, res).line();
-        const std::lock_guard lock(logMutex);
-        log(line);
-    });
+    router.set_logger([this](const httplib::Request &req, const httplib::Response &res) { writeLog(logEntry(req, res)); });
+}
+
+void HttpServer::Impl::writeLog(const RequestLog &entry)
+{
+    if (!log)
+        return;
+    const QByteArray line = entry.line();
+    const std::lock_guard lock(logMutex);
+    log(line);
+}
+
+// On the front's thread, once a head is in: the token (not asked of the health path, which tells
+// nothing of the data and which a monitor asks without it).
+int HttpServer::Impl::admit(const RequestHead &head, QString *key) const
+{
+    const bool health = head.path() == kHealthPath && (head.method == "GET" || head.method == "HEAD");
+    if (health || token.empty())
+        return 0;
+    if (head.tokenRepeated || !sameToken(head.token.toStdString(), token)) {
+        *key = QStringLiteral("Srv_TokenInvalido");
+        return 401;
+    }
+    return 0;
+}
+
+// The whole answer to a request the front refused on its head, and its log line.
+QByteArray HttpServer::Impl::refusal(const HttpFront::Hooks::Refusal &r)
+{
+    const QByteArray body = Wire::encodeFailure(Failure{Msg(r.key), r.key, {}});
+    RequestLog entry;
+    entry.time = r.startedAt;
+    entry.ms = r.ms;
+    entry.peer = peerOf(r.fd);
+    entry.status = r.status;
+    entry.outcome = QStringLiteral("refused");
+    entry.key = r.key;
+    const QByteArray prefix = QByteArray("/") + kServerName + "/";
+    if (r.head && r.head->method == "POST" && r.head->path().startsWith(prefix)) {
+        entry.method = QString::fromLatin1(r.head->path().mid(prefix.size()).left(64));
+    } else if (r.head) {
+        entry.method = QString::fromLatin1(r.head->method.left(16));
+        entry.path = QString::fromLatin1(r.head->path());
+    }
+    writeLog(entry);
+    return "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status)
+        + "\r\nContent-Type: application/cbor\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 HttpServer::HttpServer(std::shared_ptr<RemoteDataModule> module, QString token, qint64 maxRequestBytes)
-    : d(std::make_unique<Impl>(maxRequestBytes))
+    : d(std::make_unique<Impl>())
 {
     d->module = std::move(module);
     d->token = token.toStdString();
-    d->maxRequest = maxRequestBytes;
-
-    d->server.set_payload_max_length(size_t(maxRequestBytes));
-    d->server.set_read_timeout(kReadSeconds, 0);
-    d->server.set_write_timeout(kWriteSeconds, 0);
-    d->server.set_keep_alive_timeout(kIdleSeconds);
-    d->server.set_keep_alive_max_count(100);
-    d->server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        // A connection that sends nothing is not even handed to a worker for a while.
-        int defer = kIdleSeconds;
-        ::setsockopt(sock, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer, sizeof defer);
-    });
-
-    // Runs on the headers, before any byte of the body is read.
-    d->server.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        // The health path tells nothing of the data: a monitor asks it without the token.
-        const bool health = req.path == kHealthPath && (req.method == "GET" || req.method == "HEAD");
-        if (!health && !d->token.empty() && !sameToken(req.get_header_value("X-IMP-Token"), d->token))
-            return refuse(res, 401, QStringLiteral("Srv_TokenInvalido"));
-        // The client always sends a length; a chunked body would only be counted as it came.
-        if (req.has_header("Transfer-Encoding"))
-            return refuse(res, 411, QStringLiteral("Srv_TamanhoExigido"));
-        qint64 length = 0;
-        if (req.has_header("Content-Length")) {
-            bool ok = false;
-            length = QByteArray::fromStdString(req.get_header_value("Content-Length")).trimmed().toLongLong(&ok);
-            if (!ok || length < 0)
-                return refuse(res, 400, QStringLiteral("Srv_TamanhoExigido"));
-            if (length > d->maxRequest)
-                return refuse(res, 413, QStringLiteral("Srv_TamanhoExcedido"));
-        }
-        if (t_stream)
-            t_stream->headersDone(length);
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+    d->limits.maxRequest = maxRequestBytes;
+    d->limits.bodyBudget = 2 * maxRequestBytes;
+    d->router.set_payload_max_length(size_t(maxRequestBytes));
 
     d->serveMethods();
     d->serveHealth();
     d->logRequests();
 
-    d->server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
+    d->router.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
         if (!res.body.empty())
             return;
         QString text;
-        if (res.status == 413)
-            text = Msg(QStringLiteral("Srv_TamanhoExcedido"));
-        else if (res.status == 404)
+        if (res.status == 404)
             text = QStringLiteral("Endereço desconhecido no servidor de aplicação: %1")
                        .arg(QString::fromStdString(req.path).left(120));
         else
             text = QStringLiteral("Requisição recusada pelo servidor de aplicação (HTTP %1).").arg(res.status);
         reply(res, res.status, Wire::encodeFailure(text));
     });
-    d->server.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+    d->router.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         reply(res, 500, Wire::encodeFailure(QStringLiteral("Falha interna do servidor de aplicação.")));
     });
 }
@@ -485,6 +401,11 @@ void HttpServer::setRequestLog(std::function<void(const QByteArray &line)> sink)
     d->log = std::move(sink);
 }
 
+void HttpServer::setBodyBudget(qint64 bytes)
+{
+    d->limits.bodyBudget = qMax(bytes, d->limits.maxRequest);
+}
+
 HttpServer::~HttpServer()
 {
     stop();
@@ -492,44 +413,34 @@ HttpServer::~HttpServer()
 
 Result<int> HttpServer::start(const QString &host, int port)
 {
-    if (d->running)
+    if (d->front)
         return Result<int>::fail(QStringLiteral("O servidor já está em execução."));
-    const std::string h = host.toStdString();
-    int bound = -1;
-    if (port == 0) {
-        bound = d->server.bind_to_any_port(h);
-    } else if (d->server.bind_to_port(h, port)) {
-        bound = port;
-    }
-    if (bound <= 0)
+    HttpFront::Hooks hooks;
+    hooks.admit = [this](const RequestHead &head, QString *key) { return d->admit(head, key); };
+    hooks.refuse = [this](const HttpFront::Hooks::Refusal &r) { return d->refusal(r); };
+    hooks.serve = [this](HttpFront::Request &r) { return d->router.serve(r); };
+    auto front = std::make_unique<HttpFront>(d->limits, std::move(hooks));
+    const Result<int> bound = front->bind(host, port);
+    if (!bound)
         return Result<int>::fail(QStringLiteral("Não foi possível escutar em %1:%2 (endereço em uso ou inválido).")
                                      .arg(host)
                                      .arg(port));
-    d->port = bound;
-    d->running = true;
-    d->thread = std::thread([this] {
-        d->server.listen_after_bind();
-        d->running = false;
-    });
+    d->port = bound.value();
+    d->front = std::move(front);
+    d->front->start();
     return bound;
 }
 
 void HttpServer::stop()
 {
-    if (d->thread.joinable()) {
-        // A stop before the listening thread has entered its loop would be lost, and the join
-        // below would wait for ever: a server stopped right after it started.
-        while (d->running && !d->server.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        d->server.stop();
-        d->thread.join();
-    }
-    d->running = false;
+    if (d->front)
+        d->front->stop();
+    d->front.reset();
 }
 
 bool HttpServer::isRunning() const
 {
-    return d->running;
+    return d->front && d->front->isRunning();
 }
 
 int HttpServer::port() const

@@ -1,7 +1,8 @@
 #pragma once
 // The application server over HTTP: POST /IMP40500.rdmImpoPrato/<Method>, the body and the reply in
 // the wire format of wire.h (docs/PROTOCOL.md). With a token, every request without it is refused
-// (401), but for GET /health, which says the version and whether the database answers.
+// (401), but for GET /health, which says the version and whether the database answers. Requests
+// are read whole by the front (httpfront.h) before a worker serves them.
 #include "appserver.h"
 
 #include <functional>
@@ -24,6 +25,9 @@ public:
     // Where the log line of every request answered goes (requestlog.h), from the thread that
     // served it, one line at a time. Set before start(); none by default.
     void setRequestLog(std::function<void(const QByteArray &line)> sink);
+    // The memory for the bodies of all requests in flight (twice the largest request by default,
+    // never less than it); a request whose body would pass it is answered 503. Before start().
+    void setBodyBudget(qint64 bytes);
     void stop();
     bool isRunning() const;
     int port() const;

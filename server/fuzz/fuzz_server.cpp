@@ -129,7 +129,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray body(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     // What the HTTP edge and the module do with a request, on one thread.
     QByteArray reply;
-    auto args = Wire::decodeRequest(body);
+    auto args = Wire::decodeRequestShared(body);
+    // The HTTP server's reading shares the body's bytes; it must give what the copying one gives.
+    const auto copied = Wire::decodeRequest(body);
+    if (bool(args) != bool(copied) || (args && args.value() != copied.value()))
+        std::abort();
     if (!args) {
         reply = Wire::encodeFailure(args.failure());
     } else {
