@@ -17,6 +17,9 @@ struct Limits {
     qint64 maxRows = 50'000'000;
     int maxFields = 1024;
     int maxTextLength = 1 << 20;   // characters in one cell
+    // A text longer than its column's width is refused, naming its row and column, rather than
+    // cut as a table the client filled would have cut it (the application server's packets).
+    bool refuseLongText = false;
 };
 
 // Whole table: every row, every column, current values.

@@ -3,6 +3,7 @@
 // which holds the format's description and the entry points that read a packet. What is read once
 // a packet rather than once a value (the columns, the rows of changes) is in datapacketreader.cpp.
 #include "datapacket.h"
+#include "messages.h"
 
 #include <QCborStreamReader>
 
@@ -218,6 +219,8 @@ public:
             if (m_r.isString()) {
                 if (!readText(text, m_limits.maxTextLength, w))
                     return false;
+                if (m_limits.refuseLongText && f.width > 0 && text.size() > f.width)
+                    return fail(Msg(QStringLiteral("Pct_TextoLongo")).arg(label(w)).arg(text.size()).arg(f.width));
                 put(static_cast<const QString *>(&text));
                 return true;
             }

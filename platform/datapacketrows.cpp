@@ -225,8 +225,9 @@ inline bool quickHead(const quint8 *data, qsizetype size, qsizetype &i, int &maj
 
 // One value of the quick pass at `i`, in its column's kind; false at anything the exact reading
 // should look at. On success `i` is past the value.
-inline bool quickCell(const quint8 *data, qsizetype size, qsizetype &i, FieldKind kind, const Limits &limits)
+inline bool quickCell(const quint8 *data, qsizetype size, qsizetype &i, const FieldDef &f, const Limits &limits)
 {
+    const FieldKind kind = f.kind;
     if (i >= size)
         return false;
     if (data[i] == 0xF6) { // null
@@ -256,6 +257,10 @@ inline bool quickCell(const quint8 *data, qsizetype size, qsizetype &i, FieldKin
             return false;
         if (!wellFormedUtf8(data + i, data + i + qsizetype(arg)))
             return false;
+        // Longer than its column, where that is refused: the exact reading says so.
+        if (limits.refuseLongText && f.width > 0 && arg > quint64(f.width)
+            && utf16Length(QByteArrayView(data + i, qsizetype(arg))) > f.width)
+            return false;
         i += qsizetype(arg);
         return true;
     }
@@ -279,7 +284,7 @@ inline bool quickRow(const quint8 *data, qsizetype size, qsizetype &i, const QLi
         return false;
     const bool rowOpen = open;
     for (qsizetype c = 0; c < fc; ++c)
-        if (!quickCell(data, size, i, fields[c].kind, limits))
+        if (!quickCell(data, size, i, fields[c], limits))
             return false;
     if (rowOpen) {
         if (i >= size || data[i] != 0xFF)

@@ -20,7 +20,7 @@ Status loadPacket(const QVariant &arg, Packet &p, const QStringList &allowed)
         p.source.fill(-1, p.def->columns.size());
     if (bytes.isEmpty())
         return okStatus();
-    const Status s = p.decoded ? DataPacket::load(p.table, bytes) : p.rows.open(bytes);
+    const Status s = p.decoded ? DataPacket::load(p.table, bytes, clientPackets()) : p.rows.open(bytes, clientPackets());
     if (!s)
         return Status::fail(QStringLiteral("Importacao: o pacote de %1 é inválido: %2").arg(p.label, s.error()));
     for (const FieldDef &f : p.decoded ? p.table.fields() : p.rows.fields()) {

@@ -1,4 +1,5 @@
 #include "preview.h"
+#include "rdmimpoprato.h"
 
 #include "datapacket.h"
 #include "dberror.h"
@@ -182,7 +183,7 @@ Result<QByteArray> getPrevia(QSqlDatabase &db, const CallArgs &args)
     if (branch.isEmpty() || branch.size() > 4)
         return refused(QStringLiteral("filial destino"));
     MemTable dishes(QStringLiteral("PRATO"));
-    if (const Status st = DataPacket::load(dishes, args.at(0).toByteArray()); !st)
+    if (const Status st = DataPacket::load(dishes, args.at(0).toByteArray(), clientPackets()); !st)
         return refused(st.error());
     const int cAux = dishes.fieldIndex(u"CDFILAUXPRAT");
     const int cCode = dishes.fieldIndex(u"CDPRATO");

@@ -325,7 +325,7 @@ Payload setDiretorios(QSqlDatabase &db, const CallArgs &args)
 {
     if (!CallArg::isPacket(args.at(0)))
         return fail(QStringLiteral("SetDiretorios espera o pacote de alterações de DIRETORIOS."));
-    auto delta = DataPacket::loadDelta(args.at(0).toByteArray());
+    auto delta = DataPacket::loadDelta(args.at(0).toByteArray(), clientPackets());
     if (!delta)
         return fail(QStringLiteral("Pacote de alterações de DIRETORIOS inválido: %1").arg(delta.error()));
     DiretoriosColumns columns;

@@ -4,6 +4,7 @@
 // pool, the screen's thread); they are run one at a time on the module's own thread, which owns
 // the module's database connection, as a QSqlDatabase may only be used by the thread that opened it.
 #include "appserver.h"
+#include "datapacket.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -38,6 +39,14 @@ private:
 // The methods themselves, on a connection of the calling thread. Each takes the decoded
 // arguments and gives the payload or a failure; a failure leaves the database as it was.
 namespace RdmMethods {
+// How the methods read a client's packets: a text longer than its column is refused by name, never
+// cut. The screen and the command line cut their values to the columns before they send them.
+inline DataPacket::Limits clientPackets()
+{
+    DataPacket::Limits limits;
+    limits.refuseLongText = true;
+    return limits;
+}
 // Statements a connection keeps prepared from one call to the next (the lookups made once per
 // dish); they must go before the connection is closed.
 struct Prepared {

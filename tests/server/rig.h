@@ -6,6 +6,9 @@
 #include "memtable.h"
 #include "seededserver.h"
 
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborValue>
 #include <QDateTime>
 
 using Rig = SeededServer;
@@ -50,6 +53,18 @@ inline QByteArray packet(const QString &name, const QList<FieldDef> &fields, con
 inline QByteArray packet(const char *table, const QList<QVariantList> &rows)
 {
     return packet(QString::fromLatin1(table), fieldsOf(table), rows);
+}
+
+// The packet with the width of its column `column` declared as `width`, its values as they were.
+inline QByteArray declaredWidth(const QByteArray &packet, int column, int width)
+{
+    QCborMap m = QCborValue::fromCbor(packet).toMap();
+    QCborArray fields = m.value(QStringLiteral("fields")).toArray();
+    QCborMap field = fields.at(column).toMap();
+    field.insert(QStringLiteral("width"), width);
+    fields[column] = field;
+    m.insert(QStringLiteral("fields"), fields);
+    return QCborValue(m).toCbor();
 }
 
 // A dish row in the column order of the PRATO packet, IDERRO and MNPRATOLOCAL last.

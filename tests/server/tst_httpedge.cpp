@@ -115,56 +115,95 @@ private slots:
             ::close(fd);
     }
 
-    // A client that sends a header line now and then is cut off, not served for ever.
-    void slowHeadersAreCutOff()
+    // A client that sends its head or its body a little at a time is cut off, not served for ever:
+    // the head within its 5 s, a body far below the least rate within a second or two.
+    void slowClientsAreCutOff_data()
     {
-        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"));
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<QByteArray>("each");
+        QTest::addColumn<int>("withinMs");
+        QTest::newRow("head") << "POST " + kPath + " HTTP/1.1\r\n" << QByteArray("X-Lento: 1\r\n") << 8000;
+        QTest::newRow("body") << head(kPath, {"Content-Length: 60000"}) << QByteArray(100, 'b') << 3500;
+    }
+
+    void slowClientsAreCutOff()
+    {
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, each);
+        QFETCH(int, withinMs);
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"), QString(), 64 * 1024);
         const int fd = connectTo(rig->http->port());
         QVERIFY(fd >= 0);
-        sendAll(fd, "POST " + kPath + " HTTP/1.1\r\n");
+        sendAll(fd, start);
         QElapsedTimer clock;
         clock.start();
         bool closed = false;
         for (int i = 0; i < 20 && !closed; ++i) {
-            sendAll(fd, QByteArray("X-Lento-") + QByteArray::number(i) + ": 1\r\n");
+            sendAll(fd, each);
             closed = closedWithin(fd, 1);
         }
-        QVERIFY2(closed, "the connection was still open after 20 s of slow headers");
-        QVERIFY(clock.elapsed() < 15000);
+        QVERIFY2(closed, "the connection was still open after 20 s");
+        QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
         ::close(fd);
     }
 
-    // Refusals judged on the headers alone: the answer comes at once although no body was sent,
-    // and the connection is closed so the body is never read.
+    // Refusals judged on the head alone: the answer comes at once although no body was sent, and
+    // the connection is closed so the body is never read. `raw` replaces the head made of
+    // `headers`; each of `held` is sent first on a connection of its own, kept open meanwhile.
+    // The server takes 64 KiB a request, 128 KiB of bodies at once.
     void refusedOnTheHeaders_data()
     {
         QTest::addColumn<QList<QByteArray>>("headers");
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QList<QByteArray>>("held");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("key");
-        QTest::newRow("wrong token, 2 GB announced")
-            << QList<QByteArray>{"X-IMP-Token: errado", "Content-Length: 2000000000"} << 401 << "Srv_TokenInvalido";
-        QTest::newRow("no token") << QList<QByteArray>{"Content-Length: 10"} << 401 << "Srv_TokenInvalido";
-        QTest::newRow("over the cap")
-            << QList<QByteArray>{"X-IMP-Token: s3gr3d0", "Content-Length: 2000000000"} << 413 << "Srv_TamanhoExcedido";
-        QTest::newRow("chunked")
-            << QList<QByteArray>{"X-IMP-Token: s3gr3d0", "Transfer-Encoding: chunked"} << 411 << "Srv_TamanhoExigido";
-        QTest::newRow("bad length")
-            << QList<QByteArray>{"X-IMP-Token: s3gr3d0", "Content-Length: -5"} << 400 << "Srv_TamanhoExigido";
+        const QByteArray token = "X-IMP-Token: s3gr3d0";
+        const auto row = [](const char *name, const QList<QByteArray> &headers, int status, const char *key,
+                            const QByteArray &raw = {}, const QList<QByteArray> &held = {}) {
+            QTest::newRow(name) << headers << raw << held << status << QString::fromLatin1(key);
+        };
+        row("wrong token, 2 GB announced", {"X-IMP-Token: errado", "Content-Length: 2000000000"}, 401, "Srv_TokenInvalido");
+        row("no token", {"Content-Length: 10"}, 401, "Srv_TokenInvalido");
+        row("token twice", {token, "X-IMP-Token: outro", "Content-Length: 1"}, 401, "Srv_TokenInvalido");
+        row("over the cap", {token, "Content-Length: 2000000000"}, 413, "Srv_TamanhoExcedido");
+        row("chunked", {token, "Transfer-Encoding: chunked"}, 411, "Srv_TamanhoExigido");
+        row("bad length", {token, "Content-Length: -5"}, 400, "Srv_TamanhoExigido");
+        row("two lengths", {token, "Content-Length: 5", "Content-Length: 50"}, 400, "Srv_TamanhoAmbiguo");
+        row("folded header", {token, "Content-Length: 5", " 0"}, 400, "Srv_CabecalhoInvalido");
+        row("blank before the colon", {token, "Content-Length : 5"}, 400, "Srv_CabecalhoInvalido");
+        row("bare LF", {}, 400, "Srv_CabecalhoInvalido", "POST " + kPath + " HTTP/1.1\r\nHost: x\n");
+        // Refused at the first byte that cannot be HTTP, without waiting for the line to end.
+        row("request line not HTTP", {}, 400, "Srv_LinhaInvalida", "POST " + kPath + " HTTP/2");
+        row("control byte in the method", {}, 400, "Srv_LinhaInvalida", "PO\x01");
+        const QByteArray large = head(kPath, {token, "Content-Length: 60000"});
+        row("no room for the body", {token, "Content-Length: 60000"}, 503, "Srv_Ocupado", {}, {large, large});
     }
 
     void refusedOnTheHeaders()
     {
         QFETCH(QList<QByteArray>, headers);
+        QFETCH(QByteArray, raw);
+        QFETCH(QList<QByteArray>, held);
         QFETCH(int, status);
         QFETCH(QString, key);
-        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"), QStringLiteral("s3gr3d0"));
+        MAKE_RIG(rig, QStringLiteral("sqlite"), QStringLiteral("http"), QStringLiteral("s3gr3d0"), 64 * 1024);
+        QList<int> holders;
+        for (const QByteArray &h : held) {
+            holders << connectTo(rig->http->port());
+            sendAll(holders.last(), h);
+        }
+        if (!holders.isEmpty())
+            QTest::qWait(300);
         const int fd = connectTo(rig->http->port());
         QVERIFY(fd >= 0);
         QElapsedTimer clock;
         clock.start();
-        sendAll(fd, head(kPath, headers));
+        sendAll(fd, raw.isEmpty() ? head(kPath, headers) : raw);
         const QByteArray reply = readReply(fd, 5);
         ::close(fd);
+        for (int h : holders)
+            ::close(h);
         QVERIFY2(reply.startsWith("HTTP/1.1 " + QByteArray::number(status)), reply.left(80).constData());
         QVERIFY(clock.elapsed() < 4000); // answered and closed, not waiting for the body
         const qsizetype bodyAt = reply.indexOf("\r\n\r\n");

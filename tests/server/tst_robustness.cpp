@@ -42,6 +42,7 @@ private slots:
         QTest::addColumn<QString>("method");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("succeeds");
+        QTest::addColumn<QString>("says"); // what the failure must name, when anything
         const auto req = [](const QCborArray &a) { return Wire::encodeRequest(a); };
         QCborArray wrongTypes = emptyImport();
         wrongTypes[11] = qint64(1);
@@ -62,24 +63,33 @@ private slots:
         dirs.setValue(u"DSDIRETORIO", QString(101, QLatin1Char('d')));
         dirs.post();
         const QByteArray longDir = req({DataPacket::saveDelta(dirs)});
+        // A text longer than the width its packet declares: a client that does not cut it.
+        QList<FieldDef> dishFields = fieldsOf("PRATO");
+        dishFields[3].width = 0;
+        CallArgs longName = ImportCall{}.args();
+        longName[0] = declaredWidth(packet(QStringLiteral("PRATO"), dishFields,
+                                           {dish(QStringLiteral("P"), QStringLiteral("630001"), QString(1 << 20, u'N'))}),
+                                    3, 40);
         QCborArray packetText = emptyImport();
         packetText[0] = QStringLiteral("PRATO");
         for (const char *b : {"sqlite", "postgresql"}) {
             const QString be = QString::fromLatin1(b);
             // The call that used to end the server: eight empty packets.
-            QTest::addRow("%s/empty packets", b) << be << "Importacao" << req(emptyImport()) << true;
-            QTest::addRow("%s/branch as a number", b) << be << "Importacao" << req(wrongTypes) << false;
-            QTest::addRow("%s/branch of 5000 digits", b) << be << "Importacao" << req(longBranch) << false;
-            QTest::addRow("%s/packet as text", b) << be << "Importacao" << req(packetText) << false;
-            QTest::addRow("%s/body not CBOR", b) << be << "Importacao" << QByteArray("\xff\xfe garbage") << false;
-            QTest::addRow("%s/body not a list", b) << be << "GetPrato" << QCborValue(42).toCbor() << false;
-            QTest::addRow("%s/empty body", b) << be << "GetParamGeral" << QByteArray() << false;
-            QTest::addRow("%s/deep nesting", b) << be << "SetDiretorios" << QCborValue(nested).toCbor() << false;
-            QTest::addRow("%s/directory longer than its column", b) << be << "SetDiretorios" << longDir << false;
-            QTest::addRow("%s/delta garbage", b) << be << "SetDiretorios" << req({QByteArray("\x01\x02\x03", 3)}) << false;
+            QTest::addRow("%s/empty packets", b) << be << "Importacao" << req(emptyImport()) << true << QString();
+            QTest::addRow("%s/branch as a number", b) << be << "Importacao" << req(wrongTypes) << false << QString();
+            QTest::addRow("%s/branch of 5000 digits", b) << be << "Importacao" << req(longBranch) << false << QString();
+            QTest::addRow("%s/packet as text", b) << be << "Importacao" << req(packetText) << false << QString();
+            QTest::addRow("%s/body not CBOR", b) << be << "Importacao" << QByteArray("\xff\xfe garbage") << false << QString();
+            QTest::addRow("%s/body not a list", b) << be << "GetPrato" << QCborValue(42).toCbor() << false << QString();
+            QTest::addRow("%s/empty body", b) << be << "GetParamGeral" << QByteArray() << false << QString();
+            QTest::addRow("%s/deep nesting", b) << be << "SetDiretorios" << QCborValue(nested).toCbor() << false << QString();
+            QTest::addRow("%s/directory longer than its column", b) << be << "SetDiretorios" << longDir << false << QString();
+            QTest::addRow("%s/delta garbage", b) << be << "SetDiretorios" << req({QByteArray("\x01\x02\x03", 3)}) << false << QString();
             QTest::addRow("%s/lookup code too long", b)
-                << be << "GetPesqPrato" << req({QString(11, QLatin1Char('1')), QStringLiteral("0001")}) << false;
-            QTest::addRow("%s/lookup with numbers", b) << be << "GetPesqPrato" << req({qint64(1), qint64(2)}) << false;
+                << be << "GetPesqPrato" << req({QString(11, QLatin1Char('1')), QStringLiteral("0001")}) << false << QString();
+            QTest::addRow("%s/name longer than its packet's column", b)
+                << be << "Importacao" << Wire::encodeRequest(longName) << false << "NMPRATO";
+            QTest::addRow("%s/lookup with numbers", b) << be << "GetPesqPrato" << req({qint64(1), qint64(2)}) << false << QString();
         }
     }
 
@@ -89,12 +99,14 @@ private slots:
         QFETCH(QString, method);
         QFETCH(QByteArray, body);
         QFETCH(bool, succeeds);
+        QFETCH(QString, says);
         MAKE_RIG(rig, backend, QStringLiteral("inprocess"));
         const QString before = rig->db->snapshot();
         auto r = Wire::decodeResponse(rig->module->handle(method, body));
         QVERIFY2(bool(r) == succeeds, qPrintable(r.error()));
         if (!r)
             QVERIFY(!r.error().trimmed().isEmpty());
+        QVERIFY2(r.error().contains(says), qPrintable(r.error()));
         QCOMPARE(rig->db->snapshot(), before);
         // The module still answers.
         QVERIFY(Rdm::GetParamGeral(rig->net));
