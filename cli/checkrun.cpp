@@ -121,6 +121,8 @@ int CheckRun::run()
         c.Host = Ambiente::instance().WebURL;
         c.Port = Ambiente::instance().WebPort;
         c.Token = Ambiente::instance().token;
+        c.CallTimeout = Ambiente::instance().callTimeout;
+        c.ImportTimeout = Ambiente::instance().importTimeout;
     };
     const bool terminal = isatty(fileno(stderr));
     CliProgress progress(terminal && !m_opts.json && !m_opts.quiet);

@@ -44,6 +44,17 @@ QStringList Ambiente::loadFromEnvironment()
             problems << QStringLiteral("IMP_SERVER: servidor inválido (use HOST:PORTA): %1").arg(v);
         }
     }
+    for (const auto &[name, into] : {std::pair{"IMP_CALL_TIMEOUT", &callTimeout}, std::pair{"IMP_IMPORT_TIMEOUT", &importTimeout}}) {
+        if (!qEnvironmentVariableIsSet(name))
+            continue;
+        const QString v = qEnvironmentVariable(name).trimmed();
+        bool ok = false;
+        const int seconds = v.toInt(&ok);
+        if (ok && seconds >= 1 && seconds <= 86400)
+            *into = seconds;
+        else
+            problems << QStringLiteral("%1: tempo inválido (segundos, de 1 a 86400): %2").arg(QLatin1String(name), v);
+    }
     if (qEnvironmentVariableIsSet("IMP_LOCALE")) {
         const QString v = qEnvironmentVariable("IMP_LOCALE").trimmed();
         if (const std::optional<QLocale> l = localeNamed(v))

@@ -9,7 +9,75 @@
 
 #include <QCborMap>
 #include <QCborValue>
-#include <QElapsedTimer>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// A call's deadline, kept by one thread per transport. The read timeout alone bounds each read:
+// a server that sends its answer, or only its head, a byte at a time would hold the caller for
+// ever. At the deadline the watch shuts the call's socket, and the call ends as a failed read.
+struct CallWatch {
+    using Clock = std::chrono::steady_clock;
+
+    ~CallWatch()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void begin(httplib::Client *client, Clock::time_point deadline)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_client = client;
+            m_deadline = deadline;
+            m_fired = false;
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { run(); });
+        }
+        m_wake.notify_all();
+    }
+
+    // The call is over; whether the watch cut it.
+    bool end()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_client = nullptr;
+        return m_fired;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_quit) {
+            if (!m_client) {
+                m_wake.wait(lock);
+            } else if (Clock::now() < m_deadline) {
+                m_wake.wait_until(lock, m_deadline);
+            } else {
+                m_client->stop();
+                m_fired = true;
+                m_client = nullptr;
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::thread m_thread;
+    httplib::Client *m_client = nullptr;
+    Clock::time_point m_deadline;
+    bool m_fired = false;
+    bool m_quit = false;
+};
 
 namespace {
 
@@ -96,9 +164,21 @@ QString refusalText(int status, const QByteArray &bytes, const QString &method, 
 
 } // namespace
 
-HttpTransport::HttpTransport(QString host, int port, QString token, int timeoutSeconds)
-    : m_host(std::move(host)), m_port(port), m_token(std::move(token)), m_timeout(qMax(1, timeoutSeconds))
+HttpTransport::HttpTransport(QString host, int port, QString token, int callSeconds, int importSeconds)
+    : m_host(std::move(host))
+    , m_port(port)
+    , m_token(std::move(token))
+    , m_callTimeout(qMax(1, callSeconds))
+    , m_importTimeout(qMax(1, importSeconds))
+    , m_watch(std::make_unique<CallWatch>())
 {
+}
+
+HttpTransport::~HttpTransport() = default;
+
+bool HttpTransport::isLongCall(const QString &method)
+{
+    return method == QLatin1String("Importacao") || method == QLatin1String("GetPrevia");
 }
 
 void HttpTransport::setMaxReplyBytes(qint64 bytes)
@@ -115,19 +195,16 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
 {
     const QString where = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
     const auto fail = [](const QString &text) { return Result<QByteArray>::fail(text); };
+    const int limit = isLongCall(method) ? m_importTimeout : m_callTimeout;
+    const int connectLimit = qMin(m_connectTimeout, limit);
 
     httplib::Client client(m_host.toStdString(), m_port);
-    setTimeouts(client, m_connectTimeout, m_timeout);
+    setTimeouts(client, connectLimit, limit);
 
     httplib::Request req = postRequest(method, args, m_token);
 
-    // The read timeout bounds each read; a server that trickles its reply would still hold the
-    // caller forever, so the whole reply also has a deadline. The size cap is checked against the
-    // announced length first and again against what actually arrives.
-    enum class Stop { None, TooLarge, Deadline } stop = Stop::None;
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 deadlineMs = qint64(m_timeout) * 1000 + qint64(m_connectTimeout) * 1000;
+    // The size cap is checked against the announced length first and again against what arrives.
+    bool tooLarge = false;
     std::string reply;
     req.response_handler = [&](const httplib::Response &res) {
         if (res.has_header("Content-Length")) {
@@ -135,7 +212,7 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
             bool ok = false;
             const qint64 n = QByteArray::fromStdString(len).toLongLong(&ok);
             if (!ok || n < 0 || n > m_maxReply) {
-                stop = Stop::TooLarge;
+                tooLarge = true;
                 return false;
             }
             reply.reserve(size_t(qMin<qint64>(n, 64 * 1024 * 1024)));
@@ -144,11 +221,7 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
     };
     req.content_receiver = [&](const char *data, size_t n, uint64_t, uint64_t) {
         if (qint64(reply.size()) + qint64(n) > m_maxReply) {
-            stop = Stop::TooLarge;
-            return false;
-        }
-        if (clock.elapsed() > deadlineMs) {
-            stop = Stop::Deadline;
+            tooLarge = true;
             return false;
         }
         reply.append(data, n);
@@ -157,9 +230,14 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
 
     httplib::Response res;
     httplib::Error error = httplib::Error::Success;
+    // A second beyond the read timeout, so that a server that sends nothing is told as such.
+    const int deadline = limit + 1;
+    m_watch->begin(&client, CallWatch::Clock::now() + std::chrono::seconds(deadline));
     const bool sent = client.send(req, res, error);
+    // Cut while its request was still going out, the call cannot have run.
+    const bool cut = m_watch->end() && error != httplib::Error::Write;
 
-    if (stop == Stop::TooLarge)
+    if (tooLarge)
         return fail(QStringLiteral("A resposta do servidor de aplicação em %1 excede o limite de %2 bytes.")
                         .arg(where)
                         .arg(m_maxReply));
@@ -171,16 +249,16 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
         return Result<QByteArray>::fail(Msg(QStringLiteral("Srv_ResultadoIncerto")), QStringLiteral("Srv_ResultadoIncerto"),
                                         detail);
     };
-    if (stop == Stop::Deadline && writes)
-        return unknownOutcome(QStringLiteral("sem resposta completa de %1 em %2 s").arg(where).arg(deadlineMs / 1000));
-    if (stop == Stop::Deadline)
+    if (cut && writes)
+        return unknownOutcome(QStringLiteral("sem resposta completa de %1 em %2 s").arg(where).arg(deadline));
+    if (cut)
         return fail(QStringLiteral("O servidor de aplicação em %1 não concluiu a resposta em %2 segundos.")
                         .arg(where)
-                        .arg(deadlineMs / 1000));
+                        .arg(deadline));
     if (!sent || error != httplib::Error::Success) {
         if (writes && mayHaveRun(error))
             return unknownOutcome(QStringLiteral("%1: %2").arg(where, QString::fromStdString(httplib::to_string(error))));
-        return fail(sendFailure(error, method, where, m_timeout));
+        return fail(sendFailure(error, method, where, limit));
     }
 
     const QByteArray bytes = QByteArray::fromStdString(reply);

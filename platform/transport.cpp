@@ -86,7 +86,7 @@ void NetConnection::setConnected(bool on)
                                     Failure::Kind::Unreachable};
             return;
         }
-        m_transport = std::make_unique<HttpTransport>(Host.trimmed(), Port, Token);
+        m_transport = std::make_unique<HttpTransport>(Host.trimmed(), Port, Token, CallTimeout, ImportTimeout);
         m_open = true;
         return;
     }

@@ -13,6 +13,13 @@
 
 inline constexpr const char *kServerName = "IMP40500.rdmImpoPrato";
 inline constexpr qint64 kMaxReplyBytes = qint64(2) * 1024 * 1024 * 1024 - 1;
+// How long a call may wait for its server: the import and its preview, which carry a whole file
+// and write or compare all of it, kImportSeconds; every other call, a lookup or a table's columns,
+// kCallSeconds, so that a server that has stopped answering is told within seconds. A call that
+// gets nothing for that long fails; one whose answer is not whole a second later is cut off. The
+// command line and the screen give their connection Ambiente's (IMP_CALL_TIMEOUT, IMP_IMPORT_TIMEOUT).
+inline constexpr int kCallSeconds = 8;
+inline constexpr int kImportSeconds = 300;
 
 // The server's side of a call, implemented by the remote data module. The in-process transport
 // calls it with the arguments as they are; the HTTP server hands it the request's bytes.
@@ -44,22 +51,30 @@ private:
     std::shared_ptr<RemoteDataModule> m_module;
 };
 
+struct CallWatch;
+
 class IMP_PLATFORM_EXPORT HttpTransport : public ServerTransport {
 public:
-    HttpTransport(QString host, int port, QString token, int timeoutSeconds = 300);
+    HttpTransport(QString host, int port, QString token, int callSeconds = kCallSeconds,
+                  int importSeconds = kImportSeconds);
+    ~HttpTransport() override;
     Result<QByteArray> call(const QString &method, const CallArgs &args) override;
+    // Whether `method` gets the import's limit rather than a call's.
+    static bool isLongCall(const QString &method);
 
     // A reply longer than this is refused (default kMaxReplyBytes).
     void setMaxReplyBytes(qint64 bytes);
-    void setConnectTimeout(int seconds); // default 10
+    void setConnectTimeout(int seconds); // default 10, never more than the call's limit
 
 private:
     QString m_host;
     int m_port;
     QString m_token;
-    int m_timeout;
+    int m_callTimeout;
+    int m_importTimeout;
     qint64 m_maxReply = kMaxReplyBytes;
     int m_connectTimeout = 10;
+    std::unique_ptr<CallWatch> m_watch;
 };
 
 // Whoever links the server code registers how to make the embedded module (used when WebURL is
@@ -79,6 +94,8 @@ public:
     QString Host;
     int Port = 0;
     QString Token; // sent as X-IMP-Token over HTTP; empty: none
+    int CallTimeout = kCallSeconds;     // over HTTP, the limits of a call and of the import (above)
+    int ImportTimeout = kImportSeconds;
     std::function<void(NetConnection &)> BeforeConnect;
 
     // Opening runs BeforeConnect, then picks the transport: HTTP to Host:Port when Host is set,

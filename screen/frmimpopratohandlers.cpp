@@ -90,6 +90,8 @@ void TfrmImpoPrato::netImpoPratoBeforeConnect(QObject *)
     netImpoPrato.Port = amb.WebPort;
     netImpoPrato.Host = amb.WebURL;
     netImpoPrato.Token = amb.token;
+    netImpoPrato.CallTimeout = amb.callTimeout;
+    netImpoPrato.ImportTimeout = amb.importTimeout;
 }
 
 void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)

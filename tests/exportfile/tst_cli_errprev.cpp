@@ -400,6 +400,8 @@ void TstCliErrPrev::settings_data()
                                               << QStringList{"IMP_SERVER=semporta"} << 2 << QByteArray("IMP_SERVER");
     QTest::newRow("IMP_LOCALE unknown") << check + QStringList{"--branch", "1", "--db", "@DB"} << QStringList{"IMP_LOCALE=xx_YY"}
                                         << 2 << QByteArray("IMP_LOCALE");
+    QTest::newRow("IMP_CALL_TIMEOUT no number") << check + QStringList{"--branch", "1", "--db", "@DB"}
+                                                << QStringList{"IMP_CALL_TIMEOUT=dez"} << 2 << QByteArray("IMP_CALL_TIMEOUT");
     QTest::newRow("--locale unknown") << QStringList{"check", "x.txt", "--branch", "1", "--db", "@DB", "--locale", "xx_YY"}
                                       << QStringList{} << 2 << QByteArray("xx_YY");
     QTest::newRow("SQLite file missing") << check + QStringList{"--branch", "1", "--db", "sqlite:@DIR/nenhum.db"} << QStringList{}

@@ -1,5 +1,6 @@
 // The HTTP transport and server: the token, and every way a server can fail the client (down, too
 // slow, malformed or oversized replies, oversized requests) ending in a clear message, not a hang.
+#include "ambiente.h"
 #include "rig.h"
 #include "wire.h"
 
@@ -8,9 +9,11 @@
 #include <QElapsedTimer>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QtTest>
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -35,6 +38,55 @@ private:
     httplib::Server m_server;
     std::thread m_thread;
     int m_port = 0;
+};
+
+// A server of raw bytes: each connection gets `head` and then `each` every 200 ms, for as long
+// as the client stays (nothing at all when both are empty: a server that has stopped answering).
+class TrickleServer {
+public:
+    TrickleServer(QByteArray head, QByteArray each) : m_head(std::move(head)), m_each(std::move(each))
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        ::listen(m_fd, 8);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~TrickleServer()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_fd);
+    }
+    int port() const { return m_port; }
+
+private:
+    void serve()
+    {
+        std::vector<int> clients;
+        while (!m_stop) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 200) > 0) {
+                clients.push_back(::accept(m_fd, nullptr, nullptr));
+                ::send(clients.back(), m_head.constData(), size_t(m_head.size()), MSG_NOSIGNAL);
+            }
+            for (int c : clients)
+                ::send(c, m_each.constData(), size_t(m_each.size()), MSG_NOSIGNAL);
+        }
+        for (int c : clients)
+            ::close(c);
+    }
+
+    QByteArray m_head, m_each;
+    int m_fd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 // A port nobody listens on: bound for a moment by the test, then released.
@@ -91,6 +143,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("down") << "down" << "fora do ar";
         QTest::newRow("no answer in time") << "slow" << "não respondeu";
+        QTest::newRow("head a line at a time") << "tricklehead" << "não concluiu";
+        QTest::newRow("body a byte at a time") << "tricklebody" << "não concluiu";
         QTest::newRow("garbage reply") << "garbage" << "Resposta inválida";
         QTest::newRow("empty reply") << "empty" << "resposta vazia";
         QTest::newRow("reply not a map") << "array" << "formato desconhecido";
@@ -106,9 +160,16 @@ private slots:
         QFETCH(QString, message);
         const std::string k = kind.toStdString();
         std::unique_ptr<FakeServer> fake;
+        std::unique_ptr<TrickleServer> trickle;
         int port = 0;
         if (kind == QLatin1String("down")) {
             port = freePort();
+        } else if (kind == QLatin1String("tricklehead")) {
+            trickle = std::make_unique<TrickleServer>("HTTP/1.1 200 OK\r\n", "X-Lento: 1\r\n");
+            port = trickle->port();
+        } else if (kind == QLatin1String("tricklebody")) {
+            trickle = std::make_unique<TrickleServer>("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n", "x");
+            port = trickle->port();
         } else {
             fake = std::make_unique<FakeServer>([k](const httplib::Request &, httplib::Response &res) {
                 if (k == "slow") {
@@ -153,6 +214,43 @@ private slots:
         QVERIFY(!r);
         QVERIFY2(r.error().contains(message), qPrintable(r.error()));
         QVERIFY2(clock.elapsed() < 5000, "the failure took too long");
+    }
+
+
+    // The limits the environment sets, as the command line and the screen hand them to their
+    // connection, against a server that accepts and says nothing: a lookup gives up after its own,
+    // the import waits for its longer one.
+    void limitsFromTheEnvironment()
+    {
+        qputenv("IMP_CALL_TIMEOUT", "1");
+        qputenv("IMP_IMPORT_TIMEOUT", "3");
+        Ambiente &env = Ambiente::instance();
+        const QStringList problems = env.loadFromEnvironment();
+        qunsetenv("IMP_CALL_TIMEOUT");
+        qunsetenv("IMP_IMPORT_TIMEOUT");
+        const auto restore = qScopeGuard([&env] {
+            env.callTimeout = kCallSeconds;
+            env.importTimeout = kImportSeconds;
+        });
+        QVERIFY(problems.isEmpty());
+        QCOMPARE(env.callTimeout, 1);
+        QCOMPARE(env.importTimeout, 3);
+        TrickleServer silent({}, {});
+        NetConnection net;
+        net.Host = QStringLiteral("127.0.0.1");
+        net.Port = silent.port();
+        net.CallTimeout = env.callTimeout;
+        net.ImportTimeout = env.importTimeout;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!Rdm::GetPesqPrato(net, QStringLiteral("1"), QStringLiteral("0001")));
+        const qint64 lookup = clock.restart();
+        const auto r = ImportCall{}.run(net);
+        const qint64 imported = clock.elapsed();
+        QVERIFY(!r);
+        QCOMPARE(r.failure().key, QStringLiteral("Srv_ResultadoIncerto"));
+        QVERIFY2(lookup >= 800 && lookup < 2500, qPrintable(QString::number(lookup)));
+        QVERIFY2(imported >= 2800 && imported < 5000, qPrintable(QString::number(imported)));
     }
 
     void requestTooLarge()
