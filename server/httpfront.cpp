@@ -7,9 +7,11 @@
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -413,6 +415,12 @@ Result<int> HttpFront::bind(const QString &host, int port)
 
 void HttpFront::start()
 {
+    // Room for the descriptors the rest of the process uses (the database's, the log's) beside them.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+        const qint64 room = qint64(files.rlim_cur) - 128;
+        d->limits.maxConnections = int(std::clamp<qint64>(room, 64, d->limits.maxConnections));
+    }
     d->epoll = epoll_create1(EPOLL_CLOEXEC);
     d->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     for (int fd : {d->listenFd, d->wakeFd}) {

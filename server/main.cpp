@@ -1,4 +1,4 @@
-// imp40500-server --db URL --listen HOST:PORT [--token-file FILE | --token T] [--max-request-mb N]
+// imp40500-server --db URL --listen HOST:PORT [--token-file FILE | --token T] [--max-request-mb N] [--bodies-mb N]
 #include "ambiente.h"
 #include "framework.h"
 #include "httpserver.h"
@@ -16,6 +16,8 @@
 #include <csignal>
 #include <cstdio>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace {
 std::atomic<bool> g_quit{false};
@@ -65,6 +67,43 @@ void addOptions(QCommandLineParser &cli)
                    QStringLiteral("T")});
     cli.addOption({QStringLiteral("max-request-mb"), QStringLiteral("Maior requisição aceita, em MiB (padrão 512)."),
                    QStringLiteral("N"), QStringLiteral("512")});
+    cli.addOption({QStringLiteral("bodies-mb"),
+                   QStringLiteral("Memória para os corpos de todas as requisições em curso, em MiB (padrão: o dobro de "
+                                  "--max-request-mb); além dela, o servidor responde 503 até que se libere."),
+                   QStringLiteral("N")});
+}
+
+// --max-request-mb and --bodies-mb, in bytes; false, having said why, when either is out of range.
+bool sizeLimits(const QCommandLineParser &cli, qint64 &maxBytes, qint64 &bodiesBytes)
+{
+    bool mbOk = false;
+    const qint64 maxMb = cli.value(QStringLiteral("max-request-mb")).toLongLong(&mbOk);
+    if (!mbOk || maxMb <= 0 || maxMb > 2047) {
+        std::fprintf(stderr, "imp40500-server: --max-request-mb deve ser de 1 a 2047.\n");
+        return false;
+    }
+    qint64 bodiesMb = 2 * maxMb;
+    if (cli.isSet(QStringLiteral("bodies-mb"))) {
+        bodiesMb = cli.value(QStringLiteral("bodies-mb")).toLongLong(&mbOk);
+        if (!mbOk || bodiesMb < maxMb || bodiesMb > 65536) {
+            std::fprintf(stderr, "imp40500-server: --bodies-mb deve ser de --max-request-mb (%lld) a 65536.\n",
+                         static_cast<long long>(maxMb));
+            return false;
+        }
+    }
+    maxBytes = maxMb << 20;
+    bodiesBytes = bodiesMb << 20;
+    return true;
+}
+
+// Each connection, however slow, takes a descriptor: as many as the system lets this process have.
+void raiseOpenFilesLimit()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
 // Only this machine reaches a loopback address; "0.0.0.0", "::" or a network's address let others in.
@@ -110,12 +149,10 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    bool mbOk = false;
-    const qint64 maxMb = cli.value(QStringLiteral("max-request-mb")).toLongLong(&mbOk);
-    if (!mbOk || maxMb <= 0 || maxMb > 2047) {
-        std::fprintf(stderr, "imp40500-server: --max-request-mb deve ser de 1 a 2047.\n");
+    qint64 maxBytes = 0, bodiesBytes = 0;
+    if (!sizeLimits(cli, maxBytes, bodiesBytes))
         return 2;
-    }
+    raiseOpenFilesLimit();
 
     // The server's stderr is its log: the database's own words go there beside the message.
     setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "imp40500-server: detalhe: %s\n", qPrintable(detail)); });
@@ -125,7 +162,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const std::shared_ptr<RdmImpoPrato> module = opened.value();
-    HttpServer server(module, token.value(), maxMb * 1024 * 1024);
+    HttpServer server(module, token.value(), maxBytes);
+    server.setBodyBudget(bodiesBytes);
     // The log: one line per request on stderr (server/requestlog.h).
     server.setRequestLog([](const QByteArray &line) {
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
