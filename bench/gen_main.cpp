@@ -1,6 +1,6 @@
 // imp40500-gen: writes an export file of N dishes, eight recipe lines each over the six recipe
 // tables, and (with --db) a destination that matches it.
-//   imp40500-gen --dishes N --out FILE [--csv FILE] [--db URL] [--local-every K] [--locale NAME]
+//   imp40500-gen --dishes N --out FILE [--csv FILE] [--db URL] [--local-every K] [--locale NAME] [--first N]
 #include "loadgen.h"
 #include "programinfo.h"
 
@@ -22,6 +22,8 @@ int main(int argc, char **argv)
     cli.addOption({QStringLiteral("db"), QStringLiteral("Cria o destino neste banco."), QStringLiteral("URL")});
     cli.addOption({QStringLiteral("local-every"), QStringLiteral("Um prato local a cada K (padrão 10; 0: nenhum)."),
                    QStringLiteral("K"), QStringLiteral("10")});
+    cli.addOption({QStringLiteral("first"), QStringLiteral("Número do primeiro prato (padrão 0): arquivos que não se sobrepõem."),
+                   QStringLiteral("N"), QStringLiteral("0")});
     cli.addOption({QStringLiteral("locale"), QStringLiteral("Formato de números e datas (padrão pt_BR)."),
                    QStringLiteral("NOME"), QStringLiteral("pt_BR")});
     if (const auto exit = ProgramInfo::parse(cli, app.arguments(), QStringLiteral("imp40500-gen")))
@@ -32,6 +34,11 @@ int main(int argc, char **argv)
     o.dishes = cli.value(QStringLiteral("dishes")).toInt(&ok);
     if (!ok || o.dishes < 0 || o.dishes > 899'999) {
         std::fprintf(stderr, "imp40500-gen: --dishes de 0 a 899999\n");
+        return 1;
+    }
+    o.firstDish = cli.value(QStringLiteral("first")).toInt(&ok);
+    if (!ok || o.firstDish < 0 || o.firstDish + o.dishes > 899'999) {
+        std::fprintf(stderr, "imp40500-gen: --first mais --dishes até 899999\n");
         return 1;
     }
     o.localEvery = cli.value(QStringLiteral("local-every")).toInt(&ok);

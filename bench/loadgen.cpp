@@ -143,7 +143,7 @@ Result<Written> writeExportFile(const QString &path, const Options &o, const QSt
     for (int i = 0; i < o.dishes; ++i) {
         const bool local = o.localEvery > 0 && i % o.localEvery == o.localEvery - 1;
         const QString tree = local ? src : QStringLiteral("P");
-        const QString code = QString::number(100000 + i);
+        const QString code = QString::number(100000 + o.firstDish + i);
         const QString unit = QString::fromLatin1(kUnits[i % 6]);
         auto product = [&](int k) { return productCode((i * 7 + k * 13) % o.products + 1); };
         auto qty = [&](int k) { return fmt.fromNumber(double((i + k) % 1000 + 1) / 8.0); };

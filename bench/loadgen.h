@@ -10,6 +10,7 @@ namespace LoadGen {
 
 struct Options {
     int dishes = 100'000;
+    int firstDish = 0; // dish codes from 100000 + firstDish: files that do not overlap
     // Every localEvery-th dish belongs to the source branch (a local dish: one server lookup each);
     // 0: all standard.
     int localEvery = 10;

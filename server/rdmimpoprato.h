@@ -1,8 +1,10 @@
 #pragma once
 // The remote data module "IMP40500.rdmImpoPrato": the twelve methods the dish-import screen calls,
 // run against one destination database. Requests may come from any thread (the HTTP server's
-// pool, the screen's thread); they are run one at a time on the module's own thread, which owns
-// the module's database connection, as a QSqlDatabase may only be used by the thread that opened it.
+// pool, the screen's thread); they are run one at a time on a thread of the module, which owns a
+// database connection, as a QSqlDatabase may only be used by the thread that opened it. A module
+// opened with open() has two: one for the lookups and the tables' columns, one for the rest (the
+// import, its preview, the directories).
 #include "appserver.h"
 #include "datapacket.h"
 
@@ -32,8 +34,13 @@ public:
 
 private:
     RdmImpoPrato();
+
+public:
     struct Worker;
+
+private:
     std::unique_ptr<Worker> m_worker;
+    std::unique_ptr<Worker> m_quick; // the lookups' thread, on a module with threads of its own
 };
 
 // The methods themselves, on a connection of the calling thread. Each takes the decoded

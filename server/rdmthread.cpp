@@ -193,17 +193,40 @@ Result<std::shared_ptr<RdmImpoPrato>> RdmImpoPrato::openDirect(const QString &da
     return module;
 }
 
-Result<std::shared_ptr<RdmImpoPrato>> RdmImpoPrato::open(const QString &databaseUrl)
+// Starts the worker's thread, which opens its connection; its failure when it could not.
+static Status startWorker(RdmImpoPrato::Worker &w, const QString &databaseUrl)
 {
-    std::shared_ptr<RdmImpoPrato> module(new RdmImpoPrato);
-    Worker &w = *module->m_worker;
     w.url = databaseUrl;
     w.connectionName = nextConnectionName();
     std::promise<Status> opened;
     std::future<Status> result = opened.get_future();
     w.thread = std::thread([&w, p = std::move(opened)]() mutable { w.loop(std::move(p)); });
-    if (const Status status = result.get(); !status) {
+    const Status status = result.get();
+    if (!status)
         w.thread.join();
+    return status;
+}
+
+static void stopWorker(RdmImpoPrato::Worker &w)
+{
+    if (!w.thread.joinable())
+        return;
+    {
+        std::lock_guard lock(w.mutex);
+        w.stopping = true;
+    }
+    w.wake.notify_all();
+    w.thread.join();
+}
+
+Result<std::shared_ptr<RdmImpoPrato>> RdmImpoPrato::open(const QString &databaseUrl)
+{
+    std::shared_ptr<RdmImpoPrato> module(new RdmImpoPrato);
+    module->m_quick = std::make_unique<Worker>();
+    Status status = startWorker(*module->m_worker, databaseUrl);
+    if (status)
+        status = startWorker(*module->m_quick, databaseUrl);
+    if (!status) {
         reportFailureDetail(status.failure());
         return status.failure();
     }
@@ -217,20 +240,23 @@ RdmImpoPrato::~RdmImpoPrato()
             m_worker->closeDb();
         return;
     }
-    if (m_worker->thread.joinable()) {
-        {
-            std::lock_guard lock(m_worker->mutex);
-            m_worker->stopping = true;
-        }
-        m_worker->wake.notify_all();
-        m_worker->thread.join();
-    }
+    stopWorker(*m_worker);
+    if (m_quick)
+        stopWorker(*m_quick);
+}
+
+// The calls that answer from a lookup or a table's columns in milliseconds: on a server they run
+// on a thread and connection of their own, never queued behind an import or a preview, which may
+// take minutes. The import still runs one at a time, on one connection.
+static bool quickCall(const QString &method)
+{
+    return method.startsWith(QLatin1String("Get")) && method != QLatin1String(RdmMethods::kPreviewMethod);
 }
 
 Result<QByteArray> RdmImpoPrato::call(const QString &method, const CallArgs &args)
 {
     using Reply = Result<QByteArray>;
-    Worker &w = *m_worker;
+    Worker &w = m_quick && quickCall(method) ? *m_quick : *m_worker;
     // The caller's import origin goes with the request to the thread that runs it.
     const auto run = [&w, &method, &args, origin = ImportOrigin::current()]() -> Reply {
         const ImportOrigin::Scope scope(origin);
@@ -265,7 +291,8 @@ Result<QByteArray> RdmImpoPrato::call(const QString &method, const CallArgs &arg
 
 bool RdmImpoPrato::databaseOpen()
 {
-    Worker &w = *m_worker;
+    // Asked where the quick calls run: the answer does not wait for an import.
+    Worker &w = m_quick ? *m_quick : *m_worker;
     if (w.direct) {
         if (std::this_thread::get_id() != w.owner)
             return w.open;
