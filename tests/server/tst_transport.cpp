@@ -216,7 +216,6 @@ private slots:
         QVERIFY2(clock.elapsed() < 5000, "the failure took too long");
     }
 
-
     // The limits the environment sets, as the command line and the screen hand them to their
     // connection, against a server that accepts and says nothing: a lookup gives up after its own,
     // the import waits for its longer one.
