@@ -1,17 +1,20 @@
 // imp40500 history [--db URL] [--branch CODE] [--limit N] [--json] [--verbose]: the destination's
-// import history, newest first, the exports of its dishes among the imports.
+// import history, newest first, the exports of its dishes and the undos of imports among the imports.
+// With --prune-before DATE it drops what the imports before that day kept for their undo instead.
 #include "commands.h"
 #include "command.h"
 #include "ambiente.h"
 #include "database.h"
 #include "framework.h"
 #include "importhistory.h"
+#include "undostore.h"
 #include "messages.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimeZone>
 #include <cstdio>
 
 namespace {
@@ -19,6 +22,19 @@ namespace {
 QJsonValue textOrNull(const QString &s)
 {
     return s.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
+}
+
+QString kindLabel(ImportHistory::Entry::Kind kind)
+{
+    switch (kind) {
+    case ImportHistory::Entry::Kind::Export:
+        return QStringLiteral("Hist_Exportacao");
+    case ImportHistory::Entry::Kind::Undo:
+        return QStringLiteral("Hist_Desfazer");
+    case ImportHistory::Entry::Kind::Import:
+        break;
+    }
+    return QStringLiteral("Hist_Importacao");
 }
 
 QJsonObject toJson(const ImportHistory::Entry &e)
@@ -34,6 +50,7 @@ QJsonObject toJson(const ImportHistory::Entry &e)
     // UTC with its "Z": a reader in another time zone takes it as it is.
     o.insert(QStringLiteral("when"), e.when.toUTC().toString(Qt::ISODateWithMs));
     o.insert(QStringLiteral("kind"), e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("export")
+                                     : e.kind == ImportHistory::Entry::Kind::Undo ? QStringLiteral("undo")
                                                                                    : QStringLiteral("import"));
     o.insert(QStringLiteral("operator"), textOrNull(e.operatorCode));
     o.insert(QStringLiteral("branch"), textOrNull(e.branch));
@@ -47,6 +64,11 @@ QJsonObject toJson(const ImportHistory::Entry &e)
     o.insert(QStringLiteral("message"), textOrNull(e.message));
     o.insert(QStringLiteral("message_key"), textOrNull(e.messageKey));
     o.insert(QStringLiteral("duration_ms"), e.durationMs);
+    o.insert(QStringLiteral("undoable"), e.undoable);
+    if (e.kind == ImportHistory::Entry::Kind::Undo)
+        o.insert(QStringLiteral("undoes"), textOrNull(e.undoes));
+    if (!e.undoneBy.isEmpty())
+        o.insert(QStringLiteral("undone_by"), e.undoneBy);
     return o;
 }
 
@@ -62,8 +84,7 @@ void writeText(const QList<ImportHistory::Entry> &entries, const QString &dishPi
     for (const ImportHistory::Entry &e : entries) {
         const QString who = e.operatorCode.isEmpty() ? Msg(QStringLiteral("Hist_SemOperador")) : e.operatorCode;
         std::fprintf(out, "%s UTC  %s  filial %s  %s  %s\n", qPrintable(e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
-                     qPrintable(Msg(e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("Hist_Exportacao")
-                                                                                  : QStringLiteral("Hist_Importacao"))),
+                     qPrintable(Msg(kindLabel(e.kind))),
                      qPrintable(e.branch), qPrintable(who), e.ok ? "ok" : "falhou");
         if (!e.fileName.isEmpty() || !e.sha256.isEmpty())
             std::fprintf(out, "  arquivo %s (%s bytes) sha256 %s\n", qPrintable(e.fileName),
@@ -85,6 +106,27 @@ void writeText(const QList<ImportHistory::Entry> &entries, const QString &dishPi
     }
 }
 
+// Drops the before-images of the imports made before the day (UTC midnight).
+int prune(const QString &program, const QString &url, const QDate &before)
+{
+    const QString connection = QStringLiteral("imp40500_history");
+    int rc = ExitCode::Ok;
+    {
+        auto db = Database::open(url, connection);
+        const auto pruned = db ? UndoStore::prune(db.value(), QDateTime(before, QTime(0, 0), QTimeZone::UTC))
+                               : Result<int>::fail(db.failure());
+        if (!pruned)
+            rc = Command::fail(program, pruned.failure(), ExitCode::Phase::Write);
+        else
+            std::printf("%s\n", qPrintable(Msg(QStringLiteral("Hist_Podadas")).arg(pruned.value()).arg(before.toString(Qt::ISODate))));
+        if (db)
+            db.value().close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    std::fflush(stdout);
+    return rc;
+}
+
 } // namespace
 
 int runHistory(const QStringList &args)
@@ -99,6 +141,9 @@ int runHistory(const QStringList &args)
     cli.addOption({QStringLiteral("json"), QStringLiteral("Lista em JSON.")});
     cli.addOption({QStringLiteral("verbose"),
                    QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados).")});
+    cli.addOption({QStringLiteral("prune-before"),
+                   QStringLiteral("Apaga o que as importações anteriores a DATA guardam para ser desfeitas (o histórico fica)."),
+                   QStringLiteral("AAAA-MM-DD")});
     if (const auto exit = Command::parse(cli, args, program))
         return *exit;
     if (cli.isSet(QStringLiteral("verbose")))
@@ -114,9 +159,15 @@ int runHistory(const QStringList &args)
     const QString branch = cli.value(QStringLiteral("branch")).trimmed();
     if (branch.size() > 4 || (!branch.isEmpty() && !std::all_of(branch.begin(), branch.end(), [](QChar c) { return c.isDigit(); })))
         return Command::fail(program, Msg(QStringLiteral("Hist_FilialInvalida")).arg(branch), ExitCode::Usage);
+    const QDate pruneBefore = QDate::fromString(cli.value(QStringLiteral("prune-before")), Qt::ISODate);
+    if (cli.isSet(QStringLiteral("prune-before")) && !pruneBefore.isValid())
+        return Command::fail(program, Msg(QStringLiteral("Hist_DataInvalida")).arg(cli.value(QStringLiteral("prune-before"))),
+                             ExitCode::Usage);
     QString url;
     if (const auto exit = Command::databaseUrl(cli, program, true, url))
         return *exit;
+    if (pruneBefore.isValid())
+        return prune(program, url, pruneBefore);
     const QString connection = QStringLiteral("imp40500_history");
     int rc = ExitCode::Ok;
     {

@@ -2,6 +2,8 @@
 //   imp40500 initdb --db URL [--demo]
 //   imp40500 check ...   imp40500 import ...
 //   imp40500 history [--db URL] [--branch CODE] [--limit N] [--json]
+//   imp40500 history [--db URL] --prune-before DATE
+//   imp40500 undo ID [--db URL] [--server HOST:PORT] [--json]
 //   imp40500 export OUT --branch CODE [--db URL] [--tree padrao|local|todos] [--dishes CODE,...] [--json]
 #include "commands.h"
 #include "exitcodes.h"
@@ -24,6 +26,7 @@ QString commands()
                           "  check  ARQUIVO ...         verifica um arquivo de exportação contra o destino\n"
                           "  import ARQUIVO ...         importa um arquivo de exportação no destino\n"
                           "  history [--db URL] [--branch CODIGO] [--limit N] [--json]   importações e exportações já feitas\n"
+                          "  undo ID [--db URL] [--json]   desfaz uma importação do histórico\n"
                           "  export SAIDA --branch CODIGO ...   grava o arquivo de exportação dos pratos da filial\n"
                           "Use imp40500 <comando> --help para as opções de cada comando.\n\n")
         + ExitCode::table();
@@ -57,7 +60,7 @@ int main(int argc, char **argv)
     QCommandLineParser cli;
     cli.setApplicationDescription(QStringLiteral("Importação de pratos sem a tela (IMP40500)."));
     ProgramInfo::addStandardOptions(cli);
-    cli.addPositionalArgument(QStringLiteral("comando"), QStringLiteral("initdb, check, import, history ou export."));
+    cli.addPositionalArgument(QStringLiteral("comando"), QStringLiteral("initdb, check, import, history, undo ou export."));
     cli.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QString program = QStringLiteral("imp40500");
     if (const auto exit = ProgramInfo::parse(cli, app.arguments(), program, commands()))
@@ -80,6 +83,8 @@ int main(int argc, char **argv)
         return runHistory(rest);
     if (command == QLatin1String("export"))
         return runExport(rest);
+    if (command == QLatin1String("undo"))
+        return runUndo(rest, environmentProblems);
     if (command == QLatin1String("help")) {
         std::fputs(qPrintable(ProgramInfo::helpText(cli, program, commands())), stdout);
         return ExitCode::Ok;

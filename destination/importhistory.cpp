@@ -1,5 +1,6 @@
 #include "importhistory.h"
 #include "dberror.h"
+#include "undostore.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -113,8 +114,11 @@ Entry entryFrom(const QSqlQuery &q)
     e.durationMs = q.value(12).toLongLong();
     e.messageKey = q.value(13).toString();
     e.message = q.value(14).toString();
-    if (q.value(15).toString().trimmed() == QLatin1String("E"))
+    const QString kind = q.value(15).toString().trimmed();
+    if (kind == QLatin1String("E"))
         e.kind = Entry::Kind::Export;
+    else if (kind == QLatin1String("D"))
+        e.kind = Entry::Kind::Undo;
     return e;
 }
 
@@ -127,7 +131,7 @@ Result<QList<Entry>> select(QSqlDatabase &db, QString where, const QVariantList 
     q.setForwardOnly(true);
     const bool kinds = hasKindColumn(db);
     if (kinds && importsOnly)
-        where += QStringLiteral(" AND (IDOPERACAO IS NULL OR IDOPERACAO <> 'E')");
+        where += QStringLiteral(" AND (IDOPERACAO IS NULL OR IDOPERACAO = 'I')");
     const QString sql = QStringLiteral("SELECT %1, %2 FROM HISTIMPO%3 ORDER BY DTIMPORTACAO DESC, CDHISTIMPO DESC LIMIT ?")
                             .arg(QLatin1String(kSelectColumns), kinds ? QLatin1String(kKindColumn) : QLatin1String("NULL"), where);
     bool ok = q.prepare(sql);
@@ -146,6 +150,24 @@ Result<QList<Entry>> select(QSqlDatabase &db, QString where, const QVariantList 
     QList<Entry> out;
     while (q.next())
         out << entryFrom(q);
+    q.finish();
+    // What can still be undone (one small row per written import, however old).
+    const auto states = UndoStore::states(db);
+    if (!states)
+        return out;
+    QHash<QString, QString> undoneBy;
+    for (auto it = states->cbegin(); it != states->cend(); ++it) {
+        if (!it->undoneBy.isEmpty())
+            undoneBy.insert(it->undoneBy, it.key());
+    }
+    for (Entry &e : out) {
+        if (const auto it = states->constFind(e.id); it != states->cend()) {
+            e.undoable = it->kind == UndoStore::State::Undoable;
+            e.dishesReplaced = it->kind == UndoStore::State::Pruned ? -1 : it->dishesReplaced;
+            e.undoneBy = it->undoneBy;
+        }
+        e.undoes = undoneBy.value(e.id);
+    }
     return out;
 }
 
@@ -250,7 +272,9 @@ Status insert(QSqlDatabase db, const Entry &e, bool unlessPresent)
                               e.durationMs,
                               textOrNull(e.messageKey),
                               textOrNull(e.message),
-                              e.kind == Entry::Kind::Export ? QStringLiteral("E") : QStringLiteral("I")};
+                              e.kind == Entry::Kind::Export ? QStringLiteral("E")
+                                  : e.kind == Entry::Kind::Undo ? QStringLiteral("D")
+                                                                : QStringLiteral("I")};
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values.at(i));
     if (!q.exec())
@@ -263,6 +287,17 @@ Result<QList<Entry>> list(QSqlDatabase db, const QString &branch, int limit)
     if (branch.isEmpty())
         return select(db, {}, {}, limit);
     return select(db, QStringLiteral(" WHERE CDFILIAL = ?"), {branch}, limit);
+}
+
+Result<std::optional<Entry>> find(QSqlDatabase db, const QString &id)
+{
+    using R = Result<std::optional<Entry>>;
+    auto rows = select(db, QStringLiteral(" WHERE CDHISTIMPO = ?"), {id}, 1);
+    if (!rows)
+        return R::fail(rows.failure());
+    if (rows->isEmpty())
+        return std::optional<Entry>();
+    return std::optional<Entry>(rows->first());
 }
 
 Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256)

@@ -16,8 +16,9 @@
 namespace ImportHistory {
 
 struct Entry {
-    // IDOPERACAO: "I" an import, "E" an export; a row from before exports were kept is an import.
-    enum class Kind { Import, Export };
+    // IDOPERACAO: "I" an import, "E" an export, "D" the undo of an import; a row from before
+    // exports were kept is an import.
+    enum class Kind { Import, Export, Undo };
     Kind kind = Kind::Import;
     QString id;                 // unique per call
     QDateTime when;             // the call's start, UTC (millisecond precision)
@@ -32,7 +33,12 @@ struct Entry {
     QList<QPair<QString, int>> rows; // rows written per table, in the order written
     qint64 durationMs = 0;
     QString messageKey;         // a failure's catalogue key (empty when it has none)
-    QString message;            // a failure's text for the operator
+    QString message;            // a failure's text for the operator (an undo: the import it undid)
+    // Read with list() from what the destination keeps for undoing imports (UndoStore):
+    bool undoable = false;      // a written import whose before-image is still kept, not undone
+    int dishesReplaced = -1;    // of a kept import: the dishes it replaced (-1: not kept)
+    QString undoes;             // an undo: the history id of the import it undid
+    QString undoneBy;           // an undone import: the history id of its undo
 };
 
 // The table's DDL for the database's kind, table then indexes; idempotent.
@@ -46,6 +52,8 @@ Status insert(QSqlDatabase db, const Entry &entry, bool unlessPresent = false);
 // The newest `limit` rows, newest first; of one branch when `branch` is not empty. A destination
 // without the table has no history yet: an empty list.
 Result<QList<Entry>> list(QSqlDatabase db, const QString &branch = {}, int limit = 100);
+// The row with this id, if any.
+Result<std::optional<Entry>> find(QSqlDatabase db, const QString &id);
 // The newest successful import (not export) of the file (its SHA-256) into the branch, if any.
 Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256);
 

@@ -2,14 +2,13 @@
 #include "appserver.h"
 #include "database.h"
 #include "importhistory.h"
+#include "undostore.h"
 #include "transactionguard.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
 
 namespace Schema {
-
-namespace {
 
 QString columnType(const FieldDef &f, DbKind kind)
 {
@@ -33,6 +32,8 @@ QString columnType(const FieldDef &f, DbKind kind)
     }
     return QStringLiteral("VARCHAR(255)");
 }
+
+namespace {
 
 // The failure in words (read-only, disk full, locked...), the statement and the driver's text kept
 // as its detail.
@@ -88,6 +89,8 @@ QStringList statements(const QSqlDatabase &db)
     out << pairingsStatement(db);
     // The import history, written by the application server beside the catalogue's tables.
     out << ImportHistory::statements(kind);
+    // What each import replaced, kept for its undo.
+    out << UndoStore::statements(kind);
     return out;
 }
 
@@ -150,6 +153,10 @@ Status dropAll(QSqlDatabase db)
     // The import history.
     if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS HISTIMPO")); !s)
         return s;
+    for (const QString &table : UndoStore::tableNames()) {
+        if (Status s = exec(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(table)); !s)
+            return s;
+    }
     return okStatus();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The destination schema, made from the table catalogue (Catalogue::tables) for SQLite and
 // PostgreSQL, and the demonstration data that `imp40500 initdb --demo` puts in it.
+#include "catalogue.h"
+#include "database.h"
 #include "result.h"
 
 #include <QSqlDatabase>
@@ -9,6 +11,8 @@
 namespace Schema {
 // The DDL statements for the database's kind, tables then indexes; idempotent.
 QStringList statements(const QSqlDatabase &db);
+// A catalogue column's SQL type on the database's kind.
+QString columnType(const FieldDef &f, DbKind kind);
 // Creates every table and index that is missing, in one transaction.
 Status create(QSqlDatabase db);
 // Drops every table of the catalogue (tests start from nothing).

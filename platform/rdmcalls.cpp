@@ -116,5 +116,10 @@ Result<QByteArray> Importacao(NetConnection &c, const QByteArray &prato, const Q
                            flag(temRecePadr), flag(temReceFili), flag(temReceServ), cdFilial});
 }
 
+Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId)
+{
+    return c.call(QStringLiteral("Desfazer"), CallArgs{historyId});
+}
+
 } // namespace Rdm
 

@@ -45,4 +45,7 @@ IMP_PLATFORM_EXPORT Result<QByteArray> Importacao(NetConnection &c, const QByteA
                                                   const QByteArray &servico, bool temRecePadr,
                                                   bool temReceFili, bool temReceServ,
                                                   const QString &cdFilial);
+// The undo of the import with this history id; the payload is a JSON object ("undo", "import",
+// "dishes_deleted", "dishes_restored").
+IMP_PLATFORM_EXPORT Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId);
 } // namespace Rdm

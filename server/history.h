@@ -25,6 +25,9 @@ public:
     // be written is said after the import's failure, which stays the one the client hears of.
     Result<QByteArray> finish(Result<QByteArray> result);
 
+    // The row as begun: its id and start tie the import's before-image to it.
+    const ImportHistory::Entry &entry() const { return m_entry; }
+
 private:
     // The row through a connection of its own; `connected` tells whether one could be opened.
     Status insertOnNewConnection(bool *connected);

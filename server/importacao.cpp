@@ -16,24 +16,9 @@
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
 #include "importacao_p.h"
+#include "beforeimage.h"
 
 namespace RdmMethods::importacao_detail {
-
-// Fault-injection points for the crash tests: with IMP_SERVER_PAUSE_AT naming a point, the import
-// says so on stderr when it gets there and waits (IMP_SERVER_PAUSE_SECONDS, 60 by default), so
-// that a test can kill the process, or its database connection, at that very point. Unset (always, outside those tests), a point costs one look at a cached flag.
-static void pausePoint(const char *name)
-{
-    static const QByteArray at = qgetenv("IMP_SERVER_PAUSE_AT");
-    if (at.isEmpty() || at != name)
-        return;
-    static const int seconds = qEnvironmentVariableIsSet("IMP_SERVER_PAUSE_SECONDS")
-        ? qBound(0, qEnvironmentVariableIntValue("IMP_SERVER_PAUSE_SECONDS"), 600)
-        : 60;
-    std::fprintf(stderr, "imp40500-server: pausa em %s\n", name);
-    std::fflush(stderr);
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-}
 
 // A failure of the write, or of the checks just before it, says first that nothing was written.
 static Payload notWritten(Failure f)
@@ -55,8 +40,22 @@ void Import::finished(bool, const Failure &)
 
 Status Import::writeTables()
 {
-    if (Database::kindOf(m_db) == DbKind::PostgreSQL) {
+    const bool pg = Database::kindOf(m_db) == DbKind::PostgreSQL;
+    if (pg) {
         if (Status s = preparePg(); !s)
+            return s;
+    }
+    // What the import replaces is kept for its undo, under its history row (server/beforeimage.h).
+    BeforeImage before(m_db, pg ? QStringLiteral("IMP_KEYS") : QStringLiteral("temp.IMP_KEYS"), m_branch);
+    const auto keeping = [&](Status s) {
+        if (!s)
+            m_tx->rollback();
+        return s;
+    };
+    if (m_history) {
+        if (Status s = keeping(pg ? okStatus() : sqliteKeys()); !s)
+            return s;
+        if (Status s = keeping(before.keep(m_history->entry().id, m_history->entry().when)); !s)
             return s;
     }
     struct Step {
@@ -87,6 +86,10 @@ Status Import::writeTables()
         if (s)
             s = afterTable(step.p->label);
         if (!s)
+            return s;
+    }
+    if (m_history) {
+        if (Status s = keeping(before.seal()); !s)
             return s;
     }
     if (m_sqliteKeys) {

@@ -9,7 +9,25 @@
 
 #include <atomic>
 
+#include <QByteArray>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
 namespace RdmMethods {
+
+void pausePoint(const char *name)
+{
+    static const QByteArray at = qgetenv("IMP_SERVER_PAUSE_AT");
+    if (at.isEmpty() || at != name)
+        return;
+    static const int seconds = qEnvironmentVariableIsSet("IMP_SERVER_PAUSE_SECONDS")
+        ? qBound(0, qEnvironmentVariableIntValue("IMP_SERVER_PAUSE_SECONDS"), 600)
+        : 60;
+    std::fprintf(stderr, "imp40500-server: pausa em %s\n", name);
+    std::fflush(stderr);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+}
 
 Status stopPoint()
 {

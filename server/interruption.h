@@ -16,6 +16,11 @@ class QSqlDatabase;
 struct sqlite3;
 
 namespace RdmMethods {
+// Fault-injection points for the crash tests: with IMP_SERVER_PAUSE_AT naming a point, a write
+// (an import, an undo) says so on stderr when it gets there and waits (IMP_SERVER_PAUSE_SECONDS,
+// 60 by default), so that a test can kill the process, or its database connection, at that very
+// point. Unset (always, outside those tests), a point costs one look at a cached flag.
+void pausePoint(const char *name);
 // A failure ("Imp_Interrompida") when the process's stop was requested; success otherwise.
 Status stopPoint();
 

@@ -1,5 +1,6 @@
 #include "rdmimpoprato.h"
 #include "preview.h"
+#include "beforeimage.h"
 #include "database.h"
 #include "datapacket.h"
 #include "dberror.h"
@@ -410,6 +411,8 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &
     }
     if (method == QLatin1String(kPreviewMethod))
         return getPrevia(db, args);
+    if (method == QLatin1String("Desfazer"))
+        return desfazer(db, args);
     return fail(QStringLiteral("O servidor de aplicação %1 não tem o método \"%2\".")
                     .arg(QLatin1String(kServerName), method.left(64)));
 }

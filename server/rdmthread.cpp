@@ -328,5 +328,5 @@ QStringList RdmImpoPrato::methodNames()
             QStringLiteral("GetPrato"),      QStringLiteral("GetRecePadr"),   QStringLiteral("GetReceServ"),
             QStringLiteral("GetReceFili"),   QStringLiteral("GetPratPadr"),   QStringLiteral("GetPratFili"),
             QStringLiteral("GetPratServ"),   QStringLiteral("GetPesqPrato"),  QStringLiteral("Importacao"),
-            QLatin1String(RdmMethods::kPreviewMethod)};
+            QLatin1String(RdmMethods::kPreviewMethod), QStringLiteral("Desfazer")};
 }

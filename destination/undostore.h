@@ -1,0 +1,55 @@
+#pragma once
+// What each import replaced, kept in the destination for its undo, tied to the import's history
+// row (HISTIMPO):
+// - DESFIMPO, one row per written import: its history id, a small number that the rows below carry
+//   instead of the id, the branch, how many dishes it replaced, and what became of it (undoable,
+//   undone by which history row, or pruned);
+// - DESFPRAT, the dish keys the import wrote, each with a hash of the rows it left for that dish in
+//   the six written tables (so that an undo can tell a dish another program changed since);
+// - ANT<table> for PRATO, RECEPADR, RECEFILI, RECESERV, PRATPADR and PRATFILI: the rows of those
+//   dishes as they were before the import (the destination branch's, in the per-branch tables),
+//   column for column, under the import's number.
+// The application server writes them (server/beforeimage.h); the history reads their state.
+#include "database.h"
+#include "result.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QStringList>
+
+namespace UndoStore {
+
+inline constexpr char kImports[] = "DESFIMPO";
+inline constexpr char kDishes[] = "DESFPRAT";
+
+// The tables an import writes, in the order it writes them, and whether each is kept per branch.
+struct Written {
+    const char *table;
+    bool perBranch;
+};
+const QList<Written> &writtenTables();
+// The table that keeps a written table's rows from before an import.
+QString shadowOf(const QString &table);
+// Every table of the store (for dropping them).
+QStringList tableNames();
+
+// The DDL for the database's kind; idempotent.
+QStringList statements(DbKind kind);
+// Makes the tables on a destination from before them. Safe inside a transaction on PostgreSQL.
+Status ensureTables(QSqlDatabase &db);
+
+// What can still be done with an import that kept its before-image.
+struct State {
+    enum Kind { Undoable, Undone, Pruned } kind = Undoable;
+    int dishesReplaced = 0;
+    QString undoneBy; // the undo's history id once undone
+};
+// The state of every import kept since `since` (all when invalid), by history id. A destination
+// without the tables has none.
+Result<QHash<QString, State>> states(QSqlDatabase db, const QDateTime &since = {});
+// Drops the before-images of the imports made before `before` (UTC), in one transaction; their
+// history rows stay, no longer undoable. Gives how many imports it pruned.
+Result<int> prune(QSqlDatabase db, const QDateTime &before);
+
+} // namespace UndoStore
