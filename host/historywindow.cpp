@@ -3,10 +3,16 @@
 #include "ambiente.h"
 #include "database.h"
 #include "importhistory.h"
+#include "importorigin.h"
 #include "messages.h"
+#include "rdmcalls.h"
+#include "transport.h"
 
 #include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
@@ -18,6 +24,17 @@ namespace {
 
 // The sort role holds the value a column sorts by (a time, a number), the display role its text.
 constexpr int kSortRole = Qt::UserRole + 1;
+// On the first column: the row's history id, whether it can be undone, and the question's words.
+constexpr int kIdRole = Qt::UserRole + 2;
+constexpr int kUndoableRole = Qt::UserRole + 3;
+constexpr int kQuestionRole = Qt::UserRole + 4;
+
+bool askWithNoAsDefault(QWidget *parent, const QString &text)
+{
+    return QMessageBox::question(parent, Msg(QStringLiteral("Desf_Botao")), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No)
+        == QMessageBox::Yes;
+}
 
 QStandardItem *item(const QString &text, const QVariant &sortValue = {})
 {
@@ -45,7 +62,8 @@ QStandardItem *number(qint64 n, const QString &text = {})
 
 HistoryWindow::HistoryWindow(QWidget *parent)
     : QWidget(parent), m_rows(new QStandardItemModel(this)), m_sorted(new QSortFilterProxyModel(this)),
-      m_view(new QTableView(this)), m_status(new QLabel(this))
+      m_view(new QTableView(this)), m_status(new QLabel(this)), m_undo(new QPushButton(Msg(QStringLiteral("Desf_Botao")), this)),
+      m_ask(askWithNoAsDefault)
 {
     setObjectName(QStringLiteral("frmHistorico"));
     setWindowTitle(Msg(QStringLiteral("Hist_Titulo")));
@@ -53,7 +71,7 @@ HistoryWindow::HistoryWindow(QWidget *parent)
                                        QStringLiteral("Arquivo"), QStringLiteral("Bytes"), QStringLiteral("Resultado"),
                                        QStringLiteral("Pratos gravados"), QStringLiteral("Pratos recusados"),
                                        QStringLiteral("Linhas gravadas"), QStringLiteral("Duração (s)"),
-                                       QStringLiteral("Mensagem"), QStringLiteral("SHA-256")});
+                                       QStringLiteral("Mensagem"), QStringLiteral("SHA-256"), QStringLiteral("Desfazer")});
     m_sorted->setSourceModel(m_rows);
     m_sorted->setSortRole(kSortRole);
     m_view->setObjectName(QStringLiteral("dbgHistorico"));
@@ -71,9 +89,14 @@ HistoryWindow::HistoryWindow(QWidget *parent)
     refreshButton->setObjectName(QStringLiteral("sbtAtualizar"));
     connect(refreshButton, &QPushButton::clicked, this, &HistoryWindow::refresh);
     m_status->setObjectName(QStringLiteral("lblHistorico"));
+    m_undo->setObjectName(QStringLiteral("sbtDesfazer"));
+    m_undo->setEnabled(false);
+    connect(m_undo, &QPushButton::clicked, this, &HistoryWindow::undoSelected);
+    connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &HistoryWindow::selectionChanged);
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(m_status, 1);
+    bar->addWidget(m_undo);
     bar->addWidget(refreshButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
@@ -121,6 +144,7 @@ void HistoryWindow::refresh()
         row[When] = item(local.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")), e.when);
         // An export wrote a file from the branch; an import wrote the file's dishes into it.
         row[Kind] = item(Msg(e.kind == ImportHistory::Entry::Kind::Export ? QStringLiteral("Hist_Exportacao")
+                             : e.kind == ImportHistory::Entry::Kind::Undo ? QStringLiteral("Hist_Desfazer")
                                                                           : QStringLiteral("Hist_Importacao")));
         row[Operator] = item(e.operatorCode);
         row[Branch] = item(e.branch);
@@ -135,6 +159,15 @@ void HistoryWindow::refresh()
         row[Message] = item(e.message);
         row[Message]->setToolTip(e.messageKey);
         row[Sha256] = item(e.sha256);
+        // Which imports can still be undone, and which were.
+        row[Undo] = item(e.undoable ? QStringLiteral("pode ser desfeita") : !e.undoneBy.isEmpty() ? QStringLiteral("desfeita") : QString());
+        row[When]->setData(e.id, kIdRole);
+        row[When]->setData(e.undoable, kUndoableRole);
+        row[When]->setData(Msg(QStringLiteral("Desf_Pergunta"))
+                               .arg(e.fileName.isEmpty() ? e.id : e.fileName)
+                               .arg(e.dishesWritten)
+                               .arg(qMax(0, e.dishesReplaced)),
+                           kQuestionRole);
         if (!e.ok) {
             for (QStandardItem *i : row)
                 i->setForeground(QColor(0xb0, 0x1c, 0x1c));
@@ -145,6 +178,43 @@ void HistoryWindow::refresh()
     m_view->sortByColumn(When, Qt::DescendingOrder);
     showCount();
     m_view->resizeColumnsToContents();
+    selectionChanged();
+}
+
+void HistoryWindow::selectionChanged()
+{
+    const QModelIndex current = m_view->currentIndex();
+    m_undo->setEnabled(current.isValid() && m_sorted->index(current.row(), When).data(kUndoableRole).toBool());
+}
+
+void HistoryWindow::undoSelected()
+{
+    const QModelIndex current = m_view->currentIndex();
+    if (!current.isValid())
+        return;
+    const QModelIndex first = m_sorted->index(current.row(), When);
+    if (!first.data(kUndoableRole).toBool() || !m_ask(this, first.data(kQuestionRole).toString()))
+        return;
+    // Through the application server, as the import went: the embedded one or the one configured.
+    NetConnection net;
+    net.BeforeConnect = [](NetConnection &c) {
+        c.Host = Ambiente::instance().WebURL;
+        c.Port = Ambiente::instance().WebPort;
+    };
+    ImportOrigin origin;
+    origin.operatorCode = Ambiente::instance().Operador.left(10);
+    const ImportOrigin::Scope scope(origin);
+    const Result<QByteArray> done = Rdm::Desfazer(net, first.data(kIdRole).toString());
+    if (!done) {
+        refresh();
+        m_status->setText(done.error());
+        return;
+    }
+    const QJsonObject o = QJsonDocument::fromJson(done.value()).object();
+    refresh();
+    m_status->setText(Msg(QStringLiteral("Desf_Feita"))
+                          .arg(o.value(QStringLiteral("dishes_deleted")).toInt())
+                          .arg(o.value(QStringLiteral("dishes_restored")).toInt()));
 }
 
 void HistoryWindow::showCount()

@@ -1,10 +1,13 @@
 #pragma once
 // The child window "Histórico de importações": the destination's import history (ImportHistory,
-// destination/), newest first, in a table the operator can sort by any column.
+// destination/), newest first, in a table the operator can sort by any column. "Desfazer importação"
+// undoes the selected import through the application server, once the operator says yes.
 #include <QWidget>
+#include <functional>
 
 class QAbstractItemModel;
 class QLabel;
+class QPushButton;
 class QSortFilterProxyModel;
 class QStandardItemModel;
 class QTableView;
@@ -14,7 +17,7 @@ class HistoryWindow : public QWidget {
 public:
     // Columns of the table, in order.
     enum Column { When, Kind, Operator, Branch, File, Bytes, Outcome, DishesWritten, DishesRefused, Rows, Duration,
-                  Message, Sha256, ColumnCount };
+                  Message, Sha256, Undo, ColumnCount };
     static constexpr int kLimit = 1000;
 
     explicit HistoryWindow(QWidget *parent = nullptr);
@@ -24,14 +27,24 @@ public:
     QTableView *view() const { return m_view; }
     QAbstractItemModel *model() const;
     QString statusText() const;
+    // The question asked before an undo; true for Sim. By default a message box whose default
+    // button is Não; tests answer it themselves.
+    using Question = std::function<bool(QWidget *parent, const QString &text)>;
+    void setQuestion(Question ask) { m_ask = std::move(ask); }
+    // Undoes the selected import, after asking (the button "Desfazer importação").
+    void undoSelected();
 
 private:
     // How many rows, and in which order (the caption above the table).
     void showCount();
+
+    void selectionChanged();
 
     int m_count = 0;
     QStandardItemModel *m_rows;
     QSortFilterProxyModel *m_sorted;
     QTableView *m_view;
     QLabel *m_status;
+    QPushButton *m_undo;
+    Question m_ask;
 };
