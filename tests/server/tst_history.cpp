@@ -406,11 +406,12 @@ private slots:
         QCOMPARE(list.size(), 2);
         const QJsonObject newest = list.first().toObject();
         QCOMPARE(newest.keys(), (QStringList{"branch", "bytes", "dishes_refused", "dishes_written", "duration_ms", "file", "id",
-                                             "kind", "message", "message_key", "operator", "outcome", "rows", "sha256", "when"}));
+                                             "kind", "message", "message_key", "operator", "outcome", "rows", "sha256", "undoable",
+                                             "when"}));
         // The import's JSON names its row; the time is UTC and says so.
         QCOMPARE(newest["id"].toString(), second.json()["import"].toObject()["history_id"].toString());
         QVERIFY(newest["kind"].toString() == u"import" && newest["when"].toString().endsWith(u'Z') && newest["duration_ms"].isDouble()
-                && newest["message_key"].isNull());
+                && newest["message_key"].isNull() && newest["undoable"].toBool());
         QCOMPARE(newest["operator"].toString(), QStringLiteral("JOANA"));
         QCOMPARE(newest["branch"].toString(), QStringLiteral("0001"));
         QCOMPARE(newest["file"].toString(), QStringLiteral("cardápio de março.txt"));
