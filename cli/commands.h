@@ -8,4 +8,4 @@ int runInitDb(const QStringList &args);
 int runCheck(const QStringList &args, bool import, const QStringList &environmentProblems);
 int runHistory(const QStringList &args);
 int runExport(const QStringList &args);
-int runUndo(const QStringList &args);
+int runUndo(const QStringList &args, const QStringList &environmentProblems);

@@ -113,7 +113,7 @@ int prune(const QString &program, const QString &url, const QDate &before)
     int rc = ExitCode::Ok;
     {
         auto db = Database::open(url, connection);
-        const auto pruned = db ? UndoStore::prune(db.value(), QDateTime(before, QTime(0, 0), QTimeZone::UTC))
+        const auto pruned = db ? UndoStore::prune(db.value(), QDateTime(before, QTime(0, 0), QTimeZone::utc()))
                                : Result<int>::fail(db.failure());
         if (!pruned)
             rc = Command::fail(program, pruned.failure(), ExitCode::Phase::Write);

@@ -1,8 +1,11 @@
-// imp40500 undo ID [--db URL] [--server HOST:PORT] [--json]: undoes one import of the history,
-// through the application server (embedded, or the one named), in one transaction.
-// Exit status: 0 undone, 2 refused (already undone, changed since, not kept, not an import) or
-// wrong arguments, 1 when the destination or the server failed.
+// imp40500 undo ID [--db URL] [--server HOST:PORT] [--operator CODE] [--json] [--verbose]: undoes
+// one import of the history, through the application server (embedded, or the one named), in one
+// transaction. Exit codes as every command's: 0 undone, 3 refused (already undone, changed since,
+// no longer kept, not an import), 5 the undo rolled back, 6 its answer lost.
 #include "commands.h"
+#include "checkreport.h"
+#include "command.h"
+
 #include "ambiente.h"
 #include "framework.h"
 #include "importorigin.h"
@@ -17,57 +20,61 @@
 
 namespace {
 
-int failed(const Failure &f, bool json)
+const QString kProgram = QStringLiteral("imp40500 undo");
+
+void addOptions(QCommandLineParser &cli)
 {
-    const bool refused = f.key.startsWith(QLatin1String("Desf_"));
-    if (json) {
-        QJsonObject o;
-        o.insert(QStringLiteral("outcome"), refused ? QStringLiteral("refused") : QStringLiteral("failed"));
-        o.insert(QStringLiteral("message"), f.message);
-        o.insert(QStringLiteral("key"), f.key.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(f.key));
-        std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
-    }
-    reportFailureDetail(f);
-    std::fprintf(stderr, "imp40500 undo: %s\n", qPrintable(f.message));
-    return refused ? 2 : 1;
+    cli.setApplicationDescription(QStringLiteral("Desfaz uma importação do histórico: apaga o que ela gravou e põe de volta "
+                                                 "o que ela substituiu."));
+    Command::addCommonOptions(cli);
+    cli.addPositionalArgument(QStringLiteral("ID"), QStringLiteral("O código da importação (imp40500 history --json, campo id)."));
+    cli.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação (padrão: IMP_SERVER, senão o embutido)."),
+                   QStringLiteral("HOST:PORTA")});
+    cli.addOption({QStringLiteral("operator"), QStringLiteral("Operador (padrão: IMP_OPERATOR, senão ADMIN)."),
+                   QStringLiteral("CODIGO")});
+    cli.addOption({QStringLiteral("json"), QStringLiteral("Resultado em JSON.")});
+    cli.addOption({QStringLiteral("verbose"),
+                   QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados).")});
+}
+
+// The environment's settings, the options over them; an exit code when the command cannot run.
+std::optional<int> applySettings(const QCommandLineParser &cli, const QStringList &environmentProblems)
+{
+    for (const QString &problem : environmentProblems)
+        Command::fail(kProgram, problem, ExitCode::Usage);
+    if (!environmentProblems.isEmpty())
+        return ExitCode::Usage;
+    if (cli.positionalArguments().size() != 1)
+        return Command::fail(kProgram, QStringLiteral("informe o código de uma importação (imp40500 history --json, campo id)."),
+                             ExitCode::Usage);
+    Ambiente &amb = Ambiente::instance();
+    QString url;
+    if (const auto exit = Command::databaseUrl(cli, kProgram, true, url))
+        return exit;
+    amb.databaseUrl = url;
+    if (cli.isSet(QStringLiteral("server")) && !amb.setServer(cli.value(QStringLiteral("server"))))
+        return Command::fail(kProgram,
+                             QStringLiteral("servidor inválido (use HOST:PORTA): %1").arg(cli.value(QStringLiteral("server"))),
+                             ExitCode::Usage);
+    if (cli.isSet(QStringLiteral("operator")))
+        amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
+    if (amb.Operador.isEmpty())
+        amb.Operador = QStringLiteral("ADMIN");
+    return std::nullopt;
 }
 
 } // namespace
 
-int runUndo(const QStringList &args)
+int runUndo(const QStringList &args, const QStringList &environmentProblems)
 {
     QCommandLineParser cli;
-    cli.setApplicationDescription(QStringLiteral("Desfaz uma importação do histórico: apaga o que ela gravou e põe de volta "
-                                                 "o que ela substituiu."));
-    cli.addHelpOption();
-    cli.addPositionalArgument(QStringLiteral("ID"), QStringLiteral("O código da importação (imp40500 history --json, campo id)."));
-    cli.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://... (ou IMP_DB)."),
-                   QStringLiteral("URL")});
-    cli.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação (padrão: embutido)."), QStringLiteral("HOST:PORTA")});
-    cli.addOption({QStringLiteral("json"), QStringLiteral("Resultado em JSON.")});
-    if (!cli.parse(args)) {
-        std::fprintf(stderr, "imp40500 undo: %s\n", qPrintable(cli.errorText()));
-        return 2;
-    }
-    if (cli.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(cli.helpText()), stdout);
-        return 0;
-    }
-    if (cli.positionalArguments().size() != 1) {
-        std::fprintf(stderr, "imp40500 undo: informe o código de uma importação (imp40500 history --json).\n");
-        return 2;
-    }
-    Ambiente &amb = Ambiente::instance();
-    if (cli.isSet(QStringLiteral("db")))
-        amb.databaseUrl = cli.value(QStringLiteral("db"));
-    if (cli.isSet(QStringLiteral("server")) && !amb.setServer(cli.value(QStringLiteral("server")))) {
-        std::fprintf(stderr, "imp40500 undo: servidor inválido (use HOST:PORTA): %s\n", qPrintable(cli.value(QStringLiteral("server"))));
-        return 2;
-    }
-    if (amb.WebURL.isEmpty() && amb.databaseUrl.isEmpty()) {
-        std::fprintf(stderr, "imp40500 undo: informe o banco de dados com --db ou IMP_DB.\n");
-        return 2;
-    }
+    addOptions(cli);
+    if (const auto exit = Command::parse(cli, args, kProgram))
+        return *exit;
+    if (cli.isSet(QStringLiteral("verbose")))
+        setFailureDetailSink([](const QString &detail) { std::fprintf(stderr, "detalhe: %s\n", qPrintable(detail)); });
+    if (const auto exit = applySettings(cli, environmentProblems))
+        return *exit;
     const bool json = cli.isSet(QStringLiteral("json"));
     NetConnection net;
     net.BeforeConnect = [](NetConnection &c) {
@@ -76,21 +83,22 @@ int runUndo(const QStringList &args)
     };
     // The undo's history row names who undid it.
     ImportOrigin origin;
-    origin.operatorCode = amb.Operador.left(10);
+    origin.operatorCode = Ambiente::instance().Operador.left(10);
     const ImportOrigin::Scope scope(origin);
     const Result<QByteArray> done = Rdm::Desfazer(net, cli.positionalArguments().first().trimmed());
-    if (!done)
-        return failed(done.failure(), json);
+    if (!done) {
+        if (json)
+            CheckReport::writeJsonError(done.failure().key, done.failure().message, stdout);
+        std::fflush(stdout);
+        return Command::fail(kProgram, done.failure(), ExitCode::Phase::Write);
+    }
     const QJsonObject o = QJsonDocument::fromJson(done.value()).object();
-    if (json) {
-        QJsonObject out = o;
-        out.insert(QStringLiteral("outcome"), QStringLiteral("ok"));
-        std::fputs(QJsonDocument(out).toJson(QJsonDocument::Indented).constData(), stdout);
-    } else {
+    if (json)
+        std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
+    else
         std::printf("%s\n", qPrintable(Msg(QStringLiteral("Desf_Feita"))
                                            .arg(o.value(QStringLiteral("dishes_deleted")).toInt())
                                            .arg(o.value(QStringLiteral("dishes_restored")).toInt())));
-    }
     std::fflush(stdout);
-    return 0;
+    return ExitCode::Ok;
 }
