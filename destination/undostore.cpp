@@ -33,6 +33,16 @@ const QList<Written> &writtenTables()
     return tables;
 }
 
+int indexOf(QStringView table)
+{
+    const QList<Written> &all = writtenTables();
+    for (int i = 0; i < all.size(); ++i) {
+        if (table == QLatin1String(all.at(i).table))
+            return i;
+    }
+    return -1;
+}
+
 QString shadowOf(const QString &table)
 {
     return QStringLiteral("ANT") + table;
@@ -67,6 +77,7 @@ QStringList statements(DbKind kind)
                        "  QTPRATOSUBS INTEGER NOT NULL,\n"
                        "  IDSITUACAO VARCHAR(1) NOT NULL,\n"
                        "  CDHISTDESF VARCHAR(36),\n"
+                       "  DSCOLUNAS TEXT NOT NULL,\n"
                        "  PRIMARY KEY (CDHISTIMPO),\n"
                        "  UNIQUE (NRDESFAZ)\n"
                        ")")
@@ -74,6 +85,7 @@ QStringList statements(DbKind kind)
         QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (\n"
                        "  NRDESFAZ INTEGER NOT NULL,\n  %2,\n  %3,\n"
                        "  QTHASH BIGINT NOT NULL,\n"
+                       "  IDTABELAS SMALLINT NOT NULL,\n"
                        "  PRIMARY KEY (NRDESFAZ, CDFILAUXPRAT, CDPRATO)\n"
                        ")")
             .arg(QLatin1String(kDishes), keyColumn("CDFILAUXPRAT", kind), keyColumn("CDPRATO", kind)),

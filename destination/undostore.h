@@ -2,10 +2,12 @@
 // What each import replaced, kept in the destination for its undo, tied to the import's history
 // row (HISTIMPO):
 // - DESFIMPO, one row per written import: its history id, a small number that the rows below carry
-//   instead of the id, the branch, how many dishes it replaced, and what became of it (undoable,
-//   undone by which history row, or pruned);
-// - DESFPRAT, the dish keys the import wrote, each with a hash of the rows it left for that dish in
-//   the six written tables (so that an undo can tell a dish another program changed since);
+//   instead of the id, the branch, how many dishes it replaced, the columns it wrote in each table
+//   ("PRATO=CDFILAUXPRAT,CDPRATO,...;RECEPADR=..."), and what became of it (undoable, undone by
+//   which history row, or pruned);
+// - DESFPRAT, the dish keys the import wrote, each with the tables it wrote for that dish (a bit
+//   per table of writtenTables()) and a hash of the rows it left for it there (so that an undo can
+//   tell a dish another program changed since);
 // - ANT<table> for PRATO, RECEPADR, RECEFILI, RECESERV, PRATPADR and PRATFILI: the rows of those
 //   dishes as they were before the import (the destination branch's, in the per-branch tables),
 //   column for column, under the import's number.
@@ -29,6 +31,8 @@ struct Written {
     bool perBranch;
 };
 const QList<Written> &writtenTables();
+// A table's place in writtenTables(), -1 for another table.
+int indexOf(QStringView table);
 // The table that keeps a written table's rows from before an import.
 QString shadowOf(const QString &table);
 // Every table of the store (for dropping them).

@@ -1,39 +1,52 @@
 #pragma once
-// The before-image of an import and its undo (the tables are UndoStore's, destination/undostore.h).
+// The before-image of one import, kept in its transaction (the tables are UndoStore's,
+// destination/undostore.h; the undo that uses it is server/undoimport.h).
 //
-// In the import's transaction, before its first write, `keep` copies the destination's rows of the
-// dishes about to be written (the keys in the import's key table) from the six written tables, and
-// after its last write `seal` records the written dish keys, each with a hash of the rows the import
-// left for it. `RdmMethods::desfazer` undoes one import in one transaction: it refuses when a
-// written dish's rows no longer hash to what was sealed (whoever changed them), deletes the dishes'
-// rows, puts the kept rows back and records an undo row in the history naming the import.
-#include "callargs.h"
-#include "result.h"
+// Before the first write, keep() copies the destination's rows that the import is about to
+// replace: of the dishes in the import's key table, in each table it writes for them (the key
+// table's IDTABELAS), under a number of the import's own, with the import's row in DESFIMPO. While
+// the import writes, add() hashes each row as its writer sends it (rowhash.h); after the last
+// write, seal() stores the written dish keys with their hashes. Nothing the import wrote is read
+// back.
+#include "rowhash.h"
+#include "rowwriter.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
+#include <vector>
+
 class BeforeImage {
 public:
-    // `keys`: the table holding the written dishes' CDFILAUXPRAT and CDPRATO; `branch`: the
-    // destination branch (the per-branch tables keep only its rows).
-    BeforeImage(QSqlDatabase &db, QString keys, QString branch);
+    // `keys`: the key table of the written dishes (CDFILAUXPRAT, CDPRATO, IDTABELAS); `branch`: the
+    // destination branch (the per-branch tables keep only its rows); `tables`: per written dish,
+    // in the import's order, the tables written for it, a bit per UndoStore::writtenTables().
+    BeforeImage(QSqlDatabase &db, QString keys, QString branch, std::vector<quint8> tables);
 
+    // The columns the import writes into the table at `table` of UndoStore::writtenTables(), in
+    // the order its writer sends them. Told for every table before keep().
+    void setColumns(int table, const Catalogue::TableDef &def, const QList<int> &columns);
     // Keeps the rows the import is about to replace, under the history row `historyId`.
     Status keep(const QString &historyId, const QDateTime &when);
-    // Records the dishes written, with the hash of what the import wrote for each.
-    Status seal();
+    // A row the import writes into the table at `table` for its dish number `dish`.
+    void add(int table, int dish, const RdmMethods::Rows::Cells &row);
+    // Stores the written dishes with their hashes; `keyOf(dish, key)` puts the dish's CDFILAUXPRAT
+    // and CDPRATO into the two text cells of `key`.
+    Status seal(const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
 
 private:
+    Status sealPg(const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
+    Status sealSqlite(const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
+
     QSqlDatabase &m_db;
     QString m_keys;
     QString m_branch;
+    std::vector<quint8> m_tables;
+    std::vector<quint64> m_hash;       // per dish: the sum of its rows' hashes
+    quint8 m_used = 0;                 // the tables written for any dish
+    std::vector<std::vector<int>> m_scale; // per table, per written column: its decimals (-1: none)
+    QStringList m_columns;             // per table: "TABLE=COL,COL,..."
     int m_number = 0;
 };
-
-namespace RdmMethods {
-// "Desfazer" (history id): the undo of one import; the payload is a JSON object with the undo's
-// history id ("undo"), the import's ("import"), the dishes deleted and the dishes restored.
-Result<QByteArray> desfazer(QSqlDatabase &db, const CallArgs &args);
-} // namespace RdmMethods

@@ -16,7 +16,7 @@
 //   branch, whatever branch the packet row names (the screen has already put it there).
 // PRATSERV rows do not travel with the call.
 #include "importacao_p.h"
-#include "beforeimage.h"
+#include "undostore.h"
 
 namespace RdmMethods::importacao_detail {
 
@@ -38,26 +38,75 @@ void Import::finished(bool, const Failure &)
 {
 }
 
+std::vector<quint8> Import::touchedTables() const
+{
+    const auto bit = [](const Packet &p) { return quint8(1 << UndoStore::indexOf(p.def->name)); };
+    quint8 every = bit(m_prato);
+    if (m_temRecePadr)
+        every |= bit(m_recePadr);
+    if (m_temReceFili)
+        every |= bit(m_receFili);
+    if (m_temReceServ)
+        every |= bit(m_receServ);
+    std::vector<quint8> out(size_t(m_dishRows.size()), every);
+    // A yield is written for the dishes the packet has one for; the others keep theirs.
+    for (const Packet *p : {&m_pratPadr, &m_pratFili}) {
+        for (int d : p->dish) {
+            if (d >= 0)
+                out[size_t(d)] |= bit(*p);
+        }
+    }
+    return out;
+}
+
+Status Import::keepBeforeImage(bool pg)
+{
+    if (!m_history)
+        return okStatus();
+    m_before = std::make_unique<BeforeImage>(m_db, pg ? QStringLiteral("IMP_KEYS") : QStringLiteral("temp.IMP_KEYS"), m_branch,
+                                             m_touched);
+    m_before->setColumns(0, *m_prato.def, writtenColumns(m_prato, false));
+    for (const auto &[p, perBranch] : {std::pair{&m_recePadr, false}, {&m_receFili, true}, {&m_receServ, true},
+                                       {&m_pratPadr, false}, {&m_pratFili, true}})
+        m_before->setColumns(UndoStore::indexOf(p->def->name), *p->def, writtenColumns(*p, perBranch));
+    Status s = pg ? okStatus() : sqliteKeys();
+    if (!s)
+        s = Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, s.error()));
+    else
+        s = m_before->keep(m_history->entry().id, m_history->entry().when);
+    if (!s)
+        m_tx->rollback();
+    return s;
+}
+
+Status Import::sealBeforeImage()
+{
+    if (!m_before)
+        return okStatus();
+    const int aux = m_prato.col(u"CDFILAUXPRAT");
+    const int prato = m_prato.col(u"CDPRATO");
+    Status s = m_before->seal([&](int dish, Cells &key) {
+        const int r = m_dishRows.at(dish);
+        key[0].text = m_prato.keyView(r, aux, key[0].own);
+        key[1].text = m_prato.keyView(r, prato, key[1].own);
+    });
+    m_before.reset();
+    if (!s)
+        m_tx->rollback();
+    return s;
+}
+
 Status Import::writeTables()
 {
     const bool pg = Database::kindOf(m_db) == DbKind::PostgreSQL;
+    m_touched = touchedTables();
     if (pg) {
         if (Status s = preparePg(); !s)
             return s;
     }
-    // What the import replaces is kept for its undo, under its history row (server/beforeimage.h).
-    BeforeImage before(m_db, pg ? QStringLiteral("IMP_KEYS") : QStringLiteral("temp.IMP_KEYS"), m_branch);
-    const auto keeping = [&](Status s) {
-        if (!s)
-            m_tx->rollback();
+    // What the import replaces is kept for its undo, under its history row.
+    if (Status s = keepBeforeImage(pg); !s)
         return s;
-    };
-    if (m_history) {
-        if (Status s = keeping(pg ? okStatus() : sqliteKeys()); !s)
-            return s;
-        if (Status s = keeping(before.keep(m_history->entry().id, m_history->entry().when)); !s)
-            return s;
-    }
     struct Step {
         Packet *p;
         bool run;
@@ -88,10 +137,8 @@ Status Import::writeTables()
         if (!s)
             return s;
     }
-    if (m_history) {
-        if (Status s = keeping(before.seal()); !s)
-            return s;
-    }
+    if (Status s = sealBeforeImage(); !s)
+        return s;
     if (m_sqliteKeys) {
         SqliteStatement drop(m_db, QStringLiteral("DROP TABLE temp.IMP_KEYS"));
         if (!drop.ok() || !drop.step()) {

@@ -4,6 +4,7 @@
 #include "interruption.h"
 #include "rdmimpoprato.h"
 #include "history.h"
+#include "beforeimage.h"
 #include "database.h"
 #include "rowwriter.h"
 #include "dberror.h"
@@ -164,6 +165,12 @@ private:
     Status writeDishRows(Packet &p, bool perBranch);
     // The tables in the order they are written, each after the one before it, in one transaction.
     Status writeTables();
+    // Per written dish, the tables the import writes for it: a bit per UndoStore::writtenTables().
+    std::vector<quint8> touchedTables() const;
+    // The before-image of an import with a history row (beforeimage.h): kept before the first write
+    // into the destination, sealed after the last; a failure rolls the import back.
+    Status keepBeforeImage(bool pg);
+    Status sealBeforeImage();
     // Called after each table is written, inside the transaction: the summary holds the rows
     // written so far. A failure here rolls the whole import back.
     Status afterTable(const QString &table);
@@ -183,6 +190,8 @@ private:
     QList<int> m_dishRows;         // packet rows of the dishes written (the last of each key), in order
     ImportSummary m_summary;
     ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
+    std::vector<quint8> m_touched;    // touchedTables(), made before the keys are
+    std::unique_ptr<BeforeImage> m_before; // while the import writes, when it keeps one
 };
 
 } // namespace RdmMethods::importacao_detail

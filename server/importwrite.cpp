@@ -1,6 +1,7 @@
 // Importacao's writes, inside the transaction: the dishes, then each recipe table's rows of the
 // written dishes, replaced or upserted, through the row writers of both databases.
 #include "importacao_p.h"
+#include "undostore.h"
 
 #include <cmath>
 
@@ -186,12 +187,17 @@ Result<int> Import::writeRows(Packet &p, std::span<const int> rows, bool perBran
                 return r;
         return -1;
     };
+    // The k-th of `rows` belongs to the k-th written dish.
+    const int kept = m_before ? UndoStore::indexOf(p.def->name) : -1;
     Cells values;
-    for (int r : rows) {
+    for (size_t dish = 0; dish < rows.size(); ++dish) {
+        const int r = rows[dish];
         if (r < 0)
             continue;
         if (Status s = rowValues(p, r, columns, values); !s)
             return Result<int>::fail(s.failure());
+        if (kept >= 0)
+            m_before->add(kept, int(dish), values);
         if (Status s = writer->add(values); !s)
             return Result<int>::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : r));
     }
@@ -258,23 +264,25 @@ Status Import::sqliteKeys()
     if (m_sqliteKeys)
         return okStatus();
     for (const char *sql : {"CREATE TEMP TABLE IF NOT EXISTS IMP_KEYS (CDFILAUXPRAT TEXT NOT NULL, CDPRATO TEXT NOT NULL, "
-                            "PRIMARY KEY (CDFILAUXPRAT, CDPRATO)) WITHOUT ROWID",
+                            "IDTABELAS INTEGER NOT NULL, PRIMARY KEY (CDFILAUXPRAT, CDPRATO)) WITHOUT ROWID",
                             "DELETE FROM temp.IMP_KEYS"}) {
         SqliteStatement s(m_db, QString::fromLatin1(sql));
         if (!s.ok() || !s.step())
             return Status::fail(s.error());
     }
-    SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_KEYS (CDFILAUXPRAT, CDPRATO) VALUES (?, ?)"));
+    SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_KEYS (CDFILAUXPRAT, CDPRATO, IDTABELAS) VALUES (?, ?, ?)"));
     if (!add.ok())
         return Status::fail(add.error());
     const int dAux = m_prato.col(u"CDFILAUXPRAT");
     const int dPrato = m_prato.col(u"CDPRATO");
     QByteArray sa, sp;
-    for (int r : std::as_const(m_dishRows)) {
+    for (qsizetype d = 0; d < m_dishRows.size(); ++d) {
+        const int r = m_dishRows.at(d);
         const QByteArrayView aux = m_prato.keyView(r, dAux, sa);
         const QByteArrayView prato = m_prato.keyView(r, dPrato, sp);
         add.bindUtf8(1, aux);
         add.bindUtf8(2, prato);
+        add.bindInt64(3, m_touched.at(size_t(d)));
         if (!add.step())
             return Status::fail(add.error());
     }
@@ -298,19 +306,22 @@ Status Import::preparePg()
         !s)
         return failed(s.error());
     if (Status s = pgExec(conn, QStringLiteral("CREATE TEMPORARY TABLE IMP_KEYS (CDFILAUXPRAT VARCHAR(4), "
-                                               "CDPRATO VARCHAR(10)) ON COMMIT DROP"));
+                                               "CDPRATO VARCHAR(10), IDTABELAS SMALLINT) ON COMMIT DROP"));
         !s)
         return failed(s.error());
     const int dAux = m_prato.col(u"CDFILAUXPRAT");
     const int dPrato = m_prato.col(u"CDPRATO");
-    PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO) FROM STDIN"));
+    PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO, IDTABELAS) FROM STDIN"));
     if (!copy.begin())
         return failed(copy.error());
-    Cells key(2);
+    Cells key(3);
     key[0].kind = key[1].kind = Cell::Text;
-    for (int r : std::as_const(m_dishRows)) {
+    key[2].kind = Cell::Number;
+    for (qsizetype d = 0; d < m_dishRows.size(); ++d) {
+        const int r = m_dishRows.at(d);
         key[0].text = m_prato.keyView(r, dAux, key[0].own);
         key[1].text = m_prato.keyView(r, dPrato, key[1].own);
+        key[2].number = m_touched.at(size_t(d));
         if (!copy.add(key)) {
             copy.abort();
             return failed(copy.error());
@@ -381,6 +392,7 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
                 return r;
         return -1;
     };
+    const int kept = m_before ? UndoStore::indexOf(p.def->name) : -1;
     Cells values;
     for (int r = 0; r < p.rowCount(); ++r) {
         // A row of a dish that is not written is not looked at any further.
@@ -388,6 +400,8 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
             continue;
         if (Status s = rowValues(p, r, columns, values); !s)
             return s;
+        if (kept >= 0)
+            m_before->add(kept, p.dish[size_t(r)], values);
         if (Status s = writer->add(values); !s)
             return Status::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : r));
     }

@@ -1,6 +1,6 @@
 #include "rdmimpoprato.h"
 #include "preview.h"
-#include "beforeimage.h"
+#include "undoimport.h"
 #include "database.h"
 #include "datapacket.h"
 #include "dberror.h"

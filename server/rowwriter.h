@@ -127,6 +127,7 @@ public:
         // A null pointer would bind NULL: an empty text is bound as one.
         sqlite3_bind_text(m_stmt, pos, text.isNull() ? "" : text.data(), int(text.size()), SQLITE_STATIC);
     }
+    void bindInt64(int pos, qint64 v) { sqlite3_bind_int64(m_stmt, pos, v); }
     void bind(int pos, const Cell &c)
     {
         switch (c.kind) {
