@@ -1,8 +1,14 @@
 // The host's "Histórico de importações": the menu entry opens one child window listing the
 // destination's import history newest first, sortable by any column; a destination without the
-// history says it has none. Renders the documentation's picture of it.
+// history says it has none. Renders the documentation's picture of it. "Desfazer importação" is
+// offered for the imports that can still be undone, asks first with Não as the default, and undoes
+// through the application server; an undo is not offered.
 #include "historywindow.h"
 #include "mainwindow.h"
+#include "../server/rig.h"
+
+#include "embedded.h"
+#include "importorigin.h"
 
 #include "ambiente.h"
 #include "database.h"
@@ -11,14 +17,18 @@
 #include "seeddb.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QAction>
 #include <QDir>
 #include <QHeaderView>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -157,6 +167,67 @@ private slots:
         sub = window.mdiArea()->subWindowList().first();
         QVERIFY2(window.mdiArea()->viewport()->rect().contains(sub->geometry()),
                  qPrintable(QStringLiteral("%1,%2 %3x%4").arg(sub->x()).arg(sub->y()).arg(sub->width()).arg(sub->height())));
+    }
+
+    void undoesTheSelectedImport()
+    {
+        QString why;
+        auto rig = Rig::make(QStringLiteral("sqlite"), Rig::Transport::InProcess, &why);
+        QVERIFY2(rig, qPrintable(why));
+        const QString before = rig->db->snapshot();
+        const QString P = QStringLiteral("P");
+        ImportCall call; // a new dish, and the demonstration's 100001 replaced
+        call.prato = {dish(P, QStringLiteral("200001"), QStringLiteral("NOVO")), dish(P, QStringLiteral("100001"), QStringLiteral("OUTRO"))};
+        call.recePadr = {{P, QStringLiteral("100001"), QStringLiteral("000102"), QStringLiteral("KG"), 0.3}};
+        ImportOrigin origin;
+        origin.fileName = QStringLiteral("cardapio.txt");
+        {
+            const ImportOrigin::Scope scope(origin);
+            QVERIFY(call.run(rig->net));
+        }
+        QVERIFY(ImportHistory::insert(rig->db->db(), entry(QStringLiteral("2024-05-03T08:05:30"), QStringLiteral("JOANA"),
+                                                           QStringLiteral("sobremesas.txt"), false, 0)));
+        const QString written = rig->db->snapshot();
+        rig->useAsOperatorDatabase();
+        if (!hasEmbeddedServerFactory())
+            registerEmbeddedServer();
+        HistoryWindow history;
+        auto *undo = history.findChild<QPushButton *>(QStringLiteral("sbtDesfazer"));
+        QVERIFY(undo && !undo->isEnabled());
+        const auto cell = [&](int row, int column) { return history.model()->index(row, column).data().toString(); };
+        QCOMPARE(cell(0, HistoryWindow::Undo), QStringLiteral("pode ser desfeita"));
+        QCOMPARE(cell(1, HistoryWindow::Undo), QString()); // failed: nothing to undo
+        history.view()->setCurrentIndex(history.model()->index(1, 0));
+        QVERIFY(!undo->isEnabled());
+        history.view()->setCurrentIndex(history.model()->index(0, 0));
+        QVERIFY(undo->isEnabled());
+
+        // The question, Não by default: Enter keeps the import.
+        QString asked;
+        bool noByDefault = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            asked = box->text();
+            noByDefault = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        undo->click();
+        QCOMPARE(asked, QStringLiteral("Desfazer a importação de cardapio.txt (2 pratos gravados, 1 substituídos)?"));
+        QVERIFY(noByDefault);
+        QCOMPARE(rig->db->snapshot(), written);
+
+        // Sim: undone; the undo's row is newest, and neither it nor the import is offered.
+        history.setQuestion([](QWidget *, const QString &) { return true; });
+        undo->click();
+        QCOMPARE(rig->db->snapshot(), before);
+        QCOMPARE(history.statusText(), QStringLiteral("Importação desfeita: 2 prato(s) apagados, 1 restaurados."));
+        QCOMPARE(cell(0, HistoryWindow::Kind), QStringLiteral("desfazer"));
+        QCOMPARE(cell(1, HistoryWindow::Undo), QStringLiteral("desfeita"));
+        for (int row : {0, 1}) {
+            history.view()->setCurrentIndex(history.model()->index(row, 0));
+            QVERIFY(!undo->isEnabled());
+        }
     }
 
     void destinationWithoutHistory()
