@@ -87,8 +87,10 @@ QStringList statements(DbKind kind)
                        "  QTHASH BIGINT NOT NULL,\n"
                        "  IDTABELAS SMALLINT NOT NULL,\n"
                        "  PRIMARY KEY (NRDESFAZ, CDFILAUXPRAT, CDPRATO)\n"
-                       ")")
-            .arg(QLatin1String(kDishes), keyColumn("CDFILAUXPRAT", kind), keyColumn("CDPRATO", kind)),
+                       ")%4")
+            .arg(QLatin1String(kDishes), keyColumn("CDFILAUXPRAT", kind), keyColumn("CDPRATO", kind),
+                 // SQLite: the key is the table, one tree instead of a table and its index.
+                 pg ? QString() : QStringLiteral(" WITHOUT ROWID")),
     };
     return out;
 }

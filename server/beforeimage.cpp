@@ -34,7 +34,7 @@ void BeforeImage::setColumns(int table, const Catalogue::TableDef &def, const QL
     m_columns << def.name + QLatin1Char('=') + names.join(QLatin1Char(','));
 }
 
-Status BeforeImage::keep(const QString &historyId, const QDateTime &when)
+Status BeforeImage::begin()
 {
     if (Status s = UndoStore::ensureTables(m_db); !s)
         return s;
@@ -46,36 +46,32 @@ Status BeforeImage::keep(const QString &historyId, const QDateTime &when)
         !s)
         return s;
     m_number = next.next() ? next.value(0).toInt() : 1;
-    next.finish();
-    int replaced = 0;
-    const QList<Written> &tables = UndoStore::writtenTables();
-    for (int i = 0; i < tables.size(); ++i) {
-        if (!(m_used & UndoSql::bitOf(i)))
-            continue;
-        const Catalogue::TableDef &t = UndoSql::table(tables.at(i));
-        const QStringList cols = UndoSql::allColumns(t);
-        QVariantList binds{m_number, UndoSql::bitOf(i)};
-        if (tables.at(i).perBranch)
-            binds << m_branch;
-        // One statement per table, on the database's side: the rows never travel.
-        QSqlQuery q(m_db);
-        const QString sql = QStringLiteral("INSERT INTO %1 (NRDESFAZ, %2) SELECT ?, %3 FROM %4 T JOIN %5 K ON "
-                                           "T.CDFILAUXPRAT = K.CDFILAUXPRAT AND T.CDPRATO = K.CDPRATO "
-                                           "WHERE (K.IDTABELAS & ?) <> 0%6")
-                                .arg(UndoStore::shadowOf(t.name), UndoSql::columnList(cols), UndoSql::columnList(cols, QStringLiteral("T")),
-                                     t.name, m_keys, tables.at(i).perBranch ? QStringLiteral(" AND T.CDFILIAL = ?") : QString());
-        if (Status s = UndoSql::run(m_db, sql, binds, kWhat, &q); !s)
-            return s;
-        if (i == 0)
-            replaced = q.numRowsAffected();
-    }
-    return UndoSql::run(m_db,
-                        QStringLiteral("INSERT INTO %1 (CDHISTIMPO, NRDESFAZ, DTIMPORTACAO, CDFILIAL, QTPRATOSUBS, IDSITUACAO, "
-                                       "DSCOLUNAS) VALUES (?, ?, ?, ?, ?, 'A', ?)")
-                            .arg(QLatin1String(UndoStore::kImports)),
-                        {historyId, m_number, when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), m_branch,
-                         replaced, m_columns.join(QLatin1Char(';'))},
-                        kWhat);
+    return okStatus();
+}
+
+Status BeforeImage::keep(int table)
+{
+    if (!(m_used & UndoSql::bitOf(table)))
+        return okStatus();
+    const Written &w = UndoStore::writtenTables().at(table);
+    const Catalogue::TableDef &t = UndoSql::table(w);
+    const QStringList cols = UndoSql::allColumns(t);
+    QVariantList binds{m_number, UndoSql::bitOf(table)};
+    if (w.perBranch)
+        binds << m_branch;
+    // One statement on the database's side, the rows never travel; just before the table is
+    // written, while its pages are at hand.
+    QSqlQuery q(m_db);
+    const QString sql = QStringLiteral("INSERT INTO %1 (NRDESFAZ, %2) SELECT ?, %3 FROM %4 T JOIN %5 K ON "
+                                       "T.CDFILAUXPRAT = K.CDFILAUXPRAT AND T.CDPRATO = K.CDPRATO "
+                                       "WHERE (K.IDTABELAS & ?) <> 0%6")
+                            .arg(UndoStore::shadowOf(t.name), UndoSql::columnList(cols), UndoSql::columnList(cols, QStringLiteral("T")),
+                                 t.name, m_keys, w.perBranch ? QStringLiteral(" AND T.CDFILIAL = ?") : QString());
+    if (Status s = UndoSql::run(m_db, sql, binds, kWhat, &q); !s)
+        return s;
+    if (table == 0)
+        m_replaced = q.numRowsAffected();
+    return okStatus();
 }
 
 void BeforeImage::add(int table, int dish, const Cells &row)
@@ -94,11 +90,19 @@ void BeforeImage::add(int table, int dish, const Cells &row)
     m_hash[size_t(dish)] += h.value();
 }
 
-Status BeforeImage::seal(const std::function<void(int, Cells &)> &keyOf)
+Status BeforeImage::seal(const QString &historyId, const QDateTime &when, const std::function<void(int, Cells &)> &keyOf)
 {
     if (m_number == 0)
         return okStatus();
-    return UndoSql::onPg(m_db) ? sealPg(keyOf) : sealSqlite(keyOf);
+    if (Status s = UndoSql::onPg(m_db) ? sealPg(keyOf) : sealSqlite(keyOf); !s)
+        return s;
+    return UndoSql::run(m_db,
+                        QStringLiteral("INSERT INTO %1 (CDHISTIMPO, NRDESFAZ, DTIMPORTACAO, CDFILIAL, QTPRATOSUBS, IDSITUACAO, "
+                                       "DSCOLUNAS) VALUES (?, ?, ?, ?, ?, 'A', ?)")
+                            .arg(QLatin1String(UndoStore::kImports)),
+                        {historyId, m_number, when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), m_branch,
+                         m_replaced, m_columns.join(QLatin1Char(';'))},
+                        kWhat);
 }
 
 Status BeforeImage::sealPg(const std::function<void(int, Cells &)> &keyOf)

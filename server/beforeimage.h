@@ -2,11 +2,11 @@
 // The before-image of one import, kept in its transaction (the tables are UndoStore's,
 // destination/undostore.h; the undo that uses it is server/undoimport.h).
 //
-// Before the first write, keep() copies the destination's rows that the import is about to
-// replace: of the dishes in the import's key table, in each table it writes for them (the key
-// table's IDTABELAS), under a number of the import's own, with the import's row in DESFIMPO. While
-// the import writes, add() hashes each row as its writer sends it (rowhash.h); after the last
-// write, seal() stores the written dish keys with their hashes. Nothing the import wrote is read
+// Before the import writes a table, keep() copies the destination's rows that it is about to
+// replace there: of the dishes in the import's key table that it writes into that table (the key
+// table's IDTABELAS), under a number of the import's own. While the import writes, add() hashes
+// each row as its writer sends it (rowhash.h); after the last write, seal() stores the written
+// dish keys with their hashes and the import's row in DESFIMPO. Nothing the import wrote is read
 // back.
 #include "rowhash.h"
 #include "rowwriter.h"
@@ -28,13 +28,17 @@ public:
     // The columns the import writes into the table at `table` of UndoStore::writtenTables(), in
     // the order its writer sends them. Told for every table before keep().
     void setColumns(int table, const Catalogue::TableDef &def, const QList<int> &columns);
-    // Keeps the rows the import is about to replace, under the history row `historyId`.
-    Status keep(const QString &historyId, const QDateTime &when);
+    // Makes the tables on a destination from before them, and numbers the import.
+    Status begin();
+    // Keeps the rows the import is about to replace in the table at `table`.
+    Status keep(int table);
     // A row the import writes into the table at `table` for its dish number `dish`.
     void add(int table, int dish, const RdmMethods::Rows::Cells &row);
-    // Stores the written dishes with their hashes; `keyOf(dish, key)` puts the dish's CDFILAUXPRAT
-    // and CDPRATO into the two text cells of `key`.
-    Status seal(const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
+    // Stores the written dishes with their hashes, and the import's row under the history row
+    // `historyId`; `keyOf(dish, key)` puts the dish's CDFILAUXPRAT and CDPRATO into the two text
+    // cells of `key`.
+    Status seal(const QString &historyId, const QDateTime &when,
+                const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
 
 private:
     Status sealPg(const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
@@ -49,4 +53,5 @@ private:
     std::vector<std::vector<int>> m_scale; // per table, per written column: its decimals (-1: none)
     QStringList m_columns;             // per table: "TABLE=COL,COL,..."
     int m_number = 0;
+    int m_replaced = 0;                // the dishes whose PRATO row was kept
 };

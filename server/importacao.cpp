@@ -59,7 +59,7 @@ std::vector<quint8> Import::touchedTables() const
     return out;
 }
 
-Status Import::keepBeforeImage(bool pg)
+Status Import::beginBeforeImage(bool pg)
 {
     if (!m_history)
         return okStatus();
@@ -73,7 +73,17 @@ Status Import::keepBeforeImage(bool pg)
     if (!s)
         s = Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, s.error()));
     else
-        s = m_before->keep(m_history->entry().id, m_history->entry().when);
+        s = m_before->begin();
+    if (!s)
+        m_tx->rollback();
+    return s;
+}
+
+Status Import::keepBeforeImage(const Packet &p)
+{
+    if (!m_before)
+        return okStatus();
+    Status s = m_before->keep(UndoStore::indexOf(p.def->name));
     if (!s)
         m_tx->rollback();
     return s;
@@ -85,7 +95,7 @@ Status Import::sealBeforeImage()
         return okStatus();
     const int aux = m_prato.col(u"CDFILAUXPRAT");
     const int prato = m_prato.col(u"CDPRATO");
-    Status s = m_before->seal([&](int dish, Cells &key) {
+    Status s = m_before->seal(m_history->entry().id, m_history->entry().when, [&](int dish, Cells &key) {
         const int r = m_dishRows.at(dish);
         key[0].text = m_prato.keyView(r, aux, key[0].own);
         key[1].text = m_prato.keyView(r, prato, key[1].own);
@@ -105,7 +115,7 @@ Status Import::writeTables()
             return s;
     }
     // What the import replaces is kept for its undo, under its history row.
-    if (Status s = keepBeforeImage(pg); !s)
+    if (Status s = beginBeforeImage(pg); !s)
         return s;
     struct Step {
         Packet *p;
@@ -121,6 +131,8 @@ Status Import::writeTables()
     int done = 0;
     if (progress.writing)
         progress.writing(m_prato.label, done++, tables);
+    if (Status s = keepBeforeImage(m_prato); !s)
+        return s;
     if (Status s = writeDishes(); !s)
         return s;
     pausePoint("pratos");
@@ -131,7 +143,9 @@ Status Import::writeTables()
             continue;
         if (progress.writing)
             progress.writing(step.p->label, done++, tables);
-        Status s = step.replace ? replaceRecipe(*step.p, step.perBranch) : upsertPerDish(*step.p, step.perBranch);
+        Status s = keepBeforeImage(*step.p);
+        if (s)
+            s = step.replace ? replaceRecipe(*step.p, step.perBranch) : upsertPerDish(*step.p, step.perBranch);
         if (s)
             s = afterTable(step.p->label);
         if (!s)

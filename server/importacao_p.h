@@ -167,9 +167,11 @@ private:
     Status writeTables();
     // Per written dish, the tables the import writes for it: a bit per UndoStore::writtenTables().
     std::vector<quint8> touchedTables() const;
-    // The before-image of an import with a history row (beforeimage.h): kept before the first write
-    // into the destination, sealed after the last; a failure rolls the import back.
-    Status keepBeforeImage(bool pg);
+    // The before-image of an import with a history row (beforeimage.h): begun before the first
+    // write into the destination, each table's kept before it is written, sealed after the last;
+    // a failure rolls the import back.
+    Status beginBeforeImage(bool pg);
+    Status keepBeforeImage(const Packet &p);
     Status sealBeforeImage();
     // Called after each table is written, inside the transaction: the summary holds the rows
     // written so far. A failure here rolls the whole import back.

@@ -219,7 +219,7 @@ private slots:
             QVERIFY(!refused);
             QCOMPARE(refused.failure().key, QStringLiteral("Desf_Alterados"));
             const QString code = change.contains(QLatin1String("100001")) ? QStringLiteral("100001") : QStringLiteral("200001");
-            QVERIFY2(refused.error().endsWith(u' ' + formatThroughPicture(code, picture) + u'.'), qPrintable(refused.error()));
+            QVERIFY2(refused.error().endsWith(QStringLiteral(": ") + formatThroughPicture(code, picture) + u'.'), qPrintable(refused.error()));
             QCOMPARE(rig->db->snapshot(), changedSnapshot);
             QVERIFY(rig->exec(back));
         }
