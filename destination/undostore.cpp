@@ -66,7 +66,11 @@ QStringList statements(DbKind kind)
         for (const FieldDef &f : t->columns)
             cols << f.name + QLatin1Char(' ') + Schema::columnType(f, kind);
         out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (\n  %2\n)").arg(shadowOf(t->name), cols.join(QStringLiteral(",\n  ")));
-        out << QStringLiteral("CREATE INDEX IF NOT EXISTS IX_%1_1 ON %1 (NRDESFAZ)").arg(shadowOf(t->name));
+        // PostgreSQL: the numbers grow with the rows' place in the table, and a block-range index
+        // finds one import's rows for a fraction of what a tree costs the import to keep up.
+        out << (pg ? QStringLiteral("CREATE INDEX IF NOT EXISTS IX_%1_1 ON %1 USING brin (NRDESFAZ) WITH (autosummarize = on)")
+                   : QStringLiteral("CREATE INDEX IF NOT EXISTS IX_%1_1 ON %1 (NRDESFAZ)"))
+                   .arg(shadowOf(t->name));
     }
     out << QStringList{
         QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (\n"
