@@ -243,11 +243,13 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
                         .arg(m_maxReply));
     // Once the whole request is out, a call that writes may have been carried out even though its
     // answer never came: the server may have died or the connection dropped after the commit.
-    // Importacao then says that the outcome is unknown, never that nothing was written.
-    const bool writes = method == QLatin1String("Importacao");
+    // Importacao (and Desfazer, the undo of one) then says that the outcome is unknown, never that
+    // nothing was written.
+    const bool undo = method == QLatin1String("Desfazer");
+    const bool writes = undo || method == QLatin1String("Importacao");
     const auto unknownOutcome = [&](const QString &detail) {
-        return Result<QByteArray>::fail(Msg(QStringLiteral("Srv_ResultadoIncerto")), QStringLiteral("Srv_ResultadoIncerto"),
-                                        detail);
+        const QString key = undo ? QStringLiteral("Desf_ResultadoIncerto") : QStringLiteral("Srv_ResultadoIncerto");
+        return Result<QByteArray>::fail(Msg(key), key, detail);
     };
     if (cut && writes)
         return unknownOutcome(QStringLiteral("sem resposta completa de %1 em %2 s").arg(where).arg(deadline));

@@ -8,7 +8,8 @@ Failure::Kind Failure::kindOfKey(const QString &key)
         return Kind::Unexpected;
     if (key == u"Imp_Interrompida" || key == u"Carga_Cancelada" || key == u"Exp_Cancelada")
         return Kind::Interrupted;
-    if (key == u"BD_ConfirmacaoIncerta" || key == u"Srv_ResultadoIncerto" || key == u"Desf_ConfirmacaoIncerta")
+    if (key == u"BD_ConfirmacaoIncerta" || key == u"Srv_ResultadoIncerto" || key == u"Desf_ConfirmacaoIncerta"
+        || key == u"Desf_ResultadoIncerto")
         return Kind::OutcomeUnknown;
     if (key == u"Erros_Gravar_Falha" || key == u"Exp_ArquivoNaoGravado")
         return Kind::NotWritten;

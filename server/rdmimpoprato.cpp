@@ -411,8 +411,10 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &
     }
     if (method == QLatin1String(kPreviewMethod))
         return getPrevia(db, args);
-    if (method == QLatin1String("Desfazer"))
+    if (method == QLatin1String("Desfazer")) {
+        WriterWait wait(db);
         return desfazer(db, args);
+    }
     return fail(QStringLiteral("O servidor de aplicação %1 não tem o método \"%2\".")
                     .arg(QLatin1String(kServerName), method.left(64)));
 }
