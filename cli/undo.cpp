@@ -92,13 +92,18 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
         std::fflush(stdout);
         return Command::fail(kProgram, done.failure(), ExitCode::Phase::Write);
     }
-    const QJsonObject o = QJsonDocument::fromJson(done.value()).object();
-    if (json)
+    const Result<UndoSummary> summary = UndoSummary::decode(done.value());
+    if (!summary)
+        return Command::fail(kProgram, summary.failure());
+    if (json) {
+        const QJsonObject o{{QStringLiteral("undo"), summary->undoId},
+                            {QStringLiteral("import"), summary->importId},
+                            {QStringLiteral("dishes_deleted"), summary->dishesDeleted},
+                            {QStringLiteral("dishes_restored"), summary->dishesRestored}};
         std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
-    else
-        std::printf("%s\n", qPrintable(Msg(QStringLiteral("Desf_Feita"))
-                                           .arg(o.value(QStringLiteral("dishes_deleted")).toInt())
-                                           .arg(o.value(QStringLiteral("dishes_restored")).toInt())));
+    } else {
+        std::printf("%s\n", qPrintable(Msg(QStringLiteral("Desf_Feita")).arg(summary->dishesDeleted).arg(summary->dishesRestored)));
+    }
     std::fflush(stdout);
     return ExitCode::Ok;
 }

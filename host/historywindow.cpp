@@ -9,8 +9,6 @@
 #include "transport.h"
 
 #include <QHeaderView>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -210,11 +208,10 @@ void HistoryWindow::undoSelected()
         m_status->setText(done.error());
         return;
     }
-    const QJsonObject o = QJsonDocument::fromJson(done.value()).object();
+    const Result<UndoSummary> summary = UndoSummary::decode(done.value());
     refresh();
-    m_status->setText(Msg(QStringLiteral("Desf_Feita"))
-                          .arg(o.value(QStringLiteral("dishes_deleted")).toInt())
-                          .arg(o.value(QStringLiteral("dishes_restored")).toInt()));
+    m_status->setText(summary ? Msg(QStringLiteral("Desf_Feita")).arg(summary->dishesDeleted).arg(summary->dishesRestored)
+                              : summary.error());
 }
 
 void HistoryWindow::showCount()

@@ -82,6 +82,32 @@ QString ImportSummary::toText(const QString &dishPicture) const
 // ---------------------------------------------------------------------------------------------
 // Typed calls
 
+QByteArray UndoSummary::encode() const
+{
+    QCborMap m;
+    m.insert(QStringLiteral("undoId"), undoId);
+    m.insert(QStringLiteral("importId"), importId);
+    m.insert(QStringLiteral("dishesDeleted"), dishesDeleted);
+    m.insert(QStringLiteral("dishesRestored"), dishesRestored);
+    return QCborValue(m).toCbor();
+}
+
+Result<UndoSummary> UndoSummary::decode(const QByteArray &payload)
+{
+    QCborParserError err;
+    const QCborMap m = QCborValue::fromCbor(payload, &err).toMap();
+    UndoSummary s;
+    const QCborValue undo = m.value(QStringLiteral("undoId")), import = m.value(QStringLiteral("importId")),
+                     deleted = m.value(QStringLiteral("dishesDeleted")), restored = m.value(QStringLiteral("dishesRestored"));
+    if (err.error != QCborError::NoError || !undo.isString() || !import.isString() || !deleted.isInteger() || !restored.isInteger())
+        return Result<UndoSummary>::fail(QStringLiteral("Resumo do desfazer inválido."));
+    s.undoId = undo.toString();
+    s.importId = import.toString();
+    s.dishesDeleted = int(deleted.toInteger());
+    s.dishesRestored = int(restored.toInteger());
+    return s;
+}
+
 namespace Rdm {
 
 using CallArg::flag;

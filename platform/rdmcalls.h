@@ -1,6 +1,6 @@
 #pragma once
-// The typed calls of the twelve methods of "IMP40500.rdmImpoPrato", argument orders as the server
-// defines them, and the summary Importacao returns.
+// The typed calls of the methods of "IMP40500.rdmImpoPrato", argument orders as the server
+// defines them, and the summaries Importacao and Desfazer return.
 #include "platform_export.h"
 #include "result.h"
 #include "transport.h"
@@ -24,6 +24,16 @@ struct IMP_PLATFORM_EXPORT ImportSummary {
     QString toText(const QString &dishPicture = {}) const;
 };
 
+// Summary of an undo, the payload of Desfazer.
+struct IMP_PLATFORM_EXPORT UndoSummary {
+    QString undoId;         // the undo's row in HISTIMPO
+    QString importId;       // the import it undid
+    int dishesDeleted = 0;  // the dishes the import had written
+    int dishesRestored = 0; // the dishes it had replaced, put back
+    QByteArray encode() const;
+    static Result<UndoSummary> decode(const QByteArray &payload);
+};
+
 namespace Rdm {
 IMP_PLATFORM_EXPORT Result<QByteArray> GetDiretorios(NetConnection &c);
 IMP_PLATFORM_EXPORT Result<QByteArray> SetDiretorios(NetConnection &c, const QByteArray &delta);
@@ -45,7 +55,6 @@ IMP_PLATFORM_EXPORT Result<QByteArray> Importacao(NetConnection &c, const QByteA
                                                   const QByteArray &servico, bool temRecePadr,
                                                   bool temReceFili, bool temReceServ,
                                                   const QString &cdFilial);
-// The undo of the import with this history id; the payload is a JSON object ("undo", "import",
-// "dishes_deleted", "dishes_restored").
+// The undo of the import with this history id; the payload is an UndoSummary.
 IMP_PLATFORM_EXPORT Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId);
 } // namespace Rdm

@@ -7,11 +7,10 @@
 #include "importhistory.h"
 #include "importorigin.h"
 #include "messages.h"
+#include "rdmcalls.h"
 #include "transactionguard.h"
 
 #include <QHash>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QUuid>
 
 namespace RdmMethods {
@@ -297,12 +296,12 @@ Status Undo::record()
 
 QByteArray Undo::payload() const
 {
-    QJsonObject o;
-    o.insert(QStringLiteral("undo"), m_undo.id);
-    o.insert(QStringLiteral("import"), m_id);
-    o.insert(QStringLiteral("dishes_deleted"), m_written);
-    o.insert(QStringLiteral("dishes_restored"), m_replaced);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    UndoSummary summary;
+    summary.undoId = m_undo.id;
+    summary.importId = m_id;
+    summary.dishesDeleted = m_written;
+    summary.dishesRestored = m_replaced;
+    return summary.encode();
 }
 
 // The refusal that names the changed dishes as the destination writes its codes, the first 20

@@ -11,7 +11,6 @@
 #include <QSqlDatabase>
 
 namespace RdmMethods {
-// "Desfazer" (history id): the payload is a JSON object with the undo's history id ("undo"), the
-// import's ("import"), the dishes deleted and the dishes restored.
+// "Desfazer" (history id): the payload is an UndoSummary (platform/rdmcalls.h).
 Result<QByteArray> desfazer(QSqlDatabase &db, const CallArgs &args);
 } // namespace RdmMethods

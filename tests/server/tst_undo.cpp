@@ -226,6 +226,8 @@ private slots:
         QCOMPARE(rig->db->snapshot(), written);
         const auto undone = Rdm::Desfazer(rig->net, id);
         QVERIFY2(undone, qPrintable(undone.error()));
+        const auto summary = UndoSummary::decode(undone.value());
+        QVERIFY(summary && summary->importId == id && summary->dishesDeleted == 2 && summary->dishesRestored == 1);
         QCOMPARE(rig->db->snapshot(), seeded);
     }
 
