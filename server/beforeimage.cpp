@@ -101,7 +101,7 @@ Status BeforeImage::seal(const QString &historyId, const QDateTime &when, const 
                                        "DSCOLUNAS) VALUES (?, ?, ?, ?, ?, 'A', ?)")
                             .arg(QLatin1String(UndoStore::kImports)),
                         {historyId, m_number, when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), m_branch,
-                         m_replaced, m_columns.join(QLatin1Char(';'))},
+                         m_replaced, m_columns.isEmpty() ? QStringLiteral("") : m_columns.join(QLatin1Char(';'))},
                         kWhat);
 }
 
