@@ -4,7 +4,8 @@
 //   else of the destination changes;
 // - the dishes the check flags are the ones the import refuses, and nothing refuses it whole;
 // - the seven tables after the import are the same on both databases, numbers at their column's
-//   scale (and SQLite holds none past it).
+//   scale (and SQLite holds none past it);
+// - undoing the import gives the seven tables back as they were, row by row.
 // Most files run in process through the session the command line drives; every
 // IMP_PROPERTY_BINARY_EVERY-th (16) through the imp40500 binary: check --json, then import --json.
 // IMP_PROPERTY_FILES (300) and IMP_PROPERTY_SEED (the first seed, 1) change the run; every failure
@@ -36,7 +37,9 @@ struct Run {
     QStringList rows;  // per dish row in file order: tree|code|IDERRO
     QStringList flagged, previewNew, previewReplaced, refused;
     qint64 written = -1;
-    Dump before, after;
+    QString historyId; // the import's row in the history
+    Dump before, after, undone;
+    QString undoFailure;
     QString pastScale; // a number SQLite holds with more decimals than its column's scale
 };
 
@@ -150,6 +153,7 @@ void inProcess(LoadFixture &f, const QString &path, const Pairs &pairs, Run &r)
     }
     r.written = outcome->summary.dishesWritten;
     r.refused = outcome->summary.dishesNotWritten;
+    r.historyId = outcome->summary.historyId;
 }
 
 QStringList strings(const QJsonValue &v)
@@ -187,6 +191,23 @@ void viaBinary(LoadFixture &f, const QString &path, const Pairs &pairs, Run &r)
         r.failure = QStringLiteral("import's load differs from check's");
     r.written = i[u"import"][u"dishes_written"].toInteger(-1);
     r.refused = strings(i[u"import"][u"dishes_refused"]);
+    r.historyId = i[u"import"][u"history_id"].toString();
+}
+
+// Undoes the import, as it was made: in process, or through `imp40500 undo`.
+void undo(LoadFixture &f, bool throughBinary, Run &r)
+{
+    if (!r.failure.isEmpty())
+        return;
+    if (throughBinary) {
+        const ProcessRun u = ProcessRun::run(QStringLiteral(IMP40500_BIN),
+                                             {QStringLiteral("undo"), r.historyId, QStringLiteral("--db"), f.db->url()});
+        if (u.exitCode != 0)
+            r.undoFailure = QStringLiteral("exit %1: %2").arg(u.exitCode).arg(QString::fromUtf8(u.err));
+    } else if (const auto u = Rdm::Desfazer(f.net, r.historyId); !u) {
+        r.undoFailure = u.error();
+    }
+    r.undone = dump(f.db->db(), &r.pastScale);
 }
 
 // The dishes the import changed, by their rows of PRATO before and after: new and replaced codes.
@@ -251,6 +272,10 @@ QStringList verify(const Run &r)
     }
     if (!r.pastScale.isEmpty())
         problems << QStringLiteral("past its scale: ") + r.pastScale;
+    if (!r.undoFailure.isEmpty())
+        problems << QStringLiteral("undo: ") + r.undoFailure;
+    for (const char *t : kSeven)
+        same(QByteArray("undone ").append(t).constData(), r.before.value(QLatin1String(t)), r.undone.value(QLatin1String(t)));
     return problems;
 }
 
@@ -327,6 +352,7 @@ void TstProperty::checkIsImport()
             r.before = dump(m_db[k]->db->db(), &r.pastScale);
             (throughBinary ? viaBinary : inProcess)(*m_db[k], path, limits.pairs, r);
             r.after = dump(m_db[k]->db->db(), &r.pastScale);
+            undo(*m_db[k], throughBinary, r);
             for (const QString &p : verify(r))
                 problems << QLatin1String(k ? "postgresql: " : "sqlite: ") + p;
         }
