@@ -8,6 +8,7 @@
 #include "rdmcalls.h"
 #include "transport.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -60,16 +61,16 @@ QStandardItem *number(qint64 n, const QString &text = {})
 
 HistoryWindow::HistoryWindow(QWidget *parent)
     : QWidget(parent), m_rows(new QStandardItemModel(this)), m_sorted(new QSortFilterProxyModel(this)),
-      m_view(new QTableView(this)), m_status(new QLabel(this)), m_undo(new QPushButton(Msg(QStringLiteral("Desf_Botao")), this)),
+      m_view(new QTableView(this)), m_status(new QLabel(this)), m_undo(new QPushButton(u'&' + Msg(QStringLiteral("Desf_Botao")), this)),
       m_ask(askWithNoAsDefault)
 {
     setObjectName(QStringLiteral("frmHistorico"));
     setWindowTitle(Msg(QStringLiteral("Hist_Titulo")));
-    m_rows->setHorizontalHeaderLabels({QStringLiteral("Quando"), QStringLiteral("Tipo"), QStringLiteral("Operador"), QStringLiteral("Filial"),
-                                       QStringLiteral("Arquivo"), QStringLiteral("Bytes"), QStringLiteral("Resultado"),
-                                       QStringLiteral("Pratos gravados"), QStringLiteral("Pratos recusados"),
-                                       QStringLiteral("Linhas gravadas"), QStringLiteral("Duração (s)"),
-                                       QStringLiteral("Mensagem"), QStringLiteral("SHA-256"), QStringLiteral("Desfazer")});
+    m_rows->setHorizontalHeaderLabels({QStringLiteral("Quando"), QStringLiteral("Tipo"), QStringLiteral("Desfazer"),
+                                       QStringLiteral("Operador"), QStringLiteral("Filial"), QStringLiteral("Arquivo"),
+                                       QStringLiteral("Bytes"), QStringLiteral("Resultado"), QStringLiteral("Pratos gravados"),
+                                       QStringLiteral("Pratos recusados"), QStringLiteral("Linhas gravadas"),
+                                       QStringLiteral("Duração (s)"), QStringLiteral("Mensagem"), QStringLiteral("SHA-256")});
     m_sorted->setSourceModel(m_rows);
     m_sorted->setSortRole(kSortRole);
     m_view->setObjectName(QStringLiteral("dbgHistorico"));
@@ -202,7 +203,10 @@ void HistoryWindow::undoSelected()
     ImportOrigin origin;
     origin.operatorCode = Ambiente::instance().Operador.left(10);
     const ImportOrigin::Scope scope(origin);
+    // An import of many dishes takes seconds to undo: the window says it is at work meanwhile.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const Result<QByteArray> done = Rdm::Desfazer(net, first.data(kIdRole).toString());
+    QGuiApplication::restoreOverrideCursor();
     if (!done) {
         refresh();
         m_status->setText(done.error());

@@ -16,8 +16,8 @@ class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
     // Columns of the table, in order.
-    enum Column { When, Kind, Operator, Branch, File, Bytes, Outcome, DishesWritten, DishesRefused, Rows, Duration,
-                  Message, Sha256, Undo, ColumnCount };
+    enum Column { When, Kind, Undo, Operator, Branch, File, Bytes, Outcome, DishesWritten, DishesRefused, Rows, Duration,
+                  Message, Sha256, ColumnCount };
     static constexpr int kLimit = 1000;
 
     explicit HistoryWindow(QWidget *parent = nullptr);
