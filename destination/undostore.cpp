@@ -21,7 +21,8 @@ QString when(const QDateTime &d)
 QString keyColumn(const char *name, DbKind kind)
 {
     const Catalogue::TableDef *prato = Catalogue::table(u"PRATO");
-    return QStringLiteral("%1 %2 NOT NULL").arg(QLatin1String(name), Schema::columnType(prato->columns.at(prato->indexOf(QString::fromLatin1(name))), kind));
+    const FieldDef &f = prato->columns.at(prato->indexOf(QString::fromLatin1(name)));
+    return QStringLiteral("%1 %2 NOT NULL").arg(QLatin1String(name), Schema::columnType(f, kind));
 }
 
 } // namespace

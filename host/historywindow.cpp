@@ -159,7 +159,9 @@ void HistoryWindow::refresh()
         row[Message]->setToolTip(e.messageKey);
         row[Sha256] = item(e.sha256);
         // Which imports can still be undone, and which were.
-        row[Undo] = item(e.undoable ? QStringLiteral("pode ser desfeita") : !e.undoneBy.isEmpty() ? QStringLiteral("desfeita") : QString());
+        row[Undo] = item(e.undoable               ? QStringLiteral("pode ser desfeita")
+                         : !e.undoneBy.isEmpty() ? QStringLiteral("desfeita")
+                                                 : QString());
         row[When]->setData(e.id, kIdRole);
         row[When]->setData(e.undoable, kUndoableRole);
         row[When]->setData(Msg(QStringLiteral("Desf_Pergunta"))

@@ -41,9 +41,8 @@ Status BeforeImage::begin()
     // Imports never keep at once: each holds its tables' lock (PostgreSQL) or the one writer's
     // place (SQLite) from before this to its commit.
     QSqlQuery next(m_db);
-    if (Status s = UndoSql::run(m_db, QStringLiteral("SELECT COALESCE(MAX(NRDESFAZ), 0) + 1 FROM %1").arg(QLatin1String(UndoStore::kImports)),
-                                {}, kWhat, &next);
-        !s)
+    const QString sql = QStringLiteral("SELECT COALESCE(MAX(NRDESFAZ), 0) + 1 FROM %1").arg(QLatin1String(UndoStore::kImports));
+    if (Status s = UndoSql::run(m_db, sql, {}, kWhat, &next); !s)
         return s;
     m_number = next.next() ? next.value(0).toInt() : 1;
     return okStatus();

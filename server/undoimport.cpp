@@ -120,11 +120,10 @@ Status Undo::check()
         return s;
     // The import's row stays locked to this undo: a prune waits for it, and finds it undone.
     QSqlQuery q(m_db);
-    if (Status s = UndoSql::run(m_db,
-                                QStringLiteral("SELECT NRDESFAZ, CDFILIAL, QTPRATOSUBS, IDSITUACAO, DSCOLUNAS FROM %1 WHERE CDHISTIMPO = ?%2")
-                                    .arg(QLatin1String(UndoStore::kImports), UndoSql::onPg(m_db) ? QStringLiteral(" FOR UPDATE") : QString()),
-                                {m_id}, m_what, &q);
-        !s)
+    const QString sql = QStringLiteral("SELECT NRDESFAZ, CDFILIAL, QTPRATOSUBS, IDSITUACAO, DSCOLUNAS FROM %1 "
+                                       "WHERE CDHISTIMPO = ?%2")
+                            .arg(QLatin1String(UndoStore::kImports), UndoSql::onPg(m_db) ? QStringLiteral(" FOR UPDATE") : QString());
+    if (Status s = UndoSql::run(m_db, sql, {m_id}, m_what, &q); !s)
         return s;
     const QString state = q.next() ? q.value(3).toString().trimmed() : QStringLiteral("P");
     if (state == QLatin1String("D"))
@@ -222,7 +221,8 @@ Result<QStringList> Undo::changed()
     }
     QSqlQuery q(m_db);
     if (Status s = UndoSql::run(m_db,
-                                QStringLiteral("SELECT CDFILAUXPRAT, CDPRATO, QTHASH FROM %1 WHERE NRDESFAZ = ? ORDER BY CDPRATO, CDFILAUXPRAT")
+                                QStringLiteral("SELECT CDFILAUXPRAT, CDPRATO, QTHASH FROM %1 WHERE NRDESFAZ = ? "
+                                               "ORDER BY CDPRATO, CDFILAUXPRAT")
                                     .arg(QLatin1String(UndoStore::kDishes)),
                                 {m_number}, m_what, &q);
         !s)
@@ -290,7 +290,8 @@ Status Undo::record()
     if (Status s = ImportHistory::insert(m_db, m_undo); !s)
         return s;
     return UndoSql::run(m_db,
-                        QStringLiteral("UPDATE %1 SET IDSITUACAO = 'D', CDHISTDESF = ? WHERE NRDESFAZ = ?").arg(QLatin1String(UndoStore::kImports)),
+                        QStringLiteral("UPDATE %1 SET IDSITUACAO = 'D', CDHISTDESF = ? WHERE NRDESFAZ = ?")
+                            .arg(QLatin1String(UndoStore::kImports)),
                         {m_undo.id, m_number}, m_what);
 }
 

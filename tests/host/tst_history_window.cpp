@@ -177,7 +177,8 @@ private slots:
         const QString before = rig->db->snapshot();
         const QString P = QStringLiteral("P");
         ImportCall call; // a new dish, and the demonstration's 100001 replaced
-        call.prato = {dish(P, QStringLiteral("200001"), QStringLiteral("NOVO")), dish(P, QStringLiteral("100001"), QStringLiteral("OUTRO"))};
+        call.prato = {dish(P, QStringLiteral("200001"), QStringLiteral("NOVO")),
+                      dish(P, QStringLiteral("100001"), QStringLiteral("OUTRO"))};
         call.recePadr = {{P, QStringLiteral("100001"), QStringLiteral("000102"), QStringLiteral("KG"), 0.3}};
         ImportOrigin origin;
         origin.fileName = QStringLiteral("cardapio.txt");

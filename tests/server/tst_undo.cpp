@@ -36,7 +36,8 @@ ImportCall smallImport(const QString &branch = QStringLiteral("0001"))
     const QString P = QStringLiteral("P");
     ImportCall call;
     call.branch = branch;
-    call.prato = {dish(P, QStringLiteral("200001"), QStringLiteral("PRATO NOVO")), dish(P, QStringLiteral("100001"), QStringLiteral("TROCADO")),
+    call.prato = {dish(P, QStringLiteral("200001"), QStringLiteral("PRATO NOVO")),
+                  dish(P, QStringLiteral("100001"), QStringLiteral("TROCADO")),
                   dish(P, QStringLiteral("200009"), QStringLiteral("COM ERRO"), QStringLiteral("0100000000"))};
     call.recePadr = {{P, QStringLiteral("200001"), QStringLiteral("000101"), QStringLiteral("KG"), 1.0000005},
                      {P, QStringLiteral("200001"), QStringLiteral("000102"), QStringLiteral("KG"), 0.1234564},
@@ -219,7 +220,8 @@ private slots:
             QVERIFY(!refused);
             QCOMPARE(refused.failure().key, QStringLiteral("Desf_Alterados"));
             const QString code = change.contains(QLatin1String("100001")) ? QStringLiteral("100001") : QStringLiteral("200001");
-            QVERIFY2(refused.error().endsWith(QStringLiteral(": ") + formatThroughPicture(code, picture) + u'.'), qPrintable(refused.error()));
+            const QString named = QStringLiteral(": ") + formatThroughPicture(code, picture) + u'.';
+            QVERIFY2(refused.error().endsWith(named), qPrintable(refused.error()));
             QCOMPARE(rig->db->snapshot(), changedSnapshot);
             QVERIFY(rig->exec(back));
         }
