@@ -80,6 +80,7 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
     net.BeforeConnect = [](NetConnection &c) {
         c.Host = Ambiente::instance().WebURL;
         c.Port = Ambiente::instance().WebPort;
+        c.Token = Ambiente::instance().token;
     };
     // The undo's history row names who undid it.
     ImportOrigin origin;
@@ -88,7 +89,7 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
     const Result<QByteArray> done = Rdm::Desfazer(net, cli.positionalArguments().first().trimmed());
     if (!done) {
         if (json)
-            CheckReport::writeJsonError(done.failure().key, done.failure().message, stdout);
+            CheckReport::writeJsonError(done.failure(), done.failure().message, stdout);
         std::fflush(stdout);
         return Command::fail(kProgram, done.failure(), ExitCode::Phase::Write);
     }

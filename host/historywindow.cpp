@@ -201,6 +201,7 @@ void HistoryWindow::undoSelected()
     net.BeforeConnect = [](NetConnection &c) {
         c.Host = Ambiente::instance().WebURL;
         c.Port = Ambiente::instance().WebPort;
+        c.Token = Ambiente::instance().token;
     };
     ImportOrigin origin;
     origin.operatorCode = Ambiente::instance().Operador.left(10);

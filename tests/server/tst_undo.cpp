@@ -256,10 +256,10 @@ private slots:
         const QString seeded = db->snapshot();
         QString id;
         {
-            auto module = RdmImpoPrato::openDirect(db->url(), &why);
-            QVERIFY2(module, qPrintable(why));
+            auto module = RdmImpoPrato::openDirect(db->url());
+            QVERIFY2(module, qPrintable(module.error()));
             NetConnection net;
-            net.setTransport(std::make_unique<InProcessTransport>(module));
+            net.setTransport(std::make_unique<InProcessTransport>(module.value()));
             id = historyId(smallImport().run(net));
             QVERIFY(!id.isEmpty());
         }
