@@ -303,14 +303,16 @@ Result<std::optional<Entry>> find(QSqlDatabase db, const QString &id)
 Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256)
 {
     using R = Result<std::optional<Entry>>;
-    // An export of the file is no import of it.
+    // An export of the file is no import of it, nor is an import that was undone since.
     auto rows = select(db, QStringLiteral(" WHERE CDFILIAL = ? AND DSSHA256 = ? AND IDRESULTADO = 'ok'"),
-                       {branch, sha256}, 1, true);
+                       {branch, sha256}, 50, true);
     if (!rows)
         return R::fail(rows.failure());
-    if (rows->isEmpty())
-        return std::optional<Entry>();
-    return std::optional<Entry>(rows->first());
+    for (const Entry &e : std::as_const(rows.value())) {
+        if (e.undoneBy.isEmpty())
+            return std::optional<Entry>(e);
+    }
+    return std::optional<Entry>();
 }
 
 QString rowsToText(const QList<QPair<QString, int>> &rows)

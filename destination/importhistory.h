@@ -54,7 +54,8 @@ Status insert(QSqlDatabase db, const Entry &entry, bool unlessPresent = false);
 Result<QList<Entry>> list(QSqlDatabase db, const QString &branch = {}, int limit = 100);
 // The row with this id, if any.
 Result<std::optional<Entry>> find(QSqlDatabase db, const QString &id);
-// The newest successful import (not export) of the file (its SHA-256) into the branch, if any.
+// The newest successful import (not export) of the file (its SHA-256) into the branch that was not
+// undone since, if any.
 Result<std::optional<Entry>> lastImportOf(QSqlDatabase db, const QString &branch, const QString &sha256);
 
 // "PRATO=3;RECEPADR=5" and back, as the rows per table are kept in the table.

@@ -100,13 +100,7 @@ private slots:
         auto db = SeededDb::create(backend, false, &why);
         QVERIFY2(db, qPrintable(why));
         QTemporaryDir dir;
-        LoadGen::Options a;
-        a.dishes = 120;
-        a.localEvery = 3;
-        LoadGen::Options b = a;
-        b.dishes = 90;
-        b.localEvery = 4;
-        b.products = 397;
+        const LoadGen::Options a{.dishes = 120, .localEvery = 3}, b{.dishes = 90, .localEvery = 4, .products = 397};
         QVERIFY(LoadGen::createDestination(db->url(), a));
         QVERIFY(LoadGen::writeExportFile(dir.filePath(QStringLiteral("a.txt")), a));
         QVERIFY(LoadGen::writeExportFile(dir.filePath(QStringLiteral("b.txt")), b));
@@ -117,10 +111,12 @@ private slots:
             QVERIFY2(server, qPrintable(why));
             target << QStringLiteral("--server") << server->address();
         }
+        QByteArray said; // the last import's stderr
         const auto import = [&](const char *file) {
             const ProcessRun r = runCli(QStringList{QStringLiteral("import"), QString::fromLatin1(file), QStringLiteral("--branch"),
                                                     QStringLiteral("0001"), QStringLiteral("--json")} + target,
                                         dir.path());
+            said = r.err;
             return r.exitCode == 0 ? r.json()[QStringLiteral("import")].toObject()[QStringLiteral("history_id")].toString() : QString();
         };
         const auto undo = [&](const QString &id) {
@@ -164,6 +160,7 @@ private slots:
 
         // What an import keeps goes with --prune-before; its history row stays.
         const QString idC = import("a.txt");
+        QVERIFY2(!said.contains(QStringLiteral("já foi importado").toUtf8()), said.constData()); // A was undone
         r = runCli(QStringList{QStringLiteral("history"), QStringLiteral("--prune-before"),
                                QDate::currentDate().addDays(2).toString(Qt::ISODate), QStringLiteral("--db"), db->url()},
                    dir.path());
