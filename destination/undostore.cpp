@@ -6,6 +6,7 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QtEndian>
 
 namespace UndoStore {
 
@@ -16,13 +17,6 @@ constexpr const char *kWhenFormat = "yyyy-MM-dd HH:mm:ss.zzz";
 QString when(const QDateTime &d)
 {
     return d.toUTC().toString(QString::fromLatin1(kWhenFormat));
-}
-
-QString keyColumn(const char *name, DbKind kind)
-{
-    const Catalogue::TableDef *prato = Catalogue::table(u"PRATO");
-    const FieldDef &f = prato->columns.at(prato->indexOf(QString::fromLatin1(name)));
-    return QStringLiteral("%1 %2 NOT NULL").arg(QLatin1String(name), Schema::columnType(f, kind));
 }
 
 } // namespace
@@ -51,9 +45,51 @@ QString shadowOf(const QString &table)
 
 QStringList tableNames()
 {
-    QStringList out{QLatin1String(kImports), QLatin1String(kDishes)};
+    QStringList out{QLatin1String(kImports)};
     for (const Written &w : writtenTables())
         out << shadowOf(QLatin1String(w.table));
+    return out;
+}
+
+void packDish(QByteArray &packed, QByteArrayView aux, QByteArrayView code, quint64 hash, quint8 tables)
+{
+    if (packed.isEmpty())
+        packed.append("D1", 2); // the packing's version
+    for (QByteArrayView key : {aux, code}) {
+        packed.append(char(quint8(qMin<qsizetype>(key.size(), 255))));
+        packed.append(key.first(qMin<qsizetype>(key.size(), 255)));
+    }
+    char bytes[8];
+    qToLittleEndian(hash, bytes);
+    packed.append(bytes, 8);
+    packed.append(char(tables));
+}
+
+std::optional<std::vector<KeptDish>> unpackDishes(const QByteArray &packed)
+{
+    std::vector<KeptDish> out;
+    if (packed.isEmpty())
+        return out;
+    if (!packed.startsWith("D1"))
+        return std::nullopt;
+    const auto *p = reinterpret_cast<const uchar *>(packed.constData());
+    qsizetype at = 2;
+    const auto key = [&](QByteArray &to) {
+        if (at >= packed.size() || at + 1 + p[at] > packed.size())
+            return false;
+        to = packed.mid(at + 1, p[at]);
+        at += 1 + p[at];
+        return true;
+    };
+    while (at < packed.size()) {
+        KeptDish d;
+        if (!key(d.aux) || !key(d.code) || at + 9 > packed.size())
+            return std::nullopt;
+        d.hash = qFromLittleEndian<quint64>(p + at);
+        d.tables = p[at + 8];
+        at += 9;
+        out.push_back(std::move(d));
+    }
     return out;
 }
 
@@ -83,19 +119,12 @@ QStringList statements(DbKind kind)
                        "  IDSITUACAO VARCHAR(1) NOT NULL,\n"
                        "  CDHISTDESF VARCHAR(36),\n"
                        "  DSCOLUNAS TEXT NOT NULL,\n"
+                       "  DSPRATOS %3,\n"
                        "  PRIMARY KEY (CDHISTIMPO),\n"
                        "  UNIQUE (NRDESFAZ)\n"
                        ")")
-            .arg(QLatin1String(kImports), pg ? QStringLiteral("TIMESTAMP(3) WITHOUT TIME ZONE") : QStringLiteral("TIMESTAMP")),
-        QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (\n"
-                       "  NRDESFAZ INTEGER NOT NULL,\n  %2,\n  %3,\n"
-                       "  QTHASH BIGINT NOT NULL,\n"
-                       "  IDTABELAS SMALLINT NOT NULL,\n"
-                       "  PRIMARY KEY (NRDESFAZ, CDFILAUXPRAT, CDPRATO)\n"
-                       ")%4")
-            .arg(QLatin1String(kDishes), keyColumn("CDFILAUXPRAT", kind), keyColumn("CDPRATO", kind),
-                 // SQLite: the key is the table, one tree instead of a table and its index.
-                 pg ? QString() : QStringLiteral(" WITHOUT ROWID")),
+            .arg(QLatin1String(kImports), pg ? QStringLiteral("TIMESTAMP(3) WITHOUT TIME ZONE") : QStringLiteral("TIMESTAMP"),
+                 pg ? QStringLiteral("BYTEA") : QStringLiteral("BLOB")),
     };
     return out;
 }
@@ -107,10 +136,10 @@ Status ensureTables(QSqlDatabase &db)
     if (kind == DbKind::PostgreSQL) {
         // to_regclass answers null for a missing table instead of failing the transaction.
         probe.prepare(QStringLiteral("SELECT to_regclass(CAST(? AS TEXT)) IS NOT NULL"));
-        probe.bindValue(0, QString::fromLatin1(kDishes).toLower());
+        probe.bindValue(0, QString::fromLatin1(kImports).toLower());
     } else {
         probe.prepare(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?"));
-        probe.bindValue(0, QString::fromLatin1(kDishes));
+        probe.bindValue(0, QString::fromLatin1(kImports));
     }
     // Made last by statements(): with it, all the others are there.
     if (probe.exec() && probe.next() && probe.value(0).toBool())
@@ -161,7 +190,7 @@ Result<int> prune(QSqlDatabase db, const QDateTime &before)
     // The imports first: an undo holds its import's row (FOR UPDATE on PostgreSQL) until it ends,
     // and finds it pruned after; an import pruned here is not undone meanwhile.
     QSqlQuery mark(db);
-    if (!mark.prepare(QStringLiteral("UPDATE %1 SET IDSITUACAO = 'P' WHERE IDSITUACAO = 'A' AND DTIMPORTACAO < ?")
+    if (!mark.prepare(QStringLiteral("UPDATE %1 SET IDSITUACAO = 'P', DSPRATOS = NULL WHERE IDSITUACAO = 'A' AND DTIMPORTACAO < ?")
                           .arg(QLatin1String(kImports))))
         return R::fail(DbError::describe(what, mark.lastError()));
     mark.bindValue(0, when(before));

@@ -3,11 +3,11 @@
 // row (HISTIMPO):
 // - DESFIMPO, one row per written import: its history id, a small number that the rows below carry
 //   instead of the id, the branch, how many dishes it replaced, the columns it wrote in each table
-//   ("PRATO=CDFILAUXPRAT,CDPRATO,...;RECEPADR=..."), and what became of it (undoable, undone by
-//   which history row, or pruned);
-// - DESFPRAT, the dish keys the import wrote, each with the tables it wrote for that dish (a bit
-//   per table of writtenTables()) and a hash of the rows it left for it there (so that an undo can
-//   tell a dish another program changed since);
+//   ("PRATO=CDFILAUXPRAT,CDPRATO,...;RECEPADR=..."), what became of it (undoable, undone by which
+//   history row, or pruned), and, while it can be undone, the dish keys it wrote packed in one
+//   value (DSPRATOS, packDish()), each with the tables it wrote for that dish (a bit per table of
+//   writtenTables()) and a hash of the rows it left for it there (so that an undo can tell a dish
+//   another program changed since);
 // - ANT<table> for PRATO, RECEPADR, RECEFILI, RECESERV, PRATPADR and PRATFILI: the rows of those
 //   dishes as they were before the import (the destination branch's, in the per-branch tables),
 //   column for column, under the import's number.
@@ -20,10 +20,12 @@
 #include <QSqlDatabase>
 #include <QStringList>
 
+#include <optional>
+#include <vector>
+
 namespace UndoStore {
 
 inline constexpr char kImports[] = "DESFIMPO";
-inline constexpr char kDishes[] = "DESFPRAT";
 
 // The tables an import writes, in the order it writes them, and whether each is kept per branch.
 struct Written {
@@ -37,6 +39,17 @@ int indexOf(QStringView table);
 QString shadowOf(const QString &table);
 // Every table of the store (for dropping them).
 QStringList tableNames();
+
+// A written dish as the import keeps it for its undo.
+struct KeptDish {
+    QByteArray aux, code; // CDFILAUXPRAT and CDPRATO, UTF-8
+    quint64 hash = 0;     // the sum of the hashes of the rows the import wrote for it
+    quint8 tables = 0;    // the tables it wrote for it, a bit per writtenTables()
+};
+// Appends a dish to the packed value of DSPRATOS (started empty); a key is at most 255 bytes.
+void packDish(QByteArray &packed, QByteArrayView aux, QByteArrayView code, quint64 hash, quint8 tables);
+// The dishes of a packed value; nullopt for a value this does not read whole.
+std::optional<std::vector<KeptDish>> unpackDishes(const QByteArray &packed);
 
 // The DDL for the database's kind; idempotent.
 QStringList statements(DbKind kind);

@@ -93,61 +93,20 @@ Status BeforeImage::seal(const QString &historyId, const QDateTime &when, const 
 {
     if (m_number == 0)
         return okStatus();
-    if (Status s = UndoSql::onPg(m_db) ? sealPg(keyOf) : sealSqlite(keyOf); !s)
-        return s;
+    // One value, whatever the number of dishes: a row per dish would cost the import a tree's
+    // worth of writes.
+    QByteArray dishes;
+    dishes.reserve(qsizetype(m_hash.size()) * 24);
+    Cells key(2);
+    for (size_t d = 0; d < m_hash.size(); ++d) {
+        keyOf(int(d), key);
+        UndoStore::packDish(dishes, key[0].text, key[1].text, m_hash[d], m_tables[d]);
+    }
     return UndoSql::run(m_db,
                         QStringLiteral("INSERT INTO %1 (CDHISTIMPO, NRDESFAZ, DTIMPORTACAO, CDFILIAL, QTPRATOSUBS, IDSITUACAO, "
-                                       "DSCOLUNAS) VALUES (?, ?, ?, ?, ?, 'A', ?)")
+                                       "DSCOLUNAS, DSPRATOS) VALUES (?, ?, ?, ?, ?, 'A', ?, ?)")
                             .arg(QLatin1String(UndoStore::kImports)),
                         {historyId, m_number, when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), m_branch,
-                         m_replaced, m_columns.isEmpty() ? QStringLiteral("") : m_columns.join(QLatin1Char(';'))},
+                         m_replaced, m_columns.isEmpty() ? QStringLiteral("") : m_columns.join(QLatin1Char(';')), dishes},
                         kWhat);
-}
-
-Status BeforeImage::sealPg(const std::function<void(int, Cells &)> &keyOf)
-{
-    PgCopy copy(pgHandle(m_db), QStringLiteral("COPY %1 (NRDESFAZ, CDFILAUXPRAT, CDPRATO, QTHASH, IDTABELAS) FROM STDIN")
-                                    .arg(QLatin1String(UndoStore::kDishes)));
-    const auto failed = [&] {
-        copy.abort();
-        return Status::fail(DbError::describe(kWhat, {}, copy.error()));
-    };
-    if (!copy.begin())
-        return failed();
-    Cells row(5);
-    for (Cell &c : row)
-        c.kind = Cell::Text;
-    row[0].setOwn(QByteArray::number(m_number));
-    Cells key(2);
-    for (size_t d = 0; d < m_hash.size(); ++d) {
-        keyOf(int(d), key);
-        row[1].text = key[0].text;
-        row[2].text = key[1].text;
-        row[3].setOwn(QByteArray::number(qint64(m_hash[d])));
-        row[4].setOwn(QByteArray::number(m_tables[d]));
-        if (!copy.add(row))
-            return failed();
-    }
-    return copy.end() ? okStatus() : failed();
-}
-
-Status BeforeImage::sealSqlite(const std::function<void(int, Cells &)> &keyOf)
-{
-    SqliteStatement add(m_db, QStringLiteral("INSERT INTO %1 (NRDESFAZ, CDFILAUXPRAT, CDPRATO, QTHASH, IDTABELAS) "
-                                             "VALUES (?, ?, ?, ?, ?)")
-                                  .arg(QLatin1String(UndoStore::kDishes)));
-    if (!add.ok())
-        return Status::fail(DbError::describe(kWhat, {}, add.error()));
-    Cells key(2);
-    for (size_t d = 0; d < m_hash.size(); ++d) {
-        keyOf(int(d), key);
-        add.bindInt64(1, m_number);
-        add.bindUtf8(2, key[0].text);
-        add.bindUtf8(3, key[1].text);
-        add.bindInt64(4, qint64(m_hash[d]));
-        add.bindInt64(5, m_tables[d]);
-        if (!add.step())
-            return Status::fail(DbError::describe(kWhat, {}, add.error()));
-    }
-    return okStatus();
 }

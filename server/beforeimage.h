@@ -5,9 +5,9 @@
 // Before the import writes a table, keep() copies the destination's rows that it is about to
 // replace there: of the dishes in the import's key table that it writes into that table (the key
 // table's IDTABELAS), under a number of the import's own. While the import writes, add() hashes
-// each row as its writer sends it (rowhash.h); after the last write, seal() stores the written
-// dish keys with their hashes and the import's row in DESFIMPO. Nothing the import wrote is read
-// back.
+// each row as its writer sends it (rowhash.h); after the last write, seal() stores the import's row
+// in DESFIMPO with the written dish keys and their hashes packed in one value. Nothing the import
+// wrote is read back.
 #include "rowhash.h"
 #include "rowwriter.h"
 
@@ -41,9 +41,6 @@ public:
                 const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
 
 private:
-    Status sealPg(const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
-    Status sealSqlite(const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
-
     QSqlDatabase &m_db;
     QString m_keys;
     QString m_branch;

@@ -1,6 +1,7 @@
 #include "undoimport.h"
 #include "interruption.h"
 #include "rowhash.h"
+#include "rowwriter.h"
 #include "undosql.h"
 
 #include "ambiente.h"
@@ -63,6 +64,7 @@ void hashValue(RowHash &h, const QVariant &v, const FieldDef &f, bool pg)
         h.number(v.toDouble(), f.kind == FieldKind::Number && f.precision > 0 ? f.scale : -1);
 }
 
+// A dish's key as the hashes of its rows are gathered under it.
 QByteArray dishKey(const QVariant &aux, const QVariant &prato)
 {
     return aux.toString().toUtf8() + char(0x1F) + prato.toString().toUtf8();
@@ -85,6 +87,8 @@ public:
 
 private:
     Status keys();
+    Status keysPg();
+    Status keysSqlite();
     // Adds the hashes of the rows the dishes hold now in one written table to `now`.
     Status hashTable(const Touched &t, QHash<QByteArray, quint64> &now);
     QString tableFilter(const Written &w, int table) const;
@@ -98,6 +102,7 @@ private:
     int m_replaced = 0;
     int m_written = 0;
     QList<Touched> m_tables;
+    std::vector<UndoStore::KeptDish> m_dishes;
     QString m_keys;
     const QString m_what = QStringLiteral("desfazer a importação");
 };
@@ -120,7 +125,7 @@ Status Undo::check()
         return s;
     // The import's row stays locked to this undo: a prune waits for it, and finds it undone.
     QSqlQuery q(m_db);
-    const QString sql = QStringLiteral("SELECT NRDESFAZ, CDFILIAL, QTPRATOSUBS, IDSITUACAO, DSCOLUNAS FROM %1 "
+    const QString sql = QStringLiteral("SELECT NRDESFAZ, CDFILIAL, QTPRATOSUBS, IDSITUACAO, DSCOLUNAS, DSPRATOS FROM %1 "
                                        "WHERE CDHISTIMPO = ?%2")
                             .arg(QLatin1String(UndoStore::kImports), UndoSql::onPg(m_db) ? QStringLiteral(" FOR UPDATE") : QString());
     if (Status s = UndoSql::run(m_db, sql, {m_id}, m_what, &q); !s)
@@ -134,7 +139,11 @@ Status Undo::check()
     m_branch = q.value(1).toString().trimmed();
     m_replaced = q.value(2).toInt();
     m_tables = touchedTables(q.value(4).toString());
+    auto dishes = UndoStore::unpackDishes(q.value(5).toByteArray());
     q.finish();
+    if (!dishes)
+        return Status::fail(DbError::describe(m_what, {}, QStringLiteral("DSPRATOS ilegível")));
+    m_dishes = std::move(*dishes);
     return keys();
 }
 
@@ -153,18 +162,46 @@ Status Undo::keys()
         if (Status s = UndoSql::run(m_db, sql, {}, m_what); !s)
             return s;
     }
-    QSqlQuery q(m_db);
-    if (Status s = UndoSql::run(m_db,
-                                QStringLiteral("INSERT INTO %1 (CDFILAUXPRAT, CDPRATO, IDTABELAS) SELECT CDFILAUXPRAT, CDPRATO, "
-                                               "IDTABELAS FROM %2 WHERE NRDESFAZ = ?")
-                                    .arg(m_keys, QLatin1String(UndoStore::kDishes)),
-                                {m_number}, m_what, &q);
-        !s)
+    if (Status s = pg ? keysPg() : keysSqlite(); !s)
         return s;
-    m_written = q.numRowsAffected();
+    m_written = int(m_dishes.size());
     if (pg)
         return UndoSql::run(m_db, QStringLiteral("ANALYZE IMP_DESF"), {}, m_what);
     return okStatus();
+}
+
+Status Undo::keysPg()
+{
+    PGconn *conn = RdmMethods::Rows::pgHandle(m_db);
+    RdmMethods::Rows::PgCopy copy(conn, QStringLiteral("COPY IMP_DESF (CDFILAUXPRAT, CDPRATO, IDTABELAS) FROM STDIN"));
+    RdmMethods::Rows::Cells row(3);
+    for (RdmMethods::Rows::Cell &c : row)
+        c.kind = RdmMethods::Rows::Cell::Text;
+    bool ok = copy.begin();
+    for (size_t i = 0; ok && i < m_dishes.size(); ++i) {
+        row[0].text = m_dishes[i].aux;
+        row[1].text = m_dishes[i].code;
+        row[2].setOwn(QByteArray::number(m_dishes[i].tables));
+        ok = copy.add(row);
+    }
+    if (ok && copy.end())
+        return okStatus();
+    copy.abort();
+    return Status::fail(DbError::describe(m_what, {}, copy.error()));
+}
+
+Status Undo::keysSqlite()
+{
+    RdmMethods::Rows::SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_DESF (CDFILAUXPRAT, CDPRATO, IDTABELAS) "
+                                                               "VALUES (?, ?, ?)"));
+    bool ok = add.ok();
+    for (size_t i = 0; ok && i < m_dishes.size(); ++i) {
+        add.bindUtf8(1, m_dishes[i].aux);
+        add.bindUtf8(2, m_dishes[i].code);
+        add.bindInt64(3, m_dishes[i].tables);
+        ok = add.step();
+    }
+    return ok ? okStatus() : Status::fail(DbError::describe(m_what, {}, add.error()));
 }
 
 // The join condition of a written table's rows to the dishes the import wrote into it.
@@ -219,19 +256,12 @@ Result<QStringList> Undo::changed()
         if (Status s = hashTable(t, now); !s)
             return R::fail(s.failure());
     }
-    QSqlQuery q(m_db);
-    if (Status s = UndoSql::run(m_db,
-                                QStringLiteral("SELECT CDFILAUXPRAT, CDPRATO, QTHASH FROM %1 WHERE NRDESFAZ = ? "
-                                               "ORDER BY CDPRATO, CDFILAUXPRAT")
-                                    .arg(QLatin1String(UndoStore::kDishes)),
-                                {m_number}, m_what, &q);
-        !s)
-        return R::fail(s.failure());
     QStringList out;
-    while (q.next()) {
-        if (now.value(dishKey(q.value(0), q.value(1))) != quint64(q.value(2).toLongLong()))
-            out << q.value(1).toString().trimmed();
+    for (const UndoStore::KeptDish &d : m_dishes) {
+        if (now.value(d.aux + char(0x1F) + d.code) != d.hash)
+            out << QString::fromUtf8(d.code);
     }
+    out.sort();
     return out;
 }
 
@@ -290,7 +320,7 @@ Status Undo::record()
     if (Status s = ImportHistory::insert(m_db, m_undo); !s)
         return s;
     return UndoSql::run(m_db,
-                        QStringLiteral("UPDATE %1 SET IDSITUACAO = 'D', CDHISTDESF = ? WHERE NRDESFAZ = ?")
+                        QStringLiteral("UPDATE %1 SET IDSITUACAO = 'D', CDHISTDESF = ?, DSPRATOS = NULL WHERE NRDESFAZ = ?")
                             .arg(QLatin1String(UndoStore::kImports)),
                         {m_undo.id, m_number}, m_what);
 }

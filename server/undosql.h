@@ -58,7 +58,7 @@ inline QStringList allColumns(const Catalogue::TableDef &t)
     return out;
 }
 
-// The bit of a table in DESFPRAT.IDTABELAS.
+// The bit of a table in IDTABELAS (the import's key table) and in a kept dish's tables.
 inline int bitOf(int table)
 {
     return 1 << table;
