@@ -81,6 +81,8 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
         c.Host = Ambiente::instance().WebURL;
         c.Port = Ambiente::instance().WebPort;
         c.Token = Ambiente::instance().token;
+        c.CallTimeout = Ambiente::instance().callTimeout;
+        c.ImportTimeout = Ambiente::instance().importTimeout;
     };
     // The undo's history row names who undid it.
     ImportOrigin origin;

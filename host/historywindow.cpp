@@ -202,6 +202,8 @@ void HistoryWindow::undoSelected()
         c.Host = Ambiente::instance().WebURL;
         c.Port = Ambiente::instance().WebPort;
         c.Token = Ambiente::instance().token;
+        c.CallTimeout = Ambiente::instance().callTimeout;
+        c.ImportTimeout = Ambiente::instance().importTimeout;
     };
     ImportOrigin origin;
     origin.operatorCode = Ambiente::instance().Operador.left(10);

@@ -178,7 +178,8 @@ HttpTransport::~HttpTransport() = default;
 
 bool HttpTransport::isLongCall(const QString &method)
 {
-    return method == QLatin1String("Importacao") || method == QLatin1String("GetPrevia");
+    return method == QLatin1String("Importacao") || method == QLatin1String("GetPrevia")
+        || method == QLatin1String("Desfazer");
 }
 
 void HttpTransport::setMaxReplyBytes(qint64 bytes)

@@ -14,7 +14,7 @@
 inline constexpr const char *kServerName = "IMP40500.rdmImpoPrato";
 inline constexpr qint64 kMaxReplyBytes = qint64(2) * 1024 * 1024 * 1024 - 1;
 // How long a call may wait for its server: the import and its preview, which carry a whole file
-// and write or compare all of it, kImportSeconds; every other call, a lookup or a table's columns,
+// and write or compare all of it, and the undo of an import, kImportSeconds; every other call, a lookup or a table's columns,
 // kCallSeconds, so that a server that has stopped answering is told within seconds. A call that
 // gets nothing for that long fails; one whose answer is not whole a second later is cut off. The
 // command line and the screen give their connection Ambiente's (IMP_CALL_TIMEOUT, IMP_IMPORT_TIMEOUT).

@@ -218,7 +218,7 @@ private slots:
 
     // The limits the environment sets, as the command line and the screen hand them to their
     // connection, against a server that accepts and says nothing: a lookup gives up after its own,
-    // the import waits for its longer one.
+    // the import and the undo wait for their longer one.
     void limitsFromTheEnvironment()
     {
         qputenv("IMP_CALL_TIMEOUT", "1");
@@ -250,6 +250,10 @@ private slots:
         QCOMPARE(r.failure().key, QStringLiteral("Srv_ResultadoIncerto"));
         QVERIFY2(lookup >= 800 && lookup < 2500, qPrintable(QString::number(lookup)));
         QVERIFY2(imported >= 2800 && imported < 5000, qPrintable(QString::number(imported)));
+        // An undo writes as much as an import: its limit, and an outcome it cannot know.
+        clock.restart();
+        const auto undone = Rdm::Desfazer(net, QStringLiteral("a"));
+        QVERIFY2(clock.elapsed() >= 2800 && undone.failure().key == u"Desf_ResultadoIncerto", qPrintable(undone.error()));
     }
 
     void requestTooLarge()
