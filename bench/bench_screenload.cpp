@@ -4,6 +4,7 @@
 // operator's "yes" to the end of the failed load (target: 100 ms at most).
 // Usage: bench_screenload FILE DB_URL [BRANCH]
 #include "frmimpoprato.h"
+#include "destinationreader.h"
 #include "dialogs.h"
 #include "embedded.h"
 #include "scripteddialogs.h"
@@ -36,7 +37,7 @@ int main(int argc, char **argv)
     const QString file = args.at(1);
     const QString branch = args.size() > 3 ? args.at(3) : QStringLiteral("0001");
     Ambiente &amb = Ambiente::instance();
-    amb.databaseUrl = args.at(2);
+    Database::useDestination(amb, args.at(2));
     amb.Operador = QStringLiteral("ADMIN");
     amb.FiliProc = branch;
     amb.locale = QLocale(QLocale::Portuguese, QLocale::Brazil);

@@ -5,6 +5,7 @@
 // The file and branch checks and the load pass, exactly as the screen runs them when the operator
 // leaves the parameter panel; `import` then sends the tables as the import button does.
 #include "commands.h"
+#include "destinationreader.h"
 #include "checkrun.h"
 #include "command.h"
 
@@ -75,7 +76,7 @@ std::optional<int> applySettings(const QCommandLineParser &cli, const QStringLis
     QString url;
     if (const auto exit = Command::databaseUrl(cli, program, true, url))
         return exit;
-    amb.databaseUrl = url;
+    Database::useDestination(amb, url);
     if (cli.isSet(QStringLiteral("operator")))
         amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
     if (amb.Operador.isEmpty())

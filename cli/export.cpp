@@ -4,6 +4,7 @@
 // checked as the import's branch field checks it, the file whole or not at all, the totals per
 // table at the end.
 #include "commands.h"
+#include "destinationreader.h"
 #include "checkreport.h"
 #include "command.h"
 #include "progress.h"
@@ -113,7 +114,7 @@ std::optional<int> prepare(const QCommandLineParser &cli, MenuExport::Request &r
     QString url;
     if (const auto exit = Command::databaseUrl(cli, kProgram, true, url))
         return exit;
-    amb.databaseUrl = url;
+    Database::useDestination(amb, url);
     if (cli.isSet(QStringLiteral("operator")))
         amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
     if (amb.Operador.isEmpty())

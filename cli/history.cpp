@@ -1,6 +1,7 @@
 // imp40500 history [--db URL] [--branch CODE] [--limit N] [--json] [--verbose]: the destination's
 // import history, newest first, the exports of its dishes and the undos of imports among the imports.
 // With --prune-before DATE it drops what the imports before that day kept for their undo instead.
+#include "destinationreader.h"
 #include "commands.h"
 #include "command.h"
 #include "ambiente.h"

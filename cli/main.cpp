@@ -6,6 +6,7 @@
 //   imp40500 undo ID [--db URL] [--server HOST:PORT] [--json]
 //   imp40500 export OUT --branch CODE [--db URL] [--tree padrao|local|todos] [--dishes CODE,...] [--json]
 #include "commands.h"
+#include "destinationreader.h"
 #include "exitcodes.h"
 #include "ambiente.h"
 #include "embedded.h"
@@ -53,6 +54,7 @@ int main(int argc, char **argv)
     qInstallMessageHandler(toDetail);
     // Settings from the environment; check and import refuse those that cannot be used.
     const QStringList environmentProblems = Ambiente::instance().loadFromEnvironment();
+    Database::useDestination(Ambiente::instance(), Ambiente::instance().databaseUrl);
     registerEmbeddedServer();
 
     // The options before the command are the program's own (help, version); the command takes

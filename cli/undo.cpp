@@ -3,6 +3,7 @@
 // transaction. Exit codes as every command's: 0 undone, 3 refused (already undone, changed since,
 // no longer kept, not an import), 5 the undo rolled back, 6 its answer lost.
 #include "commands.h"
+#include "destinationreader.h"
 #include "checkreport.h"
 #include "command.h"
 
@@ -51,7 +52,7 @@ std::optional<int> applySettings(const QCommandLineParser &cli, const QStringLis
     QString url;
     if (const auto exit = Command::databaseUrl(cli, kProgram, true, url))
         return exit;
-    amb.databaseUrl = url;
+    Database::useDestination(amb, url);
     if (cli.isSet(QStringLiteral("server")) && !amb.setServer(cli.value(QStringLiteral("server"))))
         return Command::fail(kProgram,
                              QStringLiteral("servidor inválido (use HOST:PORTA): %1").arg(cli.value(QStringLiteral("server"))),

@@ -1,3 +1,4 @@
+#include "destinationreader.h"
 #include "historywindow.h"
 
 #include "ambiente.h"

@@ -1,4 +1,5 @@
 #include "signin.h"
+#include "destinationreader.h"
 
 #include "ambiente.h"
 
@@ -188,7 +189,7 @@ void SignInValues::applyToAmbiente() const
     amb.NomeFiliProc = nomeFilial.trimmed();
     amb.ModuFili = moduFili;
     amb.token = token;
-    amb.databaseUrl = databaseUrl.trimmed();
+    Database::useDestination(amb, databaseUrl.trimmed());
     amb.WebURL.clear();
     amb.WebPort = 0;
     if (!server.trimmed().isEmpty())

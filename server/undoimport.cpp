@@ -1,3 +1,4 @@
+#include "destinationreader.h"
 #include "undoimport.h"
 #include "interruption.h"
 #include "rowhash.h"

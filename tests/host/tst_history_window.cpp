@@ -4,6 +4,7 @@
 // offered for the imports that can still be undone, asks first with Não as the default, and undoes
 // through the application server; an undo is not offered.
 #include "historywindow.h"
+#include "destinationreader.h"
 #include "mainwindow.h"
 #include "../server/rig.h"
 
@@ -88,7 +89,7 @@ private slots:
             QVERIFY(ImportHistory::insert(db->db(), e));
         Database::closeShared();
         Ambiente &amb = Ambiente::instance();
-        amb.databaseUrl = db->url();
+        Database::useDestination(amb, db->url());
         amb.Operador = QStringLiteral("ADMIN"); // for the picture's status bar
         amb.FiliProc = QStringLiteral("0001");
         amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");
@@ -238,7 +239,7 @@ private slots:
         QVERIFY2(db, qPrintable(why));
         QVERIFY(QSqlQuery(db->db()).exec(QStringLiteral("DROP TABLE HISTIMPO")));
         Database::closeShared();
-        Ambiente::instance().databaseUrl = db->url();
+        Database::useDestination(Ambiente::instance(), db->url());
         HistoryWindow history;
         QCOMPARE(history.model()->rowCount(), 0);
         QCOMPARE(history.statusText(), QStringLiteral("Nenhuma importação registrada."));

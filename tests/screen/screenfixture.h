@@ -3,6 +3,7 @@
 // the real application server module in this process. The module is watched: each method's calls
 // are counted, and one method can be made to fail.
 #include "hostwindow.h"
+#include "destinationreader.h"
 #include "seeddb.h"
 
 #include "ambiente.h"
@@ -72,7 +73,7 @@ public:
         Database::closeShared();
         signInDemoOperator();
         Ambiente &amb = Ambiente::instance();
-        amb.databaseUrl = db->url();
+        Database::useDestination(amb, db->url());
         amb.locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
         amb.resetPictCache();
 

@@ -3,6 +3,7 @@
 // written with the totals told, a refused branch leaving no file, and the screen's entry
 // (IniProcExportacao) bringing the one screen back.
 #include "frmexpoprato.h"
+#include "destinationreader.h"
 #include "hostwindow.h"
 #include "seeddb.h"
 
@@ -70,7 +71,7 @@ void TstExportScreen::savesTheBranchsDishes()
     QVERIFY2(db, qPrintable(why));
     QTemporaryDir dir;
     Ambiente &amb = Ambiente::instance();
-    amb.databaseUrl = db->url();
+    Database::useDestination(amb, db->url());
     amb.Operador = QStringLiteral("ADMIN");
     amb.FiliProc = QStringLiteral("0001");
     amb.NomeFiliProc = QStringLiteral("RESTAURANTE MATRIZ");

@@ -1,6 +1,7 @@
 // The screen's lifecycle as the host drives it: IniProc, activations, closes and keys, with the
 // real MDI area on the offscreen platform and a stand-in application server.
 #include "fakerdm.h"
+#include "destinationreader.h"
 #include "hostwindow.h"
 #include "seeddb.h"
 
@@ -494,7 +495,7 @@ void ScreenLifecycleTest::branchLookup()
     std::unique_ptr<SeededDb> db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
     QVERIFY2(db, qPrintable(why));
     Database::closeShared();
-    Ambiente::instance().databaseUrl = db->url();
+    Database::useDestination(Ambiente::instance(), db->url());
     Ambiente::instance().Operador = operador;
 
     IniProc();

@@ -1,6 +1,7 @@
 // The operator environment's services that read the destination: the dish-code picture, the
 // local cache (refreshed only for catalogue tables), and the picture helpers.
 #include "ambiente.h"
+#include "destinationreader.h"
 #include "appserver.h"
 #include "database.h"
 #include "datapacket.h"
@@ -45,7 +46,7 @@ private slots:
         auto db = SeededDb::create(SeededDb::Kind::SQLite, true, &why);
         QVERIFY2(db, qPrintable(why));
         Ambiente &env = Ambiente::instance();
-        env.databaseUrl = db->url();
+        Database::useDestination(env, db->url());
         Database::closeShared();
         env.resetPictCache();
 
@@ -79,7 +80,7 @@ private slots:
         if (!db && !SeededDb::available(SeededDb::Kind::PostgreSQL))
             QSKIP("PostgreSQL not configured (IMP_TEST_PG_URL)");
         QVERIFY2(db, qPrintable(why));
-        Ambiente::instance().databaseUrl = db->url();
+        Database::useDestination(Ambiente::instance(), db->url());
         Database::closeShared();
         ReadOnlyQuery q(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL"));
         q.setParam(QStringLiteral("P_CDFILIAL"), QStringLiteral("0001"));

@@ -2,6 +2,7 @@
 // Importacao: flagged dishes skipped with their recipes, recipes replaced only with their flag,
 // all or nothing, arguments refused whole.
 #include "rig.h"
+#include "destinationreader.h"
 
 #include "ambiente.h"
 #include "embedded.h"
@@ -542,7 +543,7 @@ private slots:
         registerEmbeddedServer();
         Ambiente &env = Ambiente::instance();
         const QString saved = env.databaseUrl;
-        env.databaseUrl = db->url();
+        Database::useDestination(env, db->url());
         {
             NetConnection net;
             net.setConnected(true);
@@ -560,7 +561,7 @@ private slots:
             QVERIFY(!r);
             QVERIFY2(r.error().contains(QLatin1String("IMP_DB")), qPrintable(r.error()));
         }
-        env.databaseUrl = saved;
+        Database::useDestination(env, saved);
     }
 };
 

@@ -4,6 +4,7 @@
 // the import wrote, and refuses an import that failed, is unknown, was undone or pruned, and an
 // undo; a server killed (-9) at any point of an undo leaves the destination exactly before or
 // exactly after it.
+#include "destinationreader.h"
 #include "rig.h"
 #include "serverprocess.h"
 

@@ -2,6 +2,7 @@
 // database: codes typed into the real in-place editor, the keys the grid refuses, the cell
 // button's lookup, and what each leaves in the map and in the list of destinations in use.
 #include "ambiente.h"
+#include "destinationreader.h"
 #include "database.h"
 #include "framework.h"
 #include "memtablemodel.h"
@@ -144,7 +145,7 @@ void TestServiceGrid::initTestCase()
                                       "NMSERVICOORIG VARCHAR(40), CDSERVFILIDEST VARCHAR(5), DTULTATUPARE TIMESTAMP)")));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("seed"));
-    Ambiente::instance().databaseUrl = QStringLiteral("sqlite:") + path;
+    Database::useDestination(Ambiente::instance(), QStringLiteral("sqlite:") + path);
     Database::closeShared();
 }
 

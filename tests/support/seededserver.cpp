@@ -1,4 +1,5 @@
 #include "seededserver.h"
+#include "destinationreader.h"
 #include "ambiente.h"
 #include "database.h"
 
@@ -55,7 +56,7 @@ SeededServer::~SeededServer()
 void SeededServer::useAsOperatorDatabase()
 {
     Database::closeShared();
-    Ambiente::instance().databaseUrl = db->url();
+    Database::useDestination(Ambiente::instance(), db->url());
     Ambiente::instance().locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
     m_operatorDatabase = true;
 }

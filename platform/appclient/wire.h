@@ -6,27 +6,27 @@
 //   response = CBOR map {"ok": bool, "payload": bytes} or {"ok": false, "error": text[, "key": text,
 //              "detail": text, "dishRow": integer]}
 #include "callargs.h"
-#include "platform_export.h"
+#include "appclient_export.h"
 #include "result.h"
 
 #include <QByteArray>
 #include <QCborArray>
 
 namespace Wire {
-IMP_PLATFORM_EXPORT QByteArray encodeRequest(const CallArgs &args);
+IMP_APPCLIENT_EXPORT QByteArray encodeRequest(const CallArgs &args);
 // Any CBOR array, also one no typed call would make (tests and the fuzzer send such requests).
-IMP_PLATFORM_EXPORT QByteArray encodeRequest(const QCborArray &args);
-IMP_PLATFORM_EXPORT Result<CallArgs> decodeRequest(const QByteArray &body);
+IMP_APPCLIENT_EXPORT QByteArray encodeRequest(const QCborArray &args);
+IMP_APPCLIENT_EXPORT Result<CallArgs> decodeRequest(const QByteArray &body);
 // The same, its packets sharing the body's bytes rather than copied: the body must outlive the
 // arguments (the HTTP server's, for a request of hundreds of megabytes).
-IMP_PLATFORM_EXPORT Result<CallArgs> decodeRequestShared(const QByteArray &body);
-IMP_PLATFORM_EXPORT QByteArray encodeSuccess(const QByteArray &payload);
-IMP_PLATFORM_EXPORT QByteArray encodeFailure(const QString &message);
+IMP_APPCLIENT_EXPORT Result<CallArgs> decodeRequestShared(const QByteArray &body);
+IMP_APPCLIENT_EXPORT QByteArray encodeSuccess(const QByteArray &payload);
+IMP_APPCLIENT_EXPORT QByteArray encodeFailure(const QString &message);
 // A failure with its catalogue key, detail and dish row, which travel as "key", "detail" and
 // "dishRow" beside "error".
-IMP_PLATFORM_EXPORT QByteArray encodeFailure(const Failure &failure);
-IMP_PLATFORM_EXPORT QByteArray encodeReply(const Result<QByteArray> &reply);
-IMP_PLATFORM_EXPORT Result<QByteArray> decodeResponse(const QByteArray &body);
+IMP_APPCLIENT_EXPORT QByteArray encodeFailure(const Failure &failure);
+IMP_APPCLIENT_EXPORT QByteArray encodeReply(const Result<QByteArray> &reply);
+IMP_APPCLIENT_EXPORT Result<QByteArray> decodeResponse(const QByteArray &body);
 // A failure as the client takes it from any server: a text always, a key of at most 64 characters.
-IMP_PLATFORM_EXPORT Failure received(Failure failure);
+IMP_APPCLIENT_EXPORT Failure received(Failure failure);
 } // namespace Wire

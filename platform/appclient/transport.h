@@ -3,7 +3,7 @@
 // or in-process) and the connection `TNetConnection` that picks one. Calls block; a failure is a
 // value (the connection never throws: ThrowException is off).
 #include "callargs.h"
-#include "platform_export.h"
+#include "appclient_export.h"
 #include "result.h"
 
 #include <QByteArray>
@@ -23,7 +23,7 @@ inline constexpr int kImportSeconds = 300;
 
 // The server's side of a call, implemented by the remote data module. The in-process transport
 // calls it with the arguments as they are; the HTTP server hands it the request's bytes.
-class IMP_PLATFORM_EXPORT RemoteDataModule {
+class IMP_APPCLIENT_EXPORT RemoteDataModule {
 public:
     virtual ~RemoteDataModule();
     // Runs one method on the arguments as values and gives its payload or its failure. Never throws.
@@ -35,14 +35,14 @@ public:
     virtual bool databaseOpen() { return true; }
 };
 
-class IMP_PLATFORM_EXPORT ServerTransport {
+class IMP_APPCLIENT_EXPORT ServerTransport {
 public:
     virtual ~ServerTransport();
     virtual Result<QByteArray> call(const QString &method, const CallArgs &args) = 0;
 };
 
 // The module in this process: arguments and payloads pass as values, packets shared, not copied.
-class IMP_PLATFORM_EXPORT InProcessTransport : public ServerTransport {
+class IMP_APPCLIENT_EXPORT InProcessTransport : public ServerTransport {
 public:
     explicit InProcessTransport(std::shared_ptr<RemoteDataModule> module);
     Result<QByteArray> call(const QString &method, const CallArgs &args) override;
@@ -53,7 +53,7 @@ private:
 
 struct CallWatch;
 
-class IMP_PLATFORM_EXPORT HttpTransport : public ServerTransport {
+class IMP_APPCLIENT_EXPORT HttpTransport : public ServerTransport {
 public:
     HttpTransport(QString host, int port, QString token, int callSeconds = kCallSeconds,
                   int importSeconds = kImportSeconds);
@@ -80,11 +80,11 @@ private:
 // Whoever links the server code registers how to make the embedded module (used when WebURL is
 // empty), or the failure that keeps it from starting.
 using EmbeddedServerFactory = std::function<Result<std::shared_ptr<RemoteDataModule>>()>;
-IMP_PLATFORM_EXPORT void setEmbeddedServerFactory(EmbeddedServerFactory factory);
-IMP_PLATFORM_EXPORT bool hasEmbeddedServerFactory();
+IMP_APPCLIENT_EXPORT void setEmbeddedServerFactory(EmbeddedServerFactory factory);
+IMP_APPCLIENT_EXPORT bool hasEmbeddedServerFactory();
 
 // TNetConnection.
-class IMP_PLATFORM_EXPORT NetConnection {
+class IMP_APPCLIENT_EXPORT NetConnection {
 public:
     NetConnection();
     ~NetConnection();

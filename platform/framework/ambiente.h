@@ -9,9 +9,24 @@
 #include <QStringList>
 #include <QHash>
 #include <QByteArray>
+#include <memory>
 #include <optional>
 
 class QSqlDatabase;
+
+// What the environment reads from the operator's destination: the database layer provides it
+// (DestinationReader in database/destinationreader.h), so the environment itself opens nothing.
+class IMP_PLATFORM_EXPORT DestinationSource {
+public:
+    virtual ~DestinationSource();
+    // The dish-code picture (PARAMGERAL.CDPICTPRAT); empty when there is none, nothing when it
+    // cannot be read.
+    virtual std::optional<QString> dishPicture() = 0;
+    // The name of a branch; empty when the destination has no such branch.
+    virtual Result<QString> branchName(const QString &branch) = 0;
+    // Every row of a catalogue table, as a data packet.
+    virtual Result<QByteArray> tableRows(const QString &table) = 0;
+};
 
 class IMP_PLATFORM_EXPORT Ambiente {
 public:
@@ -45,7 +60,9 @@ public:
     // A locale by its name ("pt_BR", "en_US.UTF-8", "C"); nothing when Qt does not know the name
     // and would fall back to the C locale, which reads every date and decimal of a file as null.
     static std::optional<QLocale> localeNamed(const QString &name);
-    // Reads the name of FiliProc from the database when NomeFiliProc is empty.
+    // Where the reads below go; none (the default) reads nothing. Changing it forgets the picture.
+    void setDestination(std::shared_ptr<DestinationSource> source);
+    // Reads the name of FiliProc from the destination when NomeFiliProc is empty.
     void completeFromDatabase();
     // "host:port" into WebURL/WebPort; false when malformed.
     bool setServer(const QString &hostPort);
@@ -64,6 +81,7 @@ public:
 
 private:
     Ambiente() = default;
+    std::shared_ptr<DestinationSource> m_destination;
     QHash<int, QString> m_pict;
     bool m_pictLoaded = false;
     QHash<QString, QByteArray> m_cache;
@@ -80,6 +98,3 @@ IMP_PLATFORM_EXPORT QString formatThroughPicture(const QString &code, const QStr
 // them, then "e mais N" ("100.004, 100.009 e mais 7056"); empty for none. A refused import can
 // name thousands of dishes: whoever needs them all reads the history's JSON.
 IMP_PLATFORM_EXPORT QString dishCodeList(const QStringList &codes, const QString &picture, int shown = 10);
-// The dish-code picture of a destination (PARAMGERAL.CDPICTPRAT of its first row) read through
-// `db`; empty when it has none, nullopt when it cannot be read.
-IMP_PLATFORM_EXPORT std::optional<QString> readDishPicture(const QSqlDatabase &db);

@@ -1,5 +1,4 @@
 #include "database.h"
-#include "ambiente.h"
 #include "dberror.h"
 #include "messages.h"
 
@@ -200,6 +199,26 @@ Result<QSqlDatabase> open(const QString &url, const QString &connectionName)
     return db;
 }
 
+// The destination the shared connection opens, set by whoever signs the process in.
+static QString g_sharedUrl;
+
+void setSharedUrl(const QString &url)
+{
+    {
+        const QMutexLocker lock(&g_ownMutex);
+        if (g_sharedUrl == url)
+            return;
+        g_sharedUrl = url;
+    }
+    closeShared();
+}
+
+QString sharedUrl()
+{
+    const QMutexLocker lock(&g_ownMutex);
+    return g_sharedUrl;
+}
+
 QString sharedConnectionName()
 {
     return QStringLiteral("imp40500_shared");
@@ -213,7 +232,7 @@ Result<QSqlDatabase> shared()
         if (db.isOpen())
             return db;
     }
-    const QString url = Ambiente::instance().databaseUrl;
+    const QString url = sharedUrl();
     if (url.isEmpty())
         return Failure{QStringLiteral("Banco de dados não informado."), {}, {}, -1, {}, Failure::Kind::Unreachable};
     return open(url, name);
@@ -259,7 +278,7 @@ bool isOwnFile(const QString &path)
         const QMutexLocker lock(&g_ownMutex);
         bases = g_ownDatabases;
     }
-    if (auto u = DbUrl::parse(Ambiente::instance().databaseUrl); u && u.value().kind == DbKind::SQLite
+    if (auto u = DbUrl::parse(sharedUrl()); u && u.value().kind == DbKind::SQLite
         && u.value().path != QLatin1String(":memory:"))
         bases.insert(QFileInfo(u.value().path).absoluteFilePath());
     const std::optional<FileId> target = idOf(path);

@@ -3,7 +3,7 @@
 // yes/no flags travel as -1 and 0) and data packets (QByteArray, shared, never copied on the way
 // in-process). A request that came over the wire may hold other kinds (booleans, numbers, lists,
 // null); the methods refuse them with the same words whatever the transport.
-#include "platform_export.h"
+#include "appclient_export.h"
 
 #include <QVariant>
 #include <QVariantList>

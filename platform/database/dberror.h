@@ -2,7 +2,7 @@
 // Database failures in words: what was being done, why it failed (locked, read-only, disk full,
 // cannot open, repeated key, connection lost...) from the catalogue, and the driver's own text kept
 // apart as the detail for the log and for --verbose.
-#include "platform_export.h"
+#include "database_export.h"
 #include "result.h"
 
 class QSqlError;
@@ -16,10 +16,10 @@ enum class Cause {
 
 // `code`: SQLite's result code (primary or extended, as a number) or PostgreSQL's SQLSTATE; either
 // may be empty, the driver's text then decides alone.
-IMP_PLATFORM_EXPORT Cause classify(const QString &code, const QString &driverText);
+IMP_DATABASE_EXPORT Cause classify(const QString &code, const QString &driverText);
 // The catalogue key of a cause.
-IMP_PLATFORM_EXPORT QString keyOf(Cause cause);
+IMP_DATABASE_EXPORT QString keyOf(Cause cause);
 // `what` is the action, as the catalogue's texts take it: "gravar RECEPADR", "abrir o banco de dados".
-IMP_PLATFORM_EXPORT Failure describe(const QString &what, const QString &code, const QString &driverText);
-IMP_PLATFORM_EXPORT Failure describe(const QString &what, const QSqlError &error);
+IMP_DATABASE_EXPORT Failure describe(const QString &what, const QString &code, const QString &driverText);
+IMP_DATABASE_EXPORT Failure describe(const QString &what, const QSqlError &error);
 } // namespace DbError

@@ -1,7 +1,7 @@
 #pragma once
 // The typed calls of the methods of "IMP40500.rdmImpoPrato", argument orders as the server
 // defines them, and the summaries Importacao and Desfazer return.
-#include "platform_export.h"
+#include "appclient_export.h"
 #include "result.h"
 #include "transport.h"
 
@@ -12,7 +12,7 @@
 #include <QStringList>
 
 // Summary of an import, the payload of Importacao.
-struct IMP_PLATFORM_EXPORT ImportSummary {
+struct IMP_APPCLIENT_EXPORT ImportSummary {
     int dishesWritten = 0;
     QStringList dishesNotWritten;           // CDPRATO of dishes refused for their error flags
     QList<QPair<QString, int>> rowsPerTable; // table name, rows written
@@ -25,7 +25,7 @@ struct IMP_PLATFORM_EXPORT ImportSummary {
 };
 
 // Summary of an undo, the payload of Desfazer.
-struct IMP_PLATFORM_EXPORT UndoSummary {
+struct IMP_APPCLIENT_EXPORT UndoSummary {
     QString undoId;         // the undo's row in HISTIMPO
     QString importId;       // the import it undid
     int dishesDeleted = 0;  // the dishes the import had written
@@ -35,20 +35,20 @@ struct IMP_PLATFORM_EXPORT UndoSummary {
 };
 
 namespace Rdm {
-IMP_PLATFORM_EXPORT Result<QByteArray> GetDiretorios(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> SetDiretorios(NetConnection &c, const QByteArray &delta);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetParamGeral(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetPrato(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetRecePadr(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetReceServ(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetReceFili(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetPratPadr(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetPratFili(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetPratServ(NetConnection &c);
-IMP_PLATFORM_EXPORT Result<QByteArray> GetPesqPrato(NetConnection &c, const QString &cdPrato,
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetDiretorios(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> SetDiretorios(NetConnection &c, const QByteArray &delta);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetParamGeral(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetPrato(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetRecePadr(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetReceServ(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetReceFili(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetPratPadr(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetPratFili(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetPratServ(NetConnection &c);
+IMP_APPCLIENT_EXPORT Result<QByteArray> GetPesqPrato(NetConnection &c, const QString &cdPrato,
                                                     const QString &cdFilial);
 // Packets in this order: PRATO, RECEPADR, RECEFILI, SERVDESTINO, RECESERV, PRATPADR, PRATFILI, SERVICO.
-IMP_PLATFORM_EXPORT Result<QByteArray> Importacao(NetConnection &c, const QByteArray &prato,
+IMP_APPCLIENT_EXPORT Result<QByteArray> Importacao(NetConnection &c, const QByteArray &prato,
                                                   const QByteArray &recePadr, const QByteArray &receFili,
                                                   const QByteArray &servDestino, const QByteArray &receServ,
                                                   const QByteArray &pratPadr, const QByteArray &pratFili,
@@ -56,5 +56,5 @@ IMP_PLATFORM_EXPORT Result<QByteArray> Importacao(NetConnection &c, const QByteA
                                                   bool temReceFili, bool temReceServ,
                                                   const QString &cdFilial);
 // The undo of the import with this history id; the payload is an UndoSummary.
-IMP_PLATFORM_EXPORT Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId);
+IMP_APPCLIENT_EXPORT Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId);
 } // namespace Rdm

@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-class IMP_PLATFORM_EXPORT ReadOnlyQuery {
+class IMP_DATABASE_EXPORT ReadOnlyQuery {
 public:
     explicit ReadOnlyQuery(const QString &sql, const QString &connectionName = {});
     ~ReadOnlyQuery();

@@ -1,16 +1,8 @@
 #include "ambiente.h"
-#include "dberror.h"
 #include "catalogue.h"
-#include "database.h"
-#include "datapacket.h"
-#include "memtable.h"
 #include "messages.h"
 
-#include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlField>
-#include <QSqlQuery>
-#include <QSqlRecord>
+DestinationSource::~DestinationSource() = default;
 
 Ambiente &Ambiente::instance()
 {
@@ -74,19 +66,19 @@ std::optional<QLocale> Ambiente::localeNamed(const QString &name)
     return l;
 }
 
+void Ambiente::setDestination(std::shared_ptr<DestinationSource> source)
+{
+    m_destination = std::move(source);
+    resetPictCache();
+}
+
 void Ambiente::completeFromDatabase()
 {
-    if (!NomeFiliProc.isEmpty() || FiliProc.isEmpty())
+    if (!NomeFiliProc.isEmpty() || FiliProc.isEmpty() || !m_destination)
         return;
     // The name is only shown; without a database the screen reports the real problem later.
-    const Result<QSqlDatabase> db = Database::shared();
-    if (!db)
-        return;
-    QSqlQuery q(db.value());
-    q.prepare(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
-    q.addBindValue(FiliProc);
-    if (q.exec() && q.next())
-        NomeFiliProc = q.value(0).toString().trimmed();
+    if (const Result<QString> name = m_destination->branchName(FiliProc))
+        NomeFiliProc = name.value();
 }
 
 QLocale Ambiente::exportFileLocale()
@@ -122,9 +114,7 @@ bool Ambiente::setServer(const QString &hostPort)
 QString Ambiente::DBPict(int kind)
 {
     if (!m_pictLoaded) {
-        std::optional<QString> picture;
-        if (const Result<QSqlDatabase> db = Database::shared())
-            picture = readDishPicture(db.value());
+        const std::optional<QString> picture = m_destination ? m_destination->dishPicture() : std::nullopt;
         if (!picture)
             return {}; // not kept: the next call tries again
         m_pict.clear();
@@ -133,16 +123,6 @@ QString Ambiente::DBPict(int kind)
         m_pictLoaded = true;
     }
     return m_pict.value(kind);
-}
-
-std::optional<QString> readDishPicture(const QSqlDatabase &db)
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    // The first general-parameter row is the current one, as the server hands it out.
-    if (!q.exec(QStringLiteral("SELECT CDPICTPRAT FROM PARAMGERAL ORDER BY CDFILIAL")))
-        return std::nullopt;
-    return q.next() ? q.value(0).toString().trimmed() : QString();
 }
 
 void Ambiente::resetPictCache()
@@ -160,20 +140,13 @@ Status Ambiente::AtualizaLocalCache(const QStringList &tables)
             qWarning("AtualizaLocalCache: tabela desconhecida ignorada: %s", qPrintable(requested));
             continue;
         }
-        const Result<QSqlDatabase> db = Database::shared();
-        if (!db)
-            return db.failure();
-        QSqlQuery q(db.value());
-        q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT * FROM ") + def->name))
-            return DbError::describe(QStringLiteral("atualizar o cache local de %1").arg(def->name), q.lastError());
-        const QSqlRecord rec = q.record();
-        QList<FieldDef> fields;
-        for (int i = 0; i < rec.count(); ++i) {
-            const int col = def->indexOf(rec.fieldName(i));
-            fields << (col >= 0 ? def->columns.at(col) : FieldDef::text(rec.fieldName(i).toUpper(), 0));
-        }
-        m_cache.insert(def->name, Catalogue::packRows(q, def->name, fields));
+        if (!m_destination)
+            return Status::fail(Failure{QStringLiteral("Banco de dados não informado."), {}, {}, -1, {},
+                                        Failure::Kind::Unreachable});
+        Result<QByteArray> rows = m_destination->tableRows(def->name);
+        if (!rows)
+            return rows.failure();
+        m_cache.insert(def->name, std::move(rows.value()));
         m_cacheRefreshes[def->name] += 1;
     }
     return okStatus();
