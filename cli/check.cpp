@@ -73,14 +73,8 @@ std::optional<int> applySettings(const QCommandLineParser &cli, const QStringLis
         return Command::fail(program, QStringLiteral("informe a filial destino com --branch CODIGO ou IMP_BRANCH (--help "
                                                      "para as opções)."),
                              ExitCode::Usage);
-    QString url;
-    if (const auto exit = Command::databaseUrl(cli, program, true, url))
+    if (const auto exit = Command::useDestination(cli, program))
         return exit;
-    Database::useDestination(amb, url);
-    if (cli.isSet(QStringLiteral("operator")))
-        amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
-    if (amb.Operador.isEmpty())
-        amb.Operador = QStringLiteral("ADMIN");
     if (cli.isSet(QStringLiteral("locale"))) {
         const QString name = cli.value(QStringLiteral("locale"));
         const std::optional<QLocale> locale = Ambiente::localeNamed(name);
@@ -88,11 +82,7 @@ std::optional<int> applySettings(const QCommandLineParser &cli, const QStringLis
             return Command::fail(program, QStringLiteral("formato regional desconhecido: %1").arg(name), ExitCode::Usage);
         amb.locale = *locale;
     }
-    if (cli.isSet(QStringLiteral("server")) && !amb.setServer(cli.value(QStringLiteral("server"))))
-        return Command::fail(program,
-                             QStringLiteral("servidor inválido (use HOST:PORTA): %1").arg(cli.value(QStringLiteral("server"))),
-                             ExitCode::Usage);
-    return std::nullopt;
+    return Command::useServer(cli, program);
 }
 
 // Parses the options and sets the environment from them; an exit code when the command ends here

@@ -117,13 +117,7 @@ int CheckRun::run()
         return failed(db.failure());
 
     NetConnection net;
-    net.BeforeConnect = [](NetConnection &c) {
-        c.Host = Ambiente::instance().WebURL;
-        c.Port = Ambiente::instance().WebPort;
-        c.Token = Ambiente::instance().token;
-        c.CallTimeout = Ambiente::instance().callTimeout;
-        c.ImportTimeout = Ambiente::instance().importTimeout;
-    };
+    net.BeforeConnect = [](NetConnection &c) { c.settingsFrom(Ambiente::instance()); };
     const bool terminal = isatty(fileno(stderr));
     CliProgress progress(terminal && !m_opts.json && !m_opts.quiet);
     ImportSession session(net);

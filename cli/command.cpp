@@ -1,4 +1,5 @@
 #include "command.h"
+#include "destinationreader.h"
 
 #include "ambiente.h"
 #include "database.h"
@@ -50,6 +51,28 @@ std::optional<int> databaseUrl(const QCommandLineParser &cli, const QString &pro
     // branch does not exist, and leave the file behind.
     if (mustExist && parsed->kind == DbKind::SQLite && !QFileInfo(parsed->path).isFile())
         return fail(program, Failure{Msg(QStringLiteral("Hist_BancoInexistente")).arg(url), QStringLiteral("Hist_BancoInexistente"), {}});
+    return std::nullopt;
+}
+
+std::optional<int> useDestination(const QCommandLineParser &cli, const QString &program)
+{
+    QString url;
+    if (const auto exit = databaseUrl(cli, program, true, url))
+        return exit;
+    Ambiente &amb = Ambiente::instance();
+    Database::useDestination(amb, url);
+    if (cli.isSet(QStringLiteral("operator")))
+        amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
+    if (amb.Operador.isEmpty())
+        amb.Operador = QStringLiteral("ADMIN");
+    return std::nullopt;
+}
+
+std::optional<int> useServer(const QCommandLineParser &cli, const QString &program)
+{
+    const QString server = cli.value(QStringLiteral("server"));
+    if (cli.isSet(QStringLiteral("server")) && !Ambiente::instance().setServer(server))
+        return fail(program, QStringLiteral("servidor inválido (use HOST:PORTA): %1").arg(server), ExitCode::Usage);
     return std::nullopt;
 }
 

@@ -27,4 +27,10 @@ int fail(const QString &program, const Failure &failure, ExitCode::Phase phase =
 // initdb makes one). An exit code when the command ends here.
 std::optional<int> databaseUrl(const QCommandLineParser &cli, const QString &program, bool mustExist, QString &url);
 
+// The destination (databaseUrl, must exist) made the process's, and the operator: --operator, else
+// IMP_OPERATOR, else "ADMIN". An exit code when the command ends here.
+std::optional<int> useDestination(const QCommandLineParser &cli, const QString &program);
+// --server over IMP_SERVER; an exit code when it is no HOST:PORTA.
+std::optional<int> useServer(const QCommandLineParser &cli, const QString &program);
+
 } // namespace Command

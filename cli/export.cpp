@@ -111,14 +111,8 @@ std::optional<int> prepare(const QCommandLineParser &cli, MenuExport::Request &r
     if (branch.trimmed().isEmpty())
         return Command::fail(kProgram, QStringLiteral("informe a filial com --branch CODIGO ou IMP_BRANCH (--help para as opções)."),
                              ExitCode::Usage);
-    QString url;
-    if (const auto exit = Command::databaseUrl(cli, kProgram, true, url))
+    if (const auto exit = Command::useDestination(cli, kProgram))
         return exit;
-    Database::useDestination(amb, url);
-    if (cli.isSet(QStringLiteral("operator")))
-        amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
-    if (amb.Operador.isEmpty())
-        amb.Operador = QStringLiteral("ADMIN");
 
     request.databaseUrl = amb.databaseUrl;
     request.path = cli.positionalArguments().first();

@@ -48,20 +48,9 @@ std::optional<int> applySettings(const QCommandLineParser &cli, const QStringLis
     if (cli.positionalArguments().size() != 1)
         return Command::fail(kProgram, QStringLiteral("informe o código de uma importação (imp40500 history --json, campo id)."),
                              ExitCode::Usage);
-    Ambiente &amb = Ambiente::instance();
-    QString url;
-    if (const auto exit = Command::databaseUrl(cli, kProgram, true, url))
+    if (const auto exit = Command::useDestination(cli, kProgram))
         return exit;
-    Database::useDestination(amb, url);
-    if (cli.isSet(QStringLiteral("server")) && !amb.setServer(cli.value(QStringLiteral("server"))))
-        return Command::fail(kProgram,
-                             QStringLiteral("servidor inválido (use HOST:PORTA): %1").arg(cli.value(QStringLiteral("server"))),
-                             ExitCode::Usage);
-    if (cli.isSet(QStringLiteral("operator")))
-        amb.Operador = cli.value(QStringLiteral("operator")).trimmed();
-    if (amb.Operador.isEmpty())
-        amb.Operador = QStringLiteral("ADMIN");
-    return std::nullopt;
+    return Command::useServer(cli, kProgram);
 }
 
 } // namespace
@@ -78,13 +67,7 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
         return *exit;
     const bool json = cli.isSet(QStringLiteral("json"));
     NetConnection net;
-    net.BeforeConnect = [](NetConnection &c) {
-        c.Host = Ambiente::instance().WebURL;
-        c.Port = Ambiente::instance().WebPort;
-        c.Token = Ambiente::instance().token;
-        c.CallTimeout = Ambiente::instance().callTimeout;
-        c.ImportTimeout = Ambiente::instance().importTimeout;
-    };
+    net.BeforeConnect = [](NetConnection &c) { c.settingsFrom(Ambiente::instance()); };
     // The undo's history row names who undid it.
     ImportOrigin origin;
     origin.operatorCode = Ambiente::instance().Operador.left(10);

@@ -199,13 +199,7 @@ void HistoryWindow::undoSelected()
         return;
     // Through the application server, as the import went: the embedded one or the one configured.
     NetConnection net;
-    net.BeforeConnect = [](NetConnection &c) {
-        c.Host = Ambiente::instance().WebURL;
-        c.Port = Ambiente::instance().WebPort;
-        c.Token = Ambiente::instance().token;
-        c.CallTimeout = Ambiente::instance().callTimeout;
-        c.ImportTimeout = Ambiente::instance().importTimeout;
-    };
+    net.BeforeConnect = [](NetConnection &c) { c.settingsFrom(Ambiente::instance()); };
     ImportOrigin origin;
     origin.operatorCode = Ambiente::instance().Operador.left(10);
     const ImportOrigin::Scope scope(origin);

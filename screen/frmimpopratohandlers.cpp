@@ -86,12 +86,8 @@ void TfrmImpoPrato::FormActivate(QObject *)
 
 void TfrmImpoPrato::netImpoPratoBeforeConnect(QObject *)
 {
-    const Ambiente &amb = Ambiente::instance();
-    netImpoPrato.Port = amb.WebPort;
-    netImpoPrato.Host = amb.WebURL;
-    netImpoPrato.Token = amb.token;
-    netImpoPrato.CallTimeout = amb.callTimeout;
-    netImpoPrato.ImportTimeout = amb.importTimeout;
+    // Port, then host, from the operator environment; its token and limits with them.
+    netImpoPrato.settingsFrom(Ambiente::instance());
 }
 
 void TfrmImpoPrato::FormClose(QObject *sender, CloseAction &action)

@@ -1,5 +1,6 @@
 #include "transport.h"
 #include "wire.h"
+#include "ambiente.h"
 
 #include <QMutex>
 
@@ -136,3 +137,12 @@ Result<QByteArray> NetConnection::call(const QString &method, const CallArgs &ar
     return m_transport->call(method, args);
 }
 
+
+void NetConnection::settingsFrom(const Ambiente &env)
+{
+    Port = env.WebPort;
+    Host = env.WebURL;
+    Token = env.token;
+    CallTimeout = env.callTimeout;
+    ImportTimeout = env.importTimeout;
+}

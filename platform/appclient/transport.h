@@ -84,6 +84,8 @@ IMP_APPCLIENT_EXPORT void setEmbeddedServerFactory(EmbeddedServerFactory factory
 IMP_APPCLIENT_EXPORT bool hasEmbeddedServerFactory();
 
 // TNetConnection.
+class Ambiente;
+
 class IMP_APPCLIENT_EXPORT NetConnection {
 public:
     NetConnection();
@@ -97,6 +99,10 @@ public:
     int CallTimeout = kCallSeconds;     // over HTTP, the limits of a call and of the import (above)
     int ImportTimeout = kImportSeconds;
     std::function<void(NetConnection &)> BeforeConnect;
+
+    // Port, host, token and the two limits from an operator environment (what a BeforeConnect of
+    // the screen, the command line or the history window sets).
+    void settingsFrom(const Ambiente &env);
 
     // Opening runs BeforeConnect, then picks the transport: HTTP to Host:Port when Host is set,
     // the embedded module otherwise. A connection that cannot open stays closed; calls then fail.
