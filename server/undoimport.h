@@ -11,6 +11,6 @@
 #include <QSqlDatabase>
 
 namespace RdmMethods {
-// "Desfazer" (history id): the payload is an UndoSummary (platform/rdmcalls.h).
+// "Desfazer" (history id): the payload is an UndoSummary (platform/appclient/rdmcalls.h).
 Result<QByteArray> desfazer(QSqlDatabase &db, const CallArgs &args);
 } // namespace RdmMethods
