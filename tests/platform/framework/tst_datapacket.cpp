@@ -292,6 +292,41 @@ void TestDataPacket::truncatedAtEveryLength()
         QVERIFY2(!DataPacket::loadDelta(delta.left(n)).ok(), qPrintable(QString::number(n)));
 }
 
+// A packet of two columns, T (text of `width`) and V (of kind `second`), its rows written by `rows`;
+// the table's name after the rows when `nameAfterRows`.
+static QByteArray handPacket(int width, FieldKind second, const std::function<void(QCborStreamWriter &)> &rows,
+                             bool nameAfterRows = false)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    w.startMap(nameAfterRows ? 3 : 2);
+    w.append(QLatin1String("fields"));
+    w.startArray(2);
+    w.startMap(3);
+    w.append(QLatin1String("name"));
+    w.append(QLatin1String("T"));
+    w.append(QLatin1String("kind"));
+    w.append(qint64(FieldKind::Text));
+    w.append(QLatin1String("width"));
+    w.append(qint64(width));
+    w.endMap();
+    w.startMap(2);
+    w.append(QLatin1String("name"));
+    w.append(QLatin1String("V"));
+    w.append(QLatin1String("kind"));
+    w.append(qint64(second));
+    w.endMap();
+    w.endArray();
+    w.append(QLatin1String("rows"));
+    rows(w);
+    if (nameAfterRows) {
+        w.append(QLatin1String("table"));
+        w.append(QLatin1String("X"));
+    }
+    w.endMap();
+    return out;
+}
+
 // Every form of value a packet may hold, read in place, gives what the table load() fills holds:
 // lists and texts of open length, texts in chunks, small floats, integers in a number column,
 // text cut to its column's width (never half a character), empty text and null.
@@ -307,39 +342,8 @@ void TestDataPacket::rowsAsLoaded_data()
     t.createDataSet();
     QTest::newRow("no rows") << DataPacket::save(t) << 0;
 
-    const auto hand = [](int width, FieldKind second, const std::function<void(QCborStreamWriter &)> &rows,
-                         bool nameAfterRows = false) {
-        QByteArray out;
-        QCborStreamWriter w(&out);
-        w.startMap(nameAfterRows ? 3 : 2);
-        w.append(QLatin1String("fields"));
-        w.startArray(2);
-        w.startMap(3);
-        w.append(QLatin1String("name"));
-        w.append(QLatin1String("T"));
-        w.append(QLatin1String("kind"));
-        w.append(qint64(FieldKind::Text));
-        w.append(QLatin1String("width"));
-        w.append(qint64(width));
-        w.endMap();
-        w.startMap(2);
-        w.append(QLatin1String("name"));
-        w.append(QLatin1String("V"));
-        w.append(QLatin1String("kind"));
-        w.append(qint64(second));
-        w.endMap();
-        w.endArray();
-        w.append(QLatin1String("rows"));
-        rows(w);
-        if (nameAfterRows) {
-            w.append(QLatin1String("table"));
-            w.append(QLatin1String("X"));
-        }
-        w.endMap();
-        return out;
-    };
     // Raw CBOR: an open list of rows, each an open list; text in two chunks; a 16-bit float.
-    QByteArray open = hand(0, FieldKind::Number, [](QCborStreamWriter &w) {
+    QByteArray open = handPacket(0, FieldKind::Number, [](QCborStreamWriter &w) {
         w.startArray();
         w.endArray();
     });
@@ -352,14 +356,14 @@ void TestDataPacket::rowsAsLoaded_data()
                                 "9f" "66efbbbfefbbbf" "20" "ff"
                                 "ff");
     QTest::newRow("open lists, chunks, small floats, integers as numbers, byte order marks") << open << 6;
-    QByteArray openWhole = hand(0, FieldKind::Number, [](QCborStreamWriter &w) {
+    QByteArray openWhole = handPacket(0, FieldKind::Number, [](QCborStreamWriter &w) {
         w.startArray();
         w.endArray();
     });
     openWhole.chop(1);
     openWhole += QByteArray::fromHex("9f" "62c3a9" "3903e7" "ff" "82" "60" "fb3ff8000000000000" "ff");
     QTest::newRow("open lists of whole texts") << openWhole << 2;
-    QTest::newRow("text cut to the width") << hand(3, FieldKind::Integer, [](QCborStreamWriter &w) {
+    QTest::newRow("text cut to the width") << handPacket(3, FieldKind::Integer, [](QCborStreamWriter &w) {
         w.startArray(6);
         for (const char *s : {"abcdef", "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80x", "ab\xf0\x9f\x98\x80", "  x  ", "\xc3\xa9\xc3\xa9\xc3\xa9",
                               "\xef\xbb\xbf" "abcd"}) {
@@ -370,19 +374,19 @@ void TestDataPacket::rowsAsLoaded_data()
         }
         w.endArray();
     }) << 6;
-    QTest::newRow("flags and dates") << hand(0, FieldKind::Boolean, [](QCborStreamWriter &w) {
+    QTest::newRow("flags and dates") << handPacket(0, FieldKind::Boolean, [](QCborStreamWriter &w) {
         w.startArray(2);
         w.startArray(2); w.append(QLatin1String("s")); w.append(true); w.endArray();
         w.startArray(2); w.appendNull(); w.append(false); w.endArray();
         w.endArray();
     }) << 2;
-    QTest::newRow("rows before the table's name") << hand(2, FieldKind::Integer, [](QCborStreamWriter &w) {
+    QTest::newRow("rows before the table's name") << handPacket(2, FieldKind::Integer, [](QCborStreamWriter &w) {
         w.startArray(2);
         w.startArray(2); w.append(QLatin1String("abc")); w.append(qint64(5)); w.endArray();
         w.startArray(2); w.append(QString(QChar(0xFEFF)) + QStringLiteral("xyz")); w.appendNull(); w.endArray();
         w.endArray();
     }, true) << 2;
-    QTest::newRow("dates") << hand(0, FieldKind::DateTime, [](QCborStreamWriter &w) {
+    QTest::newRow("dates") << handPacket(0, FieldKind::DateTime, [](QCborStreamWriter &w) {
         w.startArray(2);
         w.startArray(2); w.append(QLatin1String("d")); w.append(qint64(1709296200123)); w.endArray();
         w.startArray(2); w.append(QLatin1String("e")); w.append(qint64(-86400000)); w.endArray();
