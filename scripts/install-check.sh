@@ -19,7 +19,10 @@ run() { env -u LD_LIBRARY_PATH -u IMP_DB -u IMP_SERVER -u IMP_TOKEN PATH="$bin:/
 for program in imp40500 imp40500-server imp40500-host; do
   got=$(run "$program" --version 2>/dev/null)
   [ "$got" = "$program $version" ] || fail "$program --version said '$got', not '$program $version'"
-  ldd "$bin/$program" | grep -q "libimp_platform.so => $prefix/" || fail "$program does not find its library in $prefix"
+  libs=$(ldd "$bin/$program")
+  for lib in framework database appclient; do
+    grep -q "libimp_$lib.so => $prefix/" <<<"$libs" || fail "$program does not find libimp_$lib.so in $prefix"
+  done
 done
 
 work=$prefix/work
