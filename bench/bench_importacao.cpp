@@ -3,7 +3,10 @@
 // into SQLite and PostgreSQL, beside the bulk loaders of the same rows: sqlite3's .import
 // of CSV files into a fresh database and psql's \copy into a fresh PostgreSQL database. Each is
 // run RUNS times (default 3) on a fresh database and the best time kept, as the machine is shared.
-// PostgreSQL is measured when IMP_TEST_PG_URL (or IMP_BENCH_PG_URL) names a server. With "replace",
+// PostgreSQL is measured when IMP_TEST_PG_URL (or IMP_BENCH_PG_URL) names a server: Importacao in
+// this process and, when imp40500-server is built beside this program, through it over HTTP, each
+// run printed beside psql's, then the least and the median of each (IMP_BENCH_ONLY=sqlite or
+// =postgresql measures one database only). With "replace",
 // the same call is made once before the timed one, untimed: the timed import replaces every dish
 // (and keeps all of them for its undo).
 #include "appserver.h"
@@ -20,10 +23,13 @@
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -214,6 +220,137 @@ void report(const char *what, double import, double bulk)
                 bulk > 0 ? import / bulk : 0.0);
 }
 
+
+QByteArray loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll().left(14).trimmed();
+}
+
+// CPU seconds (user and system) of another process so far, from /proc.
+double processCpu(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = f.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? (fields.at(11).toDouble() + fields.at(12).toDouble()) / double(sysconf(_SC_CLK_TCK)) : 0;
+}
+
+// Importacao through imp40500-server over HTTP on loopback, timed from the call to the reply; the
+// CPU time is the client's and the server's together. Returns seconds, or -1.
+double timeHttpImport(const QString &server, const QString &url, const CallArgs &args)
+{
+    QProcess p;
+    p.start(server, {QStringLiteral("--db"), url, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    int port = 0;
+    QByteArray out;
+    while (port == 0 && p.waitForReadyRead(10000)) {
+        out += p.readAllStandardOutput();
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(QString::fromUtf8(out));
+        port = m.hasMatch() ? m.captured(1).toInt() : 0;
+    }
+    if (port == 0) {
+        std::fprintf(stderr, "%s did not start: %s\n", qPrintable(server), p.readAllStandardError().constData());
+        return -1;
+    }
+    NetConnection net;
+    net.setTransport(std::make_unique<HttpTransport>(QStringLiteral("127.0.0.1"), port, QString()));
+    if (g_replace && !net.call(QStringLiteral("Importacao"), args))
+        return -1;
+    QElapsedTimer clock;
+    const double cpu = cpuSeconds(RUSAGE_SELF) + processCpu(p.processId());
+    clock.start();
+    auto r = net.call(QStringLiteral("Importacao"), args);
+    const double s = clock.nsecsElapsed() / 1e9;
+    g_lastCpu = cpuSeconds(RUSAGE_SELF) + processCpu(p.processId()) - cpu;
+    p.terminate();
+    p.waitForFinished(10000);
+    if (!r) {
+        std::fprintf(stderr, "Importacao over HTTP: %s\n", qPrintable(r.error()));
+        return -1;
+    }
+    return s;
+}
+
+struct Series {
+    QList<double> wall, cpu;
+    void add(double w, double c)
+    {
+        wall << w;
+        cpu << c;
+    }
+    static double median(QList<double> v)
+    {
+        std::sort(v.begin(), v.end());
+        return v.isEmpty() ? 0 : (v.size() % 2 ? v.at(v.size() / 2) : (v.at(v.size() / 2 - 1) + v.at(v.size() / 2)) / 2);
+    }
+    static double least(const QList<double> &v) { return v.isEmpty() ? 0 : *std::min_element(v.begin(), v.end()); }
+};
+
+void summarise(const char *what, const Series &s, const Series &bulk)
+{
+    std::printf("PostgreSQL %-11s wall min %6.2f s median %6.2f s (psql \\copy %6.2f / %6.2f): ratio min %.2f median %.2f\n",
+                what, Series::least(s.wall), Series::median(s.wall), Series::least(bulk.wall), Series::median(bulk.wall),
+                Series::least(s.wall) / Series::least(bulk.wall), Series::median(s.wall) / Series::median(bulk.wall));
+    std::printf("PostgreSQL %-11s CPU  min %6.2f s median %6.2f s (client side; psql %6.2f / %6.2f)\n", what,
+                Series::least(s.cpu), Series::median(s.cpu), Series::least(bulk.cpu), Series::median(bulk.cpu));
+}
+
+// PostgreSQL: per run, Importacao in this process, Importacao through imp40500-server over HTTP
+// (when the server is built beside this program) and psql's \copy, each into a fresh database.
+// Prints every run and then the least and the median of each beside its baseline's.
+bool benchPostgres(const QString &base, const CallArgs &args, const QList<Table> &tables, const QTemporaryDir &dir, int runs)
+{
+    const QString server = QCoreApplication::applicationDirPath() + QStringLiteral("/imp40500-server");
+    const bool http = QFile::exists(server);
+    Series inProcess, overHttp, bulk;
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QStringList names{QStringLiteral("bench_imp_") + pid, QStringLiteral("bench_http_") + pid,
+                            QStringLiteral("bench_copy_") + pid};
+    for (int run = 0; run < runs; ++run) {
+        QStringList urls;
+        for (const QString &name : names) {
+            QUrl u(base);
+            u.setPath(QLatin1Char('/') + name);
+            urls << u.toString();
+            if (!adminExec(base, QStringLiteral("CREATE DATABASE ") + name) || !prepare(urls.last(), name != names.last())) {
+                std::fprintf(stderr, "cannot create the benchmark databases\n");
+                return false;
+            }
+        }
+        const QByteArray load = loadAverage();
+        const double i = timeImport(urls.at(0), args, run == 0);
+        const double iCpu = g_lastCpu;
+        const double h = http ? timeHttpImport(server, urls.at(1), args) : 0;
+        const double hCpu = g_lastCpu;
+        QByteArray script;
+        for (const Table &t : tables)
+            script += QStringLiteral("\\copy %1 FROM '%2' WITH (FORMAT csv)\n")
+                          .arg(QString::fromLatin1(t.name), dir.filePath(QString::fromLatin1(t.name) + QStringLiteral(".csv")))
+                          .toUtf8();
+        const double b = timeProcess(QStringLiteral("psql"),
+                                     {QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                                      QStringLiteral("-1"), urls.at(2)},
+                                     script);
+        for (const QString &name : names)
+            adminExec(base, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+        if (i < 0 || h < 0 || b < 0)
+            return false;
+        inProcess.add(i, iCpu);
+        overHttp.add(h, hCpu);
+        bulk.add(b, g_lastCpu);
+        std::printf("run %d (load %s): in process %.2f s (CPU %.2f), over HTTP %.2f s (CPU %.2f), psql \\copy %.2f s "
+                    "(CPU %.2f): ratios %.2f, %.2f\n",
+                    run + 1, load.constData(), i, iCpu, h, hCpu, b, g_lastCpu, i / b, h / b);
+    }
+    summarise("in process", inProcess, bulk);
+    if (http)
+        summarise("over HTTP", overHttp, bulk);
+    return true;
+}
 } // namespace
 
 // One long main on purpose: the runs are read top to bottom as the table of figures they print, each
@@ -262,9 +399,11 @@ int main(int argc, char **argv)
 
     const auto best = [](double a, double b) { return a < 0 ? b : (b < 0 ? a : qMin(a, b)); };
     bool failed = false;
+    // IMP_BENCH_ONLY=sqlite or =postgresql measures one database only.
+    const QByteArray onlyPg = qgetenv("IMP_BENCH_ONLY");
 
     // SQLite: each run on fresh files.
-    {
+    if (onlyPg.isEmpty() || onlyPg == "sqlite") {
         double imp = -1, bulk = -1, impCpu = -1, bulkCpu = -1;
         for (int run = 0; run < runs && !failed; ++run) {
             const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("import%1.db").arg(run));
@@ -298,43 +437,13 @@ int main(int argc, char **argv)
     QString base = qEnvironmentVariable("IMP_BENCH_PG_URL");
     if (base.isEmpty())
         base = qEnvironmentVariable("IMP_TEST_PG_URL");
+    if (!onlyPg.isEmpty() && onlyPg != "postgresql")
+        return failed ? 1 : 0;
     if (base.isEmpty()) {
         std::printf("PostgreSQL: skipped (set IMP_TEST_PG_URL)\n");
         return failed ? 1 : 0;
     }
-    double imp = -1, bulk = -1;
-    for (int run = 0; run < runs && !failed; ++run) {
-        const QString importDb = QStringLiteral("bench_imp_%1").arg(QCoreApplication::applicationPid());
-        const QString copyDb = QStringLiteral("bench_copy_%1").arg(QCoreApplication::applicationPid());
-        QUrl importUrl(base), copyUrl(base);
-        importUrl.setPath(QLatin1Char('/') + importDb);
-        copyUrl.setPath(QLatin1Char('/') + copyDb);
-        if (!adminExec(base, QStringLiteral("CREATE DATABASE ") + importDb)
-            || !adminExec(base, QStringLiteral("CREATE DATABASE ") + copyDb)) {
-            std::fprintf(stderr, "cannot create the benchmark databases\n");
-            return 1;
-        }
-        if (prepare(importUrl.toString(), true) && prepare(copyUrl.toString(), false)) {
-            const double i = timeImport(importUrl.toString(), args, run == 0);
-            QByteArray script;
-            for (const Table &t : tables)
-                script += QStringLiteral("\\copy %1 FROM '%2' WITH (FORMAT csv)\n")
-                              .arg(QString::fromLatin1(t.name), dir.filePath(QString::fromLatin1(t.name) + QStringLiteral(".csv")))
-                              .toUtf8();
-            const double b = timeProcess(QStringLiteral("psql"),
-                                         {QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                                          QStringLiteral("-1"), copyUrl.toString()},
-                                         script);
-            failed = i < 0 || b < 0;
-            imp = best(imp, i);
-            bulk = best(bulk, b);
-        } else {
-            failed = true;
-        }
-        adminExec(base, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(importDb));
-        adminExec(base, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(copyDb));
-    }
     if (!failed)
-        report("PostgreSQL", imp, bulk);
+        failed = !benchPostgres(base, args, tables, dir, runs);
     return failed ? 1 : 0;
 }

@@ -163,6 +163,10 @@ private:
     // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
     Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
     Status writeDishRows(Packet &p, bool perBranch);
+    // The written dish numbers in the order their rows are sent (m_keyOrder, or 0, 1, ...).
+    std::vector<int> dishOrder() const;
+    // Packet rows of written dishes, grouped by dish in dishOrder(), each dish's in packet order.
+    std::vector<int> rowsInDishOrder(const Packet &p) const;
     // The tables in the order they are written, each after the one before it, in one transaction.
     Status writeTables();
     // Per written dish, the tables the import writes for it: a bit per UndoStore::writtenTables().
@@ -193,6 +197,11 @@ private:
     ImportSummary m_summary;
     ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
     std::vector<quint8> m_touched;    // touchedTables(), made before the keys are
+    // PostgreSQL: the written dishes in the order of their keys (CDFILAUXPRAT, CDPRATO, as bytes),
+    // the order in which their rows are sent: each table's rows then reach its key's index in
+    // ascending order, which PostgreSQL inserts at the index's right edge without searching it.
+    // Empty on SQLite, which takes them in packet order.
+    std::vector<int> m_keyOrder;
     std::unique_ptr<BeforeImage> m_before; // while the import writes, when it keeps one
 };
 

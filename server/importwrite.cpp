@@ -4,6 +4,7 @@
 #include "undostore.h"
 
 #include <cmath>
+#include <numeric>
 
 namespace RdmMethods::importacao_detail {
 
@@ -180,18 +181,19 @@ Result<int> Import::writeRows(Packet &p, std::span<const int> rows, bool perBran
     if (!existing)
         return Result<int>::fail(existing.failure());
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
+    // The k-th of `rows` belongs to the k-th written dish; they are sent in dishOrder().
+    const std::vector<int> order = dishOrder();
     // The packet row of the writer's k-th row, for a refusal that names it.
     const auto nth = [&](int k) {
-        for (int r : rows)
-            if (r >= 0 && k-- == 0)
-                return r;
+        for (int dish : order)
+            if (rows[size_t(dish)] >= 0 && k-- == 0)
+                return rows[size_t(dish)];
         return -1;
     };
-    // The k-th of `rows` belongs to the k-th written dish.
     const int kept = m_before ? UndoStore::indexOf(p.def->name) : -1;
     Cells values;
-    for (size_t dish = 0; dish < rows.size(); ++dish) {
-        const int r = rows[dish];
+    for (int dish : order) {
+        const int r = rows[size_t(dish)];
         if (r < 0)
             continue;
         if (Status s = rowValues(p, r, columns, values); !s)
@@ -317,11 +319,15 @@ Status Import::preparePg()
     Cells key(3);
     key[0].kind = key[1].kind = Cell::Text;
     key[2].kind = Cell::Number;
+    // Each dish's key, kept for the sort below: a separator below any character of a code.
+    std::vector<QByteArray> keys(size_t(m_dishRows.size()));
     for (qsizetype d = 0; d < m_dishRows.size(); ++d) {
         const int r = m_dishRows.at(d);
         key[0].text = m_prato.keyView(r, dAux, key[0].own);
         key[1].text = m_prato.keyView(r, dPrato, key[1].own);
         key[2].number = m_touched.at(size_t(d));
+        keys[size_t(d)].reserve(key[0].text.size() + key[1].text.size() + 1);
+        keys[size_t(d)].append(key[0].text).append('\0').append(key[1].text);
         if (!copy.add(key)) {
             copy.abort();
             return failed(copy.error());
@@ -331,6 +337,9 @@ Status Import::preparePg()
         return failed(copy.error());
     if (Status s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS")); !s)
         return failed(s.error());
+    m_keyOrder.resize(keys.size());
+    std::iota(m_keyOrder.begin(), m_keyOrder.end(), 0);
+    std::sort(m_keyOrder.begin(), m_keyOrder.end(), [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
     return okStatus();
 }
 
@@ -385,19 +394,13 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
     auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
+    // A row of a dish that is not written is not looked at any further.
+    const std::vector<int> sent = rowsInDishOrder(p);
     // The packet row of the writer's k-th row, for a refusal that names it.
-    const auto nth = [&](int k) {
-        for (int r = 0; r < p.rowCount(); ++r)
-            if (p.dish[size_t(r)] >= 0 && k-- == 0)
-                return r;
-        return -1;
-    };
+    const auto nth = [&](int k) { return k >= 0 && size_t(k) < sent.size() ? sent[size_t(k)] : -1; };
     const int kept = m_before ? UndoStore::indexOf(p.def->name) : -1;
     Cells values;
-    for (int r = 0; r < p.rowCount(); ++r) {
-        // A row of a dish that is not written is not looked at any further.
-        if (p.dish[size_t(r)] < 0)
-            continue;
+    for (int r : sent) {
         if (Status s = rowValues(p, r, columns, values); !s)
             return s;
         if (kept >= 0)
@@ -409,6 +412,43 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
         return Status::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : nth(writer->failedRow())));
     m_summary.rowsPerTable.append({p.label, writer->written()});
     return okStatus();
+}
+
+std::vector<int> Import::dishOrder() const
+{
+    if (!m_keyOrder.empty())
+        return m_keyOrder;
+    std::vector<int> order(size_t(m_dishRows.size()));
+    std::iota(order.begin(), order.end(), 0);
+    return order;
+}
+
+std::vector<int> Import::rowsInDishOrder(const Packet &p) const
+{
+    const int rows = p.rowCount();
+    if (m_keyOrder.empty()) {
+        std::vector<int> out;
+        for (int r = 0; r < rows; ++r)
+            if (p.dish[size_t(r)] >= 0)
+                out.push_back(r);
+        return out;
+    }
+    // Counted per dish, then each dish's rows placed after those of the dishes sent before it.
+    std::vector<int> start(size_t(m_dishRows.size()) + 1, 0);
+    for (int r = 0; r < rows; ++r)
+        if (const int d = p.dish[size_t(r)]; d >= 0)
+            ++start[size_t(d) + 1];
+    std::vector<int> first(size_t(m_dishRows.size()), 0);
+    int at = 0;
+    for (int d : m_keyOrder) {
+        first[size_t(d)] = at;
+        at += start[size_t(d) + 1];
+    }
+    std::vector<int> out(static_cast<size_t>(at));
+    for (int r = 0; r < rows; ++r)
+        if (const int d = p.dish[size_t(r)]; d >= 0)
+            out[size_t(first[size_t(d)]++)] = r;
+    return out;
 }
 
 Status Import::replaceRecipe(Packet &p, bool perBranch)
