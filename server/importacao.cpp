@@ -138,6 +138,8 @@ Status Import::writeTables()
     pausePoint("pratos");
     if (Status s = afterTable(m_prato.label); !s)
         return s;
+    if (Status s = recipeKeysChecked(); !s)
+        return s;
     for (const Step &step : steps) {
         if (!step.run)
             continue;
@@ -163,6 +165,13 @@ Status Import::writeTables()
     return okStatus();
 }
 
+Status Import::recipeKeysChecked()
+{
+    if (!m_keysCheck.valid())
+        return okStatus();
+    return m_keysCheck.get();
+}
+
 Payload Import::run(const CallArgs &args)
 {
     const auto refused = [this](Failure f) {
@@ -175,15 +184,26 @@ Payload Import::run(const CallArgs &args)
         return refused(s.failure());
     if (Status s = selectDishes(); !s)
         return refused(s.failure());
-    if (Status s = checkRecipeKeys(); !s)
+    // On PostgreSQL the recipe keys are checked on a second thread while the transaction begins
+    // and the dishes are written, the database working on those meanwhile. They are waited for
+    // before any recipe row is written, and a refusal of theirs outranks whatever failed before it,
+    // as when they were checked first.
+    if (Database::kindOf(m_db) == DbKind::PostgreSQL)
+        m_keysCheck = std::async(std::launch::async, [this] { return checkRecipeKeys(); });
+    else if (Status s = checkRecipeKeys(); !s)
         return refused(notWritten(s.failure()).failure());
 
     TransactionGuard tx(m_db);
-    if (!tx.begun())
+    if (!tx.begun()) {
+        if (Status keys = recipeKeysChecked(); !keys)
+            return refused(notWritten(keys.failure()).failure());
         return refused(tx.failure());
+    }
     m_tx = &tx;
     pausePoint("inicio");
     Status s = writeTables();
+    if (Status keys = recipeKeysChecked(); !keys)
+        s = keys;
     if (s)
         s = ServicePairings::remember(m_db, m_branch, m_servico.table);
     if (s && m_history)

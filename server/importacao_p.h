@@ -124,6 +124,8 @@ private:
     // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
     void mapRows(Packet &p) const;
     Status checkRecipeKeys();
+    // The outcome of checkRecipeKeys() run on a second thread (PostgreSQL), waited for once.
+    Status recipeKeysChecked();
     Result<int> writeRows(Packet &p, std::span<const int> rows, bool perBranch);
     Status writeDishes();
     Status replaceRecipe(Packet &p, bool perBranch);
@@ -203,6 +205,9 @@ private:
     // Empty on SQLite, which takes them in packet order.
     std::vector<int> m_keyOrder;
     std::unique_ptr<BeforeImage> m_before; // while the import writes, when it keeps one
+    // PostgreSQL: checkRecipeKeys() running beside the transaction's first writes (run()); it
+    // reads only the three recipe packets, which nothing else reads until it is waited for.
+    std::future<Status> m_keysCheck;
 };
 
 } // namespace RdmMethods::importacao_detail

@@ -250,7 +250,8 @@ Status Import::selectDishes()
     }
     for (auto it = m_dishIndex.begin(); it != m_dishIndex.end(); ++it)
         *it = number[size_t(*it)];
-    for (Packet *p : {&m_recePadr, &m_receFili, &m_receServ, &m_pratPadr, &m_pratFili})
+    // The recipe tables' rows are mapped by checkRecipeKeys(), which reads them first.
+    for (Packet *p : {&m_pratPadr, &m_pratFili})
         mapRows(*p);
     return okStatus();
 }
@@ -263,14 +264,21 @@ void Import::mapRows(Packet &p) const
         return;
     const int aux = p.col(u"CDFILAUXPRAT");
     const int prato = p.col(u"CDPRATO");
-    QByteArray key, a, b;
+    // A dish's rows usually follow one another: a row of the same key as the row before it is
+    // not looked up again.
+    QByteArray key, previous, a, b;
+    int dish = -1;
     for (int r = 0; r < rows; ++r) {
         const DataPacket::PacketRow &row = p.at(r);
         key.truncate(0);
         key += p.keyView(row, aux, a);
         key += char(0x1F);
         key += p.keyView(row, prato, b);
-        p.dish[size_t(r)] = m_dishIndex.value(key, -1);
+        if (r == 0 || key != previous) {
+            dish = m_dishIndex.value(key, -1);
+            std::swap(key, previous);
+        }
+        p.dish[size_t(r)] = dish;
     }
 }
 
@@ -379,6 +387,8 @@ Status Import::checkRecipeKeys()
         Packet *p;
         bool replaced; // the file held the section: its rows are written
     };
+    for (Packet *p : {&m_recePadr, &m_receFili, &m_receServ})
+        mapRows(*p);
     // The per-dish tables (PRATPADR, PRATFILI) have no key beyond the dish and the branch, and keep
     // the last of repeated rows.
     for (const Table &t : {Table{&m_recePadr, m_temRecePadr}, Table{&m_receFili, m_temReceFili},
