@@ -50,15 +50,6 @@ public:
         return n;
     }
 
-    // Ends the transaction now. A failed statement on PostgreSQL aborts the transaction, and its
-    // prepared statements can only be released once the transaction is over.
-    void rollback()
-    {
-        if (m_active)
-            m_db.rollback();
-        m_active = false;
-    }
-
     Status commit()
     {
         if (!m_active)

@@ -17,6 +17,7 @@
 // PRATSERV rows do not travel with the call.
 #include "importacao_p.h"
 #include "undostore.h"
+#include "framework.h"
 
 namespace RdmMethods::importacao_detail {
 
@@ -74,8 +75,6 @@ Status Import::beginBeforeImage(bool pg)
         s = Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, s.error()));
     else
         s = m_before->begin();
-    if (!s)
-        m_tx->rollback();
     return s;
 }
 
@@ -83,10 +82,7 @@ Status Import::keepBeforeImage(const Packet &p)
 {
     if (!m_before)
         return okStatus();
-    Status s = m_before->keep(UndoStore::indexOf(p.def->name));
-    if (!s)
-        m_tx->rollback();
-    return s;
+    return m_before->keep(UndoStore::indexOf(p.def->name));
 }
 
 Status Import::sealBeforeImage()
@@ -101,8 +97,6 @@ Status Import::sealBeforeImage()
         key[1].text = m_prato.keyView(r, prato, key[1].own);
     });
     m_before.reset();
-    if (!s)
-        m_tx->rollback();
     return s;
 }
 
@@ -157,10 +151,8 @@ Status Import::writeTables()
         return s;
     if (m_sqliteKeys) {
         SqliteStatement drop(m_db, QStringLiteral("DROP TABLE temp.IMP_KEYS"));
-        if (!drop.ok() || !drop.step()) {
-            m_tx->rollback();
+        if (!drop.ok() || !drop.step())
             return Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, drop.error()));
-        }
     }
     return okStatus();
 }
@@ -199,7 +191,6 @@ Payload Import::run(const CallArgs &args)
             return refused(notWritten(keys.failure()).failure());
         return refused(tx.failure());
     }
-    m_tx = &tx;
     pausePoint("inicio");
     Status s = writeTables();
     if (Status keys = recipeKeysChecked(); !keys)
@@ -241,8 +232,19 @@ Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args)
     WriterWait wait(db);
     // One history row per call: in the transaction when it commits, after the rollback otherwise.
     ImportHistoryRecorder history(db, args);
-    Import import(db, &history);
-    return history.finish(import.run(args));
+    // A deadlock or a serialization failure with another transaction (two servers on one
+    // PostgreSQL database) rolled the whole import back, its history row and its before-image
+    // with it: it is run again from the start, a few times, before the operator hears of it.
+    constexpr int kAttempts = 4;
+    for (int attempt = 1;; ++attempt) {
+        Import import(db, &history);
+        Result<QByteArray> r = import.run(args);
+        if (r || attempt == kAttempts || r.failure().key != QLatin1String("BD_Conflito"))
+            return history.finish(std::move(r));
+        reportFailureDetail(Failure{r.failure().message, r.failure().key,
+                                    QStringLiteral("Importacao refeita após a tentativa %1: %2").arg(attempt).arg(r.failure().detail)});
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));
+    }
 }
 
 } // namespace RdmMethods

@@ -188,7 +188,6 @@ private:
     void finished(bool committed, const Failure &failure);
 
     QSqlDatabase &m_db;
-    TransactionGuard *m_tx = nullptr; // the import's transaction while it writes
     bool m_sqliteKeys = false;        // IMP_KEYS filled on SQLite
     Packet m_prato, m_recePadr, m_receFili, m_servDestino, m_receServ, m_pratPadr, m_pratFili, m_servico;
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;

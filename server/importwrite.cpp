@@ -180,7 +180,7 @@ Result<int> Import::writeRows(Packet &p, std::span<const int> rows, bool perBran
     auto existing = holdsWrittenDishes(p.def->name, perBranch);
     if (!existing)
         return Result<int>::fail(existing.failure());
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, true, existing.value());
+    auto writer = makeWriter(m_db, *p.def, cols, true, existing.value());
     // The k-th of `rows` belongs to the k-th written dish; they are sent in dishOrder().
     const std::vector<int> order = dishOrder();
     // The packet row of the writer's k-th row, for a refusal that names it.
@@ -225,14 +225,13 @@ Status Import::writeDishes()
 
 Status Import::deleteRecipes(const QString &table, bool perBranch)
 {
-    const auto failed = [&](const QString &why) {
-        m_tx->rollback();
-        return Status::fail(DbError::describe(QStringLiteral("substituir as linhas de %1").arg(table), {}, why));
+    const auto failed = [&](const QString &why, const QString &code = {}) {
+        return Status::fail(DbError::describe(QStringLiteral("substituir as linhas de %1").arg(table), code, why));
     };
     if (Database::kindOf(m_db) != DbKind::PostgreSQL) {
         // One statement per table, as on PostgreSQL, rather than one per dish and table.
         if (Status s = sqliteKeys(); !s)
-            return failed(s.error());
+            return failed(s.error(), s.failure().key);
         SqliteStatement del(m_db, QStringLiteral("DELETE FROM %1 WHERE %2(CDFILAUXPRAT, CDPRATO) IN "
                                                  "(SELECT CDFILAUXPRAT, CDPRATO FROM temp.IMP_KEYS)")
                                       .arg(table, perBranch ? QStringLiteral("CDFILIAL = ? AND ") : QString()));
@@ -257,8 +256,9 @@ Status Import::deleteRecipes(const QString &table, bool perBranch)
                                  nullptr, nullptr, 0);
     const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
     const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString code = QString::fromLatin1(PQresultErrorField(res, PG_DIAG_SQLSTATE));
     PQclear(res);
-    return ok ? okStatus() : failed(error);
+    return ok ? okStatus() : failed(error, code);
 }
 
 Status Import::sqliteKeys()
@@ -295,9 +295,8 @@ Status Import::sqliteKeys()
 Status Import::preparePg()
 {
     PGconn *conn = pgHandle(m_db);
-    const auto failed = [&](const QString &why) {
-        m_tx->rollback();
-        return Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), {}, why));
+    const auto failed = [&](const QString &why, const QString &code = {}) {
+        return Status::fail(DbError::describe(QStringLiteral("preparar a gravação"), code, why));
     };
     if (!conn)
         return failed(QStringLiteral("conexão PostgreSQL indisponível"));
@@ -306,16 +305,16 @@ Status Import::preparePg()
     if (Status s = pgExec(conn, QStringLiteral("LOCK TABLE PRATO, RECEPADR, RECEFILI, RECESERV, PRATPADR, PRATFILI "
                                                "IN SHARE ROW EXCLUSIVE MODE"));
         !s)
-        return failed(s.error());
+        return failed(s.error(), s.failure().key);
     if (Status s = pgExec(conn, QStringLiteral("CREATE TEMPORARY TABLE IMP_KEYS (CDFILAUXPRAT VARCHAR(4), "
                                                "CDPRATO VARCHAR(10), IDTABELAS SMALLINT) ON COMMIT DROP"));
         !s)
-        return failed(s.error());
+        return failed(s.error(), s.failure().key);
     const int dAux = m_prato.col(u"CDFILAUXPRAT");
     const int dPrato = m_prato.col(u"CDPRATO");
     PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO, IDTABELAS) FROM STDIN"));
     if (!copy.begin())
-        return failed(copy.error());
+        return failed(copy.error(), copy.code());
     Cells key(3);
     key[0].kind = key[1].kind = Cell::Text;
     key[2].kind = Cell::Number;
@@ -330,13 +329,13 @@ Status Import::preparePg()
         keys[size_t(d)].append(key[0].text).append('\0').append(key[1].text);
         if (!copy.add(key)) {
             copy.abort();
-            return failed(copy.error());
+            return failed(copy.error(), copy.code());
         }
     }
     if (!copy.end())
-        return failed(copy.error());
+        return failed(copy.error(), copy.code());
     if (Status s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS")); !s)
-        return failed(s.error());
+        return failed(s.error(), s.failure().key);
     m_keyOrder.resize(keys.size());
     std::iota(m_keyOrder.begin(), m_keyOrder.end(), 0);
     std::sort(m_keyOrder.begin(), m_keyOrder.end(), [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
@@ -350,17 +349,13 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
         // case of a first import) is told apart cheaply, anything else counts as holding them.
         SqliteStatement any(m_db, QStringLiteral("SELECT 1 FROM %1%2 LIMIT 1")
                                       .arg(table, perBranch ? QStringLiteral(" WHERE CDFILIAL = ?") : QString()));
-        if (!any.ok()) {
-            m_tx->rollback();
+        if (!any.ok())
             return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, any.error()));
-        }
         if (perBranch)
             any.bind(1, m_branch);
         bool found = false;
-        if (!any.step(&found)) {
-            m_tx->rollback();
+        if (!any.step(&found))
             return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, any.error()));
-        }
         return found;
     }
     PGconn *conn = pgHandle(m_db);
@@ -375,11 +370,10 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
     const bool ok = PQresultStatus(res) == PGRES_TUPLES_OK;
     const bool found = ok && PQntuples(res) > 0;
     const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString code = QString::fromLatin1(PQresultErrorField(res, PG_DIAG_SQLSTATE));
     PQclear(res);
-    if (!ok) {
-        m_tx->rollback();
-        return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, error));
-    }
+    if (!ok)
+        return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), code, error));
     return found;
 }
 
@@ -393,7 +387,7 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
     }
     const QList<int> cols = writtenColumns(p, perBranch);
     const QList<Column> columns = plan(p, cols, perBranch);
-    auto writer = makeWriter(m_db, *m_tx, *p.def, cols, false);
+    auto writer = makeWriter(m_db, *p.def, cols, false);
     // A row of a dish that is not written is not looked at any further.
     const std::vector<int> sent = rowsInDishOrder(p);
     // The packet row of the writer's k-th row, for a refusal that names it.

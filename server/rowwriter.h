@@ -5,7 +5,6 @@
 #include "database.h"
 #include "dberror.h"
 #include "rdmimpoprato.h"
-#include "transactionguard.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -215,6 +214,7 @@ public:
     PgCopy &operator=(const PgCopy &) = delete;
 
     QString error() const { return m_error; }
+    QString code() const { return m_code; } // the SQLSTATE of the server's refusal, when it gave one
     // The row of the copy (0 for the first) that the server named in the context of its refusal
     // ("COPY prato, line 3"); -1 when it named none.
     int failedLine() const
@@ -235,7 +235,7 @@ public:
         PGresult *res = PQexec(m_conn, m_statement.constData());
         const bool ok = PQresultStatus(res) == PGRES_COPY_IN;
         if (!ok)
-            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+            refused(res);
         PQclear(res);
         if (!ok)
             drain();
@@ -276,10 +276,8 @@ public:
         }
         PGresult *res = PQgetResult(m_conn);
         const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
-        if (!ok) {
-            m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
-            m_context = QString::fromUtf8(PQresultErrorField(res, PG_DIAG_CONTEXT));
-        }
+        if (!ok)
+            refused(res);
         PQclear(res);
         drain();
         return ok;
@@ -287,6 +285,13 @@ public:
 
 private:
     static constexpr qsizetype kChunk = 1 << 20;
+
+    void refused(const PGresult *res)
+    {
+        m_error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+        m_code = QString::fromLatin1(PQresultErrorField(res, PG_DIAG_SQLSTATE));
+        m_context = QString::fromUtf8(PQresultErrorField(res, PG_DIAG_CONTEXT));
+    }
 
     void appendText(QByteArrayView u)
     {
@@ -330,26 +335,29 @@ private:
     QByteArray m_statement;
     QByteArray m_buffer;
     QString m_error;
+    QString m_code;
     QString m_context;
     bool m_open = false;
 };
 
-// Runs a statement without parameters on the PostgreSQL connection.
+// Runs a statement without parameters on the PostgreSQL connection. A refusal is the server's
+// words with its SQLSTATE as the key, for the caller to describe (DbError::describe).
 inline Status pgExec(PGconn *conn, const QString &sql)
 {
     PGresult *res = PQexec(conn, sql.toUtf8().constData());
     const ExecStatusType st = PQresultStatus(res);
     const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString code = QString::fromLatin1(PQresultErrorField(res, PG_DIAG_SQLSTATE));
     PQclear(res);
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
-        return Status::fail(error);
+        return Status::fail(error, code);
     return okStatus();
 }
 
 class PgWriter final : public RowWriter {
 public:
-    PgWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
-        : m_conn(pgHandle(db)), m_tx(tx), m_def(def), m_columns(columns), m_upsert(upsert),
+    PgWriter(QSqlDatabase &db, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
+        : m_conn(pgHandle(db)), m_def(def), m_columns(columns), m_upsert(upsert),
           m_stage(QStringLiteral("IMP_STAGE_") + def.name),
           m_copy(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(upsert ? m_stage : def.name, joinNames(def, columns)))
     {
@@ -364,13 +372,13 @@ public:
                 if (Status s = pgExec(m_conn, QStringLiteral("CREATE TEMPORARY TABLE %1 (LIKE %2) ON COMMIT DROP")
                                                   .arg(m_stage, m_def.name));
                     !s)
-                    return failed(s.error());
+                    return failed(s.error(), s.failure().key);
             }
             if (!m_copy.begin())
-                return failed(m_copy.error());
+                return failed(m_copy.error(), m_copy.code());
         }
         if (!m_copy.add(row))
-            return failed(m_copy.error());
+            return failed(m_copy.error(), m_copy.code());
         ++m_written;
         return okStatus();
     }
@@ -381,28 +389,26 @@ public:
             return okStatus();
         if (!m_copy.end()) {
             m_failedRow = m_copy.failedLine();
-            return failed(m_copy.error());
+            return failed(m_copy.error(), m_copy.code());
         }
         if (m_upsert) {
             const QString cols = joinNames(m_def, m_columns);
             if (Status s = pgExec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3%4")
                                               .arg(m_def.name, cols, m_stage, upsertClause(m_def, m_columns)));
                 !s)
-                return failed(s.error());
+                return failed(s.error(), s.failure().key);
         }
         return okStatus();
     }
 
 private:
-    Status failed(const QString &why)
+    Status failed(const QString &why, const QString &code)
     {
         m_copy.abort();
-        m_tx.rollback();
-        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_def.name), {}, why));
+        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_def.name), code, why));
     }
 
     PGconn *m_conn;
-    TransactionGuard &m_tx;
     const Catalogue::TableDef &m_def;
     QList<int> m_columns;
     bool m_upsert;
@@ -413,11 +419,11 @@ private:
 
 // `upsert`: rows are inserted or update the row with their key. On PostgreSQL, when the caller has
 // found that no key of the rows exists yet (`mayConflict` false), they are copied straight in.
-inline std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, TransactionGuard &tx, const Catalogue::TableDef &def,
-                                      const QList<int> &columns, bool upsert, bool mayConflict = true)
+inline std::unique_ptr<RowWriter> makeWriter(QSqlDatabase &db, const Catalogue::TableDef &def, const QList<int> &columns,
+                                             bool upsert, bool mayConflict = true)
 {
     if (Database::kindOf(db) == DbKind::PostgreSQL)
-        return std::make_unique<PgWriter>(db, tx, def, columns, upsert && mayConflict);
+        return std::make_unique<PgWriter>(db, def, columns, upsert && mayConflict);
     return std::make_unique<SqliteWriter>(db, def, columns, upsert && mayConflict);
 }
 

@@ -25,7 +25,9 @@ Cause classify(const QString &code, const QString &driverText)
             return Cause::ReadOnly;
         if (code == QLatin1String("53100"))
             return Cause::DiskFull;
-        if (code == QLatin1String("55P03") || code == QLatin1String("40P01"))
+        if (code == QLatin1String("40P01") || code == QLatin1String("40001"))
+            return Cause::Conflict;
+        if (code == QLatin1String("55P03"))
             return Cause::Locked;
         if (code == QLatin1String("22021"))
             return Cause::BadCharacter;
@@ -57,6 +59,8 @@ Cause classify(const QString &code, const QString &driverText)
         return Cause::RepeatedKey;
     if (has("not null constraint") || has("null value in column"))
         return Cause::MissingValue;
+    if (has("deadlock detected") || has("could not serialize access"))
+        return Cause::Conflict;
     if (has("database is locked") || has("database table is locked") || has("deadlock"))
         return Cause::Locked;
     if (has("readonly database") || has("read-only"))
@@ -92,6 +96,7 @@ QString keyOf(Cause cause)
 {
     switch (cause) {
     case Cause::Locked: return QStringLiteral("BD_Bloqueado");
+    case Cause::Conflict: return QStringLiteral("BD_Conflito");
     case Cause::ReadOnly: return QStringLiteral("BD_SomenteLeitura");
     case Cause::DiskFull: return QStringLiteral("BD_DiscoCheio");
     case Cause::CannotOpen: return QStringLiteral("BD_NaoAbre");

@@ -9,7 +9,9 @@ class QSqlError;
 
 namespace DbError {
 enum class Cause {
-    Other, Locked, ReadOnly, DiskFull, CannotOpen, RepeatedKey, MissingValue, BadCharacter, ConnectionLost,
+    // Conflict: a deadlock, or a serialization failure, with another transaction; the same
+    // transaction run again may succeed.
+    Other, Locked, Conflict, ReadOnly, DiskFull, CannotOpen, RepeatedKey, MissingValue, BadCharacter, ConnectionLost,
     // Connecting to a database server: what a person does next differs for each.
     AuthRefused, NoPassword, NoServer, NoDatabase, TimedOut
 };

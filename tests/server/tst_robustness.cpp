@@ -222,6 +222,9 @@ private slots:
         QTest::newRow("pg gone, no code") << "" << "server closed the connection unexpectedly" << "BD_ConexaoPerdida";
         QTest::newRow("pg NUL byte") << "22021" << "invalid byte sequence for encoding \"UTF8\": 0x00" << "BD_CaractereInvalido";
         QTest::newRow("pg lock timeout") << "55P03" << "could not obtain lock" << "BD_Bloqueado";
+        QTest::newRow("pg deadlock") << "40P01" << "deadlock detected" << "BD_Conflito";
+        QTest::newRow("pg serialization") << "40001" << "could not serialize access due to concurrent update"
+                                          << "BD_Conflito";
         // Connecting, where each cause asks for something else of the person.
         QTest::newRow("pg password refused") << "" << "connection to server at \"127.0.0.1\", port 5432 failed: FATAL:  "
                                                       "password authentication failed for user \"eu\"" << "BD_AcessoRecusado";

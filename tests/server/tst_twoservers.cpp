@@ -1,7 +1,9 @@
 // Real imp40500-server processes on one destination, SQLite file and PostgreSQL: two imports and
 // two first directory writes at the same time both succeed; a server killed (-9) during Importacao
-// at any point leaves the destination exactly as before or exactly as after.
+// at any point leaves the destination exactly as before or exactly as after; a deadlock with
+// another transaction is retried inside the server.
 #include "rig.h"
+#include "database.h"
 #include "serverprocess.h"
 
 #include <QFile>
@@ -149,6 +151,49 @@ private slots:
         QVERIFY2(r.error().contains(QStringLiteral("não foi gravada")), qPrintable(r.error()));
         QCOMPARE(db->snapshot(), before);
         QVERIFY(Rdm::GetParamGeral(server->net()));
+    }
+
+    // Another transaction holds a table the import writes last, then waits for one the import
+    // holds: PostgreSQL ends the deadlock by rolling the import back (the other one checked for a
+    // deadlock before there was one, and waits on), and the server runs the import again, which
+    // waits for the other to end and is then written once, with one history row and one undo.
+    void deadlockRetriedInsideTheServer()
+    {
+        MAKE_SEEDED_DB(db, SeededDb::Kind::PostgreSQL, why)
+        const int histories = db->count(QStringLiteral("HISTIMPO"));
+        auto server = ServerProcess::start(db->url(), &why, "pratos", 2);
+        QVERIFY2(server, qPrintable(why));
+        const ImportCall call = bigImport(200, QStringLiteral("D"));
+        auto reply = std::async(std::launch::async, [&] { return call.run(server->net()); });
+        QVERIFY2(server->waitForPause(30000), server->err.constData());
+        auto other = std::async(std::launch::async, [url = db->url()] {
+            bool ok = false;
+            {
+                auto c = Database::open(url, QStringLiteral("deadlock"));
+                if (c) {
+                    QSqlQuery q(c.value());
+                    ok = q.exec(QStringLiteral("BEGIN")) && q.exec(QStringLiteral("SET deadlock_timeout = '10ms'"))
+                        && q.exec(QStringLiteral("LOCK TABLE HISTIMPO IN EXCLUSIVE MODE"))
+                        && q.exec(QStringLiteral("LOCK TABLE PRATO IN SHARE MODE"));
+                    q.exec(QStringLiteral("ROLLBACK"));
+                    c.value().close();
+                }
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("deadlock"));
+            return ok;
+        });
+        QVERIFY(other.get());
+        const auto r = reply.get();
+        QVERIFY2(r, qPrintable(r.error()));
+        // The server's log says so.
+        for (int i = 0; i < 50 && !server->err.contains("tentativa 1"); ++i) {
+            server->proc.waitForReadyRead(100);
+            server->err += server->proc.readAllStandardError();
+        }
+        QVERIFY2(server->err.contains("tentativa 1"), server->err.constData());
+        QCOMPARE(db->count(QStringLiteral("PRATO"), QStringLiteral("CDPRATO LIKE '7%'")), 200);
+        QCOMPARE(db->count(QStringLiteral("HISTIMPO")), histories + 1);
+        QCOMPARE(db->count(QStringLiteral("DESFIMPO")), 1);
     }
 
     // The command line tells why the destination cannot be used in words, and with --verbose also
