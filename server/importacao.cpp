@@ -132,11 +132,13 @@ Status Import::writeTables()
     pausePoint("pratos");
     if (Status s = afterTable(m_prato.label); !s)
         return s;
-    if (Status s = recipeKeysChecked(); !s)
-        return s;
     for (const Step &step : steps) {
         if (!step.run)
             continue;
+        // A recipe table is written once its keys are known to be whole; the refusal of an earlier
+        // table's comes first.
+        if (Status s = recipeKeysChecked(step.replace ? step.p : nullptr); !s)
+            return s;
         if (progress.writing)
             progress.writing(step.p->label, done++, tables);
         Status s = keepBeforeImage(*step.p);
@@ -157,11 +159,32 @@ Status Import::writeTables()
     return okStatus();
 }
 
-Status Import::recipeKeysChecked()
+void Import::startRecipeKeys()
 {
-    if (!m_keysCheck.valid())
-        return okStatus();
-    return m_keysCheck.get();
+    std::array<std::promise<Status>, 3> outcomes;
+    for (size_t i = 0; i < outcomes.size(); ++i)
+        m_keysChecked[i] = outcomes[i].get_future();
+    m_keysThread = std::async(std::launch::async, [this, outcomes = std::move(outcomes)]() mutable {
+        const Packet *tables[] = {&m_recePadr, &m_receFili, &m_receServ};
+        for (size_t i = 0; i < outcomes.size(); ++i)
+            outcomes[i].set_value(checkRecipeKeys(tables[i]));
+    });
+}
+
+Status Import::recipeKeysChecked(const Packet *upTo)
+{
+    const Packet *tables[] = {&m_recePadr, &m_receFili, &m_receServ};
+    for (size_t i = 0; i < m_keysChecked.size(); ++i) {
+        if (m_keysChecked[i].valid()) {
+            if (Status s = m_keysChecked[i].get(); !s)
+                m_keysRefused[i] = s.failure();
+        }
+        if (!m_keysRefused[i].message.isEmpty())
+            return Status::fail(m_keysRefused[i]);
+        if (tables[i] == upTo)
+            break;
+    }
+    return okStatus();
 }
 
 Payload Import::run(const CallArgs &args)
@@ -177,11 +200,11 @@ Payload Import::run(const CallArgs &args)
     if (Status s = selectDishes(); !s)
         return refused(s.failure());
     // On PostgreSQL the recipe keys are checked on a second thread while the transaction begins
-    // and the dishes are written, the database working on those meanwhile. They are waited for
-    // before any recipe row is written, and a refusal of theirs outranks whatever failed before it,
-    // as when they were checked first.
+    // and the tables are written, the database working on those meanwhile. A recipe table's are
+    // waited for before its rows are written, and a refusal of theirs outranks whatever failed
+    // before it, as when they were checked first.
     if (Database::kindOf(m_db) == DbKind::PostgreSQL)
-        m_keysCheck = std::async(std::launch::async, [this] { return checkRecipeKeys(); });
+        startRecipeKeys();
     else if (Status s = checkRecipeKeys(); !s)
         return refused(notWritten(s.failure()).failure());
 

@@ -22,6 +22,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -123,9 +124,14 @@ private:
     Status selectDishes();
     // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
     void mapRows(Packet &p) const;
-    Status checkRecipeKeys();
-    // The outcome of checkRecipeKeys() run on a second thread (PostgreSQL), waited for once.
-    Status recipeKeysChecked();
+    // Maps the recipe tables' rows to their dishes and checks their keys; `only`: that recipe
+    // table alone.
+    Status checkRecipeKeys(const Packet *only = nullptr);
+    // PostgreSQL: checkRecipeKeys() of each recipe table, in the order they are written, on a
+    // second thread (startRecipeKeys); recipeKeysChecked() waits for those up to `upTo` (all of
+    // them when null) and answers the first refusal among them.
+    void startRecipeKeys();
+    Status recipeKeysChecked(const Packet *upTo = nullptr);
     Result<int> writeRows(Packet &p, std::span<const int> rows, bool perBranch);
     Status writeDishes();
     Status replaceRecipe(Packet &p, bool perBranch);
@@ -204,9 +210,11 @@ private:
     // Empty on SQLite, which takes them in packet order.
     std::vector<int> m_keyOrder;
     std::unique_ptr<BeforeImage> m_before; // while the import writes, when it keeps one
-    // PostgreSQL: checkRecipeKeys() running beside the transaction's first writes (run()); it
-    // reads only the three recipe packets, which nothing else reads until it is waited for.
-    std::future<Status> m_keysCheck;
+    // PostgreSQL: the recipe tables' key checks running beside the transaction's writes (run()).
+    // Each reads only its own packet, which nothing else reads until its outcome is waited for.
+    std::array<std::future<Status>, 3> m_keysChecked;
+    std::array<Failure, 3> m_keysRefused; // the refusals among the outcomes taken
+    std::future<void> m_keysThread;
 };
 
 } // namespace RdmMethods::importacao_detail

@@ -381,20 +381,21 @@ int firstRepeatedRow(const Packet &p, const RecipeKey &key, const std::vector<st
 
 } // namespace
 
-Status Import::checkRecipeKeys()
+Status Import::checkRecipeKeys(const Packet *only)
 {
     struct Table {
         Packet *p;
         bool replaced; // the file held the section: its rows are written
     };
     for (Packet *p : {&m_recePadr, &m_receFili, &m_receServ})
-        mapRows(*p);
+        if (!only || p == only)
+            mapRows(*p);
     // The per-dish tables (PRATPADR, PRATFILI) have no key beyond the dish and the branch, and keep
     // the last of repeated rows.
     for (const Table &t : {Table{&m_recePadr, m_temRecePadr}, Table{&m_receFili, m_temReceFili},
                            Table{&m_receServ, m_temReceServ}}) {
         const Packet &p = *t.p;
-        if (!t.replaced || p.rowCount() == 0)
+        if (!t.replaced || p.rowCount() == 0 || (only && t.p != only))
             continue;
         const RecipeKey key = recipeKey(p);
         const int prato = p.col(u"CDPRATO");
