@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Peak memory and time of `imp40500 import` (embedded server, SQLite) of one generated file against
-# the file's size, for this build and, when given, another build's imp40500 in the same run.
+# Peak memory and time of `imp40500 import` (embedded server; SQLite, or PostgreSQL with PG_URL) of
+# one generated file against the file's size, for this build and, when given, another build's
+# imp40500 in the same run.
 #   [RUNS=N] bench/import-peak.sh [DISHES] [LOCAL_EVERY] [OTHER_IMP40500]
 # Defaults: 100000 dishes, every second one local. Needs GNU time (/usr/bin/time).
 # Environment: COMMANDS (default "import"; "check import" measures both), PG_URL (a PostgreSQL
