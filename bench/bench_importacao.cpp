@@ -299,6 +299,40 @@ void summarise(const char *what, const Series &s, const Series &bulk)
                 Series::least(s.cpu), Series::median(s.cpu), Series::least(bulk.cpu), Series::median(bulk.cpu));
 }
 
+// SQLite: per run, Importacao and sqlite3's .import of the same rows, each into fresh files; the
+// best of each is printed.
+bool benchSqlite(const CallArgs &args, const QList<Table> &tables, const QTemporaryDir &dir, int runs)
+{
+    const auto best = [](double a, double b) { return a < 0 ? b : (b < 0 ? a : qMin(a, b)); };
+    double imp = -1, bulk = -1, impCpu = -1, bulkCpu = -1;
+    for (int run = 0; run < runs; ++run) {
+        const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("import%1.db").arg(run));
+        const QString bulkDb = dir.filePath(QStringLiteral("bulk%1.db").arg(run));
+        if (!prepare(url, true) || !prepare(QStringLiteral("sqlite:") + bulkDb, false))
+            return false;
+        const double i = timeImport(url, args, run == 0);
+        impCpu = best(impCpu, g_lastCpu);
+        QByteArray script = ".mode csv\n";
+        for (const Table &t : tables)
+            script += QStringLiteral(".import %1 %2\n")
+                          .arg(dir.filePath(QString::fromLatin1(t.name) + QStringLiteral(".csv")), QString::fromLatin1(t.name))
+                          .toUtf8();
+        const double b = timeProcess(QStringLiteral("sqlite3"), {bulkDb}, script);
+        bulkCpu = best(bulkCpu, g_lastCpu);
+        if (i < 0 || b < 0)
+            return false;
+        imp = best(imp, i);
+        bulk = best(bulk, b);
+        QFile::remove(url.mid(7));
+        QFile::remove(bulkDb);
+    }
+    report("SQLite", imp, bulk);
+    // Both sides run their whole work in the measured process here (the database is a library).
+    std::printf("SQLite CPU Importacao %7.2f s   sqlite3    %7.2f s   ratio %.2f (best of each)\n", impCpu, bulkCpu,
+                bulkCpu > 0 ? impCpu / bulkCpu : 0.0);
+    return true;
+}
+
 // PostgreSQL: per run, Importacao in this process, Importacao through imp40500-server over HTTP
 // (when the server is built beside this program) and psql's \copy, each into a fresh database.
 // Prints every run and then the least and the median of each beside its baseline's.
@@ -374,7 +408,7 @@ int main(int argc, char **argv)
         recipeRows += QByteArray(t.name) == "PRATO" ? 0 : t.rows.size();
     std::printf("%d dishes (%d%% local), %lld recipe rows%s; load average %s\n", dishes, localPercent, recipeRows,
                 g_replace ? ", each replacing an import of the same rows" : "",
-                [] { QFile f(QStringLiteral("/proc/loadavg")); f.open(QIODevice::ReadOnly); return f.readAll().left(14).trimmed(); }().constData());
+                loadAverage().constData());
 
     QElapsedTimer clock;
     clock.start();
@@ -397,41 +431,13 @@ int main(int argc, char **argv)
         }
     }
 
-    const auto best = [](double a, double b) { return a < 0 ? b : (b < 0 ? a : qMin(a, b)); };
     bool failed = false;
     // IMP_BENCH_ONLY=sqlite or =postgresql measures one database only.
     const QByteArray onlyPg = qgetenv("IMP_BENCH_ONLY");
 
     // SQLite: each run on fresh files.
-    if (onlyPg.isEmpty() || onlyPg == "sqlite") {
-        double imp = -1, bulk = -1, impCpu = -1, bulkCpu = -1;
-        for (int run = 0; run < runs && !failed; ++run) {
-            const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("import%1.db").arg(run));
-            const QString bulkDb = dir.filePath(QStringLiteral("bulk%1.db").arg(run));
-            if (!prepare(url, true) || !prepare(QStringLiteral("sqlite:") + bulkDb, false))
-                return 1;
-            const double i = timeImport(url, args, run == 0);
-            impCpu = best(impCpu, g_lastCpu);
-            QByteArray script = ".mode csv\n";
-            for (const Table &t : tables)
-                script += QStringLiteral(".import %1 %2\n")
-                              .arg(dir.filePath(QString::fromLatin1(t.name) + QStringLiteral(".csv")), QString::fromLatin1(t.name))
-                              .toUtf8();
-            const double b = timeProcess(QStringLiteral("sqlite3"), {bulkDb}, script);
-            bulkCpu = best(bulkCpu, g_lastCpu);
-            failed = i < 0 || b < 0;
-            imp = best(imp, i);
-            bulk = best(bulk, b);
-            QFile::remove(url.mid(7));
-            QFile::remove(bulkDb);
-        }
-        if (!failed) {
-            report("SQLite", imp, bulk);
-            // Both sides run their whole work in the measured process here (the database is a library).
-            std::printf("SQLite CPU Importacao %7.2f s   sqlite3    %7.2f s   ratio %.2f (best of each)\n", impCpu,
-                        bulkCpu, bulkCpu > 0 ? impCpu / bulkCpu : 0.0);
-        }
-    }
+    if (onlyPg.isEmpty() || onlyPg == "sqlite")
+        failed = !benchSqlite(args, tables, dir, runs);
 
     // PostgreSQL: each run on fresh databases.
     QString base = qEnvironmentVariable("IMP_BENCH_PG_URL");
