@@ -292,6 +292,11 @@ struct Series {
 
 void summarise(const char *what, const Series &s, const Series &bulk)
 {
+    QList<double> ratios; // each run's against psql's in the same run
+    for (qsizetype i = 0; i < s.wall.size() && i < bulk.wall.size(); ++i)
+        ratios << s.wall.at(i) / bulk.wall.at(i);
+    std::printf("PostgreSQL %-11s each run's ratio: least %.2f, median %.2f\n", what, Series::least(ratios),
+                Series::median(ratios));
     std::printf("PostgreSQL %-11s wall min %6.2f s median %6.2f s (psql \\copy %6.2f / %6.2f): ratio min %.2f median %.2f\n",
                 what, Series::least(s.wall), Series::median(s.wall), Series::least(bulk.wall), Series::median(bulk.wall),
                 Series::least(s.wall) / Series::least(bulk.wall), Series::median(s.wall) / Series::median(bulk.wall));
