@@ -212,6 +212,8 @@ Payload getPesqPrato(QSqlDatabase &db, const CallArgs &args, RdmMethods::Prepare
         empty.createDataSet();
         return DataPacket::save(empty);
     }();
+    if (prepared->dishes.knownFree(db, args.at(0).toString(), args.at(1).toString()))
+        return noRows;
     if (sqlite3 *h = liteHandle(db)) {
         bool found = false;
         Payload packet = pesqPratoLite(h, *prepared, sql, args.at(0).toString(), args.at(1).toString(), fields, found);
@@ -393,10 +395,15 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &
             return fail(s.error());
         return method == QLatin1String("GetDiretorios") ? getDiretorios(db) : getParamGeral(db);
     }
+    // What a method that writes leaves is seen by the next dish lookup of every connection.
+    struct Written {
+        ~Written() { DishSnapshot::destinationWritten(); }
+    };
     if (method == QLatin1String("SetDiretorios")) {
         if (Status s = argCount(method, args, 1); !s)
             return fail(s.error());
         WriterWait wait(db);
+        const Written written;
         return setDiretorios(db, args);
     }
     if (method == QLatin1String("GetPesqPrato")) {
@@ -407,12 +414,14 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &
     if (method == QLatin1String("Importacao")) {
         if (Status s = argCount(method, args, 12); !s)
             return fail(s.error());
+        const Written written;
         return importacao(db, args);
     }
     if (method == QLatin1String(kPreviewMethod))
         return getPrevia(db, args);
     if (method == QLatin1String("Desfazer")) {
         WriterWait wait(db);
+        const Written written;
         return desfazer(db, args);
     }
     return fail(QStringLiteral("O servidor de aplicação %1 não tem o método \"%2\".")

@@ -7,6 +7,7 @@
 // import, its preview, the directories).
 #include "appserver.h"
 #include "datapacket.h"
+#include "dishsnapshot.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -65,6 +66,8 @@ struct Prepared {
         void operator()(LiteStatement *s) const;
     };
     std::unique_ptr<LiteStatement, LiteDeleter> pesqPratoLite;
+    // The codes of the branch a run of lookups asks about: most answers need no query.
+    DishSnapshot dishes;
 };
 Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &args, Prepared *prepared = nullptr);
 Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args);
