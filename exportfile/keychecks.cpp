@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace ExportText;
 
@@ -171,6 +172,35 @@ void LoadPass::Impl::flagRecipeFaults()
     }
 }
 
+namespace {
+
+// Sorts entries of (hash << 32 | row), made in row order, as std::sort would: by hash, rows of one
+// hash in row order. A stable radix sort of the hashes in two passes of 16 bits keeps that order
+// without comparing the rows; a small table goes to std::sort.
+void sortByHash(std::vector<quint64> &entries)
+{
+    constexpr size_t kBuckets = size_t(1) << 16;
+    if (entries.size() < kBuckets) {
+        std::sort(entries.begin(), entries.end());
+        return;
+    }
+    std::vector<quint64> other(entries.size());
+    std::vector<size_t> start(kBuckets);
+    for (const int shift : {32, 48}) {
+        std::fill(start.begin(), start.end(), 0);
+        for (const quint64 e : entries)
+            ++start[(e >> shift) & 0xFFFF];
+        size_t at = 0;
+        for (size_t &n : start)
+            at += std::exchange(n, at);
+        for (const quint64 e : entries)
+            other[start[(e >> shift) & 0xFFFF]++] = e;
+        entries.swap(other);
+    }
+}
+
+} // namespace
+
 // Rows with one key, per table: sorted by a hash of their stored key (8 bytes a row, one table at
 // a time), then compared in earnest within each run of equal hashes against one row of each
 // distinct key met in the run, so that a file of one key repeated a million times stays linear.
@@ -206,7 +236,7 @@ void LoadPass::Impl::flagRepeatedKeys()
         for (int r = 0; r < rows; ++r)
             if (owners[size_t(r)] != kNoKey)
                 entries.push_back((quint64(hashes[size_t(r)]) << 32) | quint32(r));
-        std::sort(entries.begin(), entries.end());
+        sortByHash(entries);
         std::vector<int> distinct;
         for (size_t a = 0; a < entries.size();) {
             size_t b = a + 1;

@@ -361,9 +361,12 @@ void LoadPass::Grava_Prato(QStringView tabela)
         d->planReady[size_t(idx)] = true;
         // Built below by GetValues from LinhaEstrutura; marked so GetValues keeps it.
     }
-    assignShared(LinhaEstrutura, plan.source);
+    // The plan goes to GetValues as it is: LinhaEstrutura is not set to its structure line first,
+    // only to what is left of it after the line.
     d->currentPlan = &plan;
+    d->planOfLine = true;
     GetValues(table);
+    d->planOfLine = false;
     d->currentPlan = nullptr;
 
     if (&table == &s.cdsPrato) {

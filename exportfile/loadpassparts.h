@@ -446,6 +446,7 @@ struct LoadPass::Impl {
     std::array<Plan, kStructureSlots> plans;
     std::array<bool, kStructureSlots> planReady{};
     Plan *currentPlan = nullptr; // set by Grava_Prato for GetValues
+    bool planOfLine = false;     // currentPlan is the line's, whatever LinhaEstrutura holds
 
     // Answers of the lookups, valid for one pass: the destination does not change under a load.
     // A code crosses to the destination on a miss only.

@@ -33,11 +33,17 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
     plan.cols.clear();
     plan.rest.clear();
     QStringView s(structure);
+    // The table's name and the empty rests are strings without a reference count: NomeTabela and
+    // LinhaEstrutura take them on every line.
     plan.tableName = firstField(s).toString();
+    for (const TableEntry &e : kTables)
+        if (e.name == plan.tableName)
+            plan.tableName = QString::fromRawData(reinterpret_cast<const QChar *>(e.name.utf16()), e.name.size());
     s = dropFirstField(s);
     plan.isPrato = plan.tableName == u"PRATO";
     plan.isReceServ = plan.tableName == u"RECESERV";
-    plan.rest.push_back(s.toString());
+    const auto rest = [](QStringView v) { return v.isEmpty() ? QString() : v.toString(); };
+    plan.rest.push_back(rest(s));
     for (;;) {
         const int p = ExportText::inPosicao(s);
         if (p < 0)
@@ -56,7 +62,7 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
         c.special = specialOf(name);
         plan.cols.push_back(c);
         s = s.sliced(p + 1);
-        plan.rest.push_back(s.toString());
+        plan.rest.push_back(rest(s));
     }
     plan.iderroCol = table.fieldIndex(u"IDERRO");
     plan.mnPratoLocalCol = table.fieldIndex(u"MNPRATOLOCAL");
@@ -74,8 +80,11 @@ void LoadPass::GetValues(MemTable &table)
     // The plan of this structure line: Grava_Prato's, made once per pass, or one made now.
     Plan local;
     Plan *plan = d->currentPlan;
-    if (!plan || plan->table != &table || plan->source.constData() != LinhaEstrutura.constData()
-        || plan->source.size() != LinhaEstrutura.size()) {
+    if (plan && d->planOfLine && plan->table == &table) {
+        if (plan->cols.empty() && plan->rest.empty())
+            buildPlan(*plan, table, QString(plan->source));
+    } else if (!plan || plan->table != &table || plan->source.constData() != LinhaEstrutura.constData()
+               || plan->source.size() != LinhaEstrutura.size()) {
         plan = &local;
         buildPlan(local, table, LinhaEstrutura);
     } else if (plan->cols.empty() && plan->rest.empty()) {
