@@ -6,7 +6,11 @@
 #include <QFile>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace {
 // Why the file could not be read, in words: the system's own ("Permission denied") are English.
@@ -20,8 +24,104 @@ QString whyNotRead(const QString &path, int err)
 }
 } // namespace
 
+// The read-ahead thread and the blocks it has read and hashed, in file order. It ends at the end
+// of the file, at a failed read, or when asked to stop; what it failed with goes to the reader.
+struct ExportReader::ReadAhead {
+    static constexpr size_t kBlocksAhead = 2;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<QByteArray> ready;
+    bool done = false;   // no block comes after those in `ready`
+    bool failed = false;
+    int error = 0;       // errno of the failed read
+    bool stop = false;
+    QByteArray current;  // the block being taken from, on the reader's thread
+    qint64 currentPos = 0;
+
+    void run(QIODevice *file, qint64 block, Sha256 *hash) noexcept
+    {
+        bool ok = true;
+        int err = 0;
+        try {
+            for (;;) {
+                {
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return stop || ready.size() < kBlocksAhead; });
+                    if (stop)
+                        break;
+                }
+                QByteArray bytes(block, Qt::Uninitialized);
+                errno = 0;
+                const qint64 got = file->read(bytes.data(), block);
+                if (got <= 0) {
+                    ok = got == 0;
+                    err = errno;
+                    break;
+                }
+                bytes.truncate(got);
+                if (hash)
+                    hash->add(QByteArrayView(bytes));
+                std::lock_guard lock(mutex);
+                ready.push_back(std::move(bytes));
+                changed.notify_all();
+            }
+        } catch (...) {
+            ok = false;
+            err = ENOMEM;
+        }
+        std::lock_guard lock(mutex);
+        done = true;
+        failed = !ok;
+        error = err;
+        changed.notify_all();
+    }
+};
+
 ExportReader::ExportReader() = default;
-ExportReader::~ExportReader() = default;
+ExportReader::~ExportReader()
+{
+    stopReadAhead();
+}
+
+void ExportReader::stopReadAhead()
+{
+    if (!m_ahead)
+        return;
+    {
+        std::lock_guard lock(m_ahead->mutex);
+        m_ahead->stop = true;
+    }
+    m_ahead->changed.notify_all();
+    if (m_ahead->thread.joinable())
+        m_ahead->thread.join();
+    m_ahead.reset();
+}
+
+qint64 ExportReader::readAhead(char *to, qint64 room)
+{
+    if (!m_ahead) {
+        m_ahead = std::make_unique<ReadAhead>();
+        m_ahead->thread = std::thread(&ReadAhead::run, m_ahead.get(), m_file.get(), m_block, m_hash);
+    }
+    ReadAhead &a = *m_ahead;
+    if (a.currentPos >= a.current.size()) {
+        std::unique_lock lock(a.mutex);
+        a.changed.wait(lock, [&] { return !a.ready.empty() || a.done; });
+        if (a.ready.empty()) {
+            errno = a.error;
+            return a.failed ? -1 : 0;
+        }
+        a.current = std::move(a.ready.front());
+        a.ready.pop_front();
+        a.currentPos = 0;
+        a.changed.notify_all();
+    }
+    const qint64 n = qMin(room, a.current.size() - a.currentPos);
+    std::memcpy(to, a.current.constData() + a.currentPos, size_t(n));
+    a.currentPos += n;
+    return n;
+}
 
 bool ExportReader::open(const QString &path)
 {
@@ -50,6 +150,9 @@ void ExportReader::openBytes(QByteArrayView bytes)
 
 void ExportReader::close()
 {
+    // The thread goes before the file and the hash it uses.
+    stopReadAhead();
+    m_readAheadWanted = false;
     m_file.reset();
     m_memory = {};
     m_memoryPos = 0;
@@ -114,6 +217,8 @@ bool ExportReader::fill()
         if (got > 0)
             std::memcpy(m_buf.data() + m_end, m_memory.data() + m_memoryPos, size_t(got));
         m_memoryPos += got;
+    } else if (m_readAheadWanted) {
+        got = readAhead(m_buf.data() + m_end, room); // hashed on the thread
     } else {
         errno = 0;
         got = m_file->read(m_buf.data() + m_end, room);
@@ -129,7 +234,7 @@ bool ExportReader::fill()
         m_eof = true;
         return false;
     }
-    if (m_hash)
+    if (m_hash && !m_ahead)
         m_hash->add(QByteArrayView(m_buf.constData() + m_end, got));
     m_end += got;
     return true;

@@ -40,11 +40,18 @@ public:
 
     void setBlockSize(qint64 bytes); // tests: small blocks to cross their edges
     // Every byte read from now on also goes into `hash` (not owned; nullptr: none). close() drops it.
+    // With read-ahead, set it before the first read.
     void hashInto(Sha256 *hash) { m_hash = hash; }
+    // A file's blocks are read, and hashed, on a thread of their own, a block or two ahead of the
+    // lines taken here (the load pass's readings: both cores work). Set before the first read; it
+    // holds until close(). The thread touches nothing but the file, its blocks and the hash.
+    void setReadAhead(bool on) { m_readAheadWanted = on; }
 
 private:
     bool fill();         // more bytes after m_end; false when none come
     bool takeLine(QByteArrayView &line);
+    qint64 readAhead(char *to, qint64 room); // the next bytes from the thread; 0 at the end, -1 failed
+    void stopReadAhead();
 
     std::unique_ptr<QIODevice> m_file;
     QByteArrayView m_memory;
@@ -59,4 +66,7 @@ private:
     qint64 m_end = 0;    // bytes held in m_buf
     qint64 m_block = qint64(1) << 20;
     Sha256 *m_hash = nullptr;
+    struct ReadAhead;
+    std::unique_ptr<ReadAhead> m_ahead;
+    bool m_readAheadWanted = false;
 };

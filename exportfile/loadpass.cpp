@@ -187,6 +187,7 @@ void LoadPass::readServiceSection()
         MensErro(own.failure().message, true, own.failure().key);
     if (!d->reader.open(s.NmArquivo))
         MensErro(d->reader.errorString());
+    d->reader.setReadAhead(true);
     QByteArrayView line;
     d->reader.readRawLine(line);
     decodeInto(line, LinhaAtual);
@@ -247,6 +248,7 @@ void LoadPass::readStructureSection()
         MensErro(d->reader.errorString());
     d->fileHash.restart();
     d->reader.hashInto(&d->fileHash);
+    d->reader.setReadAhead(true);
     obs.setProgressRange(TotalLinhas);
     obs.setProgress(0);
     obs.setStatusText(Msg(QStringLiteral("VERIFICANDO_PRATOS")));
