@@ -436,8 +436,8 @@ struct LoadPass::Impl {
     ImportSession::Impl &last; // where the results of the pass go
     LoadObserver &observer;
 
-    ExportReader reader;
     Sha256 fileHash;            // of the second reading, the one that fills the tables
+    ExportReader reader;        // after the hash its read-ahead thread writes into
     ValueDecoder decoder;
     int markerIndex = -1;       // index of the data marker in lsbEstrutura; -1 when not met
     // Lines per table of kTables, counted by the first reading for the second's reservations.

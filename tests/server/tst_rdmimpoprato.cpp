@@ -5,6 +5,7 @@
 #include "destinationreader.h"
 
 #include "ambiente.h"
+#include "dishsnapshot.h"
 #include "embedded.h"
 
 #include <QSqlQuery>
@@ -165,6 +166,21 @@ private slots:
             if (l.rows)
                 QCOMPARE(pesq.text(u"NMPRATO"), QStringLiteral("PUDIM \u2603 DA CASA"));
         }
+        // A run of lookups long enough for the connection to read the branch's codes at once: the
+        // same answers, and a dish another connection writes meanwhile is found once the snapshot
+        // is checked again (SQLite: its data version; PostgreSQL: its age).
+        const auto lookup = [&](const QString &code) {
+            MemTable pesq;
+            return loadInto(pesq, Rdm::GetPesqPrato(net, code, QStringLiteral("0001"))) ? pesq.rowCount() : -1;
+        };
+        for (int i = 0; i < 2 * DishSnapshot::kWarmAfter; ++i)
+            QCOMPARE(lookup(i % 3 ? QStringLiteral("8%1").arg(i, 5, 10, QLatin1Char('0')) : QStringLiteral("000900")),
+                     i % 3 ? 0 : 1);
+        QCOMPARE(lookup(QStringLiteral("800001")), 0);
+        QVERIFY(sql.exec(QStringLiteral("INSERT INTO PRATO (CDFILAUXPRAT, CDPRATO, NMPRATO) VALUES ('0001', '800001', 'NOVO')")));
+        QTest::qWait(int(backend == u"sqlite" ? DishSnapshot::kRecheckMs : DishSnapshot::kMaxAgeMs) + 100);
+        QCOMPARE(lookup(QStringLiteral("800001")), 1);
+        QCOMPARE(lookup(QStringLiteral("800002")), 0);
         QVERIFY(sql.exec(QStringLiteral("ALTER TABLE PRATO RENAME TO PRATO_FORA")));
         const auto gone = Rdm::GetPesqPrato(net, QStringLiteral("000900"), QStringLiteral("0001"));
         QVERIFY(sql.exec(QStringLiteral("ALTER TABLE PRATO_FORA RENAME TO PRATO")));
