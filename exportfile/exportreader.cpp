@@ -11,6 +11,8 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 // Why the file could not be read, in words: the system's own ("Permission denied") are English.
@@ -24,20 +26,28 @@ QString whyNotRead(const QString &path, int err)
 }
 } // namespace
 
-// The read-ahead thread and the blocks it has read and hashed, in file order. It ends at the end
+// The read-ahead thread and the blocks it has read and hashed, in file order. Each block is read
+// behind kHeadroom free bytes, where the reader puts the unread end of the block before it; the
+// block then becomes the reader's buffer as it is, and the buffer it replaces goes back to be read
+// into again: no block is copied, and three blocks serve a whole file. The thread ends at the end
 // of the file, at a failed read, or when asked to stop; what it failed with goes to the reader.
 struct ExportReader::ReadAhead {
-    static constexpr size_t kBlocksAhead = 2;
+    static constexpr qint64 kHeadroom = 64 * 1024;
+    static constexpr size_t kBuffers = 3;
+    struct Block {
+        QByteArray bytes; // kHeadroom free bytes, then what was read
+        qint64 size = 0;  // bytes read
+    };
     std::thread thread;
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<QByteArray> ready;
+    std::deque<Block> ready;
+    std::vector<QByteArray> spare; // buffers to read into again
+    size_t made = 0;
     bool done = false;   // no block comes after those in `ready`
     bool failed = false;
     int error = 0;       // errno of the failed read
     bool stop = false;
-    QByteArray current;  // the block being taken from, on the reader's thread
-    qint64 currentPos = 0;
 
     void run(QIODevice *file, qint64 block, Sha256 *hash) noexcept
     {
@@ -45,25 +55,32 @@ struct ExportReader::ReadAhead {
         int err = 0;
         try {
             for (;;) {
+                QByteArray bytes;
                 {
                     std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return stop || ready.size() < kBlocksAhead; });
+                    changed.wait(lock, [&] { return stop || !spare.empty() || made < kBuffers; });
                     if (stop)
                         break;
+                    if (!spare.empty()) {
+                        bytes = std::move(spare.back());
+                        spare.pop_back();
+                    } else {
+                        ++made;
+                    }
                 }
-                QByteArray bytes(block, Qt::Uninitialized);
+                if (bytes.size() != kHeadroom + block)
+                    bytes = QByteArray(kHeadroom + block, Qt::Uninitialized);
                 errno = 0;
-                const qint64 got = file->read(bytes.data(), block);
+                const qint64 got = file->read(bytes.data() + kHeadroom, block);
                 if (got <= 0) {
                     ok = got == 0;
                     err = errno;
                     break;
                 }
-                bytes.truncate(got);
                 if (hash)
-                    hash->add(QByteArrayView(bytes));
+                    hash->add(QByteArrayView(bytes.constData() + kHeadroom, got));
                 std::lock_guard lock(mutex);
-                ready.push_back(std::move(bytes));
+                ready.push_back(Block{std::move(bytes), got});
                 changed.notify_all();
             }
         } catch (...) {
@@ -98,29 +115,59 @@ void ExportReader::stopReadAhead()
     m_ahead.reset();
 }
 
-qint64 ExportReader::readAhead(char *to, qint64 room)
+qint64 ExportReader::readAhead()
 {
     if (!m_ahead) {
         m_ahead = std::make_unique<ReadAhead>();
         m_ahead->thread = std::thread(&ReadAhead::run, m_ahead.get(), m_file.get(), m_block, m_hash);
     }
     ReadAhead &a = *m_ahead;
-    if (a.currentPos >= a.current.size()) {
+    ReadAhead::Block next;
+    {
         std::unique_lock lock(a.mutex);
         a.changed.wait(lock, [&] { return !a.ready.empty() || a.done; });
         if (a.ready.empty()) {
             errno = a.error;
             return a.failed ? -1 : 0;
         }
-        a.current = std::move(a.ready.front());
+        next = std::move(a.ready.front());
         a.ready.pop_front();
-        a.currentPos = 0;
-        a.changed.notify_all();
     }
-    const qint64 n = qMin(room, a.current.size() - a.currentPos);
-    std::memcpy(to, a.current.constData() + a.currentPos, size_t(n));
-    a.currentPos += n;
-    return n;
+    // The unread bytes [m_pos, m_end) go in front of the new ones.
+    const qint64 tail = m_end - m_pos;
+    QByteArray old;
+    if (tail <= ReadAhead::kHeadroom) {
+        char *at = next.bytes.data() + (ReadAhead::kHeadroom - tail);
+        if (tail > 0)
+            std::memcpy(at, m_buf.constData() + m_pos, size_t(tail));
+        old = std::exchange(m_buf, std::move(next.bytes));
+        m_pos = ReadAhead::kHeadroom - tail;
+        m_end = ReadAhead::kHeadroom + next.size;
+    } else {
+        // A line longer than the room in front: the new bytes go after it, in a buffer that grows
+        // by doubling (a line of any length costs linear time).
+        if (m_pos > 0) {
+            std::memmove(m_buf.data(), m_buf.constData() + m_pos, size_t(tail));
+            m_pos = 0;
+            m_end = tail;
+        }
+        if (m_buf.size() - m_end < next.size) {
+            QByteArray grown(std::max(m_buf.size() * 2, m_end + next.size), Qt::Uninitialized);
+            std::memcpy(grown.data(), m_buf.constData(), size_t(m_end));
+            old = std::exchange(m_buf, std::move(grown));
+        }
+        std::memcpy(m_buf.data() + m_end, next.bytes.constData() + ReadAhead::kHeadroom, size_t(next.size));
+        m_end += next.size;
+        std::lock_guard lock(a.mutex);
+        a.spare.push_back(std::move(next.bytes));
+    }
+    // The buffer replaced is read into again; one of another size (the first, a grown one) goes.
+    if (old.size() == ReadAhead::kHeadroom + m_block) {
+        std::lock_guard lock(a.mutex);
+        a.spare.push_back(std::move(old));
+    }
+    a.changed.notify_all();
+    return next.size;
 }
 
 bool ExportReader::open(const QString &path)
@@ -192,6 +239,20 @@ bool ExportReader::fill()
 {
     if (!m_open || m_eof)
         return false;
+    if (m_readAheadWanted && !m_inMemory) {
+        // The thread's blocks become the buffer (hashed there): the tail goes in front of them.
+        const qint64 got = readAhead();
+        if (got < 0) {
+            m_failed = true;
+            const auto *file = qobject_cast<const QFile *>(m_file.get());
+            m_error = whyNotRead(file ? file->fileName() : QString(), errno);
+        }
+        if (got <= 0) {
+            m_eof = true;
+            return false;
+        }
+        return true;
+    }
     // Keep the unread tail at the front, then read a block behind it.
     if (m_pos > 0) {
         const qint64 tail = m_end - m_pos;
@@ -217,8 +278,6 @@ bool ExportReader::fill()
         if (got > 0)
             std::memcpy(m_buf.data() + m_end, m_memory.data() + m_memoryPos, size_t(got));
         m_memoryPos += got;
-    } else if (m_readAheadWanted) {
-        got = readAhead(m_buf.data() + m_end, room); // hashed on the thread
     } else {
         errno = 0;
         got = m_file->read(m_buf.data() + m_end, room);
@@ -234,7 +293,7 @@ bool ExportReader::fill()
         m_eof = true;
         return false;
     }
-    if (m_hash && !m_ahead)
+    if (m_hash)
         m_hash->add(QByteArrayView(m_buf.constData() + m_end, got));
     m_end += got;
     return true;

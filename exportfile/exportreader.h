@@ -50,7 +50,7 @@ public:
 private:
     bool fill();         // more bytes after m_end; false when none come
     bool takeLine(QByteArrayView &line);
-    qint64 readAhead(char *to, qint64 room); // the next bytes from the thread; 0 at the end, -1 failed
+    qint64 readAhead(); // the thread's next block as the buffer; its size, 0 at the end, -1 failed
     void stopReadAhead();
 
     std::unique_ptr<QIODevice> m_file;
