@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 using namespace ExportText;
 
@@ -78,15 +79,15 @@ void buildPlan(Plan &plan, MemTable &table, const QString &structure)
 void LoadPass::GetValues(MemTable &table)
 {
     // The plan of this structure line: Grava_Prato's, made once per pass, or one made now.
-    Plan local;
+    std::optional<Plan> local; // made only when needed: a plan is a few hundred bytes to clear
     Plan *plan = d->currentPlan;
     if (plan && d->planOfLine && plan->table == &table) {
         if (plan->cols.empty() && plan->rest.empty())
             buildPlan(*plan, table, QString(plan->source));
     } else if (!plan || plan->table != &table || plan->source.constData() != LinhaEstrutura.constData()
                || plan->source.size() != LinhaEstrutura.size()) {
-        plan = &local;
-        buildPlan(local, table, LinhaEstrutura);
+        plan = &local.emplace();
+        buildPlan(*plan, table, LinhaEstrutura);
     } else if (plan->cols.empty() && plan->rest.empty()) {
         buildPlan(*plan, table, LinhaEstrutura);
     }
@@ -94,7 +95,7 @@ void LoadPass::GetValues(MemTable &table)
     rowOperation([&] { table.append(); });
     assignShared(NomeTabela, plan->tableName);
 
-    const QString branch = s.CdFilial;
+    const QString &branch = s.CdFilial; // not copied: a copy per line costs its reference count
     const QStringView line(LinhaAtual);
     // One scan of the line finds every terminator; the values are then decoded in order.
     std::vector<qsizetype> &ends = d->fieldEnds;

@@ -271,8 +271,9 @@ struct MemTable::Impl {
     void checkRequired()
     {
         const quint32 s = quint32(currentSlot());
-        for (int c = 0; c < fields.size(); ++c) {
-            if (fields[c].required && cols[size_t(c)].isNullRaw(cols[size_t(c)].raw(s)))
+        const QList<FieldDef> &defs = fields; // read only: no detach check per column and row
+        for (int c = 0; c < defs.size(); ++c) {
+            if (defs[c].required && cols[size_t(c)].isNullRaw(cols[size_t(c)].raw(s)))
                 throw std::runtime_error(
                     QStringLiteral("O campo %1 deve ser informado.").arg(fields[c].label.isEmpty() ? fields[c].name : fields[c].label).toStdString());
         }
