@@ -146,11 +146,12 @@ private slots:
 
     // The dish lookup kept prepared by the connection: found and free codes in turn, a name beyond
     // Latin-1, and a failure (the table gone) that the next call after it recovers from.
-    void dishLookup_data() { backends(); }
+    void dishLookup_data() { everyMethod_data(); }
     void dishLookup()
     {
         QFETCH(QString, backend);
-        MAKE_RIG(rig, backend, QStringLiteral("inprocess"));
+        QFETCH(QString, transport);
+        MAKE_RIG(rig, backend, transport);
         NetConnection &net = rig->net;
         QSqlQuery sql(rig->db->db());
         QVERIFY(sql.exec(QStringLiteral("UPDATE PRATO SET NMPRATO = 'PUDIM \u2603 DA CASA' WHERE CDPRATO = '000900'")));
