@@ -380,6 +380,12 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &
 {
     if (!db.isOpen())
         return fail(QStringLiteral("O banco de dados do servidor de aplicação não está aberto."));
+    // The call made once per local dish of a file comes first: no hash of its name per call.
+    if (method == QLatin1String("GetPesqPrato")) {
+        if (Status s = argCount(method, args, 2); !s)
+            return fail(s.error());
+        return getPesqPrato(db, args, prepared);
+    }
     static const QHash<QString, const char *> shapes{
         {QStringLiteral("GetPrato"), "PRATO"},       {QStringLiteral("GetRecePadr"), "RECEPADR"},
         {QStringLiteral("GetReceServ"), "RECESERV"}, {QStringLiteral("GetReceFili"), "RECEFILI"},
@@ -405,11 +411,6 @@ Result<QByteArray> run(QSqlDatabase &db, const QString &method, const CallArgs &
         WriterWait wait(db);
         const Written written;
         return setDiretorios(db, args);
-    }
-    if (method == QLatin1String("GetPesqPrato")) {
-        if (Status s = argCount(method, args, 2); !s)
-            return fail(s.error());
-        return getPesqPrato(db, args, prepared);
     }
     if (method == QLatin1String("Importacao")) {
         if (Status s = argCount(method, args, 12); !s)
