@@ -13,6 +13,28 @@
 
 using namespace ExportText;
 
+// Which of the table's columns make its key, found on the table's first checked row.
+void LoadPass::Impl::planKeys(const MemTable &table, Plan &plan) const
+{
+    plan.keysReady = true;
+    plan.keyTable = -1;
+    plan.keyCols.clear();
+    plan.keyIsFilial.clear();
+    for (size_t i = 0; i < std::size(kTables); ++i)
+        if (&(s.*(kTables[i].table)) == &table)
+            plan.keyTable = int(i);
+    if (plan.keyTable < 0)
+        return;
+    for (QStringView name : kKeyColumns[plan.keyTable]) {
+        // Codes are text; a column the destination's table lacks cannot be checked.
+        const int col = table.fieldIndex(name);
+        if (col >= 0 && table.field(col).kind == FieldKind::Text) {
+            plan.keyCols.push_back(col);
+            plan.keyIsFilial.push_back(name == u"CDFILIAL");
+        }
+    }
+}
+
 // Position 5 on a row without its key or repeating a key of the file, position 6 on a row with a
 // NUL in a stored value, position 7 on a row with a number its column cannot hold: on the dish row
 // itself, or on the dish a recipe row belongs to by its key, which is the dish the server would
@@ -24,25 +46,8 @@ using namespace ExportText;
 // its table.
 void LoadPass::Impl::checkRow(MemTable &table, Plan &plan, const RowFaults &faults)
 {
-    if (!plan.keysReady) {
-        plan.keysReady = true;
-        plan.keyTable = -1;
-        plan.keyCols.clear();
-        plan.keyIsFilial.clear();
-        for (size_t i = 0; i < std::size(kTables); ++i)
-            if (&(s.*(kTables[i].table)) == &table)
-                plan.keyTable = int(i);
-        if (plan.keyTable >= 0) {
-            for (QStringView name : kKeyColumns[plan.keyTable]) {
-                // Codes are text; a column the destination's table lacks cannot be checked.
-                const int col = table.fieldIndex(name);
-                if (col >= 0 && table.field(col).kind == FieldKind::Text) {
-                    plan.keyCols.push_back(col);
-                    plan.keyIsFilial.push_back(name == u"CDFILIAL");
-                }
-            }
-        }
-    }
+    if (!plan.keysReady)
+        planKeys(table, plan);
 
     const int row = table.currentRow();
     const bool isDish = &table == &s.cdsPrato;

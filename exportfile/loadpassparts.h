@@ -477,6 +477,7 @@ struct LoadPass::Impl {
     // The key and NUL checks of the row just posted, and the search for repeated keys at the end
     // of the pass (keychecks.cpp).
     void checkRow(MemTable &table, Plan &plan, const RowFaults &faults);
+    void planKeys(const MemTable &table, Plan &plan) const;
     void flagRepeatedKeys();
     // The recipe rows' faults and repeats go to the dish of their key (keychecks.cpp).
     std::vector<RecipeFault> recipeFaults;
