@@ -105,6 +105,65 @@ void printPair(const char *what, const std::vector<double> &import, const std::v
 
 // One long main on purpose: the runs are read top to bottom as the table of figures they print, each
 // beside the setup it measures.
+// Both sides' wall and CPU times, run after run, and the check's highest peak.
+struct Series {
+    std::vector<double> sqliteTimes, checkTimes, sqliteCpu, checkCpu;
+    long peakKb = 0;
+};
+
+// `runs` rounds of sqlite3 .import into a fresh database and of the check; false when one failed.
+static bool runBoth(int runs, const QStringList &sqliteCommand, const QString &script, const QStringList &checkCommand,
+                    Series &out)
+{
+    const QString fresh = sqliteCommand.at(1);
+    for (int i = 0; i < runs; ++i) {
+        QFile::remove(fresh);
+        const Run s = spawn(sqliteCommand, script);
+        if (s.status != 0) {
+            std::fprintf(stderr, "bench_load: sqlite3 .import failed (%d)\n", s.status);
+            return false;
+        }
+        out.sqliteTimes.push_back(s.seconds);
+        out.sqliteCpu.push_back(s.cpuSeconds);
+        const Run c = spawn(checkCommand, {});
+        if (c.status != 0) {
+            std::fprintf(stderr, "bench_load: imp40500 check failed (%d)\n", c.status);
+            return false;
+        }
+        out.checkTimes.push_back(c.seconds);
+        out.checkCpu.push_back(c.cpuSeconds);
+        out.peakKb = std::max(out.peakKb, c.maxRssKb);
+    }
+    return true;
+}
+
+// The figures against their targets; true when all are met.
+static bool report(const Series &r, const LoadGen::Options &o, const QString &localeName,
+                   const LoadGen::Written &written, int runs)
+{
+    const double ts = median(r.sqliteTimes), tc = median(r.checkTimes);
+    const double ratio = tc / ts;
+    const double cpuRatio = median(r.checkCpu) / std::max(1e-9, median(r.sqliteCpu));
+    const double rssRatio = double(r.peakKb) * 1024.0 / double(written.bytes);
+    std::printf("dishes                 %d (%s local, locale %s)\n", o.dishes,
+                o.localEvery ? qPrintable(QStringLiteral("1 in %1").arg(o.localEvery)) : "none", qPrintable(localeName));
+    std::printf("data lines             %lld\n", written.dataLines);
+    std::printf("file size              %.1f MiB\n", double(written.bytes) / 1048576.0);
+    std::printf("sqlite3 .import        %.3f s (median of %d)\n", ts, runs);
+    std::printf("imp40500 check         %.3f s (median of %d)\n", tc, runs);
+    std::printf("ratio check/import     %.2f (target <= 0.5)\n", ratio);
+    std::printf("CPU time (user+sys)    import %.3f s, check %.3f s: %.2f (medians; target <= 0.5)\n", median(r.sqliteCpu),
+                median(r.checkCpu), cpuRatio);
+    printPair("wall", r.sqliteTimes, r.checkTimes);
+    printPair("CPU", r.sqliteCpu, r.checkCpu);
+    const double rssLimit = o.dishes >= 1000000 ? 2.0 : 2.5;
+    std::printf("check peak RSS         %.1f MiB = %.2f x file size (target <= %.1f)\n", double(r.peakKb) / 1024.0, rssRatio,
+                rssLimit);
+    const bool ok = ratio <= 0.5 && cpuRatio <= 0.5 && rssRatio <= rssLimit;
+    std::printf("%s\n", ok ? "PASS" : "FAIL");
+    return ok;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -168,48 +227,11 @@ int main(int argc, char **argv)
     warm(csv);
 
     const int runs = qMax(1, cli.value(QStringLiteral("runs")).toInt());
-    std::vector<double> sqliteTimes, checkTimes, sqliteCpu, checkCpu;
-    long peakKb = 0;
-    for (int i = 0; i < runs; ++i) {
-        QFile::remove(fresh);
-        const Run s = spawn({sqlite, fresh}, script);
-        if (s.status != 0) {
-            std::fprintf(stderr, "bench_load: sqlite3 .import failed (%d)\n", s.status);
-            return 2;
-        }
-        sqliteTimes.push_back(s.seconds);
-        sqliteCpu.push_back(s.cpuSeconds);
-        const Run c = spawn({imp, QStringLiteral("check"), file, QStringLiteral("--branch"), o.destinationBranch,
-                             QStringLiteral("--db"), QStringLiteral("sqlite:") + dest, QStringLiteral("--locale"),
-                             localeName});
-        if (c.status != 0) {
-            std::fprintf(stderr, "bench_load: imp40500 check failed (%d)\n", c.status);
-            return 2;
-        }
-        checkTimes.push_back(c.seconds);
-        checkCpu.push_back(c.cpuSeconds);
-        peakKb = std::max(peakKb, c.maxRssKb);
-    }
-
-    const double ts = median(sqliteTimes), tc = median(checkTimes);
-    const double ratio = tc / ts;
-    const double cpuRatio = median(checkCpu) / std::max(1e-9, median(sqliteCpu));
-    const double rssRatio = double(peakKb) * 1024.0 / double(written->bytes);
-    std::printf("dishes                 %d (%s local, locale %s)\n", o.dishes,
-                o.localEvery ? qPrintable(QStringLiteral("1 in %1").arg(o.localEvery)) : "none", qPrintable(localeName));
-    std::printf("data lines             %lld\n", written->dataLines);
-    std::printf("file size              %.1f MiB\n", double(written->bytes) / 1048576.0);
-    std::printf("sqlite3 .import        %.3f s (median of %d)\n", ts, runs);
-    std::printf("imp40500 check         %.3f s (median of %d)\n", tc, runs);
-    std::printf("ratio check/import     %.2f (target <= 0.5)\n", ratio);
-    std::printf("CPU time (user+sys)    import %.3f s, check %.3f s: %.2f (medians; target <= 0.5)\n", median(sqliteCpu),
-                median(checkCpu), cpuRatio);
-    printPair("wall", sqliteTimes, checkTimes);
-    printPair("CPU", sqliteCpu, checkCpu);
-    const double rssLimit = o.dishes >= 1000000 ? 2.0 : 2.5;
-    std::printf("check peak RSS         %.1f MiB = %.2f x file size (target <= %.1f)\n", double(peakKb) / 1024.0, rssRatio,
-                rssLimit);
-    const bool ok = ratio <= 0.5 && cpuRatio <= 0.5 && rssRatio <= rssLimit;
-    std::printf("%s\n", ok ? "PASS" : "FAIL");
-    return ok ? 0 : 1;
+    Series series;
+    if (!runBoth(runs, {sqlite, fresh}, script,
+                 {imp, QStringLiteral("check"), file, QStringLiteral("--branch"), o.destinationBranch, QStringLiteral("--db"),
+                  QStringLiteral("sqlite:") + dest, QStringLiteral("--locale"), localeName},
+                 series))
+        return 2;
+    return report(series, o, localeName, written.value(), runs) ? 0 : 1;
 }
