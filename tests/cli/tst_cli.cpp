@@ -252,12 +252,12 @@ void TstCli::refusals()
     }
 }
 
-void TstCli::carelessFile()
+// A second export appended (dish 111111 twice), a NUL in a name, a number that does not convert,
+// a clean dish, a local dish whose code is longer than its column, a quantity with more decimals
+// than the destination keeps, a number larger than it holds, a NUL in a recipe line placed after
+// another dish and one in a dish code, and the file cut in its last line.
+static ExportWriter carelessExport()
 {
-    // A second export appended (dish 111111 twice), a NUL in a name, a number that does not convert,
-    // a clean dish, a local dish whose code is longer than its column, a quantity with more decimals
-    // than the destination keeps, a number larger than it holds, a NUL in a recipe line placed after
-    // another dish and one in a dish code, and the file cut in its last line.
     ExportWriter w;
     const QString nul(QChar(0));
     const QByteArray repeated = dish("P", "111111", "REPETIDO", "KG");
@@ -272,6 +272,12 @@ void TstCli::carelessFile()
             << dish("P", "77" + nul + "7777", "CODIGO COM NUL", "KG")                                         // 24
             << repeated << ExportWriter::fields({"RECEPADR", "P", "111111", "000101", "KG", "1"})
             << ExportWriter::fields({"PRATPADR", "P", "333333"}) + "K";
+    return w;
+}
+
+void TstCli::carelessFile()
+{
+    const ExportWriter w = carelessExport();
     const QString path = m_dir.filePath("careless.txt");
     QVERIFY(w.write(path));
     const int dishesBefore = m_db->count("PRATO");
@@ -332,7 +338,7 @@ void TstCli::carelessFile()
     const QJsonObject row = QJsonDocument::fromJson(history.out).array().first().toObject();
     QCOMPARE(row["outcome"].toString(), QStringLiteral("ok"));
     QCOMPARE(row["dishes_refused"].toArray().size(), 6);
-    QVERIFY(row["dishes_refused"].toArray().contains(QJsonValue("77" + nul + "7777")));
+    QVERIFY(row["dishes_refused"].toArray().contains(QJsonValue("77" + QString(QChar(0)) + "7777")));
 }
 
 // A row the database refuses although every check passed (a rule of this destination's own): the
