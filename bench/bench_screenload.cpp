@@ -1,8 +1,13 @@
 // The load pass as the screen runs it: the export file of imp40500-gen loaded through
 // panFiltroExit on the real screen (offscreen), with its grids, progress bar and repaints, beside
-// the same pass without a screen; then the same load cancelled by Escape halfway, timed from the
-// operator's "yes" to the end of the failed load (target: 100 ms at most).
-// Usage: bench_screenload FILE DB_URL [BRANCH]
+// the same pass without a screen, RUNS times each, alternating (wall and CPU time, minimum and
+// median); then the same load cancelled by Escape halfway, timed from the operator's "yes" to the
+// end of the failed load (target: 100 ms at most).
+// With --import: one load on the screen and then its import (the import button, the operator
+// answering yes), the process's peak resident size against the file's size after each (target:
+// 4 times the file at most); with --bare as well, the same load and import without a screen. The
+// destination is written: give it a copy.
+// Usage: bench_screenload FILE DB_URL [BRANCH] [--runs N] [--import [--bare]]
 #include "frmimpoprato.h"
 #include "destinationreader.h"
 #include "dialogs.h"
@@ -12,16 +17,77 @@
 
 #include "ambiente.h"
 #include "database.h"
+#include "importrun.h"
 #include "importsession.h"
+#include "memtablemodel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QTimer>
 #include <QKeyEvent>
+#include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+// Wall and CPU (user + system, every thread of the process) seconds of one step.
+struct Clock {
+    QElapsedTimer wall;
+    double cpu0 = 0;
+    static double cpuNow()
+    {
+        struct rusage ru {};
+        getrusage(RUSAGE_SELF, &ru);
+        return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    }
+    Clock()
+    {
+        cpu0 = cpuNow();
+        wall.start();
+    }
+    double seconds() const { return double(wall.nsecsElapsed()) / 1e9; }
+    double cpu() const { return cpuNow() - cpu0; }
+};
+
+double peakMiB()
+{
+    struct rusage ru {};
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_maxrss) / 1024.0;
+}
+
+QString minMedian(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return QStringLiteral("min %1 median %2").arg(v.front(), 0, 'f', 3).arg(v[v.size() / 2], 0, 'f', 3);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The load pass without a screen, into `session`.
+bool bareLoad(ImportSession &session, const QString &file, const QString &branch)
+{
+    session.NmArquivo = file;
+    session.CdFilial = branch;
+    if (const Status loaded = session.Grava_Tabelas(); !loaded) {
+        std::fprintf(stderr, "%s\n", qPrintable(loaded.error()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 // One long main on purpose: the screen is driven step by step as an operator would, each step timed
 // where it stands.
@@ -29,35 +95,47 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool importing = args.removeAll(QStringLiteral("--import")) > 0;
+    const bool bareImport = args.removeAll(QStringLiteral("--bare")) > 0;
+    int runs = 1;
+    if (const qsizetype r = args.indexOf(QStringLiteral("--runs")); r > 0 && r + 1 < args.size()) {
+        runs = qMax(1, args.at(r + 1).toInt());
+        args.remove(r, 2);
+    }
     if (args.size() < 3) {
-        std::fprintf(stderr, "uso: bench_screenload ARQUIVO URL_DO_BANCO [FILIAL]\n");
+        std::fprintf(stderr, "uso: bench_screenload ARQUIVO URL_DO_BANCO [FILIAL] [--runs N] [--import [--bare]]\n");
         return 1;
     }
     const QString file = args.at(1);
     const QString branch = args.size() > 3 ? args.at(3) : QStringLiteral("0001");
+    const double fileMiB = double(QFileInfo(file).size()) / 1048576.0;
     Ambiente &amb = Ambiente::instance();
     Database::useDestination(amb, args.at(2));
     amb.Operador = QStringLiteral("ADMIN");
     amb.FiliProc = branch;
     amb.locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
     registerEmbeddedServer();
+    std::printf("file %.1f MiB; load average %s\n", fileMiB, qPrintable(QString::fromLatin1(
+        [] { QFile f(QStringLiteral("/proc/loadavg")); return f.open(QIODevice::ReadOnly) ? f.readLine(15).trimmed() : QByteArray(); }())));
 
-    // Without a screen.
-    double bare = 0;
-    {
+    if (importing && bareImport) {
         NetConnection net;
         ImportSession session(net);
-        session.NmArquivo = file;
-        session.CdFilial = branch;
-        QElapsedTimer t;
-        t.start();
-        if (const Status loaded = session.Grava_Tabelas(); !loaded) {
-            std::fprintf(stderr, "%s\n", qPrintable(loaded.error()));
+        const Clock load;
+        if (!bareLoad(session, file, branch))
+            return 1;
+        std::printf("load without a screen       %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", load.seconds(),
+                    load.cpu(), peakMiB(), peakMiB() / fileMiB);
+        const Clock import;
+        const Result<ImportOutcome> done = ImportRun(session).run();
+        if (!done) {
+            std::fprintf(stderr, "%s\n", qPrintable(done.error()));
             return 1;
         }
-        bare = t.nsecsElapsed() / 1e9;
-        std::printf("load pass without a screen  %.2f s (%d dishes)\n", bare, session.cdsPrato.rowCount());
+        std::printf("import without a screen     %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", import.seconds(),
+                    import.cpu(), peakMiB(), peakMiB() / fileMiB);
+        return 0;
     }
 
     ScriptedDialogs dialogs;
@@ -77,16 +155,56 @@ int main(int argc, char **argv)
     app.processEvents();
     frmImpoPrato->medNmArquivo->setText(file);
     frmImpoPrato->medCdFilial->setText(branch);
-    QElapsedTimer t;
-    t.start();
-    frmImpoPrato->panFiltroExit(nullptr);
-    const double screen = t.nsecsElapsed() / 1e9;
-    app.processEvents();
-    std::printf("load pass on the screen     %.2f s (%d dishes; import button %s)\n", screen,
+
+    // Rounds of the load without a screen and on it, alternating on a shared machine.
+    std::vector<double> bareWall, bareCpu, screenWall, screenCpu;
+    for (int round = 0; round < (importing ? 0 : runs); ++round) {
+        {
+            NetConnection net;
+            ImportSession session(net);
+            const Clock bare;
+            if (!bareLoad(session, file, branch))
+                return 1;
+            bareWall.push_back(bare.seconds());
+            bareCpu.push_back(bare.cpu());
+        }
+        if (round > 0)
+            frmImpoPrato->panFiltroEnter(nullptr);
+        const Clock screen;
+        frmImpoPrato->panFiltroExit(nullptr);
+        screenWall.push_back(screen.seconds());
+        screenCpu.push_back(screen.cpu());
+        app.processEvents();
+        std::printf("round %d: without a screen %.3f s (CPU %.3f s), on the screen %.3f s (CPU %.3f s): %.2f, CPU %.2f\n",
+                    round + 1, bareWall.back(), bareCpu.back(), screenWall.back(), screenCpu.back(),
+                    screenWall.back() / bareWall.back(), screenCpu.back() / bareCpu.back());
+    }
+    if (importing) {
+        const Clock screen;
+        frmImpoPrato->panFiltroExit(nullptr);
+        app.processEvents();
+        std::printf("load on the screen          %.2f s (CPU %.2f s; %d dishes), peak %.1f MiB = %.2f x the file\n",
+                    screen.seconds(), screen.cpu(), frmImpoPrato->document().cdsPrato.rowCount(), peakMiB(),
+                    peakMiB() / fileMiB);
+        const Clock import;
+        frmImpoPrato->sbtImportExportClick(nullptr);
+        app.processEvents();
+        std::printf("import on the screen        %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", import.seconds(),
+                    import.cpu(), peakMiB(), peakMiB() / fileMiB);
+        std::printf("after it: %d dishes shown, state %s; messages: %s\n", frmImpoPrato->dtsPrato->rowCount(),
+                    frmImpoPrato->screenState() == TfrmImpoPrato::ScreenState::Imported ? "imported" : "NOT imported",
+                    qPrintable((dialogs.errors + dialogs.infos).join(u'/').left(300)));
+        return 0;
+    }
+    std::printf("without a screen            wall %s, CPU %s\n", qPrintable(minMedian(bareWall)), qPrintable(minMedian(bareCpu)));
+    std::printf("on the screen               wall %s, CPU %s (%d dishes; import button %s)\n",
+                qPrintable(minMedian(screenWall)), qPrintable(minMedian(screenCpu)),
                 frmImpoPrato->document().cdsPrato.rowCount(), frmImpoPrato->sbtImportExport->isEnabled() ? "on" : "off");
-    std::printf("screen / without            %.2f\n", bare > 0 ? screen / bare : 0.0);
+    std::printf("screen / without (medians)  wall %.2f, CPU %.2f\n", median(screenWall) / median(bareWall),
+                median(screenCpu) / median(bareCpu));
     if (!dialogs.errors.isEmpty())
         std::printf("messages: %s\n", qPrintable(dialogs.errors.join(u'/')));
+    const double screen = median(screenWall);
 
     // Escape halfway through the same load, answered yes.
     QElapsedTimer sinceKey, sinceYes;

@@ -105,6 +105,35 @@ QList<FieldDef> packetFields(const TableDef &table)
 
 namespace Catalogue {
 
+// "yyyy-MM-dd HH:mm:ss" at the start of `s`, read by hand as a wall clock: QDateTime::fromString
+// parses in local time, which has the C library read the time zone again several times a value,
+// and reading a whole table back after an import would spend most of its time there. Anything
+// else is left to the parser.
+static QDateTime plainStamp(QStringView s)
+{
+    if (s.size() < 19)
+        return {};
+    int n[6] = {};
+    int at = 0;
+    for (int i = 0; i < 19; ++i) {
+        const char16_t c = s[i].unicode();
+        if (i == 4 || i == 7 || i == 10 || i == 13 || i == 16) {
+            if (c != (i < 10 ? u'-' : i == 10 ? u' ' : u':'))
+                return {};
+            ++at;
+        } else if (c >= u'0' && c <= u'9') {
+            n[at] = n[at] * 10 + (c - u'0');
+        } else {
+            return {};
+        }
+    }
+    const QDate day(n[0], n[1], n[2]);
+    const QTime time(n[3], n[4], n[5]);
+    if (n[0] == 0 || !day.isValid() || !time.isValid())
+        return {};
+    return QDateTime(day, time, Qt::UTC);
+}
+
 QVariant fromSql(const QVariant &v, FieldKind kind)
 {
     if (v.isNull() || !v.isValid())
@@ -133,6 +162,8 @@ QVariant fromSql(const QVariant &v, FieldKind kind)
             d = QDateTime(v.toDate(), QTime(0, 0), Qt::UTC);
         } else {
             const QString s = v.toString().trimmed();
+            if (const QDateTime plain = plainStamp(s); plain.isValid())
+                return plain;
             d = QDateTime::fromString(s.left(19), QString::fromLatin1(kDateTimeFormat));
             if (!d.isValid())
                 d = QDateTime::fromString(s, Qt::ISODate);
