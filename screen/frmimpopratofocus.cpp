@@ -267,6 +267,9 @@ void TfrmImpoPrato::setStatusText(const QString &text)
 
 void TfrmImpoPrato::serveEvents()
 {
+    // What the pass did to the grids' tables since the last time, told before they repaint.
+    dtsPrato->flush();
+    dtsServico->flush();
     pgbProgresso->setValue(qBound(pgbProgresso->minimum(), m_progress, pgbProgresso->maximum()));
     ProcessaMensagens();
 }

@@ -438,5 +438,13 @@ void TfrmImpoPrato::dtsServicoStateChange(QObject *)
 
 Status TfrmImpoPrato::Grava_Tabelas()
 {
+    // The grids hear of the pass's rows when it lets the screen repaint (serveEvents), and at its
+    // end, in one step each time rather than once per row and value.
+    dtsPrato->hold(true);
+    dtsServico->hold(true);
+    const auto release = qScopeGuard([this] {
+        dtsPrato->hold(false);
+        dtsServico->hold(false);
+    });
     return m_session.Grava_Tabelas();
 }

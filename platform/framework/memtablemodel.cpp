@@ -3,6 +3,7 @@
 #include "framework.h"
 
 #include <exception>
+#include <utility>
 
 MemTableModel::MemTableModel(MemTable *table, QObject *parent) : QAbstractTableModel(parent), m_table(table)
 {
@@ -69,7 +70,13 @@ void MemTableModel::tableDestroyed(MemTable &)
 
 int MemTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_table ? 0 : m_table->rowCount();
+    // Rows inserted while held are not there for the views until they are told.
+    return parent.isValid() || !m_table ? 0 : m_table->rowCount() - m_pendingCount;
+}
+
+int MemTableModel::tableRow(int row) const
+{
+    return m_pendingCount > 0 && row >= m_pendingFirst ? row + m_pendingCount : row;
 }
 
 int MemTableModel::columnCount(const QModelIndex &parent) const
@@ -90,15 +97,15 @@ QVariant MemTableModel::data(const QModelIndex &index, int role) const
     // A display hook belongs to the screen; whatever it throws must not reach the view.
     try {
         switch (role) {
-        case Qt::DisplayRole: return m_table->displayText(index.row(), col);
+        case Qt::DisplayRole: return m_table->displayText(tableRow(index.row()), col);
         case Qt::EditRole:
-        case RawValueRole: return m_table->valueAt(index.row(), col);
+        case RawValueRole: return m_table->valueAt(tableRow(index.row()), col);
         case Qt::TextAlignmentRole:
             if (f.kind == FieldKind::Number || f.kind == FieldKind::Integer)
                 return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
             return {};
         case FieldNameRole: return f.name;
-        case IsCurrentRowRole: return index.row() == m_table->currentRow();
+        case IsCurrentRowRole: return tableRow(index.row()) == m_table->currentRow();
         case EditMaskRole: return f.editMask;
         default: return {};
         }
@@ -146,8 +153,8 @@ bool MemTableModel::setData(const QModelIndex &index, const QVariant &value, int
     // reported (editRefused, unless the action was abandoned without a message); whoever shows the
     // grid tells the operator.
     try {
-        if (m_table->currentRow() != index.row())
-            m_table->moveTo(index.row()); // posts the row being left, as the grid does
+        if (m_table->currentRow() != tableRow(index.row()))
+            m_table->moveTo(tableRow(index.row())); // posts the row being left, as the grid does
         if (m_table->state() == TableState::Browse)
             m_table->edit();
         m_table->setValue(col, value);
@@ -162,7 +169,52 @@ bool MemTableModel::setData(const QModelIndex &index, const QVariant &value, int
     }
 }
 
-void MemTableModel::aboutToReset(MemTable &) { beginResetModel(); }
+void MemTableModel::hold(bool on)
+{
+    if (!on)
+        flush();
+    m_held = on;
+}
+
+void MemTableModel::flushInserts()
+{
+    if (m_pendingCount == 0)
+        return;
+    // rowCount() still leaves the run out while the views hear it is coming.
+    beginInsertRows({}, m_pendingFirst, m_pendingFirst + m_pendingCount - 1);
+    m_pendingCount = 0;
+    endInsertRows();
+}
+
+void MemTableModel::flush()
+{
+    flushInserts();
+    if (m_pendingChange && m_table) {
+        m_pendingChange = false;
+        const int rows = rowCount();
+        const int cols = columnCount();
+        if (rows > 0 && cols > 0)
+            emit dataChanged(index(0, 0), index(rows - 1, cols - 1));
+    }
+    if (m_pendingMove && m_table) {
+        m_pendingMove = false;
+        const bool held = std::exchange(m_held, false);
+        currentRowChanged(*m_table, m_table->currentRow());
+        m_held = held;
+    }
+    if (m_pendingState) {
+        m_pendingState = false;
+        emit tableStateChanged();
+    }
+}
+
+void MemTableModel::aboutToReset(MemTable &)
+{
+    // The reset tells everything held so far.
+    m_pendingCount = 0;
+    m_pendingChange = false;
+    beginResetModel();
+}
 
 void MemTableModel::reset(MemTable &)
 {
@@ -171,16 +223,37 @@ void MemTableModel::reset(MemTable &)
     endResetModel();
 }
 
-void MemTableModel::aboutToInsertRow(MemTable &, int row) { beginInsertRows({}, row, row); }
+void MemTableModel::aboutToInsertRow(MemTable &, int row)
+{
+    if (!m_held) {
+        beginInsertRows({}, row, row);
+        return;
+    }
+    // A row that does not extend the run held so far: the run is told first, while the table
+    // holds exactly the rows told and the run.
+    if (m_pendingCount > 0 && (row < m_pendingFirst || row > m_pendingFirst + m_pendingCount))
+        flushInserts();
+    if (m_pendingCount == 0)
+        m_pendingFirst = row;
+}
 
 void MemTableModel::rowInserted(MemTable &, int row)
 {
     if (m_current >= row)
         ++m_current;
+    if (m_held) {
+        ++m_pendingCount;
+        return;
+    }
     endInsertRows();
 }
 
-void MemTableModel::aboutToRemoveRow(MemTable &, int row) { beginRemoveRows({}, row, row); }
+void MemTableModel::aboutToRemoveRow(MemTable &, int row)
+{
+    if (m_held)
+        flush();
+    beginRemoveRows({}, row, row);
+}
 
 void MemTableModel::rowRemoved(MemTable &, int row)
 {
@@ -193,6 +266,10 @@ void MemTableModel::rowRemoved(MemTable &, int row)
 
 void MemTableModel::rowChanged(MemTable &, int row)
 {
+    if (m_held) {
+        m_pendingChange = true;
+        return;
+    }
     const int cols = columnCount();
     if (row < 0 || row >= rowCount() || cols == 0)
         return;
@@ -201,6 +278,10 @@ void MemTableModel::rowChanged(MemTable &, int row)
 
 void MemTableModel::currentRowChanged(MemTable &, int row)
 {
+    if (m_held) {
+        m_pendingMove = true;
+        return;
+    }
     const int cols = columnCount();
     const int n = rowCount();
     const QList<int> roles{IsCurrentRowRole};
@@ -212,4 +293,11 @@ void MemTableModel::currentRowChanged(MemTable &, int row)
     emit currentRowChanged(row);
 }
 
-void MemTableModel::stateChanged(MemTable &) { emit tableStateChanged(); }
+void MemTableModel::stateChanged(MemTable &)
+{
+    if (m_held) {
+        m_pendingState = true;
+        return;
+    }
+    emit tableStateChanged();
+}

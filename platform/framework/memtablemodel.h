@@ -34,6 +34,14 @@ public:
     // edit until the view posts it (Enter, leaving the row).
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
+    // While held, the table's row inserts, value changes, current-row moves and state changes
+    // reach the views only at flush(), gathered: one insert per run of adjacent rows, one change
+    // for all rows, one move of the current row, one state change. A load pass that adds rows one
+    // by one holds the models of the grids that show its tables and flushes them whenever it lets
+    // the screen repaint, which is the only time anyone sees them. Releasing flushes.
+    void hold(bool on);
+    void flush();
+
 signals:
     void currentRowChanged(int row);
     void tableStateChanged();
@@ -59,4 +67,15 @@ private:
     QList<int> m_columns; // table column per model column; empty: all
     QStringList m_visibleNames; // as asked; resolved again whenever the table's columns change
     int m_current = -1;   // current row as last announced, for the IsCurrentRowRole changes
+    // Held (hold()): rows inserted and not yet told, as one run of adjacent rows from
+    // m_pendingFirst; whether values, the current row or the state changed meanwhile.
+    void flushInserts();
+    // The table's row shown as the model's `row`: past the run held, the run is left out.
+    int tableRow(int row) const;
+    bool m_held = false;
+    int m_pendingFirst = 0;
+    int m_pendingCount = 0;
+    bool m_pendingChange = false;
+    bool m_pendingMove = false;
+    bool m_pendingState = false;
 };

@@ -63,6 +63,11 @@ void TestMemTableModel::followsTheTable_data()
     QTest::newRow("undo") << "del ins post undo" << 3;
     QTest::newRow("new columns") << "close fields" << 0;
     QTest::newRow("new row cancelled by its event") << "refuse ins" << 3;
+    // Held: the views hear of the rows at each flush (the tester checks every signal).
+    QTest::newRow("held inserts in one place") << "hold ins set post ins post flush ins post release" << 6;
+    QTest::newRow("held inserts in two places") << "hold app post top ins post app post release" << 6;
+    QTest::newRow("held insert, then a delete") << "hold ins post top del app post flush del release" << 3;
+    QTest::newRow("held over a packet loaded") << "hold ins post load ins post release" << 3;
 }
 
 void TestMemTableModel::followsTheTable()
@@ -83,6 +88,8 @@ void TestMemTableModel::followsTheTable()
 
     MemTableModel model(&t);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy moved(&model, qOverload<int>(&MemTableModel::currentRowChanged));
+    bool held = false;
     for (const QString &op : script.split(u' ')) {
         if (op == u"ins") t.insert();
         else if (op == u"app") t.append();
@@ -99,8 +106,16 @@ void TestMemTableModel::followsTheTable()
         else if (op == u"badload") QVERIFY(!DataPacket::load(t, packet.left(packet.size() - 3)).ok());
         else if (op == u"fields") t.setFields({FieldDef::text("X", 1)});
         else if (op == u"refuse") t.events.onNewRecord = [](MemTable &m) { m.cancel(); };
+        else if (op == u"top") t.moveTo(0);
+        else if (op == u"hold") model.hold(held = true);
+        else if (op == u"release") model.hold(held = false);
+        else if (op == u"flush") model.flush();
+        if (held && op != u"flush")
+            continue;
         QCOMPARE(model.rowCount(), t.rowCount());
         QCOMPARE(model.columnCount(), t.fieldCount());
+        if (!moved.isEmpty())
+            QCOMPARE(moved.last().at(0).toInt(), t.currentRow());
     }
     QTEST(model.rowCount(), "expectedRows");
 }
