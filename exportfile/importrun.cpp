@@ -64,6 +64,8 @@ Result<ImportOutcome> ImportRun::run()
     const Result<QByteArray> answer = m_session.callImportacao();
     if (!answer)
         return withDishLine(answer.failure());
+    // The packets and the server's work are gone: the cache is read back in their room.
+    returnFreedMemory();
     ImportOutcome outcome = ImportOutcome::fromPayload(answer.value());
     // The import is done whatever becomes of the client's cache: a cache that cannot be refreshed
     // is told beside the success, never as the import's failure.

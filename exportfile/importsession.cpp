@@ -7,6 +7,10 @@
 #include "framework.h"
 #include "messages.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 LoadObserver::~LoadObserver() = default;
 
 
@@ -214,24 +218,44 @@ void ImportDocument::closeLoadedTables()
 {
     for (const auto &t : dataTables())
         t.second->close();
+    for (QByteArray &p : keptRecipePackets)
+        p = QByteArray();
     serviceMap.clear();
 }
 
 // ---- Import ------------------------------------------------------------------------------------
 
+void returnFreedMemory()
+{
+#ifdef __GLIBC__
+    // The C library keeps freed memory for the process; tables of a large file, freed in the
+    // middle of its heap, would otherwise stay counted against the import that follows.
+    malloc_trim(0);
+#endif
+}
+
 Result<QByteArray> ImportSession::callImportacao()
 {
     auto packet = [](MemTable &t) { return t.isActive() ? DataPacket::save(t) : QByteArray(); };
-    // One packet after another; with ReleaseRecipesOnImport a recipe table goes once its packet is made.
-    const auto recipe = [&](MemTable &t) {
+    // One packet after another; with ReleaseRecipesOnImport or KeepRecipePackets a recipe table goes
+    // once its packet is made, and with KeepRecipePackets the packet stays in its place.
+    const auto recipe = [&](MemTable &t, int kept) {
+        QByteArray &keep = keptRecipePackets[kept];
+        if (!t.isActive() && !keep.isNull())
+            return keep;
         QByteArray p = packet(t);
-        if (ReleaseRecipesOnImport)
+        if (ReleaseRecipesOnImport || KeepRecipePackets)
             t.close();
+        if (KeepRecipePackets)
+            keep = p;
         return p;
     };
-    const QByteArray prato = packet(cdsPrato), recePadr = recipe(cdsRecePadr), receFili = recipe(cdsReceFili),
-                     servDestino = packet(cdsServDestino), receServ = recipe(cdsReceServ),
-                     pratPadr = recipe(cdsPratPadr), pratFili = recipe(cdsPratFili), servico = packet(cdsServico);
+    const QByteArray prato = packet(cdsPrato), recePadr = recipe(cdsRecePadr, 0), receFili = recipe(cdsReceFili, 1),
+                     servDestino = packet(cdsServDestino), receServ = recipe(cdsReceServ, 2),
+                     pratPadr = recipe(cdsPratPadr, 3), pratFili = recipe(cdsPratFili, 4), servico = packet(cdsServico);
+    // What the closed tables held goes back to the system before the server's work begins.
+    if (ReleaseRecipesOnImport || KeepRecipePackets)
+        returnFreedMemory();
     // The file's name, size and hash go beside the call, for the destination's import history.
     const ImportOrigin::Scope origin(fileOrigin());
     return Rdm::Importacao(d->net, prato, recePadr, receFili, servDestino, receServ, pratPadr, pratFili, servico,

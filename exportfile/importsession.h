@@ -64,6 +64,10 @@ private:
     LoadObserver &m_observer;
 };
 
+// Gives what the process has freed back to the system: after large tables or packets are gone,
+// so that they are not counted again under what comes next.
+void returnFreedMemory();
+
 // What a load pass found that is no error flag of a dish: values that did not convert (the column
 // stays null), key values longer than their column (kept cut, as the destination will hold them),
 // numbers with more decimals than their column (rounded at its scale), a last line cut before its
@@ -118,8 +122,14 @@ public:
     bool TemReceFili = false;
     bool TemReceServ = false;
 
-    // Entering the parameter panel: the seven tables closed, the map and its destinations emptied.
+    // Entering the parameter panel: the seven tables closed, the map and its destinations emptied,
+    // the recipe packets kept by an import dropped.
     void closeLoadedTables();
+
+    // The packets of the recipe tables (RECEPADR, RECEFILI, RECESERV, PRATPADR, PRATFILI) as an
+    // import made them from the tables it then closed (ImportSession::KeepRecipePackets): another
+    // import of the same load sends them again.
+    QByteArray keptRecipePackets[5];
 
     // The seven tables with their file names (PRATO, RECEPADR, PRATPADR, RECEFILI, PRATFILI,
     // RECESERV, PRATSERV), in that order.
@@ -151,6 +161,11 @@ public:
     // Set by `imp40500 import` when nothing reads the recipe tables after the import: each is
     // closed once its packet is made, so that the tables and the packets are not held side by side.
     bool ReleaseRecipesOnImport = false;
+    // Set by the screen, whose grids show none of the recipe tables but which may send the same
+    // load again (after a refusal, or a pairing made since): the recipe tables go as for
+    // ReleaseRecipesOnImport, their packets are kept instead (keptRecipePackets), which take
+    // less memory than the tables and spare the next import making them again.
+    bool KeepRecipePackets = false;
 
     // Flags.
     bool Carregando = false;

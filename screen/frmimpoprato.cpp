@@ -122,6 +122,10 @@ TfrmImpoPrato::TfrmImpoPrato(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmImpoPrato"));
     setWindowTitle(kCaption);
+    // No grid shows a recipe table: an import turns them into the packets it sends, which the
+    // screen keeps for sending the same load again, so the tables and the packets are not held
+    // side by side.
+    m_session.KeepRecipePackets = true;
     Left = 278;
     Top = 106;
     ClientSize = QSize(552, 337);

@@ -262,8 +262,16 @@ Result<QByteArray> importacao(QSqlDatabase &db, const CallArgs &args)
     for (int attempt = 1;; ++attempt) {
         Import import(db, &history);
         Result<QByteArray> r = import.run(args);
-        if (r || attempt == kAttempts || r.failure().key != QLatin1String("BD_Conflito"))
-            return history.finish(std::move(r));
+        if (r || attempt == kAttempts || r.failure().key != QLatin1String("BD_Conflito")) {
+            Result<QByteArray> done = history.finish(std::move(r));
+            // SQLite's page cache has filled up to its limit with the import's pages, all clean
+            // once the transaction has ended: they go back, rather than staying beside whatever
+            // the caller does next in the same process (the client's cache of PRATO, the screen's
+            // tables).
+            if (sqlite3 *handle = Rows::sqliteHandle(db))
+                sqlite3_db_release_memory(handle);
+            return done;
+        }
         reportFailureDetail(Failure{r.failure().message, r.failure().key,
                                     QStringLiteral("Importacao refeita após a tentativa %1: %2").arg(attempt).arg(r.failure().detail)});
         std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));

@@ -323,7 +323,23 @@ void ScreenImportTest::nextLoadsAfterAnImport()
     history.finish();
     const QString recipes = QStringLiteral("CDPRATO = '100001'");
     const int recipesOf100001 = m_fx->db->count(QStringLiteral("RECEPADR"), recipes);
+    const int recipesFili = m_fx->db->count(QStringLiteral("RECEFILI"));
     QVERIFY(recipesOf100001 > 0);
+
+    // A row of the map settled after the import lets the same load go again (the question says it
+    // was imported; yes): its recipes are those the first import sent.
+    f()->dbgPadrao->setFocus();
+    f()->dbgPadrao->setCurrentIndex(f()->dtsServico->index(lanche, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
+    QTest::keyClick(f()->dbgPadrao, Qt::Key_4);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
+    settle();
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QCOMPARE(m_fx->rdm->calls.value(QStringLiteral("Importacao")), 2);
+    QCOMPARE(m_fx->db->count(QStringLiteral("RECEPADR"), recipes), recipesOf100001);
+    QCOMPARE(m_fx->db->count(QStringLiteral("RECEFILI")), recipesFili);
 
     // The next load in the same screen sees what the import committed: the pairing it remembered.
     QVERIFY(m_fx->write(loaded, QStringLiteral("pratos-exemplo.txt")) == path);
