@@ -88,10 +88,123 @@ bool bareLoad(ImportSession &session, const QString &file, const QString &branch
     return true;
 }
 
+// --import --bare: the load and the import without a screen.
+int importWithoutScreen(const QString &file, const QString &branch, double fileMiB)
+{
+    NetConnection net;
+    ImportSession session(net);
+    const Clock load;
+    if (!bareLoad(session, file, branch))
+        return 1;
+    std::printf("load without a screen       %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", load.seconds(),
+                load.cpu(), peakMiB(), peakMiB() / fileMiB);
+    const Clock import;
+    const Result<ImportOutcome> done = ImportRun(session).run();
+    if (!done) {
+        std::fprintf(stderr, "%s\n", qPrintable(done.error()));
+        return 1;
+    }
+    std::printf("import without a screen     %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", import.seconds(),
+                import.cpu(), peakMiB(), peakMiB() / fileMiB);
+    return 0;
+}
+
+// --import: the screen's load, then its import button.
+int importOnScreen(const ScriptedDialogs &dialogs, double fileMiB)
+{
+    const Clock screen;
+    frmImpoPrato->panFiltroExit(nullptr);
+    QCoreApplication::processEvents();
+    std::printf("load on the screen          %.2f s (CPU %.2f s; %d dishes), peak %.1f MiB = %.2f x the file\n",
+                screen.seconds(), screen.cpu(), frmImpoPrato->document().cdsPrato.rowCount(), peakMiB(),
+                peakMiB() / fileMiB);
+    const Clock import;
+    frmImpoPrato->sbtImportExportClick(nullptr);
+    QCoreApplication::processEvents();
+    std::printf("import on the screen        %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", import.seconds(),
+                import.cpu(), peakMiB(), peakMiB() / fileMiB);
+    std::printf("after it: %d dishes shown, state %s; messages: %s\n", frmImpoPrato->dtsPrato->rowCount(),
+                frmImpoPrato->screenState() == TfrmImpoPrato::ScreenState::Imported ? "imported" : "NOT imported",
+                qPrintable((dialogs.errors + dialogs.infos).join(u'/').left(300)));
+    return 0;
+}
+
+// Rounds of the load without a screen and on it, alternating on a shared machine. The screen's load
+// ends with the preview of what the import would change (the status line), which `imp40500 check`
+// makes too: timed apart on the side without a screen. Returns the screen's median, or -1.
+double loadRounds(const ScriptedDialogs &dialogs, const QString &file, const QString &branch, int runs)
+{
+    std::vector<double> bareWall, bareCpu, previewWall, previewCpu, screenWall, screenCpu;
+    for (int round = 0; round < runs; ++round) {
+        {
+            NetConnection net;
+            ImportSession session(net);
+            const Clock bare;
+            if (!bareLoad(session, file, branch))
+                return -1;
+            bareWall.push_back(bare.seconds());
+            bareCpu.push_back(bare.cpu());
+            const Clock preview;
+            if (!ImportPreview::ask(session))
+                return -1;
+            previewWall.push_back(bareWall.back() + preview.seconds());
+            previewCpu.push_back(bareCpu.back() + preview.cpu());
+        }
+        if (round > 0)
+            frmImpoPrato->panFiltroEnter(nullptr);
+        const Clock screen;
+        frmImpoPrato->panFiltroExit(nullptr);
+        screenWall.push_back(screen.seconds());
+        screenCpu.push_back(screen.cpu());
+        QCoreApplication::processEvents();
+        std::printf("round %d: without a screen %.3f s (CPU %.3f s), on the screen %.3f s (CPU %.3f s): %.2f, CPU %.2f\n",
+                    round + 1, bareWall.back(), bareCpu.back(), screenWall.back(), screenCpu.back(),
+                    screenWall.back() / bareWall.back(), screenCpu.back() / bareCpu.back());
+    }
+    std::printf("without a screen            wall %s, CPU %s\n", qPrintable(minMedian(bareWall)), qPrintable(minMedian(bareCpu)));
+    std::printf("the same and the preview    wall %s, CPU %s\n", qPrintable(minMedian(previewWall)),
+                qPrintable(minMedian(previewCpu)));
+    std::printf("on the screen               wall %s, CPU %s (%d dishes; import button %s)\n",
+                qPrintable(minMedian(screenWall)), qPrintable(minMedian(screenCpu)),
+                frmImpoPrato->document().cdsPrato.rowCount(), frmImpoPrato->sbtImportExport->isEnabled() ? "on" : "off");
+    std::printf("screen / without (medians)  wall %.2f, CPU %.2f; with the preview on both sides wall %.2f, CPU %.2f\n",
+                median(screenWall) / median(bareWall), median(screenCpu) / median(bareCpu),
+                median(screenWall) / median(previewWall), median(screenCpu) / median(previewCpu));
+    if (!dialogs.errors.isEmpty())
+        std::printf("messages: %s\n", qPrintable(dialogs.errors.join(u'/')));
+    return median(screenWall);
+}
+
+// Escape halfway through the same load, answered yes.
+void cancelHalfway(ScriptedDialogs &dialogs, double screen)
+{
+    QElapsedTimer sinceKey, sinceYes;
+    qint64 keyToQuestion = -1;
+    dialogs.questionAnswers = {true};
+    dialogs.afterQuestion = [&](bool) {
+        keyToQuestion = sinceKey.nsecsElapsed();
+        sinceYes.start();
+    };
+    QTimer::singleShot(int(screen * 500), frmImpoPrato, [&] {
+        // Delivered as the operator's key: it waits in the queue until the pass lets events in.
+        sinceKey.start();
+        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : frmImpoPrato;
+        QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    });
+    frmImpoPrato->panFiltroEnter(nullptr);
+    try {
+        frmImpoPrato->panFiltroExit(nullptr);
+    } catch (const std::exception &) {
+    }
+    const qint64 yesToEnd = sinceYes.isValid() ? sinceYes.nsecsElapsed() : -1;
+    std::printf("cancelled halfway           %s after %d data lines; Escape to question %.1f ms, yes to "
+                "failed load %.1f ms (target <= 100 ms)\n",
+                frmImpoPrato->screenState() == TfrmImpoPrato::ScreenState::LoadFailed ? "ended" : "NOT ended",
+                frmImpoPrato->session().stats().dataLines, keyToQuestion / 1e6, yesToEnd / 1e6);
+}
+
 } // namespace
 
-// One long main on purpose: the screen is driven step by step as an operator would, each step timed
-// where it stands.
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -117,27 +230,11 @@ int main(int argc, char **argv)
     amb.FiliProc = branch;
     amb.locale = QLocale(QLocale::Portuguese, QLocale::Brazil);
     registerEmbeddedServer();
-    std::printf("file %.1f MiB; load average %s\n", fileMiB, qPrintable(QString::fromLatin1(
-        [] { QFile f(QStringLiteral("/proc/loadavg")); return f.open(QIODevice::ReadOnly) ? f.readLine(15).trimmed() : QByteArray(); }())));
-
-    if (importing && bareImport) {
-        NetConnection net;
-        ImportSession session(net);
-        const Clock load;
-        if (!bareLoad(session, file, branch))
-            return 1;
-        std::printf("load without a screen       %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", load.seconds(),
-                    load.cpu(), peakMiB(), peakMiB() / fileMiB);
-        const Clock import;
-        const Result<ImportOutcome> done = ImportRun(session).run();
-        if (!done) {
-            std::fprintf(stderr, "%s\n", qPrintable(done.error()));
-            return 1;
-        }
-        std::printf("import without a screen     %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", import.seconds(),
-                    import.cpu(), peakMiB(), peakMiB() / fileMiB);
-        return 0;
-    }
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    const QByteArray load = loadavg.open(QIODevice::ReadOnly) ? loadavg.readLine(15).trimmed() : QByteArray();
+    std::printf("file %.1f MiB; load average %s\n", fileMiB, load.constData());
+    if (importing && bareImport)
+        return importWithoutScreen(file, branch, fileMiB);
 
     ScriptedDialogs dialogs;
     setDialogs(&dialogs);
@@ -156,90 +253,11 @@ int main(int argc, char **argv)
     app.processEvents();
     frmImpoPrato->medNmArquivo->setText(file);
     frmImpoPrato->medCdFilial->setText(branch);
-
-    // Rounds of the load without a screen and on it, alternating on a shared machine.
-    // The screen's load ends with the preview of what the import would change (the status line),
-    // which `imp40500 check` makes too: timed apart on the side without a screen.
-    std::vector<double> bareWall, bareCpu, previewWall, previewCpu, screenWall, screenCpu;
-    for (int round = 0; round < (importing ? 0 : runs); ++round) {
-        {
-            NetConnection net;
-            ImportSession session(net);
-            const Clock bare;
-            if (!bareLoad(session, file, branch))
-                return 1;
-            bareWall.push_back(bare.seconds());
-            bareCpu.push_back(bare.cpu());
-            const Clock preview;
-            if (!ImportPreview::ask(session))
-                return 1;
-            previewWall.push_back(bareWall.back() + preview.seconds());
-            previewCpu.push_back(bareCpu.back() + preview.cpu());
-        }
-        if (round > 0)
-            frmImpoPrato->panFiltroEnter(nullptr);
-        const Clock screen;
-        frmImpoPrato->panFiltroExit(nullptr);
-        screenWall.push_back(screen.seconds());
-        screenCpu.push_back(screen.cpu());
-        app.processEvents();
-        std::printf("round %d: without a screen %.3f s (CPU %.3f s), on the screen %.3f s (CPU %.3f s): %.2f, CPU %.2f\n",
-                    round + 1, bareWall.back(), bareCpu.back(), screenWall.back(), screenCpu.back(),
-                    screenWall.back() / bareWall.back(), screenCpu.back() / bareCpu.back());
-    }
-    if (importing) {
-        const Clock screen;
-        frmImpoPrato->panFiltroExit(nullptr);
-        app.processEvents();
-        std::printf("load on the screen          %.2f s (CPU %.2f s; %d dishes), peak %.1f MiB = %.2f x the file\n",
-                    screen.seconds(), screen.cpu(), frmImpoPrato->document().cdsPrato.rowCount(), peakMiB(),
-                    peakMiB() / fileMiB);
-        const Clock import;
-        frmImpoPrato->sbtImportExportClick(nullptr);
-        app.processEvents();
-        std::printf("import on the screen        %.2f s (CPU %.2f s), peak %.1f MiB = %.2f x the file\n", import.seconds(),
-                    import.cpu(), peakMiB(), peakMiB() / fileMiB);
-        std::printf("after it: %d dishes shown, state %s; messages: %s\n", frmImpoPrato->dtsPrato->rowCount(),
-                    frmImpoPrato->screenState() == TfrmImpoPrato::ScreenState::Imported ? "imported" : "NOT imported",
-                    qPrintable((dialogs.errors + dialogs.infos).join(u'/').left(300)));
-        return 0;
-    }
-    std::printf("without a screen            wall %s, CPU %s\n", qPrintable(minMedian(bareWall)), qPrintable(minMedian(bareCpu)));
-    std::printf("the same and the preview    wall %s, CPU %s\n", qPrintable(minMedian(previewWall)),
-                qPrintable(minMedian(previewCpu)));
-    std::printf("on the screen               wall %s, CPU %s (%d dishes; import button %s)\n",
-                qPrintable(minMedian(screenWall)), qPrintable(minMedian(screenCpu)),
-                frmImpoPrato->document().cdsPrato.rowCount(), frmImpoPrato->sbtImportExport->isEnabled() ? "on" : "off");
-    std::printf("screen / without (medians)  wall %.2f, CPU %.2f; with the preview on both sides wall %.2f, CPU %.2f\n",
-                median(screenWall) / median(bareWall), median(screenCpu) / median(bareCpu),
-                median(screenWall) / median(previewWall), median(screenCpu) / median(previewCpu));
-    if (!dialogs.errors.isEmpty())
-        std::printf("messages: %s\n", qPrintable(dialogs.errors.join(u'/')));
-    const double screen = median(screenWall);
-
-    // Escape halfway through the same load, answered yes.
-    QElapsedTimer sinceKey, sinceYes;
-    qint64 keyToQuestion = -1;
-    dialogs.questionAnswers = {true};
-    dialogs.afterQuestion = [&](bool) {
-        keyToQuestion = sinceKey.nsecsElapsed();
-        sinceYes.start();
-    };
-    QTimer::singleShot(int(screen * 500), frmImpoPrato, [&] {
-        // Delivered as the operator's key: it waits in the queue until the pass lets events in.
-        sinceKey.start();
-        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : frmImpoPrato;
-        QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-    });
-    frmImpoPrato->panFiltroEnter(nullptr);
-    try {
-        frmImpoPrato->panFiltroExit(nullptr);
-    } catch (const std::exception &) {
-    }
-    const qint64 yesToEnd = sinceYes.isValid() ? sinceYes.nsecsElapsed() : -1;
-    std::printf("cancelled halfway           %s after %d data lines; Escape to question %.1f ms, yes to "
-                "failed load %.1f ms (target <= 100 ms)\n",
-                frmImpoPrato->screenState() == TfrmImpoPrato::ScreenState::LoadFailed ? "ended" : "NOT ended",
-                frmImpoPrato->session().stats().dataLines, keyToQuestion / 1e6, yesToEnd / 1e6);
+    if (importing)
+        return importOnScreen(dialogs, fileMiB);
+    const double screen = loadRounds(dialogs, file, branch, runs);
+    if (screen < 0)
+        return 1;
+    cancelHalfway(dialogs, screen);
     return 0;
 }
