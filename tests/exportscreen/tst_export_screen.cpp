@@ -113,7 +113,7 @@ void TstExportScreen::savesTheBranchsDishes()
     QCOMPARE(screen->screenState(), TfrmExpoPrato::ScreenState::Idle);
     QVERIFY(screen->sbtSalvarComo->isEnabled());
     // The documentation's picture, into the build folder (scripts/screenshots.sh points it at docs/).
-    const QString shots = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
+    const QString shots = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots"));
     QVERIFY(QDir().mkpath(shots));
     QVERIFY(screen->subWindow()->grab().toImage().save(shots + QStringLiteral("/export-screen.png")));
 

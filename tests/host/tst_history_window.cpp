@@ -156,7 +156,7 @@ private slots:
         const QImage shot = window.grab().toImage();
         QVERIFY(!shot.isNull());
         // Into the build folder; scripts/screenshots.sh points this at the documentation's pictures.
-        const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
+        const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots"));
         QVERIFY(QDir().mkpath(dir));
         QVERIFY(shot.save(dir + QStringLiteral("/history-window.png")));
 

@@ -171,7 +171,7 @@ void ScreenErrPrevTest::shootErrorMenu()
         p.drawImage(at * (shot.width() / qreal(window->width())), menu.grab().toImage());
     }
     menu.hide();
-    const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
+    const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots"));
     QVERIFY(QDir().mkpath(dir));
     QVERIFY(shot.save(dir + QStringLiteral("/error-menu.png")));
 }

@@ -110,7 +110,7 @@ void ScreenImportTest::shoot(const QString &name)
     const QImage shot = f()->subWindow()->grab().toImage();
     QVERIFY(!shot.isNull());
     // Into the build folder; scripts/screenshots.sh points this at the documentation's pictures.
-    const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QStringLiteral("screenshots"));
+    const QString dir = qEnvironmentVariable("IMP_SCREENSHOT_DIR", QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots"));
     QVERIFY(QDir().mkpath(dir));
     QVERIFY(shot.save(dir + u'/' + name));
 }
