@@ -43,18 +43,24 @@ static void checkInfoTable(const ImpPackageInfo *pi)
     QCOMPARE(pi->requiresCount, 8);
 }
 
-void PackageTest::loadsResolvesAndOpensScreen()
+// The package shows its messages in real message boxes; one would wait forever here. The watchdog
+// closes any that opens and keeps its title.
+static void closeModals(QTimer &watchdog, QStringList &seen)
 {
-    // The package shows its messages in real message boxes; one would wait forever here.
-    QStringList modalSeen;
-    QTimer watchdog;
-    connect(&watchdog, &QTimer::timeout, this, [&] {
+    QObject::connect(&watchdog, &QTimer::timeout, &watchdog, [&seen] {
         if (QWidget *modal = QApplication::activeModalWidget()) {
-            modalSeen << modal->windowTitle();
+            seen << modal->windowTitle();
             modal->close();
         }
     });
     watchdog.start(50);
+}
+
+void PackageTest::loadsResolvesAndOpensScreen()
+{
+    QStringList modalSeen;
+    QTimer watchdog;
+    closeModals(watchdog, modalSeen);
 
     auto rdm = std::make_shared<FakeRdm>();
     rdm->directories = {QStringLiteral("C:\\Exportacoes\\")};

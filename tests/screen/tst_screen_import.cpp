@@ -278,6 +278,15 @@ void ScreenImportTest::serviceEditLocksDishTabAndImport()
     QVERIFY(f()->sbtImportExport->isEnabled());
 }
 
+// The history's row of an import names the bytes that were loaded, not what the file holds since.
+static void historyRecords(const QSqlDatabase &db, const QByteArray &loaded)
+{
+    QSqlQuery history(db);
+    QVERIFY(history.exec(QStringLiteral("SELECT DSSHA256, QTBYTES FROM HISTIMPO")) && history.next());
+    QCOMPARE(history.value(0).toString(), QString::fromLatin1(QCryptographicHash::hash(loaded, QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(history.value(1).toLongLong(), loaded.size());
+}
+
 void ScreenImportTest::nextLoadsAfterAnImport()
 {
     // A copy of the sample that the test may change on disk.
@@ -303,11 +312,14 @@ void ScreenImportTest::nextLoadsAfterAnImport()
     QVERIFY(lanche >= 0);
     QVERIFY(map.textAt(lanche, dest).trimmed().isEmpty());
     f()->pgcPadrao->setCurrentWidget(f()->tshPadrao);
-    f()->dbgPadrao->setFocus();
-    f()->dbgPadrao->setCurrentIndex(f()->dtsServico->index(lanche, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
-    QTest::keyClick(f()->dbgPadrao, Qt::Key_4);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    settle();
+    const auto pairLancheWith4 = [&] {
+        f()->dbgPadrao->setFocus();
+        f()->dbgPadrao->setCurrentIndex(f()->dtsServico->index(lanche, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
+        QTest::keyClick(f()->dbgPadrao, Qt::Key_4);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        settle();
+    };
+    pairLancheWith4();
     QCOMPARE(map.textAt(lanche, dest), QStringLiteral("00004"));
 
     // The file changes on disk after the load: the history records what was loaded and sent.
@@ -316,11 +328,7 @@ void ScreenImportTest::nextLoadsAfterAnImport()
     settle();
     QCOMPARE(m_fx->dialogs->errors, QStringList());
     nothingHeld();
-    QSqlQuery history(m_fx->db->db());
-    QVERIFY(history.exec(QStringLiteral("SELECT DSSHA256, QTBYTES FROM HISTIMPO")) && history.next());
-    QCOMPARE(history.value(0).toString(), QString::fromLatin1(QCryptographicHash::hash(loaded, QCryptographicHash::Sha256).toHex()));
-    QCOMPARE(history.value(1).toLongLong(), loaded.size());
-    history.finish();
+    historyRecords(m_fx->db->db(), loaded);
     const QString recipes = QStringLiteral("CDPRATO = '100001'");
     const int recipesOf100001 = m_fx->db->count(QStringLiteral("RECEPADR"), recipes);
     const int recipesFili = m_fx->db->count(QStringLiteral("RECEFILI"));
@@ -328,11 +336,7 @@ void ScreenImportTest::nextLoadsAfterAnImport()
 
     // A row of the map settled after the import lets the same load go again (the question says it
     // was imported; yes): its recipes are those the first import sent.
-    f()->dbgPadrao->setFocus();
-    f()->dbgPadrao->setCurrentIndex(f()->dtsServico->index(lanche, f()->dtsServico->columnOfField(u"CDSERVFILIDEST")));
-    QTest::keyClick(f()->dbgPadrao, Qt::Key_4);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    settle();
+    pairLancheWith4();
     QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
     QTest::mouseClick(f()->sbtImportExport, Qt::LeftButton);
     settle();
