@@ -201,7 +201,9 @@ private:
     void restoreOperatorFocus();
     // A click or a key of the operator on a control of the panel while the screen counts him
     // outside it: he enters the panel (the focus may already rest there, put by Qt).
-    void operatorTouchesPanel(QWidget *target);
+    // False when the touch is refused (a map row in edit that could not be posted): the key or
+    // click goes no further.
+    bool operatorTouchesPanel(QWidget *target);
     // The state changes; applyState follows.
     void setState(ScreenState state);
     // A load pass failed: what it read goes, and the panel is ready for the next file.

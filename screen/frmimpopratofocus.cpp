@@ -86,32 +86,41 @@ bool TfrmImpoPrato::eventFilter(QObject *watched, QEvent *event)
             touches = key != Qt::Key_Escape && !(key >= Qt::Key_Shift && key <= Qt::Key_ScrollLock)
                       && !(key >= Qt::Key_F1 && key <= Qt::Key_F35);
         }
-        if (touches)
-            operatorTouchesPanel(w);
+        if (touches && !operatorTouchesPanel(w))
+            return true;
     }
     return TfrmPadrImportExport::eventFilter(watched, event);
 }
 
-void TfrmImpoPrato::operatorTouchesPanel(QWidget *target)
+bool TfrmImpoPrato::operatorTouchesPanel(QWidget *target)
 {
     if (m_inPanelHandler || m_state == ScreenState::Loading || m_state == ScreenState::Importing)
-        return;
+        return true;
     if (!target->isEnabled() || !target->isVisible())
-        return;
+        return true;
     // With the error panel open, a click anywhere else only closes that panel: the focus goes back
     // to the dish grid, and the operator stays where he was. A second click enters the panel.
     if (errorReview->panelShowing() || m_errorPanelLeft)
-        return;
+        return true;
     // A click on a label or on the panel's background is no visit; a lookup button serves its
     // field, where its click puts the focus.
     QWidget *field = target;
     if (auto *button = qobject_cast<TBtnPesquisa *>(target))
         field = button->Associate;
     else if (!(target->focusPolicy() & Qt::ClickFocus))
-        return;
+        return true;
     if (!field)
-        return;
+        return true;
+    // A service pair typed on the map and not yet confirmed is posted first, as leaving its row
+    // would post it: entering the panel starts over, and the pair is kept for the next load only
+    // once posted. A refused code keeps the operator on the map, the load untouched.
     m_inPanelHandler = true;
+    if (!dbgPadrao->postEdit()) {
+        m_inPanelHandler = false;
+        if (QWidget *f = QApplication::focusWidget(); f && isAncestorOf(f))
+            m_lastFocus = f;
+        return false;
+    }
     runAction([this] { panFiltroEnter(panFiltro); });
     // Entered by a lookup button, the operator is in its field, as a click on the field puts him:
     // the focus must not stay on a control outside the panel.
@@ -121,6 +130,7 @@ void TfrmImpoPrato::operatorTouchesPanel(QWidget *target)
     m_inPanel = true;
     m_focusSeen = true;
     m_lastFocus = field;
+    return true;
 }
 
 void TfrmImpoPrato::onFocusChanged(QWidget *now)
@@ -196,7 +206,7 @@ void TfrmImpoPrato::settleFocusMove()
                 medCdFilialExit(medCdFilial);
             if (!isIn)
                 panFiltroExit(panFiltro);
-        } else {
+        } else if (dbgPadrao->postEdit()) {
             panFiltroEnter(panFiltro);
         }
     });

@@ -188,6 +188,22 @@ bool TServiceGrid::isEditing() const
     return s == TableState::Edit || s == TableState::Insert;
 }
 
+bool TServiceGrid::postEdit()
+{
+    if (!isEditing())
+        return true;
+    finishEditor();
+    if (runHandler([this] { m_map->cdsServico.post(); }))
+        return true;
+    // The operator was on his way elsewhere (a click has already moved the focus): he is brought
+    // back to the code to correct.
+    if (ServiceCodeEditor *editor = inplaceEditor())
+        editor->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
 // The grid's handlers end at the platform's boundary. Once the outermost one ends, a failed
 // validation's request to return to the destination cell is carried out, outside the map's
 // operations.

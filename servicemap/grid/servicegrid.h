@@ -39,6 +39,10 @@ public:
     // Cell-editing mode: the in-place editor is open.
     bool editorMode() const;
     ServiceCodeEditor *inplaceEditor() const;
+    // Posts a row in edit, with what its editor holds, as leaving the row would: the operator is
+    // leaving the grid for somewhere that starts over. False when the destination is refused; the
+    // message was shown and the cursor is back on the destination cell, the row still in edit.
+    bool postEdit();
 
     // The grid's handlers, as the screen knows them. Each is its own event-handler boundary except
     // dbgPadraoColExit, which lets a failed validation go on to the column change it abandons.

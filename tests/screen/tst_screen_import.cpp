@@ -269,6 +269,33 @@ void ScreenImportTest::serviceEditLocksDishTabAndImport()
     QVERIFY(f()->sbtImportExport->isEnabled());
     QVERIFY(m_fx->dialogs->errors.isEmpty());
 
+    // A code typed and not confirmed, then a click into the file field: a refused one keeps the
+    // operator on the map with the load; an accepted one is posted, and the next load keeps it.
+    MemTable &map = f()->document().cdsServico;
+    const int lanche = map.find(map.fieldIndex(u"CDSERVFILIORIG"), QStringLiteral("30"));
+    const auto typeUnconfirmed = [&](Qt::Key key) {
+        grid->setFocus();
+        grid->setCurrentIndex(f()->dtsServico->index(lanche, dest));
+        QTest::keyClick(grid, key);
+        QTest::mouseClick(f()->medNmArquivo, Qt::LeftButton);
+        settle();
+    };
+    typeUnconfirmed(Qt::Key_9);
+    QCOMPARE(m_fx->dialogs->errors.size(), 1);
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    QCOMPARE(map.state(), TableState::Edit);
+    QVERIFY(!f()->operatorInPanel());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    settle();
+    m_fx->dialogs->errors.clear();
+    typeUnconfirmed(Qt::Key_4);
+    QCOMPARE(m_fx->dialogs->errors, QStringList());
+    QVERIFY(f()->operatorInPanel());
+    ScreenFixture::clickDishGrid();
+    QCOMPARE(f()->screenState(), TfrmImpoPrato::ScreenState::Loaded);
+    QCOMPARE(map.textAt(map.find(map.fieldIndex(u"CDSERVFILIORIG"), QStringLiteral("30")), map.fieldIndex(u"CDSERVFILIDEST")),
+             QStringLiteral("00004"));
+
     // The button follows the map on the dish tab too: a row in edit is never imported.
     pgc->setCurrentWidget(f()->tshPrato);
     f()->document().cdsServico.first();

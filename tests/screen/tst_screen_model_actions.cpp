@@ -88,6 +88,9 @@ Action ScreenModelTest::panelAction(int kind, const Pick &pick)
                  if (!f()->medCdFilial->isVisible())
                      return;
                  click(f()->medCdFilial);
+                 // A click the screen refused (a map row it could not post) left the focus away.
+                 if (QApplication::focusWidget() != f()->medCdFilial)
+                     return;
                  f()->medCdFilial->selectAll();
                  QTest::keyClick(f()->medCdFilial, Qt::Key_Delete);
                  QTest::keyClicks(f()->medCdFilial, t);
@@ -101,6 +104,8 @@ Action ScreenModelTest::panelAction(int kind, const Pick &pick)
                  if (!f()->medNmArquivo->isVisible())
                      return;
                  click(f()->medNmArquivo);
+                 if (QApplication::focusWidget() != f()->medNmArquivo)
+                     return;
                  f()->medNmArquivo->selectAll();
                  QTest::keyClick(f()->medNmArquivo, Qt::Key_Delete);
                  QTest::keyClicks(f()->medNmArquivo, text);
@@ -369,6 +374,10 @@ Action ScreenModelTest::outsideAction(int kind)
         // cancelled once the folder is listed.
         a = {QStringLiteral("file dialog on the database's folder, cancelled"), Reach::Panel, false, [this] {
                  if (!f()->sbtArquivo->isVisible() || !f()->sbtArquivo->isEnabled())
+                     return;
+                 // Typed into the field first, which the operator enters by clicking it.
+                 click(f()->medNmArquivo);
+                 if (QApplication::focusWidget() != f()->medNmArquivo)
                      return;
                  f()->medNmArquivo->setText(QFileInfo(m_dbPath).absolutePath() + u'/');
                  Dialogs *scripted = setDialogs(nullptr);
