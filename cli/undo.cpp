@@ -1,7 +1,8 @@
-// imp40500 undo ID [--db URL] [--server HOST:PORT] [--operator CODE] [--json] [--verbose]: undoes
-// one import of the history, through the application server (embedded, or the one named), in one
-// transaction. Exit codes as every command's: 0 undone, 3 refused (already undone, changed since,
-// no longer kept, not an import), 5 the undo rolled back, 6 its answer lost.
+// imp40500 undo ID [--db URL] [--server HOST:PORT] [--operator CODE] [--dry-run] [--json] [--verbose]:
+// undoes one import of the history, through the application server (embedded, or the one named),
+// in one transaction; --dry-run runs the same checks and writes nothing. Exit codes as every
+// command's: 0 undone (or it would be), 3 refused (already undone, changed since, no longer kept,
+// not an import), 5 the undo rolled back, 6 its answer lost.
 #include "commands.h"
 #include "destinationreader.h"
 #include "checkreport.h"
@@ -33,6 +34,8 @@ void addOptions(QCommandLineParser &cli)
                    QStringLiteral("HOST:PORTA")});
     cli.addOption({QStringLiteral("operator"), QStringLiteral("Operador (padrão: IMP_OPERATOR, senão ADMIN)."),
                    QStringLiteral("CODIGO")});
+    cli.addOption({QStringLiteral("dry-run"),
+                   QStringLiteral("Só verifica se a importação ainda pode ser desfeita; não grava nada.")});
     cli.addOption({QStringLiteral("json"), QStringLiteral("Resultado em JSON.")});
     cli.addOption({QStringLiteral("verbose"),
                    QStringLiteral("Mostra em stderr o detalhe das falhas (o texto do banco de dados).")});
@@ -72,7 +75,8 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
     ImportOrigin origin;
     origin.operatorCode = Ambiente::instance().Operador.left(10);
     const ImportOrigin::Scope scope(origin);
-    const Result<QByteArray> done = Rdm::Desfazer(net, cli.positionalArguments().first().trimmed());
+    const bool dryRun = cli.isSet(QStringLiteral("dry-run"));
+    const Result<QByteArray> done = Rdm::Desfazer(net, cli.positionalArguments().first().trimmed(), dryRun);
     if (!done) {
         if (json)
             CheckReport::writeJsonError(done.failure(), done.failure().message, stdout);
@@ -83,13 +87,17 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
     if (!summary)
         return Command::fail(kProgram, summary.failure());
     if (json) {
-        const QJsonObject o{{QStringLiteral("undo"), summary->undoId},
-                            {QStringLiteral("import"), summary->importId},
-                            {QStringLiteral("dishes_deleted"), summary->dishesDeleted},
-                            {QStringLiteral("dishes_restored"), summary->dishesRestored}};
+        QJsonObject o{{QStringLiteral("undo"), summary->undoId},
+                      {QStringLiteral("import"), summary->importId},
+                      {QStringLiteral("dishes_deleted"), summary->dishesDeleted},
+                      {QStringLiteral("dishes_restored"), summary->dishesRestored}};
+        if (dryRun)
+            o.insert(QStringLiteral("dry_run"), true);
         std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
     } else {
-        std::printf("%s\n", qPrintable(Msg(QStringLiteral("Desf_Feita")).arg(summary->dishesDeleted).arg(summary->dishesRestored)));
+        std::printf("%s\n", qPrintable(Msg(QString::fromLatin1(dryRun ? "Desf_Possivel" : "Desf_Feita"))
+                                           .arg(summary->dishesDeleted)
+                                           .arg(summary->dishesRestored)));
     }
     std::fflush(stdout);
     return ExitCode::Ok;

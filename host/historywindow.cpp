@@ -28,6 +28,20 @@ constexpr int kSortRole = Qt::UserRole + 1;
 constexpr int kIdRole = Qt::UserRole + 2;
 constexpr int kUndoableRole = Qt::UserRole + 3;
 constexpr int kQuestionRole = Qt::UserRole + 4;
+// Whether the server has said, since the rows were read, if that import's undo would go through.
+constexpr int kCheckedRole = Qt::UserRole + 5;
+
+// The refusals of an undo that come from the import's own state, not from the way to the server.
+bool undoRefused(const QString &key)
+{
+    return key.startsWith(QLatin1String("Desf_"));
+}
+
+NetConnection &serverConnection(NetConnection &net)
+{
+    net.BeforeConnect = [](NetConnection &c) { c.settingsFrom(Ambiente::instance()); };
+    return net;
+}
 
 bool askWithNoAsDefault(QWidget *parent, const QString &text)
 {
@@ -186,7 +200,33 @@ void HistoryWindow::refresh()
 void HistoryWindow::selectionChanged()
 {
     const QModelIndex current = m_view->currentIndex();
-    m_undo->setEnabled(current.isValid() && m_sorted->index(current.row(), When).data(kUndoableRole).toBool());
+    const QModelIndex first = current.isValid() ? m_sorted->index(current.row(), When) : QModelIndex();
+    if (first.isValid() && first.data(kUndoableRole).toBool() && !first.data(kCheckedRole).toBool())
+        checkUndoable(first);
+    m_undo->setEnabled(first.isValid() && first.data(kUndoableRole).toBool());
+}
+
+void HistoryWindow::checkUndoable(const QModelIndex &first)
+{
+    // Kept before-images say what an undo would restore, not whether it still may: a later import
+    // or another program may have changed the dishes since. The server runs the undo's checks,
+    // writing nothing, for the row the operator selects.
+    NetConnection net;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const Result<QByteArray> checked = Rdm::Desfazer(serverConnection(net), first.data(kIdRole).toString(), true);
+    QGuiApplication::restoreOverrideCursor();
+    if (!checked && !undoRefused(checked.failure().key))
+        return; // the server was not reached: the undo itself will say why, if tried
+    QStandardItem *when = m_rows->itemFromIndex(m_sorted->mapToSource(first));
+    when->setData(true, kCheckedRole);
+    if (checked)
+        return;
+    when->setData(false, kUndoableRole);
+    QStandardItem *undo = m_rows->item(when->row(), Undo);
+    undo->setText(QStringLiteral("não pode ser desfeita"));
+    undo->setData(undo->text(), kSortRole);
+    undo->setToolTip(checked.error());
+    m_status->setText(checked.error());
 }
 
 void HistoryWindow::undoSelected()
@@ -199,7 +239,7 @@ void HistoryWindow::undoSelected()
         return;
     // Through the application server, as the import went: the embedded one or the one configured.
     NetConnection net;
-    net.BeforeConnect = [](NetConnection &c) { c.settingsFrom(Ambiente::instance()); };
+    serverConnection(net);
     ImportOrigin origin;
     origin.operatorCode = Ambiente::instance().Operador.left(10);
     const ImportOrigin::Scope scope(origin);

@@ -7,6 +7,7 @@
 
 class QAbstractItemModel;
 class QLabel;
+class QModelIndex;
 class QPushButton;
 class QSortFilterProxyModel;
 class QStandardItemModel;
@@ -39,6 +40,8 @@ private:
     void showCount();
 
     void selectionChanged();
+    // Asks the server whether the selected import can still be undone; a refusal shows on its row.
+    void checkUndoable(const QModelIndex &first);
 
     int m_count = 0;
     QStandardItemModel *m_rows;

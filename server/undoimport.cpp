@@ -344,11 +344,12 @@ Failure changedSince(QSqlDatabase &db, const QString &id, const QStringList &cha
     return refusal(QStringLiteral("Desf_Alterados"), Msg(QStringLiteral("Desf_Alterados")).arg(id).arg(changed.size()).arg(names));
 }
 
-// Checks, restores and records inside the begun transaction; commits.
-Status undoIn(QSqlDatabase &db, TransactionGuard &tx, Undo &undo, const QString &id)
+// Checks, restores and records inside the begun transaction; commits. Only checking, it stops
+// before the restore, and the transaction is rolled back with nothing written.
+Status undoIn(QSqlDatabase &db, TransactionGuard &tx, Undo &undo, const QString &id, bool onlyCheck)
 {
     // Imports and undos of the same tables go one at a time (SQLite has one writer anyway).
-    if (UndoSql::onPg(db)) {
+    if (UndoSql::onPg(db) && !onlyCheck) {
         if (Status s = UndoSql::run(db, QStringLiteral("LOCK TABLE PRATO, RECEPADR, RECEFILI, RECESERV, PRATPADR, PRATFILI "
                                                        "IN SHARE ROW EXCLUSIVE MODE"),
                                     {}, QStringLiteral("desfazer a importação"));
@@ -362,6 +363,8 @@ Status undoIn(QSqlDatabase &db, TransactionGuard &tx, Undo &undo, const QString 
         return Status::fail(changed.failure());
     if (!changed->isEmpty())
         return Status::fail(changedSince(db, id, changed.value()));
+    if (onlyCheck)
+        return okStatus();
     Status s = undo.restore();
     if (s)
         s = undo.record();
@@ -385,7 +388,10 @@ Status undoIn(QSqlDatabase &db, TransactionGuard &tx, Undo &undo, const QString 
 
 Result<QByteArray> desfazer(QSqlDatabase &db, const CallArgs &args)
 {
-    if (args.size() != 1 || !CallArg::isText(args.at(0)) || args.at(0).toString().trimmed().isEmpty()
+    // The history id, and a flag that asks only whether the import can still be undone: the same
+    // checks and the same refusals, nothing written.
+    const bool flagged = args.size() == 2 && (CallArg::isBool(args.at(1)) || CallArg::isInteger(args.at(1)));
+    if ((args.size() != 1 && !flagged) || !CallArg::isText(args.at(0)) || args.at(0).toString().trimmed().isEmpty()
         || args.at(0).toString().size() > 36)
         return Payload::fail(Msg(QStringLiteral("Srv_ArgumentoInvalido"))
                                  .arg(QStringLiteral("Desfazer"), QStringLiteral("o código da importação no histórico")));
@@ -395,7 +401,8 @@ Result<QByteArray> desfazer(QSqlDatabase &db, const CallArgs &args)
         return Payload::fail(tx.failure());
     pausePoint("inicio");
     Undo undo(db, id);
-    if (Status s = undoIn(db, tx, undo, id); !s)
+    const bool onlyCheck = flagged && (CallArg::isBool(args.at(1)) ? args.at(1).toBool() : args.at(1).toLongLong() != 0);
+    if (Status s = undoIn(db, tx, undo, id, onlyCheck); !s)
         return Payload::fail(s.failure());
     return undo.payload();
 }

@@ -142,9 +142,9 @@ Result<QByteArray> Importacao(NetConnection &c, const QByteArray &prato, const Q
                            flag(temRecePadr), flag(temReceFili), flag(temReceServ), cdFilial});
 }
 
-Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId)
+Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId, bool onlyCheck)
 {
-    return c.call(QStringLiteral("Desfazer"), CallArgs{historyId});
+    return c.call(QStringLiteral("Desfazer"), onlyCheck ? CallArgs{historyId, flag(true)} : CallArgs{historyId});
 }
 
 } // namespace Rdm

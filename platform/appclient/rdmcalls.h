@@ -55,6 +55,7 @@ IMP_APPCLIENT_EXPORT Result<QByteArray> Importacao(NetConnection &c, const QByte
                                                   const QByteArray &servico, bool temRecePadr,
                                                   bool temReceFili, bool temReceServ,
                                                   const QString &cdFilial);
-// The undo of the import with this history id; the payload is an UndoSummary.
-IMP_APPCLIENT_EXPORT Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId);
+// The undo of the import with this history id; the payload is an UndoSummary. With onlyCheck, the
+// same checks and refusals and nothing written: whether the undo would go through now.
+IMP_APPCLIENT_EXPORT Result<QByteArray> Desfazer(NetConnection &c, const QString &historyId, bool onlyCheck = false);
 } // namespace Rdm

@@ -230,6 +230,24 @@ private slots:
             history.view()->setCurrentIndex(history.model()->index(row, 0));
             QVERIFY(!undo->isEnabled());
         }
+
+        // Imported again, then 100001 changed by a later import: the earlier one is listed as
+        // undoable until it is selected, when the server's checks say it no longer is, and why.
+        for (const QString &name : {QStringLiteral("OUTRO"), QStringLiteral("OUTRO DE NOVO")}) {
+            call.prato[1] = dish(P, QStringLiteral("100001"), name);
+            const ImportOrigin::Scope scope(origin);
+            QVERIFY(call.run(rig->net));
+        }
+        history.refresh();
+        QCOMPARE(cell(1, HistoryWindow::Undo), QStringLiteral("pode ser desfeita"));
+        history.view()->setCurrentIndex(history.model()->index(1, 0));
+        QVERIFY(!undo->isEnabled());
+        QCOMPARE(cell(1, HistoryWindow::Undo), QStringLiteral("não pode ser desfeita"));
+        QVERIFY2(history.statusText().contains(QStringLiteral("1 prato(s) mudaram depois dela: 100.001")),
+                 qPrintable(history.statusText()));
+        history.view()->setCurrentIndex(history.model()->index(0, 0));
+        QVERIFY(undo->isEnabled());
+        QCOMPARE(cell(0, HistoryWindow::Undo), QStringLiteral("pode ser desfeita"));
     }
 
     void destinationWithoutHistory()

@@ -131,7 +131,11 @@ private slots:
         QVERIFY(!idB.isEmpty());
         QVERIFY(sevenTables(*db) != afterA);
 
-        ProcessRun r = undo(idB);
+        const QString afterB = sevenTables(*db);
+        ProcessRun r = runCli(QStringList{QStringLiteral("undo"), idB, QStringLiteral("--dry-run")} + target, dir.path());
+        QVERIFY2(r.exitCode == 0 && r.out.startsWith("A importação pode ser desfeita: 90 prato(s)"), r.out + r.err);
+        QCOMPARE(sevenTables(*db), afterB);
+        r = undo(idB);
         QVERIFY2(r.exitCode == 0, r.err.constData());
         QCOMPARE(r.json()[QStringLiteral("import")].toString(), idB);
         QCOMPARE(r.json()[QStringLiteral("dishes_deleted")].toInt(), 90);
@@ -220,10 +224,15 @@ private slots:
             const QString code = change.contains(QLatin1String("100001")) ? QStringLiteral("100001") : QStringLiteral("200001");
             const QString named = QStringLiteral(": ") + formatThroughPicture(code, picture) + u'.';
             QVERIFY2(refused.error().endsWith(named), qPrintable(refused.error()));
+            // Only checking gives the same refusal, in the same words.
+            QCOMPARE(Rdm::Desfazer(rig->net, id, true).error(), refused.error());
             QCOMPARE(rig->db->snapshot(), changedSnapshot);
             QVERIFY(rig->exec(back));
         }
         QCOMPARE(rig->db->snapshot(), written);
+        const auto wouldUndo = Rdm::Desfazer(rig->net, id, true);
+        QVERIFY2(wouldUndo, qPrintable(wouldUndo.error()));
+        QCOMPARE(rig->db->snapshot(), written); // checked, nothing written, no history row
         const auto undone = Rdm::Desfazer(rig->net, id);
         QVERIFY2(undone, qPrintable(undone.error()));
         const auto summary = UndoSummary::decode(undone.value());
