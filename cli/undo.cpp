@@ -91,8 +91,10 @@ int runUndo(const QStringList &args, const QStringList &environmentProblems)
                       {QStringLiteral("import"), summary->importId},
                       {QStringLiteral("dishes_deleted"), summary->dishesDeleted},
                       {QStringLiteral("dishes_restored"), summary->dishesRestored}};
-        if (dryRun)
+        if (dryRun) { // nothing was undone: no undo row to name
+            o.remove(QStringLiteral("undo"));
             o.insert(QStringLiteral("dry_run"), true);
+        }
         std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
     } else {
         std::printf("%s\n", qPrintable(Msg(QString::fromLatin1(dryRun ? "Desf_Possivel" : "Desf_Feita"))
