@@ -5,6 +5,7 @@
 #include "rdmimpoprato.h"
 #include "history.h"
 #include "beforeimage.h"
+#include "dishindex.h"
 #include "database.h"
 #include "rowwriter.h"
 #include "dberror.h"
@@ -199,7 +200,7 @@ private:
     bool m_temRecePadr = false, m_temReceFili = false, m_temReceServ = false;
     QString m_branch;
     QByteArray m_branchUtf8;
-    QHash<QByteArray, int> m_dishIndex; // key of each dish: its index in m_dishRows, -1 when not written
+    DishIndex m_dishIndex;         // key of each dish: its index in m_dishRows, -1 when not written
     QList<int> m_dishRows;         // packet rows of the dishes written (the last of each key), in order
     ImportSummary m_summary;
     ImportHistoryRecorder *m_history; // the call's history row (server/history.h)

@@ -57,12 +57,11 @@ Result<bool> flagArg(const QVariant &v, const char *name)
                                   .arg(QLatin1String(name)));
 }
 
-QByteArray dishKey(QByteArrayView aux, QByteArrayView prato)
+// A dish's key as the import's index of dishes holds it, in `key`.
+void dishKey(QByteArrayView aux, QByteArrayView prato, QByteArray &key)
 {
-    QByteArray key;
-    key.reserve(aux.size() + 1 + prato.size());
+    key.truncate(0);
     key.append(aux).append(char(0x1F)).append(prato);
-    return key;
 }
 } // namespace
 
@@ -218,14 +217,14 @@ Status Import::selectDishes()
         bool flagged = false;
     };
     std::vector<Seen> seen;
-    QByteArray sa, sp;
+    QByteArray sa, sp, key;
     const auto entry = [&](QByteArrayView a, QByteArrayView p) -> Seen & {
-        auto it = m_dishIndex.find(dishKey(a, p));
-        if (it == m_dishIndex.end()) {
-            it = m_dishIndex.insert(dishKey(a, p), int(seen.size()));
+        dishKey(a, p, key);
+        bool added = false;
+        const int n = m_dishIndex.findOrAdd(key, int(seen.size()), added);
+        if (added)
             seen.emplace_back();
-        }
-        return seen[size_t(*it)];
+        return seen[size_t(n)];
     };
     for (int r = 0; r < m_prato.rowCount(); ++r) {
         const DataPacket::PacketRow &row = m_prato.at(r);
@@ -248,8 +247,7 @@ Status Import::selectDishes()
             m_dishRows << seen[i].last;
         }
     }
-    for (auto it = m_dishIndex.begin(); it != m_dishIndex.end(); ++it)
-        *it = number[size_t(*it)];
+    m_dishIndex.renumber(number);
     // The recipe tables' rows are mapped by checkRecipeKeys(), which reads them first.
     for (Packet *p : {&m_pratPadr, &m_pratFili})
         mapRows(*p);
@@ -270,12 +268,9 @@ void Import::mapRows(Packet &p) const
     int dish = -1;
     for (int r = 0; r < rows; ++r) {
         const DataPacket::PacketRow &row = p.at(r);
-        key.truncate(0);
-        key += p.keyView(row, aux, a);
-        key += char(0x1F);
-        key += p.keyView(row, prato, b);
+        dishKey(p.keyView(row, aux, a), p.keyView(row, prato, b), key);
         if (r == 0 || key != previous) {
-            dish = m_dishIndex.value(key, -1);
+            dish = m_dishIndex.value(key);
             std::swap(key, previous);
         }
         p.dish[size_t(r)] = dish;
@@ -335,7 +330,7 @@ std::vector<std::pair<size_t, int>> hashedKeys(const Packet &p, const RecipeKey 
                 firstEmpty = r;
                 emptyPart = int(i);
             }
-            h = qHash(values[size_t(i)], h * 31 + 7);
+            h = DishIndex::hash(values[size_t(i)]) ^ (h * 31 + 7);
         }
         if (firstEmpty < 0)
             hashes.emplace_back(h, r);

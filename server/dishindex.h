@@ -1,0 +1,103 @@
+#pragma once
+// The dishes of an import by key (CDFILAUXPRAT and CDPRATO as UTF-8, joined by 0x1F), each with a
+// number: open addressing over an FNV-1a hash of the key's bytes, the keys side by side in one
+// buffer. An import looks a key up once per dish and once per run of a dish's recipe rows, a
+// million times for a large file; Qt's hash of a byte array costs ten times FNV's on these short
+// codes, and each QByteArray key an allocation of its own.
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <cstdint>
+#include <vector>
+
+namespace RdmMethods::importacao_detail {
+
+class DishIndex {
+public:
+    // The number of `key`; when it is not there yet, it is added with the number `next`, and
+    // `added` is set.
+    int findOrAdd(QByteArrayView key, int next, bool &added)
+    {
+        if ((m_count + 1) * 2 > m_slots.size())
+            grow();
+        const std::uint64_t h = hash(key);
+        for (size_t i = size_t(h) & m_mask;; i = (i + 1) & m_mask) {
+            Slot &s = m_slots[i];
+            if (s.length < 0) {
+                s = Slot{h, qsizetype(m_keys.size()), key.size(), next};
+                m_keys.append(key);
+                ++m_count;
+                added = true;
+                return next;
+            }
+            if (s.hash == h && keyOf(s) == key) {
+                added = false;
+                return s.value;
+            }
+        }
+    }
+    // The number of `key`, or -1.
+    int value(QByteArrayView key) const
+    {
+        if (m_count == 0)
+            return -1;
+        const std::uint64_t h = hash(key);
+        for (size_t i = size_t(h) & m_mask;; i = (i + 1) & m_mask) {
+            const Slot &s = m_slots[i];
+            if (s.length < 0)
+                return -1;
+            if (s.hash == h && keyOf(s) == key)
+                return s.value;
+        }
+    }
+    bool isEmpty() const { return m_count == 0; }
+    // Every key's number n becomes `number[n]`.
+    void renumber(const std::vector<int> &number)
+    {
+        for (Slot &s : m_slots)
+            if (s.length >= 0)
+                s.value = number[size_t(s.value)];
+    }
+
+    static std::uint64_t hash(QByteArrayView key)
+    {
+        std::uint64_t h = 1469598103934665603ull;
+        for (char c : key) {
+            h ^= std::uint8_t(c);
+            h *= 1099511628211ull;
+        }
+        // The slot is taken from the low bits: the high ones are folded into them.
+        return h ^ (h >> 29);
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        qsizetype at = 0;      // where the key begins in m_keys
+        qsizetype length = -1; // -1: a free slot
+        int value = -1;
+    };
+    QByteArrayView keyOf(const Slot &s) const { return QByteArrayView(m_keys.constData() + s.at, s.length); }
+    void grow()
+    {
+        std::vector<Slot> old;
+        old.swap(m_slots);
+        m_slots.resize(old.empty() ? 1024 : old.size() * 2);
+        m_mask = m_slots.size() - 1;
+        for (const Slot &s : old) {
+            if (s.length < 0)
+                continue;
+            size_t i = size_t(s.hash) & m_mask;
+            while (m_slots[i].length >= 0)
+                i = (i + 1) & m_mask;
+            m_slots[i] = s;
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    size_t m_count = 0;
+    QByteArray m_keys;
+};
+
+} // namespace RdmMethods::importacao_detail
