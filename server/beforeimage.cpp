@@ -13,7 +13,8 @@ const QString kWhat = QStringLiteral("guardar o que a importação substitui");
 
 BeforeImage::BeforeImage(QSqlDatabase &db, QString keys, QString branch, std::vector<quint8> tables)
     : m_db(db), m_keys(std::move(keys)), m_branch(std::move(branch)), m_tables(std::move(tables)),
-      m_hash(m_tables.size(), 0), m_scale(size_t(UndoStore::writtenTables().size()))
+      m_hash(m_tables.size(), 0), m_scale(size_t(UndoStore::writtenTables().size())),
+      m_kept(size_t(UndoStore::writtenTables().size()), -1)
 {
     for (quint8 t : m_tables)
         m_used |= t;
@@ -68,6 +69,7 @@ Status BeforeImage::keep(int table)
                                  t.name, m_keys, w.perBranch ? QStringLiteral(" AND T.CDFILIAL = ?") : QString());
     if (Status s = UndoSql::run(m_db, sql, binds, kWhat, &q); !s)
         return s;
+    m_kept[size_t(table)] = qMax(0, q.numRowsAffected());
     if (table == 0)
         m_replaced = q.numRowsAffected();
     return okStatus();
@@ -102,11 +104,41 @@ Status BeforeImage::seal(const QString &historyId, const QDateTime &when, const 
         keyOf(int(d), key);
         UndoStore::packDish(dishes, key[0].text, key[1].text, m_hash[d], m_tables[d]);
     }
+    const QString columns = m_columns.isEmpty() ? QStringLiteral("") : m_columns.join(QLatin1Char(';'));
+    const QString stamp = when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    if (PGconn *conn = pgHandle(m_db); conn && !dishes.isEmpty())
+        return sealPg(conn, historyId, stamp, columns, dishes);
     return UndoSql::run(m_db,
                         QStringLiteral("INSERT INTO %1 (CDHISTIMPO, NRDESFAZ, DTIMPORTACAO, CDFILIAL, QTPRATOSUBS, IDSITUACAO, "
                                        "DSCOLUNAS, DSPRATOS) VALUES (?, ?, ?, ?, ?, 'A', ?, ?)")
                             .arg(QLatin1String(UndoStore::kImports)),
-                        {historyId, m_number, when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), m_branch,
-                         m_replaced, m_columns.isEmpty() ? QStringLiteral("") : m_columns.join(QLatin1Char(';')), dishes},
-                        kWhat);
+                        {historyId, m_number, stamp, m_branch, m_replaced, columns, dishes}, kWhat);
+}
+
+// PostgreSQL: the same row through the client interface, the packed dishes as a binary parameter.
+// Through Qt they would travel as an escaped literal inside the statement's text, twice their size,
+// escaped here and parsed back there: a tenth of a second for 100,000 dishes.
+Status BeforeImage::sealPg(PGconn *conn, const QString &historyId, const QString &stamp, const QString &columns,
+                           const QByteArray &dishes)
+{
+    const QByteArray sql = QStringLiteral("INSERT INTO %1 (CDHISTIMPO, NRDESFAZ, DTIMPORTACAO, CDFILIAL, QTPRATOSUBS, "
+                                          "IDSITUACAO, DSCOLUNAS, DSPRATOS) VALUES ($1, $2, $3, $4, $5, 'A', $6, $7)")
+                               .arg(QLatin1String(UndoStore::kImports))
+                               .toUtf8();
+    const QByteArray texts[] = {historyId.toUtf8(), QByteArray::number(m_number), stamp.toUtf8(), m_branch.toUtf8(),
+                                QByteArray::number(m_replaced), columns.toUtf8()};
+    const char *values[7];
+    int lengths[7] = {};
+    int formats[7] = {};
+    for (int i = 0; i < 6; ++i)
+        values[i] = texts[i].constData();
+    values[6] = dishes.constData();
+    lengths[6] = int(dishes.size());
+    formats[6] = 1;
+    PGresult *res = PQexecParams(conn, sql.constData(), 7, nullptr, values, lengths, formats, 0);
+    const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+    const QString error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    const QString code = QString::fromLatin1(PQresultErrorField(res, PG_DIAG_SQLSTATE));
+    PQclear(res);
+    return ok ? okStatus() : Status::fail(DbError::describe(kWhat, code, error));
 }

@@ -32,6 +32,9 @@ public:
     Status begin();
     // Keeps the rows the import is about to replace in the table at `table`.
     Status keep(int table);
+    // How many rows keep(table) kept: the rows of the written dishes that the import replaces
+    // there; -1 when that table was not kept (no dish is written into it).
+    int kept(int table) const { return m_kept[size_t(table)]; }
     // A row the import writes into the table at `table` for its dish number `dish`.
     void add(int table, int dish, const RdmMethods::Rows::Cells &row);
     // Stores the written dishes with their hashes, and the import's row under the history row
@@ -41,6 +44,9 @@ public:
                 const std::function<void(int, RdmMethods::Rows::Cells &)> &keyOf);
 
 private:
+    Status sealPg(PGconn *conn, const QString &historyId, const QString &stamp, const QString &columns,
+                  const QByteArray &dishes);
+
     QSqlDatabase &m_db;
     QString m_keys;
     QString m_branch;
@@ -51,4 +57,5 @@ private:
     QStringList m_columns;             // per table: "TABLE=COL,COL,..."
     int m_number = 0;
     int m_replaced = 0;                // the dishes whose PRATO row was kept
+    std::vector<int> m_kept;           // per table: kept(table)
 };

@@ -169,7 +169,8 @@ private:
     Status sqliteKeys();
     // PostgreSQL: locks the tables written and puts the written dishes' keys into IMP_KEYS.
     Status preparePg();
-    // Whether a table already holds a row of a dish written (PostgreSQL; always true on SQLite).
+    // Whether a table already holds a row of a dish written into it (PostgreSQL, from what the
+    // before-image kept of it when it kept it; always true on SQLite).
     Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
     Status writeDishRows(Packet &p, bool perBranch);
     // The written dish numbers in the order their rows are sent (m_keyOrder, or 0, 1, ...).

@@ -318,28 +318,39 @@ Status Import::preparePg()
     Cells key(3);
     key[0].kind = key[1].kind = Cell::Text;
     key[2].kind = Cell::Number;
-    // Each dish's key, kept for the sort below: a separator below any character of a code.
-    std::vector<QByteArray> keys(size_t(m_dishRows.size()));
+    // Each dish's key, kept for the sort below, side by side in one buffer: a separator below any
+    // character of a code.
+    QByteArray keys;
+    std::vector<qsizetype> at(size_t(m_dishRows.size()) + 1, 0);
     for (qsizetype d = 0; d < m_dishRows.size(); ++d) {
         const int r = m_dishRows.at(d);
         key[0].text = m_prato.keyView(r, dAux, key[0].own);
         key[1].text = m_prato.keyView(r, dPrato, key[1].own);
         key[2].number = m_touched.at(size_t(d));
-        keys[size_t(d)].reserve(key[0].text.size() + key[1].text.size() + 1);
-        keys[size_t(d)].append(key[0].text).append('\0').append(key[1].text);
+        keys.append(key[0].text).append('\0').append(key[1].text);
+        at[size_t(d) + 1] = keys.size();
         if (!copy.add(key)) {
             copy.abort();
             return failed(copy.error(), copy.code());
         }
     }
-    if (!copy.end())
-        return failed(copy.error(), copy.code());
-    if (Status s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS")); !s)
-        return failed(s.error(), s.failure().key);
-    m_keyOrder.resize(keys.size());
-    std::iota(m_keyOrder.begin(), m_keyOrder.end(), 0);
-    std::sort(m_keyOrder.begin(), m_keyOrder.end(), [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
-    return okStatus();
+    // Sorted here while the database takes the keys in and counts them.
+    auto sorted = std::async(std::launch::async, [&] {
+        const auto view = [&](int d) { return QByteArrayView(keys.constData() + at[size_t(d)], at[size_t(d) + 1] - at[size_t(d)]); };
+        m_keyOrder.resize(size_t(m_dishRows.size()));
+        std::iota(m_keyOrder.begin(), m_keyOrder.end(), 0);
+        std::sort(m_keyOrder.begin(), m_keyOrder.end(), [&](int a, int b) { return view(a) < view(b); });
+    });
+    Status s = copy.end() ? okStatus() : failed(copy.error(), copy.code());
+    if (s) {
+        s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS"));
+        if (!s)
+            s = failed(s.error(), s.failure().key);
+    }
+    sorted.get();
+    if (!s)
+        m_keyOrder.clear();
+    return s;
 }
 
 Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
@@ -357,6 +368,12 @@ Result<bool> Import::holdsWrittenDishes(const QString &table, bool perBranch)
         if (!any.step(&found))
             return Result<bool>::fail(DbError::describe(QStringLiteral("ler %1").arg(table), {}, any.error()));
         return found;
+    }
+    // What the before-image kept of the table just now is the destination's rows of the dishes
+    // written into it: the rows that the writes would meet.
+    if (m_before) {
+        if (const int kept = m_before->kept(UndoStore::indexOf(table)); kept >= 0)
+            return kept > 0;
     }
     PGconn *conn = pgHandle(m_db);
     const QByteArray sql = QStringLiteral("SELECT 1 FROM %1 T JOIN IMP_KEYS K ON T.CDFILAUXPRAT = K.CDFILAUXPRAT "
