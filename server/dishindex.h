@@ -14,27 +14,42 @@ namespace RdmMethods::importacao_detail {
 
 class DishIndex {
 public:
-    // The number of `key`; when it is not there yet, it is added with the number `next`, and
-    // `added` is set.
-    int findOrAdd(QByteArrayView key, int next, bool &added)
+    // The number of the key of `aux` and `prato`; when it is not there yet, it is added with the
+    // number `next`, and `added` is set. Keys are entered in the order they are added.
+    int findOrAdd(QByteArrayView aux, QByteArrayView prato, int next, bool &added)
     {
         if ((m_count + 1) * 2 > m_slots.size())
             grow();
+        const qsizetype at = m_keys.size();
+        m_keys.append(aux).append(char(0x1F)).append(prato);
+        const QByteArrayView key(m_keys.constData() + at, m_keys.size() - at);
         const std::uint64_t h = hash(key);
         for (size_t i = size_t(h) & m_mask;; i = (i + 1) & m_mask) {
             Slot &s = m_slots[i];
             if (s.length < 0) {
-                s = Slot{h, qsizetype(m_keys.size()), key.size(), next};
-                m_keys.append(key);
+                s = Slot{h, at, key.size(), next};
+                m_entries.push_back(Entry{at, aux.size(), key.size()});
                 ++m_count;
                 added = true;
                 return next;
             }
             if (s.hash == h && keyOf(s) == key) {
+                m_keys.truncate(at);
                 added = false;
                 return s.value;
             }
         }
+    }
+    // The parts of the `entry`-th key added.
+    QByteArrayView aux(int entry) const
+    {
+        const Entry &e = m_entries[size_t(entry)];
+        return QByteArrayView(m_keys.constData() + e.at, e.auxLength);
+    }
+    QByteArrayView prato(int entry) const
+    {
+        const Entry &e = m_entries[size_t(entry)];
+        return QByteArrayView(m_keys.constData() + e.at + e.auxLength + 1, e.length - e.auxLength - 1);
     }
     // The number of `key`, or -1.
     int value(QByteArrayView key) const
@@ -94,7 +109,11 @@ private:
         }
     }
 
+    struct Entry {
+        qsizetype at, auxLength, length;
+    };
     std::vector<Slot> m_slots;
+    std::vector<Entry> m_entries; // in the order the keys were added
     size_t m_mask = 0;
     size_t m_count = 0;
     QByteArray m_keys;

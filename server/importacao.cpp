@@ -89,12 +89,9 @@ Status Import::sealBeforeImage()
 {
     if (!m_before)
         return okStatus();
-    const int aux = m_prato.col(u"CDFILAUXPRAT");
-    const int prato = m_prato.col(u"CDPRATO");
     Status s = m_before->seal(m_history->entry().id, m_history->entry().when, [&](int dish, Cells &key) {
-        const int r = m_dishRows.at(dish);
-        key[0].text = m_prato.keyView(r, aux, key[0].own);
-        key[1].text = m_prato.keyView(r, prato, key[1].own);
+        key[0].text = dishAux(dish);
+        key[1].text = dishPrato(dish);
     });
     m_before.reset();
     return s;

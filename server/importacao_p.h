@@ -203,6 +203,10 @@ private:
     QByteArray m_branchUtf8;
     DishIndex m_dishIndex;         // key of each dish: its index in m_dishRows, -1 when not written
     QList<int> m_dishRows;         // packet rows of the dishes written (the last of each key), in order
+    std::vector<int> m_dishEntry;  // per dish written: its key's entry in m_dishIndex
+    // A written dish's key, trimmed, as the packet gives it.
+    QByteArrayView dishAux(int dish) const { return m_dishIndex.aux(m_dishEntry[size_t(dish)]); }
+    QByteArrayView dishPrato(int dish) const { return m_dishIndex.prato(m_dishEntry[size_t(dish)]); }
     ImportSummary m_summary;
     ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
     std::vector<quint8> m_touched;    // touchedTables(), made before the keys are

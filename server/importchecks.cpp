@@ -217,11 +217,10 @@ Status Import::selectDishes()
         bool flagged = false;
     };
     std::vector<Seen> seen;
-    QByteArray sa, sp, key;
+    QByteArray sa, sp;
     const auto entry = [&](QByteArrayView a, QByteArrayView p) -> Seen & {
-        dishKey(a, p, key);
         bool added = false;
-        const int n = m_dishIndex.findOrAdd(key, int(seen.size()), added);
+        const int n = m_dishIndex.findOrAdd(a, p, int(seen.size()), added);
         if (added)
             seen.emplace_back();
         return seen[size_t(n)];
@@ -245,6 +244,7 @@ Status Import::selectDishes()
         if (seen[i].last >= 0 && !seen[i].flagged) {
             number[i] = int(m_dishRows.size());
             m_dishRows << seen[i].last;
+            m_dishEntry.push_back(int(i));
         }
     }
     m_dishIndex.renumber(number);

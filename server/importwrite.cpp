@@ -275,15 +275,9 @@ Status Import::sqliteKeys()
     SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_KEYS (CDFILAUXPRAT, CDPRATO, IDTABELAS) VALUES (?, ?, ?)"));
     if (!add.ok())
         return Status::fail(add.error());
-    const int dAux = m_prato.col(u"CDFILAUXPRAT");
-    const int dPrato = m_prato.col(u"CDPRATO");
-    QByteArray sa, sp;
     for (qsizetype d = 0; d < m_dishRows.size(); ++d) {
-        const int r = m_dishRows.at(d);
-        const QByteArrayView aux = m_prato.keyView(r, dAux, sa);
-        const QByteArrayView prato = m_prato.keyView(r, dPrato, sp);
-        add.bindUtf8(1, aux);
-        add.bindUtf8(2, prato);
+        add.bindUtf8(1, dishAux(int(d)));
+        add.bindUtf8(2, dishPrato(int(d)));
         add.bindInt64(3, m_touched.at(size_t(d)));
         if (!add.step())
             return Status::fail(add.error());
@@ -310,8 +304,6 @@ Status Import::preparePg()
                                                "CDPRATO VARCHAR(10), IDTABELAS SMALLINT) ON COMMIT DROP"));
         !s)
         return failed(s.error(), s.failure().key);
-    const int dAux = m_prato.col(u"CDFILAUXPRAT");
-    const int dPrato = m_prato.col(u"CDPRATO");
     PgCopy copy(conn, QStringLiteral("COPY IMP_KEYS (CDFILAUXPRAT, CDPRATO, IDTABELAS) FROM STDIN"));
     if (!copy.begin())
         return failed(copy.error(), copy.code());
@@ -323,9 +315,8 @@ Status Import::preparePg()
     QByteArray keys;
     std::vector<qsizetype> at(size_t(m_dishRows.size()) + 1, 0);
     for (qsizetype d = 0; d < m_dishRows.size(); ++d) {
-        const int r = m_dishRows.at(d);
-        key[0].text = m_prato.keyView(r, dAux, key[0].own);
-        key[1].text = m_prato.keyView(r, dPrato, key[1].own);
+        key[0].text = dishAux(int(d));
+        key[1].text = dishPrato(int(d));
         key[2].number = m_touched.at(size_t(d));
         keys.append(key[0].text).append('\0').append(key[1].text);
         at[size_t(d) + 1] = keys.size();
