@@ -264,14 +264,19 @@ void Import::mapRows(Packet &p) const
     const int prato = p.col(u"CDPRATO");
     // A dish's rows usually follow one another: a row of the same key as the row before it is
     // not looked up again.
-    QByteArray key, previous, a, b;
+    QByteArray key, a, b;
+    std::string previousAux, previousPrato; // short codes: no allocation
+    const auto same = [](QByteArrayView v, const std::string &s) { return v == QByteArrayView(s.data(), qsizetype(s.size())); };
     int dish = -1;
     for (int r = 0; r < rows; ++r) {
         const DataPacket::PacketRow &row = p.at(r);
-        dishKey(p.keyView(row, aux, a), p.keyView(row, prato, b), key);
-        if (r == 0 || key != previous) {
+        const QByteArrayView va = p.keyView(row, aux, a);
+        const QByteArrayView vp = p.keyView(row, prato, b);
+        if (r == 0 || !same(va, previousAux) || !same(vp, previousPrato)) {
+            dishKey(va, vp, key);
             dish = m_dishIndex.value(key);
-            std::swap(key, previous);
+            previousAux.assign(va.begin(), va.end());
+            previousPrato.assign(vp.begin(), vp.end());
         }
         p.dish[size_t(r)] = dish;
     }

@@ -4,6 +4,7 @@
 #include "undostore.h"
 
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 namespace RdmMethods::importacao_detail {
@@ -48,6 +49,49 @@ static QByteArray stamp(const QDateTime &d)
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", day.year(), day.month(), day.day(), t.hour(),
                   t.minute(), t.second());
     return QByteArray(buf, 19);
+}
+
+// The same text of a date-time cell's milliseconds since 1970 (UTC), for the years 1 to 9999,
+// without a QDateTime: the civil date from the days (Howard Hinnant's days_from_civil, inverted),
+// which for those years is QDate's proleptic Gregorian calendar. False outside them.
+static bool stamp(qint64 msecs, char (&out)[19])
+{
+    constexpr qint64 kDay = 86400000;
+    qint64 days = msecs / kDay;
+    qint64 inDay = msecs % kDay;
+    if (inDay < 0) {
+        inDay += kDay;
+        --days;
+    }
+    const qint64 z = days + 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    const qint64 day = doy - (153 * mp + 2) / 5 + 1;
+    const qint64 month = mp < 10 ? mp + 3 : mp - 9;
+    const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    if (year < 1 || year > 9999)
+        return false;
+    const qint64 seconds = inDay / 1000;
+    const auto two = [&](int at, qint64 v) {
+        out[at] = char('0' + v / 10);
+        out[at + 1] = char('0' + v % 10);
+    };
+    two(0, year / 100);
+    two(2, year % 100);
+    out[4] = '-';
+    two(5, month);
+    out[7] = '-';
+    two(8, day);
+    out[10] = ' ';
+    two(11, seconds / 3600);
+    out[13] = ':';
+    two(14, seconds / 60 % 60);
+    out[16] = ':';
+    two(17, seconds % 60);
+    return true;
 }
 
 
@@ -138,6 +182,16 @@ Status Import::rowValues(const Packet &p, int row, const QList<Column> &plan, Ce
             continue;
         }
         if (c.sameKind && c.kind == FieldKind::DateTime) {
+            // A cell that reads as 0 may be 1970's first millisecond or no date-time at all: the
+            // packet's row tells.
+            char text[19];
+            if (const qint64 ms = values.integer(c.src); ms != 0 && stamp(ms, text)) {
+                cell.kind = Cell::Text;
+                cell.own.resize(19);
+                std::memcpy(cell.own.data(), text, 19);
+                cell.text = cell.own;
+                continue;
+            }
             const QDateTime d = values.dateTime(c.src);
             if (d.isValid()) {
                 cell.kind = Cell::Text;

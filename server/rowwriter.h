@@ -10,7 +10,10 @@
 #include <QRegularExpression>
 #include <QSqlDriver>
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -240,7 +243,9 @@ public:
         if (!ok)
             drain();
         m_open = ok;
-        m_buffer.reserve(kChunk + 4096);
+        if (m_buffer.size() < kChunk + 4096)
+            m_buffer.resize(kChunk + 4096);
+        m_used = 0;
         return ok;
     }
 
@@ -248,20 +253,18 @@ public:
     {
         for (size_t i = 0; i < row.size(); ++i) {
             if (i)
-                m_buffer += '\t';
+                put('\t');
             const Cell &c = row[i];
             if (c.kind == Cell::Null) {
-                m_buffer += "\\N";
+                put("\\N", 2);
             } else if (c.kind == Cell::Number) {
-                // The shortest text that reads back as the same double: PostgreSQL then holds what
-                // SQLite holds (15 digits would cut a quantity of 16 to 18 digits short).
-                m_buffer += QByteArray::number(c.number, 'g', QLocale::FloatingPointShortest);
+                appendNumber(c.number);
             } else {
                 appendText(c.text);
             }
         }
-        m_buffer += '\n';
-        return m_buffer.size() < kChunk || flush();
+        put('\n');
+        return m_used < size_t(kChunk) || flush();
     }
 
     bool end()
@@ -293,35 +296,67 @@ private:
         m_context = QString::fromUtf8(PQresultErrorField(res, PG_DIAG_CONTEXT));
     }
 
+    // The rows go into a buffer of their own, written in place: QByteArray's appends cost more
+    // than the values' bytes, a dozen times per row.
+    void put(char ch)
+    {
+        if (m_used == m_buffer.size())
+            m_buffer.resize(m_buffer.size() * 2 + 64);
+        m_buffer[m_used++] = ch;
+    }
+    void put(const char *p, size_t n)
+    {
+        if (m_used + n > m_buffer.size())
+            m_buffer.resize(std::max(m_buffer.size() * 2, m_used + n));
+        std::memcpy(m_buffer.data() + m_used, p, n);
+        m_used += n;
+    }
+
+    void appendNumber(double v)
+    {
+        // A whole number under 100,000 is its digits (which Qt's shortest form also gives below
+        // 1e+05), without a text made for it.
+        if (v == std::trunc(v) && std::fabs(v) < 1e5 && !(v == 0 && std::signbit(v))) {
+            char digits[8];
+            const auto end = std::to_chars(digits, digits + sizeof digits, qint64(v)).ptr;
+            put(digits, size_t(end - digits));
+            return;
+        }
+        // The shortest text that reads back as the same double: PostgreSQL then holds what SQLite
+        // holds (15 digits would cut a quantity of 16 to 18 digits short).
+        const QByteArray text = QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
+        put(text.constData(), size_t(text.size()));
+    }
+
     void appendText(QByteArrayView u)
     {
         bool plain = true;
         for (char ch : u)
             plain = plain && ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r';
         if (plain) {
-            m_buffer.append(u);
+            put(u.data(), size_t(u.size()));
             return;
         }
         for (char ch : u) {
             switch (ch) {
-            case '\\': m_buffer += "\\\\"; break;
-            case '\t': m_buffer += "\\t"; break;
-            case '\n': m_buffer += "\\n"; break;
-            case '\r': m_buffer += "\\r"; break;
-            default: m_buffer += ch;
+            case '\\': put("\\\\", 2); break;
+            case '\t': put("\\t", 2); break;
+            case '\n': put("\\n", 2); break;
+            case '\r': put("\\r", 2); break;
+            default: put(ch);
             }
         }
     }
 
     bool flush()
     {
-        if (m_buffer.isEmpty())
+        if (m_used == 0)
             return true;
-        if (PQputCopyData(m_conn, m_buffer.constData(), int(m_buffer.size())) != 1) {
+        if (PQputCopyData(m_conn, m_buffer.data(), int(m_used)) != 1) {
             m_error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
             return false;
         }
-        m_buffer.clear();
+        m_used = 0;
         return true;
     }
 
@@ -333,7 +368,8 @@ private:
 
     PGconn *m_conn;
     QByteArray m_statement;
-    QByteArray m_buffer;
+    std::vector<char> m_buffer;
+    size_t m_used = 0; // bytes of m_buffer not sent yet
     QString m_error;
     QString m_code;
     QString m_context;
