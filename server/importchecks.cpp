@@ -268,13 +268,14 @@ void Import::mapRows(Packet &p) const
     std::string previousAux, previousPrato; // short codes: no allocation
     const auto same = [](QByteArrayView v, const std::string &s) { return v == QByteArrayView(s.data(), qsizetype(s.size())); };
     int dish = -1;
+    int near = -1;
     for (int r = 0; r < rows; ++r) {
         const DataPacket::PacketRow &row = p.at(r);
         const QByteArrayView va = p.keyView(row, aux, a);
         const QByteArrayView vp = p.keyView(row, prato, b);
         if (r == 0 || !same(va, previousAux) || !same(vp, previousPrato)) {
             dishKey(va, vp, key);
-            dish = m_dishIndex.value(key);
+            dish = m_dishIndex.value(key, near);
             previousAux.assign(va.begin(), va.end());
             previousPrato.assign(vp.begin(), vp.end());
         }
