@@ -121,6 +121,17 @@ Status BeforeImage::seal(const QString &historyId, const QDateTime &when, const 
 Status BeforeImage::sealPg(PGconn *conn, const QString &historyId, const QString &stamp, const QString &columns,
                            const QByteArray &dishes)
 {
+    // The value is stored compressed, as before; with LZ4 where the server has it, which takes a
+    // fraction of the default's time over these megabytes (PostgreSQL 14 and later, built with it).
+    // It reads back the same.
+    PGresult *lz4 = PQexec(conn, "SELECT 1 FROM pg_settings WHERE name = 'default_toast_compression' "
+                                 "AND 'lz4' = ANY(enumvals)");
+    const bool hasLz4 = PQresultStatus(lz4) == PGRES_TUPLES_OK && PQntuples(lz4) > 0;
+    PQclear(lz4);
+    if (hasLz4) {
+        if (Status s = pgExec(conn, QStringLiteral("SET LOCAL default_toast_compression = lz4")); !s)
+            return Status::fail(DbError::describe(kWhat, s.failure().key, s.error()));
+    }
     const QByteArray sql = QStringLiteral("INSERT INTO %1 (CDHISTIMPO, NRDESFAZ, DTIMPORTACAO, CDFILIAL, QTPRATOSUBS, "
                                           "IDSITUACAO, DSCOLUNAS, DSPRATOS) VALUES ($1, $2, $3, $4, $5, 'A', $6, $7)")
                                .arg(QLatin1String(UndoStore::kImports))
