@@ -388,7 +388,10 @@ Status Import::preparePg()
     });
     Status s = copy.end() ? okStatus() : failed(copy.error(), copy.code());
     if (s) {
-        s = pgExec(conn, QStringLiteral("ANALYZE IMP_KEYS"));
+        // The joins to the key table are planned on its size and its keys' spread, which a sample
+        // of 3,000 rows tells as well as the default's 30,000, for a fraction of the time.
+        s = pgExec(conn, QStringLiteral("ALTER TABLE IMP_KEYS ALTER CDFILAUXPRAT SET STATISTICS 10, ALTER CDPRATO SET "
+                                        "STATISTICS 10, ALTER IDTABELAS SET STATISTICS 10; ANALYZE IMP_KEYS"));
         if (!s)
             s = failed(s.error(), s.failure().key);
     }
