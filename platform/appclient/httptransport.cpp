@@ -100,8 +100,7 @@ httplib::Request postRequest(const QString &method, const CallArgs &args, const 
         req.headers.emplace("X-IMP-Token", token.toStdString());
     if (const ImportOrigin &origin = ImportOrigin::current(); !origin.isEmpty())
         req.headers.emplace(kOriginHeader, origin.toHeader().toStdString());
-    const QByteArray body = Wire::encodeRequest(args);
-    req.body.assign(body.constData(), size_t(body.size()));
+    req.body = Wire::encodeRequestBody(args);
     return req;
 }
 

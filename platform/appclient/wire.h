@@ -12,8 +12,12 @@
 #include <QByteArray>
 #include <QCborArray>
 
+#include <string>
+
 namespace Wire {
 IMP_APPCLIENT_EXPORT QByteArray encodeRequest(const CallArgs &args);
+// The same bytes as a string, the HTTP client's request body without a copy of its own.
+IMP_APPCLIENT_EXPORT std::string encodeRequestBody(const CallArgs &args);
 // Any CBOR array, also one no typed call would make (tests and the fuzzer send such requests).
 IMP_APPCLIENT_EXPORT QByteArray encodeRequest(const QCborArray &args);
 IMP_APPCLIENT_EXPORT Result<CallArgs> decodeRequest(const QByteArray &body);
