@@ -41,6 +41,10 @@ struct CallWatch {
             m_fired = false;
             if (!m_thread.joinable())
                 m_thread = std::thread([this] { run(); });
+            // A watch already asleep until this deadline or sooner is left to wake by itself: it
+            // then waits on for this call. The lookups, one after another, do not wake it each.
+            if (m_sleepsUntil <= deadline)
+                return;
         }
         m_wake.notify_all();
     }
@@ -59,8 +63,10 @@ private:
         std::unique_lock lock(m_mutex);
         while (!m_quit) {
             if (!m_client) {
+                m_sleepsUntil = Clock::time_point::max();
                 m_wake.wait(lock);
             } else if (Clock::now() < m_deadline) {
+                m_sleepsUntil = m_deadline;
                 m_wake.wait_until(lock, m_deadline);
             } else {
                 m_client->stop();
@@ -75,16 +81,36 @@ private:
     std::thread m_thread;
     httplib::Client *m_client = nullptr;
     Clock::time_point m_deadline;
+    Clock::time_point m_sleepsUntil = Clock::time_point::max(); // when the watch wakes by itself
     bool m_fired = false;
     bool m_quit = false;
 };
 
+// The connection the lookups go over, one after another: a file's check asks the server once per
+// local dish, and a connection of its own for each would cost the client and the server more than
+// the lookup itself (the connect, the accept, the close, a socket left waiting in the kernel). Only
+// calls that read nothing but a few rows use it; the import, its preview, the undo and the calls
+// that write get a connection each. A caller on another thread while it is busy gets one of its own.
+struct KeptConnection {
+    std::mutex busy;
+    std::unique_ptr<httplib::Client> client;
+    bool used = false; // it has answered a call: the server may have closed it since
+};
+
 namespace {
 
-// One connection per call, so nothing is kept alive between calls.
-void setTimeouts(httplib::Client &client, int connectSeconds, int seconds)
+// Whether a call may go over the kept connection: it only reads, and sending it twice is harmless.
+bool keptCall(const QString &method)
 {
-    client.set_keep_alive(false);
+    return method.startsWith(QLatin1String("Get")) && !HttpTransport::isLongCall(method);
+}
+
+void setTimeouts(httplib::Client &client, int connectSeconds, int seconds, bool keep = false)
+{
+    client.set_keep_alive(keep);
+    // A request goes out as its head and then its body; the body must not wait for the head's
+    // acknowledgement, which a kept connection would otherwise get only with the next request.
+    client.set_tcp_nodelay(true);
     client.set_connection_timeout(connectSeconds, 0);
     client.set_read_timeout(seconds, 0);
     client.set_write_timeout(seconds, 0);
@@ -161,6 +187,51 @@ QString refusalText(int status, const QByteArray &bytes, const QString &method, 
         .arg(method);
 }
 
+
+// One request and its answer over `client`, watched until `deadline`.
+struct Exchange {
+    httplib::Response res;
+    httplib::Error error = httplib::Error::Success;
+    bool sent = false;
+    bool cut = false;      // by the watch, after the request had gone out
+    bool tooLarge = false; // the answer passed the caller's cap
+    std::string reply;
+    bool ok() const { return sent && error == httplib::Error::Success; }
+};
+
+Exchange exchange(httplib::Client &client, CallWatch &watch, CallWatch::Clock::time_point deadline,
+                  httplib::Request req, qint64 maxReply)
+{
+    Exchange x;
+    // The size cap is checked against the announced length first and again against what arrives.
+    req.response_handler = [&](const httplib::Response &res) {
+        if (res.has_header("Content-Length")) {
+            const std::string len = res.get_header_value("Content-Length");
+            bool ok = false;
+            const qint64 n = QByteArray::fromStdString(len).toLongLong(&ok);
+            if (!ok || n < 0 || n > maxReply) {
+                x.tooLarge = true;
+                return false;
+            }
+            x.reply.reserve(size_t(qMin<qint64>(n, 64 * 1024 * 1024)));
+        }
+        return true;
+    };
+    req.content_receiver = [&](const char *data, size_t n, uint64_t, uint64_t) {
+        if (qint64(x.reply.size()) + qint64(n) > maxReply) {
+            x.tooLarge = true;
+            return false;
+        }
+        x.reply.append(data, n);
+        return true;
+    };
+    watch.begin(&client, deadline);
+    x.sent = client.send(req, x.res, x.error);
+    // Cut while its request was still going out, the call cannot have run.
+    x.cut = watch.end() && x.error != httplib::Error::Write;
+    return x;
+}
+
 } // namespace
 
 HttpTransport::HttpTransport(QString host, int port, QString token, int callSeconds, int importSeconds)
@@ -170,6 +241,7 @@ HttpTransport::HttpTransport(QString host, int port, QString token, int callSeco
     , m_callTimeout(qMax(1, callSeconds))
     , m_importTimeout(qMax(1, importSeconds))
     , m_watch(std::make_unique<CallWatch>())
+    , m_kept(std::make_unique<KeptConnection>())
 {
 }
 
@@ -198,44 +270,40 @@ Result<QByteArray> HttpTransport::call(const QString &method, const CallArgs &ar
     const int limit = isLongCall(method) ? m_importTimeout : m_callTimeout;
     const int connectLimit = qMin(m_connectTimeout, limit);
 
-    httplib::Client client(m_host.toStdString(), m_port);
-    setTimeouts(client, connectLimit, limit);
-
-    httplib::Request req = postRequest(method, args, m_token);
-
-    // The size cap is checked against the announced length first and again against what arrives.
-    bool tooLarge = false;
-    std::string reply;
-    req.response_handler = [&](const httplib::Response &res) {
-        if (res.has_header("Content-Length")) {
-            const std::string len = res.get_header_value("Content-Length");
-            bool ok = false;
-            const qint64 n = QByteArray::fromStdString(len).toLongLong(&ok);
-            if (!ok || n < 0 || n > m_maxReply) {
-                tooLarge = true;
-                return false;
-            }
-            reply.reserve(size_t(qMin<qint64>(n, 64 * 1024 * 1024)));
-        }
-        return true;
-    };
-    req.content_receiver = [&](const char *data, size_t n, uint64_t, uint64_t) {
-        if (qint64(reply.size()) + qint64(n) > m_maxReply) {
-            tooLarge = true;
-            return false;
-        }
-        reply.append(data, n);
-        return true;
-    };
-
-    httplib::Response res;
-    httplib::Error error = httplib::Error::Success;
     // A second beyond the read timeout, so that a server that sends nothing is told as such.
     const int deadline = limit + 1;
-    m_watch->begin(&client, CallWatch::Clock::now() + std::chrono::seconds(deadline));
-    const bool sent = client.send(req, res, error);
-    // Cut while its request was still going out, the call cannot have run.
-    const bool cut = m_watch->end() && error != httplib::Error::Write;
+    const auto deadlineFromNow = [deadline] { return CallWatch::Clock::now() + std::chrono::seconds(deadline); };
+    Exchange x;
+    std::unique_lock kept(m_kept->busy, std::defer_lock);
+    if (keptCall(method) && kept.try_lock()) {
+        KeptConnection &k = *m_kept;
+        if (!k.client) {
+            k.client = std::make_unique<httplib::Client>(m_host.toStdString(), m_port);
+            k.used = false;
+        }
+        setTimeouts(*k.client, connectLimit, limit, true);
+        const auto started = CallWatch::Clock::now();
+        x = exchange(*k.client, *m_watch, deadlineFromNow(), postRequest(method, args, m_token), m_maxReply);
+        // A connection that has answered before and fails at once was closed by the server in
+        // the meantime (idle, or at its count of requests): the lookup goes again on a new one.
+        if (k.used && !x.ok() && !x.cut && !x.tooLarge && CallWatch::Clock::now() - started < std::chrono::seconds(1)) {
+            k.client->stop();
+            x = exchange(*k.client, *m_watch, deadlineFromNow(), postRequest(method, args, m_token), m_maxReply);
+        }
+        k.used = x.ok() && !x.tooLarge;
+        if (!k.used)
+            k.client.reset();
+    } else {
+        httplib::Client client(m_host.toStdString(), m_port);
+        setTimeouts(client, connectLimit, limit);
+        x = exchange(client, *m_watch, deadlineFromNow(), postRequest(method, args, m_token), m_maxReply);
+    }
+    const bool tooLarge = x.tooLarge;
+    const bool cut = x.cut;
+    const bool sent = x.sent;
+    const httplib::Error error = x.error;
+    const httplib::Response &res = x.res;
+    const std::string &reply = x.reply;
 
     if (tooLarge)
         return fail(QStringLiteral("A resposta do servidor de aplicação em %1 excede o limite de %2 bytes.")

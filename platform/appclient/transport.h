@@ -52,6 +52,7 @@ private:
 };
 
 struct CallWatch;
+struct KeptConnection;
 
 class IMP_APPCLIENT_EXPORT HttpTransport : public ServerTransport {
 public:
@@ -75,6 +76,7 @@ private:
     qint64 m_maxReply = kMaxReplyBytes;
     int m_connectTimeout = 10;
     std::unique_ptr<CallWatch> m_watch;
+    std::unique_ptr<KeptConnection> m_kept;
 };
 
 // Whoever links the server code registers how to make the embedded module (used when WebURL is
