@@ -281,7 +281,9 @@ void TfrmImpoPrato::serveEvents()
     dtsPrato->flush();
     dtsServico->flush();
     pgbProgresso->setValue(qBound(pgbProgresso->minimum(), m_progress, pgbProgresso->maximum()));
-    ProcessaMensagens();
+    // Only what changed is painted (the bar, the grids that got rows, the status line): a whole
+    // repaint of the screen every 50 ms was most of what the screen added to the pass.
+    QCoreApplication::processEvents();
 }
 
 void TfrmImpoPrato::serverCallStarted(int animation)
