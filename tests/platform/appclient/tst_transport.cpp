@@ -24,6 +24,8 @@ public:
     explicit FakeServer(httplib::Server::Handler handler)
     {
         m_server.Post(R"(/IMP40500\.rdmImpoPrato/(\w+))", std::move(handler));
+        m_server.set_keep_alive_timeout(1);
+        m_server.set_keep_alive_max_count(5);
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
     }
@@ -135,6 +137,27 @@ private slots:
         auto w = Rdm::SetDiretorios(net, QByteArray("x"));
         QVERIFY(!w);
         QCOMPARE(w.error().contains(QLatin1String("token")), !accepted);
+    }
+
+    // The lookups share one kept connection: one the server closes, at its count of requests or
+    // after a quiet second, costs no lookup.
+    void keptConnectionClosedByTheServer()
+    {
+        std::atomic<int> answered{0};
+        FakeServer server([&](const httplib::Request &, httplib::Response &res) {
+            ++answered;
+            const QByteArray body = Wire::encodeSuccess(QByteArray("ok"));
+            res.set_content(body.constData(), size_t(body.size()), "application/cbor");
+        });
+        HttpTransport http(QStringLiteral("127.0.0.1"), server.port(), QString(), 5);
+        for (int i = 0; i < 12; ++i) {
+            if (i == 6)
+                QTest::qWait(1500); // past the fake server's keep-alive limit of 1 s
+            const auto r = http.call(QStringLiteral("GetPesqPrato"), {});
+            QVERIFY2(r, qPrintable(r ? QString() : r.error()));
+            QCOMPARE(r.value(), QByteArray("ok"));
+        }
+        QCOMPARE(answered.load(), 12);
     }
 
     void failingServer_data()
