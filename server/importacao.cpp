@@ -101,6 +101,9 @@ Status Import::writeTables()
 {
     const bool pg = Database::kindOf(m_db) == DbKind::PostgreSQL;
     m_touched = touchedTables();
+    // SQLite takes the rows in the keys' order too (PostgreSQL's is sorted in preparePg()).
+    if (!pg)
+        m_keyOrder = keyOrder();
     if (pg) {
         if (Status s = preparePg(); !s)
             return s;

@@ -123,8 +123,18 @@ private:
     Status loadPackets(const CallArgs &args);
     Status checkBranchAndServices();
     Status selectDishes();
-    // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
-    void mapRows(Packet &p) const;
+    // A recipe table's rows, in packet order, each with the hash of its key (every key column but
+    // the branch, in `cols`), for the rows of written dishes up to the first that lacks part of its key (`firstEmpty`,
+    // -1 when none does; `emptyPart`: the index in `cols` of the part it lacks).
+    struct KeyHashes {
+        QList<int> cols;
+        std::vector<std::pair<size_t, int>> hashes;
+        int firstEmpty = -1;
+        int emptyPart = 0;
+    };
+    // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO;
+    // and `keys`, when given, in the same reading of the rows.
+    void mapRows(Packet &p, KeyHashes *keys = nullptr) const;
     // Maps the recipe tables' rows to their dishes and checks their keys; `only`: that recipe
     // table alone.
     Status checkRecipeKeys(const Packet *only = nullptr);
@@ -173,6 +183,8 @@ private:
     // before-image kept of it when it kept it; always true on SQLite).
     Result<bool> holdsWrittenDishes(const QString &table, bool perBranch);
     Status writeDishRows(Packet &p, bool perBranch);
+    // The written dish numbers sorted by their keys.
+    std::vector<int> keyOrder() const;
     // The written dish numbers in the order their rows are sent (m_keyOrder, or 0, 1, ...).
     std::vector<int> dishOrder() const;
     // Packet rows of written dishes, grouped by dish in dishOrder(), each dish's in packet order.
@@ -210,10 +222,10 @@ private:
     ImportSummary m_summary;
     ImportHistoryRecorder *m_history; // the call's history row (server/history.h)
     std::vector<quint8> m_touched;    // touchedTables(), made before the keys are
-    // PostgreSQL: the written dishes in the order of their keys (CDFILAUXPRAT, CDPRATO, as bytes),
+    // The written dishes in the order of their keys (CDFILAUXPRAT, CDPRATO, as bytes; keyOrder()),
     // the order in which their rows are sent: each table's rows then reach its key's index in
-    // ascending order, which PostgreSQL inserts at the index's right edge without searching it.
-    // Empty on SQLite, which takes them in packet order.
+    // ascending order, at the index's right edge, where the pages last written still lie in the
+    // database's cache. Empty until the writes begin.
     std::vector<int> m_keyOrder;
     std::unique_ptr<BeforeImage> m_before; // while the import writes, when it keeps one
     // PostgreSQL: the recipe tables' key checks running beside the transaction's writes (run()).

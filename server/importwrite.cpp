@@ -255,10 +255,10 @@ Result<int> Import::writeRows(Packet &p, std::span<const int> rows, bool perBran
         if (kept >= 0)
             m_before->add(kept, int(dish), values);
         if (Status s = writer->add(values); !s)
-            return Result<int>::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : r));
+            return Result<int>::fail(refusedRow(p, s.failure(), nth(writer->failedRow())));
     }
     if (Status s = writer->finish(); !s)
-        return Result<int>::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : nth(writer->failedRow())));
+        return Result<int>::fail(refusedRow(p, s.failure(), nth(writer->failedRow())));
     return writer->written();
 }
 
@@ -326,16 +326,19 @@ Status Import::sqliteKeys()
         if (!s.ok() || !s.step())
             return Status::fail(s.error());
     }
-    SqliteStatement add(m_db, QStringLiteral("INSERT INTO temp.IMP_KEYS (CDFILAUXPRAT, CDPRATO, IDTABELAS) VALUES (?, ?, ?)"));
-    if (!add.ok())
-        return Status::fail(add.error());
-    for (qsizetype d = 0; d < m_dishRows.size(); ++d) {
-        add.bindUtf8(1, dishAux(int(d)));
-        add.bindUtf8(2, dishPrato(int(d)));
-        add.bindInt64(3, m_touched.at(size_t(d)));
-        if (!add.step())
-            return Status::fail(add.error());
+    SqliteWriter add(m_db, QStringLiteral("temp.IMP_KEYS"), QStringLiteral("CDFILAUXPRAT, CDPRATO, IDTABELAS"), 3);
+    Cells key(3);
+    key[0].kind = key[1].kind = Cell::Text;
+    key[2].kind = Cell::Number;
+    for (int d : dishOrder()) {
+        key[0].text = dishAux(d);
+        key[1].text = dishPrato(d);
+        key[2].number = m_touched.at(size_t(d));
+        if (Status s = add.add(key); !s)
+            return Status::fail(s.error());
     }
+    if (Status s = add.finish(); !s)
+        return Status::fail(s.error());
     m_sqliteKeys = true;
     return okStatus();
 }
@@ -465,12 +468,24 @@ Status Import::writeDishRows(Packet &p, bool perBranch)
         if (kept >= 0)
             m_before->add(kept, p.dish[size_t(r)], values);
         if (Status s = writer->add(values); !s)
-            return Status::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : r));
+            return Status::fail(refusedRow(p, s.failure(), nth(writer->failedRow())));
     }
     if (Status s = writer->finish(); !s)
-        return Status::fail(refusedRow(p, s.failure(), writer->failedRow() < 0 ? -1 : nth(writer->failedRow())));
+        return Status::fail(refusedRow(p, s.failure(), nth(writer->failedRow())));
     m_summary.rowsPerTable.append({p.label, writer->written()});
     return okStatus();
+}
+
+std::vector<int> Import::keyOrder() const
+{
+    // Each dish's key compares as the databases order (CDFILAUXPRAT, CDPRATO), byte by byte.
+    std::vector<int> order(size_t(m_dishRows.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const QByteArrayView aa = dishAux(a), ab = dishAux(b);
+        return aa != ab ? aa < ab : dishPrato(a) < dishPrato(b);
+    });
+    return order;
 }
 
 std::vector<int> Import::dishOrder() const

@@ -10,10 +10,12 @@
 #include <QRegularExpression>
 #include <QSqlDriver>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -130,6 +132,8 @@ public:
         sqlite3_bind_text(m_stmt, pos, text.isNull() ? "" : text.data(), int(text.size()), SQLITE_STATIC);
     }
     void bindInt64(int pos, qint64 v) { sqlite3_bind_int64(m_stmt, pos, v); }
+    void bindDouble(int pos, double v) { sqlite3_bind_double(m_stmt, pos, v); }
+    void bindNull(int pos) { sqlite3_bind_null(m_stmt, pos); }
     void bind(int pos, const Cell &c)
     {
         switch (c.kind) {
@@ -163,38 +167,127 @@ private:
     QString m_error;
 };
 
+// SQLite: the rows go in statements of many rows each (`INSERT ... VALUES (...), (...)`), which
+// spares the per-statement work (the transaction's checks, the cursors opened and closed) that one
+// statement per row pays for every row; the last few rows go one statement each. A row's texts are
+// copied as it is given (the caller's cells change from one row to the next) and bound where they
+// lie when the statement runs. A statement of many rows that the database refuses was undone as a
+// whole (its statement journal): its rows are then sent again one by one, so that the refusal
+// names its row with the database's own words, as a row sent alone would be refused.
 class SqliteWriter final : public RowWriter {
 public:
     SqliteWriter(QSqlDatabase &db, const Catalogue::TableDef &def, const QList<int> &columns, bool upsert)
-        : m_table(def.name),
-          m_stmt(db, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)%4")
-                         .arg(def.name, joinNames(def, columns), QStringLiteral("?,").repeated(columns.size()).chopped(1),
-                              upsert ? upsertClause(def, columns) : QString()))
+        : SqliteWriter(db, def.name, joinNames(def, columns), int(columns.size()),
+                       upsert ? upsertClause(def, columns) : QString())
     {
+    }
+    // Plain inserts of `count` columns, named in `names` (comma-separated), into `table`.
+    SqliteWriter(QSqlDatabase &db, const QString &table, const QString &names, int count, const QString &tail = {})
+        : m_table(table), m_handle(sqliteHandle(db)), m_columns(size_t(count)),
+          m_batch(std::clamp(kMaxParams / std::max(1, count), 1, kBatchRows)),
+          m_one(db, statement(table, names, count, tail, 1)), m_many(db, statement(table, names, count, tail, m_batch))
+    {
+        m_cells.reserve(m_columns * size_t(m_batch));
     }
 
     Status add(const Cells &row) override
     {
-        if (!m_stmt.ok())
-            return failed();
-        for (size_t i = 0; i < row.size(); ++i)
-            m_stmt.bind(int(i) + 1, row[i]);
-        if (!m_stmt.step()) {
-            m_failedRow = m_written;
-            return failed();
+        if (!m_one.ok() || !m_many.ok())
+            return failed(m_one.ok() ? m_many : m_one);
+        for (const Cell &c : row) {
+            Held h{c.kind, c.number, 0, 0};
+            if (c.kind == Cell::Text) {
+                h.offset = m_texts.size();
+                h.size = c.text.size();
+                m_texts.append(c.text.data(), c.text.size());
+            }
+            m_cells.push_back(h);
         }
-        ++m_written;
-        return okStatus();
+        return ++m_held == m_batch ? send() : okStatus();
     }
-    Status finish() override { return m_stmt.ok() ? okStatus() : failed(); }
+    Status finish() override
+    {
+        if (!m_one.ok() || !m_many.ok())
+            return failed(m_one.ok() ? m_many : m_one);
+        return send();
+    }
 
 private:
-    Status failed() const
+    static constexpr int kBatchRows = 64;
+    static constexpr int kMaxParams = 999; // SQLite's least limit of parameters in one statement
+    struct Held {
+        Cell::Kind kind;
+        double number;
+        qsizetype offset; // text: where it starts in m_texts
+        qsizetype size;
+    };
+
+    static QString statement(const QString &table, const QString &names, int count, const QString &tail, int rows)
     {
-        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_table), {}, m_stmt.error()));
+        const QString one = QLatin1Char('(') + QStringLiteral("?,").repeated(count).chopped(1) + QLatin1Char(')');
+        return QStringLiteral("INSERT INTO %1 (%2) VALUES %3%4")
+            .arg(table, names, (one + QLatin1Char(',')).repeated(rows).chopped(1), tail);
+    }
+    // Binds the held rows [first, first + rows) to `stmt` and runs it once.
+    bool run(SqliteStatement &stmt, int first, int rows)
+    {
+        int pos = 1;
+        for (size_t i = size_t(first) * m_columns; i < size_t(first + rows) * m_columns; ++i, ++pos) {
+            const Held &h = m_cells[i];
+            if (h.kind == Cell::Number)
+                stmt.bindDouble(pos, h.number);
+            else if (h.kind == Cell::Text)
+                stmt.bindUtf8(pos, QByteArrayView(m_texts.constData() + h.offset, h.size));
+            else
+                stmt.bindNull(pos);
+        }
+        return stmt.step();
+    }
+    // Runs the rows held: the whole batch as one statement, or fewer rows one statement each.
+    Status send()
+    {
+        const int held = std::exchange(m_held, 0);
+        Status s = okStatus();
+        if (held < m_batch) {
+            s = sendOneByOne(held);
+        } else if (!run(m_many, 0, held)) {
+            // A refusal that ended the transaction itself leaves nothing to send again: it would
+            // run outside of it. Otherwise a batch whose rows all go alone was refused as such.
+            if (!sqlite3_get_autocommit(m_handle))
+                s = sendOneByOne(held);
+            if (s) {
+                m_failedRow = m_written;
+                s = failed(m_many);
+            }
+        }
+        if (s)
+            m_written += held;
+        m_cells.clear();
+        m_texts.truncate(0);
+        return s;
+    }
+    Status sendOneByOne(int held)
+    {
+        for (int r = 0; r < held; ++r) {
+            if (!run(m_one, r, 1)) {
+                m_failedRow = m_written + r;
+                return failed(m_one);
+            }
+        }
+        return okStatus();
+    }
+    Status failed(const SqliteStatement &stmt) const
+    {
+        return Status::fail(DbError::describe(QStringLiteral("gravar %1").arg(m_table), {}, stmt.error()));
     }
     QString m_table;
-    SqliteStatement m_stmt;
+    sqlite3 *m_handle;
+    size_t m_columns;
+    int m_batch;
+    SqliteStatement m_one, m_many;
+    std::vector<Held> m_cells; // the rows held, m_columns cells each
+    QByteArray m_texts;        // their texts, one after the other
+    int m_held = 0;
 };
 
 // COPY FROM STDIN in the text format: tab between values, \N for null, backslash escapes.

@@ -2,6 +2,7 @@
 #include "catalogue.h"
 #include "database.h"
 #include "dberror.h"
+#include "sqlitetablerows.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -37,6 +38,8 @@ Result<QByteArray> DestinationReader::tableRows(const QString &table)
     const Result<QSqlDatabase> db = Database::shared();
     if (!db)
         return db.failure();
+    if (std::optional<QByteArray> rows = sqliteTableRows(db.value(), *def))
+        return std::move(*rows);
     QSqlQuery q(db.value());
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT * FROM ") + def->name))

@@ -24,6 +24,29 @@ struct Limits {
 
 // Whole table: every row, every column, current values.
 IMP_PLATFORM_EXPORT QByteArray save(const MemTable &table);
+// A whole packet written row by row by a caller that reads its rows elsewhere (a database), with
+// no table in between: the bytes save() writes for a table of these columns holding these values.
+// Each row is beginRow() and then one value per column; a text is given as the table would hold
+// it (cut to its column's width).
+class IMP_PLATFORM_EXPORT PacketWriter {
+public:
+    PacketWriter(const QString &tableName, const QList<FieldDef> &fields);
+    void beginRow(int columns);
+    void null();
+    void text(QByteArrayView utf8);
+    void text(QStringView s);
+    void number(double d);
+    void integer(qint64 v); // Integer and DateTime values (msecs of the wall clock read as UTC)
+    void boolean(bool b);
+    QByteArray finish();
+
+private:
+    QByteArray m_head;
+    QByteArray m_rows; // larger than the rows written, m_used bytes
+    qsizetype m_used = 0;
+    qint64 m_count = 0;
+};
+
 // Delta: the change log since the last merge.
 IMP_PLATFORM_EXPORT QByteArray saveDelta(const MemTable &table);
 

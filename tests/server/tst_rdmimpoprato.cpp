@@ -326,6 +326,8 @@ private slots:
             const QString be = QString::fromLatin1(b);
             QTest::addRow("%s/null key in the last service recipe row", b) << be << "nullkey" << "RECESERV";
             QTest::addRow("%s/repeated recipe row", b) << be << "duplicate" << "RECEPADR";
+            // The first dish's row again at the end, apart from its dish's other rows.
+            QTest::addRow("%s/repeated recipe row apart", b) << be << "apart" << "o prato 400000 repete em RECEPADR";
             QTest::addRow("%s/name longer than its column", b) << be << "toolong" << "NMPRATO";
             // The recipe keys are checked beside the first writes on PostgreSQL: still told first.
             QTest::addRow("%s/repeated recipe row and a name too long", b) << be << "duplicate toolong" << "RECEPADR";
@@ -366,6 +368,8 @@ private slots:
                                                                             : QVariant(QStringLiteral("9.5")),
                                    QVariant()};
         }
+        if (fault == QLatin1String("apart"))
+            call.recePadr << QVariantList{P, QStringLiteral("400000"), QStringLiteral("000101"), QStringLiteral("KG"), 0.2};
         // Update an existing dish too, so a rollback has something to put back.
         call.prato << dish(P, QStringLiteral("100001"), QStringLiteral("ARROZ ALTERADO"));
         if (fault.contains(QLatin1String("toolong")))
