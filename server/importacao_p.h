@@ -123,18 +123,8 @@ private:
     Status loadPackets(const CallArgs &args);
     Status checkBranchAndServices();
     Status selectDishes();
-    // A recipe table's rows, in packet order, each with the hash of its key (every key column but
-    // the branch, in `cols`), for the rows of written dishes up to the first that lacks part of its key (`firstEmpty`,
-    // -1 when none does; `emptyPart`: the index in `cols` of the part it lacks).
-    struct KeyHashes {
-        QList<int> cols;
-        std::vector<std::pair<size_t, int>> hashes;
-        int firstEmpty = -1;
-        int emptyPart = 0;
-    };
-    // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO;
-    // and `keys`, when given, in the same reading of the rows.
-    void mapRows(Packet &p, KeyHashes *keys = nullptr) const;
+    // Fills p.dish: the written dish of each row, looked up once by its CDFILAUXPRAT and CDPRATO.
+    void mapRows(Packet &p) const;
     // Maps the recipe tables' rows to their dishes and checks their keys; `only`: that recipe
     // table alone.
     Status checkRecipeKeys(const Packet *only = nullptr);
