@@ -316,7 +316,7 @@ void keyOf(const Packet &p, const RecipeKey &key, const DataPacket::PacketRow &r
 }
 
 // The rows (of written dishes) up to the first that lacks part of its key, each with a hash of its
-// key, sorted by hash. Answers that first row, -1 when every row has its whole key, and in
+// key, in packet order. Answers that first row, -1 when every row has its whole key, and in
 // `emptyPart` the part it lacks.
 std::vector<std::pair<size_t, int>> hashedKeys(const Packet &p, const RecipeKey &key, int &firstEmpty, int &emptyPart)
 {
@@ -341,7 +341,6 @@ std::vector<std::pair<size_t, int>> hashedKeys(const Packet &p, const RecipeKey 
         if (firstEmpty < 0)
             hashes.emplace_back(h, r);
     }
-    std::sort(hashes.begin(), hashes.end());
     return hashes;
 }
 
@@ -380,6 +379,46 @@ int firstRepeatedRow(const Packet &p, const RecipeKey &key, const std::vector<st
     return repeated;
 }
 
+// The same, with `hashes` in packet order. A dish's rows usually follow one another, and a key
+// can only repeat within its dish: each dish's run of rows is then compared within itself, in
+// place, rather than every row sorted with the whole table's (half a second for a million dishes).
+// A dish whose rows come in more than one run, or a run of many rows, has the table sorted.
+int firstRepeatedRow(const Packet &p, const RecipeKey &key, std::vector<std::pair<size_t, int>> hashes, size_t dishes)
+{
+    constexpr size_t kLongRun = 64;
+    std::vector<bool> seen(dishes, false);
+    const size_t n = size_t(key.cols.size());
+    std::vector<QByteArrayView> values(n), other(n);
+    std::vector<QByteArray> scratch(n), otherScratch(n);
+    DataPacket::PacketRow a, b;
+    const auto same = [&](int r1, int r2) {
+        p.rows.read(r1, a);
+        keyOf(p, key, a, values, scratch);
+        p.rows.read(r2, b);
+        keyOf(p, key, b, other, otherScratch);
+        return values == other;
+    };
+    for (size_t i = 0; i < hashes.size();) {
+        const int d = p.dish[size_t(hashes[i].second)];
+        size_t end = i + 1;
+        while (end < hashes.size() && p.dish[size_t(hashes[end].second)] == d)
+            ++end;
+        if (seen[size_t(d)] || end - i > kLongRun) {
+            std::sort(hashes.begin(), hashes.end());
+            return firstRepeatedRow(p, key, hashes);
+        }
+        seen[size_t(d)] = true;
+        for (size_t t = i + 1; t < end; ++t) {
+            for (size_t u = i; u < t; ++u) {
+                if (hashes[u].first == hashes[t].first && same(hashes[u].second, hashes[t].second))
+                    return hashes[t].second;
+            }
+        }
+        i = end;
+    }
+    return -1;
+}
+
 } // namespace
 
 Status Import::checkRecipeKeys(const Packet *only)
@@ -401,10 +440,10 @@ Status Import::checkRecipeKeys(const Packet *only)
         const RecipeKey key = recipeKey(p);
         const int prato = p.col(u"CDPRATO");
         // The first row, in packet order, that lacks part of its key or repeats an earlier row's
-        // is the one reported. Rows up to the first without a whole key are sorted by a hash of
+        // is the one reported. Rows up to the first without a whole key are compared by a hash of
         // their key.
         int firstEmpty = -1, emptyPart = 0;
-        const int repeated = firstRepeatedRow(p, key, hashedKeys(p, key, firstEmpty, emptyPart));
+        const int repeated = firstRepeatedRow(p, key, hashedKeys(p, key, firstEmpty, emptyPart), size_t(m_dishRows.size()));
         if (repeated >= 0) {
             std::vector<QByteArrayView> values(size_t(key.cols.size()));
             std::vector<QByteArray> scratch(size_t(key.cols.size()));
