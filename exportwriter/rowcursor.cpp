@@ -1,6 +1,7 @@
 #include "rowcursor.h"
 
 #include "database.h"
+#include "driverhandle.h"
 
 #include <QSqlDriver>
 #include <QVariant>
@@ -12,21 +13,8 @@ namespace ExportRead {
 
 namespace {
 
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
-        return *static_cast<sqlite3 *const *>(h.constData());
-    return nullptr;
-}
-
-PGconn *pgHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && (qstrcmp(h.typeName(), "PGconn*") == 0 || qstrcmp(h.typeName(), "pg_conn*") == 0))
-        return *static_cast<PGconn *const *>(h.constData());
-    return nullptr;
-}
+using Database::pgHandle;
+using Database::sqliteHandle;
 
 // ---- SQLite -------------------------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include "database.h"
 #include "datapacket.h"
 #include "dberror.h"
+#include "driverhandle.h"
 #include "framework.h"
 #include "interruption.h"
 #include "messages.h"
@@ -101,15 +102,6 @@ Payload getParamGeral(QSqlDatabase &db)
     const auto &t = def("PARAMGERAL");
     return rowsPacket(db, t.name, t.columns,
                       QStringLiteral("SELECT %1 FROM PARAMGERAL ORDER BY CDFILIAL").arg(columnList(t.columns)), {});
-}
-
-// The connection's SQLite handle; nullptr on any other database.
-sqlite3 *liteHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
-        return *static_cast<sqlite3 *const *>(h.constData());
-    return nullptr;
 }
 
 // Binds a code as the driver does: as UTF-16 text, an empty one as '' (never as NULL).
@@ -214,7 +206,7 @@ Payload getPesqPrato(QSqlDatabase &db, const CallArgs &args, RdmMethods::Prepare
     }();
     if (prepared->dishes.knownFree(db, args.at(0).toString(), args.at(1).toString()))
         return noRows;
-    if (sqlite3 *h = liteHandle(db)) {
+    if (sqlite3 *h = Database::sqliteHandle(db)) {
         bool found = false;
         Payload packet = pesqPratoLite(h, *prepared, sql, args.at(0).toString(), args.at(1).toString(), fields, found);
         if (packet && !found)

@@ -4,6 +4,7 @@
 // Importacao's own sources include this (through importacao_p.h).
 #include "database.h"
 #include "dberror.h"
+#include "driverhandle.h"
 #include "rdmimpoprato.h"
 
 #include <QLocale>
@@ -85,21 +86,9 @@ inline QString upsertClause(const Catalogue::TableDef &def, const QList<int> &co
         + (sets.isEmpty() ? QStringLiteral("DO NOTHING") : QStringLiteral("DO UPDATE SET ") + sets.join(QLatin1Char(',')));
 }
 
-inline sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
-        return *static_cast<sqlite3 *const *>(h.constData());
-    return nullptr;
-}
-
-inline PGconn *pgHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && (qstrcmp(h.typeName(), "PGconn*") == 0 || qstrcmp(h.typeName(), "pg_conn*") == 0))
-        return *static_cast<PGconn *const *>(h.constData());
-    return nullptr;
-}
+// The native connections under the drivers, for the writers below.
+using Database::pgHandle;
+using Database::sqliteHandle;
 
 // One prepared statement of the SQLite interface, stepped and reset per row.
 class SqliteStatement {

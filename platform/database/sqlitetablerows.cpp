@@ -1,6 +1,7 @@
 #include "sqlitetablerows.h"
 
 #include "datapacket.h"
+#include "driverhandle.h"
 
 #include <QDate>
 #include <QSqlDriver>
@@ -11,14 +12,6 @@
 #include <sqlite3.h>
 
 namespace {
-
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    const QVariant h = db.driver()->handle();
-    if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
-        return *static_cast<sqlite3 *const *>(h.constData());
-    return nullptr;
-}
 
 // "yyyy-MM-dd HH:mm:ss" as msecs of that wall clock read as UTC, as a table keeps a date-time;
 // -1 for anything else.
@@ -116,7 +109,7 @@ bool writeValue(DataPacket::PacketWriter &w, sqlite3_value *v, const FieldDef &f
 
 std::optional<QByteArray> sqliteTableRows(const QSqlDatabase &db, const Catalogue::TableDef &def)
 {
-    sqlite3 *handle = sqliteHandle(db);
+    sqlite3 *handle = Database::sqliteHandle(db);
     if (!handle)
         return std::nullopt;
     sqlite3_stmt *stmt = nullptr;
