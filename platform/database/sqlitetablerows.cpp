@@ -2,6 +2,7 @@
 
 #include "datapacket.h"
 #include "driverhandle.h"
+#include "sqlstamp.h"
 
 #include <QDate>
 #include <QSqlDriver>
@@ -17,22 +18,9 @@ namespace {
 // -1 for anything else.
 qint64 stampMsecs(const char *s, int size)
 {
-    if (size != 19)
+    int n[6];
+    if (size != 19 || !SqlStamp::parts(s, n))
         return -1;
-    int n[6] = {};
-    int at = 0;
-    for (int i = 0; i < 19; ++i) {
-        const char c = s[i];
-        if (i == 4 || i == 7 || i == 10 || i == 13 || i == 16) {
-            if (c != (i < 10 ? '-' : i == 10 ? ' ' : ':'))
-                return -1;
-            ++at;
-        } else if (c >= '0' && c <= '9') {
-            n[at] = n[at] * 10 + (c - '0');
-        } else {
-            return -1;
-        }
-    }
     const QDate day(n[0], n[1], n[2]);
     if (n[0] == 0 || !day.isValid() || n[3] > 23 || n[4] > 59 || n[5] > 59)
         return -1;

@@ -1,6 +1,7 @@
 #include "catalogue.h"
 #include "datapacket.h"
 #include "dishcolumns.h"
+#include "sqlstamp.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
@@ -105,28 +106,13 @@ QList<FieldDef> packetFields(const TableDef &table)
 
 namespace Catalogue {
 
-// "yyyy-MM-dd HH:mm:ss" at the start of `s`, read by hand as a wall clock: QDateTime::fromString
-// parses in local time, which has the C library read the time zone again several times a value,
-// and reading a whole table back after an import would spend most of its time there. Anything
-// else is left to the parser.
+// "yyyy-MM-dd HH:mm:ss" at the start of `s` as a wall clock read as UTC (SqlStamp); anything else
+// is left to the parser.
 static QDateTime plainStamp(QStringView s)
 {
-    if (s.size() < 19)
+    int n[6];
+    if (s.size() < 19 || !SqlStamp::parts(reinterpret_cast<const char16_t *>(s.utf16()), n))
         return {};
-    int n[6] = {};
-    int at = 0;
-    for (int i = 0; i < 19; ++i) {
-        const char16_t c = s[i].unicode();
-        if (i == 4 || i == 7 || i == 10 || i == 13 || i == 16) {
-            if (c != (i < 10 ? u'-' : i == 10 ? u' ' : u':'))
-                return {};
-            ++at;
-        } else if (c >= u'0' && c <= u'9') {
-            n[at] = n[at] * 10 + (c - u'0');
-        } else {
-            return {};
-        }
-    }
     const QDate day(n[0], n[1], n[2]);
     const QTime time(n[3], n[4], n[5]);
     if (n[0] == 0 || !day.isValid() || !time.isValid())
