@@ -11,6 +11,7 @@
 #include "datapacket.h"
 #include "dishflags.h"
 #include "exportreader.h"
+#include "fnv1a.h"
 #include "framework.h"
 #include "messages.h"
 #include "valuedecoder.h"
@@ -191,15 +192,12 @@ inline QAnyStringView trimmedKey(QAnyStringView s)
     });
 }
 
-constexpr quint64 kFnvBasis = 1469598103934665603ull;
-constexpr quint64 kFnvPrime = 1099511628211ull;
+constexpr quint64 kFnvBasis = Fnv1a::kBasis;
+constexpr quint64 kFnvPrime = Fnv1a::kPrime;
 
 inline quint64 hashPart(quint64 h, QStringView s)
 {
-    for (QChar c : s) {
-        h ^= c.unicode();
-        h *= kFnvPrime;
-    }
+    h = Fnv1a::add(h, s.utf16(), s.size());
     // A value no code unit takes ends each part: ("AB", "C") and ("A", "BC") hash apart.
     h ^= 0x1FFFF;
     h *= kFnvPrime;
@@ -210,10 +208,7 @@ inline quint64 hashPart(quint64 h, QStringView s)
 inline quint64 hashPart(quint64 h, QAnyStringView s)
 {
     return withUnits(s, [h](const auto *p, qsizetype n) mutable {
-        for (qsizetype i = 0; i < n; ++i) {
-            h ^= p[i];
-            h *= kFnvPrime;
-        }
+        h = Fnv1a::add(h, p, n);
         h ^= 0x1FFFF;
         h *= kFnvPrime;
         return h;

@@ -4,6 +4,8 @@
 // buffer in the order they were added. An import looks a key up once per dish and once per run of
 // a dish's recipe rows, a million times for a large file; Qt's hash of a byte array costs ten times
 // FNV's on these short codes, and each QByteArray key an allocation of its own.
+#include "fnv1a.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -79,11 +81,7 @@ public:
 
     static std::uint64_t hash(QByteArrayView key)
     {
-        std::uint64_t h = 1469598103934665603ull;
-        for (char c : key) {
-            h ^= std::uint8_t(c);
-            h *= 1099511628211ull;
-        }
+        const std::uint64_t h = Fnv1a::add(Fnv1a::kBasis, key.data(), key.size());
         // The slot is taken from the low bits: the high ones are folded into them.
         return h ^ (h >> 29);
     }

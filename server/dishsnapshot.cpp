@@ -1,6 +1,7 @@
 #include "dishsnapshot.h"
 
 #include "database.h"
+#include "fnv1a.h"
 
 #include <QSqlQuery>
 
@@ -13,11 +14,7 @@ std::atomic<quint64> g_writes{0};
 
 quint64 codeHash(QStringView s)
 {
-    quint64 h = 1469598103934665603ull;
-    for (const QChar c : s) {
-        h ^= c.unicode();
-        h *= 1099511628211ull;
-    }
+    quint64 h = Fnv1a::add(Fnv1a::kBasis, s.utf16(), s.size());
     h ^= h >> 29;
     return h == 0 ? 1 : h;
 }
